@@ -1,0 +1,55 @@
+/*
+ * login_check: verifies a login and checks a permission item through libvardex.
+ *
+ *   login_check CONNSTR USER PASSWORD ITEM
+ *
+ * Prints the outcome of each call and exits 0 when the user may log in and holds the item.
+ */
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "vardex.h"
+
+static const char *login_text(int32_t rc) {
+    switch (rc) {
+    case 0: return "verified";
+    case 1: return "disabled";
+    case 2: return "outside the validity period";
+    case 3: return "wrong password";
+    case 4: return "no such user";
+    default: return "error";
+    }
+}
+
+static const char *right_text(int32_t rc) {
+    switch (rc) {
+    case 0: return "granted";
+    case 1: return "no such user";
+    case 2: return "user group missing";
+    case 3: return "not granted";
+    default: return "error";
+    }
+}
+
+int main(int argc, char **argv) {
+    int32_t login, right;
+    if (argc != 5) {
+        fprintf(stderr, "usage: %s CONNSTR USER PASSWORD ITEM\n", argv[0]);
+        return 2;
+    }
+    if (ConnectDatabase(argv[1], "", "", "", "") != 0) {
+        fprintf(stderr, "cannot open the store: %s\n", VardexLastError());
+        return 2;
+    }
+    login = CheckUserLogin(argv[2], argv[3], "", NULL, VARDEX_SHOW_NOTHING);
+    printf("login %s: %d (%s)\n", argv[2], (int)login, login_text(login));
+    if (login == VARDEX_ERROR)
+        fprintf(stderr, "%s\n", VardexLastError());
+    right = CheckUserRight(argv[2], (int32_t)atoi(argv[4]), NULL, VARDEX_SHOW_NOTHING);
+    printf("right %s: %d (%s)\n", argv[4], (int)right, right_text(right));
+    if (right == VARDEX_ERROR)
+        fprintf(stderr, "%s\n", VardexLastError());
+    if (DisconnectDatabase() != 0)
+        fprintf(stderr, "%s\n", VardexLastError());
+    return login == 0 && right == 0 ? 0 : 1;
+}

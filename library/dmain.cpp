@@ -1,0 +1,322 @@
+#include "library/dmain.h"
+#include "library/cipher.h"
+#include "platform/msgservice.h"
+#include "platform/sqldialect.h"
+#include "platform/sysinfo.h"
+
+#include <QDateTime>
+
+namespace vardex {
+
+SessionValues& session() {
+    static SessionValues values;
+    return values;
+}
+
+bool hasDataModule() { return dData != nullptr; }
+
+TdData& dataModule() {
+    if (!dData)
+        throw DbError(QStringLiteral("No database session is open (call ConnectDatabase first)."));
+    return *dData;
+}
+
+QString todayText() { return QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")); }
+
+QString nowText() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")); }
+
+int ConnectDatabase(const QString& connectionString, const QString& userId, const QString& password,
+                    const QString& workDate, const QString& cipherKey) {
+    int result = 1;
+    // A second ConnectDatabase replaces the previous data module; its connection is closed
+    // without a logout row (the session values, and so the current user, carry over).
+    delete dData;
+    dData = nullptr;
+    dData = new TdData;
+    dData->ADOcn.setConnectionString(connectionString);
+    try {
+        dData->ADOcn.open(userId, password);
+    } catch (const Error&) {
+        // A connection that cannot be opened is answered with 1 and no message.
+    }
+    if (dData->ADOcn.connected()) {
+        SessionValues& s = session();
+        s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
+        s.CipherKey = cipherKey.isEmpty() ? QStringLiteral("kmpq") : cipherKey;
+        result = 0;
+        s.ComputerName = computerName();
+        s.LoginUpdatesSession = true;
+        s.DateSeparator = QLatin1Char('-');
+    }
+    return result;
+}
+
+void DisconnectDatabase() {
+    TdData& d = dataModule();
+    if (!session().CurrentUserName.isEmpty())
+        WriteLog(QStringLiteral("用户退出登录"));
+    d.ADOcn.close();
+    delete dData;
+    dData = nullptr;
+}
+
+void ExecSql(const QString& sql) { dataModule().ADOcn.execute(sql); }
+
+int OpenOrExecute(AdoQuery& query) {
+    try {
+        query.open();
+        return query.recordCount();
+    } catch (const std::exception&) {
+        // The text is tried once more as a command; its error is the one the caller sees.
+    }
+    return query.execSql();
+}
+
+void WriteLog(const QString& text) {
+    const SessionValues& s = session();
+    const QString sql = QStringLiteral("INSERT INTO qx_Logs VALUES ('") + escapeQuotes(s.ComputerName) +
+                        QStringLiteral("','") + escapeQuotes(s.CurrentUserName) + QStringLiteral("','") + nowText() +
+                        QStringLiteral("','") + escapeQuotes(text) + QStringLiteral("')");
+    ExecSql(sql);
+}
+
+void ClearLogs(const QString& beforeTime) {
+    QString sql = QStringLiteral("DELETE qx_Logs");
+    if (!beforeTime.isEmpty())
+        sql += QStringLiteral(" where theTime <= '") + escapeQuotes(beforeTime) + QLatin1Char('\'');
+    ExecSql(sql);
+}
+
+} // namespace vardex
+
+// ---------------------------------------------------------------------------------------------
+// Access-control calls
+
+namespace vardex {
+
+namespace {
+
+const uint32_t kWarningBox = mb::Ok | mb::IconWarning;
+
+// Byte-wise comparison of two texts as the store's 8-bit code page has them: unsigned bytes,
+// the first difference decides, a prefix is the smaller.
+int compareBytes(const QString& a, const QString& b) {
+    const QByteArray x = toCipherBytes(a);
+    const QByteArray y = toCipherBytes(b);
+    return x < y ? -1 : (y < x ? 1 : 0);
+}
+
+} // namespace
+
+QString login::builtInText(int code) {
+    switch (code) {
+    case Disabled:
+        return QStringLiteral("该用户被禁止使用, 登录不成功, 请与系统管理员联系.");
+    case Expired:
+        return QStringLiteral("该用户使用期限已过, 登录不成功, 请与系统管理员联系.");
+    case WrongPassword:
+        return QStringLiteral("密码不正确, 登录不成功, 请重试.");
+    case NoSuchUser:
+        return QStringLiteral("无此用户! 登录不成功, 请与系统管理员联系.");
+    default:
+        return QString();
+    }
+}
+
+int CheckUserLogin(const QString& userId, const QString& password, const QString& workDate, const QString* failText,
+                   int mode) {
+    SessionValues& s = session();
+    TdData& d = dataModule();
+    s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
+
+    AdoQuery& q = d.ADOqrCheck;
+    q.close();
+    q.clearSql();
+    q.addSql(QStringLiteral("select * from qx_user where userID = '") + escapeQuotes(userId) +
+             QStringLiteral("' and zuid > 1000"));
+    OpenOrExecute(q);
+
+    int code = login::Verified;
+    QString message;
+    if (q.recordCount() == 0) {
+        code = login::NoSuchUser;
+        if (mode == 2)
+            message = login::builtInText(code);
+    } else {
+        // The password picks the row: the first whose stored password deciphers to it.
+        const QByteArray typed = toCipherBytes(password);
+        const QByteArray key = toCipherBytes(s.CipherKey);
+        bool matched = false;
+        for (q.first(); !q.eof(); q.next()) {
+            const QString stored = q.fieldByName(QStringLiteral("userPwd")).asString();
+            if ((stored.isEmpty() && password.isEmpty()) || decipherBytes(stored, key) == typed) {
+                matched = true;
+                break;
+            }
+        }
+        if (!matched) {
+            code = login::WrongPassword;
+            if (mode == 2)
+                message = login::builtInText(code);
+        } else {
+            const QString startTime = q.fieldByName(QStringLiteral("startTime")).asString();
+            const QString endTime = q.fieldByName(QStringLiteral("endTime")).asString();
+            const QString allow = q.fieldByName(QStringLiteral("Allow")).asString();
+            const QString userName = q.fieldByName(QStringLiteral("userName")).asString();
+            if (allow != QLatin1String("T")) {
+                code = login::Disabled;
+                message = login::builtInText(code);
+            } else if (compareBytes(s.WorkDate, startTime) < 0 || compareBytes(s.WorkDate, endTime) > 0) {
+                code = login::Expired;
+                message = login::builtInText(code);
+            } else {
+                if (!s.LoginUpdatesSession)
+                    return login::Verified;
+                if (!s.CurrentUserName.isEmpty())
+                    WriteLog(QStringLiteral("用户退出登录"));
+                s.CurrentUserID = userId;
+                s.CurrentUserName = userName;
+                WriteLog(QStringLiteral("用户登录"));
+                return login::Verified;
+            }
+        }
+    }
+    q.close();
+    switch (mode) {
+    case 1:
+        if (!failText)
+            return code;
+        message = *failText;
+        break;
+    case 2:
+        break;
+    default:
+        // Mode 0, and any mode a caller was not meant to pass: nothing is shown.
+        return code;
+    }
+    showMessage(message, QStringLiteral("用户登录"), kWarningBox);
+    return code;
+}
+
+QString rightRefusedText() { return QStringLiteral("您没有使用这个功能的权限, 要想使用, 请与系统管理员联系."); }
+
+int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode) {
+    TdData& d = dataModule();
+    AdoQuery& q = d.ADOqrCheck;
+    int code = 0;
+
+    q.close();
+    q.setSql(QStringLiteral("select * from qx_user where userid = '") + escapeQuotes(userId) + QLatin1Char('\''));
+    OpenOrExecute(q);
+    if (q.recordCount() == 0) {
+        code = 1;
+    } else {
+        QString effective;
+        q.first();
+        const int zuid = q.fieldByName(QStringLiteral("zuid")).asInteger();
+        if (zuid >= 10000) {
+            effective = userId;
+        } else {
+            // A member is judged by his user group's grants. The group number is written as
+            // computed, so a row below 1000 asks for a negative number and finds nothing.
+            q.close();
+            q.setSql(QStringLiteral("select * from qx_user where zuid =") +
+                     QString::number(static_cast<qint64>(zuid) - 1000));
+            q.open();
+            if (q.recordCount() == 0) {
+                code = 2;
+            } else {
+                q.first();
+                effective = q.fieldByName(QStringLiteral("userID")).asString();
+                q.close();
+            }
+        }
+        if (code == 0) {
+            q.clearSql();
+            q.addSql(QStringLiteral("select * from qx_user_qx"));
+            q.addSql(QStringLiteral("where UserID = '") + escapeQuotes(effective) + QStringLiteral("' and ") +
+                     QStringLiteral("qxID = ") + QString::number(rightId) + QStringLiteral(" and AllowCount > 0"));
+            q.open();
+            const int count = q.recordCount();
+            q.close();
+            if (count == 0)
+                code = 3;
+        }
+    }
+
+    q.close();
+    q.clearSql();
+    q.addSql(QStringLiteral("select * from qx_Name"));
+    q.addSql(QStringLiteral("where qxID = ") + QString::number(rightId));
+    q.open();
+
+    if (code == 0) {
+        // The use is recorded when it can be; a failure here never turns a grant into an error.
+        try {
+            q.first();
+            const QString name = q.fieldByName(QStringLiteral("qxName")).asString();
+            WriteLog(QStringLiteral("使用权限(") + name + QLatin1Char(')'));
+        } catch (...) {
+        }
+        return 0;
+    }
+    const QString fail = failText ? *failText : QString();
+    if (q.recordCount() == 0)
+        showMessage(QStringLiteral("权限没有定义(") + QString::number(rightId) + QLatin1Char(' ') + fail + QLatin1Char(')'),
+                    QStringLiteral("用户权限"), kWarningBox);
+    q.close();
+    if (mode == 1) {
+        if (failText)
+            showMessage(*failText, QStringLiteral("用户权限"), kWarningBox);
+    } else if (mode == 2) {
+        showMessage(rightRefusedText(), QStringLiteral("用户权限"), kWarningBox);
+    }
+    return code;
+}
+
+int ChangeUserPassword(const QString& userId, const QString& oldPassword, const QString& newPassword,
+                       const QString& workDate) {
+    SessionValues& s = session();
+    TdData& d = dataModule();
+    int code = 0;
+    {
+        // Verification only: no audit row, no change of the current user. The flag is restored
+        // even when the verification ends with an error.
+        const bool saved = s.LoginUpdatesSession;
+        s.LoginUpdatesSession = false;
+        const QString empty;
+        try {
+            code = CheckUserLogin(userId, oldPassword, workDate, &empty, 0);
+        } catch (...) {
+            s.LoginUpdatesSession = saved;
+            throw;
+        }
+        s.LoginUpdatesSession = saved;
+    }
+    if (code != 0)
+        return code;
+    if (toCipherBytes(oldPassword) == toCipherBytes(newPassword))
+        return 5;
+    const QString stored = newPassword.isEmpty() ? QString() : EncryptPassword(newPassword, s.CipherKey);
+    const int rows = d.ADOcn.execute(QStringLiteral("Update qx_user set userPwd = '") + escapeQuotes(stored) +
+                                     QStringLiteral("' where userID = '") + escapeQuotes(userId) + QLatin1Char('\''));
+    if (rows <= 0)
+        return 6;
+    WriteLog(QStringLiteral("用户更改密码成功"));
+    return 0;
+}
+
+QString aboutCaption() { return QStringLiteral("关于权限管理应用工具"); }
+
+QString aboutText() {
+    return QStringLiteral("权限管理应用工具 (Vardex)\r\n"
+                          "\r\n"
+                          "为桌面数据库应用程序管理用户、用户组、权限组和权限项,\r\n"
+                          "并提供登录验证、权限检查、密码修改和审计日志.\r\n"
+                          "\r\n"
+                          "权限库可以是 SQLite 文件、PostgreSQL 服务器或 SQL Server.");
+}
+
+void ShowAbout() { showMessage(aboutText(), aboutCaption(), mb::Ok); }
+
+} // namespace vardex

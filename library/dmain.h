@@ -1,0 +1,73 @@
+#pragma once
+// The session of the access-control library: session values, opening and closing the session,
+// the two ways statements reach the store, and the audit log.
+#include "library/udata.h"
+
+#include <QString>
+
+namespace vardex {
+
+struct SessionValues {
+    QString WorkDate;        // yyyy-MM-dd, the date validity periods are compared with
+    QString CipherKey;       // key of the password cipher
+    QString ComputerName;    // recorded with every audit row
+    QString CurrentUserID;   // the user who last logged in successfully
+    QString CurrentUserName; // that user's display name; empty while nobody has logged in
+    bool LoginUpdatesSession = false;
+    QChar DateSeparator;     // set to '-' by a successful ConnectDatabase; the dialogs use it
+};
+
+// The process-wide session values. They outlive DisconnectDatabase on purpose: the current
+// user survives a disconnect and reconnect within one process.
+SessionValues& session();
+
+// Opens the session. Returns 0 when connected, 1 when the connection was not opened (the
+// data module then stays, unconnected, and no session value changes).
+int ConnectDatabase(const QString& connectionString, const QString& userId, const QString& password,
+                    const QString& workDate, const QString& cipherKey);
+// Writes the logout row of the current user (if any), closes the connection and frees the
+// data module. An error writing the row ends the call before anything is closed.
+void DisconnectDatabase();
+
+// True between ConnectDatabase and DisconnectDatabase (the data module exists).
+bool hasDataModule();
+// The data module, or a DbError when no session exists.
+TdData& dataModule();
+
+void ExecSql(const QString& sql);
+// Opens the query and returns its record count; when the open fails, executes the query's text
+// as a command and returns the rows affected. An error of that execution reaches the caller.
+int OpenOrExecute(AdoQuery& query);
+
+void WriteLog(const QString& text);
+void ClearLogs(const QString& beforeTime);
+
+// Local date and time in the forms the store keeps.
+QString todayText();      // yyyy-MM-dd
+QString nowText();        // yyyy-MM-dd hh:mm:ss
+
+// Result codes and texts of the access-control calls.
+namespace login {
+constexpr int Verified = 0, Disabled = 1, Expired = 2, WrongPassword = 3, NoSuchUser = 4;
+QString builtInText(int code);
+} // namespace login
+
+// Verifies a login on the working date (empty: today); see vardex.h for the codes and modes.
+// failText == nullptr is the caller's null pointer (mode 1 then shows nothing).
+int CheckUserLogin(const QString& userId, const QString& password, const QString& workDate,
+                   const QString* failText, int mode);
+
+// Whether the user (or the user group he belongs to) holds item rightId.
+int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode);
+QString rightRefusedText();
+
+// Verifies the old password and stores the new one enciphered. Codes 0 to 6.
+int ChangeUserPassword(const QString& userId, const QString& oldPassword, const QString& newPassword,
+                       const QString& workDate);
+
+// The about box.
+void ShowAbout();
+QString aboutCaption();
+QString aboutText();
+
+} // namespace vardex

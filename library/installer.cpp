@@ -1,0 +1,89 @@
+#include "library/installer.h"
+#include "platform/sqldialect.h"
+#include "storage/acFileStorage.h"
+#include "store/storeblob.h"
+
+#include <QFile>
+
+namespace vardex {
+
+QString installSuccessText() { return QStringLiteral("成功导入数据表! 您现在可以使用它的功能了."); }
+
+QString installFailureText() { return QStringLiteral("可能与数据库已有的表名称冲突,导入已终止,请先检查原因再导入."); }
+
+QList<QStringList> splitBatches(const QStringList& lines) {
+    QList<QStringList> batches;
+    QStringList batch;
+    for (const QString& raw : lines) {
+        const QString line = trimBlanks(raw);
+        if (line == QLatin1String("GO")) {
+            batches.append(batch);
+            batch.clear();
+        } else {
+            batch.append(line);
+        }
+    }
+    return batches; // lines after the last GO are never run
+}
+
+namespace {
+
+// Reads a text file as lines ended by CR LF (a lone LF ends a line too).
+QStringList readLines(const QString& path, bool* ok) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *ok = false;
+        return {};
+    }
+    const QString text = QString::fromLocal8Bit(f.readAll());
+    *ok = true;
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString& l : lines)
+        if (l.endsWith(QLatin1Char('\r')))
+            l.chop(1);
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+} // namespace
+
+InstallOutcome runInstallScript(AdoConnection& cn, const QString& tempFile, const QString& storedName) {
+    InstallOutcome outcome;
+    QString name = storedName;
+    if (name.isEmpty()) {
+        cn.ensureOpen();
+        name = scriptNameFor(cn.dialect());
+    }
+
+    TacFileStorage storage(nullptr);
+    storage.loadStoredData(storedScripts());
+    storage.ExtractFile(name, tempFile); // its result is not checked: reading tells
+    bool readOk = false;
+    const QStringList lines = readLines(tempFile, &readOk);
+    QFile::remove(tempFile);
+    if (!readOk) {
+        outcome.fileError = true;
+        outcome.error = QStringLiteral("Cannot open file \"%1\".").arg(tempFile);
+        return outcome;
+    }
+
+    AdoQuery query(&cn);
+    for (const QStringList& batch : splitBatches(lines)) {
+        query.setSqlLines(batch);
+        try {
+            query.execSql();
+        } catch (const Error& e) {
+            outcome.failedBatch = outcome.batchesRun + 1;
+            outcome.error = e.message();
+            query.close();
+            return outcome;
+        }
+        query.close();
+        ++outcome.batchesRun;
+    }
+    outcome.ok = true;
+    return outcome;
+}
+
+} // namespace vardex

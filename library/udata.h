@@ -1,0 +1,29 @@
+#pragma once
+// The data module: the session connection and the queries that run on it. One instance,
+// dData, lives from ConnectDatabase to DisconnectDatabase.
+#include "platform/adodb.h"
+
+namespace vardex {
+
+// Binds a data-aware control to a query (the item list editor's grid reads through it).
+struct TDataSource {
+    AdoQuery* DataSet = nullptr;
+};
+
+class TdData {
+public:
+    TdData();
+    TdData(const TdData&) = delete;
+    TdData& operator=(const TdData&) = delete;
+
+    // Declared in this order; every query runs on ADOcn.
+    AdoQuery ADOqrCheck;  // login verification and right check
+    AdoConnection ADOcn;  // the session connection: every statement of the system
+    AdoQuery ADOqr;       // administration window and its dialogs
+    TDataSource DatasrList;
+    AdoQuery ADOqrList;   // permission item list editor
+};
+
+extern TdData* dData;
+
+} // namespace vardex

@@ -1,0 +1,177 @@
+/*
+ * vardex.h - the Vardex access-control library, plain C interface.
+ *
+ * Client programs link libvardex and call these functions to open a session on the permission
+ * store, verify logins, check permission items, change passwords and show the standard windows.
+ *
+ * Conventions
+ *   - Texts are null-terminated strings in the process's local 8-bit encoding (UTF-8 on Linux).
+ *     A NULL text pointer counts as an empty text unless a call says otherwise. The library
+ *     copies every argument and keeps no pointer of the caller's.
+ *   - Numbers and results are 32-bit signed integers. 0 is success; each call documents its own
+ *     positive answer codes.
+ *   - Failures that are not answers (a database error, a stored password that is not cipher
+ *     text, a call made while no session is open) return VARDEX_ERROR; the message is then
+ *     available from VardexLastError(). No C++ exception ever leaves the library.
+ *   - Calls other than ConnectDatabase, ShowAbout and the Vardex* helpers need an open session:
+ *     between a ConnectDatabase (whatever it returned) and the following DisconnectDatabase.
+ *   - One thread: the library is called from the thread that runs the user interface.
+ */
+#ifndef VARDEX_H
+#define VARDEX_H
+
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define VARDEX_CALL __stdcall
+#else
+#define VARDEX_CALL
+#endif
+
+#if defined(_WIN32)
+#if defined(VARDEX_BUILDING)
+#define VARDEX_API __declspec(dllexport)
+#else
+#define VARDEX_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define VARDEX_API __attribute__((visibility("default")))
+#else
+#define VARDEX_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result of a call that failed with an error instead of answering (see VardexLastError). */
+#define VARDEX_ERROR (-1)
+
+/*
+ * ConnectDatabase opens the library's one session on the permission store.
+ *   connectionString  e.g. "Provider=SQLite;Data Source=/var/lib/vardex/store.db" or
+ *                     "Provider=PostgreSQL;Host=db;Port=5432;Database=perm" (see README)
+ *   userId, password  database credentials for this opening only (not stored); empty: those of
+ *                     the connection string
+ *   workDate          working date "yyyy-MM-dd"; empty: today
+ *   cipherKey         key of the password cipher; empty: "kmpq"
+ * Returns 0 when the session is connected, 1 when the connection could not be opened (no
+ * message is shown; the session values keep what they held). A session already open is closed
+ * first, without a logout row.
+ */
+VARDEX_API int32_t VARDEX_CALL ConnectDatabase(const char *connectionString, const char *userId,
+                                               const char *password, const char *workDate,
+                                               const char *cipherKey);
+
+/*
+ * DisconnectDatabase writes the logout row of the current user (when somebody has logged in
+ * during this process), closes the connection and ends the session.
+ * Returns 0, or VARDEX_ERROR when no session is open or the logout row could not be written
+ * (the session then stays open).
+ */
+VARDEX_API int32_t VARDEX_CALL DisconnectDatabase(void);
+
+/*
+ * ClearLogs deletes the audit rows whose time is at or before beforeTime (a text compared with
+ * "yyyy-MM-dd hh:mm:ss" times: "2026-01-31" keeps that day's rows, "2026-01-31 23:59:59" deletes
+ * them); an empty beforeTime deletes every row. No audit row is written about the deletion.
+ * Returns 0, or VARDEX_ERROR.
+ */
+VARDEX_API int32_t VARDEX_CALL ClearLogs(const char *beforeTime);
+
+/* ---------------------------------------------------------------------------------------------
+ * Login verification, right check, password change
+ * ------------------------------------------------------------------------------------------- */
+
+/* Display modes of CheckUserLogin and CheckUserRight. */
+#define VARDEX_SHOW_NOTHING 0  /* never show a box (the undefined-item warning still shows) */
+#define VARDEX_SHOW_FAILTEXT 1 /* on refusal show failText; no box when failText is NULL */
+#define VARDEX_SHOW_BUILTIN 2  /* on refusal show the library's own text */
+
+/*
+ * CheckUserLogin verifies that userId may log in with password on workDate ("yyyy-MM-dd";
+ * empty: today, which also becomes the session's working date for later calls).
+ * Returns
+ *   0  verified; while the session records logins, the previous user's logout row and the new
+ *      user's login row are written and the user becomes the session's current user
+ *   1  the user is disabled
+ *   2  workDate lies outside the user's validity period
+ *   3  the password matches none of the user's rows
+ *   4  no user with this ID (user groups never log in)
+ *   VARDEX_ERROR  a database error, or a stored password that is not cipher text
+ * On codes 1 to 4 a warning box captioned "用户登录" is shown as mode says. Passwords compare
+ * byte for byte, letter case significant.
+ */
+VARDEX_API int32_t VARDEX_CALL CheckUserLogin(const char *userId, const char *password,
+                                              const char *workDate, const char *failText,
+                                              int32_t mode);
+
+/*
+ * CheckUserRight answers whether userId holds permission item rightId. A member of a user group
+ * is judged by the group's grants. A granted check writes the audit row "使用权限(<item name>)".
+ * Returns
+ *   0  the right is held
+ *   1  no user or user group has this ID
+ *   2  the user is a group member whose user group no longer exists (or the ID is a group's)
+ *   3  the right is not held
+ *   VARDEX_ERROR  a database error
+ * When the answer is not 0 and no item has number rightId, a warning box
+ * "权限没有定义(<rightId> <failText>)" is shown first, in every mode. Boxes are captioned "用户权限".
+ * The check does not look at the user's enabled flag or validity period.
+ */
+VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char *userId, int32_t rightId,
+                                              const char *failText, int32_t mode);
+
+/*
+ * ChangeUserPassword verifies oldPassword on workDate (as CheckUserLogin, but without recording
+ * a login) and stores newPassword enciphered; an empty newPassword is stored as empty.
+ * Returns 0 changed (the audit row "用户更改密码成功" is written under the session's current
+ * user), 1 to 4 as CheckUserLogin, 5 newPassword equals oldPassword (nothing changed), 6 the
+ * update changed no row, VARDEX_ERROR a database error (a new password of more than 49 bytes
+ * does not fit the store and is refused by it).
+ */
+VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char *userId, const char *oldPassword,
+                                                  const char *newPassword, const char *workDate);
+
+/* ShowAbout shows the about box. It needs no session. Returns 0, or VARDEX_ERROR. */
+VARDEX_API int32_t VARDEX_CALL ShowAbout(void);
+
+/* ---------------------------------------------------------------------------------------------
+ * Message boxes
+ *
+ * Every box of the library and of its windows is described by its text, its caption and a type
+ * made of the classic message-box bits below; the answer is the button pressed. By default the
+ * library shows its own boxes (without a display the text goes to standard error and the box
+ * answers as if OK, or Yes, was pressed). A client program can take every box itself.
+ * ------------------------------------------------------------------------------------------- */
+
+#define VARDEX_MB_OK 0x00000000u
+#define VARDEX_MB_OKCANCEL 0x00000001u
+#define VARDEX_MB_YESNOCANCEL 0x00000003u
+#define VARDEX_MB_YESNO 0x00000004u
+#define VARDEX_MB_ICONERROR 0x00000010u
+#define VARDEX_MB_ICONQUESTION 0x00000020u
+#define VARDEX_MB_ICONWARNING 0x00000030u
+#define VARDEX_MB_ICONINFORMATION 0x00000040u
+
+#define VARDEX_IDOK 1
+#define VARDEX_IDCANCEL 2
+#define VARDEX_IDYES 6
+#define VARDEX_IDNO 7
+
+/* text and caption are in the process's local 8-bit encoding; user is the pointer given to
+ * VardexSetMessageHandler. Return the button pressed (VARDEX_ID...). */
+typedef int32_t (VARDEX_CALL *VardexMessageHandler)(const char *text, const char *caption, uint32_t type, void *user);
+VARDEX_API void VARDEX_CALL VardexSetMessageHandler(VardexMessageHandler handler, void *user); /* NULL: the built-in boxes again */
+
+/* The message of the last failed call on this thread; "" after a call that succeeded. */
+VARDEX_API const char *VARDEX_CALL VardexLastError(void);
+
+/* The library's version, "major.minor.patch". */
+VARDEX_API const char *VARDEX_CALL VardexVersion(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VARDEX_H */

@@ -1,0 +1,114 @@
+// The exported C interface. Every export converts its texts, runs the call and turns any error
+// into VARDEX_ERROR with the message kept for VardexLastError(): a C++ exception must never
+// cross into the caller's code.
+#include "library/vardex.h"
+
+#include "library/dmain.h"
+#include "platform/msgbox_qt.h"
+#include "platform/msgservice.h"
+
+#include <QCoreApplication>
+#include <exception>
+#include <string>
+
+namespace {
+
+thread_local std::string g_lastError;
+
+QString text(const char* s) { return s ? QString::fromLocal8Bit(s) : QString(); }
+
+void prepare() {
+    g_lastError.clear();
+    vardex::gui::ensureApplication();
+    vardex::gui::installMessagePresenter();
+}
+
+template <typename F>
+int32_t guarded(F&& body) {
+    try {
+        prepare();
+        return body();
+    } catch (const vardex::Error& e) {
+        g_lastError = e.message().toLocal8Bit().toStdString();
+    } catch (const std::exception& e) {
+        g_lastError = e.what();
+    } catch (...) {
+        g_lastError = "unknown error";
+    }
+    if (g_lastError.empty())
+        g_lastError = "unknown error";
+    return VARDEX_ERROR;
+}
+
+} // namespace
+
+extern "C" {
+
+VARDEX_API int32_t VARDEX_CALL ConnectDatabase(const char* connectionString, const char* userId, const char* password,
+                                               const char* workDate, const char* cipherKey) {
+    return guarded([&] {
+        return vardex::ConnectDatabase(text(connectionString), text(userId), text(password), text(workDate),
+                                       text(cipherKey));
+    });
+}
+
+VARDEX_API int32_t VARDEX_CALL DisconnectDatabase(void) {
+    return guarded([&] {
+        vardex::DisconnectDatabase();
+        return 0;
+    });
+}
+
+VARDEX_API int32_t VARDEX_CALL ClearLogs(const char* beforeTime) {
+    return guarded([&] {
+        vardex::ClearLogs(text(beforeTime));
+        return 0;
+    });
+}
+
+VARDEX_API int32_t VARDEX_CALL CheckUserLogin(const char* userId, const char* password, const char* workDate,
+                                              const char* failText, int32_t mode) {
+    return guarded([&] {
+        const QString fail = text(failText);
+        return vardex::CheckUserLogin(text(userId), text(password), text(workDate), failText ? &fail : nullptr, mode);
+    });
+}
+
+VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char* userId, int32_t rightId, const char* failText, int32_t mode) {
+    return guarded([&] {
+        const QString fail = text(failText);
+        return vardex::CheckUserRight(text(userId), rightId, failText ? &fail : nullptr, mode);
+    });
+}
+
+VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char* userId, const char* oldPassword, const char* newPassword,
+                                                  const char* workDate) {
+    return guarded([&] {
+        return vardex::ChangeUserPassword(text(userId), text(oldPassword), text(newPassword), text(workDate));
+    });
+}
+
+VARDEX_API int32_t VARDEX_CALL ShowAbout(void) {
+    return guarded([&] {
+        vardex::ShowAbout();
+        return 0;
+    });
+}
+
+VARDEX_API void VARDEX_CALL VardexSetMessageHandler(VardexMessageHandler handler, void* user) {
+    if (!handler) {
+        vardex::setMessageHandler(vardex::MessageHandler());
+        return;
+    }
+    vardex::setMessageHandler([handler, user](const vardex::MessageBoxRequest& r) -> int {
+        const QByteArray t = r.text.toLocal8Bit();
+        const QByteArray c = r.caption.toLocal8Bit();
+        return handler(t.constData(), c.constData(), r.type, user);
+    });
+}
+
+VARDEX_API const char* VARDEX_CALL VardexLastError(void) { return g_lastError.c_str(); }
+
+VARDEX_API const char* VARDEX_CALL VardexVersion(void) { return VARDEX_VERSION_TEXT; }
+
+} // extern "C"

@@ -1,0 +1,161 @@
+#pragma once
+// A small ADO-shaped data access layer over QtSql: one connection, queries that fetch every row
+// into memory (so the record count is exact), fields by name, transactions, and a statement log.
+//
+// Statements are given in T-SQL as the library writes them; the connection translates them for
+// SQLite and PostgreSQL (sqldialect.h). Failures raise DbError.
+#include "platform/connstr.h"
+#include "platform/errors.h"
+
+#include <QSqlDatabase>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+#include <functional>
+#include <memory>
+
+namespace vardex {
+
+class AdoConnection {
+public:
+    AdoConnection();
+    ~AdoConnection();
+    AdoConnection(const AdoConnection&) = delete;
+    AdoConnection& operator=(const AdoConnection&) = delete;
+
+    void setConnectionString(const QString& text); // closes the connection first
+    QString connectionString() const { return m_connectionString; }
+
+    // Opens with the given user ID and password for this opening only; empty values fall back to
+    // those of the connection string. Raises DbError when the connection cannot be opened.
+    void open(const QString& userId = QString(), const QString& password = QString());
+    void close();
+    bool connected() const;
+    // Opens from the connection string alone when closed (the lazy reopen every statement does).
+    void ensureOpen();
+
+    Dialect dialect() const { return m_spec.dialect; }
+
+    // Executes one command text (several statements are allowed in one text, as a script batch
+    // has them). Returns the rows affected by the last statement as the driver reports them.
+    int execute(const QString& tsql);
+
+    void beginTrans();
+    void commitTrans();
+    void rollbackTrans();
+    bool inTransaction() const { return m_inTransaction; }
+
+    // Names of the user tables, as the database spells them.
+    QStringList tableNames();
+
+    // Statement log: when on, every text given to execute() or opened by a query is recorded as
+    // given (before translation), in order.
+    void setLogging(bool on) { m_logging = on; }
+    const QStringList& statementLog() const { return m_log; }
+    void clearLog() { m_log.clear(); }
+
+    // A hook run before every statement; tests use it to make a chosen statement fail.
+    using StatementHook = std::function<void(const QString& tsql)>;
+    void setStatementHook(StatementHook hook) { m_hook = std::move(hook); }
+
+    // Runs a SELECT (or any statement) and returns its rows; used by AdoQuery::open.
+    struct Result {
+        QStringList fields;
+        QVector<QVector<QVariant>> rows;
+        int rowsAffected = -1;
+    };
+    Result run(const QString& tsql, bool fetchRows);
+
+    QSqlDatabase database() const;
+    QString name() const { return m_name; }
+
+private:
+    void record(const QString& tsql);
+    Result runOnce(const QString& sql, bool fetchRows);
+    Result runSqliteNative(const QString& sql);
+
+    QString m_name; // QSqlDatabase connection name, unique per instance
+    QString m_connectionString;
+    ConnectionSpec m_spec;
+    bool m_inTransaction = false;
+    bool m_logging = false;
+    QStringList m_log;
+    StatementHook m_hook;
+    int m_savepointDepth = 0;
+};
+
+// One field of the current record of an open query.
+class AdoField {
+public:
+    AdoField() = default;
+    AdoField(QString name, QVariant value) : m_name(std::move(name)), m_value(std::move(value)) {}
+    bool isNull() const { return m_value.isNull() || !m_value.isValid(); }
+    QString asString() const;
+    int asInteger() const; // NULL reads as 0; a text that is no number raises ConvertError
+    QVariant value() const { return m_value; }
+    QString name() const { return m_name; }
+
+private:
+    QString m_name;
+    QVariant m_value;
+};
+
+class AdoQuery {
+public:
+    explicit AdoQuery(AdoConnection* connection = nullptr, const QString& initialSql = QString());
+
+    void setConnection(AdoConnection* connection) { m_connection = connection; }
+    AdoConnection* connection() const { return m_connection; }
+
+    // The SQL is a list of lines; the text sent is every line followed by CR LF.
+    // Changing the SQL closes the query.
+    const QStringList& sql() const { return m_sql; }
+    void clearSql();
+    void addSql(const QString& line);
+    void setSql(const QString& oneLine); // replaces the whole text with one line
+    void setSqlLines(const QStringList& lines);
+    QString commandText() const;
+
+    // Runs the statement and fetches every row. Raises DbError.
+    void open();
+    void close();
+    bool active() const { return m_active; }
+    // Executes the text as a command; returns the rows affected. Raises DbError.
+    int execSql();
+
+    int recordCount() const { return m_active ? m_rows.size() : 0; }
+    bool isEmpty() const { return recordCount() == 0; }
+    void first();
+    void next();
+    bool eof() const;
+    int recNo() const { return m_current; } // 0-based index of the current record
+    void moveTo(int index);
+
+    int fieldCount() const { return m_fields.size(); }
+    QString fieldName(int i) const { return m_fields.value(i); }
+    int fieldIndex(const QString& name) const; // case-insensitive, -1 when absent
+    AdoField fieldByName(const QString& name) const; // raises DbError for an unknown field
+    QVariant value(int row, int column) const;
+
+    // Appending a record: append(), setFieldValue() for the fields given, post() sends one
+    // INSERT with exactly those columns into the table the query selects from.
+    void append();
+    void setFieldValue(const QString& name, const QVariant& value);
+    void post();
+    void cancel();
+    bool inInsert() const { return m_inserting; }
+
+private:
+    QString tableName() const;
+
+    AdoConnection* m_connection = nullptr;
+    QStringList m_sql;
+    bool m_active = false;
+    QStringList m_fields;
+    QVector<QVector<QVariant>> m_rows;
+    int m_current = 0;
+    bool m_inserting = false;
+    QList<QPair<QString, QVariant>> m_pending;
+};
+
+} // namespace vardex

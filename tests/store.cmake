@@ -1,0 +1,2 @@
+vardex_add_test(NAME test_store_script SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_store_script.cpp)
+vardex_add_test(NAME test_procedures SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_procedures.cpp PG)

@@ -1,0 +1,15 @@
+// Test programs run headless: the offscreen platform unless the caller chose one (Xvfb for
+// screenshots).
+#include "tests/support/testsupport.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    vardex::test::installUnexpectedBoxGuard();
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,145 @@
+#include "tests/support/testsupport.h"
+
+#include "library/installer.h"
+
+#include <QFile>
+#include <QUuid>
+#include <gtest/gtest.h>
+
+namespace vardex::test {
+
+std::string backendName(Backend b) {
+    switch (b) {
+    case Backend::SQLite:
+        return "SQLite";
+    case Backend::PostgreSQL:
+        return "PostgreSQL";
+    case Backend::OdbcPostgreSQL:
+        return "ODBC";
+    }
+    return "?";
+}
+
+namespace {
+
+QString pgBase() {
+    const QString file = qEnvironmentVariable("VARDEX_PG_CONNFILE");
+    if (file.isEmpty())
+        return QString();
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(f.readAll()).trimmed();
+}
+
+QString pgValue(const QString& base, const char* key) {
+    return ConnectionString::value(ConnectionString::parse(base), {key});
+}
+
+} // namespace
+
+bool postgresAvailable() { return !pgBase().isEmpty(); }
+
+std::vector<Backend> availableBackends() {
+    std::vector<Backend> b{Backend::SQLite};
+    if (postgresAvailable()) {
+        b.push_back(Backend::PostgreSQL);
+        b.push_back(Backend::OdbcPostgreSQL);
+    } else if (!qEnvironmentVariable("VARDEX_PG_CONNFILE").isEmpty() || !qEnvironmentVariable("CI").isEmpty()) {
+        ADD_FAILURE() << "The PostgreSQL test cluster is not running (VARDEX_PG_CONNFILE="
+                      << qPrintable(qEnvironmentVariable("VARDEX_PG_CONNFILE")) << ")";
+    }
+    return b;
+}
+
+TempDatabase::TempDatabase(Backend backend) : m_backend(backend) {
+    if (backend == Backend::SQLite) {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_connectionString = QStringLiteral("Provider=SQLite;Data Source=") + m_dir->path() + QStringLiteral("/store.db");
+        return;
+    }
+    const QString base = pgBase();
+    if (base.isEmpty())
+        throw DbError(QStringLiteral("no PostgreSQL test cluster"));
+    m_dbName = QStringLiteral("vx_") + QUuid::createUuid().toString(QUuid::Id128).left(16);
+    AdoConnection admin;
+    admin.setConnectionString(base + QStringLiteral(";Database=postgres"));
+    admin.open();
+    admin.execute(QStringLiteral("CREATE DATABASE ") + m_dbName);
+    m_connectionString = connectionStringFor(backend);
+}
+
+QString TempDatabase::connectionStringFor(Backend b) const {
+    if (m_backend == Backend::SQLite)
+        return m_connectionString;
+    const QString base = pgBase();
+    if (b == Backend::OdbcPostgreSQL)
+        return QStringLiteral("Provider=ODBC;Driver={PostgreSQL Unicode};Server=%1;Port=%2;Database=%3;Uid=%4")
+            .arg(pgValue(base, "Host"), pgValue(base, "Port"), m_dbName, pgValue(base, "User ID"));
+    return base + QStringLiteral(";Database=") + m_dbName;
+}
+
+TempDatabase::~TempDatabase() {
+    if (m_dbName.isEmpty())
+        return;
+    try {
+        AdoConnection admin;
+        admin.setConnectionString(pgBase() + QStringLiteral(";Database=postgres"));
+        admin.open();
+        admin.execute(QStringLiteral("DROP DATABASE IF EXISTS ") + m_dbName + QStringLiteral(" WITH (FORCE)"));
+    } catch (...) {
+        // The cluster is thrown away at the end of the run anyway.
+    }
+}
+
+TempStore::TempStore(Backend backend) : TempDatabase(backend) {
+    auto cn = openConnection(connectionString());
+    QTemporaryDir tmp;
+    const InstallOutcome r = runInstallScript(*cn, tmp.path() + QStringLiteral("/Morlan.tmp"));
+    if (!r.ok)
+        throw DbError(QStringLiteral("installing the store failed at batch %1: %2").arg(r.failedBatch).arg(r.error));
+}
+
+std::unique_ptr<AdoConnection> openConnection(const QString& connectionString) {
+    auto cn = std::make_unique<AdoConnection>();
+    cn->setConnectionString(connectionString);
+    cn->open();
+    return cn;
+}
+
+QString scalar(AdoConnection& cn, const QString& sql) {
+    AdoQuery q(&cn, sql);
+    q.open();
+    if (q.isEmpty() || q.fieldCount() == 0)
+        return QString();
+    const QVariant v = q.value(0, 0);
+    return v.isNull() ? QString() : v.toString();
+}
+
+int scalarInt(AdoConnection& cn, const QString& sql) { return scalar(cn, sql).toInt(); }
+
+MessageRecorder::MessageRecorder() {
+    setMessageHandler([this](const MessageBoxRequest& r) {
+        boxes.push_back({r.text, r.caption, r.type, r.owner != nullptr});
+        if (!answers.empty()) {
+            const int a = answers.front();
+            answers.erase(answers.begin());
+            return a;
+        }
+        return defaultAnswer(r.type);
+    });
+}
+
+MessageRecorder::~MessageRecorder() { installUnexpectedBoxGuard(); }
+
+void installUnexpectedBoxGuard() {
+    setMessageHandler([](const MessageBoxRequest& r) {
+        ADD_FAILURE() << "unexpected message box [" << r.caption.toStdString() << "] " << r.text.toStdString();
+        return defaultAnswer(r.type);
+    });
+}
+
+QString sourceDir() { return qEnvironmentVariable("VARDEX_SOURCE_DIR"); }
+QString binDir() { return qEnvironmentVariable("VARDEX_BIN_DIR"); }
+
+} // namespace vardex::test

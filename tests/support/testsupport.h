@@ -1,0 +1,84 @@
+#pragma once
+// Shared fixtures for the test programs: fresh stores on every database kind, and a recorder
+// for message boxes.
+#include "platform/adodb.h"
+#include "platform/msgservice.h"
+
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vardex::test {
+
+enum class Backend { SQLite, PostgreSQL, OdbcPostgreSQL };
+std::string backendName(Backend b);
+
+// The backends this run can use: SQLite always; PostgreSQL and ODBC when the test was started
+// with the cluster (VARDEX_PG_CONNFILE). With CI set, a missing cluster is a failure, not a skip.
+std::vector<Backend> availableBackends();
+bool postgresAvailable();
+
+// An empty database of the given kind that is dropped when the object goes: a file in a
+// temporary folder for SQLite, a new database in the test cluster for the servers.
+class TempDatabase {
+public:
+    explicit TempDatabase(Backend backend);
+    ~TempDatabase();
+    Backend backend() const { return m_backend; }
+    QString connectionString() const { return m_connectionString; }
+    // Same database through the other server path (PostgreSQL <-> ODBC); SQLite: itself.
+    QString connectionStringFor(Backend b) const;
+
+private:
+    Backend m_backend;
+    QString m_connectionString;
+    QString m_dbName;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+// A TempDatabase with the store installed from the program's own stored script.
+class TempStore : public TempDatabase {
+public:
+    explicit TempStore(Backend backend);
+};
+
+// Opens a connection of its own on a database (not the library session).
+std::unique_ptr<AdoConnection> openConnection(const QString& connectionString);
+
+// Runs a SELECT and returns the first column of the first row as text ("" when no row).
+QString scalar(AdoConnection& cn, const QString& sql);
+int scalarInt(AdoConnection& cn, const QString& sql);
+
+// Installed for every test program: a box that no test expected fails the test (instead of
+// waiting forever for a click on the offscreen platform) and is answered with its default.
+void installUnexpectedBoxGuard();
+
+// Records every message box and answers from a script (default: the box's default answer).
+class MessageRecorder {
+public:
+    MessageRecorder();
+    ~MessageRecorder();
+    struct Box {
+        QString text;
+        QString caption;
+        uint32_t type;
+        bool hasOwner;
+    };
+    std::vector<Box> boxes;
+    std::vector<int> answers; // taken front first; when empty, defaultAnswer(type)
+};
+
+// Folder of the source tree and of the built binaries (from the test environment).
+QString sourceDir();
+QString binDir();
+
+} // namespace vardex::test
+
+// Gives parameterised tests readable names: Store/Backends.X/SQLite
+#define VARDEX_BACKEND_PARAMS                                                                    \
+    ::testing::ValuesIn(::vardex::test::availableBackends()),                                    \
+        [](const ::testing::TestParamInfo<::vardex::test::Backend>& info) {                      \
+            return ::vardex::test::backendName(info.param);                                      \
+        }

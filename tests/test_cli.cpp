@@ -1,0 +1,101 @@
+// vardex-cli and the C example, run as a user would run them from a shell.
+#include "library/cipher.h"
+#include "tests/support/testsupport.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace vardex;
+using namespace vardex::test;
+
+namespace {
+
+struct ProcessResult {
+    int exitCode = -1;
+    QString out, err;
+};
+
+ProcessResult run(const QString& program, const QStringList& args, const QByteArray& input = QByteArray()) {
+    QProcess p;
+    p.start(binDir() + "/" + program, args);
+    EXPECT_TRUE(p.waitForStarted(10000)) << program.toStdString();
+    p.write(input);
+    p.closeWriteChannel();
+    EXPECT_TRUE(p.waitForFinished(60000));
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+} // namespace
+
+class Cli : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override { db = std::make_unique<TempDatabase>(GetParam()); }
+    std::unique_ptr<TempDatabase> db;
+};
+
+TEST_P(Cli, InstallThenSessionThenInstallAgain) {
+    const QString cs = db->connectionString();
+    ProcessResult r = run("vardex-cli", {"install", cs});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QString::fromUtf8("成功导入数据表! 您现在可以使用它的功能了.")));
+
+    r = run("vardex-cli", {"session", cs}, "ClearLogs \"\"\nClearLogs NULL\n# a comment\n\nCheckUserRight \"x\" 1 \"\" 0\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "0\n0\n1\n");
+
+    auto cn = openConnection(cs);
+    cn->execute("INSERT INTO qx_Logs VALUES ('pc','u','2020-01-01 00:00:00','x')");
+    r = run("vardex-cli", {"install", cs});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8("可能与数据库已有的表名称冲突,导入已终止,请先检查原因再导入.")));
+    EXPECT_TRUE(r.err.contains("batch 1"));
+    EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_Logs"), 1); // nothing changed
+}
+
+TEST_P(Cli, SessionReportsBadLinesAndErrors) {
+    const QString cs = db->connectionString();
+    ASSERT_EQ(run("vardex-cli", {"install", cs}).exitCode, 0);
+    const ProcessResult r = run("vardex-cli", {"session", cs},
+                      "NoSuchCall\nClearLogs\nCheckUserRight \"x\" one \"\" 0\nClearLogs \"open\n"
+                      "CheckUserLogin \"a\\\"b\" \"\" \"\" NULL 0\n");
+    EXPECT_EQ(r.exitCode, 1);
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 5) << r.out.toStdString();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(lines[i].startsWith("error: ")) << lines[i].toStdString();
+    EXPECT_EQ(lines[4], "4");
+}
+
+TEST_P(Cli, ConnectFailureAndUsage) {
+    EXPECT_EQ(run("vardex-cli", {"session", "Provider=SQLite;Data Source=/nonexistent-dir/q/x.db"}).exitCode, 2);
+    EXPECT_EQ(run("vardex-cli", {"install"}).exitCode, 2);
+    EXPECT_EQ(run("vardex-cli", {"frobnicate", db->connectionString()}).exitCode, 2);
+}
+
+TEST_P(Cli, TheCExampleVerifiesALoginAndARight) {
+    const QString cs = db->connectionString();
+    ASSERT_EQ(run("vardex-cli", {"install", cs}).exitCode, 0);
+    auto cn = openConnection(cs);
+    cn->execute("INSERT INTO qx_Name (qxID, qxName) VALUES (7, 'export')");
+    cn->execute("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) VALUES "
+                "('clerk', 'Clerk', '" + EncryptPassword("secret", "kmpq") + "', '2000-01-01', '2099-12-31', 'T', 0, 10000)");
+    cn->execute("Exec qxAddUser 'clerk'");
+    cn->execute("Exec qxAddzuName 'sales'");
+    cn->execute("Exec qxUpDateAllows 'sales',7,'T'");
+
+    ProcessResult r = run("login_check", {cs, "clerk", "secret", "7"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "login clerk: 0 (verified)\nright 7: 3 (not granted)\n");
+    cn->execute("Exec qx_user_zu_changed 'clerk','sales','T'");
+    r = run("login_check", {cs, "clerk", "secret", "7"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "login clerk: 0 (verified)\nright 7: 0 (granted)\n");
+    r = run("login_check", {cs, "clerk", "wrong", "7"});
+    EXPECT_EQ(r.out, "login clerk: 3 (wrong password)\nright 7: 0 (granted)\n");
+    // login, right use, logout, login, right use, logout
+    EXPECT_EQ(scalarInt(*cn, QString::fromUtf8("select count(*) from qx_Logs where theLog = '用户登录'")), 2);
+    EXPECT_EQ(scalarInt(*cn, QString::fromUtf8("select count(*) from qx_Logs where theLog = '使用权限(export)'")), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Cli, VARDEX_BACKEND_PARAMS);

@@ -1,0 +1,172 @@
+// The library session: opening and closing it, its values, the two statement paths and the
+// audit log, through the C++ core and through the exported C interface.
+#include "library/dmain.h"
+#include "library/vardex.h"
+#include "tests/support/testsupport.h"
+
+#include <QDate>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+using namespace vardex;
+using namespace vardex::test;
+
+class Session : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        store = std::make_unique<TempStore>(GetParam());
+        check = openConnection(store->connectionString());
+        session() = SessionValues();
+    }
+    void TearDown() override {
+        if (hasDataModule()) {
+            session().CurrentUserName.clear();
+            vardex::DisconnectDatabase();
+        }
+        session() = SessionValues();
+    }
+    int connect(const QString& workDate = QString(), const QString& key = QString()) {
+        return vardex::ConnectDatabase(store->connectionString(), QString(), QString(), workDate, key);
+    }
+    int logRows(const QString& where = QString()) {
+        return scalarInt(*check, "select count(*) from qx_Logs" + (where.isEmpty() ? QString() : " where " + where));
+    }
+    std::unique_ptr<TempStore> store;
+    std::unique_ptr<AdoConnection> check;
+};
+
+TEST_P(Session, ConnectSetsDefaultsAndTakesGivenValuesUnchanged) {
+    ASSERT_EQ(connect(), 0);
+    EXPECT_EQ(session().WorkDate, QDate::currentDate().toString("yyyy-MM-dd"));
+    EXPECT_EQ(session().CipherKey, "kmpq");
+    EXPECT_TRUE(session().LoginUpdatesSession);
+    EXPECT_EQ(session().DateSeparator, QLatin1Char('-'));
+    EXPECT_FALSE(session().ComputerName.isEmpty());
+    vardex::DisconnectDatabase();
+    ASSERT_EQ(connect(" 2020-1-5 ", " key "), 0);
+    EXPECT_EQ(session().WorkDate, " 2020-1-5 ");
+    EXPECT_EQ(session().CipherKey, " key ");
+}
+
+TEST_P(Session, FailedConnectKeepsPreviousValuesAndLaterStatementsReopenOrFail) {
+    ASSERT_EQ(connect("2021-02-03", "k1"), 0);
+    vardex::DisconnectDatabase();
+    session().LoginUpdatesSession = false;
+    EXPECT_EQ(vardex::ConnectDatabase("Provider=SQLite;Data Source=/nonexistent-dir/a/b.db", "", "", "2030-01-01", "k2"), 1);
+    EXPECT_TRUE(hasDataModule()); // the data module stays, unconnected
+    EXPECT_EQ(session().WorkDate, "2021-02-03");
+    EXPECT_EQ(session().CipherKey, "k1");
+    EXPECT_FALSE(session().LoginUpdatesSession);
+    // A statement through the unconnected module opens from the connection string, and fails.
+    EXPECT_THROW(vardex::ClearLogs(""), DbError);
+    // DisconnectDatabase after a failed connect with a current user: its logout row fails too,
+    // and the call ends before the module goes.
+    session().CurrentUserName = "someone";
+    EXPECT_THROW(vardex::DisconnectDatabase(), DbError);
+    EXPECT_TRUE(hasDataModule());
+    session().CurrentUserName.clear();
+    vardex::DisconnectDatabase();
+    EXPECT_FALSE(hasDataModule());
+}
+
+TEST_P(Session, UnconnectedModuleReopensFromAWorkingConnectionString) {
+    ASSERT_EQ(connect(), 0);
+    dataModule().ADOcn.close();
+    WriteLog("x");
+    EXPECT_EQ(logRows(), 1);
+}
+
+TEST_P(Session, DisconnectWritesOneLogoutRowOnlyAfterALogin) {
+    ASSERT_EQ(connect(), 0);
+    vardex::DisconnectDatabase();
+    EXPECT_EQ(logRows(), 0);
+
+    ASSERT_EQ(connect(), 0);
+    session().CurrentUserID = "u1";
+    session().CurrentUserName = QString::fromUtf8("张三");
+    vardex::DisconnectDatabase();
+    EXPECT_EQ(logRows(), 1);
+    EXPECT_EQ(scalar(*check, "select theLog from qx_Logs"), QString::fromUtf8("用户退出登录"));
+    EXPECT_EQ(scalar(*check, "select userName from qx_Logs"), QString::fromUtf8("张三"));
+
+    // The current user survives a reconnect: the next disconnect logs him out again.
+    ASSERT_EQ(connect(), 0);
+    vardex::DisconnectDatabase();
+    EXPECT_EQ(logRows(QString::fromUtf8("userName = '张三'")), 2);
+}
+
+TEST_P(Session, LogoutRowFailureKeepsTheSessionOpen) {
+    ASSERT_EQ(connect(), 0);
+    check->execute("DROP TABLE qx_Logs");
+    session().CurrentUserName = "u";
+    EXPECT_THROW(vardex::DisconnectDatabase(), DbError);
+    EXPECT_TRUE(hasDataModule());
+    EXPECT_TRUE(dataModule().ADOcn.connected());
+}
+
+TEST_P(Session, AuditRowsCarryComputerUserAndTime) {
+    ASSERT_EQ(connect(), 0);
+    WriteLog("before login");
+    session().CurrentUserName = "o'neil";
+    WriteLog("it's");
+    AdoQuery q(check.get(), "select * from qx_Logs where theLog = 'before login'");
+    q.open();
+    ASSERT_EQ(q.recordCount(), 1);
+    EXPECT_EQ(q.fieldByName("CompName").asString(), session().ComputerName);
+    EXPECT_EQ(q.fieldByName("userName").asString(), "");
+    const QString t = q.fieldByName("theTime").asString();
+    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}$").match(t).hasMatch()) << t.toStdString();
+    EXPECT_EQ(logRows("userName = 'o''neil' and theLog = 'it''s'"), 1);
+}
+
+TEST_P(Session, ClearLogsComparesTimesAsText) {
+    ASSERT_EQ(connect(), 0);
+    for (const char* t : {"2026-01-30 10:00:00", "2026-01-31 00:00:00", "2026-01-31 23:59:59", "2026-02-01 08:00:00"})
+        check->execute(QString("INSERT INTO qx_Logs VALUES ('pc','u','%1','x')").arg(t));
+    vardex::ClearLogs("2026-01-31"); // a bare date sorts before every time of that day
+    EXPECT_EQ(logRows(), 3);
+    vardex::ClearLogs("2026-01-31 23:59:59");
+    EXPECT_EQ(logRows(), 1);
+    vardex::ClearLogs("' or '1'='1"); // literal text: sorts before every date, deletes nothing
+    EXPECT_EQ(logRows(), 1);
+    dataModule().ADOcn.setLogging(true);
+    vardex::ClearLogs("");
+    EXPECT_EQ(logRows(), 0);
+    EXPECT_EQ(dataModule().ADOcn.statementLog(), QStringList{"DELETE qx_Logs"});
+}
+
+TEST_P(Session, OpenOrExecuteRunsAFailedSelectASecondTime) {
+    ASSERT_EQ(connect(), 0);
+    AdoQuery& q = dataModule().ADOqrCheck;
+    q.clearSql();
+    q.addSql("select * from qx_user where userID = 'a'");
+    EXPECT_EQ(OpenOrExecute(q), 0);
+    dataModule().ADOcn.setLogging(true);
+    q.clearSql();
+    q.addSql("select * from qx_usr where userID = 'a'");
+    EXPECT_THROW(OpenOrExecute(q), DbError);
+    const QString text = "select * from qx_usr where userID = 'a'\r\n";
+    EXPECT_EQ(dataModule().ADOcn.statementLog(), (QStringList{text, text}));
+}
+
+TEST_P(Session, TheCInterfaceNeverThrows) {
+    const QByteArray cs = store->connectionString().toUtf8();
+    EXPECT_EQ(::ClearLogs(""), VARDEX_ERROR); // no session yet
+    EXPECT_STRNE(VardexLastError(), "");
+    EXPECT_EQ(::DisconnectDatabase(), VARDEX_ERROR);
+    EXPECT_EQ(::ConnectDatabase(nullptr, nullptr, nullptr, nullptr, nullptr), 1);
+    ASSERT_EQ(::ConnectDatabase(cs.constData(), nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_STREQ(VardexLastError(), "");
+    EXPECT_EQ(session().CipherKey, "kmpq");
+    check->execute("INSERT INTO qx_Logs VALUES ('pc','u','2000-01-01 00:00:00','x')");
+    EXPECT_EQ(::ClearLogs(nullptr), 0);
+    EXPECT_EQ(logRows(), 0);
+    check->execute("DROP TABLE qx_Logs");
+    EXPECT_EQ(::ClearLogs("x"), VARDEX_ERROR);
+    EXPECT_STRNE(VardexLastError(), "");
+    EXPECT_EQ(::DisconnectDatabase(), 0);
+    EXPECT_EQ(::DisconnectDatabase(), VARDEX_ERROR);
+    EXPECT_STRNE(VardexVersion(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Session, VARDEX_BACKEND_PARAMS);
