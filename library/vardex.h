@@ -137,6 +137,48 @@ VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char *userId, const char
 VARDEX_API int32_t VARDEX_CALL ShowAbout(void);
 
 /* ---------------------------------------------------------------------------------------------
+ * Standard windows (modal; they need a display, and an open session except ShowAbout)
+ * ------------------------------------------------------------------------------------------- */
+
+/*
+ * ShowLoginDialog asks for a user ID and a password and verifies every attempt.
+ *   caption    window title; empty or NULL keeps "系统登录"
+ *   workDate   working date for the verification; empty: today
+ *   userIdRef  address of the caller's pointer to a buffer of at least 21 bytes; on success the
+ *              buffer receives the trimmed user ID, cut at the last whole character within 20
+ *              bytes (a UTF-8 character is never split), and a terminating zero
+ *   countRef   in: 10 or less = number of attempts, more than 10 = seconds; out: the full byte
+ *              length of the trimmed user ID on success, else 0
+ *   shiftRef   in: 0 = no shift selector, else the shift the selector starts at; out: the shift
+ *              chosen (1 when there was no selector)
+ *   maxShift   highest shift offered (read only when the selector is shown)
+ * Returns 0 verified, 1 the last allowed attempt failed, 2 the time ran out, 3 cancelled or
+ * closed, VARDEX_ERROR (no session, a NULL or negative countRef, no display, a database error).
+ */
+VARDEX_API int32_t VARDEX_CALL ShowLoginDialog(const char *caption, const char *workDate, char **userIdRef,
+                                               int32_t *countRef, int32_t *shiftRef, int32_t maxShift);
+
+/*
+ * ShowChangePasswordDialog lets userId change his or her own password on workDate (empty:
+ * today). Returns 0 when the password was changed, 1 when it was not, VARDEX_ERROR.
+ */
+VARDEX_API int32_t VARDEX_CALL ShowChangePasswordDialog(const char *userId, const char *workDate);
+
+/*
+ * EditRightList opens the permission item list editor. useTransaction 1: the visit is one
+ * transaction, committed on OK and rolled back on Cancel. Returns 0, or VARDEX_ERROR.
+ */
+VARDEX_API int32_t VARDEX_CALL EditRightList(int32_t useTransaction);
+
+/*
+ * ShowRightManager opens the administration window for users, user groups, permission groups
+ * and grants. useTransaction exactly 1: the visit is one transaction ("保存(&S)" commits part-way,
+ * OK commits, anything else rolls back). showDiscount nonzero: the user dialogs show the
+ * discount field. Returns 0, or VARDEX_ERROR.
+ */
+VARDEX_API int32_t VARDEX_CALL ShowRightManager(int32_t useTransaction, int32_t showDiscount);
+
+/* ---------------------------------------------------------------------------------------------
  * Message boxes
  *
  * Every box of the library and of its windows is described by its text, its caption and a type

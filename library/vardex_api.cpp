@@ -1,7 +1,7 @@
 // The exported C interface. Every export converts its texts, runs the call and turns any error
 // into VARDEX_ERROR with the message kept for VardexLastError(): a C++ exception must never
 // cross into the caller's code.
-#include "library/vardex.h"
+#include "library/vardex_api.h"
 
 #include "library/dmain.h"
 #include "platform/msgbox_qt.h"
@@ -11,36 +11,24 @@
 #include <exception>
 #include <string>
 
+namespace vardex::capi {
+
 namespace {
-
 thread_local std::string g_lastError;
+}
 
-QString text(const char* s) { return s ? QString::fromLocal8Bit(s) : QString(); }
+void setLastError(const std::string& message) { g_lastError = message.empty() ? "unknown error" : message; }
+void clearLastError() { g_lastError.clear(); }
 
 void prepare() {
-    g_lastError.clear();
     vardex::gui::ensureApplication();
     vardex::gui::installMessagePresenter();
 }
 
-template <typename F>
-int32_t guarded(F&& body) {
-    try {
-        prepare();
-        return body();
-    } catch (const vardex::Error& e) {
-        g_lastError = e.message().toLocal8Bit().toStdString();
-    } catch (const std::exception& e) {
-        g_lastError = e.what();
-    } catch (...) {
-        g_lastError = "unknown error";
-    }
-    if (g_lastError.empty())
-        g_lastError = "unknown error";
-    return VARDEX_ERROR;
-}
+} // namespace vardex::capi
 
-} // namespace
+using vardex::capi::guarded;
+using vardex::capi::text;
 
 extern "C" {
 
@@ -107,7 +95,7 @@ VARDEX_API void VARDEX_CALL VardexSetMessageHandler(VardexMessageHandler handler
     });
 }
 
-VARDEX_API const char* VARDEX_CALL VardexLastError(void) { return g_lastError.c_str(); }
+VARDEX_API const char* VARDEX_CALL VardexLastError(void) { return vardex::capi::g_lastError.c_str(); }
 
 VARDEX_API const char* VARDEX_CALL VardexVersion(void) { return VARDEX_VERSION_TEXT; }
 

@@ -16,8 +16,16 @@ struct ProcessResult {
     QString out, err;
 };
 
-ProcessResult run(const QString& program, const QStringList& args, const QByteArray& input = QByteArray()) {
+ProcessResult run(const QString& program, const QStringList& args, const QByteArray& input = QByteArray(),
+                  bool withoutDisplay = false) {
     QProcess p;
+    if (withoutDisplay) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("QT_QPA_PLATFORM");
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        p.setProcessEnvironment(env);
+    }
     p.start(binDir() + "/" + program, args);
     EXPECT_TRUE(p.waitForStarted(10000)) << program.toStdString();
     p.write(input);
@@ -96,6 +104,19 @@ TEST_P(Cli, TheCExampleVerifiesALoginAndARight) {
     // login, right use, logout, login, right use, logout
     EXPECT_EQ(scalarInt(*cn, QString::fromUtf8("select count(*) from qx_Logs where theLog = '用户登录'")), 2);
     EXPECT_EQ(scalarInt(*cn, QString::fromUtf8("select count(*) from qx_Logs where theLog = '使用权限(export)'")), 2);
+}
+
+TEST_P(Cli, WithoutADisplayBoxesGoToStandardErrorAndTheCallGoesOn) {
+    const QString cs = db->connectionString();
+    ASSERT_EQ(run("vardex-cli", {"install", cs}).exitCode, 0);
+    const ProcessResult r = run("vardex-cli", {"session", cs},
+                                "CheckUserLogin \"nobody\" \"\" \"\" \"\" 2\nCheckUserRight \"nobody\" 5 \"x\" 2\nShowAbout\n",
+                                true);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "4\n1\n0\n");
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8("[用户登录] 无此用户! 登录不成功, 请与系统管理员联系.")));
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8("[用户权限] 权限没有定义(5 x)")));
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8("[关于权限管理应用工具]")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Cli, VARDEX_BACKEND_PARAMS);
