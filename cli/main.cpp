@@ -195,6 +195,23 @@ std::map<std::string, CallSpec> calls() {
                                    return ChangeUserPassword(s(a, 0), s(a, 1), s(a, 2), s(a, 3));
                                }};
     m["ShowAbout"] = {"", [](const std::vector<Arg>&) { return ShowAbout(); }};
+    // The standard windows need a display; without one they answer with an error.
+    // ShowLoginDialog caption workDate count shift maxShift: the outputs are printed on a line
+    // of their own, before the result.
+    m["ShowLoginDialog"] = {"ssiii", [](const std::vector<Arg>& a) {
+                                char buffer[21] = {};
+                                char* ref = buffer;
+                                int32_t count = n(a, 2);
+                                int32_t shift = n(a, 3);
+                                const int32_t rc = ShowLoginDialog(s(a, 0), s(a, 1), &ref, &count, &shift, n(a, 4));
+                                if (rc != VARDEX_ERROR)
+                                    std::printf("# userId \"%s\" count %d shift %d\n", buffer, count, shift);
+                                return rc;
+                            }};
+    m["ShowChangePasswordDialog"] = {"ss", [](const std::vector<Arg>& a) {
+                                         return ShowChangePasswordDialog(s(a, 0), s(a, 1));
+                                     }};
+    m["EditRightList"] = {"i", [](const std::vector<Arg>& a) { return EditRightList(n(a, 0)); }};
     return m;
 }
 

@@ -1,19 +1,28 @@
 // The host program: keeps the connection settings, installs the store and exercises every
 // library call.
+#include "host/mainExe.h"
+#include "platform/msgbox_qt.h"
+
 #include <QApplication>
 #include <QFont>
-#include <QMainWindow>
+#include <cstdio>
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+int main() {
+    // Qt aborts a widget program that cannot reach a display; look first and say so instead.
+    vardex::gui::ensureApplication();
+    if (!vardex::gui::haveWidgets()) {
+        std::fprintf(stderr, "vardex: no display could be reached (DISPLAY or QT_QPA_PLATFORM).\n");
+        return 1;
+    }
+    QApplication::setApplicationName(QStringLiteral("Vardex"));
     QFont font;
-    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
-    font.setPointSize(9);
+    font.setFamilies(
+        {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
+    font.setPixelSize(12);
     QApplication::setFont(font);
-    QMainWindow window;
-    window.setObjectName(QStringLiteral("Form1"));
-    window.setWindowTitle(QStringLiteral("权限管理应用工具"));
-    window.resize(560, 420);
-    window.show();
-    return app.exec();
+    vardex::gui::installMessagePresenter();
+
+    vardex::host::TForm1 Form1;
+    Form1.show();
+    return QApplication::exec();
 }

@@ -4,6 +4,8 @@
 #include <QAtomicInt>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlField>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
@@ -168,8 +170,10 @@ AdoConnection::Result AdoConnection::runOnce(const QString& sql, bool fetchRows)
     result.rowsAffected = q.numRowsAffected();
     if (fetchRows && q.isSelect()) {
         const QSqlRecord rec = q.record();
-        for (int i = 0; i < rec.count(); ++i)
+        for (int i = 0; i < rec.count(); ++i) {
             result.fields.append(rec.fieldName(i));
+            result.types.append(rec.field(i).metaType());
+        }
         const int n = rec.count();
         while (q.next()) {
             QVector<QVariant> row(n);
@@ -334,6 +338,7 @@ void AdoQuery::open() {
     close();
     AdoConnection::Result r = m_connection->run(commandText(), true);
     m_fields = r.fields;
+    m_types = r.types;
     m_rows = std::move(r.rows);
     m_current = 0;
     m_active = true;
@@ -342,6 +347,10 @@ void AdoQuery::open() {
 void AdoQuery::close() {
     m_active = false;
     m_fields.clear();
+    m_types.clear();
+    m_editing = false;
+    m_editBuffer.clear();
+    m_insertPos = -1;
     m_rows.clear();
     m_current = 0;
     m_inserting = false;
@@ -401,11 +410,26 @@ QString AdoQuery::tableName() const {
 void AdoQuery::append() {
     if (!m_active)
         throw DbError(QStringLiteral("The query is not open."));
+    if (m_editing)
+        throw DbError(QStringLiteral("The record being edited must be posted or cancelled first."));
     m_inserting = true;
+    m_insertPos = -1;
     m_pending.clear();
 }
 
+void AdoQuery::insertAt(int index) {
+    append();
+    m_insertPos = qBound(0, index, static_cast<int>(m_rows.size()));
+}
+
 void AdoQuery::setFieldValue(const QString& name, const QVariant& value) {
+    if (m_editing) {
+        const int idx = fieldIndex(name);
+        if (idx < 0)
+            throw DbError(QStringLiteral("Field '%1' not found").arg(name));
+        m_editBuffer[idx] = value;
+        return;
+    }
     if (!m_inserting)
         throw DbError(QStringLiteral("The query is not in insert mode."));
     for (auto& p : m_pending)
@@ -417,6 +441,10 @@ void AdoQuery::setFieldValue(const QString& name, const QVariant& value) {
 }
 
 void AdoQuery::post() {
+    if (m_editing) {
+        postEdit();
+        return;
+    }
     if (!m_inserting)
         return;
     const QString table = tableName();
@@ -425,7 +453,10 @@ void AdoQuery::post() {
     QStringList columns;
     QStringList values;
     for (const auto& p : m_pending) {
-        columns.append(p.first);
+        // A field read under an alias is written to the column it stands for.
+        const int idx = fieldIndex(p.first);
+        const QString aliased = idx >= 0 ? listedColumn(idx) : QString();
+        columns.append(aliased.isEmpty() ? p.first : aliased);
         const QVariant& v = p.second;
         if (v.isNull() || !v.isValid())
             values.append(QStringLiteral("NULL"));
@@ -434,8 +465,12 @@ void AdoQuery::post() {
         else
             values.append(QLatin1Char('\'') + escapeQuotes(v.toString()) + QLatin1Char('\''));
     }
-    const QString sql = QStringLiteral("INSERT INTO ") + table + QStringLiteral(" (") + columns.join(QLatin1Char(',')) +
-                        QStringLiteral(") VALUES (") + values.join(QLatin1Char(',')) + QLatin1Char(')');
+    // A new record that nothing was entered into is a row of NULLs (and column defaults).
+    const QString sql = columns.isEmpty()
+                            ? QStringLiteral("INSERT INTO ") + table + QStringLiteral(" DEFAULT VALUES")
+                            : QStringLiteral("INSERT INTO ") + table + QStringLiteral(" (") +
+                                  columns.join(QLatin1Char(',')) + QStringLiteral(") VALUES (") +
+                                  values.join(QLatin1Char(',')) + QLatin1Char(')');
     m_connection->execute(sql);
     QVector<QVariant> row(m_fields.size());
     for (const auto& p : m_pending) {
@@ -443,15 +478,261 @@ void AdoQuery::post() {
         if (idx >= 0)
             row[idx] = p.second;
     }
-    m_rows.append(row);
-    m_current = m_rows.size() - 1;
+    if (m_insertPos < 0 || m_insertPos >= m_rows.size()) {
+        m_rows.append(row);
+        m_current = m_rows.size() - 1;
+    } else {
+        m_rows.insert(m_insertPos, row);
+        m_current = m_insertPos;
+    }
     m_inserting = false;
+    m_insertPos = -1;
     m_pending.clear();
 }
 
 void AdoQuery::cancel() {
     m_inserting = false;
+    m_insertPos = -1;
     m_pending.clear();
+    m_editing = false;
+    m_editBuffer.clear();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Editing fetched records
+
+namespace {
+
+bool isNumberType(int typeId) {
+    switch (typeId) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool sameValue(const QVariant& a, const QVariant& b) {
+    const bool an = a.isNull() || !a.isValid();
+    const bool bn = b.isNull() || !b.isValid();
+    if (an || bn)
+        return an == bn;
+    if (isNumberType(a.typeId()) && isNumberType(b.typeId()))
+        return a.toDouble() == b.toDouble();
+    return a.toString() == b.toString();
+}
+
+// One item of a select list: the expression and the name the field is read under.
+struct ListItem {
+    QString expression;
+    QString name;
+};
+
+QString unquoteName(QString n) {
+    if (n.size() >= 2 && ((n.startsWith(QLatin1Char('"')) && n.endsWith(QLatin1Char('"'))) ||
+                          (n.startsWith(QLatin1Char('[')) && n.endsWith(QLatin1Char(']')))))
+        n = n.mid(1, n.size() - 2);
+    return n;
+}
+
+// The items of "SELECT a AS x, b y, c FROM ..."; empty for "*" or a text that is no plain SELECT.
+QVector<ListItem> selectList(const QString& text) {
+    const QString t = text.simplified();
+    static const QRegularExpression head(QStringLiteral("^select\\s+(.*?)\\s+from\\s"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = head.match(t + QLatin1Char(' '));
+    if (!m.hasMatch())
+        return {};
+    const QString list = m.captured(1);
+    QStringList items;
+    int depth = 0;
+    bool quoted = false;
+    QString cur;
+    for (const QChar c : list) {
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        else if (!quoted && c == QLatin1Char('('))
+            ++depth;
+        else if (!quoted && c == QLatin1Char(')'))
+            --depth;
+        if (!quoted && depth == 0 && c == QLatin1Char(',')) {
+            items.append(cur.trimmed());
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    items.append(cur.trimmed());
+    QVector<ListItem> out;
+    static const QRegularExpression withAs(QStringLiteral("^(.+)\\s+as\\s+(\\S+)$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression bare(QStringLiteral("^(\\S+)\\s+(\\S+)$"));
+    for (const QString& item : items) {
+        if (item == QLatin1String("*") || item.endsWith(QLatin1String(".*")))
+            return {};
+        QRegularExpressionMatch im = withAs.match(item);
+        if (!im.hasMatch())
+            im = bare.match(item);
+        if (im.hasMatch()) {
+            out.append({im.captured(1).trimmed(), unquoteName(im.captured(2))});
+        } else {
+            const QString name = item.mid(item.lastIndexOf(QLatin1Char('.')) + 1);
+            out.append({item, unquoteName(name)});
+        }
+    }
+    return out;
+}
+
+bool isPlainColumn(const QString& e) {
+    static const QRegularExpression plain(QStringLiteral("^[\\w.\"\\[\\]]+$"));
+    return plain.match(e).hasMatch() && !e.front().isDigit();
+}
+
+} // namespace
+
+bool AdoQuery::isNumericField(int i) const { return isNumberType(m_types.value(i).id()); }
+
+QString AdoQuery::listedColumn(int field) const {
+    const QString name = m_fields.value(field);
+    for (const ListItem& item : selectList(commandText()))
+        if (item.name.compare(name, Qt::CaseInsensitive) == 0)
+            return isPlainColumn(item.expression) ? item.expression : QString();
+    return QString();
+}
+
+QString AdoQuery::baseColumn(int field) const {
+    if (field < 0 || field >= m_fields.size())
+        return QString();
+    const QVector<ListItem> items = selectList(commandText());
+    if (items.isEmpty())
+        return m_fields[field]; // select *: the fields are the table's columns
+    return listedColumn(field);
+}
+
+QString AdoQuery::literal(const QVariant& v) const {
+    if (v.isNull() || !v.isValid())
+        return QStringLiteral("NULL");
+    if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float)
+        return QString::number(v.toDouble(), 'g', 17);
+    if (isNumberType(v.typeId()))
+        return v.toString();
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    return QLatin1Char('\'') + escapeQuotes(v.toString()) + QLatin1Char('\'');
+}
+
+QString AdoQuery::locateCondition(const QVector<QVariant>& row) const {
+    QStringList parts;
+    for (int i = 0; i < m_fields.size(); ++i) {
+        const QString column = baseColumn(i);
+        if (column.isEmpty())
+            continue;
+        const QVariant& v = row.value(i);
+        if (v.isNull() || !v.isValid())
+            parts.append(column + QStringLiteral(" IS NULL"));
+        else
+            parts.append(column + QStringLiteral(" = ") + literal(v));
+    }
+    if (parts.isEmpty())
+        throw DbError(QStringLiteral("The record has no column to locate its row by."));
+    return parts.join(QStringLiteral(" AND "));
+}
+
+QString AdoQuery::oneRowStatement(bool update, const QString& setList, const QString& condition) const {
+    const QString table = tableName();
+    if (table.isEmpty())
+        throw DbError(QStringLiteral("The query names no table to change."));
+    const Dialect d = m_connection ? m_connection->dialect() : Dialect::SqlServer;
+    if (d == Dialect::SqlServer)
+        return update ? QStringLiteral("UPDATE TOP (1) %1 SET %2 WHERE %3").arg(table, setList, condition)
+                      : QStringLiteral("DELETE TOP (1) FROM %1 WHERE %2").arg(table, condition);
+    // Of several identical rows exactly one is taken, by its physical row address.
+    const QString address = d == Dialect::SQLite ? QStringLiteral("rowid") : QStringLiteral("ctid");
+    const QString pick = QStringLiteral("%1 = (SELECT %1 FROM %2 WHERE %3 LIMIT 1)").arg(address, table, condition);
+    return update ? QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(table, setList, pick)
+                  : QStringLiteral("DELETE FROM %1 WHERE %2").arg(table, pick);
+}
+
+bool AdoQuery::modified() const {
+    if (m_inserting)
+        return !m_pending.isEmpty();
+    if (!m_editing)
+        return false;
+    for (int i = 0; i < m_fields.size(); ++i)
+        if (!sameValue(m_rows[m_current].value(i), m_editBuffer.value(i)))
+            return true;
+    return false;
+}
+
+void AdoQuery::edit() {
+    if (!m_active)
+        throw DbError(QStringLiteral("The query is not open."));
+    if (m_inserting || m_editing)
+        return;
+    if (m_current < 0 || m_current >= m_rows.size())
+        throw DbError(QStringLiteral("There is no current record to edit."));
+    m_editBuffer = m_rows[m_current];
+    m_editing = true;
+}
+
+QVariant AdoQuery::bufferValue(int column) const {
+    if (m_editing)
+        return m_editBuffer.value(column);
+    if (m_inserting) {
+        const QString name = m_fields.value(column);
+        for (const auto& p : m_pending)
+            if (p.first.compare(name, Qt::CaseInsensitive) == 0)
+                return p.second;
+        return QVariant();
+    }
+    return value(m_current, column);
+}
+
+void AdoQuery::postEdit() {
+    const QVector<QVariant>& original = m_rows[m_current];
+    QStringList sets;
+    for (int i = 0; i < m_fields.size(); ++i) {
+        if (sameValue(original.value(i), m_editBuffer.value(i)))
+            continue;
+        const QString column = baseColumn(i);
+        if (column.isEmpty())
+            throw DbError(QStringLiteral("Field '%1' cannot be modified").arg(m_fields[i]));
+        sets.append(column + QStringLiteral(" = ") + literal(m_editBuffer.value(i)));
+    }
+    if (!sets.isEmpty()) {
+        const QString sql = oneRowStatement(true, sets.join(QStringLiteral(", ")), locateCondition(original));
+        if (m_connection->execute(sql) != 1)
+            throw DbError(QStringLiteral("Row cannot be located for updating. Some values may have been changed since it was last read."));
+    }
+    m_rows[m_current] = m_editBuffer;
+    m_editing = false;
+    m_editBuffer.clear();
+}
+
+void AdoQuery::deleteRecord() {
+    if (!m_active)
+        throw DbError(QStringLiteral("The query is not open."));
+    if (m_inserting) {
+        cancel(); // a record not yet posted is only dropped
+        return;
+    }
+    if (m_current < 0 || m_current >= m_rows.size())
+        throw DbError(QStringLiteral("There is no current record to delete."));
+    const QString sql = oneRowStatement(false, QString(), locateCondition(m_rows[m_current]));
+    if (m_connection->execute(sql) != 1)
+        throw DbError(QStringLiteral("Row cannot be located for deleting. Some values may have been changed since it was last read."));
+    m_editing = false;
+    m_editBuffer.clear();
+    m_rows.removeAt(m_current);
+    if (m_current >= m_rows.size() && m_current > 0)
+        m_current = m_rows.size() - 1;
 }
 
 } // namespace vardex

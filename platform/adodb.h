@@ -63,6 +63,7 @@ public:
         QStringList fields;
         QVector<QVector<QVariant>> rows;
         int rowsAffected = -1;
+        QVector<QMetaType> types; // the declared type of each field, when the driver tells it
     };
     Result run(const QString& tsql, bool fetchRows);
 
@@ -137,6 +138,10 @@ public:
     AdoField fieldByName(const QString& name) const; // raises DbError for an unknown field
     QVariant value(int row, int column) const;
 
+    // The declared type of a field (integer fields take numbers only); invalid when unknown.
+    QMetaType fieldType(int i) const { return m_types.value(i); }
+    bool isNumericField(int i) const;
+
     // Appending a record: append(), setFieldValue() for the fields given, post() sends one
     // INSERT with exactly those columns into the table the query selects from.
     void append();
@@ -145,8 +150,36 @@ public:
     void cancel();
     bool inInsert() const { return m_inserting; }
 
+    // Editing as a data-aware grid does it. The table the query reads may have no key, so a
+    // record is located by the values it was read with: every column of the select list equal
+    // to its value as read (IS NULL for a NULL), and exactly one such row is changed even when
+    // two rows are identical (they are indistinguishable in what was read).
+    //   insertAt(i): like append(), the posted record then takes place i in the result.
+    //   edit(): the current record goes into editing; setFieldValue() changes its buffer;
+    //           post() sends one UPDATE of the changed columns (nothing when none changed).
+    //   deleteRecord(): deletes the row of the current record and removes the record.
+    // A row that can no longer be found raises DbError and leaves the record as it was.
+    enum class State { Browse, Edit, Insert };
+    State state() const { return m_inserting ? State::Insert : (m_editing ? State::Edit : State::Browse); }
+    void insertAt(int index);
+    // True when the record being edited or inserted holds a value that was set or changed.
+    bool modified() const;
+    int insertPosition() const { return m_insertPos < 0 ? static_cast<int>(m_rows.size()) : m_insertPos; }
+    void edit();
+    void deleteRecord();
+    // The value a field of the record being edited or inserted holds now (edit buffer).
+    QVariant bufferValue(int column) const;
+    // The column of the table behind a field ("qxID AS 权限ID" -> qxID); empty when the field is
+    // computed.
+    QString baseColumn(int field) const;
+
 private:
     QString tableName() const;
+    QString literal(const QVariant& v) const;
+    QString locateCondition(const QVector<QVariant>& row) const;
+    QString oneRowStatement(bool update, const QString& setList, const QString& condition) const;
+    QString listedColumn(int field) const;
+    void postEdit();
 
     AdoConnection* m_connection = nullptr;
     QStringList m_sql;
@@ -156,6 +189,10 @@ private:
     int m_current = 0;
     bool m_inserting = false;
     QList<QPair<QString, QVariant>> m_pending;
+    QVector<QMetaType> m_types;
+    int m_insertPos = -1;          // -1: the posted insert goes to the end
+    bool m_editing = false;
+    QVector<QVariant> m_editBuffer; // the current record's values while it is edited
 };
 
 } // namespace vardex

@@ -13,5 +13,12 @@ mkdir -p "$data"
 if [ ! -s "$store" ]; then
   build/bin/vardex-cli install "$conn"
 fi
+# The host reads its settings from cnsetting.ini beside the executable. A first start gets one
+# that points at the store above, so "连接数据库" works at once; an existing file is never touched.
+settings=build/bin/cnsetting.ini
+if [ ! -e "$settings" ]; then
+  (umask 077 && printf '[setting]\ncnstr=%s\n' "$conn" > "$settings")
+  echo "Settings: $settings"
+fi
 echo "Store: $conn"
 exec build/bin/vardex "$@"

@@ -1,0 +1,1019 @@
+#include "admin/manager.h"
+
+#include "admin/adminshared.h"
+#include "admin/qxzu.h"
+#include "admin/user.h"
+#include "library/cipher.h"
+#include "library/dmain.h"
+#include "platform/errors.h"
+#include "platform/msgservice.h"
+#include "platform/sqldialect.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDate>
+#include <QDateEdit>
+#include <QFrame>
+#include <QHash>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QToolButton>
+
+namespace vardex {
+
+namespace {
+
+const QString kT = QStringLiteral("T");
+const QString kF = QStringLiteral("F");
+
+// Field names of the user-list columns.
+const QString fName = QStringLiteral("name");
+const QString fAllow = QStringLiteral("allow");
+const QString fPassword = QStringLiteral("password");
+const QString fStart = QStringLiteral("startDate");
+const QString fEnd = QStringLiteral("endDate");
+const QString fDiscount = QStringLiteral("discount");
+const QString fUserId = QStringLiteral("userID");
+
+constexpr int kNoGroup = 10000; // zuid of a user in no user group
+
+std::function<void(const char*)>& faultHook() {
+    static std::function<void(const char*)> hook;
+    return hook;
+}
+
+void step(const char* name) {
+    if (faultHook())
+        faultHook()(name);
+}
+
+QString q(const QString& value) {
+    return escapeQuotes(value);
+}
+
+QToolButton* iconButton(QWidget* parent, const char* name, admin::ButtonIcon icon, const QString& hint,
+                        const QRect& r) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setIcon(admin::buttonIcon(icon));
+    b->setToolTip(hint);
+    b->setGeometry(r);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setAutoRaise(true);
+    return b;
+}
+
+QPushButton* flatButton(QWidget* parent, const char* name, const QString& text, const QRect& r) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(r);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->move(x, y);
+    l->resize(180, 14);
+    return l;
+}
+
+} // namespace
+
+void setManagerFaultHook(std::function<void(const char*)> hook) {
+    faultHook() = std::move(hook);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The window
+
+Tfrmanager::Tfrmanager(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint) {
+    setObjectName(QStringLiteral("frmanager"));
+    setWindowTitle(QStringLiteral("用户权限管理"));
+    setFont(admin::windowFont());
+    setFixedSize(592, 393);
+
+    labUser = label(this, "labUser", QStringLiteral("用户列表:"), 8, 8);
+    labZu = label(this, "labZu", QStringLiteral("权限组列表:"), 196, 8);
+    Label3 = label(this, "Label3", QStringLiteral("组权限设置列表:"), 362, 8);
+    labUser->resize(185, 14);
+    labZu->resize(162, 14);
+    Label3->resize(225, 14);
+
+    Nbook = new QStackedWidget(this);
+    Nbook->setObjectName(QStringLiteral("Nbook"));
+    Nbook->setGeometry(8, 24, 577, 329);
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("Default"));
+    Nbook->addWidget(page);
+    Splitter1 = new QSplitter(Qt::Horizontal, page);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Splitter1->setGeometry(0, 0, 577, 329);
+    Splitter1->setHandleWidth(3);
+    Splitter1->setChildrenCollapsible(false);
+
+    const QVector<QIcon>& images = admin::listImages();
+    auto makeList = [&](const char* name) {
+        auto* l = new TreeList(Splitter1);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setImages(images);
+        l->setMinimumWidth(100); // the splitters' minimum size
+        return l;
+    };
+    dtl1 = makeList("dtl1");
+    dxTreeList1Column1 = dtl1->addColumn(QStringLiteral("dxTreeList1Column1"), QStringLiteral("用户(组)名"),
+                                         fName, TreeListColumn::Text, 133);
+    dxTreeList1Column2 = dtl1->addColumn(QStringLiteral("dxTreeList1Column2"), QStringLiteral("允许"), fAllow,
+                                         TreeListColumn::Check, 32);
+    dxTreeList1Column3 = dtl1->addColumn(QStringLiteral("dxTreeList1Column3"), QStringLiteral("密码"),
+                                         fPassword, TreeListColumn::Text, 60, false);
+    dxTreeList1Column4 =
+        dtl1->addColumn(QStringLiteral("dxTreeList1Column4"), QStringLiteral("起始日期,组的起始日期为000000"),
+                        fStart, TreeListColumn::Text, 60, false);
+    dxTreeList1Column5 = dtl1->addColumn(QStringLiteral("dxTreeList1Column5"), QStringLiteral("到期日期"),
+                                         fEnd, TreeListColumn::Text, 60, false);
+    dxTreeList1Column6 = dtl1->addColumn(QStringLiteral("dxTreeList1Column6"), QStringLiteral("折扣率"),
+                                         fDiscount, TreeListColumn::Text, 60, false);
+    dxTreeList1Column7 = dtl1->addColumn(QStringLiteral("dxTreeList1Column7"), QStringLiteral("用户ID"),
+                                         fUserId, TreeListColumn::Text, 60, false);
+    dtl2 = makeList("dtl2");
+    dxTreeList2Column1 = dtl2->addColumn(QStringLiteral("dxTreeList2Column1"), QStringLiteral("权限组名称"),
+                                         fName, TreeListColumn::Text, 114);
+    dxTreeList2Column2 = dtl2->addColumn(QStringLiteral("dxTreeList2Column2"), QStringLiteral("允许"), fAllow,
+                                         TreeListColumn::Check, 30);
+    dtl3 = makeList("dtl3");
+    TreeListColumn1 = dtl3->addColumn(QStringLiteral("TreeListColumn1"), QStringLiteral("权限名称"), fName,
+                                      TreeListColumn::Text, 172);
+    TreeListColumn2 = dtl3->addColumn(QStringLiteral("TreeListColumn2"), QStringLiteral("允许"), fAllow,
+                                      TreeListColumn::Check, 32);
+    // The permission-group and group-rights checks start refusing edits.
+    dxTreeList2Column2->setReadOnly(true);
+    TreeListColumn2->setReadOnly(true);
+    Splitter1->setSizes({185, 162, 224});
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 0);
+    Splitter1->setStretchFactor(2, 1);
+
+    btnAddUser = iconButton(this, "btnAddUser", admin::ButtonIcon::AddUser, QStringLiteral("添加用户"),
+                            QRect(8, 363, 24, 24));
+    btnDelUser = iconButton(this, "btnDelUser", admin::ButtonIcon::DelUser, QStringLiteral("删除用户"),
+                            QRect(32, 363, 24, 24));
+    btnEditUser = iconButton(this, "btnEditUser", admin::ButtonIcon::EditUser, QStringLiteral("用户信息编辑"),
+                             QRect(56, 363, 24, 24));
+    btnAddUserzu = iconButton(this, "btnAddUserzu", admin::ButtonIcon::AddUserGroup,
+                              QStringLiteral("添加用户组"), QRect(88, 363, 89, 24));
+    btnAddUserzu->setText(QStringLiteral("添加用户组"));
+    btnAddUserzu->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    btnAddZu = iconButton(this, "btnAddZu", admin::ButtonIcon::AddZu, QStringLiteral("添加权限组"),
+                          QRect(198, 363, 24, 24));
+    btnDelZu = iconButton(this, "btnDelZu", admin::ButtonIcon::DelZu, QStringLiteral("删除权限组"),
+                          QRect(222, 363, 24, 24));
+    btnDelUser->setEnabled(false);
+    btnEditUser->setEnabled(false);
+    btnDelZu->setEnabled(false);
+
+    btnCancel = flatButton(this, "btnCancel", QStringLiteral("取消(&C)"), QRect(344, 363, 72, 25));
+    btnHelp = flatButton(this, "btnHelp", QStringLiteral("保存(&S)"), QRect(428, 363, 72, 25));
+    btnOK = flatButton(this, "btnOK", QStringLiteral("确定(&O)"), QRect(512, 363, 72, 25));
+    btnHelp->setEnabled(false);
+
+    pupmUser = new QMenu(this);
+    pupmUser->setObjectName(QStringLiteral("pupmUser"));
+    mA1 = pupmUser->addAction(QStringLiteral("添加用户(&A)"));
+    mD1 = pupmUser->addAction(QStringLiteral("删除用户(&D)"));
+    mE1 = pupmUser->addAction(QStringLiteral("编辑(&E)"));
+    mA1->setObjectName(QStringLiteral("mA1"));
+    mD1->setObjectName(QStringLiteral("mD1"));
+    mE1->setObjectName(QStringLiteral("mE1"));
+    pupmZu = new QMenu(this);
+    pupmZu->setObjectName(QStringLiteral("pupmZu"));
+    mA2 = pupmZu->addAction(QStringLiteral("添加权限组(&A)"));
+    mD2 = pupmZu->addAction(QStringLiteral("删除权限组(&D)"));
+    mA2->setObjectName(QStringLiteral("mA2"));
+    mD2->setObjectName(QStringLiteral("mD2"));
+
+    // Wiring. Buttons and menu items share their handlers.
+    connect(btnAddUser, &QToolButton::clicked, this, &Tfrmanager::mA1Click);
+    connect(mA1, &QAction::triggered, this, &Tfrmanager::mA1Click);
+    connect(btnDelUser, &QToolButton::clicked, this, &Tfrmanager::mD1Click);
+    connect(mD1, &QAction::triggered, this, &Tfrmanager::mD1Click);
+    connect(btnEditUser, &QToolButton::clicked, this, &Tfrmanager::dtl1DblClick);
+    connect(mE1, &QAction::triggered, this, &Tfrmanager::dtl1DblClick);
+    connect(dtl1, &TreeList::nodeDoubleClicked, this, [this](QTreeWidgetItem*) { dtl1DblClick(); });
+    connect(btnAddUserzu, &QToolButton::clicked, this, &Tfrmanager::btnAddUserzuClick);
+    connect(btnAddZu, &QToolButton::clicked, this, &Tfrmanager::mA2Click);
+    connect(mA2, &QAction::triggered, this, &Tfrmanager::mA2Click);
+    connect(btnDelZu, &QToolButton::clicked, this, &Tfrmanager::mD2Click);
+    connect(mD2, &QAction::triggered, this, &Tfrmanager::mD2Click);
+    connect(btnOK, &QPushButton::clicked, this, &Tfrmanager::btnOKClick);
+    connect(btnCancel, &QPushButton::clicked, this, &Tfrmanager::btnCancelClick);
+    connect(btnHelp, &QPushButton::clicked, this, &Tfrmanager::btnHelpClick);
+
+    dtl1->setContextMenuPolicy(Qt::CustomContextMenu);
+    dtl2->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(dtl1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        pupmUserPopup();
+        pupmUser->exec(dtl1->viewport()->mapToGlobal(pos));
+    });
+    connect(dtl2, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        pupmZuPopup();
+        pupmZu->exec(dtl2->viewport()->mapToGlobal(pos));
+    });
+
+    // The toolkit's own changes of the current node.
+    connect(dtl1, &TreeList::currentNodeChanged, this,
+            [this](QTreeWidgetItem*, QTreeWidgetItem*) { onChangeEvent([this] { doDtl1ChangeNode(); }); });
+    connect(dtl2, &TreeList::currentNodeChanged, this, [this](QTreeWidgetItem*, QTreeWidgetItem* node) {
+        onChangeEvent([this, node] { doDtl2ChangeNode(node, dtl2); });
+    });
+    connect(dtl3, &TreeList::currentNodeChanged, this,
+            [this](QTreeWidgetItem*, QTreeWidgetItem* node) { dtl3ChangeNode(node); });
+    // The user list and the group-rights list stay fully expanded.
+    auto refuse = [](QTreeWidgetItem*, bool* allow) { *allow = false; };
+    connect(dtl1, &TreeList::collapsing, this, refuse);
+    connect(dtl3, &TreeList::collapsing, this, refuse);
+    for (TreeList* l : {dtl1, dtl2, dtl3})
+        connect(l, &TreeList::checkToggled, this, &Tfrmanager::dxTreeList1Column2ToggleClick);
+
+    FormCreate();
+}
+
+Tfrmanager::~Tfrmanager() = default;
+
+// Runs an operator's action: a failing statement stops it, its text is shown, and what was done
+// before stays. A change handler that the action set off through the list and that failed stops
+// the action at the point where the action looks (rethrowPending).
+template <typename F> void Tfrmanager::action(F&& body) {
+    ++m_actionDepth;
+    try {
+        body();
+        rethrowPending();
+    } catch (const std::exception& e) {
+        m_pending = nullptr;
+        --m_actionDepth;
+        admin::reportError(e, this);
+        return;
+    }
+    --m_actionDepth;
+}
+
+void Tfrmanager::rethrowPending() {
+    if (m_pending) {
+        std::exception_ptr p = m_pending;
+        m_pending = nullptr;
+        std::rethrow_exception(p);
+    }
+}
+
+// A change of the current node reported by a list. Errors never travel through the list: inside
+// an action they are kept for the action, otherwise shown at once.
+void Tfrmanager::onChangeEvent(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const std::exception& e) {
+        if (m_actionDepth > 0) {
+            if (!m_pending)
+                m_pending = std::current_exception();
+        } else {
+            admin::reportError(e, this);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading and the change of the current node
+
+void Tfrmanager::FormCreate() {
+    action([this] { loadUsers(); });
+}
+
+void Tfrmanager::loadUsers() {
+    loading = true;
+    AdoQuery& qr = dataModule().ADOqr;
+    dtl1->beginUpdate();
+    try {
+        qr.close();
+        qr.clearSql();
+        qr.addSql(QStringLiteral("select * from qx_user Order By zuid"));
+        OpenOrExecute(qr);
+        // Fields are looked up once; a group is found by its number in a table that keeps the
+        // first top-level node of each number, which is the node a walk from the first finds.
+        auto index = [&](const char* f) {
+            const int i = qr.fieldIndex(QString::fromLatin1(f));
+            if (i < 0)
+                qr.fieldByName(QString::fromLatin1(f)); // raises the error of a missing field
+            return i;
+        };
+        const int iZuid = index("zuid"), iName = index("userName"), iAllow = index("Allow"),
+                  iPwd = index("userPwd"), iStart = index("startTime"), iEnd = index("endTime"),
+                  iZekou = index("AllowZekou"), iId = index("userid");
+        QHash<int, QTreeWidgetItem*> groups;
+        for (qr.first(); !qr.eof(); qr.next()) {
+            auto field = [&](int i) { return AdoField(QString(), qr.value(qr.recNo(), i)); };
+            const int zuid = field(iZuid).asInteger();
+            QTreeWidgetItem* group = nullptr;
+            if (zuid >= 1000 && zuid < kNoGroup)
+                group = groups.value(zuid - 1000, nullptr);
+            auto fill = [&](QTreeWidgetItem* n) {
+                dtl1->setCellText(n, dxTreeList1Column1->index(), field(iName).asString());
+                dtl1->setCellText(n, dxTreeList1Column2->index(), field(iAllow).asString());
+                dtl1->setCellText(n, dxTreeList1Column3->index(), field(iPwd).asString());
+                if (zuid < 1000) {
+                    const QString none = QStringLiteral("000000");
+                    dtl1->setCellText(n, dxTreeList1Column4->index(), none);
+                    dtl1->setCellText(n, dxTreeList1Column5->index(), none);
+                    dtl1->setCellText(n, dxTreeList1Column6->index(), none);
+                    dtl1->setImageIndex(n, 0, 0);
+                } else {
+                    dtl1->setCellText(n, dxTreeList1Column4->index(), field(iStart).asString());
+                    dtl1->setCellText(n, dxTreeList1Column5->index(), field(iEnd).asString());
+                    dtl1->setCellText(n, dxTreeList1Column6->index(),
+                                      QString::number(field(iZekou).asInteger()));
+                    dtl1->setImageIndex(n, 1, 1);
+                }
+                dtl1->setCellText(n, dxTreeList1Column7->index(), field(iId).asString());
+                TreeList::setNodeValue(n, zuid);
+            };
+            if (group) {
+                dtl1->addChildNode(group, fill);
+            } else {
+                QTreeWidgetItem* top = dtl1->addNode(fill);
+                if (!groups.contains(zuid))
+                    groups.insert(zuid, top);
+            }
+        }
+    } catch (...) {
+        dtl1->endUpdate();
+        dtl1->fullExpand();
+        qr.close();
+        loading = false;
+        throw;
+    }
+    dtl1->endUpdate();
+    dtl1->fullExpand();
+    qr.close();
+    loading = false;
+    if (dtl1->topCount() > 0)
+        doDtl1ChangeNode();
+}
+
+void Tfrmanager::dtl1ChangeNode() {
+    action([this] { doDtl1ChangeNode(); });
+}
+
+void Tfrmanager::doDtl1ChangeNode() {
+    if (loading)
+        return;
+    loading = true;
+    dtl2->beginUpdate();
+    dtl2->clearNodes();
+    try {
+        QTreeWidgetItem* node = dtl1->currentNode();
+        if (node) {
+            CurrentUserNode = node;
+            // A member's permission groups and rights are those of its user group and are
+            // changed there.
+            const bool member = node->parent() != nullptr;
+            dxTreeList2Column2->setReadOnly(member);
+            TreeListColumn2->setReadOnly(member);
+            QTreeWidgetItem* owner = node->parent() ? node->parent() : node;
+            AdoQuery& qr = dataModule().ADOqr;
+            qr.close();
+            qr.clearSql();
+            qr.addSql(QStringLiteral("select * from qx_user_zu"));
+            qr.addSql(QStringLiteral("where userid = '") + q(dtl1->text(owner, fUserId)) + QLatin1Char('\''));
+            qr.addSql(QStringLiteral("order by zuName"));
+            OpenOrExecute(qr);
+            for (qr.first(); !qr.eof(); qr.next()) {
+                dtl2->addNode([&](QTreeWidgetItem* n) {
+                    dtl2->setText(n, fName, qr.fieldByName(QStringLiteral("zuname")).asString());
+                    dtl2->setText(n, fAllow, qr.fieldByName(QStringLiteral("allow")).asString());
+                    dtl2->setImageIndex(n, 2, 3);
+                });
+            }
+            qr.close();
+            QString title = QStringLiteral("用户列表:(") + dtl1->text(node, fName) + QLatin1Char(')');
+            if (TreeList::nodeValue(node) < 1000)
+                title += QStringLiteral("(组)");
+            labUser->setText(title);
+        }
+    } catch (...) {
+        dtl2->endUpdate();
+        loading = false;
+        throw;
+    }
+    dtl2->endUpdate();
+    loading = false;
+    if (dtl2->topCount() > 0)
+        doDtl2ChangeNode(dtl2->topNode(0), dtl1);
+    else
+        clearRights();
+    btnDelUser->setEnabled(true);
+    btnEditUser->setEnabled(true);
+}
+
+void Tfrmanager::clearRights() {
+    dtl3->beginUpdate();
+    dtl3->clearNodes();
+    dtl3->endUpdate();
+}
+
+void Tfrmanager::dtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
+    action([this, node, origin] { doDtl2ChangeNode(node, origin); });
+}
+
+void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
+    if (loading || !node)
+        return;
+    const QString zuName = dtl2->text(node, fName);
+    dtl3->beginUpdate();
+    dtl3->clearNodes();
+    try {
+        AdoQuery& qr = dataModule().ADOqr;
+        qr.close();
+        qr.clearSql();
+        qr.addSql(QStringLiteral("select qx_zu.zuname a,qx_zu.qxid b,"));
+        qr.addSql(QStringLiteral("qx_name.qxname c,qx_zu.allow d from qx_zu,qx_name"));
+        qr.addSql(QStringLiteral("where qx_zu.qxid = qx_Name.qxid"));
+        qr.addSql(QStringLiteral("and qx_zu.zuname = '") + q(zuName) + QLatin1Char('\''));
+        qr.addSql(QStringLiteral("order by qx_zu.qxid"));
+        OpenOrExecute(qr);
+        QTreeWidgetItem* head = nullptr;
+        for (qr.first(); !qr.eof(); qr.next()) {
+            const int b = qr.fieldByName(QStringLiteral("b")).asInteger();
+            const QString c = qr.fieldByName(QStringLiteral("c")).asString();
+            const QString d = qr.fieldByName(QStringLiteral("d")).asString();
+            const bool isHead = b % 1000 == 0;
+            auto fill = [&](QTreeWidgetItem* n) {
+                dtl3->setText(n, fName, c);
+                dtl3->setText(n, fAllow, d);
+                dtl3->setImageIndex(n, isHead ? 4 : 5, isHead ? 4 : 5);
+                TreeList::setNodeValue(n, b);
+            };
+            if (isHead)
+                head = dtl3->addNode(fill);
+            else if (head)
+                dtl3->addChildNode(head, fill);
+            else
+                dtl3->addNode(fill); // items before the first head item stand at the top level
+        }
+        qr.close();
+    } catch (...) {
+        dtl3->endUpdate();
+        throw;
+    }
+    dtl3->endUpdate();
+    dtl3->fullExpand();
+    if (dtl3->topCount() > 0)
+        dtl3ChangeNode(dtl3->topNode(0));
+    if (origin && origin->isVisible())
+        origin->setFocus();
+    labZu->setText(QStringLiteral("权限组列表:(") + zuName + QLatin1Char(')'));
+    btnDelZu->setEnabled(true);
+}
+
+void Tfrmanager::dtl3ChangeNode(QTreeWidgetItem* node) {
+    if (!node)
+        return;
+    QString title = QStringLiteral("权限组列表:(") + dtl3->text(node, fName) + QLatin1Char(')');
+    if (!node->parent())
+        title += QStringLiteral("(组)");
+    Label3->setText(title);
+}
+
+void Tfrmanager::markChanged() {
+    btnHelp->setEnabled(true);
+}
+
+void Tfrmanager::pupmUserPopup() {
+    const bool has = dtl1->currentNode() != nullptr;
+    mD1->setEnabled(has);
+    mE1->setEnabled(has);
+}
+
+void Tfrmanager::pupmZuPopup() {
+    mD2->setEnabled(dtl2->currentNode() != nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Closing and saving
+
+void Tfrmanager::btnOKClick() {
+    Tag = 1;
+    close();
+}
+
+void Tfrmanager::btnCancelClick() {
+    Tag = 2;
+    close();
+}
+
+void Tfrmanager::btnHelpClick() {
+    AdoConnection& cn = dataModule().ADOcn;
+    try {
+        step("save-commit");
+        cn.commitTrans();
+        step("save-begin");
+        cn.beginTrans();
+        btnHelp->setEnabled(false);
+    } catch (const std::exception&) {
+        showMessage(QStringLiteral("数据更新不成功! 请再试."), QStringLiteral("出错"), mb::Ok, this);
+        // The rest of the visit stays one transaction: a failed commit has already been rolled
+        // back by the connection, so a new one is begun when none is open.
+        if (!cn.inTransaction()) {
+            try {
+                cn.beginTrans();
+            } catch (const std::exception&) {
+            }
+        }
+    }
+}
+
+bool Tfrmanager::FormCloseQuery() {
+    if (!btnHelp->isVisibleTo(this) || !btnHelp->isEnabled() || Tag == 1 || Tag == 2)
+        return true;
+    const int answer = showMessage(QStringLiteral("数据可能已经更改, 是否先保存数据再退出?"),
+                                   QStringLiteral("确认"), mb::YesNoCancel | mb::IconQuestion, this);
+    if (answer == mb::IdYes) {
+        Tag = 1;
+        return true;
+    }
+    return answer == mb::IdNo;
+}
+
+// Every close request (title bar, Escape, the two buttons) comes here.
+void Tfrmanager::reject() {
+    if (FormCloseQuery())
+        QDialog::reject();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Users and user groups
+
+void Tfrmanager::fillChoice(TfrUser& dlg) {
+    for (int i = 0; i < dtl1->topCount(); ++i) {
+        QTreeWidgetItem* n = dtl1->topNode(i);
+        if (TreeList::nodeValue(n) < 1000)
+            dlg.addChoice(dtl1->text(n, fName), TreeList::nodeValue(n));
+    }
+    dlg.addChoice(QString(), 0); // no user group
+}
+
+void Tfrmanager::runDialog(QDialog& dlg) {
+    if (onDialog)
+        onDialog(&dlg);
+    dlg.exec();
+}
+
+void Tfrmanager::copyNode(QTreeWidgetItem* from, QTreeWidgetItem* to) {
+    for (int i = 0; i < dtl1->columnCount(); ++i)
+        dtl1->setCellText(to, i, dtl1->cellText(from, i));
+    dtl1->setImageIndex(to, TreeList::imageIndex(from), TreeList::selectedIndex(from));
+}
+
+void Tfrmanager::deleteUserNode(QTreeWidgetItem* node) {
+    for (QTreeWidgetItem* n = CurrentUserNode; n; n = n->parent())
+        if (n == node) {
+            CurrentUserNode = nullptr; // the deletion reports the node that takes its place
+            break;
+        }
+    dtl1->deleteNode(node);
+}
+
+void Tfrmanager::mA1Click() {
+    action([this] {
+        TfrUser dlg(this);
+        dlg.dt1->setDate(QDate::currentDate());
+        dlg.dt2->setDate(QDate::currentDate());
+        dlg.Panel1->setVisible(showDiscount != 0);
+        dlg.Tag = 3;
+        QTreeWidgetItem* cur = dtl1->currentNode();
+        const int p = !cur ? 0 : TreeList::nodeValue(cur->parent() ? cur->parent() : cur);
+        fillChoice(dlg);
+        dlg.selectCode(p);
+        runDialog(dlg);
+        if (dlg.Tag != 1)
+            return;
+        const int n = dlg.selectedCode(0);
+        QTreeWidgetItem* group = nullptr;
+        if (n != 0)
+            for (int i = 0; i < dtl1->topCount() && !group; ++i)
+                if (TreeList::nodeValue(dtl1->topNode(i)) == n)
+                    group = dtl1->topNode(i);
+        const int zuid = n != 0 ? 1000 + n : kNoGroup;
+        auto fill = [&](QTreeWidgetItem* node) {
+            dtl1->setText(node, fName, trimBlanks(dlg.Edit2->text()));
+            dtl1->setText(node, fAllow, dlg.chkAllow->isChecked() ? kT : kF);
+            QString pwd = trimBlanks(dlg.Edit3->text());
+            if (!pwd.isEmpty())
+                pwd = EncryptPassword(pwd, session().CipherKey);
+            dtl1->setText(node, fPassword, pwd);
+            dtl1->setText(node, fStart, dlg.dt1->date().toString(admin::dateFormat()));
+            dtl1->setText(node, fEnd, dlg.dt2->date().toString(admin::dateFormat()));
+            dtl1->setText(node, fDiscount, QString::number(dlg.UpDown1->position()));
+            dtl1->setText(node, fUserId, trimBlanks(dlg.Edit1->text()));
+            TreeList::setNodeValue(node, zuid);
+            dtl1->setImageIndex(node, 1, 1);
+        };
+        QTreeWidgetItem* node = group ? dtl1->addChildNode(group, fill) : dtl1->addNode(fill);
+        dtl1->setCurrentNode(node);
+        rethrowPending();
+        const QString id = dtl1->text(node, fUserId);
+        ExecSql(QStringLiteral(
+                    "Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
+                    "VALUES ('") +
+                q(id) + QStringLiteral("','") + q(dtl1->text(node, fName)) + QStringLiteral("','") +
+                q(dtl1->text(node, fPassword)) + QStringLiteral("','") + q(dtl1->text(node, fStart)) +
+                QStringLiteral("','") + q(dtl1->text(node, fEnd)) + QStringLiteral("','") +
+                q(dtl1->text(node, fAllow)) + QStringLiteral("',") + dtl1->text(node, fDiscount) +
+                QLatin1Char(',') + QString::number(zuid) + QLatin1Char(')'));
+        // A member gets no rows of its own: its rights are those of its user group.
+        if (zuid == kNoGroup)
+            ExecSql(QStringLiteral("Exec qxAddUser '") + q(id) + QLatin1Char('\''));
+        doDtl1ChangeNode();
+        markChanged();
+    });
+}
+
+void Tfrmanager::dtl1DblClick() {
+    action([this] {
+        QTreeWidgetItem* node = CurrentUserNode;
+        if (!node || TreeList::nodeValue(node) < 1000)
+            return; // user groups are not edited
+        TfrUser dlg(this);
+        dlg.Panel1->setVisible(showDiscount != 0);
+        dlg.setWindowTitle(QStringLiteral("编辑用户信息"));
+        dlg.Edit2->setText(dtl1->text(node, fName));
+        dlg.Edit1->setText(dtl1->text(node, fUserId));
+        dlg.Edit1->setReadOnly(true);
+        QPalette pal = dlg.Edit1->palette();
+        pal.setColor(QPalette::Base, pal.color(QPalette::Window));
+        dlg.Edit1->setPalette(pal);
+        const QString stored = dtl1->text(node, fPassword);
+        dlg.Edit3->setText(stored.isEmpty() ? QString() : DecryptPassword(stored, session().CipherKey));
+        auto readDate = [](const QString& text) {
+            const QDate d = QDate::fromString(text, admin::dateFormat());
+            if (!d.isValid())
+                throw ConvertError(QStringLiteral("“") + text + QStringLiteral("”不是有效的日期."));
+            return d;
+        };
+        dlg.dt1->setDate(readDate(dtl1->text(node, fStart)));
+        dlg.dt2->setDate(readDate(dtl1->text(node, fEnd)));
+        dlg.chkAllow->setChecked(dtl1->text(node, fAllow) == kT);
+        bool ok = false;
+        const int discount = dtl1->text(node, fDiscount).toInt(&ok);
+        if (ok)
+            dlg.UpDown1->setPosition(discount);
+        const int value = TreeList::nodeValue(node);
+        const int g = value >= 1000 && value < kNoGroup ? value - 1000 : 0;
+        fillChoice(dlg);
+        dlg.selectCode(g);
+        runDialog(dlg);
+        if (dlg.Tag != 1)
+            return;
+
+        dtl1->setText(node, fName, trimBlanks(dlg.Edit2->text()));
+        dtl1->setText(node, fUserId, trimBlanks(dlg.Edit1->text()));
+        QString pwd = trimBlanks(dlg.Edit3->text());
+        if (!pwd.isEmpty())
+            pwd = EncryptPassword(pwd, session().CipherKey);
+        dtl1->setText(node, fPassword, pwd);
+        dtl1->setText(node, fAllow, dlg.chkAllow->isChecked() ? kT : kF);
+        dtl1->setText(node, fStart, dlg.dt1->date().toString(admin::dateFormat()));
+        dtl1->setText(node, fEnd, dlg.dt2->date().toString(admin::dateFormat()));
+        dtl1->setText(node, fDiscount, QString::number(dlg.UpDown1->position()));
+        dtl1->viewport()->update();
+
+        const int oldZuid = g != 0 ? 1000 + g : kNoGroup;
+        // No entry selected counts as the last (empty) entry.
+        const int n = dlg.selectedCode(0);
+        const int newZuid = n != 0 ? 1000 + n : kNoGroup;
+        const QString id = dtl1->text(node, fUserId);
+        ExecSql(QStringLiteral("Update qx_user Set userName = '") + q(dtl1->text(node, fName)) +
+                QStringLiteral("',") + QStringLiteral("userPwd = '") + q(dtl1->text(node, fPassword)) +
+                QStringLiteral("',") + QStringLiteral("startTime = '") + q(dtl1->text(node, fStart)) +
+                QStringLiteral("',") + QStringLiteral("endTime = '") + q(dtl1->text(node, fEnd)) +
+                QStringLiteral("',") + QStringLiteral("Allow = '") + q(dtl1->text(node, fAllow)) +
+                QStringLiteral("',") + QStringLiteral("AllowZekou = ") + dtl1->text(node, fDiscount) +
+                QStringLiteral(", zuid = ") + QString::number(newZuid) + QStringLiteral(" where userID = '") +
+                q(id) + QLatin1Char('\''));
+        if (newZuid != oldZuid) {
+            QTreeWidgetItem* moved = nullptr;
+            if (newZuid == kNoGroup) {
+                // The member leaves its user group and holds rights of its own again.
+                ExecSql(QStringLiteral("exec qxuseroutzu '") + q(id) + QStringLiteral("',") +
+                        QString::number(oldZuid - 1000));
+                moved = dtl1->addNode([&](QTreeWidgetItem* m) {
+                    copyNode(node, m);
+                    TreeList::setNodeValue(m, kNoGroup);
+                });
+            } else {
+                if (oldZuid == kNoGroup)
+                    ExecSql(QStringLiteral("exec qxuserintozu '") + q(id) + QStringLiteral("',") +
+                            QString::number(newZuid - 1000));
+                QTreeWidgetItem* group = nullptr;
+                for (int i = 0; i < dtl1->topCount() && !group; ++i)
+                    if (TreeList::nodeValue(dtl1->topNode(i)) + 1000 == newZuid)
+                        group = dtl1->topNode(i);
+                moved = dtl1->addChildNode(group, [&](QTreeWidgetItem* m) {
+                    copyNode(node, m);
+                    TreeList::setNodeValue(m, newZuid);
+                });
+            }
+            // Making the moved node current shows the rights of the user's new owner.
+            dtl1->setCurrentNode(moved);
+            deleteUserNode(node);
+            rethrowPending();
+        }
+        markChanged();
+    });
+}
+
+void Tfrmanager::mD1Click() {
+    action([this] {
+        QTreeWidgetItem* node = CurrentUserNode;
+        if (!node)
+            return;
+        const QString name = dtl1->text(node, fName);
+        const QString question =
+            TreeList::nodeValue(node) < 1000
+                ? QStringLiteral("确实要删除用户组“") + name + QStringLiteral("”及该组所有用户吗?")
+                : QStringLiteral("确实要删除用户“") + name + QStringLiteral("”吗?");
+        if (showMessage(question, QStringLiteral("询问"), mb::OkCancel | mb::IconQuestion, this) != mb::IdOk)
+            return;
+        ExecSql(QStringLiteral("Exec qxDelUser '") + q(dtl1->text(node, fUserId)) + QLatin1Char('\''));
+        deleteUserNode(node);
+        rethrowPending();
+        if (dtl1->topCount() == 0) {
+            // Nobody is left to own permission groups: the other two lists keep what they
+            // showed and refuse edits.
+            dxTreeList2Column2->setReadOnly(true);
+            TreeListColumn2->setReadOnly(true);
+        }
+        markChanged();
+    });
+}
+
+void Tfrmanager::btnAddUserzuClick() {
+    action([this] {
+        Tfrqxzu dlg(this);
+        dlg.setWindowTitle(QStringLiteral("添加用户组"));
+        dlg.Tag = 3;
+        runDialog(dlg);
+        const QString name = dlg.name();
+        if (dlg.Tag != 1)
+            return;
+        // The first free number, walking the numbers in use upwards from 1.
+        AdoQuery& qr = dataModule().ADOqr;
+        qr.close();
+        qr.clearSql();
+        qr.addSql(QStringLiteral("select * from qx_user where zuid < 1000 order by zuid"));
+        OpenOrExecute(qr);
+        int k = 0;
+        bool stopped = false;
+        for (qr.first(); !qr.eof(); qr.next()) {
+            ++k;
+            if (qr.fieldByName(QStringLiteral("zuid")).asInteger() != k) {
+                stopped = true;
+                break;
+            }
+        }
+        const int number = stopped ? k : qr.recordCount() + 1;
+        if (number >= 1000) {
+            // 1000 and above are member codes: 999 user groups are all the numbering holds.
+            qr.close();
+            showMessage(QStringLiteral("用户组已达999个, 不能再添加用户组."), QStringLiteral("错误"),
+                        mb::Ok | mb::IconWarning, this);
+            return;
+        }
+        qr.append();
+        qr.setFieldValue(QStringLiteral("zuid"), number);
+        qr.setFieldValue(QStringLiteral("userid"), name);
+        qr.setFieldValue(QStringLiteral("username"), name);
+        qr.post();
+        qr.close();
+        // The user group holds grant rows like a user; its members' rights are read from them.
+        ExecSql(QStringLiteral("Exec qxAddUser '") + q(name) + QLatin1Char('\''));
+        QTreeWidgetItem* before = nullptr;
+        for (int i = 0; i < dtl1->topCount() && !before; ++i)
+            if (TreeList::nodeValue(dtl1->topNode(i)) > number)
+                before = dtl1->topNode(i);
+        QTreeWidgetItem* node = dtl1->insertNodeBefore(before, [&](QTreeWidgetItem* n) {
+            dtl1->setText(n, fName, name);
+            dtl1->setText(n, fUserId, name);
+            TreeList::setNodeValue(n, number);
+            dtl1->setImageIndex(n, 0, 0);
+        });
+        dtl1->setCurrentNode(node);
+        rethrowPending();
+        doDtl1ChangeNode();
+        markChanged();
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Permission groups and grants
+
+void Tfrmanager::mA2Click() {
+    action([this] {
+        Tfrqxzu dlg(this);
+        dlg.Tag = 2;
+        runDialog(dlg);
+        const QString name = dlg.name();
+        if (dlg.Tag != 1)
+            return;
+        ExecSql(QStringLiteral("Exec qxAddzuName '") + q(name) + QLatin1Char('\''));
+        QTreeWidgetItem* node = dtl2->addNode([&](QTreeWidgetItem* n) {
+            dtl2->setText(n, fName, name);
+            dtl2->setText(n, fAllow, kF);
+            dtl2->setImageIndex(n, 2, 3);
+        });
+        dtl2->setCurrentNode(node);
+        rethrowPending();
+        doDtl2ChangeNode(node, dtl2);
+        markChanged();
+    });
+}
+
+void Tfrmanager::mD2Click() {
+    action([this] {
+        QTreeWidgetItem* node = dtl2->currentNode();
+        if (!node)
+            return;
+        const QString name = dtl2->text(node, fName);
+        if (showMessage(QStringLiteral("确实要删除权限组:(") + name + QStringLiteral(")吗?"),
+                        QStringLiteral("询问"), mb::OkCancel | mb::IconQuestion, this) != mb::IdOk)
+            return;
+        ExecSql(QStringLiteral("Exec qxDelzu '") + q(name) + QLatin1Char('\''));
+        dtl2->deleteNode(node);
+        rethrowPending();
+        if (dtl2->topCount() == 0)
+            clearRights();
+        markChanged();
+    });
+}
+
+void Tfrmanager::setFlag(TreeList* list, QTreeWidgetItem* node, const QString& flag) {
+    list->setText(node, fAllow, flag);
+    list->viewport()->update();
+}
+
+void Tfrmanager::sendFlag(QTreeWidgetItem* node, const QString& flag) {
+    if (!node)
+        return;
+    if (node->treeWidget() == dtl1) {
+        ExecSql(QStringLiteral("Exec qxUpDateUserAllows '") + q(dtl1->text(node, fUserId)) +
+                QStringLiteral("','") + flag + QLatin1Char('\''));
+    } else if (node->treeWidget() == dtl3) {
+        ExecSql(QStringLiteral("Exec qxUpDateAllows '") + q(dtl2->text(dtl2->currentNode(), fName)) +
+                QStringLiteral("',") + QString::number(TreeList::nodeValue(node)) + QStringLiteral(",'") +
+                flag + QLatin1Char('\''));
+    }
+}
+
+// Each changed flag is reported to the store exactly once: the toggled node's first, then those
+// of the nodes changed with it, in list order. Nodes that already show the new flag get nothing.
+void Tfrmanager::dxTreeList1Column2ToggleClick(TreeListColumn* column, const QString& flag) {
+    action([this, column, flag] {
+        markChanged();
+        // A node with children (user group, head item) passes the flag down; a child sets its
+        // parent when it is enabled, and clears it when it was the parent's last enabled child.
+        auto cascade = [&](TreeList* list, QTreeWidgetItem* node, QTreeWidgetItem* parent) {
+            if (!parent) {
+                for (int i = 0; i < node->childCount(); ++i) {
+                    QTreeWidgetItem* child = node->child(i);
+                    if (list->text(child, fAllow) != flag) {
+                        setFlag(list, child, flag);
+                        sendFlag(child, flag);
+                    }
+                }
+                return;
+            }
+            if (flag == kT) {
+                if (list->text(parent, fAllow) != flag) {
+                    setFlag(list, parent, kT);
+                    sendFlag(parent, kT);
+                }
+                return;
+            }
+            if (list->text(parent, fAllow) == kF)
+                return;
+            for (int i = 0; i < parent->childCount(); ++i) {
+                QTreeWidgetItem* other = parent->child(i);
+                if (other != node && list->text(other, fAllow) == kT)
+                    return;
+            }
+            setFlag(list, parent, flag);
+            sendFlag(parent, flag);
+        };
+
+        if (column == dxTreeList1Column2) {
+            QTreeWidgetItem* n = CurrentUserNode;
+            if (!n)
+                return;
+            const int value = TreeList::nodeValue(n);
+            sendFlag(n, flag);
+            if (value < 1000)
+                cascade(dtl1, n, nullptr);
+            else if (value != kNoGroup && n->parent())
+                cascade(dtl1, n, n->parent());
+            // A top-level node that is neither a user group nor a user without one (a member
+            // whose group is missing) has nothing above it: its own statement only.
+        } else if (column == dxTreeList2Column2) {
+            QTreeWidgetItem* n = CurrentUserNode;
+            QTreeWidgetItem* zu = dtl2->currentNode();
+            if (!n || !zu)
+                return;
+            QTreeWidgetItem* owner = n->parent() ? n->parent() : n;
+            ExecSql(QStringLiteral("Exec qx_user_zu_changed '") + q(dtl1->text(owner, fUserId)) +
+                    QStringLiteral("','") + q(dtl2->text(zu, fName)) + QStringLiteral("','") + flag +
+                    QLatin1Char('\''));
+        } else if (column == TreeListColumn2) {
+            QTreeWidgetItem* item = dtl3->currentNode();
+            if (!item)
+                return;
+            sendFlag(item, flag);
+            cascade(dtl3, item, item->parent());
+        }
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// The library call
+
+namespace {
+
+// Ends a transaction that must not outlive the window: rolled back, or when even that fails,
+// the connection is closed so the server discards it; the session's next statement opens the
+// connection anew. No later write of the session then sits in a transaction nobody commits.
+void abandonTransaction(AdoConnection& cn) {
+    if (!cn.inTransaction())
+        return;
+    try {
+        step("rollback");
+        cn.rollbackTrans();
+        return;
+    } catch (const std::exception&) {
+    }
+    cn.close();
+}
+
+} // namespace
+
+int ShowRightManager(int useTransaction, int showDiscount) {
+    AdoConnection& cn = dataModule().ADOcn;
+    const bool transaction = useTransaction == 1;
+    std::unique_ptr<Tfrmanager> window;
+    QString noted;
+    try {
+        window = std::make_unique<Tfrmanager>();
+        step("prepare");
+        if (transaction) {
+            step("begin");
+            cn.beginTrans();
+        } else {
+            window->btnCancel->hide();
+            window->btnHelp->hide();
+            window->btnOK->setText(QStringLiteral("关闭(&C)"));
+        }
+        if (showDiscount != 0)
+            window->showDiscount = showDiscount;
+        step("show");
+        window->exec();
+        if (transaction) {
+            if (window->Tag == 1) {
+                try {
+                    step("commit");
+                    cn.commitTrans();
+                } catch (const std::exception&) {
+                    noted = QStringLiteral("数据更新不成功! 请再试.");
+                    abandonTransaction(cn);
+                }
+            } else {
+                step("rollback");
+                cn.rollbackTrans();
+            }
+        }
+    } catch (const std::exception&) {
+        noted = QStringLiteral("程序发生意外错误, 请关闭程序, 重量新运行.");
+    }
+    if (transaction)
+        abandonTransaction(cn);
+    if (!noted.isEmpty())
+        showMessage(noted, QStringLiteral("出错"), mb::Ok, window.get());
+    window.reset();
+    return 0;
+}
+
+} // namespace vardex

@@ -1,0 +1,98 @@
+#include "admin/qxzu.h"
+
+#include "admin/adminshared.h"
+#include "library/dmain.h"
+#include "platform/msgservice.h"
+#include "platform/sqldialect.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace vardex {
+
+Tfrqxzu::Tfrqxzu(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint) {
+    setObjectName(QStringLiteral("frqxzu"));
+    setWindowTitle(QStringLiteral("添加权限组"));
+    setFont(admin::windowFont());
+    setFixedSize(247, 112);
+
+    Label1 = new QLabel(QStringLiteral("请输入要添加的组名称(注意不要重复):"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->move(16, 16);
+    Label1->adjustSize();
+
+    Edit1 = new QLineEdit(this);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(16, 32, 217, 20);
+    Edit1->installEventFilter(this);
+
+    SpeedButton1 = new QPushButton(QStringLiteral("取消(&C)"), this);
+    SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
+    SpeedButton1->setGeometry(77, 77, 72, 25);
+    SpeedButton1->setFocusPolicy(Qt::NoFocus);
+    SpeedButton1->setAutoDefault(false);
+
+    btnOK = new QPushButton(QStringLiteral("确定(&O)"), this);
+    btnOK->setObjectName(QStringLiteral("btnOK"));
+    btnOK->setGeometry(161, 77, 72, 25);
+    btnOK->setFocusPolicy(Qt::NoFocus);
+    btnOK->setAutoDefault(false);
+
+    connect(SpeedButton1, &QPushButton::clicked, this, &Tfrqxzu::SpeedButton1Click);
+    connect(btnOK, &QPushButton::clicked, this, &Tfrqxzu::btnOKClick);
+    Edit1->setFocus();
+}
+
+QString Tfrqxzu::name() const {
+    return trimBlanks(Edit1->text());
+}
+
+void Tfrqxzu::btnOKClick() {
+    const QString n = name();
+    if (n.isEmpty()) {
+        showMessage(QStringLiteral("组名称不能为空!"), QStringLiteral("错误"), mb::Ok, this);
+        return;
+    }
+    try {
+        AdoQuery& q = dataModule().ADOqr;
+        q.close();
+        q.clearSql();
+        if (Tag == 2)
+            q.addSql(QStringLiteral("select * from qx_zu where zuName = '") + escapeQuotes(n) +
+                     QLatin1Char('\''));
+        else
+            q.addSql(QStringLiteral("select * from qx_user where userid = '") + escapeQuotes(n) +
+                     QLatin1Char('\''));
+        const int found = OpenOrExecute(q);
+        q.close();
+        if (found <= 0) {
+            Tag = 1;
+            close();
+            return;
+        }
+    } catch (const std::exception& e) {
+        admin::reportError(e, this);
+        return;
+    }
+    if (Tag == 2)
+        showMessage(QStringLiteral("组名称\"") + n + QStringLiteral("\"已存在! 请输入一个新组名称."),
+                    QStringLiteral("错误"), mb::Ok, this);
+    else
+        showMessage(QStringLiteral("用户组名称不能与已有组,或用户名称重复! 请重新输入."),
+                    QStringLiteral("错误"), mb::Ok, this);
+}
+
+bool Tfrqxzu::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Edit1 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            btnOKClick(); // Enter in the last box confirms
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace vardex

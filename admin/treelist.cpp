@@ -1,0 +1,349 @@
+#include "admin/treelist.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace vardex {
+
+namespace {
+
+constexpr int kFlagRole = Qt::UserRole;         // per check cell: "T", "F" or "O"
+constexpr int kImageRole = Qt::UserRole + 1;    // column 0: image index
+constexpr int kSelImageRole = Qt::UserRole + 2; // column 0: selected-image index
+constexpr int kValueRole = Qt::UserRole + 3;    // column 0: the node's integer value
+
+Qt::CheckState stateOf(const QString& flag) {
+    if (flag == QLatin1String("T"))
+        return Qt::Checked;
+    if (flag == QLatin1String("O"))
+        return Qt::PartiallyChecked;
+    return Qt::Unchecked;
+}
+
+// Draws the grid lines between the cells.
+class GridDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        painter->setPen(QColor(0xC0, 0xC0, 0xC0));
+        const QRect r = option.rect;
+        painter->drawLine(r.topRight(), r.bottomRight());
+        painter->drawLine(r.bottomLeft(), r.bottomRight());
+        painter->restore();
+    }
+};
+
+} // namespace
+
+TreeListColumn::TreeListColumn(TreeList* list, int index, const QString& fieldName, Kind kind)
+    : QObject(list), m_index(index), m_fieldName(fieldName), m_kind(kind) {}
+
+TreeList* TreeListColumn::list() const {
+    return static_cast<TreeList*>(parent());
+}
+
+TreeList::TreeList(QWidget* parent) : QTreeWidget(parent) {
+    setColumnCount(0);
+    setRootIsDecorated(false); // no root buttons
+    setIndentation(16);        // children are indented, without tree lines
+    setExpandsOnDoubleClick(false);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setFrameShape(QFrame::Box); // flat look
+    setFrameShadow(QFrame::Plain);
+    setItemDelegate(new GridDelegate(this));
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(QHeaderView::Interactive);
+    header()->setSectionsMovable(false);
+
+    // Background in the menu colour, highlighted text fuchsia, the selection as visible when the
+    // list has lost the focus as when it has it.
+    QPalette pal = palette();
+    const QColor menu = pal.color(QPalette::Active, QPalette::Window);
+    const QColor highlight = pal.color(QPalette::Active, QPalette::Highlight);
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(g, QPalette::Base, menu);
+        pal.setColor(g, QPalette::AlternateBase, menu);
+        pal.setColor(g, QPalette::Highlight, highlight);
+        pal.setColor(g, QPalette::HighlightedText, QColor(0xFF, 0x00, 0xFF));
+    }
+    setPalette(pal);
+
+    connect(this, &QTreeWidget::currentItemChanged, this, &TreeList::onCurrentItemChanged);
+    connect(this, &QTreeWidget::itemCollapsed, this, &TreeList::onItemCollapsed);
+}
+
+TreeListColumn* TreeList::addColumn(const QString& objectName, const QString& caption,
+                                    const QString& fieldName, TreeListColumn::Kind kind, int width,
+                                    bool visible) {
+    const int index = m_columns.size();
+    auto* c = new TreeListColumn(this, index, fieldName, kind);
+    c->setObjectName(objectName);
+    m_columns.append(c);
+    setColumnCount(m_columns.size());
+    headerItem()->setText(index, caption);
+    setColumnWidth(index, width);
+    setColumnHidden(index, !visible);
+    return c;
+}
+
+TreeListColumn* TreeList::column(const QString& fieldName) const {
+    for (TreeListColumn* c : m_columns)
+        if (c->fieldName() == fieldName)
+            return c;
+    return nullptr;
+}
+
+// The node is filled before it joins the tree: a detached node's data changes cost no
+// notifications, which keeps rebuilding a list of thousands of nodes fast.
+QTreeWidgetItem* TreeList::newNode(const Fill& fill) {
+    auto* node = new QTreeWidgetItem;
+    node->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled); // checks are toggled by the list only
+    for (TreeListColumn* c : m_columns)
+        if (c->isCheck())
+            setCellText(node, c->index(), QStringLiteral("F"));
+    if (fill)
+        fill(node);
+    return node;
+}
+
+QTreeWidgetItem* TreeList::adopt(QTreeWidgetItem* node) {
+    if (!currentItem())
+        setCurrentNode(node); // the first node of an empty list becomes current
+    return node;
+}
+
+QTreeWidgetItem* TreeList::addNode(const Fill& fill) {
+    QTreeWidgetItem* node = newNode(fill);
+    addTopLevelItem(node);
+    return adopt(node);
+}
+
+QTreeWidgetItem* TreeList::addChildNode(QTreeWidgetItem* parent, const Fill& fill) {
+    if (!parent)
+        return addNode(fill);
+    QTreeWidgetItem* node = newNode(fill);
+    parent->addChild(node);
+    return adopt(node);
+}
+
+QTreeWidgetItem* TreeList::insertNodeBefore(QTreeWidgetItem* before, const Fill& fill) {
+    const int at = before ? indexOfTopLevelItem(before) : -1;
+    if (at < 0)
+        return addNode(fill);
+    QTreeWidgetItem* node = newNode(fill);
+    insertTopLevelItem(at, node);
+    return adopt(node);
+}
+
+bool TreeList::contains(QTreeWidgetItem* ancestor, QTreeWidgetItem* node) {
+    for (QTreeWidgetItem* n = node; n; n = n->parent())
+        if (n == ancestor)
+            return true;
+    return false;
+}
+
+void TreeList::deleteNode(QTreeWidgetItem* node) {
+    if (!node)
+        return;
+    QTreeWidgetItem* current = currentItem();
+    const bool holdsCurrent = current && contains(node, current);
+    QTreeWidgetItem* next = current;
+    if (holdsCurrent) {
+        QTreeWidgetItem* parent = node->parent();
+        const int at = parent ? parent->indexOfChild(node) : indexOfTopLevelItem(node);
+        auto sibling = [&](int i) { return parent ? parent->child(i) : topLevelItem(i); };
+        if (at > 0)
+            next = sibling(at - 1);
+        else if (parent)
+            next = parent;
+        else
+            next = sibling(at + 1); // nullptr when the node was the only one
+    }
+    ++m_quiet;
+    if (holdsCurrent)
+        setCurrentItem(next);
+    delete node;
+    --m_quiet;
+    // The old node is gone; the change is reported with no old node. A list left empty has no
+    // current node and reports nothing.
+    if (holdsCurrent && next)
+        emit currentNodeChanged(nullptr, next);
+}
+
+void TreeList::clearNodes() {
+    ++m_quiet;
+    clear();
+    setCurrentItem(nullptr);
+    --m_quiet;
+}
+
+int TreeList::nodeCount() const {
+    int n = 0;
+    for (QTreeWidgetItemIterator it(const_cast<TreeList*>(this)); *it; ++it)
+        ++n;
+    return n;
+}
+
+QString TreeList::text(const QTreeWidgetItem* node, const QString& fieldName) const {
+    const TreeListColumn* c = column(fieldName);
+    return c ? cellText(node, c->index()) : QString();
+}
+
+void TreeList::setText(QTreeWidgetItem* node, const QString& fieldName, const QString& value) {
+    if (const TreeListColumn* c = column(fieldName))
+        setCellText(node, c->index(), value);
+}
+
+QString TreeList::cellText(const QTreeWidgetItem* node, int column) const {
+    if (!node)
+        return QString();
+    const TreeListColumn* c = m_columns.value(column);
+    if (c && c->isCheck())
+        return node->data(column, kFlagRole).toString();
+    return node->text(column);
+}
+
+void TreeList::setCellText(QTreeWidgetItem* node, int column, const QString& value) {
+    if (!node)
+        return;
+    const TreeListColumn* c = m_columns.value(column);
+    if (c && c->isCheck()) {
+        node->setData(column, kFlagRole, value);
+        node->setData(column, Qt::CheckStateRole, stateOf(value));
+        return;
+    }
+    node->setText(column, value);
+}
+
+int TreeList::imageIndex(const QTreeWidgetItem* node) {
+    return node ? node->data(0, kImageRole).toInt() : -1;
+}
+int TreeList::selectedIndex(const QTreeWidgetItem* node) {
+    return node ? node->data(0, kSelImageRole).toInt() : -1;
+}
+
+QIcon TreeList::iconFor(int image, int selectedImage) {
+    const int key = image * 256 + selectedImage;
+    auto it = m_iconCache.constFind(key);
+    if (it != m_iconCache.constEnd())
+        return *it;
+    QIcon icon;
+    const QSize size(16, 16);
+    if (image >= 0 && image < m_images.size())
+        icon.addPixmap(m_images[image].pixmap(size), QIcon::Normal);
+    if (selectedImage >= 0 && selectedImage < m_images.size())
+        icon.addPixmap(m_images[selectedImage].pixmap(size), QIcon::Selected);
+    m_iconCache.insert(key, icon);
+    return icon;
+}
+
+void TreeList::setImageIndex(QTreeWidgetItem* node, int image, int selectedImage) {
+    if (!node)
+        return;
+    node->setData(0, kImageRole, image);
+    node->setData(0, kSelImageRole, selectedImage);
+    node->setIcon(0, iconFor(image, selectedImage));
+}
+
+int TreeList::nodeValue(const QTreeWidgetItem* node) {
+    return node ? node->data(0, kValueRole).toInt() : 0;
+}
+void TreeList::setNodeValue(QTreeWidgetItem* node, int value) {
+    if (node)
+        node->setData(0, kValueRole, value);
+}
+
+void TreeList::setCurrentNode(QTreeWidgetItem* node) {
+    if (node == currentItem())
+        return;
+    setCurrentItem(node); // reported through onCurrentItemChanged
+}
+
+void TreeList::onCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous) {
+    if (m_quiet > 0)
+        return;
+    emit currentNodeChanged(previous, current);
+}
+
+void TreeList::beginUpdate() {
+    if (m_updateDepth++ == 0)
+        setUpdatesEnabled(false);
+}
+
+void TreeList::endUpdate() {
+    if (m_updateDepth == 0)
+        return;
+    if (--m_updateDepth == 0)
+        setUpdatesEnabled(true);
+}
+
+bool TreeList::collapseNode(QTreeWidgetItem* node) {
+    if (!node || !node->isExpanded())
+        return false;
+    bool allow = true;
+    emit collapsing(node, &allow);
+    if (!allow)
+        return false;
+    m_reexpanding = true; // asked already
+    node->setExpanded(false);
+    m_reexpanding = false;
+    return true;
+}
+
+void TreeList::onItemCollapsed(QTreeWidgetItem* item) {
+    if (m_reexpanding)
+        return;
+    // A collapse from the keyboard or the widget itself: ask, and undo it when refused.
+    bool allow = true;
+    emit collapsing(item, &allow);
+    if (!allow) {
+        m_reexpanding = true;
+        item->setExpanded(true);
+        m_reexpanding = false;
+    }
+}
+
+bool TreeList::toggleCheck(QTreeWidgetItem* node, int column) {
+    TreeListColumn* c = m_columns.value(column);
+    if (!node || !c || !c->isCheck() || c->readOnly())
+        return false;
+    const QString value =
+        cellText(node, column) == QLatin1String("T") ? QStringLiteral("F") : QStringLiteral("T");
+    setCellText(node, column, value);
+    emit checkToggled(c, value);
+    return true;
+}
+
+QRect TreeList::cellRect(QTreeWidgetItem* node, int column) const {
+    return visualRect(indexFromItem(node, column));
+}
+
+void TreeList::mousePressEvent(QMouseEvent* e) {
+    const QPoint pos = e->position().toPoint();
+    // The click first makes the node current (and that change is handled), then toggles a check
+    // cell it fell on, as immediate editing does.
+    QTreeWidget::mousePressEvent(e);
+    if (e->button() != Qt::LeftButton)
+        return;
+    const QModelIndex index = indexAt(pos);
+    if (!index.isValid())
+        return;
+    toggleCheck(itemFromIndex(index), index.column());
+}
+
+void TreeList::mouseDoubleClickEvent(QMouseEvent* e) {
+    QTreeWidget::mouseDoubleClickEvent(e);
+    const QModelIndex index = indexAt(e->position().toPoint());
+    if (index.isValid())
+        emit nodeDoubleClicked(itemFromIndex(index));
+}
+
+} // namespace vardex

@@ -1,0 +1,264 @@
+#include "admin/user.h"
+
+#include "admin/adminshared.h"
+#include "library/dmain.h"
+#include "platform/msgservice.h"
+#include "platform/sqldialect.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFrame>
+#include <QIntValidator>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+namespace vardex {
+
+TUpDown::TUpDown(QLineEdit* associate, QWidget* parent) : QWidget(parent), m_associate(associate) {
+    m_up = new QToolButton(this);
+    m_down = new QToolButton(this);
+    m_up->setArrowType(Qt::UpArrow);
+    m_down->setArrowType(Qt::DownArrow);
+    for (QToolButton* b : {m_up, m_down}) {
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setAutoRepeat(true);
+        b->setIconSize(QSize(6, 6));
+    }
+    m_up->setObjectName(QStringLiteral("up"));
+    m_down->setObjectName(QStringLiteral("down"));
+    connect(m_up, &QToolButton::clicked, this, &TUpDown::stepUp);
+    connect(m_down, &QToolButton::clicked, this, &TUpDown::stepDown);
+    if (m_associate) {
+        m_associate->setValidator(new QIntValidator(m_min, m_max, m_associate));
+        connect(m_associate, &QLineEdit::textEdited, this, [this](const QString& t) {
+            bool ok = false;
+            const int v = t.trimmed().toInt(&ok);
+            if (ok)
+                m_position = qBound(m_min, v, m_max);
+        });
+    }
+    setPosition(0);
+}
+
+void TUpDown::setPosition(int value) {
+    m_position = qBound(m_min, value, m_max);
+    if (m_associate)
+        m_associate->setText(QString::number(m_position));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y,
+              bool rightAligned = false) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->adjustSize();
+    if (rightAligned)
+        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    l->move(x, y - 2);
+    return l;
+}
+
+QPushButton* flatButton(QWidget* parent, const char* name, const QString& text, const QRect& r) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(r);
+    b->setFocusPolicy(Qt::NoFocus); // the buttons take no focus
+    b->setAutoDefault(false);
+    return b;
+}
+
+} // namespace
+
+TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint) {
+    setObjectName(QStringLiteral("frUser"));
+    setWindowTitle(QStringLiteral("添加用户"));
+    setFont(admin::windowFont());
+    setFixedSize(386, 175);
+
+    Label1 = label(this, "Label1", QStringLiteral("用户ID(&I):"), 21, 10, true);
+    Edit1 = new QLineEdit(this);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(83, 6, 104, 20);
+    Label1->setBuddy(Edit1);
+
+    Label2 = label(this, "Label2", QStringLiteral("用户姓名(&N):"), 194, 10);
+    Edit2 = new QLineEdit(this);
+    Edit2->setObjectName(QStringLiteral("Edit2"));
+    Edit2->setGeometry(268, 6, 105, 20);
+    Label2->setBuddy(Edit2);
+
+    Label3 = label(this, "Label3", QStringLiteral("密码(&P):"), 33, 37, true);
+    Edit3 = new QLineEdit(this);
+    Edit3->setObjectName(QStringLiteral("Edit3"));
+    Edit3->setGeometry(83, 33, 104, 20);
+    Edit3->setEchoMode(QLineEdit::Password);
+    Edit3->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // '*'
+    Label3->setBuddy(Edit3);
+
+    Label8 = label(this, "Label8", QStringLiteral("用户组(&Z):"), 206, 34);
+    cbzu = new QComboBox(this);
+    cbzu->setObjectName(QStringLiteral("cbzu"));
+    cbzu->setGeometry(268, 33, 105, 20);
+    cbzu->setEditable(false);
+    Label8->setBuddy(cbzu);
+    cbzu2 = new QComboBox(this);
+    cbzu2->setObjectName(QStringLiteral("cbzu2"));
+    cbzu2->setGeometry(312, 40, 73, 20);
+    cbzu2->hide();
+
+    Label4 = label(this, "Label4", QStringLiteral("启用日期(&S):"), 9, 65, true);
+    dt1 = new QDateEdit(this);
+    dt1->setObjectName(QStringLiteral("dt1"));
+    dt1->setGeometry(83, 61, 105, 20);
+    Label5 = label(this, "Label5", QStringLiteral("到期日期(&E):"), 194, 65, true);
+    dt2 = new QDateEdit(this);
+    dt2->setObjectName(QStringLiteral("dt2"));
+    dt2->setGeometry(268, 61, 105, 20);
+    for (QDateEdit* d : {dt1, dt2}) {
+        d->setCalendarPopup(true);
+        d->setDisplayFormat(admin::dateFormat());
+        d->setDate(QDate::currentDate());
+    }
+    Label4->setBuddy(dt1);
+    Label5->setBuddy(dt2);
+
+    chkAllow = new QCheckBox(QStringLiteral("是否有效"), this);
+    chkAllow->setObjectName(QStringLiteral("chkAllow"));
+    chkAllow->setGeometry(27, 96, 69, 17);
+    chkAllow->setLayoutDirection(Qt::RightToLeft); // caption left of the box
+    chkAllow->setChecked(false);
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setGeometry(176, 88, 185, 41);
+    Panel1->setFrameShape(QFrame::NoFrame);
+    Label7 = new QLabel(QStringLiteral("最高允许折扣:           %"), Panel1);
+    Label7->setObjectName(QStringLiteral("Label7"));
+    Label7->move(11, 11);
+    {
+        // The blanks of the caption make room for the edit box and its arrows, as they do in 宋体,
+        // whose blank is half a character wide; the Mono face of the stand-in font has such
+        // blanks, so the '%' stands right of the arrows.
+        QFont f = font();
+        f.setFamilies(
+            {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei Mono")});
+        Label7->setFont(f);
+    }
+    Label7->adjustSize();
+    Edit4 = new QLineEdit(QStringLiteral("0"), Panel1);
+    Edit4->setObjectName(QStringLiteral("Edit4"));
+    Edit4->setGeometry(92, 9, 45, 20);
+    UpDown1 = new TUpDown(Edit4, Panel1);
+    UpDown1->setObjectName(QStringLiteral("UpDown1"));
+    UpDown1->setGeometry(137, 9, 15, 20);
+    const auto arrows = UpDown1->findChildren<QToolButton*>();
+    for (int i = 0; i < arrows.size(); ++i)
+        arrows[i]->setGeometry(0, i * 10, 15, 10);
+    Panel1->hide();
+
+    Label6 = label(this, "Label6", QStringLiteral("注意:用户ID、姓名不能为空"), 18, 144);
+    SpeedButton1 = flatButton(this, "SpeedButton1", QStringLiteral("取消(&C)"), QRect(217, 142, 72, 25));
+    btnOK = flatButton(this, "btnOK", QStringLiteral("确定(&O)"), QRect(301, 142, 72, 25));
+    connect(SpeedButton1, &QPushButton::clicked, this, &TfrUser::SpeedButton1Click);
+    connect(btnOK, &QPushButton::clicked, this, &TfrUser::btnOKClick);
+
+    // Tab order 0..6, and the Enter chain over the same boxes.
+    m_chain = {Edit1, Edit2, Edit3, dt1, dt2, chkAllow};
+    QWidget::setTabOrder(Edit1, Edit2);
+    QWidget::setTabOrder(Edit2, Edit3);
+    QWidget::setTabOrder(Edit3, cbzu);
+    QWidget::setTabOrder(cbzu, dt1);
+    QWidget::setTabOrder(dt1, dt2);
+    QWidget::setTabOrder(dt2, chkAllow);
+    for (QWidget* w : m_chain)
+        w->installEventFilter(this);
+    Edit1->setFocus();
+}
+
+void TfrUser::addChoice(const QString& name, int code) {
+    cbzu->addItem(name);
+    cbzu2->addItem(QString::number(code));
+}
+
+bool TfrUser::selectCode(int code) {
+    for (int i = 0; i < cbzu2->count(); ++i)
+        if (cbzu2->itemText(i).toInt() == code) {
+            cbzu->setCurrentIndex(i);
+            cbzu2->setCurrentIndex(i);
+            return true;
+        }
+    cbzu->setCurrentIndex(-1);
+    cbzu2->setCurrentIndex(-1);
+    return false;
+}
+
+int TfrUser::selectedCode(int fallback) const {
+    const int i = cbzu->currentIndex();
+    if (i < 0 || i >= cbzu2->count())
+        return fallback;
+    return cbzu2->itemText(i).toInt();
+}
+
+void TfrUser::btnOKClick() {
+    const QString id = trimBlanks(Edit1->text());
+    const QString name = trimBlanks(Edit2->text());
+    if (id.isEmpty() || name.isEmpty()) {
+        showMessage(QStringLiteral("用户ID和姓名必须输入,不能为空."), QStringLiteral("错误"), mb::Ok, this);
+        return;
+    }
+    if (Tag == 3) {
+        try {
+            AdoQuery& q = dataModule().ADOqr;
+            q.close();
+            q.clearSql();
+            q.addSql(QStringLiteral("select * from qx_user where userID ='") + escapeQuotes(id) +
+                     QLatin1Char('\''));
+            const int found = OpenOrExecute(q);
+            q.close();
+            if (found > 0) {
+                showMessage(QStringLiteral("用户ID\"") + id +
+                                QStringLiteral("\"已存在! 请输入一个新的用户ID."),
+                            QStringLiteral("错误"), mb::Ok, this);
+                return;
+            }
+        } catch (const std::exception& e) {
+            admin::reportError(e, this);
+            return;
+        }
+    }
+    Tag = 1;
+    close();
+}
+
+bool TfrUser::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    const int at = m_chain.indexOf(qobject_cast<QWidget*>(watched));
+    if (at < 0)
+        return QDialog::eventFilter(watched, event);
+    const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    const bool isEdit = qobject_cast<QLineEdit*>(watched) != nullptr;
+    if (enter || (isEdit && key == Qt::Key_Down)) {
+        if (at + 1 < m_chain.size())
+            m_chain[at + 1]->setFocus();
+        else if (enter)
+            btnOKClick(); // Enter in the last box confirms
+        return true;
+    }
+    if (isEdit && key == Qt::Key_Up) {
+        if (at > 0)
+            m_chain[at - 1]->setFocus();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace vardex

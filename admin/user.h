@@ -1,0 +1,89 @@
+#pragma once
+// The user dialog, shared by adding a user (tag 3 set by the caller) and editing one (tag 0).
+// It sets the tag to 1 when it closes confirmed.
+#include <QDialog>
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+
+namespace vardex {
+
+// An up-down control bound to an edit box: its two arrows step a whole number between a
+// minimum and a maximum and write it into the box; typing a number in the box moves it too.
+class TUpDown : public QWidget {
+    Q_OBJECT
+  public:
+    TUpDown(QLineEdit* associate, QWidget* parent = nullptr);
+    int position() const { return m_position; }
+    void setPosition(int value); // clamped to the range, written into the box
+    int minimum() const { return m_min; }
+    int maximum() const { return m_max; }
+    void stepUp() { setPosition(m_position + m_increment); }
+    void stepDown() { setPosition(m_position - m_increment); }
+
+  private:
+    QLineEdit* m_associate;
+    QToolButton* m_up;
+    QToolButton* m_down;
+    int m_min = 0;
+    int m_max = 100;
+    int m_increment = 1;
+    int m_position = 0;
+};
+
+class TfrUser : public QDialog {
+    Q_OBJECT
+  public:
+    explicit TfrUser(QWidget* parent = nullptr);
+
+    int Tag = 0; // 3 = add mode; 1 = confirmed
+
+    QLabel* Label1;
+    QLineEdit* Edit1; // user ID
+    QLabel* Label2;
+    QLineEdit* Edit2; // user name
+    QLabel* Label3;
+    QLineEdit* Edit3; // password in clear text
+    QLabel* Label8;
+    QComboBox* cbzu;  // user group, by name
+    QComboBox* cbzu2; // hidden: the user-group number of each entry of cbzu
+    QLabel* Label4;
+    QDateEdit* dt1;
+    QLabel* Label5;
+    QDateEdit* dt2;
+    QCheckBox* chkAllow;
+    QFrame* Panel1; // the discount field
+    QLabel* Label7;
+    QLineEdit* Edit4;
+    TUpDown* UpDown1;
+    QLabel* Label6;
+    QPushButton* SpeedButton1;
+    QPushButton* btnOK;
+
+    // Adds one entry to the user-group choice: its name and its number.
+    void addChoice(const QString& name, int code);
+    // Selects the first entry whose number is `code`; none when no entry has it. Returns whether
+    // an entry was selected.
+    bool selectCode(int code);
+    // The number of the selected entry; `fallback` when none is selected.
+    int selectedCode(int fallback) const;
+
+    // Confirm: refuses an empty user ID or name and (adding) a user ID in use.
+    void btnOKClick();
+    void SpeedButton1Click() { close(); }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    QList<QWidget*> m_chain; // the Enter chain of the boxes
+};
+
+} // namespace vardex

@@ -1,0 +1,77 @@
+#include "dialogs/dlgcommon.h"
+
+#include "platform/errors.h"
+#include "platform/msgbox_qt.h"
+#include "platform/msgservice.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFont>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QScreen>
+#include <QToolButton>
+
+namespace vardex::dialogs {
+
+QFont windowFont() {
+    QFont font;
+    font.setFamilies(
+        {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
+    font.setPixelSize(12);
+    return font;
+}
+
+void makeFixedDialog(QDialog* window, int clientWidth, int clientHeight, const QString& title) {
+    window->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint);
+    window->setFont(windowFont());
+    window->setFixedSize(clientWidth, clientHeight);
+    window->setWindowTitle(title);
+}
+
+void centreOnScreen(QWidget* window) {
+    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->geometry();
+    window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
+}
+
+QToolButton* flatButton(QWidget* parent, const char* name, const QString& caption, int x, int y, int w,
+                        int h) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setText(caption);
+    b->setFocusPolicy(Qt::NoFocus);
+    // Drawn with its frame at all times: a frameless button on this desktop reads as a label.
+    b->setAutoRaise(false);
+    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    b->setGeometry(x, y, w, h);
+    return b;
+}
+
+void setStarEcho(QLineEdit* edit) {
+    edit->setEchoMode(QLineEdit::Password);
+    edit->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
+}
+
+void reportError(const std::exception& error, QWidget* owner) {
+    QString text;
+    if (const auto* e = dynamic_cast<const vardex::Error*>(&error))
+        text = e->message();
+    else
+        text = QString::fromLocal8Bit(error.what());
+    QString caption = QGuiApplication::applicationDisplayName();
+    if (caption.isEmpty())
+        caption = QStringLiteral("Vardex");
+    showMessage(text, caption, mb::Ok | mb::IconError, owner);
+}
+
+void requireDisplay() {
+    if (!vardex::gui::haveWidgets())
+        throw vardex::Error(QStringLiteral("The window cannot be shown: the process has no display."));
+}
+
+} // namespace vardex::dialogs

@@ -1,0 +1,36 @@
+#pragma once
+// What the three standard dialogs share: the window font, the flat buttons, the password boxes,
+// the application's general error report and the key that leaves a window.
+#include <QString>
+#include <exception>
+
+class QDialog;
+class QFont;
+class QLineEdit;
+class QToolButton;
+class QWidget;
+
+namespace vardex::dialogs {
+
+// 宋体 9 pt (12 pixels high), with the fonts of this machine that carry the same characters.
+QFont windowFont();
+
+// Fixed single border, system menu and minimise box only.
+void makeFixedDialog(QDialog* window, int clientWidth, int clientHeight, const QString& title);
+// Centres the window on the screen it will be shown on.
+void centreOnScreen(QWidget* window);
+
+// A flat button that takes no focus, so there is no default button.
+QToolButton* flatButton(QWidget* parent, const char* name, const QString& caption, int x, int y, int w,
+                        int h);
+// An edit box whose echo character is '*'.
+void setStarEcho(QLineEdit* edit);
+
+// The application's general error report: an error that a window does not handle itself is
+// shown to the operator with the error's text and a stop icon; the window stays as it was.
+void reportError(const std::exception& error, QWidget* owner = nullptr);
+
+// Throws unless windows can be shown (the process has a widget application).
+void requireDisplay();
+
+} // namespace vardex::dialogs

@@ -1,0 +1,449 @@
+#include "host/mainExe.h"
+
+#include "host/datalink.h"
+#include "library/installer.h"
+#include "library/vardex.h"
+#include "platform/inifile.h"
+#include "platform/msgservice.h"
+#include "platform/sqldialect.h"
+#include "platform/sysinfo.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDate>
+#include <QFile>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QSqlDatabase>
+#include <QStatusBar>
+#include <QStringConverter>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace vardex::host {
+
+namespace {
+
+const char* const kSection = "setting";
+const QString kNotConnected = QStringLiteral("数据库尚未连接");
+const QString kConnected = QStringLiteral("已连接到数据库");
+const QString kCannotConnect = QStringLiteral("可能有些参数设置错误,数据库不能连接成功,请重设或再试.");
+const QString kErrorCaption = QStringLiteral("错误");
+
+QString trimmedText(const QLineEdit* e) {
+    return trimBlanks(e->text());
+}
+
+QByteArray local8(const QString& s) {
+    return s.toLocal8Bit();
+}
+
+// Readme.txt is UTF-8 here; a copy saved on Windows in the Chinese code page is read too.
+QString decodeText(const QByteArray& raw) {
+    QByteArray bytes = raw;
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    QStringDecoder utf8(QStringConverter::Utf8);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    QStringDecoder gbk("GBK");
+    if (gbk.isValid())
+        return gbk.decode(bytes);
+    return QString::fromLocal8Bit(bytes);
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setGeometry(geometry);
+    b->setFocusPolicy(Qt::NoFocus); // the buttons take no focus
+    return b;
+}
+
+QLabel* makeLabel(QWidget* parent, const QString& caption, const QPoint& at) {
+    auto* l = new QLabel(caption, parent);
+    l->move(at);
+    l->adjustSize();
+    return l;
+}
+
+QLineEdit* makeEdit(QWidget* parent, const char* name, const QRect& geometry) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(QLatin1String(name));
+    e->setGeometry(geometry);
+    return e;
+}
+
+} // namespace
+
+TForm1::TForm1(const QString& appPath, QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("权限管理应用工具"));
+    // Single fixed border, system menu and minimize box only.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    QFont f;
+    f.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
+    f.setPixelSize(12);
+    setFont(f);
+    setFixedSize(536, 348);
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    setCentralWidget(PageControl1);
+    buildFirstPage();
+    buildSecondPage();
+    buildThirdPage();
+    PageControl1->setCurrentWidget(TabSheet1);
+    setSecondPageShown(false);
+
+    sbar = new QStatusBar(this);
+    sbar->setObjectName(QStringLiteral("sbar"));
+    sbar->setSizeGripEnabled(false);
+    m_status = new QLabel(sbar);
+    sbar->addWidget(m_status, 1);
+    setStatusBar(sbar);
+    setStatus(kNotConnected);
+
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+
+    AppPath = appPath;
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::buildFirstPage() {
+    TabSheet1 = new QWidget;
+    TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
+    PageControl1->addTab(TabSheet1, QStringLiteral("构建参数连接数据库"));
+    QWidget* p = TabSheet1;
+
+    SpeedButton2 = makeButton(p, "SpeedButton2", QStringLiteral("获取连接参数"), QRect(14, 10, 110, 26));
+    SpeedButton6 = makeButton(p, "SpeedButton6", QStringLiteral("关于"), QRect(434, 10, 80, 26));
+
+    Memo1 = new QPlainTextEdit(p);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setReadOnly(true);
+    Memo1->setGeometry(14, 42, 500, 62);
+    QPalette menu = Memo1->palette();
+    menu.setColor(QPalette::Base, menu.color(QPalette::Window)); // menu colour: it is not typed into
+    Memo1->setPalette(menu);
+
+    makeLabel(p, QStringLiteral("用户ID:"), QPoint(14, 119));
+    Edit1 = makeEdit(p, "Edit1", QRect(104, 115, 150, 22));
+    makeLabel(p, QStringLiteral("密码:"), QPoint(276, 119));
+    Edit2 = makeEdit(p, "Edit2", QRect(330, 115, 184, 22));
+    makeLabel(p, QStringLiteral("密码加密因子:"), QPoint(14, 149));
+    Edit3 = makeEdit(p, "Edit3", QRect(104, 145, 150, 22));
+    Edit3->setText(QStringLiteral("KMPQ"));
+    makeLabel(p, QStringLiteral("日期:"), QPoint(14, 179));
+    Edit8 = makeEdit(p, "Edit8", QRect(104, 175, 150, 22));
+    makeLabel(p, QStringLiteral("(格式为yyyy-MM-dd,为空时取计算机日期)"), QPoint(262, 179));
+
+    btnlink = makeButton(p, "btnlink", QStringLiteral("连接数据库"), QRect(104, 218, 100, 28));
+    btndk = makeButton(p, "btndk", QStringLiteral("断开连接"), QRect(214, 218, 100, 28));
+    btndk->setEnabled(false);
+    SpeedButton8 = makeButton(p, "SpeedButton8", QStringLiteral("清除LOG记录"), QRect(324, 218, 100, 28));
+    SpeedButton8->setEnabled(false);
+    btnInport = makeButton(p, "btnInport", QStringLiteral("导入数据表"), QRect(324, 218, 100, 28));
+    setInstallEnabled(false);
+
+    // Enter and Down move to the next box, Up to the previous one.
+    for (QLineEdit* e : {Edit1, Edit2, Edit3, Edit8})
+        e->installEventFilter(this);
+
+    connect(SpeedButton2, &QPushButton::clicked, this, [this] { SpeedButton2Click(); });
+    connect(SpeedButton6, &QPushButton::clicked, this, [this] { SpeedButton6Click(); });
+    connect(btnlink, &QPushButton::clicked, this, [this] { btnlinkClick(); });
+    connect(btndk, &QPushButton::clicked, this, [this] { btndkClick(); });
+    connect(btnInport, &QPushButton::clicked, this, [this] { btnInportClick(); });
+    connect(SpeedButton8, &QPushButton::clicked, this, [this] { SpeedButton8Click(); });
+}
+
+void TForm1::buildSecondPage() {
+    TabSheet2 = new QWidget;
+    TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
+    PageControl1->addTab(TabSheet2, QStringLiteral("权限管理维护和测试"));
+    QWidget* p = TabSheet2;
+    // The controls whose values the settings file keeps, and the login test's date box. The
+    // test panels around them belong to the page's own handlers.
+    chktran = new QCheckBox(QStringLiteral("使用ADO事务"), p);
+    chktran->setObjectName(QStringLiteral("chktran"));
+    chktran->setGeometry(14, 10, 140, 22);
+    makeLabel(p, QStringLiteral("日期:"), QPoint(14, 44));
+    Edit6 = makeEdit(p, "Edit6", QRect(104, 40, 110, 22));
+    makeLabel(p, QStringLiteral("登录测试出错处理:"), QPoint(14, 74));
+    UpDown1 = new QSpinBox(p);
+    UpDown1->setObjectName(QStringLiteral("UpDown1"));
+    UpDown1->setRange(0, 2);
+    UpDown1->setWrapping(false);
+    UpDown1->setGeometry(134, 70, 50, 22);
+    makeLabel(p, QStringLiteral("权限测试出错处理:"), QPoint(14, 104));
+    UpDown2 = new QSpinBox(p);
+    UpDown2->setObjectName(QStringLiteral("UpDown2"));
+    UpDown2->setRange(0, 2);
+    UpDown2->setWrapping(false);
+    UpDown2->setGeometry(134, 100, 50, 22);
+}
+
+void TForm1::buildThirdPage() {
+    TabSheet3 = new QWidget;
+    TabSheet3->setObjectName(QStringLiteral("TabSheet3"));
+    PageControl1->addTab(TabSheet3, QStringLiteral("帮助"));
+    Memo4 = new QPlainTextEdit(TabSheet3);
+    Memo4->setObjectName(QStringLiteral("Memo4"));
+    Memo4->setReadOnly(true);
+    Memo4->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo4->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    auto* layout = new QVBoxLayout(TabSheet3);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->addWidget(Memo4);
+}
+
+bool TForm1::secondPageShown() const {
+    return PageControl1->isTabVisible(PageControl1->indexOf(TabSheet2));
+}
+
+void TForm1::setSecondPageShown(bool shown) {
+    PageControl1->setTabVisible(PageControl1->indexOf(TabSheet2), shown);
+}
+
+QString TForm1::statusText() const {
+    return m_status->text();
+}
+
+void TForm1::setStatus(const QString& text) {
+    m_status->setText(text);
+}
+
+void TForm1::setInstallEnabled(bool enabled) {
+    btnInport->setEnabled(enabled);
+    btnInport->setVisible(enabled);
+    SpeedButton8->setVisible(!enabled);
+}
+
+void TForm1::warn(const QString& text) {
+    showMessage(text, kErrorCaption, mb::Ok | mb::IconWarning, this);
+}
+
+// The program's general error report: the error's own text, with the error icon.
+void TForm1::showApplicationError(const QString& text) {
+    showMessage(text, QStringLiteral("Vardex"), mb::Ok | mb::IconError, this);
+}
+
+void TForm1::FormCreate() {
+    if (AppPath.isEmpty())
+        AppPath = applicationFolder();
+    if (!AppPath.endsWith(QLatin1Char('/')))
+        AppPath += QLatin1Char('/');
+
+    QFile readme(AppPath + QStringLiteral("Readme.txt"));
+    if (readme.open(QIODevice::ReadOnly)) {
+        QString text = decodeText(readme.readAll());
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        Memo4->setPlainText(text);
+    }
+
+    const QString file = settingsFile();
+    const auto read = [&](const char* key) {
+        return ini::getPrivateProfileString(QLatin1String(kSection), QLatin1String(key), QString(),
+                                            ini::DefaultBufferSize, file);
+    };
+    // Only values that are there and not empty replace the built-in texts.
+    const QString cnstr = read("cnstr");
+    if (!cnstr.isEmpty())
+        Memo1->setPlainText(cnstr);
+    const QString userId = read("userID");
+    if (!userId.isEmpty())
+        Edit1->setText(userId);
+    const QString userPwd = read("userPwd");
+    if (!userPwd.isEmpty())
+        Edit2->setText(userPwd);
+    const QString enPwd = read("enPwd");
+    if (!enPwd.isEmpty())
+        Edit3->setText(enPwd);
+    chktran->setChecked(ini::getPrivateProfileInt(QLatin1String(kSection), QStringLiteral("tran"), 0, file) ==
+                        1);
+    UpDown1->setValue(ini::getPrivateProfileInt(QLatin1String(kSection), QStringLiteral("UpDown1"), 0, file));
+    UpDown2->setValue(ini::getPrivateProfileInt(QLatin1String(kSection), QStringLiteral("UpDown2"), 0, file));
+
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    Edit6->setText(today);
+    Edit8->setText(today);
+}
+
+void TForm1::SpeedButton2Click() {
+    QString text = Memo1->toPlainText();
+    if (TfrDataLink::execute(this, text))
+        Memo1->setPlainText(text);
+}
+
+void TForm1::SpeedButton6Click() {
+    ::ShowAbout();
+}
+
+void TForm1::btnlinkClick() {
+    const QString cnstr = Memo1->toPlainText();
+    if (cnstr.isEmpty()) {
+        warn(QStringLiteral("请先取得数据库连接参数!"));
+        return;
+    }
+    if (ADOConnection1.connected()) {
+        // Left open by an earlier probe that found the tables missing: the same string reuses
+        // it; another string cannot be set on an open connection.
+        if (ADOConnection1.connectionString() != cnstr) {
+            showApplicationError(QStringLiteral("对象打开时,不允许操作."));
+            return;
+        }
+    } else {
+        ADOConnection1.setConnectionString(cnstr);
+        try {
+            ADOConnection1.open(trimmedText(Edit1), trimmedText(Edit2));
+        } catch (...) {
+            // The reason is not shown: the message below covers every failure to open.
+        }
+    }
+    if (!ADOConnection1.connected()) {
+        warn(kCannotConnect);
+        return;
+    }
+
+    QStringList names;
+    try {
+        names = ADOConnection1.tableNames();
+        names += ADOConnection1.database().tables(QSql::Views);
+    } catch (const Error& e) {
+        showApplicationError(e.message());
+        return;
+    }
+    bool found = false;
+    for (const QString& name : names)
+        if (name.toLower() == QLatin1String("qx_user_qx")) {
+            found = true;
+            break;
+        }
+    if (found) {
+        setSecondPageShown(true);
+        ADOConnection1.close();
+    } else {
+        setInstallEnabled(true); // the connection stays open for the installer
+    }
+
+    const int rc =
+        ::ConnectDatabase(local8(cnstr).constData(), local8(trimmedText(Edit1)).constData(),
+                          local8(trimmedText(Edit2)).constData(), local8(trimmedText(Edit8)).constData(),
+                          local8(trimmedText(Edit3)).constData());
+    if (rc != 0) {
+        warn(kCannotConnect);
+        return;
+    }
+    IsConnected = true;
+    btnlink->setEnabled(false);
+    btndk->setEnabled(true);
+    SpeedButton8->setEnabled(true);
+    setStatus(kConnected);
+}
+
+void TForm1::btndkClick() {
+    if (::DisconnectDatabase() == VARDEX_ERROR) {
+        // The logout row could not be written: the session stays open, as does the window's state.
+        showApplicationError(QString::fromLocal8Bit(::VardexLastError()));
+        return;
+    }
+    IsConnected = false;
+    setSecondPageShown(false);
+    setStatus(kNotConnected);
+    btnlink->setEnabled(true);
+    btndk->setEnabled(false);
+    SpeedButton8->setEnabled(false);
+}
+
+void TForm1::btnInportClick() {
+    InstallOutcome outcome;
+    try {
+        outcome = runInstallScript(ADOConnection1, AppPath + QStringLiteral("Morlan.tmp"));
+    } catch (const Error& e) {
+        QFile::remove(AppPath + QStringLiteral("Morlan.tmp"));
+        showApplicationError(e.message());
+        return;
+    }
+    if (outcome.fileError) {
+        showApplicationError(outcome.error);
+        return;
+    }
+    if (!outcome.ok) {
+        // Batches before the refused one stay applied; the operator fixes the database and
+        // runs the installer again on the connection that stays open.
+        showMessage(installFailureText(), QStringLiteral("出错"), mb::Ok | mb::IconWarning, this);
+        return;
+    }
+    setInstallEnabled(false);
+    setSecondPageShown(true);
+    ADOConnection1.close();
+    showMessage(installSuccessText(), QStringLiteral("导入数据表"), mb::Ok, this);
+}
+
+void TForm1::SpeedButton8Click() {
+    if (::ClearLogs("") == VARDEX_ERROR)
+        showApplicationError(QString::fromLocal8Bit(::VardexLastError()));
+}
+
+void TForm1::FormClose() {
+    if (m_closed)
+        return;
+    m_closed = true;
+    if (btndk->isEnabled())
+        btndkClick();
+    const QString file = settingsFile();
+    const QString section = QLatin1String(kSection);
+    ini::writePrivateProfileString(section, QStringLiteral("cnstr"), Memo1->toPlainText(), file);
+    ini::writePrivateProfileString(section, QStringLiteral("userID"), trimmedText(Edit1), file);
+    ini::writePrivateProfileString(section, QStringLiteral("userPwd"), trimmedText(Edit2), file);
+    ini::writePrivateProfileString(section, QStringLiteral("enPwd"), trimmedText(Edit3), file);
+    ini::writePrivateProfileString(section, QStringLiteral("tran"),
+                                   chktran->isChecked() ? QStringLiteral("1") : QLatin1String(""), file);
+    ini::writePrivateProfileString(section, QStringLiteral("UpDown1"), QString::number(UpDown1->value()),
+                                   file);
+    ini::writePrivateProfileString(section, QStringLiteral("UpDown2"), QString::number(UpDown2->value()),
+                                   file);
+    if (ADOConnection1.connected())
+        ADOConnection1.close();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const QList<QLineEdit*> order{Edit1, Edit2, Edit3, Edit8};
+        const int i = order.indexOf(qobject_cast<QLineEdit*>(watched));
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (i >= 0) {
+            if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Down) &&
+                i + 1 < order.size()) {
+                order[i + 1]->setFocus();
+                return true;
+            }
+            if (key == Qt::Key_Up && i > 0) {
+                order[i - 1]->setFocus();
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace vardex::host

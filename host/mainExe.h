@@ -1,0 +1,98 @@
+#pragma once
+// The host program's main window, Form1: keeps the connection settings in cnsetting.ini next to
+// the executable, builds a connection string, probes the database for the permission tables,
+// installs the store when they are missing, and opens and closes the library's session.
+#include "platform/adodb.h"
+
+#include <QMainWindow>
+#include <QString>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSpinBox;
+class QStatusBar;
+class QTabWidget;
+
+namespace vardex::host {
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+  public:
+    // appPath: the folder that holds cnsetting.ini, Readme.txt and the installer's temporary
+    // file, with a trailing separator; empty means the executable's folder.
+    explicit TForm1(const QString& appPath = QString(), QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Folder of the running executable, with a trailing separator; set once by FormCreate.
+    QString AppPath;
+    // True while a library session opened by this window is open.
+    bool IsConnected = false;
+    // The host's own connection: probes for the permission tables and carries the installer.
+    AdoConnection ADOConnection1;
+
+    // Handlers
+    void FormCreate();
+    void FormClose();
+    void SpeedButton2Click(); // 获取连接参数
+    void SpeedButton6Click(); // 关于
+    void btnlinkClick();      // 连接数据库
+    void btndkClick();        // 断开连接
+    void btnInportClick();    // 导入数据表
+    void SpeedButton8Click(); // 清除LOG记录
+
+    QString settingsFile() const { return AppPath + QStringLiteral("cnsetting.ini"); }
+
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QWidget* TabSheet2 = nullptr;
+    QWidget* TabSheet3 = nullptr;
+    QStatusBar* sbar = nullptr;
+
+    // First page
+    QPushButton* SpeedButton2 = nullptr;
+    QPushButton* SpeedButton6 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QLineEdit* Edit8 = nullptr;
+    QPushButton* btndk = nullptr;
+    QPushButton* btnlink = nullptr;
+    QPushButton* btnInport = nullptr;
+    QPushButton* SpeedButton8 = nullptr;
+
+    // Second page: the controls whose state the settings keep and the login test's date.
+    QCheckBox* chktran = nullptr;
+    QLineEdit* Edit6 = nullptr;
+    QSpinBox* UpDown1 = nullptr;
+    QSpinBox* UpDown2 = nullptr;
+
+    // Third page
+    QPlainTextEdit* Memo4 = nullptr;
+
+    bool secondPageShown() const;
+    QString statusText() const;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void buildFirstPage();
+    void buildSecondPage();
+    void buildThirdPage();
+    void setSecondPageShown(bool shown);
+    void setStatus(const QString& text);
+    // The install button is shown while it is enabled, in the place of "清除LOG记录".
+    void setInstallEnabled(bool enabled);
+    void warn(const QString& text);
+    void showApplicationError(const QString& text);
+
+    QLabel* m_status = nullptr;
+    bool m_closed = false;
+};
+
+} // namespace vardex::host
