@@ -1,6 +1,7 @@
 #include "host/mainExe.h"
 
 #include "host/datalink.h"
+#include "host/formkit.h"
 #include "library/installer.h"
 #include "library/vardex.h"
 #include "platform/inifile.h"
@@ -36,14 +37,6 @@ const QString kConnected = QStringLiteral("已连接到数据库");
 const QString kCannotConnect = QStringLiteral("可能有些参数设置错误,数据库不能连接成功,请重设或再试.");
 const QString kErrorCaption = QStringLiteral("错误");
 
-QString trimmedText(const QLineEdit* e) {
-    return trimBlanks(e->text());
-}
-
-QByteArray local8(const QString& s) {
-    return s.toLocal8Bit();
-}
-
 // Readme.txt is UTF-8 here; a copy saved on Windows in the Chinese code page is read too.
 QString decodeText(const QByteArray& raw) {
     QByteArray bytes = raw;
@@ -57,28 +50,6 @@ QString decodeText(const QByteArray& raw) {
     if (gbk.isValid())
         return gbk.decode(bytes);
     return QString::fromLocal8Bit(bytes);
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry) {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setGeometry(geometry);
-    b->setFocusPolicy(Qt::NoFocus); // the buttons take no focus
-    return b;
-}
-
-QLabel* makeLabel(QWidget* parent, const QString& caption, const QPoint& at) {
-    auto* l = new QLabel(caption, parent);
-    l->move(at);
-    l->adjustSize();
-    return l;
-}
-
-QLineEdit* makeEdit(QWidget* parent, const char* name, const QRect& geometry) {
-    auto* e = new QLineEdit(parent);
-    e->setObjectName(QLatin1String(name));
-    e->setGeometry(geometry);
-    return e;
 }
 
 } // namespace
@@ -169,32 +140,6 @@ void TForm1::buildFirstPage() {
     connect(btndk, &QPushButton::clicked, this, [this] { btndkClick(); });
     connect(btnInport, &QPushButton::clicked, this, [this] { btnInportClick(); });
     connect(SpeedButton8, &QPushButton::clicked, this, [this] { SpeedButton8Click(); });
-}
-
-void TForm1::buildSecondPage() {
-    TabSheet2 = new QWidget;
-    TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
-    PageControl1->addTab(TabSheet2, QStringLiteral("权限管理维护和测试"));
-    QWidget* p = TabSheet2;
-    // The controls whose values the settings file keeps, and the login test's date box. The
-    // test panels around them belong to the page's own handlers.
-    chktran = new QCheckBox(QStringLiteral("使用ADO事务"), p);
-    chktran->setObjectName(QStringLiteral("chktran"));
-    chktran->setGeometry(14, 10, 140, 22);
-    makeLabel(p, QStringLiteral("日期:"), QPoint(14, 44));
-    Edit6 = makeEdit(p, "Edit6", QRect(104, 40, 110, 22));
-    makeLabel(p, QStringLiteral("登录测试出错处理:"), QPoint(14, 74));
-    UpDown1 = new QSpinBox(p);
-    UpDown1->setObjectName(QStringLiteral("UpDown1"));
-    UpDown1->setRange(0, 2);
-    UpDown1->setWrapping(false);
-    UpDown1->setGeometry(134, 70, 50, 22);
-    makeLabel(p, QStringLiteral("权限测试出错处理:"), QPoint(14, 104));
-    UpDown2 = new QSpinBox(p);
-    UpDown2->setObjectName(QStringLiteral("UpDown2"));
-    UpDown2->setRange(0, 2);
-    UpDown2->setWrapping(false);
-    UpDown2->setGeometry(134, 100, 50, 22);
 }
 
 void TForm1::buildThirdPage() {
@@ -428,10 +373,14 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
-        const QList<QLineEdit*> order{Edit1, Edit2, Edit3, Edit8};
-        const int i = order.indexOf(qobject_cast<QLineEdit*>(watched));
+        // The edit boxes that follow one another: the connection page's and each test's.
+        const QList<QList<QLineEdit*>> chains{
+            {Edit1, Edit2, Edit3, Edit8}, {Edit4, Edit5, Edit6}, {Edit9, Edit10}};
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if (i >= 0) {
+        for (const QList<QLineEdit*>& order : chains) {
+            const int i = order.indexOf(qobject_cast<QLineEdit*>(watched));
+            if (i < 0)
+                continue;
             if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Down) &&
                 i + 1 < order.size()) {
                 order[i + 1]->setFocus();

@@ -1,13 +1,16 @@
 #pragma once
 // The host program's main window, Form1: keeps the connection settings in cnsetting.ini next to
 // the executable, builds a connection string, probes the database for the permission tables,
-// installs the store when they are missing, and opens and closes the library's session.
+// installs the store when they are missing, and opens and closes the library's session. Its
+// second page (panels.cpp) opens the maintenance windows and tries every verification call.
 #include "platform/adodb.h"
 
 #include <QMainWindow>
 #include <QString>
 
 class QCheckBox;
+class QFrame;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -43,6 +46,14 @@ class TForm1 : public QMainWindow {
     void btnInportClick();    // 导入数据表
     void SpeedButton8Click(); // 清除LOG记录
 
+    // Handlers of the test and maintenance page
+    void SpeedButton1Click(); // 权限项目维护
+    void SpeedButton3Click(); // 权限管理
+    void SpeedButton4Click(); // 登录测试
+    void SpeedButton5Click(); // 权限测试
+    void SpeedButton7Click(); // 更改用户密码
+    void chkwindowClick();    // either "窗口" box
+
     QString settingsFile() const { return AppPath + QStringLiteral("cnsetting.ini"); }
 
     QTabWidget* PageControl1 = nullptr;
@@ -64,11 +75,36 @@ class TForm1 : public QMainWindow {
     QPushButton* btnInport = nullptr;
     QPushButton* SpeedButton8 = nullptr;
 
-    // Second page: the controls whose state the settings keep and the login test's date.
+    // Second page: maintenance windows and the change-password test
+    QPushButton* SpeedButton1 = nullptr;
+    QPushButton* SpeedButton3 = nullptr;
     QCheckBox* chktran = nullptr;
+    QCheckBox* chkwindow2 = nullptr;
+    QPushButton* SpeedButton7 = nullptr;
+    // The login test. A number box is a spin box (the up-down) whose edit carries the edit's name.
+    QGroupBox* GroupBox1 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QLineEdit* Edit5 = nullptr;
     QLineEdit* Edit6 = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
     QSpinBox* UpDown1 = nullptr;
+    QLineEdit* Edit7 = nullptr;
+    QLabel* Label10 = nullptr;
+    QCheckBox* chkwindow = nullptr;
+    QFrame* Panel1 = nullptr;
+    QSpinBox* UpDown3 = nullptr;
+    QLineEdit* Edit12 = nullptr;
+    QPushButton* SpeedButton4 = nullptr;
+    QLabel* labrt = nullptr;
+    // The right test
+    QGroupBox* GroupBox2 = nullptr;
+    QLineEdit* Edit9 = nullptr;
+    QLineEdit* Edit10 = nullptr;
+    QPlainTextEdit* Memo3 = nullptr;
     QSpinBox* UpDown2 = nullptr;
+    QLineEdit* Edit11 = nullptr;
+    QPushButton* SpeedButton5 = nullptr;
+    QLabel* labrt2 = nullptr;
 
     // Third page
     QPlainTextEdit* Memo4 = nullptr;
@@ -90,6 +126,9 @@ class TForm1 : public QMainWindow {
     void setInstallEnabled(bool enabled);
     void warn(const QString& text);
     void showApplicationError(const QString& text);
+    // A library call that failed instead of answering: its message goes to the general error
+    // report and the test shows no result.
+    void reportLibraryError();
 
     QLabel* m_status = nullptr;
     bool m_closed = false;
