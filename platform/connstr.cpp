@@ -76,8 +76,13 @@ QString ConnectionString::compose(const QList<QPair<QString, QString>>& pairs) {
     QString out;
     for (const auto& p : pairs) {
         QString v = p.second;
-        const bool braced = v.startsWith(QLatin1Char('{')) && v.endsWith(QLatin1Char('}'));
-        if (!braced && (v.contains(QLatin1Char(';')) || v.contains(QLatin1Char('"')) || v != v.trimmed()))
+        // Written as it is only when parse reads it back unchanged: a braced value must end at its
+        // first '}', and a bare value must not start the way a quoted or braced one does (a
+        // password "{x" or "'x" typed into the data-link dialog came back cut or unquoted).
+        const bool braced = v.startsWith(QLatin1Char('{')) && v.indexOf(QLatin1Char('}')) == v.size() - 1;
+        const bool bare = !v.startsWith(QLatin1Char('{')) && !v.startsWith(QLatin1Char('\'')) &&
+                          !v.contains(QLatin1Char(';')) && !v.contains(QLatin1Char('"')) && v == v.trimmed();
+        if (!braced && !bare)
             v = QLatin1Char('"') + QString(v).replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
         out += p.first + QLatin1Char('=') + v + QLatin1Char(';');
     }

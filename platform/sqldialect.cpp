@@ -98,8 +98,30 @@ bool needsQuotedAlias(QStringView name) {
 
 } // namespace
 
+// Most statements need no rewriting: a SELECT or UPDATE of ASCII text. They are recognised
+// without tokenizing, since every right check and login sends several of them.
+static bool needsNoRewrite(const QString& tsql) {
+    int i = 0;
+    const int n = tsql.size();
+    while (i < n && tsql[i].isSpace())
+        ++i;
+    const int start = i;
+    while (i < n && tsql[i].isLetter() && tsql[i].unicode() < 0x80)
+        ++i;
+    if (i == start)
+        return false; // starts with a comment or something unusual: take the long way
+    const QStringView first = QStringView(tsql).mid(start, i - start);
+    for (const char* w : {"exec", "execute", "insert", "delete"})
+        if (first.compare(QLatin1String(w), Qt::CaseInsensitive) == 0)
+            return false;
+    for (QChar c : tsql)
+        if (c.unicode() > 0x7F)
+            return false; // may hold an alias to quote
+    return true;
+}
+
 QString translateStatement(const QString& tsql, Dialect target) {
-    if (target == Dialect::SqlServer)
+    if (target == Dialect::SqlServer || needsNoRewrite(tsql))
         return tsql;
     const QVector<Token> toks = tokenize(tsql);
     const int first = nextSignificant(toks, 0);

@@ -119,6 +119,13 @@ CREATE PROCEDURE qxDelzu(p_zuName varchar(20))
 LANGUAGE plpgsql
 AS $$
 BEGIN
+	/* Several desktops may change one permission group at once. Its grant counts depend on
+	   both its contents (qx_zu) and its assignments (qx_user_zu): without this lock one
+	   transaction changing an assignment and another changing the contents each miss the
+	   other's uncommitted row and the counts drift. The lock (held to commit) serialises the
+	   procedures that read both for one group; each statement after it sees the other's
+	   committed rows (READ COMMITTED takes a new snapshot per statement). */
+	PERFORM pg_advisory_xact_lock(1447315525, hashtext(p_zuName));
 	UPDATE qx_user_qx SET AllowCount = AllowCount - 1
 		WHERE userID IN (SELECT userID FROM qx_user_zu WHERE zuName = p_zuName AND Allow = 'T')
 		AND qxID IN (SELECT qxID FROM qx_zu WHERE zuName = p_zuName AND Allow = 'T');
@@ -209,6 +216,8 @@ CREATE PROCEDURE qxUpDateAllows(p_zuName varchar(20), p_qxID int, p_Allow char(1
 LANGUAGE plpgsql
 AS $$
 BEGIN
+	/* One permission group at a time: see qxDelzu. */
+	PERFORM pg_advisory_xact_lock(1447315525, hashtext(p_zuName));
 	UPDATE qx_zu SET Allow = p_Allow WHERE zuName = p_zuName AND qxID = p_qxID;
 	UPDATE qx_user_qx SET AllowCount = AllowCount + (CASE WHEN p_Allow = 'T' THEN 1 ELSE -1 END)
 		WHERE qxID = p_qxID
@@ -222,6 +231,8 @@ CREATE PROCEDURE qx_user_zu_changed(p_userID varchar(20), p_zuName varchar(20), 
 LANGUAGE plpgsql
 AS $$
 BEGIN
+	/* One permission group at a time: see qxDelzu. */
+	PERFORM pg_advisory_xact_lock(1447315525, hashtext(p_zuName));
 	UPDATE qx_user_zu SET Allow = p_Allow WHERE userID = p_userID AND zuName = p_zuName;
 	UPDATE qx_user_qx SET AllowCount = AllowCount + (CASE WHEN p_Allow = 'T' THEN 1 ELSE -1 END)
 		WHERE userID = p_userID
