@@ -9,7 +9,6 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFrame>
-#include <QIntValidator>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,38 +16,6 @@
 #include <QToolButton>
 
 namespace vardex {
-
-TUpDown::TUpDown(QLineEdit* associate, QWidget* parent) : QWidget(parent), m_associate(associate) {
-    m_up = new QToolButton(this);
-    m_down = new QToolButton(this);
-    m_up->setArrowType(Qt::UpArrow);
-    m_down->setArrowType(Qt::DownArrow);
-    for (QToolButton* b : {m_up, m_down}) {
-        b->setFocusPolicy(Qt::NoFocus);
-        b->setAutoRepeat(true);
-        b->setIconSize(QSize(6, 6));
-    }
-    m_up->setObjectName(QStringLiteral("up"));
-    m_down->setObjectName(QStringLiteral("down"));
-    connect(m_up, &QToolButton::clicked, this, &TUpDown::stepUp);
-    connect(m_down, &QToolButton::clicked, this, &TUpDown::stepDown);
-    if (m_associate) {
-        m_associate->setValidator(new QIntValidator(m_min, m_max, m_associate));
-        connect(m_associate, &QLineEdit::textEdited, this, [this](const QString& t) {
-            bool ok = false;
-            const int v = t.trimmed().toInt(&ok);
-            if (ok)
-                m_position = qBound(m_min, v, m_max);
-        });
-    }
-    setPosition(0);
-}
-
-void TUpDown::setPosition(int value) {
-    m_position = qBound(m_min, value, m_max);
-    if (m_associate)
-        m_associate->setText(QString::number(m_position));
-}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -155,7 +122,7 @@ TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
     Edit4 = new QLineEdit(QStringLiteral("0"), Panel1);
     Edit4->setObjectName(QStringLiteral("Edit4"));
     Edit4->setGeometry(92, 9, 45, 20);
-    UpDown1 = new TUpDown(Edit4, Panel1);
+    UpDown1 = new TUpDown(Panel1, Edit4);
     UpDown1->setObjectName(QStringLiteral("UpDown1"));
     UpDown1->setGeometry(137, 9, 15, 20);
     const auto arrows = UpDown1->findChildren<QToolButton*>();

@@ -1,6 +1,8 @@
 #pragma once
 // The user dialog, shared by adding a user (tag 3 set by the caller) and editing one (tag 0).
 // It sets the tag to 1 when it closes confirmed.
+#include "dialogs/widgets.h"
+
 #include <QDialog>
 #include <QWidget>
 
@@ -15,28 +17,8 @@ class QToolButton;
 
 namespace vardex {
 
-// An up-down control bound to an edit box: its two arrows step a whole number between a
-// minimum and a maximum and write it into the box; typing a number in the box moves it too.
-class TUpDown : public QWidget {
-    Q_OBJECT
-  public:
-    TUpDown(QLineEdit* associate, QWidget* parent = nullptr);
-    int position() const { return m_position; }
-    void setPosition(int value); // clamped to the range, written into the box
-    int minimum() const { return m_min; }
-    int maximum() const { return m_max; }
-    void stepUp() { setPosition(m_position + m_increment); }
-    void stepDown() { setPosition(m_position - m_increment); }
-
-  private:
-    QLineEdit* m_associate;
-    QToolButton* m_up;
-    QToolButton* m_down;
-    int m_min = 0;
-    int m_max = 100;
-    int m_increment = 1;
-    int m_position = 0;
-};
+// The discount's up-down control is the one the standard dialogs use.
+using dialogs::TUpDown;
 
 class TfrUser : public QDialog {
     Q_OBJECT

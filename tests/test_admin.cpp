@@ -1374,11 +1374,11 @@ TEST(AdminDialogs, EnterWalksTheUserDialogsBoxesAndConfirmsInTheLastOne) {
 TEST(AdminDialogs, TheDiscountArrowsStayBetweenZeroAndAHundred) {
     TfrUser dlg;
     TUpDown* ud = dlg.UpDown1;
-    ud->stepDown();
+    ud->stepBy(-1);
     EXPECT_EQ(ud->position(), 0);
     ud->setPosition(99);
-    ud->stepUp();
-    ud->stepUp();
+    ud->stepBy(1);
+    ud->stepBy(1);
     EXPECT_EQ(ud->position(), 100);
     EXPECT_EQ(dlg.Edit4->text(), "100");
     ud->setPosition(-5);
