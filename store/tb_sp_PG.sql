@@ -126,6 +126,12 @@ BEGIN
 	   procedures that read both for one group; each statement after it sees the other's
 	   committed rows (READ COMMITTED takes a new snapshot per statement). */
 	PERFORM pg_advisory_xact_lock(1447315525, hashtext(p_zuName));
+	/* Count rows are locked in one order (user, item) before they change: two groups'
+	   procedures touching the same users' counts would otherwise deadlock. */
+	PERFORM 1 FROM qx_user_qx
+		WHERE userID IN (SELECT userID FROM qx_user_zu WHERE zuName = p_zuName AND Allow = 'T')
+		AND qxID IN (SELECT qxID FROM qx_zu WHERE zuName = p_zuName AND Allow = 'T')
+		ORDER BY userID, qxID FOR UPDATE;
 	UPDATE qx_user_qx SET AllowCount = AllowCount - 1
 		WHERE userID IN (SELECT userID FROM qx_user_zu WHERE zuName = p_zuName AND Allow = 'T')
 		AND qxID IN (SELECT qxID FROM qx_zu WHERE zuName = p_zuName AND Allow = 'T');
@@ -219,6 +225,12 @@ BEGIN
 	/* One permission group at a time: see qxDelzu. */
 	PERFORM pg_advisory_xact_lock(1447315525, hashtext(p_zuName));
 	UPDATE qx_zu SET Allow = p_Allow WHERE zuName = p_zuName AND qxID = p_qxID;
+	/* Count rows are locked in one order (user, item) before they change: two groups'
+	   procedures touching the same users' counts would otherwise deadlock. */
+	PERFORM 1 FROM qx_user_qx
+		WHERE qxID = p_qxID
+		AND userID IN (SELECT userID FROM qx_user_zu WHERE zuName = p_zuName AND Allow = 'T')
+		ORDER BY userID, qxID FOR UPDATE;
 	UPDATE qx_user_qx SET AllowCount = AllowCount + (CASE WHEN p_Allow = 'T' THEN 1 ELSE -1 END)
 		WHERE qxID = p_qxID
 		AND userID IN (SELECT userID FROM qx_user_zu WHERE zuName = p_zuName AND Allow = 'T');
@@ -234,6 +246,12 @@ BEGIN
 	/* One permission group at a time: see qxDelzu. */
 	PERFORM pg_advisory_xact_lock(1447315525, hashtext(p_zuName));
 	UPDATE qx_user_zu SET Allow = p_Allow WHERE userID = p_userID AND zuName = p_zuName;
+	/* Count rows are locked in one order (user, item) before they change: two groups'
+	   procedures touching the same users' counts would otherwise deadlock. */
+	PERFORM 1 FROM qx_user_qx
+		WHERE userID = p_userID
+		AND qxID IN (SELECT qxID FROM qx_zu WHERE zuName = p_zuName AND Allow = 'T')
+		ORDER BY userID, qxID FOR UPDATE;
 	UPDATE qx_user_qx SET AllowCount = AllowCount + (CASE WHEN p_Allow = 'T' THEN 1 ELSE -1 END)
 		WHERE userID = p_userID
 		AND qxID IN (SELECT qxID FROM qx_zu WHERE zuName = p_zuName AND Allow = 'T');
