@@ -77,7 +77,7 @@ int install(const Options& o) {
     vardex::AdoConnection cn;
     cn.setConnectionString(o.connectionString);
     try {
-        cn.open(o.user, o.password);
+        cn.openOrCreate(o.user, o.password);
     } catch (const vardex::Error& e) {
         std::fprintf(stderr, "vardex-cli: cannot connect: %s\n", e.message().toLocal8Bit().constData());
         return 2;

@@ -254,7 +254,7 @@ void TForm1::btnlinkClick() {
     } else {
         ADOConnection1.setConnectionString(cnstr);
         try {
-            ADOConnection1.open(trimmedText(Edit1), trimmedText(Edit2));
+            ADOConnection1.openOrCreate(trimmedText(Edit1), trimmedText(Edit2));
         } catch (...) {
             // The reason is not shown: the message below covers every failure to open.
         }

@@ -25,8 +25,24 @@ QString todayText() { return QDate::currentDate().toString(QStringLiteral("yyyy-
 
 QString nowText() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")); }
 
+namespace {
+int g_callDepth = 0;
+
+void refuseWhileBusy(const char* call) {
+    if (g_callDepth > 0)
+        throw Error(QStringLiteral("%1 was called while another library call is still in progress (from a message "
+                                   "handler or a window); it is refused and the session is left as it is.")
+                        .arg(QLatin1String(call)));
+}
+} // namespace
+
+CallInProgress::CallInProgress() { ++g_callDepth; }
+CallInProgress::~CallInProgress() { --g_callDepth; }
+int CallInProgress::depth() { return g_callDepth; }
+
 int ConnectDatabase(const QString& connectionString, const QString& userId, const QString& password,
-                    const QString& workDate, const QString& cipherKey) {
+                    const QString& workDate, const QString& cipherKey, QString* failure) {
+    refuseWhileBusy("ConnectDatabase");
     int result = 1;
     // A second ConnectDatabase replaces the previous data module; its connection is closed
     // without a logout row (the session values, and so the current user, carry over).
@@ -36,8 +52,11 @@ int ConnectDatabase(const QString& connectionString, const QString& userId, cons
     dData->ADOcn.setConnectionString(connectionString);
     try {
         dData->ADOcn.open(userId, password);
-    } catch (const Error&) {
-        // A connection that cannot be opened is answered with 1 and no message.
+    } catch (const Error& e) {
+        // A connection that cannot be opened is answered with 1 and no message; the reason
+        // goes to the caller that asked for it.
+        if (failure)
+            *failure = e.message();
     }
     if (dData->ADOcn.connected()) {
         SessionValues& s = session();
@@ -52,10 +71,12 @@ int ConnectDatabase(const QString& connectionString, const QString& userId, cons
 }
 
 void DisconnectDatabase() {
+    refuseWhileBusy("DisconnectDatabase");
     TdData& d = dataModule();
     if (!session().CurrentUserName.isEmpty())
         WriteLog(QStringLiteral("用户退出登录"));
     d.ADOcn.close();
+    d.ADOcn.forgetCredentials();
     delete dData;
     dData = nullptr;
 }
@@ -81,6 +102,7 @@ void WriteLog(const QString& text) {
 }
 
 void ClearLogs(const QString& beforeTime) {
+    CallInProgress busy;
     QString sql = QStringLiteral("DELETE qx_Logs");
     if (!beforeTime.isEmpty())
         sql += QStringLiteral(" where theTime <= '") + escapeQuotes(beforeTime) + QLatin1Char('\'');
@@ -125,6 +147,7 @@ QString login::builtInText(int code) {
 
 int CheckUserLogin(const QString& userId, const QString& password, const QString& workDate, const QString* failText,
                    int mode) {
+    CallInProgress busy;
     SessionValues& s = session();
     TdData& d = dataModule();
     s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
@@ -201,6 +224,7 @@ int CheckUserLogin(const QString& userId, const QString& password, const QString
 QString rightRefusedText() { return QStringLiteral("您没有使用这个功能的权限, 要想使用, 请与系统管理员联系."); }
 
 int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode) {
+    CallInProgress busy;
     TdData& d = dataModule();
     AdoQuery& q = d.ADOqrCheck;
     int code = 0;
@@ -276,6 +300,7 @@ int CheckUserRight(const QString& userId, int rightId, const QString* failText, 
 
 int ChangeUserPassword(const QString& userId, const QString& oldPassword, const QString& newPassword,
                        const QString& workDate) {
+    CallInProgress busy;
     SessionValues& s = session();
     TdData& d = dataModule();
     int code = 0;
@@ -295,11 +320,61 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
     }
     if (code != 0)
         return code;
+    // A successful verification leaves the check query on the row whose password matched.
+    const QString verified = d.ADOqrCheck.fieldByName(QStringLiteral("userPwd")).asString();
+    d.ADOqrCheck.close();
     if (toCipherBytes(oldPassword) == toCipherBytes(newPassword))
         return 5;
     const QString stored = newPassword.isEmpty() ? QString() : EncryptPassword(newPassword, s.CipherKey);
-    const int rows = d.ADOcn.execute(QStringLiteral("Update qx_user set userPwd = '") + escapeQuotes(stored) +
-                                     QStringLiteral("' where userID = '") + escapeQuotes(userId) + QLatin1Char('\''));
+
+    // The update counts only while the password verified is still the stored one: under a
+    // lock on the user's rows (SQLite: the write lock of BEGIN IMMEDIATE) its cipher text is
+    // read again, so of several changes racing from the same old password exactly one is made
+    // and the others answer "could not update".
+    AdoConnection& cn = d.ADOcn;
+    const bool ownTransaction = !cn.inTransaction();
+    if (ownTransaction)
+        cn.beginTrans();
+    int rows = 0;
+    try {
+        const QString who = escapeQuotes(userId);
+        QString lockSql;
+        switch (cn.dialect()) {
+        case Dialect::PostgreSQL:
+            lockSql = QStringLiteral("select userPwd from qx_user where userID = '") + who + QStringLiteral("' for update");
+            break;
+        case Dialect::SqlServer:
+            lockSql = QStringLiteral("select userPwd from qx_user with (updlock, rowlock) where userID = '") + who +
+                      QLatin1Char('\'');
+            break;
+        case Dialect::SQLite:
+            lockSql = QStringLiteral("select userPwd from qx_user where userID = '") + who + QLatin1Char('\'');
+            break;
+        }
+        AdoQuery again(&cn, lockSql);
+        again.open();
+        bool unchanged = false;
+        for (again.first(); !again.eof() && !unchanged; again.next())
+            unchanged = again.fieldByName(QStringLiteral("userPwd")).asString() == verified;
+        again.close();
+        if (unchanged)
+            rows = cn.execute(QStringLiteral("Update qx_user set userPwd = '") + escapeQuotes(stored) +
+                              QStringLiteral("' where userID = '") + who + QLatin1Char('\''));
+        if (ownTransaction) {
+            if (rows > 0)
+                cn.commitTrans();
+            else
+                cn.rollbackTrans();
+        }
+    } catch (...) {
+        if (ownTransaction && cn.inTransaction()) {
+            try {
+                cn.rollbackTrans();
+            } catch (...) {
+            }
+        }
+        throw;
+    }
     if (rows <= 0)
         return 6;
     WriteLog(QStringLiteral("用户更改密码成功"));

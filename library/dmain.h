@@ -22,12 +22,26 @@ struct SessionValues {
 SessionValues& session();
 
 // Opens the session. Returns 0 when connected, 1 when the connection was not opened (the
-// data module then stays, unconnected, and no session value changes).
+// data module then stays, unconnected, and no session value changes); *failure then receives
+// the reason. Raises Error, changing nothing, while another library call is in progress.
 int ConnectDatabase(const QString& connectionString, const QString& userId, const QString& password,
-                    const QString& workDate, const QString& cipherKey);
-// Writes the logout row of the current user (if any), closes the connection and frees the
-// data module. An error writing the row ends the call before anything is closed.
+                    const QString& workDate, const QString& cipherKey, QString* failure = nullptr);
+// Writes the logout row of the current user (if any), closes the connection, forgets the
+// credentials and frees the data module. An error writing the row ends the call before
+// anything is closed. Raises Error while another library call is in progress.
 void DisconnectDatabase();
+
+// Marks a library call in progress for as long as it lives. Calls that use the data module
+// hold one, so a ConnectDatabase or DisconnectDatabase made from inside them (a message
+// handler, a modal window's loop) is refused instead of freeing what they are using.
+class CallInProgress {
+public:
+    CallInProgress();
+    ~CallInProgress();
+    CallInProgress(const CallInProgress&) = delete;
+    CallInProgress& operator=(const CallInProgress&) = delete;
+    static int depth();
+};
 
 // True between ConnectDatabase and DisconnectDatabase (the data module exists).
 bool hasDataModule();

@@ -8,7 +8,10 @@
 #include "platform/msgservice.h"
 
 #include <QCoreApplication>
+#include <QStringDecoder>
+#include <QThread>
 #include <exception>
+#include <mutex>
 #include <string>
 
 namespace vardex::capi {
@@ -20,9 +23,36 @@ thread_local std::string g_lastError;
 void setLastError(const std::string& message) { g_lastError = message.empty() ? "unknown error" : message; }
 void clearLastError() { g_lastError.clear(); }
 
-void prepare() {
+QString exactText(const char* s, const char* argument) {
+    if (!s)
+        return QString();
+    QStringDecoder decoder(QStringConverter::System, QStringConverter::Flag::Stateless);
+    QString out = decoder(QByteArrayView(s));
+    if (decoder.hasError())
+        throw vardex::Error(QStringLiteral("The argument %1 is not valid text in the local 8-bit encoding; it is "
+                                           "refused rather than read with its invalid bytes replaced.")
+                                .arg(QLatin1String(argument)));
+    return out;
+}
+
+bool prepare() {
+    // The connection, the queries, the session values and the windows belong to one thread.
+    // The check and the making of the application object are one step, so two threads that
+    // call first at the same moment cannot both make one.
+    static std::mutex mutex;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        if (app->thread() != QThread::currentThread())
+            return false;
+    }
     vardex::gui::ensureApplication();
     vardex::gui::installMessagePresenter();
+    return true;
+}
+
+std::string wrongThreadMessage() {
+    return "Vardex calls must all come from one thread (the thread of the application object, or the "
+           "first thread that called the library); this call came from another thread and was refused.";
 }
 
 } // namespace vardex::capi
@@ -34,14 +64,21 @@ extern "C" {
 
 VARDEX_API int32_t VARDEX_CALL ConnectDatabase(const char* connectionString, const char* userId, const char* password,
                                                const char* workDate, const char* cipherKey) {
-    return guarded([&] {
-        return vardex::ConnectDatabase(text(connectionString), text(userId), text(password), text(workDate),
-                                       text(cipherKey));
+    return guarded(vardex::capi::Scope::SessionChange, [&] {
+        using vardex::capi::exactText;
+        QString failure;
+        const int32_t rc = vardex::ConnectDatabase(
+            exactText(connectionString, "connectionString"), exactText(userId, "userId"),
+            exactText(password, "password"), exactText(workDate, "workDate"), exactText(cipherKey, "cipherKey"),
+            &failure);
+        if (rc != 0)
+            vardex::capi::setLastError(failure.toLocal8Bit().toStdString());
+        return rc;
     });
 }
 
 VARDEX_API int32_t VARDEX_CALL DisconnectDatabase(void) {
-    return guarded([&] {
+    return guarded(vardex::capi::Scope::SessionChange, [&] {
         vardex::DisconnectDatabase();
         return 0;
     });
@@ -49,7 +86,7 @@ VARDEX_API int32_t VARDEX_CALL DisconnectDatabase(void) {
 
 VARDEX_API int32_t VARDEX_CALL ClearLogs(const char* beforeTime) {
     return guarded([&] {
-        vardex::ClearLogs(text(beforeTime));
+        vardex::ClearLogs(vardex::capi::exactText(beforeTime, "beforeTime"));
         return 0;
     });
 }
@@ -58,21 +95,26 @@ VARDEX_API int32_t VARDEX_CALL CheckUserLogin(const char* userId, const char* pa
                                               const char* failText, int32_t mode) {
     return guarded([&] {
         const QString fail = text(failText);
-        return vardex::CheckUserLogin(text(userId), text(password), text(workDate), failText ? &fail : nullptr, mode);
+        using vardex::capi::exactText;
+        return vardex::CheckUserLogin(exactText(userId, "userId"), exactText(password, "password"),
+                                      exactText(workDate, "workDate"), failText ? &fail : nullptr, mode);
     });
 }
 
 VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char* userId, int32_t rightId, const char* failText, int32_t mode) {
     return guarded([&] {
         const QString fail = text(failText);
-        return vardex::CheckUserRight(text(userId), rightId, failText ? &fail : nullptr, mode);
+        return vardex::CheckUserRight(vardex::capi::exactText(userId, "userId"), rightId, failText ? &fail : nullptr,
+                                      mode);
     });
 }
 
 VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char* userId, const char* oldPassword, const char* newPassword,
                                                   const char* workDate) {
     return guarded([&] {
-        return vardex::ChangeUserPassword(text(userId), text(oldPassword), text(newPassword), text(workDate));
+        using vardex::capi::exactText;
+        return vardex::ChangeUserPassword(exactText(userId, "userId"), exactText(oldPassword, "oldPassword"),
+                                          exactText(newPassword, "newPassword"), exactText(workDate, "workDate"));
     });
 }
 
@@ -84,6 +126,11 @@ VARDEX_API int32_t VARDEX_CALL ShowAbout(void) {
 }
 
 VARDEX_API void VARDEX_CALL VardexSetMessageHandler(VardexMessageHandler handler, void* user) {
+    vardex::capi::clearLastError();
+    if (!vardex::capi::prepare()) {
+        vardex::capi::setLastError(vardex::capi::wrongThreadMessage());
+        return;
+    }
     if (!handler) {
         vardex::setMessageHandler(vardex::MessageHandler());
         return;

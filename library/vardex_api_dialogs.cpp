@@ -38,7 +38,7 @@ VARDEX_API int32_t VARDEX_CALL ShowLoginDialog(const char* caption, const char* 
             throw vardex::Error(QStringLiteral("ShowLoginDialog: countRef is NULL."));
         const int shift = shiftRef ? *shiftRef : 0;
         const vardex::LoginDialogOutcome out =
-            vardex::ShowLoginDialog(text(caption), text(workDate), *countRef, shift, maxShift);
+            vardex::ShowLoginDialog(text(caption), vardex::capi::exactText(workDate, "workDate"), *countRef, shift, maxShift);
         if (out.result != 0) {
             *countRef = 0;
             return out.result;
@@ -58,7 +58,10 @@ VARDEX_API int32_t VARDEX_CALL ShowLoginDialog(const char* caption, const char* 
 }
 
 VARDEX_API int32_t VARDEX_CALL ShowChangePasswordDialog(const char* userId, const char* workDate) {
-    return guarded([&] { return vardex::ShowChangePasswordDialog(text(userId), text(workDate)); });
+    return guarded([&] {
+        return vardex::ShowChangePasswordDialog(vardex::capi::exactText(userId, "userId"),
+                                                vardex::capi::exactText(workDate, "workDate"));
+    });
 }
 
 VARDEX_API int32_t VARDEX_CALL EditRightList(int32_t useTransaction) {

@@ -9,7 +9,15 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace vardex {
 
@@ -41,6 +49,7 @@ sqlite3* sqliteHandle(const QSqlDatabase& db) {
 AdoConnection::AdoConnection() : m_name(QStringLiteral("vardex-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1))) {}
 
 AdoConnection::~AdoConnection() {
+    forgetCredentials();
     try {
         close();
     } catch (...) {
@@ -53,43 +62,116 @@ QSqlDatabase AdoConnection::database() const { return QSqlDatabase::database(m_n
 
 void AdoConnection::setConnectionString(const QString& text) {
     close();
+    if (text != m_connectionString)
+        forgetCredentials();
     m_connectionString = text;
 }
 
-void AdoConnection::open(const QString& userId, const QString& password) {
+void AdoConnection::forgetCredentials() {
+    m_keptUserId.fill(QLatin1Char('\0'));
+    m_keptPassword.fill(QLatin1Char('\0'));
+    m_keptUserId.clear();
+    m_keptPassword.clear();
+}
+
+void AdoConnection::open(const QString& userId, const QString& password) { openConnection(userId, password, false); }
+
+void AdoConnection::openOrCreate(const QString& userId, const QString& password) {
+    openConnection(userId, password, true);
+}
+
+namespace {
+
+bool isMemoryDatabase(const QString& name) { return name == QLatin1String(":memory:"); }
+
+// Creates an empty file readable and writable by its owner only; an existing file is left alone.
+void createOwnerOnlyFile(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    if (errno == EEXIST)
+        return;
+    throw DbError(QStringLiteral("The SQLite store file %1 cannot be created: %2")
+                      .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+}
+
+// The file as an SQLite URI that opens it for reading and writing but never creates it.
+QString noCreateUri(const QString& path) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    return QStringLiteral("file://") + QString::fromLatin1(QUrl::toPercentEncoding(absolute, "/")) +
+           QStringLiteral("?mode=rw");
+}
+
+} // namespace
+
+void AdoConnection::openConnection(const QString& userId, const QString& password, bool create) {
     close();
     m_spec = ConnectionString::resolve(m_connectionString);
     if (QSqlDatabase::contains(m_name))
         QSqlDatabase::removeDatabase(m_name);
     if (!QSqlDatabase::isDriverAvailable(m_spec.driver))
         throw DbError(QStringLiteral("The database driver %1 is not installed.").arg(m_spec.driver));
+    const bool sqlite = m_spec.driver == QLatin1String("QSQLITE");
+    const bool odbc = m_spec.driver == QLatin1String("QODBC");
+    // Credentials given now take the place of kept ones; none given: the kept ones, if any.
+    const bool given = !userId.isEmpty() || !password.isEmpty();
+    const QString openUser = given ? userId : m_keptUserId;
+    const QString openPassword = given ? password : m_keptPassword;
+    const QString user = openUser.isEmpty() ? m_spec.userId : openUser;
+    const QString pwd = openUser.isEmpty() && openPassword.isEmpty() ? m_spec.password : openPassword;
+
+    QString databaseName = m_spec.databaseName;
+    QString options = m_spec.options;
+    if (sqlite) {
+        options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000");
+        if (!isMemoryDatabase(databaseName)) {
+            if (create)
+                createOwnerOnlyFile(databaseName);
+            else if (!QFileInfo::exists(databaseName))
+                throw DbError(QStringLiteral("The SQLite store file %1 does not exist (a store is made by installing "
+                                             "it; opening never creates one).")
+                                  .arg(databaseName));
+            // Opened through a URI with mode=rw, so a file removed meanwhile is not made anew.
+            databaseName = noCreateUri(databaseName);
+            options += QStringLiteral(";QSQLITE_OPEN_URI");
+        }
+    } else if (odbc) {
+        if (options.isEmpty())
+            options = QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=10;SQL_ATTR_CONNECTION_TIMEOUT=10");
+        // The ODBC driver manager would append the credentials unquoted: a ';' in a password
+        // could then add keys of its own. They go into the connection text quoted instead.
+        if (!databaseName.isEmpty() && !databaseName.endsWith(QLatin1Char(';')))
+            databaseName += QLatin1Char(';');
+        if (!user.isEmpty())
+            databaseName += QStringLiteral("UID=") + ConnectionString::odbcQuote(user) + QLatin1Char(';');
+        if (!pwd.isEmpty())
+            databaseName += QStringLiteral("PWD=") + ConnectionString::odbcQuote(pwd) + QLatin1Char(';');
+    }
     QSqlDatabase db = QSqlDatabase::addDatabase(m_spec.driver, m_name);
-    db.setDatabaseName(m_spec.databaseName);
+    db.setDatabaseName(databaseName);
     if (!m_spec.host.isEmpty())
         db.setHostName(m_spec.host);
     if (m_spec.port > 0)
         db.setPort(m_spec.port);
-    QString options = m_spec.options;
-    if (m_spec.driver == QLatin1String("QSQLITE"))
-        options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000");
-    else if (m_spec.driver == QLatin1String("QODBC") && options.isEmpty())
-        options = QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=10;SQL_ATTR_CONNECTION_TIMEOUT=10");
     db.setConnectOptions(options);
-    const QString user = userId.isEmpty() ? m_spec.userId : userId;
-    const QString pwd = userId.isEmpty() && password.isEmpty() ? m_spec.password : password;
-    if (!db.open(user, pwd)) {
+    const bool opened = odbc ? db.open() : db.open(user, pwd);
+    if (!opened) {
         const QString text = errorText(db.lastError());
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(m_name);
         throw DbError(text);
     }
     try {
-        if (m_spec.driver == QLatin1String("QSQLITE")) {
+        if (sqlite) {
             // Several desktops may share one file: write-ahead log so readers never wait for a
             // writer, and a busy timeout so writers queue instead of failing at once.
             runSqliteNative(QStringLiteral("PRAGMA journal_mode=WAL"));
             runSqliteNative(QStringLiteral("PRAGMA synchronous=NORMAL"));
         } else if (m_spec.dialect == Dialect::PostgreSQL) {
+            setStandardStrings();
             QSqlQuery q(db);
             q.exec(QStringLiteral("SET client_min_messages TO warning"));
         }
@@ -97,6 +179,30 @@ void AdoConnection::open(const QString& userId, const QString& password) {
         db.close();
         throw;
     }
+    if (given) {
+        m_keptUserId = userId;
+        m_keptPassword = password;
+    }
+}
+
+void AdoConnection::setStandardStrings() {
+    // Every value is put between single quotes with its quotes doubled. With
+    // standard_conforming_strings off (a database or role setting, PGOPTIONS, a connection
+    // option) a backslash would escape the closing quote, so the session insists on it.
+    QSqlDatabase db = database();
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SET standard_conforming_strings TO on")))
+        throw DbError(QStringLiteral("The session cannot be opened: the server refused standard_conforming_strings "
+                                     "on (%1).")
+                          .arg(errorText(q.lastError())));
+    QString value;
+    if (q.exec(QStringLiteral("SHOW standard_conforming_strings")) && q.next())
+        value = q.value(0).toString();
+    if (value.compare(QLatin1String("on"), Qt::CaseInsensitive) != 0)
+        throw DbError(QStringLiteral("The session cannot be opened: standard_conforming_strings is \"%1\" after "
+                                     "setting it on; values could not be quoted safely.")
+                          .arg(value));
 }
 
 void AdoConnection::close() {
@@ -116,7 +222,7 @@ bool AdoConnection::connected() const {
 
 void AdoConnection::ensureOpen() {
     if (!connected())
-        open();
+        openConnection(QString(), QString(), false);
 }
 
 void AdoConnection::record(const QString& tsql) {
@@ -187,6 +293,16 @@ AdoConnection::Result AdoConnection::runOnce(const QString& sql, bool fetchRows)
     return result;
 }
 
+bool AdoConnection::connectionLost() {
+    // Only a server connection can drop under a session; a statement the server refused leaves
+    // the connection answering.
+    if (m_spec.driver == QLatin1String("QSQLITE") || !connected())
+        return !connected();
+    QSqlDatabase db = database();
+    QSqlQuery probe(db);
+    return !probe.exec(QStringLiteral("SELECT 1"));
+}
+
 AdoConnection::Result AdoConnection::run(const QString& tsql, bool fetchRows) {
     record(tsql);
     ensureOpen();
@@ -195,12 +311,32 @@ AdoConnection::Result AdoConnection::run(const QString& tsql, bool fetchRows) {
     // statement gives the behaviour the windows rely on: a refused statement is undone alone and
     // what was sent before it stays in the transaction.
     const bool guard = m_inTransaction && m_spec.dialect == Dialect::PostgreSQL;
-    if (!guard)
+    if (!guard) {
+        try {
+            return runOnce(sql, fetchRows);
+        } catch (const DbError&) {
+            // A server restart or a dropped network leaves a connection that fails every
+            // statement. Outside a transaction the statement is sent once more on a fresh
+            // connection; inside one the transaction is gone with the connection, so the error
+            // stands (and the next statement starts on a fresh connection).
+            if (!connectionLost())
+                throw;
+            const bool wasInTransaction = m_inTransaction;
+            close();
+            if (wasInTransaction)
+                throw;
+        }
+        ensureOpen();
         return runOnce(sql, fetchRows);
+    }
     QSqlDatabase db = database();
     QSqlQuery sp(db);
-    if (!sp.exec(QStringLiteral("SAVEPOINT vardex_stmt")))
-        throw DbError(errorText(sp.lastError()));
+    if (!sp.exec(QStringLiteral("SAVEPOINT vardex_stmt"))) {
+        const QString text = errorText(sp.lastError());
+        if (connectionLost())
+            close();
+        throw DbError(text);
+    }
     try {
         Result r = runOnce(sql, fetchRows);
         sp.exec(QStringLiteral("RELEASE SAVEPOINT vardex_stmt"));

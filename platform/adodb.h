@@ -26,13 +26,24 @@ public:
     void setConnectionString(const QString& text); // closes the connection first
     QString connectionString() const { return m_connectionString; }
 
-    // Opens with the given user ID and password for this opening only; empty values fall back to
-    // those of the connection string. Raises DbError when the connection cannot be opened.
+    // Opens with the given user ID and password; empty values fall back to those of the
+    // connection string. Raises DbError when the connection cannot be opened. A SQLite file that
+    // does not exist is an error: opening never creates a store.
+    //
+    // Credentials given here and accepted by the server are kept (in memory only) for the
+    // automatic reopen after a lost connection, until forgetCredentials() or another
+    // setConnectionString(). PostgreSQL sessions always run with standard_conforming_strings on
+    // (a backslash is an ordinary character in a literal); a server that refuses it is refused.
     void open(const QString& userId = QString(), const QString& password = QString());
+    // As open(), but a SQLite file that does not exist is created first, readable and writable by
+    // its owner only (it holds every password in a reversible form). For installing a store.
+    void openOrCreate(const QString& userId = QString(), const QString& password = QString());
     void close();
     bool connected() const;
-    // Opens from the connection string alone when closed (the lazy reopen every statement does).
+    // Opens when closed (the lazy reopen every statement does), with the kept credentials.
     void ensureOpen();
+    // Overwrites and drops the credentials kept from open().
+    void forgetCredentials();
 
     Dialect dialect() const { return m_spec.dialect; }
 
@@ -72,6 +83,9 @@ public:
 
 private:
     void record(const QString& tsql);
+    void openConnection(const QString& userId, const QString& password, bool create);
+    void setStandardStrings();
+    bool connectionLost();
     Result runOnce(const QString& sql, bool fetchRows);
     Result runSqliteNative(const QString& sql);
 
@@ -83,6 +97,8 @@ private:
     QStringList m_log;
     StatementHook m_hook;
     int m_savepointDepth = 0;
+    QString m_keptUserId;   // credentials of the last successful open() that was given some
+    QString m_keptPassword;
 };
 
 // One field of the current record of an open query.

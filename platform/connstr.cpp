@@ -89,6 +89,44 @@ QString ConnectionString::compose(const QList<QPair<QString, QString>>& pairs) {
     return out;
 }
 
+QString ConnectionString::odbcQuote(const QString& value) {
+    bool bare = !value.isEmpty() && value == value.trimmed();
+    for (const QChar c : value)
+        if (c == QLatin1Char(';') || c == QLatin1Char('{') || c == QLatin1Char('}') || c == QLatin1Char('=') ||
+            c.unicode() < 0x20)
+            bare = false;
+    if (bare)
+        return value;
+    return QLatin1Char('{') + QString(value).replace(QLatin1String("}"), QLatin1String("}}")) + QLatin1Char('}');
+}
+
+namespace {
+
+// "{...}" whose inside holds no '}' except doubled ones: a value its writer quoted already.
+bool isBracedOdbcValue(const QString& v) {
+    if (v.size() < 2 || !v.startsWith(QLatin1Char('{')) || !v.endsWith(QLatin1Char('}')))
+        return false;
+    for (int i = 1; i < v.size() - 1; ++i) {
+        if (v[i] != QLatin1Char('}'))
+            continue;
+        if (i + 1 < v.size() - 1 && v[i + 1] == QLatin1Char('}'))
+            ++i;
+        else
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString ConnectionString::composeOdbc(const QList<QPair<QString, QString>>& pairs) {
+    QString out;
+    for (const auto& p : pairs)
+        out += p.first + QLatin1Char('=') + (isBracedOdbcValue(p.second) ? p.second : odbcQuote(p.second)) +
+               QLatin1Char(';');
+    return out;
+}
+
 QString dialectName(Dialect d) {
     switch (d) {
     case Dialect::SQLite:
@@ -113,6 +151,22 @@ bool isOneOf(const QString& v, std::initializer_list<const char*> names) {
 // Keys that belong to the provider selection and never reach an ODBC driver.
 bool isAdoOnlyKey(const QString& k) {
     return isOneOf(k, {"Provider", "Dialect", "Persist Security Info", "Extended Properties"});
+}
+
+// A value that must be a whole number within [low, high]; anything else names the key in the error.
+int wholeNumber(const QString& text, const char* key, int low, int high) {
+    const QString t = text.trimmed();
+    bool digits = !t.isEmpty() && t.size() <= 9;
+    for (const QChar c : t)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            digits = false;
+    const int v = digits ? t.toInt() : -1;
+    if (!digits || v < low || v > high)
+        throw DbError(QStringLiteral("The value of %1 in the connection string must be a whole number from %2 to %3.")
+                          .arg(QLatin1String(key))
+                          .arg(low)
+                          .arg(high));
+    return v;
 }
 
 Dialect dialectFromText(const QString& explicitDialect, const QString& driverText) {
@@ -147,16 +201,21 @@ ConnectionSpec ConnectionString::resolve(const QString& text) {
         target.dialect = Dialect::PostgreSQL;
         target.host = value(pairs, {"Host", "Server", "Data Source"});
         const QString port = value(pairs, {"Port"});
-        bool ok = false;
-        const int p = port.toInt(&ok);
-        target.port = ok ? p : -1;
+        target.port = port.isEmpty() ? -1 : wholeNumber(port, "Port", 1, 65535);
         target.databaseName = value(pairs, {"Database", "Initial Catalog", "dbname"});
+        // These two reach the driver's option text as they are, so only the values the driver
+        // defines are let through: anything else could carry options of its own.
         QStringList opts;
         const QString timeout = value(pairs, {"Connect Timeout", "connect_timeout"});
-        opts << QStringLiteral("connect_timeout=") + (timeout.isEmpty() ? QStringLiteral("10") : timeout);
-        const QString sslmode = value(pairs, {"SSL Mode", "sslmode"});
-        if (!sslmode.isEmpty())
-            opts << QStringLiteral("sslmode=") + sslmode;
+        opts << QStringLiteral("connect_timeout=") +
+                    QString::number(timeout.isEmpty() ? 10 : wholeNumber(timeout, "Connect Timeout", 0, 86400));
+        const QString sslmode = value(pairs, {"SSL Mode", "sslmode"}).trimmed();
+        if (!sslmode.isEmpty()) {
+            if (!isOneOf(sslmode, {"disable", "allow", "prefer", "require", "verify-ca", "verify-full"}))
+                throw DbError(QStringLiteral("The value of SSL Mode in the connection string must be one of disable, "
+                                             "allow, prefer, require, verify-ca or verify-full."));
+            opts << QStringLiteral("sslmode=") + sslmode.toLower();
+        }
         target.options = opts.join(QLatin1Char(';'));
         return target;
     }
@@ -170,7 +229,7 @@ ConnectionSpec ConnectionString::resolve(const QString& text) {
                 continue; // passed at open time, so the open call's values can take their place
             rest.append(p);
         }
-        target.databaseName = compose(rest);
+        target.databaseName = composeOdbc(rest);
         target.dialect = dialectFromText(explicitDialect, value(pairs, {"Driver"}) + value(pairs, {"DSN"}));
         return target;
     }
@@ -195,7 +254,7 @@ ConnectionSpec ConnectionString::resolve(const QString& text) {
             odbc.append({QStringLiteral("Database"), db});
         const QString tds = value(pairs, {"TDS_Version"});
         odbc.append({QStringLiteral("TDS_Version"), tds.isEmpty() ? QStringLiteral("7.4") : tds});
-        target.databaseName = compose(odbc);
+        target.databaseName = composeOdbc(odbc);
         return target;
     }
     if (provider.isEmpty())

@@ -38,6 +38,11 @@ public:
     static ConnectionSpec resolve(const QString& text);
     // Joins pairs back to "key=value;" text, quoting values that need it.
     static QString compose(const QList<QPair<QString, QString>>& pairs);
+    // A value as an ODBC connection string carries it: bare when that is unambiguous, else
+    // between braces with every '}' doubled.
+    static QString odbcQuote(const QString& value);
+    // Joins pairs to an ODBC connection string; a value already braced by its writer is kept.
+    static QString composeOdbc(const QList<QPair<QString, QString>>& pairs);
 };
 
 QString dialectName(Dialect d);

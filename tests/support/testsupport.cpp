@@ -103,7 +103,7 @@ TempStore::TempStore(Backend backend) : TempDatabase(backend) {
 std::unique_ptr<AdoConnection> openConnection(const QString& connectionString) {
     auto cn = std::make_unique<AdoConnection>();
     cn->setConnectionString(connectionString);
-    cn->open();
+    cn->openOrCreate();
     return cn;
 }
 
