@@ -10,6 +10,9 @@
 //   hardening_worker hang <connection> <user> <group>
 //       Opens an assignment action's transaction, sends its statements, prints "inside" and
 //       waits to be killed: the transaction is never committed.
+//   hardening_worker passwd <connection> <user> <old> <new>
+//       Connects, prints "ready", waits for a line on stdin, then changes the user's password
+//       and prints "rc=<answer>".
 //   hardening_worker audit <connection> <user> <item>
 //       Checks a granted right forever; after each check has returned 0 (its audit row written)
 //       prints "ack <n>", flushed, and waits to be killed.
@@ -163,6 +166,23 @@ int audit(const QByteArray& conn, const QByteArray& user, int item) {
     }
 }
 
+int passwd(const QByteArray& conn, const char* user, const char* oldPassword, const char* newPassword) {
+    if (ConnectDatabase(conn.constData(), "", "", "2026-06-15", "") != 0)
+        return 2;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char go[16];
+    if (!std::fgets(go, sizeof go, stdin))
+        return 2;
+    const int32_t rc = ChangeUserPassword(user, oldPassword, newPassword, "2026-06-15");
+    std::printf("rc=%d\n", rc);
+    if (rc == VARDEX_ERROR)
+        std::fprintf(stderr, "passwd: %s\n", VardexLastError());
+    std::fflush(stdout);
+    DisconnectDatabase();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -171,8 +191,10 @@ int main(int argc, char** argv) {
         return load(argv[2], static_cast<quint32>(std::atoi(argv[3])), std::atoi(argv[4]));
     if (argc >= 5 && std::strcmp(argv[1], "hang") == 0)
         return hang(argv[2], QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]));
+    if (argc >= 6 && std::strcmp(argv[1], "passwd") == 0)
+        return passwd(argv[2], argv[3], argv[4], argv[5]);
     if (argc >= 5 && std::strcmp(argv[1], "audit") == 0)
         return audit(argv[2], argv[3], std::atoi(argv[4]));
-    std::fprintf(stderr, "usage: hardening_worker load|hang|audit <connection> ...\n");
+    std::fprintf(stderr, "usage: hardening_worker load|hang|passwd|audit <connection> ...\n");
     return 2;
 }
