@@ -13,9 +13,23 @@
  *   - Failures that are not answers (a database error, a stored password that is not cipher
  *     text, a call made while no session is open) return VARDEX_ERROR; the message is then
  *     available from VardexLastError(). No C++ exception ever leaves the library.
+ *   - Texts that are compared, stored or sent to the store (user IDs, passwords, cipher keys,
+ *     dates, the connection string) must be valid text in that encoding: a call given invalid
+ *     bytes in one of them returns VARDEX_ERROR and names the argument, because read leniently
+ *     different byte strings would compare equal. Captions and fail texts are only shown; an
+ *     invalid byte there is shown as a replacement character.
  *   - Calls other than ConnectDatabase, ShowAbout and the Vardex* helpers need an open session:
  *     between a ConnectDatabase (whatever it returned) and the following DisconnectDatabase.
- *   - One thread: the library is called from the thread that runs the user interface.
+ *   - One thread. Every call must come from the library's thread: the thread of the program's
+ *     Qt application object, or, when the program has none, the first thread that called the
+ *     library (which then makes one there). A call from any other thread does nothing and
+ *     returns VARDEX_ERROR (VardexSetMessageHandler leaves the handler as it was); its message
+ *     is on that thread's VardexLastError(). Calls are not queued or serialised for you.
+ *   - Re-entry. A message handler, or a program's code running while a library window or box
+ *     is open, may call the library again, except ConnectDatabase and DisconnectDatabase: made
+ *     while another call is in progress they are refused with VARDEX_ERROR and change nothing,
+ *     since the call in progress is still using the session. Close the session after that call
+ *     has returned.
  */
 #ifndef VARDEX_H
 #define VARDEX_H
@@ -51,13 +65,30 @@ extern "C" {
  * ConnectDatabase opens the library's one session on the permission store.
  *   connectionString  e.g. "Provider=SQLite;Data Source=/var/lib/vardex/store.db" or
  *                     "Provider=PostgreSQL;Host=db;Port=5432;Database=perm" (see README)
- *   userId, password  database credentials for this opening only (not stored); empty: those of
- *                     the connection string
+ *   userId, password  database credentials; empty: those of the connection string. They are
+ *                     written nowhere: they are kept in memory while the session is open, so
+ *                     that a connection lost to a server restart is opened again with them,
+ *                     and are overwritten at DisconnectDatabase
  *   workDate          working date "yyyy-MM-dd"; empty: today
- *   cipherKey         key of the password cipher; empty: "kmpq"
+ *   cipherKey         key of the password cipher; empty: "kmpq". The key is a byte string,
+ *                     letter case significant, and a password deciphers only under the key it
+ *                     was enciphered with. The host program's key box starts at "KMPQ", and
+ *                     its administration window enciphers the passwords it sets under the key
+ *                     its session was opened with: users created there with that default log
+ *                     in from a client only when the client passes "KMPQ" here (an empty key,
+ *                     meaning "kmpq", answers 3 "wrong password" for them).
  * Returns 0 when the session is connected, 1 when the connection could not be opened (no
- * message is shown; the session values keep what they held). A session already open is closed
- * first, without a logout row.
+ * message is shown; the session values keep what they held; VardexLastError() tells why).
+ * A session already open is closed first, without a logout row. VARDEX_ERROR: an argument is
+ * not valid text, or the call was made while another library call was in progress.
+ *
+ * Opening never makes a store: a SQLite Data Source that does not exist answers 1 and nothing
+ * is created (stores are made by installing them). A PostgreSQL session, and every automatic
+ * reopen, runs with standard_conforming_strings on whatever the server, the role or PGOPTIONS
+ * say, and is refused when that cannot be set. Values that reach a driver's option text are
+ * checked: Connect Timeout and Port take a whole number, SSL Mode one of disable, allow,
+ * prefer, require, verify-ca, verify-full; anything else answers 1 naming the key. Through
+ * ODBC the user ID and password are passed as quoted values, so ';' or '}' in them is text.
  */
 VARDEX_API int32_t VARDEX_CALL ConnectDatabase(const char *connectionString, const char *userId,
                                                const char *password, const char *workDate,
@@ -128,7 +159,9 @@ VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char *userId, int32_t rightI
  * Returns 0 changed (the audit row "用户更改密码成功" is written under the session's current
  * user), 1 to 4 as CheckUserLogin, 5 newPassword equals oldPassword (nothing changed), 6 the
  * update changed no row, VARDEX_ERROR a database error (a new password of more than 49 bytes
- * does not fit the store and is refused by it).
+ * does not fit the store and is refused by it). The update is made only while the stored
+ * password is still the one just verified: of several changes racing from the same old
+ * password one answers 0 and the others 6 (or 3 when they verify after it).
  */
 VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char *userId, const char *oldPassword,
                                                   const char *newPassword, const char *workDate);
@@ -206,7 +239,8 @@ VARDEX_API int32_t VARDEX_CALL ShowRightManager(int32_t useTransaction, int32_t 
 typedef int32_t (VARDEX_CALL *VardexMessageHandler)(const char *text, const char *caption, uint32_t type, void *user);
 VARDEX_API void VARDEX_CALL VardexSetMessageHandler(VardexMessageHandler handler, void *user); /* NULL: the built-in boxes again */
 
-/* The message of the last failed call on this thread; "" after a call that succeeded. */
+/* The message of the last failed call on this thread, or the reason of the last ConnectDatabase
+ * that answered 1; "" after a call that succeeded. */
 VARDEX_API const char *VARDEX_CALL VardexLastError(void);
 
 /* The library's version, "major.minor.patch". */

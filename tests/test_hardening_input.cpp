@@ -41,6 +41,14 @@ std::vector<Hostile> hostileTexts() {
     v.push_back({"backslashes", "\\\\'\\"});
     v.push_back({"control", "\x01\x02\t\r\n\x1b\x7f"});
     v.push_back({"goLine", "x\r\nGO\r\n'"});
+    // A backslash before a quote, which ends a literal when a server reads backslash escapes.
+    v.push_back({"backslashQuote", "bob\\' OR 1=1 --"});
+    // ODBC and libpq syntax inside a value.
+    v.push_back({"odbcBraces", "x};Database=postgres;PWD={"});
+    v.push_back({"driverOptions", "10 options='-c standard_conforming_strings=off'"});
+    // A lone Latin-1 byte, and the replacement character it would be read as.
+    v.push_back({"latin1", "caf\xe9"});
+    v.push_back({"replacementChar", "caf\xef\xbf\xbd"});
     return v;
 }
 

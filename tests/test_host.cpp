@@ -496,6 +496,7 @@ TEST(DataLink, StringsItCannotReadOpenAnEmptyDialog) {
 
 TEST(DataLink, TestButtonReportsWhetherTheConnectionOpens) {
     TempDatabase db(Backend::SQLite);
+    openConnection(db.connectionString()); // the test button opens a store, never makes one
     TfrDataLink d;
     d.loadConnectionString(db.connectionString());
     MessageRecorder rec;
