@@ -276,7 +276,10 @@ TEST(TrustOpen, AMissingStoreIsNotMadeAndTheReasonIsKept) {
     AdoConnection cn;
     cn.setConnectionString("Provider=SQLite;Data Source=" + path);
     cn.openOrCreate();
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    cn.execute("CREATE TABLE t (x int)");
+    for (const QString& file : {path, path + "-wal"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0) << file.toStdString();
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << file.toStdString();
+    }
 }
