@@ -161,7 +161,7 @@ void fillStore(AdoConnection& cn, const Store& s) {
 void installAndFill(Store& s, const QString& tempFolder) {
     AdoConnection cn;
     cn.setConnectionString(s.connectionString);
-    cn.open();
+    cn.openOrCreate();
     const InstallOutcome outcome = runInstallScript(cn, tempFolder + QStringLiteral("/install-%1.sql").arg(s.shape.label));
     if (!outcome.ok)
         throw Error(QStringLiteral("installing the store failed at batch %1: %2").arg(outcome.failedBatch).arg(outcome.error));

@@ -32,7 +32,7 @@ Store& store() {
         st.connectionString = "Provider=SQLite;Data Source=" + st.dir.path() + "/admin.db";
         AdoConnection cn;
         cn.setConnectionString(st.connectionString);
-        cn.open();
+        cn.openOrCreate();
         const InstallOutcome r = runInstallScript(cn, st.dir.path() + "/Morlan.tmp");
         if (!r.ok)
             qFatal("install failed: %s", qPrintable(r.error));
