@@ -141,8 +141,8 @@ void AdoConnection::openConnection(const QString& userId, const QString& passwor
     } else if (odbc) {
         if (options.isEmpty())
             options = QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=10;SQL_ATTR_CONNECTION_TIMEOUT=10");
-        // The ODBC driver manager would append the credentials unquoted: a ';' in a password
-        // could then add keys of its own. They go into the connection text quoted instead.
+        // Qt's ODBC driver appends credentials given to open() to the connection text unquoted,
+        // so a ';' in a password could add keys of its own. They go in here, quoted, instead.
         if (!databaseName.isEmpty() && !databaseName.endsWith(QLatin1Char(';')))
             databaseName += QLatin1Char(';');
         if (!user.isEmpty())
