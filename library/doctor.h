@@ -11,7 +11,8 @@
 //     is in (qx_user_zu.Allow 'T') that grant the item (qx_zu.Allow 'T');
 //   - no row refers to what no longer exists: a qx_user_qx row needs its qx_user row and its
 //     item in qx_Name, a qx_user_zu row its qx_user row and its permission group (a group exists
-//     while it has qx_zu rows), a qx_zu row its item. Such a row is worse than useless: a grant
+//     while it has qx_zu rows, so one created while there was no item never came to exist),
+//     a qx_zu row its item. Such a row is worse than useless: a grant
 //     count left behind by a deleted user comes back to life when the ID is given out again;
 //   - every table and stored procedure of the store exists (an install that stopped half-way
 //     on a database without transactional DDL leaves some out);
