@@ -192,8 +192,10 @@ QList<Violation> checkPages(AdoConnection& cn) {
 // The conditions that make a row an orphan, as SQL over the row's own table.
 const char* const grantOrphan = "NOT EXISTS (SELECT 1 FROM qx_user u WHERE u.userID = qx_user_qx.userID) "
                                 "OR NOT EXISTS (SELECT 1 FROM qx_Name i WHERE i.qxID = qx_user_qx.qxID)";
-const char* const assignmentOrphan = "NOT EXISTS (SELECT 1 FROM qx_user u WHERE u.userID = qx_user_zu.userID) "
-                                     "OR NOT EXISTS (SELECT 1 FROM qx_zu z WHERE z.zuName = qx_user_zu.zuName)";
+// An assignment row of a permission group without contents is not one: the procedures leave
+// such rows when a group loses its last item (or is made while there is none) and drop them
+// when the name is given to a new group; they grant nothing.
+const char* const assignmentOrphan = "NOT EXISTS (SELECT 1 FROM qx_user u WHERE u.userID = qx_user_zu.userID)";
 const char* const contentOrphan = "NOT EXISTS (SELECT 1 FROM qx_Name i WHERE i.qxID = qx_zu.qxID)";
 
 // Rows that refer to a user, item or permission group that does not exist, one finding per
@@ -232,11 +234,8 @@ QList<Violation> findOrphans(AdoConnection& cn) {
                            "from qx_user_qx where ") + QLatin1String(grantOrphan),
             "user", "item");
     collect(Violation::OrphanAssignmentRow,
-            QStringLiteral("select userID, zuName, "
-                           "case when exists (select 1 from qx_user u where u.userID = qx_user_zu.userID) then 1 else 0 end, "
-                           "case when exists (select 1 from qx_zu z where z.zuName = qx_user_zu.zuName) then 1 else 0 end "
-                           "from qx_user_zu where ") + QLatin1String(assignmentOrphan),
-            "user", "permission group");
+            QStringLiteral("select userID, zuName, 0, 1 from qx_user_zu where ") + QLatin1String(assignmentOrphan), "user",
+            nullptr);
     collect(Violation::OrphanGroupItemRow,
             QStringLiteral("select zuName, qxID, 0, 1 from qx_zu where ") + QLatin1String(contentOrphan), "item", nullptr);
     return out;
@@ -246,18 +245,15 @@ bool blocksRepair(const Violation& v) { return v.kind == Violation::MissingTable
 
 // Every check, in the order the report lists them; the rows only when their tables exist.
 // On a damaged file, reading the rows may fail: the damage is the finding then.
-DoctorReport fullCheck(AdoConnection& cn, Snapshot* snapshot) {
+DoctorReport fullCheck(AdoConnection& cn) {
     DoctorReport r;
     QList<Violation> store = checkPages(cn);
     const bool damaged = !store.isEmpty();
     store += checkSchema(cn);
     if (std::none_of(store.begin(), store.end(), [](const Violation& v) { return v.kind == Violation::MissingTable; })) {
         try {
-            Snapshot s = read(cn);
-            r = examine(s);
+            r = examine(read(cn));
             r.violations += findOrphans(cn);
-            if (snapshot)
-                *snapshot = std::move(s);
         } catch (const DbError&) {
             if (!damaged)
                 throw;
@@ -270,6 +266,7 @@ DoctorReport fullCheck(AdoConnection& cn, Snapshot* snapshot) {
 } // namespace
 
 QString Violation::describe() const {
+    const QString rows = found == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(found);
     switch (kind) {
     case MissingGrantRow:
         return QStringLiteral("missing qx_user_qx row: user '%1', item %2").arg(userId).arg(qxID);
@@ -287,14 +284,14 @@ QString Violation::describe() const {
         return QStringLiteral("wrong grant count: user '%1', item %2: stored %3, the assignments give %4")
             .arg(userId).arg(qxID).arg(found).arg(expected);
     case OrphanGrantRow:
-        return QStringLiteral("orphan qx_user_qx row: user '%1', item %2: no such %3 (%4 rows)")
-            .arg(userId).arg(qxID).arg(detail).arg(found);
+        return QStringLiteral("orphan qx_user_qx row: user '%1', item %2: no such %3 (%4)")
+            .arg(userId).arg(qxID).arg(detail, rows);
     case OrphanAssignmentRow:
-        return QStringLiteral("orphan qx_user_zu row: user '%1', permission group '%2': no such %3 (%4 rows)")
-            .arg(userId, zuName, detail).arg(found);
+        return QStringLiteral("orphan qx_user_zu row: user '%1', permission group '%2': no such %3 (%4)")
+            .arg(userId, zuName, detail, rows);
     case OrphanGroupItemRow:
-        return QStringLiteral("orphan qx_zu row: permission group '%1', item %2: no such item (%3 rows)")
-            .arg(zuName).arg(qxID).arg(found);
+        return QStringLiteral("orphan qx_zu row: permission group '%1', item %2: no such item (%3)")
+            .arg(zuName).arg(qxID).arg(rows);
     case MissingTable:
         return QStringLiteral("missing table %1").arg(detail);
     case MissingProcedure:
@@ -305,18 +302,20 @@ QString Violation::describe() const {
     return QString();
 }
 
-DoctorReport checkStore(AdoConnection& cn) { return fullCheck(cn, nullptr); }
+DoctorReport checkStore(AdoConnection& cn) { return fullCheck(cn); }
 
 DoctorReport repairStore(AdoConnection& cn) {
     cn.beginTrans();
     try {
-        const DoctorReport before = fullCheck(cn, nullptr);
-        if (std::any_of(before.violations.begin(), before.violations.end(), blocksRepair)) {
-            cn.rollbackTrans();
-            return before;
-        }
-        // Orphans first, contents before assignments: a permission group whose every content
-        // row was an orphan is gone, and so are then its assignment rows.
+        const DoctorReport before = fullCheck(cn);
+        QStringList blockers;
+        for (const Violation& v : before.violations)
+            if (blocksRepair(v))
+                blockers << v.describe();
+        if (!blockers.isEmpty())
+            throw DbError(QStringLiteral("Nothing was repaired: %1. Install the store again or restore it from a backup.")
+                              .arg(blockers.join(QLatin1String("; "))));
+        // Orphans first; the other repairs are worked out on what is left.
         cn.execute(QStringLiteral("DELETE FROM qx_zu WHERE ") + QLatin1String(contentOrphan));
         cn.execute(QStringLiteral("DELETE FROM qx_user_zu WHERE ") + QLatin1String(assignmentOrphan));
         cn.execute(QStringLiteral("DELETE FROM qx_user_qx WHERE ") + QLatin1String(grantOrphan));

@@ -10,10 +10,10 @@
 //   - every grant count of a rights-holding row equals the number of permission groups the row
 //     is in (qx_user_zu.Allow 'T') that grant the item (qx_zu.Allow 'T');
 //   - no row refers to what no longer exists: a qx_user_qx row needs its qx_user row and its
-//     item in qx_Name, a qx_user_zu row its qx_user row and its permission group (a group exists
-//     while it has qx_zu rows, so one created while there was no item never came to exist),
-//     a qx_zu row its item. Such a row is worse than useless: a grant
-//     count left behind by a deleted user comes back to life when the ID is given out again;
+//     item in qx_Name, a qx_user_zu row its qx_user row, a qx_zu row its item. Such a row is
+//     worse than useless: a grant count left behind by a deleted user comes back to life when
+//     the ID is given out again. (Assignment rows of a permission group that has no contents
+//     are left by the procedures themselves and grant nothing; they are not reported);
 //   - every table and stored procedure of the store exists (an install that stopped half-way
 //     on a database without transactional DDL leaves some out);
 //   - on SQLite, the file's pages pass PRAGMA integrity_check.
@@ -38,8 +38,8 @@ struct Violation {
     int qxID = 0;     // permission item (grant and group-item rows, counts)
     int found = 0;    // rows found, or the stored count
     int expected = 0; // rows expected, or the count the assignments imply
-    // Orphan rows: what they refer to that is gone ("user", "item", "user and item",
-    // "permission group", "user and permission group"). Missing objects: the object's name.
+    // Orphan rows: what they refer to that is gone ("user", "item", "user and item").
+    // Missing objects: the object's name.
     // A damaged store: the database's own words.
     QString detail;
     QString describe() const;
@@ -59,7 +59,8 @@ DoctorReport checkStore(AdoConnection& cn);
 // Removes the orphan rows, adds the missing rows, removes duplicates and recomputes every grant
 // count of the rights-holding rows, all in one transaction on cn. Returns the report found
 // before mending. A store with a missing table or damaged pages is not written to at all:
-// those need the operator (a reinstall, a restore from a backup), and the report says so.
+// those need the operator (a reinstall, a restore from a backup); the call raises DbError
+// naming them.
 DoctorReport repairStore(AdoConnection& cn);
 
 } // namespace vardex

@@ -233,12 +233,10 @@ TEST_P(Doctor, MembersRowsAreNeverReportedAndZuidBoundsDecideWhoHoldsRights) {
 TEST_P(Doctor, RowsThatReferToWhatIsGoneAreFoundAndRepairRemovesOnlyThem) {
     const QStringList before = dumpRows(*cn);
     // A grant of an item that never existed (it would pass the right check), a departed user
-    // and item given twice, an assignment to no permission group, and a user and an item
-    // deleted without their procedures.
+    // and item given twice, and a user and an item deleted without their procedures.
     cn->execute("Insert qx_user_qx (userID, qxID, AllowCount) values ('u1',-1,1)");
     cn->execute("Insert qx_user_qx (userID, qxID, AllowCount) values ('ghost',99,2)");
     cn->execute("Insert qx_user_qx (userID, qxID, AllowCount) values ('ghost',99,2)");
-    cn->execute("Insert qx_user_zu (userID, zuName, Allow) values ('g1','Gone','T')");
     cn->execute("DELETE FROM qx_user WHERE userID = 'u2'");
     cn->execute("DELETE FROM qx_Name WHERE qxID = 4");
 
@@ -247,18 +245,17 @@ TEST_P(Doctor, RowsThatReferToWhatIsGoneAreFoundAndRepairRemovesOnlyThem) {
     for (const Violation& v : r.violations)
         found << v.describe();
     found.sort();
-    QStringList want{"orphan qx_user_qx row: user 'u1', item -1: no such item (1 rows)",
+    QStringList want{"orphan qx_user_qx row: user 'u1', item -1: no such item (1 row)",
                      "orphan qx_user_qx row: user 'ghost', item 99: no such user and item (2 rows)",
-                     "orphan qx_user_zu row: user 'g1', permission group 'Gone': no such permission group (1 rows)",
-                     "orphan qx_user_qx row: user 'u2', item 4: no such user and item (1 rows)"};
+                     "orphan qx_user_qx row: user 'u2', item 4: no such user and item (1 row)"};
     for (int item : {1, 2, 3, 5})
-        want << QString("orphan qx_user_qx row: user 'u2', item %1: no such user (1 rows)").arg(item);
+        want << QString("orphan qx_user_qx row: user 'u2', item %1: no such user (1 row)").arg(item);
     for (const char* zu : {"P1", "P2", "P3"}) {
-        want << QString("orphan qx_user_zu row: user 'u2', permission group '%1': no such user (1 rows)").arg(zu);
-        want << QString("orphan qx_zu row: permission group '%1', item 4: no such item (1 rows)").arg(zu);
+        want << QString("orphan qx_user_zu row: user 'u2', permission group '%1': no such user (1 row)").arg(zu);
+        want << QString("orphan qx_zu row: permission group '%1', item 4: no such item (1 row)").arg(zu);
     }
     for (const char* user : {"g1", "g2", "u1", "m0"})
-        want << QString("orphan qx_user_qx row: user '%1', item 4: no such item (1 rows)").arg(user);
+        want << QString("orphan qx_user_qx row: user '%1', item 4: no such item (1 row)").arg(user);
     want.sort();
     EXPECT_EQ(found, want);
 
@@ -285,11 +282,17 @@ TEST_P(Doctor, MissingTablesAndProceduresAreReportedAndRepairWritesNothing) {
     // Without a table the rows cannot be read, and a repair must not write around the hole.
     cn->execute("Update qx_user_qx set AllowCount = 5 where userID = 'u1' and qxID = 3");
     cn->execute("DROP TABLE qx_Logs");
-    r = repairStore(*cn);
+    r = checkStore(*cn);
     QStringList found;
     for (const Violation& v : r.violations)
         found << v.describe();
     EXPECT_EQ(found, (QStringList{"missing table qx_Logs", "missing stored procedure qxDelzu"}));
+    try {
+        repairStore(*cn);
+        ADD_FAILURE() << "a repair around a missing table reported success";
+    } catch (const DbError& e) {
+        EXPECT_TRUE(e.message().startsWith("Nothing was repaired: missing table qx_Logs.")) << e.message().toStdString();
+    }
     EXPECT_EQ(count("u1", 3), 5);
     EXPECT_FALSE(cn->inTransaction());
 }
@@ -318,13 +321,18 @@ TEST_P(Doctor, ADamagedPageIsReportedAndRepairWritesNothing) {
     EXPECT_GE(damage, 1) << describeAll(r);
     EXPECT_EQ(r.violations.size(), damage + 1) << describeAll(r); // and the planted count
 
-    repairStore(*cn);
+    EXPECT_THROW(repairStore(*cn), DbError);
     EXPECT_EQ(count("u1", 3), 5); // nothing is written into a damaged file
-    QProcess p;
-    p.start(binDir() + "/vardex-cli", {"doctor", store->connectionString()});
-    ASSERT_TRUE(p.waitForFinished(120000));
-    EXPECT_EQ(p.exitCode(), 1);
-    EXPECT_TRUE(p.readAllStandardOutput().contains("damaged store file: "));
+    for (const bool repair : {false, true}) {
+        QProcess p;
+        QStringList args{"doctor", store->connectionString()};
+        if (repair)
+            args << "--repair";
+        p.start(binDir() + "/vardex-cli", args);
+        ASSERT_TRUE(p.waitForFinished(120000));
+        EXPECT_EQ(p.exitCode(), repair ? 2 : 1);
+        EXPECT_TRUE((repair ? p.readAllStandardError() : p.readAllStandardOutput()).contains("damaged store file: "));
+    }
 }
 
 TEST_P(Doctor, CommandLineReportsExitCodesAndRepairs) {
