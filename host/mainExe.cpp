@@ -328,8 +328,9 @@ void TForm1::btnInportClick() {
         return;
     }
     if (!outcome.ok) {
-        // Batches before the refused one stay applied; the operator fixes the database and
-        // runs the installer again on the connection that stays open.
+        // Nothing stays applied on SQLite and PostgreSQL, the batches before the refused one do
+        // on SQL Server; the operator fixes the database and runs the installer again on the
+        // connection that stays open.
         showMessage(installFailureText(), QStringLiteral("出错"), mb::Ok | mb::IconWarning, this);
         return;
     }

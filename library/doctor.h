@@ -8,7 +8,18 @@
 //   - every rights-holding row has exactly one qx_user_zu row per permission group;
 //   - every permission group has exactly one qx_zu row per permission item;
 //   - every grant count of a rights-holding row equals the number of permission groups the row
-//     is in (qx_user_zu.Allow 'T') that grant the item (qx_zu.Allow 'T').
+//     is in (qx_user_zu.Allow 'T') that grant the item (qx_zu.Allow 'T');
+//   - no row refers to what no longer exists: a qx_user_qx row needs its qx_user row and its
+//     item in qx_Name, a qx_user_zu row its qx_user row, a qx_zu row its item. Such a row is
+//     worse than useless: a grant count left behind by a deleted user comes back to life when
+//     the ID is given out again. (Assignment rows of a permission group that has no contents
+//     are left by the procedures themselves and grant nothing; they are not reported);
+//   - every table and stored procedure of the store exists (an install that stopped half-way
+//     on a database without transactional DDL leaves some out);
+//   - on SQLite, the file's pages pass PRAGMA integrity_check.
+// The rows are checked only when every table exists. The item list must not be in the middle of
+// an edit (between qxNameChanged_before and qxNameChanged): the rows of a renumbered item keep
+// their old number until qxNameChanged and would read as rows of a deleted item.
 #include "platform/adodb.h"
 
 #include <QList>
@@ -18,13 +29,19 @@ namespace vardex {
 
 struct Violation {
     enum Kind { MissingGrantRow, DuplicateGrantRow, MissingAssignmentRow, DuplicateAssignmentRow,
-                MissingGroupItemRow, DuplicateGroupItemRow, WrongCount };
+                MissingGroupItemRow, DuplicateGroupItemRow, WrongCount,
+                OrphanGrantRow, OrphanAssignmentRow, OrphanGroupItemRow,
+                MissingTable, MissingProcedure, DamagedStore };
     Kind kind;
     QString userId;   // rights-holding row (grant and assignment rows, counts)
     QString zuName;   // permission group (assignment and group-item rows)
     int qxID = 0;     // permission item (grant and group-item rows, counts)
     int found = 0;    // rows found, or the stored count
     int expected = 0; // rows expected, or the count the assignments imply
+    // Orphan rows: what they refer to that is gone ("user", "item", "user and item").
+    // Missing objects: the object's name.
+    // A damaged store: the database's own words.
+    QString detail;
     QString describe() const;
 };
 
@@ -39,8 +56,11 @@ struct DoctorReport {
 // Reads the store and lists every violation.
 DoctorReport checkStore(AdoConnection& cn);
 
-// Adds the missing rows, removes duplicates and recomputes every grant count of the
-// rights-holding rows, all in one transaction on cn. Returns the report found before mending.
+// Removes the orphan rows, adds the missing rows, removes duplicates and recomputes every grant
+// count of the rights-holding rows, all in one transaction on cn. Returns the report found
+// before mending. A store with a missing table or damaged pages is not written to at all:
+// those need the operator (a reinstall, a restore from a backup); the call raises DbError
+// naming them.
 DoctorReport repairStore(AdoConnection& cn);
 
 } // namespace vardex

@@ -68,19 +68,54 @@ InstallOutcome runInstallScript(AdoConnection& cn, const QString& tempFile, cons
         return outcome;
     }
 
+    // SQLite and PostgreSQL take tables and procedures inside a transaction: the whole script
+    // is one, so a refused batch or a killed process leaves the database as it was and the
+    // install can simply be run again. Elsewhere the batches apply one by one, and the doctor's
+    // schema check tells which objects a broken run left out. A transaction the caller already
+    // holds is used as it is.
+    bool ownTransaction = false;
     AdoQuery query(&cn);
+    const auto fail = [&](int batch, const QString& error) {
+        outcome.failedBatch = batch;
+        outcome.error = error;
+        query.close();
+        if (ownTransaction) {
+            if (cn.inTransaction()) {
+                try {
+                    cn.rollbackTrans();
+                } catch (const Error&) {
+                    // the connection is gone, and the server dropped the transaction with it
+                }
+            }
+            outcome.batchesRun = 0; // nothing of the run stays in the database
+        }
+        return outcome;
+    };
+    try {
+        cn.ensureOpen();
+        ownTransaction = !cn.inTransaction() &&
+                         (cn.dialect() == Dialect::SQLite || cn.dialect() == Dialect::PostgreSQL);
+        if (ownTransaction)
+            cn.beginTrans();
+    } catch (const Error& e) {
+        return fail(1, e.message());
+    }
     for (const QStringList& batch : splitBatches(lines)) {
         query.setSqlLines(batch);
         try {
             query.execSql();
         } catch (const Error& e) {
-            outcome.failedBatch = outcome.batchesRun + 1;
-            outcome.error = e.message();
-            query.close();
-            return outcome;
+            return fail(outcome.batchesRun + 1, e.message());
         }
         query.close();
         ++outcome.batchesRun;
+    }
+    if (ownTransaction) {
+        try {
+            cn.commitTrans();
+        } catch (const Error& e) {
+            return fail(outcome.batchesRun, e.message()); // the last batch's work was not kept
+        }
     }
     outcome.ok = true;
     return outcome;

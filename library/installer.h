@@ -1,7 +1,9 @@
 #pragma once
 // The store installer's batch runner: takes the stored script for the database kind out of the
 // program's file storage, cuts it into batches at lines that read exactly "GO" and runs them
-// one after another, stopping at the first batch the database refuses.
+// one after another, stopping at the first batch the database refuses. On SQLite and
+// PostgreSQL the whole run is one transaction: a refused batch, or a process killed half-way,
+// leaves the database as it was. On SQL Server the batches that ran before a refusal stay.
 #include "platform/adodb.h"
 
 #include <QStringList>
@@ -10,7 +12,7 @@ namespace vardex {
 
 struct InstallOutcome {
     bool ok = false;
-    int batchesRun = 0;   // batches executed successfully
+    int batchesRun = 0;   // batches whose work stays in the database
     int failedBatch = 0;  // 1-based number of the refused batch, 0 when none failed
     QString error;        // the database's error text for the refused batch, or the file error
     bool fileError = false; // the script could not be extracted or read; no batch ran
@@ -26,7 +28,8 @@ QList<QStringList> splitBatches(const QStringList& lines);
 
 // Extracts the script named storedName (default: the one for the connection's kind) to
 // tempFile, reads its lines (CR LF), deletes the file and runs the batches on cn through a
-// query, each sent as its lines joined with line ends.
+// query, each sent as its lines joined with line ends. Unless cn is already inside a
+// transaction, SQLite and PostgreSQL run them in one transaction of their own.
 InstallOutcome runInstallScript(AdoConnection& cn, const QString& tempFile, const QString& storedName = QString());
 
 } // namespace vardex

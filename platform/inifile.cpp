@@ -205,19 +205,29 @@ bool save(const Profile& p, const QString& fileName) {
     QString text = p.lines.join(eol);
     if (!p.lines.isEmpty() && p.finalNewline)
         text += eol;
+    // The settings hold a database password in plain text: whatever the file allowed before,
+    // once this program writes it only its owner may read it. The old file is narrowed first
+    // (a write in place keeps its inode), and so is the replacement QSaveFile makes, which
+    // starts with the old file's permissions, before a byte is written. A file that cannot be
+    // narrowed and would have to be written in place (its folder takes no new file) is not
+    // written at all.
+    constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (p.exists && !QFile::setPermissions(fileName, ownerOnly) &&
+        !QFileInfo(QFileInfo(fileName).absolutePath()).isWritable())
+        return false;
     QSaveFile f(fileName);
     f.setDirectWriteFallback(true);
     if (!f.open(QIODevice::WriteOnly))
         return false;
-    // The settings hold a database password in plain text: a new file is for its owner only.
-    if (!p.exists)
-        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (!f.setPermissions(ownerOnly)) {
+        f.cancelWriting();
+        return false;
+    }
     if (f.write(encode(text, p.encoding)) < 0)
         return false;
     if (!f.commit())
         return false;
-    if (!p.exists)
-        QFile::setPermissions(fileName, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QFile::setPermissions(fileName, ownerOnly);
     return true;
 }
 

@@ -11,7 +11,8 @@
 //     "0x"), 0 when there is none, and the default when the key is missing or its value empty;
 //   - a write replaces the key's value in place, adds the key at the end of its section, or adds
 //     the section at the end of the file; every other line (other keys, sections, comments)
-//     stays byte for byte; a missing file is created, readable and writable by its owner only.
+//     stays byte for byte; every file written (a new one, or one that others could read
+//     before) is left readable and writable by its owner only.
 //
 // Files written by Windows are read as they are: CR LF or LF line ends, UTF-8 (with or without
 // a byte-order mark), UTF-16 with a byte-order mark, or else the Chinese 8-bit code page (GBK).

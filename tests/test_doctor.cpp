@@ -4,6 +4,7 @@
 #include "library/doctor.h"
 #include "tests/support/testsupport.h"
 
+#include <QFile>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -227,6 +228,111 @@ TEST_P(Doctor, MembersRowsAreNeverReportedAndZuidBoundsDecideWhoHoldsRights) {
     EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_user_qx where userID = 'z10001' and AllowCount = 0"),
               5);
     EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_user_zu where userID = 'g999' and Allow = 'F'"), 3);
+}
+
+TEST_P(Doctor, RowsThatReferToWhatIsGoneAreFoundAndRepairRemovesOnlyThem) {
+    const QStringList before = dumpRows(*cn);
+    // A grant of an item that never existed (it would pass the right check), a departed user
+    // and item given twice, and a user and an item deleted without their procedures.
+    cn->execute("Insert qx_user_qx (userID, qxID, AllowCount) values ('u1',-1,1)");
+    cn->execute("Insert qx_user_qx (userID, qxID, AllowCount) values ('ghost',99,2)");
+    cn->execute("Insert qx_user_qx (userID, qxID, AllowCount) values ('ghost',99,2)");
+    cn->execute("DELETE FROM qx_user WHERE userID = 'u2'");
+    cn->execute("DELETE FROM qx_Name WHERE qxID = 4");
+
+    const DoctorReport r = checkStore(*cn);
+    QStringList found;
+    for (const Violation& v : r.violations)
+        found << v.describe();
+    found.sort();
+    QStringList want{"orphan qx_user_qx row: user 'u1', item -1: no such item (1 row)",
+                     "orphan qx_user_qx row: user 'ghost', item 99: no such user and item (2 rows)",
+                     "orphan qx_user_qx row: user 'u2', item 4: no such user and item (1 row)"};
+    for (int item : {1, 2, 3, 5})
+        want << QString("orphan qx_user_qx row: user 'u2', item %1: no such user (1 row)").arg(item);
+    for (const char* zu : {"P1", "P2", "P3"}) {
+        want << QString("orphan qx_user_zu row: user 'u2', permission group '%1': no such user (1 row)").arg(zu);
+        want << QString("orphan qx_zu row: permission group '%1', item 4: no such item (1 row)").arg(zu);
+    }
+    for (const char* user : {"g1", "g2", "u1", "m0"})
+        want << QString("orphan qx_user_qx row: user '%1', item 4: no such item (1 row)").arg(user);
+    want.sort();
+    EXPECT_EQ(found, want);
+
+    EXPECT_EQ(repairStore(*cn).violations.size(), want.size());
+    EXPECT_TRUE(checkStore(*cn).clean()) << describeAll(checkStore(*cn));
+    // Exactly the orphans went: the rows of u2 and of item 4; every other row is as it was.
+    QStringList kept;
+    for (const QString& row : before) {
+        const QStringList c = row.split('|');
+        if (c[1] != "u2" && !((c[0] == "qx" || c[0] == "zu") && c[2] == "4"))
+            kept << row;
+    }
+    EXPECT_EQ(dumpRows(*cn), kept);
+}
+
+TEST_P(Doctor, MissingTablesAndProceduresAreReportedAndRepairWritesNothing) {
+    const bool sqlite = GetParam() == Backend::SQLite;
+    cn->execute(sqlite ? "DROP VIEW qxDelzu" : "DROP PROCEDURE qxDelzu");
+    DoctorReport r = checkStore(*cn);
+    ASSERT_EQ(r.violations.size(), 1) << describeAll(r);
+    EXPECT_EQ(r.violations[0].describe(), "missing stored procedure qxDelzu");
+    EXPECT_EQ(r.rightsHolders, 4); // the rows are still checked
+
+    // Without a table the rows cannot be read, and a repair must not write around the hole.
+    cn->execute("Update qx_user_qx set AllowCount = 5 where userID = 'u1' and qxID = 3");
+    cn->execute("DROP TABLE qx_Logs");
+    r = checkStore(*cn);
+    QStringList found;
+    for (const Violation& v : r.violations)
+        found << v.describe();
+    EXPECT_EQ(found, (QStringList{"missing table qx_Logs", "missing stored procedure qxDelzu"}));
+    try {
+        repairStore(*cn);
+        ADD_FAILURE() << "a repair around a missing table reported success";
+    } catch (const DbError& e) {
+        EXPECT_TRUE(e.message().startsWith("Nothing was repaired: missing table qx_Logs.")) << e.message().toStdString();
+    }
+    EXPECT_EQ(count("u1", 3), 5);
+    EXPECT_FALSE(cn->inTransaction());
+}
+
+TEST_P(Doctor, ADamagedPageIsReportedAndRepairWritesNothing) {
+    if (GetParam() != Backend::SQLite)
+        GTEST_SKIP() << "page checks are SQLite's";
+    cn->execute("Update qx_user_qx set AllowCount = 5 where userID = 'u1' and qxID = 3");
+    const int page = scalarInt(*cn, "select rootpage from sqlite_master where name = 'ix_qx_Logs_theTime'");
+    const int pageSize = scalarInt(*cn, "PRAGMA page_size");
+    ASSERT_GT(page, 1);
+    cn.reset(); // the last connection: the log is written back into the file
+    const QString file = ConnectionString::resolve(store->connectionString()).databaseName;
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.seek(qint64(page - 1) * pageSize));
+        ASSERT_EQ(f.write(QByteArray(pageSize, '\x5a')), pageSize);
+    }
+    cn = openConnection(store->connectionString());
+    const DoctorReport r = checkStore(*cn);
+    ASSERT_FALSE(r.violations.isEmpty());
+    int damage = 0;
+    for (const Violation& v : r.violations)
+        damage += v.kind == Violation::DamagedStore;
+    EXPECT_GE(damage, 1) << describeAll(r);
+    EXPECT_EQ(r.violations.size(), damage + 1) << describeAll(r); // and the planted count
+
+    EXPECT_THROW(repairStore(*cn), DbError);
+    EXPECT_EQ(count("u1", 3), 5); // nothing is written into a damaged file
+    for (const bool repair : {false, true}) {
+        QProcess p;
+        QStringList args{"doctor", store->connectionString()};
+        if (repair)
+            args << "--repair";
+        p.start(binDir() + "/vardex-cli", args);
+        ASSERT_TRUE(p.waitForFinished(120000));
+        EXPECT_EQ(p.exitCode(), repair ? 2 : 1);
+        EXPECT_TRUE((repair ? p.readAllStandardError() : p.readAllStandardOutput()).contains("damaged store file: "));
+    }
 }
 
 TEST_P(Doctor, CommandLineReportsExitCodesAndRepairs) {

@@ -93,6 +93,15 @@ TEST_F(Ini, WritingCreatesAnOwnerOnlyFile) {
     ASSERT_TRUE(writePrivateProfileString("setting", "tran", "", file));
     EXPECT_EQ(num("tran"), -7);
     EXPECT_EQ(getPrivateProfileInt("setting", "tran", 0, file), 0);
+
+    // A file others could read (as a copy or an editor leaves it) is narrowed by the first
+    // write that puts a password into it; its other lines stay.
+    put("[setting]\ncnstr=Provider=SQLite\n");
+    fs::permissions(file.toStdString(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                            fs::perms::others_read | fs::perms::others_write);
+    ASSERT_TRUE(writePrivateProfileString("setting", "userPwd", "secret", file));
+    EXPECT_EQ(fs::status(file.toStdString()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(contents(), "[setting]\ncnstr=Provider=SQLite\nuserPwd=secret\n");
 }
 
 TEST_F(Ini, WritingKeepsEveryOtherLineByteForByte) {

@@ -81,6 +81,29 @@ TEST_P(Installer, ExistingItemTableStopsTheRunBeforeAnythingIsCreated) {
     EXPECT_FALSE(cn->tableNames().contains("qx_Name_Temp", Qt::CaseInsensitive));
 }
 
+TEST_P(Installer, ARefusalHalfWayLeavesTheDatabaseAsItWasAndARerunInstalls) {
+    // The operator's own qx_zu makes the sixth batch fail after five tables were created.
+    cn->execute("CREATE TABLE qx_zu (mine int)");
+    cn->execute("INSERT INTO qx_zu (mine) VALUES (7)");
+    const InstallOutcome r = runInstallScript(*cn, temp);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.failedBatch, 6);
+    EXPECT_EQ(r.batchesRun, 0);
+    EXPECT_FALSE(r.error.isEmpty());
+    QStringList tables = cn->tableNames();
+    tables.sort(Qt::CaseInsensitive);
+    EXPECT_EQ(tables.join(',').toLower(), "qx_zu"); // the five tables before it are gone again
+    EXPECT_EQ(scalarInt(*cn, "select mine from qx_zu"), 7);
+    EXPECT_FALSE(cn->inTransaction());
+
+    cn->execute("DROP TABLE qx_zu");
+    const InstallOutcome again = runInstallScript(*cn, temp);
+    ASSERT_TRUE(again.ok) << again.error.toStdString();
+    EXPECT_EQ(again.batchesRun, 18);
+    cn->execute("Insert qx_user (zuid,userID,userName) values (1,'g1','g1')");
+    cn->execute("Exec qxAddUser 'g1'");
+}
+
 TEST_P(Installer, UnwritableTemporaryFileRunsNoBatch) {
     // A folder that cannot be made: its parent is a plain file.
     QFile blocker(tmp.path() + "/plain-file");
