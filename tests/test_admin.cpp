@@ -376,6 +376,30 @@ TEST_P(Admin, AMemberShowsItsGroupsRightsReadOnlyAndTheGroupEditable) {
     EXPECT_TRUE(w.mD2->isEnabled());
 }
 
+TEST_P(Admin, ACheckClickOnTheCurrentNodeSendsOnlyItsStatement) {
+    seed();
+    Tfrmanager& w = open();
+    // The click moves the widget's current column only: no rebuild of the other lists.
+    select(user("u1"));
+    clearLog();
+    clickCheck(w.dtl1, user("u1"));
+    EXPECT_EQ(log(), QStringList({"Exec qxUpDateUserAllows 'u1','F'"}));
+    select(w.dtl2->topNode(1));
+    clearLog();
+    clickCheck(w.dtl2, w.dtl2->topNode(1));
+    EXPECT_EQ(log(), QStringList({"Exec qx_user_zu_changed 'u1','clerk','F'"}));
+
+    // A refused click on a member's current permission group leaves the rights list as it was.
+    select(user("m2"));
+    select(named(w.dtl3, "backup"));
+    const QString title = w.Label3->text();
+    clearLog();
+    clickCheck(w.dtl2, w.dtl2->currentNode());
+    EXPECT_EQ(log(), QStringList());
+    EXPECT_EQ(w.dtl3->currentNode(), named(w.dtl3, "backup"));
+    EXPECT_EQ(w.Label3->text(), title);
+}
+
 TEST_P(Admin, AnEmptyStoreGivesEmptyListsAndDisabledButtons) {
     Tfrmanager& w = open();
     EXPECT_EQ(w.dtl1->topCount(), 0);
