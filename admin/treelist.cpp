@@ -33,6 +33,7 @@ class GridDelegate : public QStyledItemDelegate {
         if (c && c->isCheck() && c->readOnly()) {
             QStyleOptionViewItem dimmed(option);
             dimmed.state &= ~QStyle::State_Enabled;
+            dimmed.palette.setCurrentColorGroup(QPalette::Disabled);
             QStyledItemDelegate::paint(painter, dimmed, index);
         } else {
             QStyledItemDelegate::paint(painter, option, index);
