@@ -26,7 +26,7 @@ Qt::CheckState stateOf(const QString& flag) {
 // disabled check, so that it does not look clickable.
 class GridDelegate : public QStyledItemDelegate {
   public:
-    GridDelegate(TreeList* list) : QStyledItemDelegate(list), m_list(list) {}
+    explicit GridDelegate(TreeList* list) : QStyledItemDelegate(list), m_list(list) {}
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
         const TreeListColumn* c = m_list->column(index.column());

@@ -17,7 +17,7 @@ class AdoQuery;
 namespace dialogs {
 class TDBGrid;
 class TDBNavigator;
-}
+} // namespace dialogs
 
 // The grid's view of a query published through a data source. The current record of the query
 // is the grid's current row; a record being inserted shows as an extra row at its place.

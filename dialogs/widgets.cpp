@@ -3,8 +3,8 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QPainter>
 #include <QMetaProperty>
+#include <QPainter>
 #include <QPainterPath>
 #include <QStyledItemDelegate>
 #include <QToolButton>
@@ -90,7 +90,8 @@ TUpDown::TUpDown(QWidget* parent, QLineEdit* associate) : QWidget(parent), m_ass
     connect(m_up, &QToolButton::clicked, this, [this] { stepBy(1); });
     connect(m_down, &QToolButton::clicked, this, [this] { stepBy(-1); });
     m_associate->installEventFilter(this);
-    m_associate->setValidator(new RangeValidator(this, [this] { return std::tuple(m_min, m_max, m_position); }));
+    m_associate->setValidator(
+        new RangeValidator(this, [this] { return std::tuple(m_min, m_max, m_position); }));
     connect(m_associate, &QLineEdit::textEdited, this, [this](const QString& t) { takeTyped(t); });
     // Left with a value short of the range: the box shows the value used.
     connect(m_associate, &QLineEdit::editingFinished, this, [this] { showPosition(); });

@@ -886,7 +886,8 @@ TEST_P(Admin, AUserGroupTakesTheFirstFreeNumber) {
     EXPECT_EQ(names(w.dtl1).mid(0, 4), QStringList({"finance", "sales", "third", "fourth"}));
     EXPECT_EQ(TreeList::nodeValue(user("third")), 3);
     // The node shows the flag the store gave the row the insert left it to.
-    EXPECT_EQ(w.dtl1->text(user("third"), "allow"), value("select Allow from qx_user where userID = 'third'"));
+    EXPECT_EQ(w.dtl1->text(user("third"), "allow"),
+              value("select Allow from qx_user where userID = 'third'"));
     EXPECT_EQ(w.dtl1->text(user("third"), "allow"), "T");
     EXPECT_EQ(w.CurrentUserNode, user("third"));
     EXPECT_EQ(w.labUser->text(), "用户列表:(third)(组)");

@@ -431,7 +431,8 @@ TEST_P(HostOnStore, DisconnectClosesTheProbeSoTheInstallerWritesOnlyIntoTheDatab
         ASSERT_EQ(rec.boxes.size(), 1u);
         EXPECT_EQ(rec.boxes[0].caption, QStringLiteral("导入数据表"));
     }
-    EXPECT_TRUE(openConnection(other.connectionString())->tableNames().contains("qx_user_qx", Qt::CaseInsensitive));
+    EXPECT_TRUE(
+        openConnection(other.connectionString())->tableNames().contains("qx_user_qx", Qt::CaseInsensitive));
     EXPECT_TRUE(
         openConnection(db.connectionString())->tableNames().filter("qx_", Qt::CaseInsensitive).isEmpty());
 
