@@ -803,6 +803,13 @@ void Tfrmanager::btnAddUserzuClick() {
         qr.setFieldValue(QStringLiteral("username"), name);
         qr.post();
         qr.close();
+        // The columns the insert left out take the store's values (its default for Allow); the
+        // node shows the row as stored, so the group's flag is what the cascades compare with.
+        qr.clearSql();
+        qr.addSql(QStringLiteral("select * from qx_user where userid = '") + q(name) + QLatin1Char('\''));
+        OpenOrExecute(qr);
+        const QString allow = qr.fieldByName(QStringLiteral("Allow")).asString();
+        qr.close();
         // The user group holds grant rows like a user; its members' rights are read from them.
         ExecSql(QStringLiteral("Exec qxAddUser '") + q(name) + QLatin1Char('\''));
         QTreeWidgetItem* before = nullptr;
@@ -811,6 +818,7 @@ void Tfrmanager::btnAddUserzuClick() {
                 before = dtl1->topNode(i);
         QTreeWidgetItem* node = dtl1->insertNodeBefore(before, [&](QTreeWidgetItem* n) {
             dtl1->setText(n, fName, name);
+            dtl1->setText(n, fAllow, allow);
             dtl1->setText(n, fUserId, name);
             TreeList::setNodeValue(n, number);
             dtl1->setImageIndex(n, 0, 0);

@@ -22,13 +22,22 @@ Qt::CheckState stateOf(const QString& flag) {
     return Qt::Unchecked;
 }
 
-// Draws the grid lines between the cells.
+// Draws the grid lines between the cells, and the check of a column that refuses editing as a
+// disabled check, so that it does not look clickable.
 class GridDelegate : public QStyledItemDelegate {
   public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit GridDelegate(TreeList* list) : QStyledItemDelegate(list), m_list(list) {}
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
-        QStyledItemDelegate::paint(painter, option, index);
+        const TreeListColumn* c = m_list->column(index.column());
+        if (c && c->isCheck() && c->readOnly()) {
+            QStyleOptionViewItem dimmed(option);
+            dimmed.state &= ~QStyle::State_Enabled;
+            dimmed.palette.setCurrentColorGroup(QPalette::Disabled);
+            QStyledItemDelegate::paint(painter, dimmed, index);
+        } else {
+            QStyledItemDelegate::paint(painter, option, index);
+        }
         painter->save();
         painter->setPen(QColor(0xC0, 0xC0, 0xC0));
         const QRect r = option.rect;
@@ -36,6 +45,9 @@ class GridDelegate : public QStyledItemDelegate {
         painter->drawLine(r.bottomLeft(), r.bottomRight());
         painter->restore();
     }
+
+  private:
+    TreeList* m_list;
 };
 
 } // namespace
@@ -45,6 +57,13 @@ TreeListColumn::TreeListColumn(TreeList* list, int index, const QString& fieldNa
 
 TreeList* TreeListColumn::list() const {
     return static_cast<TreeList*>(parent());
+}
+
+void TreeListColumn::setReadOnly(bool on) {
+    if (m_readOnly == on)
+        return;
+    m_readOnly = on;
+    list()->viewport()->update();
 }
 
 TreeList::TreeList(QWidget* parent) : QTreeWidget(parent) {
@@ -64,10 +83,11 @@ TreeList::TreeList(QWidget* parent) : QTreeWidget(parent) {
     header()->setSectionsMovable(false);
 
     // Background in the menu colour, highlighted text fuchsia, the selection as visible when the
-    // list has lost the focus as when it has it.
+    // list has lost the focus as when it has it. The selection is a dark navy: fuchsia on the
+    // usual mid blue can hardly be read, on navy it stands out.
     QPalette pal = palette();
     const QColor menu = pal.color(QPalette::Active, QPalette::Window);
-    const QColor highlight = pal.color(QPalette::Active, QPalette::Highlight);
+    const QColor highlight(0x00, 0x00, 0x50);
     for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
         pal.setColor(g, QPalette::Base, menu);
         pal.setColor(g, QPalette::AlternateBase, menu);
@@ -268,7 +288,9 @@ void TreeList::setCurrentNode(QTreeWidgetItem* node) {
 }
 
 void TreeList::onCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous) {
-    if (m_quiet > 0)
+    // The widget also reports a move to another column of the same node; only a change of
+    // node is a change of the current node.
+    if (m_quiet > 0 || current == previous)
         return;
     emit currentNodeChanged(previous, current);
 }

@@ -32,9 +32,9 @@ class TreeListColumn : public QObject {
     QString fieldName() const { return m_fieldName; }
     Kind kind() const { return m_kind; }
     bool isCheck() const { return m_kind == Check; }
-    // A check column switched to refuse editing ignores clicks.
+    // A check column switched to refuse editing ignores clicks; its checks are drawn disabled.
     bool readOnly() const { return m_readOnly; }
-    void setReadOnly(bool on) { m_readOnly = on; }
+    void setReadOnly(bool on);
     TreeList* list() const;
 
   private:

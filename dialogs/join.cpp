@@ -181,9 +181,13 @@ void TfrJoin::Timer1Timer() {
         // The bar moves on every second tick, once a second.
         if (frameCounter % 2 == 0 && PBar->value() < PBar->maximum())
             PBar->setValue(PBar->value() + 1);
-        if (PBar->value() == PBar->maximum()) {
+        if (PBar->value() == PBar->maximum() && !m_timedOut) {
             loginResult = 2;
-            reject();
+            m_timedOut = true;
+            // The window must not vanish behind its own message box: it closes once the box
+            // has been dismissed.
+            if (!m_boxOpen)
+                reject();
         }
     }
 }
@@ -204,26 +208,29 @@ void TfrJoin::btnOKClick() {
         return;
     }
     const QString reason = loginReasonText(code);
-    const uint32_t box = mb::Ok | mb::IconWarning;
-    const QString caption = QStringLiteral("用户登录");
     if (timedMode) {
-        showMessage(reason + QStringLiteral("用户登录不成功. ") +
-                        QStringLiteral("请检查您输入的信息, 或与系统管理员联系."),
-                    caption, box, this);
+        showFailure(reason + QStringLiteral("用户登录不成功. ") +
+                    QStringLiteral("请检查您输入的信息, 或与系统管理员联系."));
         return;
     }
     ++failCount;
     const int limit = PBar->maximum();
     if (limit > failCount) {
-        showMessage(reason + QStringLiteral("用户登录不成功. ") + QStringLiteral("还有") +
-                        QString::number(limit - failCount) + QStringLiteral("次机会重试."),
-                    caption, box, this);
+        showFailure(reason + QStringLiteral("用户登录不成功. ") + QStringLiteral("还有") +
+                    QString::number(limit - failCount) + QStringLiteral("次机会重试."));
     } else {
-        showMessage(reason + QStringLiteral("用户登录不成功. ") + QStringLiteral("请与系统管理员联系."),
-                    caption, box, this);
+        showFailure(reason + QStringLiteral("用户登录不成功. ") + QStringLiteral("请与系统管理员联系."));
         loginResult = 1;
         reject();
     }
+}
+
+void TfrJoin::showFailure(const QString& text) {
+    m_boxOpen = true;
+    showMessage(text, QStringLiteral("用户登录"), mb::Ok | mb::IconWarning, this);
+    m_boxOpen = false;
+    if (m_timedOut && !m_closed)
+        reject(); // the time ran out while the box was open: the answer is 2
 }
 
 void TfrJoin::btnCancelClick() {

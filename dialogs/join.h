@@ -69,6 +69,10 @@ class TfrJoin : public QDialog {
   private:
     QLabel* m_frames[8] = {};
     bool m_closed = false;
+    // A failure box of the OK handler is open; a time-out meanwhile waits for it to be dismissed.
+    bool m_boxOpen = false;
+    bool m_timedOut = false;
+    void showFailure(const QString& text);
 };
 
 // The reason text of a verification code, as the login window shows it ("" outside 1 to 4).

@@ -274,7 +274,7 @@ TfrqxList::TfrqxList(QWidget* parent) : QDialog(parent) {
     dialogs::makeFixedDialog(this, 516, 348, QStringLiteral("权限列表编辑"));
     setWindowIcon(QIcon(dialogs::listIcon()));
 
-    wwDBGrid1 = new QTableView(this);
+    wwDBGrid1 = new dialogs::TDBGrid(this);
     wwDBGrid1->setObjectName(QStringLiteral("wwDBGrid1"));
     wwDBGrid1->setGeometry(8, 8, 500, 289);
     wwDBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -305,7 +305,7 @@ TfrqxList::TfrqxList(QWidget* parent) : QDialog(parent) {
     wwDBGrid1->setModel(m_model);
     connect(wwDBGrid1->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) {
-                if (m_syncing || m_closing || !current.isValid())
+                if (m_syncing || m_closing || m_acting || !current.isValid())
                     return;
                 try {
                     m_model->moveTo(current.row());
@@ -315,6 +315,17 @@ TfrqxList::TfrqxList(QWidget* parent) : QDialog(parent) {
                 syncGridToRecord();
             });
     connect(m_model, &DataSourceModel::currentRowChanged, this, [this](int) { syncGridToRecord(); });
+    // Typing into a cell puts its record into editing at once, so the navigator can post it.
+    connect(wwDBGrid1, &dialogs::TDBGrid::editorTextEdited, this, [this] {
+        if (m_model->pending())
+            return;
+        try {
+            m_model->edit();
+        } catch (const std::exception& e) {
+            dialogs::reportError(e, this);
+        }
+        updateNavigator();
+    });
     connect(m_model, &QAbstractItemModel::dataChanged, this, [this] { updateNavigator(); });
 
     FormCreate();
@@ -368,6 +379,17 @@ void TfrqxList::updateNavigator() {
 
 void TfrqxList::DBNavigator1Click(int button) {
     using N = dialogs::TDBNavigator;
+    if (m_acting)
+        return;
+    // The navigator acts on what the grid shows: a value still in the cell editor goes into the
+    // record first. A deleted record loses what was typed into it, so its editor is dropped.
+    if (button == N::Delete) {
+        wwDBGrid1->discardEditor();
+    } else if (!wwDBGrid1->commitEditor()) {
+        syncGridToRecord(); // refused and reported: the record stays in editing
+        return;
+    }
+    m_acting = true;
     try {
         switch (button) {
         case N::First:
@@ -399,8 +421,10 @@ void TfrqxList::DBNavigator1Click(int button) {
             break;
         }
     } catch (const std::exception& e) {
+        m_acting = false;
         dialogs::reportError(e, this);
     }
+    m_acting = false;
     syncGridToRecord();
 }
 
@@ -418,6 +442,7 @@ void TfrqxList::FormClose() {
         return;
     m_closing = true;
     // A value still in the grid's editor goes into the record first.
+    wwDBGrid1->commitEditor();
     wwDBGrid1->setCurrentIndex(QModelIndex());
     try {
         m_model->post();

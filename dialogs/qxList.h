@@ -15,8 +15,9 @@ struct TDataSource;
 class AdoQuery;
 
 namespace dialogs {
+class TDBGrid;
 class TDBNavigator;
-}
+} // namespace dialogs
 
 // The grid's view of a query published through a data source. The current record of the query
 // is the grid's current row; a record being inserted shows as an extra row at its place.
@@ -85,7 +86,7 @@ class TfrqxList : public QDialog {
 
     int tag = 0; // 1 when btnOK closed the window
 
-    QTableView* wwDBGrid1 = nullptr;
+    dialogs::TDBGrid* wwDBGrid1 = nullptr;
     dialogs::TDBNavigator* DBNavigator1 = nullptr;
     QToolButton* SpeedButton1 = nullptr;
     QToolButton* btnOK = nullptr;
@@ -101,6 +102,7 @@ class TfrqxList : public QDialog {
     DataSourceModel* m_model = nullptr;
     bool m_closing = false;
     bool m_syncing = false;
+    bool m_acting = false; // a navigator action is changing the rows; the grid follows afterwards
 };
 
 // The list statement and the procedure calls the editor sends.

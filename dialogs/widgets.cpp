@@ -3,10 +3,16 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMetaProperty>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyledItemDelegate>
 #include <QToolButton>
+#include <QValidator>
 #include <QtMath>
+
+#include <functional>
+#include <tuple>
 
 namespace vardex::dialogs {
 
@@ -30,6 +36,43 @@ QIcon arrowIcon(bool up, int w, int h) {
     return QIcon(pm);
 }
 
+// Digits only (a leading minus where the range goes below 0). A number that more digits can
+// only move further out of the range is refused; one they may still bring into it is accepted
+// for the moment and corrected when the box is left.
+class RangeValidator : public QValidator {
+  public:
+    RangeValidator(QObject* parent, std::function<std::tuple<int, int, int>()> range)
+        : QValidator(parent), m_range(std::move(range)) {}
+    State validate(QString& input, int&) const override {
+        const auto [lo, hi, pos] = m_range();
+        Q_UNUSED(pos);
+        const QString t = input.trimmed();
+        if (t.isEmpty() || (t == QLatin1String("-") && lo < 0))
+            return Intermediate;
+        for (int i = 0; i < t.size(); ++i)
+            if (!t[i].isDigit() && !(i == 0 && t[i] == QLatin1Char('-') && lo < 0))
+                return Invalid;
+        bool ok = false;
+        const qlonglong v = t.toLongLong(&ok);
+        if (!ok || t.size() > 11)
+            return Invalid;
+        if (v > hi && v >= 0)
+            return Invalid;
+        if (v < lo && v <= 0 && t.startsWith(QLatin1Char('-')))
+            return Invalid;
+        return v >= lo && v <= hi ? Acceptable : Intermediate;
+    }
+    void fixup(QString& input) const override {
+        const auto [lo, hi, pos] = m_range();
+        bool ok = false;
+        const int v = input.trimmed().toInt(&ok);
+        input = QString::number(ok ? qBound(lo, v, hi) : pos);
+    }
+
+  private:
+    std::function<std::tuple<int, int, int>()> m_range;
+};
+
 } // namespace
 
 TUpDown::TUpDown(QWidget* parent, QLineEdit* associate) : QWidget(parent), m_associate(associate) {
@@ -47,18 +90,30 @@ TUpDown::TUpDown(QWidget* parent, QLineEdit* associate) : QWidget(parent), m_ass
     connect(m_up, &QToolButton::clicked, this, [this] { stepBy(1); });
     connect(m_down, &QToolButton::clicked, this, [this] { stepBy(-1); });
     m_associate->installEventFilter(this);
-    connect(m_associate, &QLineEdit::textEdited, this, [this](const QString& t) {
-        bool ok = false;
-        const int v = t.trimmed().toInt(&ok);
-        if (ok && v >= m_min && v <= m_max)
-            m_position = v;
-    });
+    m_associate->setValidator(
+        new RangeValidator(this, [this] { return std::tuple(m_min, m_max, m_position); }));
+    connect(m_associate, &QLineEdit::textEdited, this, [this](const QString& t) { takeTyped(t); });
+    // Left with a value short of the range: the box shows the value used.
     connect(m_associate, &QLineEdit::editingFinished, this, [this] { showPosition(); });
     showPosition();
 }
 
-void TUpDown::showPosition() {
-    m_associate->setText(QString::number(m_position));
+void TUpDown::takeTyped(const QString& text) {
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok);
+    if (ok)
+        m_position = qBound(m_min, v, m_max);
+}
+
+void TUpDown::showPosition() const {
+    const QString shown = QString::number(m_position);
+    if (m_associate->text() != shown)
+        m_associate->setText(shown);
+}
+
+int TUpDown::position() const {
+    showPosition();
+    return m_position;
 }
 
 void TUpDown::setMin(int v) {
@@ -179,6 +234,55 @@ void TDBNavigator::resizeEvent(QResizeEvent*) {
         m_buttons[i]->setGeometry(x, 0, w, height());
         x += w;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+// Remembers the grid's editor and tells the grid when text is typed into it.
+class GridEditorDelegate : public QStyledItemDelegate {
+  public:
+    explicit GridEditorDelegate(TDBGrid* grid) : QStyledItemDelegate(grid), m_grid(grid) {}
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        m_grid->m_editor = editor;
+        if (auto* line = qobject_cast<QLineEdit*>(editor))
+            QObject::connect(line, &QLineEdit::textEdited, m_grid, &TDBGrid::editorTextEdited);
+        return editor;
+    }
+    // As the base class does, keeping the model's answer.
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override {
+        const QByteArray name = editor->metaObject()->userProperty().name();
+        m_grid->m_committed = model->setData(index, editor->property(name.constData()), Qt::EditRole);
+    }
+
+  private:
+    TDBGrid* m_grid;
+};
+
+TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent) {
+    setItemDelegate(new GridEditorDelegate(this));
+}
+
+QWidget* TDBGrid::openEditor() const {
+    return state() == EditingState ? m_editor.data() : nullptr;
+}
+
+bool TDBGrid::commitEditor() {
+    QWidget* editor = openEditor();
+    if (!editor)
+        return true;
+    m_committed = true;
+    commitData(editor); // through the delegate's setModelData, which notes the model's answer
+    closeEditor(editor, QAbstractItemDelegate::NoHint);
+    m_editor.clear();
+    return m_committed;
+}
+
+void TDBGrid::discardEditor() {
+    if (QWidget* editor = openEditor())
+        closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+    m_editor.clear();
 }
 
 // ---------------------------------------------------------------------------------------------

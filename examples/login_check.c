@@ -1,12 +1,18 @@
 /*
  * login_check: verifies a login and checks a permission item through libvardex.
  *
- *   login_check CONNSTR USER PASSWORD ITEM
+ *   login_check [--key KEY] CONNSTR USER PASSWORD ITEM
  *
  * Prints the outcome of each call and exits 0 when the user may log in and holds the item.
+ *
+ * KEY is the cipher key the store's passwords were enciphered with. Without --key the library's
+ * default "kmpq" is used. The host program's "密码加密因子" box starts with "KMPQ", and keys are
+ * case-sensitive: for users created in the host with that box unchanged, pass --key KMPQ, or the
+ * login answers 3 (wrong password).
  */
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "vardex.h"
 
@@ -33,11 +39,17 @@ static const char *right_text(int32_t rc) {
 
 int main(int argc, char **argv) {
     int32_t login, right;
+    const char *key = "";
+    if (argc >= 3 && strcmp(argv[1], "--key") == 0) {
+        key = argv[2];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc != 5) {
-        fprintf(stderr, "usage: %s CONNSTR USER PASSWORD ITEM\n", argv[0]);
+        fprintf(stderr, "usage: %s [--key KEY] CONNSTR USER PASSWORD ITEM\n", argv[0]);
         return 2;
     }
-    if (ConnectDatabase(argv[1], "", "", "", "") != 0) {
+    if (ConnectDatabase(argv[1], "", "", "", key) != 0) {
         fprintf(stderr, "cannot open the store: %s\n", VardexLastError());
         return 2;
     }

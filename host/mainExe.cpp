@@ -140,6 +140,11 @@ void TForm1::buildFirstPage() {
     connect(btndk, &QPushButton::clicked, this, [this] { btndkClick(); });
     connect(btnInport, &QPushButton::clicked, this, [this] { btnInportClick(); });
     connect(SpeedButton8, &QPushButton::clicked, this, [this] { SpeedButton8Click(); });
+    // Another connection string: the probe connection of the old one is of no use any more.
+    connect(Memo1, &QPlainTextEdit::textChanged, this, [this] {
+        if (ADOConnection1.connected() && ADOConnection1.connectionString() != Memo1->toPlainText())
+            closeProbe();
+    });
 }
 
 void TForm1::buildThirdPage() {
@@ -176,6 +181,15 @@ void TForm1::setInstallEnabled(bool enabled) {
     btnInport->setEnabled(enabled);
     btnInport->setVisible(enabled);
     SpeedButton8->setVisible(!enabled);
+}
+
+void TForm1::closeProbe() {
+    try {
+        ADOConnection1.close();
+    } catch (...) {
+        // Closing only lets go of the connection; there is nothing to report.
+    }
+    setInstallEnabled(false);
 }
 
 void TForm1::warn(const QString& text) {
@@ -307,6 +321,7 @@ void TForm1::btndkClick() {
         return;
     }
     IsConnected = false;
+    closeProbe(); // the next connect probes again
     setSecondPageShown(false);
     setStatus(kNotConnected);
     btnlink->setEnabled(true);
@@ -315,6 +330,12 @@ void TForm1::btndkClick() {
 }
 
 void TForm1::btnInportClick() {
+    // Only into the database shown, on the connection its probe opened.
+    if (!ADOConnection1.connected() || ADOConnection1.connectionString() != Memo1->toPlainText()) {
+        closeProbe();
+        warn(kCannotConnect);
+        return;
+    }
     InstallOutcome outcome;
     try {
         outcome = runInstallScript(ADOConnection1, AppPath + QStringLiteral("Morlan.tmp"));

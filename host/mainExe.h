@@ -124,6 +124,9 @@ class TForm1 : public QMainWindow {
     void setStatus(const QString& text);
     // The install button is shown while it is enabled, in the place of "清除LOG记录".
     void setInstallEnabled(bool enabled);
+    // Closes the connection a probe left open for the installer and withdraws the installer,
+    // so that it can never write into another database than the one shown.
+    void closeProbe();
     void warn(const QString& text);
     void showApplicationError(const QString& text);
     // A library call that failed instead of answering: its message goes to the general error

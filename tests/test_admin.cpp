@@ -350,7 +350,9 @@ TEST_P(Admin, AMemberShowsItsGroupsRightsReadOnlyAndTheGroupEditable) {
     EXPECT_EQ(w.dtl2->text(w.dtl2->topNode(1), "allow"), "F");
     EXPECT_EQ(w.dtl3->text(named(w.dtl3, "backup"), "allow"), "F");
 
-    // A change of permission group rebuilds the rights list only.
+    // A change of permission group rebuilds the rights list only. (The refused click above made
+    // that group current already; another column of the current node is no change.)
+    select(w.dtl2->topNode(0));
     clearLog();
     select(w.dtl2->topNode(1));
     EXPECT_EQ(log(), QStringList({rightsQuery("clerk")}));
@@ -372,6 +374,30 @@ TEST_P(Admin, AMemberShowsItsGroupsRightsReadOnlyAndTheGroupEditable) {
     EXPECT_TRUE(w.mE1->isEnabled());
     w.pupmZuPopup();
     EXPECT_TRUE(w.mD2->isEnabled());
+}
+
+TEST_P(Admin, ACheckClickOnTheCurrentNodeSendsOnlyItsStatement) {
+    seed();
+    Tfrmanager& w = open();
+    // The click moves the widget's current column only: no rebuild of the other lists.
+    select(user("u1"));
+    clearLog();
+    clickCheck(w.dtl1, user("u1"));
+    EXPECT_EQ(log(), QStringList({"Exec qxUpDateUserAllows 'u1','F'"}));
+    select(w.dtl2->topNode(1));
+    clearLog();
+    clickCheck(w.dtl2, w.dtl2->topNode(1));
+    EXPECT_EQ(log(), QStringList({"Exec qx_user_zu_changed 'u1','clerk','F'"}));
+
+    // A refused click on a member's current permission group leaves the rights list as it was.
+    select(user("m2"));
+    select(named(w.dtl3, "backup"));
+    const QString title = w.Label3->text();
+    clearLog();
+    clickCheck(w.dtl2, w.dtl2->currentNode());
+    EXPECT_EQ(log(), QStringList());
+    EXPECT_EQ(w.dtl3->currentNode(), named(w.dtl3, "backup"));
+    EXPECT_EQ(w.Label3->text(), title);
 }
 
 TEST_P(Admin, AnEmptyStoreGivesEmptyListsAndDisabledButtons) {
@@ -854,10 +880,15 @@ TEST_P(Admin, AUserGroupTakesTheFirstFreeNumber) {
                                   lines({"select * from qx_user where userid = 'third'"}),
                                   lines({"select * from qx_user where zuid < 1000 order by zuid"}),
                                   "INSERT INTO qx_user (zuid,userid,username) VALUES (3,'third','third')",
+                                  lines({"select * from qx_user where userid = 'third'"}),
                                   "Exec qxAddUser 'third'", userZuQuery("third"), rightsQuery("admin"),
                                   userZuQuery("third"), rightsQuery("admin")}));
     EXPECT_EQ(names(w.dtl1).mid(0, 4), QStringList({"finance", "sales", "third", "fourth"}));
     EXPECT_EQ(TreeList::nodeValue(user("third")), 3);
+    // The node shows the flag the store gave the row the insert left it to.
+    EXPECT_EQ(w.dtl1->text(user("third"), "allow"),
+              value("select Allow from qx_user where userID = 'third'"));
+    EXPECT_EQ(w.dtl1->text(user("third"), "allow"), "T");
     EXPECT_EQ(w.CurrentUserNode, user("third"));
     EXPECT_EQ(w.labUser->text(), "用户列表:(third)(组)");
     EXPECT_EQ(count("select zuid from qx_user where userID = 'third'"), 3);

@@ -405,30 +405,45 @@ TEST_P(HostOnStore, PermissionTableIsFoundWhateverCaseTheDatabaseReports) {
     w.btndkClick();
 }
 
-TEST_P(HostOnStore, ReconnectAfterDisconnectReusesTheProbeConnectionOnlyForTheSameString) {
+TEST_P(HostOnStore, DisconnectClosesTheProbeSoTheInstallerWritesOnlyIntoTheDatabaseShown) {
     TempDatabase db(GetParam());
     TForm1 w(appPath);
     connect(w, db.connectionString());
+    expectInstallButton(w, true);
     w.btndkClick();
     expectNotConnected(w);
-    expectInstallButton(w, true); // disconnect leaves the installer as it was
-    ASSERT_TRUE(w.ADOConnection1.connected());
+    expectInstallButton(w, false);
+    EXPECT_FALSE(w.ADOConnection1.connected());
 
+    // Another database without tables: probed anew, and the installer writes there only.
+    TempDatabase other(Backend::SQLite);
     {
         MessageRecorder rec;
-        TempDatabase other(Backend::SQLite);
         connect(w, other.connectionString());
-        ASSERT_EQ(rec.boxes.size(), 1u); // another string cannot be set on the open connection
-        EXPECT_EQ(rec.boxes[0].type, mb::Ok | mb::IconError);
-        expectNotConnected(w);
-        EXPECT_EQ(w.ADOConnection1.connectionString(), db.connectionString());
+        EXPECT_TRUE(rec.boxes.empty());
     }
-    MessageRecorder rec;
-    connect(w, db.connectionString());
-    EXPECT_TRUE(rec.boxes.empty());
     expectSessionOpen(w);
-    w.close();
+    expectInstallButton(w, true);
+    EXPECT_EQ(w.ADOConnection1.connectionString(), other.connectionString());
+    {
+        MessageRecorder rec;
+        w.btnInportClick();
+        ASSERT_EQ(rec.boxes.size(), 1u);
+        EXPECT_EQ(rec.boxes[0].caption, QStringLiteral("导入数据表"));
+    }
+    EXPECT_TRUE(
+        openConnection(other.connectionString())->tableNames().contains("qx_user_qx", Qt::CaseInsensitive));
+    EXPECT_TRUE(
+        openConnection(db.connectionString())->tableNames().filter("qx_", Qt::CaseInsensitive).isEmpty());
+
+    // A new string while the installer is offered withdraws it.
+    w.btndkClick();
+    connect(w, db.connectionString());
+    expectInstallButton(w, true);
+    w.Memo1->setPlainText(other.connectionString());
+    expectInstallButton(w, false);
     EXPECT_FALSE(w.ADOConnection1.connected());
+    w.close();
     EXPECT_FALSE(hasDataModule());
 }
 
