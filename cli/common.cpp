@@ -36,6 +36,8 @@ void addStoreOptions(QCommandLineParser& p, bool userIsAccount) {
                  QStringLiteral("FILE")});
     p.addOption({QStringLiteral("key"), QStringLiteral("Cipher key of the passwords (default: the library's)."),
                  QStringLiteral("K")});
+    p.addOption({QStringLiteral("trace"), QStringLiteral("Write every statement sent to the store, in order, as a JSON array."),
+                 QStringLiteral("FILE")});
 }
 
 QString storeFrom(const QCommandLineParser& p, const QString& positional) {

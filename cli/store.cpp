@@ -3,6 +3,9 @@
 #include "library/dmain.h"
 #include "platform/sqldialect.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
 #include <QSet>
 
 namespace vardex::cli {
@@ -26,9 +29,20 @@ StoreSession::StoreSession(const QCommandLineParser& p, const QString& positiona
             vardex::DisconnectDatabase();
         throw Usage(QStringLiteral("cannot open the store%1%2").arg(reason.isEmpty() ? QString() : QStringLiteral(": "), reason));
     }
+    if (p.isSet(QStringLiteral("trace"))) {
+        m_trace = p.value(QStringLiteral("trace"));
+        dataModule().ADOcn.setLogging(true);
+    }
 }
 
 StoreSession::~StoreSession() {
+    if (!m_trace.isEmpty() && hasDataModule()) {
+        QSaveFile f(m_trace);
+        if (f.open(QIODevice::WriteOnly)) {
+            f.write(QJsonDocument(QJsonArray::fromStringList(dataModule().ADOcn.statementLog())).toJson());
+            f.commit();
+        }
+    }
     try {
         if (hasDataModule())
             vardex::DisconnectDatabase();

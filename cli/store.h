@@ -20,6 +20,9 @@ public:
     AdoConnection& cn() { return data().ADOcn; }
     // Runs body in one transaction: committed when it returns, rolled back when it throws.
     void transaction(const std::function<void()>& body);
+
+private:
+    QString m_trace; // file the statement log goes to when the session ends
 };
 
 struct UserInfo {

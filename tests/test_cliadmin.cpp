@@ -1,0 +1,319 @@
+// Administration from the shell: every verb of vardex-cli sends the statements the
+// administration window and the item list editor send for the same action (the texts the
+// window tests pin down), leaves a store the doctor finds clean, and a refused verb changes
+// nothing. Export/import round-trips, and copy carries a store between kinds unchanged.
+#include "library/doctor.h"
+#include "library/dmain.h"
+#include "library/cipher.h"
+#include "tests/support/testsupport.h"
+
+#include <QDate>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace vardex;
+using namespace vardex::test;
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QStringList& l, std::ostream* os) {
+    *os << "[" << l.join("] [").toStdString() << "]";
+}
+QT_END_NAMESPACE
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    QString out, err;
+};
+
+CliRun cli(const QStringList& args, const QMap<QString, QString>& env = {}, const QByteArray& input = {}) {
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    for (auto it = env.begin(); it != env.end(); ++it)
+        e.insert(it.key(), it.value());
+    p.setProcessEnvironment(e);
+    p.start(binDir() + "/vardex-cli", args);
+    EXPECT_TRUE(p.waitForStarted(10000));
+    p.write(input);
+    p.closeWriteChannel();
+    EXPECT_TRUE(p.waitForFinished(300000));
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+// Every row of the tables an administration action changes, sorted.
+QStringList snapshot(AdoConnection& cn) {
+    QStringList out;
+    for (const char* t : {"qx_Name", "qx_user", "qx_user_qx", "qx_user_zu", "qx_zu"}) {
+        AdoQuery q(&cn, QString("select * from %1").arg(t));
+        q.open();
+        for (int r = 0; r < q.recordCount(); ++r) {
+            QStringList row{t};
+            for (int c = 0; c < q.fieldCount(); ++c)
+                row << (q.value(r, c).isNull() ? "<null>" : q.value(r, c).toString().trimmed());
+            out << row.join('|');
+        }
+    }
+    out.sort();
+    return out;
+}
+
+} // namespace
+
+class CliAdmin : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        store = std::make_unique<TempStore>(GetParam());
+        db = openConnection(store->connectionString());
+    }
+    // Runs a verb on the store and answers the statements it sent.
+    QStringList verb(QStringList args, int expectExit = 0, const QMap<QString, QString>& env = {}) {
+        const QString trace = dir.path() + "/trace.json";
+        QFile::remove(trace);
+        args << "--store" << store->connectionString() << "--trace" << trace;
+        last = cli(args, env);
+        EXPECT_EQ(last.exitCode, expectExit) << args.join(" ").left(200).toStdString() << "\n" << last.err.left(500).toStdString();
+        QFile f(trace);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QStringList out;
+        for (const QJsonValue& v : QJsonDocument::fromJson(f.readAll()).array())
+            out << v.toString();
+        return out;
+    }
+    static QStringList writes(const QStringList& log) {
+        QStringList out;
+        for (const QString& s : log)
+            if (!s.startsWith("select", Qt::CaseInsensitive))
+                out << s;
+        return out;
+    }
+    void expectClean() {
+        const DoctorReport r = checkStore(*db);
+        for (const Violation& v : r.violations)
+            ADD_FAILURE() << v.describe().toStdString();
+    }
+    QTemporaryDir dir;
+    std::unique_ptr<TempStore> store;
+    std::unique_ptr<AdoConnection> db;
+    CliRun last;
+};
+
+TEST_P(CliAdmin, EveryVerbSendsTheWindowsStatementsAndLeavesACleanStore) {
+    const QString list = "SELECT qxID AS 权限ID, qxName AS 权限名称 FROM qx_Name Order By qxID\r\n";
+    // The item list editor: the list read, the procedure before, the posted row, the one after.
+    for (const auto& [id, name] : {std::pair{"1000", "system"}, {"1001", "users"}, {"1002", "backup"}}) {
+        const QStringList s = verb({"item", "add", id, name});
+        ASSERT_GE(s.size(), 4);
+        EXPECT_EQ(s.mid(s.size() - 4), QStringList({list, "Exec qxNameChanged_before",
+                                                    QString("INSERT INTO qx_Name (qxID,qxName) VALUES (%1,'%2')").arg(id, name),
+                                                    "Exec qxNameChanged"}));
+        expectClean();
+    }
+    // The name dialog's check, then the first free number and the group's rows.
+    QStringList s = verb({"usergroup", "add", "fin"});
+    EXPECT_EQ(s.mid(s.size() - 4),
+              QStringList({"select * from qx_user where userid = 'fin'\r\n", "select * from qx_user where zuid < 1000 order by zuid\r\n",
+                           "INSERT INTO qx_user (zuid,userid,username) VALUES (1,'fin','fin')", "Exec qxAddUser 'fin'"}));
+    expectClean();
+    // The user dialog's check, the insert, and for a user in no group the rows of its own.
+    s = verb({"user", "add", "n2", "--name", "Nora", "--disabled", "--discount", "35", "--start", "2026-01-01", "--end",
+              "2026-12-31"},
+             0, {{"VARDEX_NEW_PASSWORD", "abc"}});
+    EXPECT_TRUE(s.contains("select * from qx_user where userID ='n2'\r\n"));
+    ASSERT_EQ(writes(s).size(), 2);
+    EXPECT_TRUE(writes(s)[0].startsWith("Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
+                                        "VALUES ('n2','Nora','"));
+    EXPECT_TRUE(writes(s)[0].endsWith("','2026-01-01','2026-12-31','F',35,10000)")) << writes(s)[0].toStdString();
+    EXPECT_EQ(writes(s)[1], "Exec qxAddUser 'n2'");
+    EXPECT_EQ(DecryptPassword(scalar(*db, "select userPwd from qx_user where userID = 'n2'"), "kmpq"), "abc");
+    s = verb({"user", "add", "m1", "--group", "fin", "--start", "2026-01-01", "--end", "2026-12-31"});
+    EXPECT_EQ(writes(s), QStringList({"Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
+                                      "VALUES ('m1','m1','','2026-01-01','2026-12-31','T',0,1001)"}));
+    verb({"user", "add", "m2", "--group", "fin"});
+    expectClean();
+    // The edit: the whole row written, then the procedure of the move.
+    s = verb({"user", "move", "m1", "--no-group"});
+    EXPECT_EQ(writes(s), QStringList({"Update qx_user Set userName = 'm1',userPwd = '',startTime = '2026-01-01',endTime = "
+                                      "'2026-12-31',Allow = 'T',AllowZekou = 0, zuid = 10000 where userID = 'm1'",
+                                      "exec qxuseroutzu 'm1',1"}));
+    expectClean();
+    s = verb({"user", "move", "n2", "--group", "fin"});
+    ASSERT_EQ(writes(s).size(), 2);
+    EXPECT_TRUE(writes(s)[0].endsWith("',startTime = '2026-01-01',endTime = '2026-12-31',Allow = 'F',AllowZekou = 35, zuid = 1001 "
+                                      "where userID = 'n2'"));
+    EXPECT_EQ(writes(s)[1], "exec qxuserintozu 'n2',1");
+    EXPECT_EQ(DecryptPassword(scalar(*db, "select userPwd from qx_user where userID = 'n2'"), "kmpq"), "abc");
+    expectClean();
+    // Flags cascade as in the user list: a member's last enabled sibling clears the group...
+    EXPECT_EQ(writes(verb({"user", "disable", "m2"})), QStringList({"Exec qxUpDateUserAllows 'm2','F'", "Exec qxUpDateUserAllows 'fin','F'"}));
+    // ...an enabled group passes the flag to every member that shows another, in list order
+    // (members of one group come in the order the store returns them).
+    s = writes(verb({"user", "enable", "fin"}));
+    ASSERT_EQ(s.size(), 3);
+    EXPECT_EQ(s.takeFirst(), "Exec qxUpDateUserAllows 'fin','T'");
+    s.sort();
+    EXPECT_EQ(s, QStringList({"Exec qxUpDateUserAllows 'm2','T'", "Exec qxUpDateUserAllows 'n2','T'"}));
+    // Permission groups: the name dialog's check, then the procedure; a head item takes its items.
+    s = verb({"permgroup", "add", "admin"});
+    EXPECT_TRUE(s.contains("select * from qx_zu where zuName = 'admin'\r\n"));
+    EXPECT_EQ(writes(s), QStringList({"Exec qxAddzuName 'admin'"}));
+    EXPECT_EQ(writes(verb({"permgroup", "set", "admin", "1001", "on"})),
+              QStringList({"Exec qxUpDateAllows 'admin',1001,'T'", "Exec qxUpDateAllows 'admin',1000,'T'"}));
+    EXPECT_EQ(writes(verb({"permgroup", "set", "admin", "1000", "on"})), QStringList()); // already: nothing
+    EXPECT_EQ(writes(verb({"permgroup", "set", "admin", "1000", "off"})),
+              QStringList({"Exec qxUpDateAllows 'admin',1000,'F'", "Exec qxUpDateAllows 'admin',1001,'F'"}));
+    verb({"permgroup", "set", "admin", "1002", "on"});
+    EXPECT_EQ(writes(verb({"permgroup", "assign", "admin", "fin"})), QStringList({"Exec qx_user_zu_changed 'fin','admin','T'"}));
+    expectClean();
+    EXPECT_EQ(scalarInt(*db, "select AllowCount from qx_user_qx where userID = 'fin' and qxID = 1002"), 1);
+    // Item edits carry the grants along through the two procedures.
+    s = verb({"item", "renumber", "1002", "1003"});
+    EXPECT_EQ(writes(s).size(), 3);
+    EXPECT_TRUE(writes(s)[1].contains("SET qxID = 1003")) << writes(s)[1].toStdString();
+    EXPECT_TRUE(writes(s)[1].contains("qxID = 1002 AND qxName = 'backup'")) << writes(s)[1].toStdString();
+    EXPECT_EQ(scalarInt(*db, "select AllowCount from qx_user_qx where userID = 'fin' and qxID = 1003"), 1);
+    expectClean();
+    // grant through a permission group of the user's own; revoke takes back what grants it.
+    verb({"grant", "m1", "1001"});
+    EXPECT_EQ(scalarInt(*db, "select AllowCount from qx_user_qx where userID = 'm1' and qxID = 1001"), 1);
+    EXPECT_EQ(writes(verb({"revoke", "m1", "1001"})), QStringList({"Exec qx_user_zu_changed 'm1','m1','F'"}));
+    EXPECT_EQ(scalarInt(*db, "select AllowCount from qx_user_qx where userID = 'm1' and qxID = 1001"), 0);
+    expectClean();
+    EXPECT_EQ(writes(verb({"item", "delete", "1003"})).mid(1, 1).value(0).left(6), "DELETE");
+    EXPECT_EQ(writes(verb({"permgroup", "delete", "admin"})), QStringList({"Exec qxDelzu 'admin'"}));
+    EXPECT_EQ(writes(verb({"user", "delete", "m1"})), QStringList({"Exec qxDelUser 'm1'"}));
+    EXPECT_EQ(writes(verb({"usergroup", "delete", "fin"})), QStringList({"Exec qxDelUser 'fin'"}));
+    EXPECT_EQ(scalarInt(*db, "select count(*) from qx_user"), 0); // the members went with it
+    expectClean();
+}
+
+TEST_P(CliAdmin, RefusedVerbsNameWhatWasWrongAndChangeNothing) {
+    verb({"usergroup", "add", "fin"});
+    verb({"item", "add", "1001", "users"});
+    verb({"user", "add", "o'brien", "--group", "fin"});
+    verb({"permgroup", "add", "pg"});
+    const QStringList before = snapshot(*db);
+    const QString huge(40000, QChar(u'名')); // 120 KB: near the largest word a command line carries
+    const struct {
+        QStringList args;
+        int exit;
+        QString message;
+    } cases[] = {
+        {{"user", "add", "x", "--group", "销售部"}, 1, "no user group 销售部"},
+        {{"item", "add", "1001", "again"}, 1, "item 1001 exists"},
+        {{"item", "add", "4294968297", "wraps"}, 1, "not a whole number of 32 bits"},
+        {{"item", "rename", "77", "x"}, 1, "no item 77"},
+        {{"user", "add", "o'brien"}, 1, "user o'brien exists"},
+        {{"user", "add", "a\\b\"c'); DROP TABLE qx_user; --"}, 1, "longer than 20 characters"},
+        {{"user", "add", QString("tab\there")}, 1, "control character"},
+        {{"user", "add", huge}, 1, "longer than 20 characters"},
+        {{"user", "add", "x", "--end", "2026-02-30"}, 1, "no date"},
+        {{"user", "add", "x", "--discount", "101"}, 1, "from 0 to 100"},
+        {{"user", "edit", "fin", "--name", "x"}, 1, "fin is a user group, not a user"},
+        {{"user", "delete", "fin"}, 1, "usergroup delete"},
+        {{"permgroup", "assign", "pg", "o'brien"}, 1, "member of user group fin"},
+        {{"permgroup", "set", "pg", "1001", "maybe"}, 1, "neither on nor off"},
+        {{"permgroup", "set", "nope", "1001", "on"}, 1, "no permission group nope"},
+        {{"usergroup", "delete", "o'brien"}, 1, "no user group o'brien"},
+        {{"user", "move", "o'brien"}, 2, "exactly one of --group and --no-group"},
+        {{"user", "frobnicate", "x"}, 2, "unknown verb user frobnicate"},
+        {{"user", "add"}, 2, "takes ID"},
+        {{"user", "add", "x", "--new-password-file", "/nonexistent/pw"}, 2, "cannot read the new password file"},
+    };
+    for (const auto& c : cases) {
+        const QStringList s = verb(c.args, c.exit);
+        EXPECT_TRUE(last.err.contains(c.message)) << c.args.join(' ').left(80).toStdString() << ": " << last.err.left(300).toStdString();
+        EXPECT_EQ(writes(s), QStringList()) << c.args.join(' ').left(80).toStdString();
+    }
+    // A refusal after statements were sent: an import whose last user repeats one rolls back.
+    const QString file = dir.path() + "/bad.json";
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(R"({"format":"vardex-permissions","version":1,"items":[{"id":5,"name":"five"}],"userGroups":[],
+        "users":[{"id":"u","name":"u","password":"","start":"2026-01-01","end":"2026-12-31","enabled":true,"discount":0,"group":null},
+                 {"id":"u","name":"u","password":"","start":"2026-01-01","end":"2026-12-31","enabled":true,"discount":0,"group":null}],
+        "permissionGroups":[]})");
+    f.close();
+    TempStore empty(GetParam());
+    const CliRun r = cli({"import", file, "--store", empty.connectionString()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("user u exists")) << r.err.toStdString();
+    auto e = openConnection(empty.connectionString());
+    EXPECT_EQ(snapshot(*e), QStringList());
+    EXPECT_EQ(snapshot(*db), before);
+    expectClean();
+}
+
+// Random setups made through the procedures: export, import into an empty store, export again
+// gives the same text.
+TEST_P(CliAdmin, ExportImportExportGivesTheSameJson) {
+    const int rounds = GetParam() == Backend::SQLite ? 4 : 2;
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE(round);
+        TempStore src(GetParam());
+        auto cn = openConnection(src.connectionString());
+        QRandomGenerator rng(1234 + round);
+        const int items = 3 + rng.bounded(8), groups = rng.bounded(4), users = 2 + rng.bounded(8), perms = 1 + rng.bounded(4);
+        for (int i = 0; i < items; ++i)
+            cn->execute(QString("INSERT INTO qx_Name (qxID, qxName) VALUES (%1, 'it''em %1')").arg(i % 3 == 0 ? i * 1000 : 1000 * (i / 3) + i % 3));
+        for (int g = 1; g <= groups; ++g) {
+            cn->execute(QString("INSERT INTO qx_user (zuid,userid,username,Allow) VALUES (%1,'组%1','组%1','%2')").arg(g).arg(rng.bounded(2) ? "T" : "F"));
+            cn->execute(QString("Exec qxAddUser '组%1'").arg(g));
+        }
+        for (int u = 0; u < users; ++u) {
+            const int zuid = groups && rng.bounded(2) ? 1001 + rng.bounded(groups) : 10000;
+            cn->execute(QString("Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) VALUES "
+                                "('u%1','User \\%1','%2','2026-01-0%3','2027-12-31','%4',%5,%6)")
+                            .arg(u).arg(u % 3 ? EncryptPassword(QString("pw%1").arg(u), "kmpq") : QString())
+                            .arg(1 + rng.bounded(9)).arg(rng.bounded(2) ? "T" : "F").arg(rng.bounded(101)).arg(zuid));
+            if (zuid == 10000)
+                cn->execute(QString("Exec qxAddUser 'u%1'").arg(u));
+        }
+        const QStringList holders = [&] {
+            QStringList h;
+            AdoQuery q(cn.get(), "select userID from qx_user where zuid < 1000 or zuid >= 10000");
+            q.open();
+            for (int r = 0; r < q.recordCount(); ++r)
+                h << q.value(r, 0).toString();
+            return h;
+        }();
+        for (int p = 0; p < perms; ++p) {
+            cn->execute(QString("Exec qxAddzuName 'p%1'").arg(p));
+            AdoQuery q(cn.get(), "select qxID from qx_Name");
+            q.open();
+            for (int r = 0; r < q.recordCount(); ++r)
+                if (rng.bounded(2))
+                    cn->execute(QString("Exec qxUpDateAllows 'p%1',%2,'T'").arg(p).arg(q.value(r, 0).toInt()));
+            for (const QString& h : holders)
+                if (rng.bounded(3) == 0)
+                    cn->execute(QString("Exec qx_user_zu_changed '%1','p%2','T'").arg(h).arg(p));
+        }
+        ASSERT_TRUE(checkStore(*cn).clean());
+        const QString a = dir.path() + "/a.json", b = dir.path() + "/b.json";
+        ASSERT_EQ(cli({"export", a, "--store", src.connectionString()}).exitCode, 0);
+        TempStore dst(GetParam());
+        CliRun r = cli({"import", a, "--store", dst.connectionString()});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        ASSERT_EQ(cli({"export", b, "--store", dst.connectionString()}).exitCode, 0);
+        QFile fa(a), fb(b);
+        ASSERT_TRUE(fa.open(QIODevice::ReadOnly) && fb.open(QIODevice::ReadOnly));
+        const QByteArray ja = fa.readAll();
+        EXPECT_EQ(ja, fb.readAll());
+        EXPECT_TRUE(ja.contains("\"grants\"") && ja.contains("\"version\": 1"));
+        auto d = openConnection(dst.connectionString());
+        EXPECT_TRUE(checkStore(*d).clean());
+        EXPECT_EQ(scalar(*d, "select count(*) from qx_user_qx"), scalar(*cn, "select count(*) from qx_user_qx"));
+        // A second import into the filled store is refused.
+        r = cli({"import", a, "--store", dst.connectionString()});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains("the store is not empty")) << r.err.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, CliAdmin, VARDEX_BACKEND_PARAMS);
