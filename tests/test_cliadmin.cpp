@@ -5,6 +5,7 @@
 #include "library/doctor.h"
 #include "library/dmain.h"
 #include "library/cipher.h"
+#include "bench/storegen.h"
 #include "tests/support/testsupport.h"
 
 #include <QDate>
@@ -317,3 +318,56 @@ TEST_P(CliAdmin, ExportImportExportGivesTheSameJson) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, CliAdmin, VARDEX_BACKEND_PARAMS);
+
+// A generated store carried SQLite -> PostgreSQL -> SQLite: the tables hold the same rows, the
+// doctor agrees, and every user's right check on every item answers the same on all three.
+TEST(CliCopy, SqliteToPostgresToSqliteKeepsEveryAnswer) {
+    if (!postgresAvailable())
+        GTEST_SKIP() << "no PostgreSQL cluster";
+    TempStore a(Backend::SQLite), b(Backend::PostgreSQL), c(Backend::SQLite);
+    {
+        auto cn = openConnection(a.connectionString());
+        storegen::Size size;
+        size.users = 120;
+        size.items = 50;
+        size.logRows = 5000;
+        storegen::generate(*cn, size);
+    }
+    CliRun r = cli({"copy", a.connectionString(), b.connectionString()});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("counts, contents and doctor agree")) << r.out.toStdString();
+    r = cli({"copy", b.connectionString(), c.connectionString()});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    // Into a store that is not empty: refused, nothing added.
+    r = cli({"copy", a.connectionString(), c.connectionString()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("the destination is not empty")) << r.err.toStdString();
+
+    QList<QStringList> answers, tableCounts;
+    for (TempStore* s : {&a, &b, &c}) {
+        auto cn = openConnection(s->connectionString());
+        EXPECT_TRUE(checkStore(*cn).clean());
+        QStringList counts;
+        for (const char* t : {"qx_Name", "qx_user", "qx_user_qx", "qx_user_zu", "qx_zu", "qx_Logs"})
+            counts << scalar(*cn, QString("select count(*) from %1").arg(t));
+        tableCounts << counts;
+        QStringList got;
+        ASSERT_EQ(vardex::ConnectDatabase(s->connectionString(), "", "", "2026-06-15", ""), 0);
+        AdoQuery users(&dataModule().ADOcn, "select userID from qx_user where zuid >= 1000 order by userID");
+        users.open();
+        for (int u = 0; u < users.recordCount(); ++u)
+            for (int i = 0; i < 50; ++i)
+                got << QString::number(vardex::CheckUserRight(users.value(u, 0).toString(), (i / 25 + 1) * 1000 + i % 25, nullptr, 0));
+        vardex::DisconnectDatabase();
+        answers << got;
+    }
+    EXPECT_EQ(tableCounts[0].mid(0, 2), QStringList({"50", "130"}));
+    EXPECT_EQ(tableCounts[0].last(), "5000");
+    EXPECT_EQ(tableCounts[1], tableCounts[0]);
+    EXPECT_EQ(tableCounts[2], tableCounts[0]);
+    ASSERT_EQ(answers[0].size(), 120 * 50);
+    EXPECT_GT(answers[0].count("0"), 100); // granted rights exist
+    EXPECT_GT(answers[0].count("3"), 100); // and refused ones
+    EXPECT_EQ(answers[1], answers[0]);
+    EXPECT_EQ(answers[2], answers[0]);
+}
