@@ -9,6 +9,8 @@
 #include "tests/support/testsupport.h"
 
 #include <QDate>
+#include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -370,4 +372,34 @@ TEST(CliCopy, SqliteToPostgresToSqliteKeepsEveryAnswer) {
     EXPECT_GT(answers[0].count("3"), 100); // and refused ones
     EXPECT_EQ(answers[1], answers[0]);
     EXPECT_EQ(answers[2], answers[0]);
+}
+
+// The provisioning example of the README, pasted into a shell at the top of a built checkout.
+TEST(CliReadme, TheProvisioningExampleGrantsTheRight) {
+    QFile readme(sourceDir() + "/README.md");
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    const qsizetype heading = text.indexOf("### Provisioning a store from nothing to a granted right");
+    ASSERT_GE(heading, 0);
+    const qsizetype open = text.indexOf("```sh\n", heading);
+    const qsizetype close = text.indexOf("\n```", open + 6);
+    ASSERT_TRUE(open > 0 && close > open);
+    const QString script = text.mid(open + 6, close - open - 6);
+    QTemporaryDir top;
+    ASSERT_TRUE(QDir().mkpath(top.path() + "/build"));
+    ASSERT_TRUE(QFile::link(binDir(), top.path() + "/build/bin"));
+    QProcess p;
+    p.setWorkingDirectory(top.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("VARDEX_STORE");
+    p.setProcessEnvironment(env);
+    p.start("bash", {"-e", "-c", script});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_EQ(p.exitCode(), 0) << QString::fromUtf8(p.readAllStandardError()).toStdString();
+    EXPECT_TRUE(out.contains("\n0\n0\n")) << out.toStdString();
+    EXPECT_TRUE(out.contains(QRegularExpression("sales +1001 +Print invoices +1"))) << out.toStdString();
+    EXPECT_FALSE(QFile::exists(top.path() + "/alice.pw"));
+    auto cn = openConnection("Provider=SQLite;Data Source=" + top.path() + "/perm.db");
+    EXPECT_TRUE(checkStore(*cn).clean());
 }
