@@ -49,19 +49,22 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_copy PG_BASE_CONNSTR [WORKDIR]\n");
         return 2;
     }
+    // "sqlite" in place of the server: SQLite -> SQLite, no server needed.
     const QString pgBase = QString::fromLocal8Bit(argv[1]);
+    const bool sqliteOnly = pgBase == QLatin1String("sqlite");
     QTemporaryDir tmp(argc > 2 ? QString::fromLocal8Bit(argv[2]) + QStringLiteral("/bench-copy-XXXXXX") : QString());
     const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/vardex-cli");
     const QString a = QStringLiteral("Provider=SQLite;Data Source=") + tmp.path() + QStringLiteral("/a.db");
     const QString c = QStringLiteral("Provider=SQLite;Data Source=") + tmp.path() + QStringLiteral("/c.db");
     const QString dbName = QStringLiteral("vxbench_") + QUuid::createUuid().toString(QUuid::Id128).left(12);
-    {
+    if (!sqliteOnly) {
         AdoConnection admin;
         admin.setConnectionString(pgBase + QStringLiteral(";Database=postgres"));
         admin.open();
         admin.execute(QStringLiteral("CREATE DATABASE ") + dbName);
     }
-    const QString b = pgBase + QStringLiteral(";Database=") + dbName;
+    const QString b = sqliteOnly ? QStringLiteral("Provider=SQLite;Data Source=") + tmp.path() + QStringLiteral("/b.db")
+                                 : pgBase + QStringLiteral(";Database=") + dbName;
     install(a);
     install(b);
     install(c);
@@ -81,7 +84,10 @@ int main(int argc, char** argv) {
     std::printf("generated in %.1f s\n", t.elapsed() / 1000.0);
     const double toPg = copy(cli, a, b);
     const double back = copy(cli, b, c);
-    std::printf("copy SQLite -> PostgreSQL: %.1f s wall\ncopy PostgreSQL -> SQLite: %.1f s wall\n", toPg, back);
+    std::printf("copy SQLite -> %s: %.1f s wall\ncopy %s -> SQLite: %.1f s wall\n", sqliteOnly ? "SQLite" : "PostgreSQL", toPg,
+                sqliteOnly ? "SQLite" : "PostgreSQL", back);
+    if (sqliteOnly)
+        return 0;
     AdoConnection admin;
     admin.setConnectionString(pgBase + QStringLiteral(";Database=postgres"));
     admin.open();
