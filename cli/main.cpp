@@ -337,9 +337,18 @@ int main(int argc, char** argv) {
     // dialogs need one), otherwise a plain core application.
     vardex::gui::ensureApplication();
     // The application object is made without the command line: the words are taken here.
+    // A word that is not valid text would be read with replacement characters, and two
+    // different words could then name the same user: refused instead.
     QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray word(argv[i]);
+        const QString text = QString::fromLocal8Bit(word);
+        if (text.toLocal8Bit() != word) {
+            std::fprintf(stderr, "vardex-cli: argument %d is not valid text in the locale's encoding\n", i);
+            return 2;
+        }
+        args << text;
+    }
     const QString verb = args.value(0);
     if (verb == QLatin1String("--version") || verb == QLatin1String("version")) {
         std::printf("vardex-cli %s\n", VARDEX_CLI_VERSION);

@@ -234,6 +234,15 @@ TEST_P(CliAdmin, RefusedVerbsNameWhatWasWrongAndChangeNothing) {
         EXPECT_TRUE(last.err.contains(c.message)) << c.args.join(' ').left(80).toStdString() << ": " << last.err.left(300).toStdString();
         EXPECT_EQ(writes(s), QStringList()) << c.args.join(' ').left(80).toStdString();
     }
+    // Bytes that are no valid text never reach the store as replacement characters.
+    {
+        QProcess p;
+        p.start("bash", {"-c", "\"$0\" user add \"$(printf 'caf\\351')\" --store \"$1\"", binDir() + "/vardex-cli",
+                         store->connectionString()});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 2);
+        EXPECT_TRUE(p.readAllStandardError().contains("argument 3 is not valid text"));
+    }
     // A refusal after statements were sent: an import whose last user repeats one rolls back.
     const QString file = dir.path() + "/bad.json";
     QFile f(file);
