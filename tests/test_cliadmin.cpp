@@ -2,6 +2,8 @@
 // administration window and the item list editor send for the same action (the texts the
 // window tests pin down), leaves a store the doctor finds clean, and a refused verb changes
 // nothing. Export/import round-trips, and copy carries a store between kinds unchanged.
+#include "admin/manager.h"
+#include "admin/treelist.h"
 #include "library/doctor.h"
 #include "library/dmain.h"
 #include "library/cipher.h"
@@ -17,6 +19,8 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidgetItemIterator>
 #include <gtest/gtest.h>
 
 using namespace vardex;
@@ -412,3 +416,109 @@ TEST(CliReadme, TheProvisioningExampleGrantsTheRight) {
     auto cn = openConnection("Provider=SQLite;Data Source=" + top.path() + "/perm.db");
     EXPECT_TRUE(checkStore(*cn).clean());
 }
+
+// The window and the shell side by side: the same toggle clicked in the administration window on
+// one store and given as a verb on a twin store sends the same statements, word for word.
+class CliAndWindow : public ::testing::TestWithParam<Backend> {
+protected:
+    static void seed(AdoConnection& cn) {
+        for (int id : {1000, 1001, 1002, 2000, 2001})
+            cn.execute(QString("INSERT INTO qx_Name (qxID, qxName) VALUES (%1, 'i%1')").arg(id));
+        cn.execute("INSERT INTO qx_user (zuid,userid,username) VALUES (1,'fin','fin')");
+        cn.execute("Exec qxAddUser 'fin'");
+        for (const char* m : {"m1", "m2"})
+            cn.execute(QString("Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
+                               "VALUES ('%1','%1','','2026-01-01','2026-12-31','T',0,1001)").arg(m));
+        cn.execute("Exec qxAddzuName 'admin'");
+        cn.execute("Exec qxUpDateAllows 'admin',2001,'T'");
+        cn.execute("Exec qxUpDateAllows 'admin',2000,'T'");
+        cn.execute("Exec qx_user_zu_changed 'fin','admin','T'");
+    }
+    // The statements that change data, sent by the window for one click.
+    QStringList clickInWindow(TempStore& store, const std::function<void(Tfrmanager&)>& act) {
+        EXPECT_EQ(vardex::ConnectDatabase(store.connectionString(), "", "", "2026-06-15", ""), 0);
+        QStringList out;
+        {
+            Tfrmanager w;
+            w.show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
+            dataModule().ADOcn.setLogging(true);
+            dataModule().ADOcn.clearLog();
+            act(w);
+            for (const QString& s : dataModule().ADOcn.statementLog())
+                if (!s.startsWith("select", Qt::CaseInsensitive))
+                    out << s;
+        }
+        vardex::DisconnectDatabase();
+        return out;
+    }
+    QStringList verbOn(TempStore& store, QStringList args) {
+        const QString trace = dir.path() + "/t.json";
+        QFile::remove(trace);
+        const CliRun r = cli(args << "--store" << store.connectionString() << "--trace" << trace);
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        QFile f(trace);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        QStringList out;
+        for (const QJsonValue& v : QJsonDocument::fromJson(f.readAll()).array())
+            if (!v.toString().startsWith("select", Qt::CaseInsensitive))
+                out << v.toString();
+        return out;
+    }
+    static QTreeWidgetItem* node(TreeList* list, const QString& field, const QString& value) {
+        for (QTreeWidgetItemIterator it(list); *it; ++it)
+            if (list->text(*it, field) == value)
+                return *it;
+        return nullptr;
+    }
+    static void select(QTreeWidgetItem* n) {
+        QTest::mouseClick(n->treeWidget()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          n->treeWidget()->visualItemRect(n).center() - QPoint(40, 0));
+    }
+    static void clickCheck(TreeList* list, QTreeWidgetItem* n) {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->cellRect(n, 1).center());
+    }
+    QTemporaryDir dir;
+};
+
+TEST_P(CliAndWindow, TogglesSendWhatTheWindowSends) {
+    TempStore window(GetParam()), shell(GetParam());
+    seed(*openConnection(window.connectionString()));
+    seed(*openConnection(shell.connectionString()));
+    // A group's last enabled member disabled: the member, then the group.
+    const QStringList a = clickInWindow(window, [](Tfrmanager& w) {
+        QTreeWidgetItem* m1 = node(w.dtl1, "userID", "m1");
+        select(m1);
+        clickCheck(w.dtl1, m1);
+        QTreeWidgetItem* m2 = node(w.dtl1, "userID", "m2");
+        select(m2);
+        clickCheck(w.dtl1, m2);
+    });
+    QStringList b = verbOn(shell, {"user", "disable", "m1"});
+    b += verbOn(shell, {"user", "disable", "m2"});
+    EXPECT_EQ(a.size(), 3);
+    EXPECT_EQ(b, a);
+    // An item under a head item switched on in the group's permission group, and a head item off.
+    const QStringList c = clickInWindow(window, [](Tfrmanager& w) {
+        select(node(w.dtl1, "userID", "fin"));
+        select(node(w.dtl2, "name", "admin"));
+        clickCheck(w.dtl3, node(w.dtl3, "name", "i1002"));
+        clickCheck(w.dtl3, node(w.dtl3, "name", "i2000"));
+    });
+    QStringList d = verbOn(shell, {"permgroup", "set", "admin", "1002", "on"});
+    d += verbOn(shell, {"permgroup", "set", "admin", "2000", "off"});
+    EXPECT_EQ(c, QStringList({"Exec qxUpDateAllows 'admin',1002,'T'", "Exec qxUpDateAllows 'admin',1000,'T'",
+                              "Exec qxUpDateAllows 'admin',2000,'F'", "Exec qxUpDateAllows 'admin',2001,'F'"}));
+    EXPECT_EQ(d, c);
+    // The permission group taken back from the user group.
+    const QStringList e = clickInWindow(window, [](Tfrmanager& w) {
+        select(node(w.dtl1, "userID", "fin"));
+        clickCheck(w.dtl2, node(w.dtl2, "name", "admin"));
+    });
+    EXPECT_EQ(e, QStringList({"Exec qx_user_zu_changed 'fin','admin','F'"}));
+    EXPECT_EQ(verbOn(shell, {"permgroup", "unassign", "admin", "fin"}), e);
+    auto x = openConnection(window.connectionString()), y = openConnection(shell.connectionString());
+    EXPECT_EQ(snapshot(*x), snapshot(*y));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, CliAndWindow, VARDEX_BACKEND_PARAMS);
