@@ -334,12 +334,12 @@ TEST_P(CliAdmin, ExportImportExportGivesTheSameJson) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, CliAdmin, VARDEX_BACKEND_PARAMS);
 
-// A generated store carried SQLite -> PostgreSQL -> SQLite: the tables hold the same rows, the
-// doctor agrees, and every user's right check on every item answers the same on all three.
-TEST(CliCopy, SqliteToPostgresToSqliteKeepsEveryAnswer) {
+// A generated store carried SQLite -> PostgreSQL -> ODBC -> SQLite: the tables hold the same
+// rows, the doctor agrees, and every user's right check on every item answers the same on all.
+TEST(CliCopy, SqliteToPostgresToOdbcToSqliteKeepsEveryAnswer) {
     if (!postgresAvailable())
         GTEST_SKIP() << "no PostgreSQL cluster";
-    TempStore a(Backend::SQLite), b(Backend::PostgreSQL), c(Backend::SQLite);
+    TempStore a(Backend::SQLite), b(Backend::PostgreSQL), o(Backend::OdbcPostgreSQL), c(Backend::SQLite);
     {
         auto cn = openConnection(a.connectionString());
         storegen::Size size;
@@ -351,7 +351,9 @@ TEST(CliCopy, SqliteToPostgresToSqliteKeepsEveryAnswer) {
     CliRun r = cli({"copy", a.connectionString(), b.connectionString()});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains("counts and contents agree")) << r.out.toStdString();
-    r = cli({"copy", b.connectionString(), c.connectionString()});
+    r = cli({"copy", b.connectionString(), o.connectionString()});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    r = cli({"copy", o.connectionString(), c.connectionString()});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     // Into a store that is not empty: refused, nothing added.
     r = cli({"copy", a.connectionString(), c.connectionString()});
@@ -359,7 +361,7 @@ TEST(CliCopy, SqliteToPostgresToSqliteKeepsEveryAnswer) {
     EXPECT_TRUE(r.err.contains("the destination is not empty")) << r.err.toStdString();
 
     QList<QStringList> answers, tableCounts;
-    for (TempStore* s : {&a, &b, &c}) {
+    for (TempStore* s : {&a, &b, &o, &c}) {
         auto cn = openConnection(s->connectionString());
         EXPECT_TRUE(checkStore(*cn).clean());
         QStringList counts;
@@ -380,11 +382,13 @@ TEST(CliCopy, SqliteToPostgresToSqliteKeepsEveryAnswer) {
     EXPECT_EQ(tableCounts[0].last(), "5000");
     EXPECT_EQ(tableCounts[1], tableCounts[0]);
     EXPECT_EQ(tableCounts[2], tableCounts[0]);
+    EXPECT_EQ(tableCounts[3], tableCounts[0]);
     ASSERT_EQ(answers[0].size(), 120 * 50);
     EXPECT_GT(answers[0].count("0"), 100); // granted rights exist
     EXPECT_GT(answers[0].count("3"), 100); // and refused ones
     EXPECT_EQ(answers[1], answers[0]);
     EXPECT_EQ(answers[2], answers[0]);
+    EXPECT_EQ(answers[3], answers[0]);
 }
 
 // The provisioning example of the README, pasted into a shell at the top of a built checkout.
