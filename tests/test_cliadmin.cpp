@@ -19,7 +19,12 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
+#include <QToolButton>
+#include <QTimer>
 #include <QTreeWidgetItemIterator>
 #include <gtest/gtest.h>
 
@@ -521,6 +526,66 @@ TEST_P(CliAndWindow, TogglesSendWhatTheWindowSends) {
     });
     EXPECT_EQ(e, QStringList({"Exec qx_user_zu_changed 'fin','admin','F'"}));
     EXPECT_EQ(verbOn(shell, {"permgroup", "unassign", "admin", "fin"}), e);
+    auto x = openConnection(window.connectionString()), y = openConnection(shell.connectionString());
+    EXPECT_EQ(snapshot(*x), snapshot(*y));
+}
+
+// Acts once on the first modal dialog with the given name that opens while it lives.
+class DialogAnswer {
+public:
+    DialogAnswer(const QString& name, std::function<void(QWidget*)> act) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, name, act] {
+            QWidget* w = QApplication::activeModalWidget();
+            if (!m_done && w && w->objectName() == name) {
+                m_done = true;
+                act(w);
+            }
+        });
+        m_timer.start(5);
+    }
+    ~DialogAnswer() { EXPECT_TRUE(m_done) << "the dialog never opened"; }
+
+private:
+    QTimer m_timer;
+    bool m_done = false;
+};
+
+TEST_P(CliAndWindow, AddingThroughTheDialogsSendsWhatTheVerbsSend) {
+    TempStore window(GetParam()), shell(GetParam());
+    seed(*openConnection(window.connectionString()));
+    seed(*openConnection(shell.connectionString()));
+    auto type = [](QWidget* dialog, const char* edit, const QString& text) {
+        auto* e = dialog->findChild<QLineEdit*>(edit);
+        ASSERT_NE(e, nullptr);
+        e->setFocus();
+        QTest::keyClicks(e, text);
+    };
+    auto ok = [](QWidget* dialog) { QTest::mouseClick(dialog->findChild<QPushButton*>("btnOK"), Qt::LeftButton); };
+    const QStringList a = clickInWindow(window, [&](Tfrmanager& w) {
+        {
+            DialogAnswer d("frqxzu", [&](QWidget* dlg) { type(dlg, "Edit1", "audit"); ok(dlg); });
+            QTest::mouseClick(w.btnAddZu, Qt::LeftButton);
+        }
+        {
+            DialogAnswer d("frqxzu", [&](QWidget* dlg) { type(dlg, "Edit1", "team"); ok(dlg); });
+            QTest::mouseClick(w.btnAddUserzu, Qt::LeftButton);
+        }
+        select(node(w.dtl1, "userID", "fin")); // the user dialog preselects this group
+        {
+            DialogAnswer d("frUser", [&](QWidget* dlg) {
+                type(dlg, "Edit1", "n1");
+                type(dlg, "Edit2", "Nina");
+                ok(dlg);
+            });
+            QTest::mouseClick(w.btnAddUser, Qt::LeftButton);
+        }
+    });
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    QStringList b = verbOn(shell, {"permgroup", "add", "audit"});
+    b += verbOn(shell, {"usergroup", "add", "team"});
+    b += verbOn(shell, {"user", "add", "n1", "--name", "Nina", "--group", "fin", "--start", today, "--end", today, "--disabled"});
+    EXPECT_EQ(a.size(), 4);
+    EXPECT_EQ(b, a);
     auto x = openConnection(window.connectionString()), y = openConnection(shell.connectionString());
     EXPECT_EQ(snapshot(*x), snapshot(*y));
 }
