@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -271,6 +272,35 @@ TEST_P(CliAdmin, RefusedVerbsNameWhatWasWrongAndChangeNothing) {
     expectClean();
 }
 
+TEST_P(CliAdmin, ListsAndTheLogInTheirThreeForms) {
+    verb({"item", "add", "7", "say \"hi\", then\\go"});
+    verb({"item", "add", "8", "打印"});
+    db->execute("INSERT INTO qx_Logs VALUES ('pc1','Alice','2026-03-01 08:00:00','用户登录')");
+    db->execute("INSERT INTO qx_Logs VALUES ('pc2','Bob','2026-03-02 09:00:00','使用权限(打印)')");
+    db->execute("INSERT INTO qx_Logs VALUES ('pc1','Alice','2026-03-31 23:59:59','使用权限(打印)')");
+    db->execute("INSERT INTO qx_Logs VALUES ('pc1','Alice','2026-04-01 00:00:00','用户退出登录')");
+    verb({"list", "items", "--csv"});
+    EXPECT_EQ(last.out, "item,name\r\n7,\"say \"\"hi\"\", then\\go\"\r\n8,打印\n");
+    verb({"list", "items", "--json"});
+    const QJsonArray items = QJsonDocument::fromJson(last.out.toUtf8()).array();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0].toObject().value("item").toInt(-1), 7); // a number, not a text
+    EXPECT_EQ(items[0].toObject().value("name").toString(), "say \"hi\", then\\go");
+    verb({"list", "items"});
+    EXPECT_EQ(last.out.split('\n').value(3), "8     打印");
+    // The log: a day given to --until takes the whole day; --text and --user narrow it.
+    verb({"log", "--since", "2026-03-02", "--until", "2026-03-31", "--csv"});
+    EXPECT_EQ(last.out, "computer,user,time,text\r\npc2,Bob,2026-03-02 09:00:00,使用权限(打印)\r\n"
+                        "pc1,Alice,2026-03-31 23:59:59,使用权限(打印)\n");
+    verb({"log", "--user", "Alice", "--text", "登录", "--json"});
+    const QJsonArray rows = QJsonDocument::fromJson(last.out.toUtf8()).array();
+    ASSERT_EQ(rows.size(), 2); // 用户登录 and 用户退出登录
+    EXPECT_EQ(rows[1].toObject().value("time").toString(), "2026-04-01 00:00:00");
+    verb({"log", "--user", "o'brien"});
+    EXPECT_EQ(last.out.count('\n'), 2); // the heading and its rule
+    verb({"log", "--json", "--csv"}, 2);
+}
+
 // Random setups made through the procedures: export, import into an empty store, export again
 // gives the same text.
 TEST_P(CliAdmin, ExportImportExportGivesTheSameJson) {
@@ -327,6 +357,8 @@ TEST_P(CliAdmin, ExportImportExportGivesTheSameJson) {
         const QByteArray ja = fa.readAll();
         EXPECT_EQ(ja, fb.readAll());
         EXPECT_TRUE(ja.contains("\"grants\"") && ja.contains("\"version\": 1"));
+        // It holds every password's cipher text: nobody but its owner reads it.
+        EXPECT_EQ(QFile::permissions(a) & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther), 0);
         auto d = openConnection(dst.connectionString());
         EXPECT_TRUE(checkStore(*d).clean());
         EXPECT_EQ(scalar(*d, "select count(*) from qx_user_qx"), scalar(*cn, "select count(*) from qx_user_qx"));
