@@ -74,14 +74,14 @@ bool promptSecret(const QString& prompt, QString& out) {
     if (haveTerm) {
         termios quiet = old;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet); // what was typed ahead stays
     }
     QByteArray line;
     int c;
     while ((c = std::fgetc(stdin)) != EOF && c != '\n')
         line.append(static_cast<char>(c));
     if (haveTerm)
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+        tcsetattr(STDIN_FILENO, TCSANOW, &old);
     std::fputc('\n', stderr);
     if (line.endsWith('\r'))
         line.chop(1);

@@ -163,6 +163,17 @@ TEST_P(CliAdmin, EveryVerbSendsTheWindowsStatementsAndLeavesACleanStore) {
     EXPECT_EQ(writes(s)[1], "exec qxuserintozu 'n2',1");
     EXPECT_EQ(DecryptPassword(scalar(*db, "select userPwd from qx_user where userID = 'n2'"), "kmpq"), "abc");
     expectClean();
+    // A password typed at the prompt of a terminal, enciphered with the session's key (--key).
+    {
+        QProcess p;
+        p.start("script", {"-qec", QString("'%1' user passwd m2 --key K2 --store '%2'").arg(binDir() + "/vardex-cli", store->connectionString()),
+                           "/dev/null"});
+        ASSERT_TRUE(p.waitForStarted());
+        p.write("tty pw\ntty pw\n");
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 0) << p.readAll().toStdString();
+        EXPECT_EQ(DecryptPassword(scalar(*db, "select userPwd from qx_user where userID = 'm2'"), "K2"), "tty pw");
+    }
     // Flags cascade as in the user list: a member's last enabled sibling clears the group...
     EXPECT_EQ(writes(verb({"user", "disable", "m2"})), QStringList({"Exec qxUpDateUserAllows 'm2','F'", "Exec qxUpDateUserAllows 'fin','F'"}));
     // ...an enabled group passes the flag to every member that shows another, in list order
