@@ -139,21 +139,23 @@ int runList(const QStringList& args) {
         } else {
             t.columns = {QStringLiteral("holder"), QStringLiteral("item"), QStringLiteral("name"), QStringLiteral("count")};
             QString owner;
+            bool holdsNothing = false;
             if (p.isSet(QStringLiteral("user"))) {
                 const UserInfo* u = findUser(users, p.value(QStringLiteral("user")));
                 if (!u)
                     throw Refused(QStringLiteral("no user %1").arg(p.value(QStringLiteral("user"))));
                 if (u->zuid >= 1000 && u->zuid < adminops::kNoGroup) {
+                    // A member holds its user group's rights; one whose group is gone, none.
                     const UserInfo* g = groupByNumber(users, u->zuid - 1000);
-                    owner = g ? g->id : QString(QLatin1String("")); // a lost member holds nothing
-                    if (!g)
-                        owner = QStringLiteral("\x01");
+                    holdsNothing = !g;
+                    owner = g ? g->id : QString();
                 } else {
                     owner = u->id;
                 }
             }
-            for (const auto& r : selectRows(cn, grantsSelect(owner)))
-                t.rows.append({text(r.value(0)), number(r.value(1)), text(r.value(2)), number(r.value(3))});
+            if (!holdsNothing)
+                for (const auto& r : selectRows(cn, grantsSelect(owner)))
+                    t.rows.append({text(r.value(0)), number(r.value(1)), text(r.value(2)), number(r.value(3))});
         }
         printOut(render(t, f));
         return kOk;
