@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
     // "sqlite" in place of the server: SQLite -> SQLite, no server needed.
     const QString pgBase = QString::fromLocal8Bit(argv[1]);
     const bool sqliteOnly = pgBase == QLatin1String("sqlite");
-    QTemporaryDir tmp(argc > 2 ? QString::fromLocal8Bit(argv[2]) + QStringLiteral("/bench-copy-XXXXXX") : QString());
+    QTemporaryDir tmp(argc > 2 ? QString::fromLocal8Bit(argv[2]) + QStringLiteral("/bench-copy-XXXXXX")
+                               : QString());
     const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/vardex-cli");
     const QString a = QStringLiteral("Provider=SQLite;Data Source=") + tmp.path() + QStringLiteral("/a.db");
     const QString c = QStringLiteral("Provider=SQLite;Data Source=") + tmp.path() + QStringLiteral("/c.db");
@@ -63,8 +64,9 @@ int main(int argc, char** argv) {
         admin.open();
         admin.execute(QStringLiteral("CREATE DATABASE ") + dbName);
     }
-    const QString b = sqliteOnly ? QStringLiteral("Provider=SQLite;Data Source=") + tmp.path() + QStringLiteral("/b.db")
-                                 : pgBase + QStringLiteral(";Database=") + dbName;
+    const QString b =
+        sqliteOnly ? QStringLiteral("Provider=SQLite;Data Source=") + tmp.path() + QStringLiteral("/b.db")
+                   : pgBase + QStringLiteral(";Database=") + dbName;
     install(a);
     install(b);
     install(c);
@@ -84,8 +86,8 @@ int main(int argc, char** argv) {
     std::printf("generated in %.1f s\n", t.elapsed() / 1000.0);
     const double toPg = copy(cli, a, b);
     const double back = copy(cli, b, c);
-    std::printf("copy SQLite -> %s: %.1f s wall\ncopy %s -> SQLite: %.1f s wall\n", sqliteOnly ? "SQLite" : "PostgreSQL", toPg,
-                sqliteOnly ? "SQLite" : "PostgreSQL", back);
+    std::printf("copy SQLite -> %s: %.1f s wall\ncopy %s -> SQLite: %.1f s wall\n",
+                sqliteOnly ? "SQLite" : "PostgreSQL", toPg, sqliteOnly ? "SQLite" : "PostgreSQL", back);
     if (sqliteOnly)
         return 0;
     AdoConnection admin;

@@ -54,7 +54,9 @@ inline void generate(AdoConnection& cn, const Size& s) {
                     .arg(rng.bounded(101))
                     .arg(zuid);
     }
-    insertRows(cn, QStringLiteral("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) VALUES "),
+    insertRows(cn,
+               QStringLiteral("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, "
+                              "AllowZekou, zuid) VALUES "),
                rows);
     for (const QString& h : holders)
         cn.execute(QStringLiteral("Exec qxAddUser '%1'").arg(h));

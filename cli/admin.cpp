@@ -22,7 +22,7 @@ const QString kT = QStringLiteral("T");
 const QString kF = QStringLiteral("F");
 
 struct Verb {
-    QString name;        // "user add"
+    QString name; // "user add"
     QString summary;
     QStringList positionals;
     std::function<void(QCommandLineParser&)> options;
@@ -53,15 +53,18 @@ int checkedItem(const QString& text) {
 QString checkedDate(const QString& text, const char* what) {
     const QDate d = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
     if (!d.isValid())
-        throw Refused(QStringLiteral("%1 \"%2\" is no date of the form yyyy-mm-dd").arg(QLatin1String(what), text));
+        throw Refused(
+            QStringLiteral("%1 \"%2\" is no date of the form yyyy-mm-dd").arg(QLatin1String(what), text));
     return d.toString(QStringLiteral("yyyy-MM-dd"));
 }
 
 QString checkedFlag(const QString& text) {
     const QString t = text.toLower();
-    if (t == QLatin1String("on") || t == QLatin1String("t") || t == QLatin1String("yes") || t == QLatin1String("1"))
+    if (t == QLatin1String("on") || t == QLatin1String("t") || t == QLatin1String("yes") ||
+        t == QLatin1String("1"))
         return kT;
-    if (t == QLatin1String("off") || t == QLatin1String("f") || t == QLatin1String("no") || t == QLatin1String("0"))
+    if (t == QLatin1String("off") || t == QLatin1String("f") || t == QLatin1String("no") ||
+        t == QLatin1String("0"))
         return kF;
     throw Refused(QStringLiteral("\"%1\" is neither on nor off").arg(text));
 }
@@ -93,18 +96,24 @@ QString stored(const QString& typed) {
 }
 
 void addPasswordOptions(QCommandLineParser& p) {
-    p.addOption({QStringLiteral("new-password-file"), QStringLiteral("Read the user's password from the file's first line."),
+    p.addOption({QStringLiteral("new-password-file"),
+                 QStringLiteral("Read the user's password from the file's first line."),
                  QStringLiteral("FILE")});
-    p.addOption({QStringLiteral("ask-password"),
-                 QStringLiteral("Ask for the user's password on the terminal (or set VARDEX_NEW_PASSWORD).")});
+    p.addOption(
+        {QStringLiteral("ask-password"),
+         QStringLiteral("Ask for the user's password on the terminal (or set VARDEX_NEW_PASSWORD).")});
 }
 
 void addUserFieldOptions(QCommandLineParser& p) {
     p.addOption({QStringLiteral("name"), QStringLiteral("Display name."), QStringLiteral("NAME")});
-    p.addOption({QStringLiteral("group"), QStringLiteral("User group to belong to."), QStringLiteral("GROUP")});
-    p.addOption({QStringLiteral("start"), QStringLiteral("First valid day, yyyy-mm-dd."), QStringLiteral("DATE")});
-    p.addOption({QStringLiteral("end"), QStringLiteral("Last valid day, yyyy-mm-dd."), QStringLiteral("DATE")});
-    p.addOption({QStringLiteral("discount"), QStringLiteral("Highest discount allowed, 0 to 100."), QStringLiteral("N")});
+    p.addOption(
+        {QStringLiteral("group"), QStringLiteral("User group to belong to."), QStringLiteral("GROUP")});
+    p.addOption(
+        {QStringLiteral("start"), QStringLiteral("First valid day, yyyy-mm-dd."), QStringLiteral("DATE")});
+    p.addOption(
+        {QStringLiteral("end"), QStringLiteral("Last valid day, yyyy-mm-dd."), QStringLiteral("DATE")});
+    p.addOption({QStringLiteral("discount"), QStringLiteral("Highest discount allowed, 0 to 100."),
+                 QStringLiteral("N")});
     addPasswordOptions(p);
 }
 
@@ -138,7 +147,8 @@ adminops::UserRow editRow(const QVector<UserInfo>& users, const UserInfo& u, int
     r.userId = u.id;
     r.userName = u.name;
     try {
-        r.password = stored(u.password.isEmpty() ? QString() : DecryptPassword(u.password, session().CipherKey));
+        r.password =
+            stored(u.password.isEmpty() ? QString() : DecryptPassword(u.password, session().CipherKey));
     } catch (const Error& e) {
         throw Refused(QStringLiteral("the stored password of %1 cannot be read: %2").arg(u.id, e.message()));
     }
@@ -159,7 +169,8 @@ void toggleUser(StoreSession& s, const QString& id, const QString& flag) {
     const QVector<UserInfo> users = loadUsers(s.cn());
     const UserInfo& u = existingUser(users, id);
     if ((u.allow ? kT : kF) == flag) {
-        printErr(QStringLiteral("%1 is already %2; nothing to change").arg(id, flag == kT ? QStringLiteral("enabled") : QStringLiteral("disabled")));
+        printErr(QStringLiteral("%1 is already %2; nothing to change")
+                     .arg(id, flag == kT ? QStringLiteral("enabled") : QStringLiteral("disabled")));
         return;
     }
     auto flagOf = [](const UserInfo& x) { return adminops::FlagNode{x.id, x.allow ? kT : kF}; };
@@ -191,14 +202,16 @@ void toggleUser(StoreSession& s, const QString& id, const QString& flag) {
 const UserInfo& owner(const QVector<UserInfo>& users, const QString& id) {
     const UserInfo& u = existingUser(users, id);
     if (const UserInfo* g = parentGroup(users, u))
-        throw Refused(QStringLiteral("%1 is a member of user group %2: its permission groups and rights are the group's")
+        throw Refused(QStringLiteral(
+                          "%1 is a member of user group %2: its permission groups and rights are the group's")
                           .arg(id, g->id));
     return u;
 }
 
 QString assignment(AdoConnection& cn, const QString& ownerId, const QString& group) {
-    const auto rows = selectRows(cn, QStringLiteral("select Allow from qx_user_zu where userID = %1 and zuName = %2")
-                                         .arg(sqlText(ownerId), sqlText(group)));
+    const auto rows =
+        selectRows(cn, QStringLiteral("select Allow from qx_user_zu where userID = %1 and zuName = %2")
+                           .arg(sqlText(ownerId), sqlText(group)));
     return rows.isEmpty() ? QString() : rows.first().value(0).toString();
 }
 
@@ -211,8 +224,9 @@ void assign(StoreSession& s, const QString& group, const QString& ownerId, const
     if (now.isEmpty())
         throw Refused(QStringLiteral("permission group %1 is not listed for %2").arg(group, o.id));
     if (now == flag) {
-        printErr(QStringLiteral("%1 %2 permission group %3 already; nothing to change")
-                     .arg(o.id, flag == kT ? QStringLiteral("holds") : QStringLiteral("does not hold"), group));
+        printErr(
+            QStringLiteral("%1 %2 permission group %3 already; nothing to change")
+                .arg(o.id, flag == kT ? QStringLiteral("holds") : QStringLiteral("does not hold"), group));
         return;
     }
     adminops::setAssignment(s.data(), o.id, group, flag);
@@ -223,9 +237,10 @@ bool setItem(StoreSession& s, const QString& group, int qxId, const QString& fla
     if (!permissionGroups(s.cn()).contains(group))
         throw Refused(QStringLiteral("no permission group %1").arg(group));
     const auto rows = selectRows(
-        s.cn(), QStringLiteral("select qx_zu.qxid, qx_zu.allow from qx_zu, qx_name where qx_zu.qxid = qx_Name.qxid "
-                               "and qx_zu.zuname = %1 order by qx_zu.qxid")
-                    .arg(sqlText(group)));
+        s.cn(),
+        QStringLiteral("select qx_zu.qxid, qx_zu.allow from qx_zu, qx_name where qx_zu.qxid = qx_Name.qxid "
+                       "and qx_zu.zuname = %1 order by qx_zu.qxid")
+            .arg(sqlText(group)));
     // The list: head items (numbers divisible by 1000) with the items after them as children.
     struct Node {
         adminops::FlagNode flag;
@@ -245,8 +260,10 @@ bool setItem(StoreSession& s, const QString& group, int qxId, const QString& fla
         nodes.append(n);
     }
     if (at < 0)
-        throw Refused(itemExists(s.cn(), qxId) ? QStringLiteral("item %1 is not listed in permission group %2").arg(qxId).arg(group)
-                                               : QStringLiteral("no item %1").arg(qxId));
+        throw Refused(
+            itemExists(s.cn(), qxId)
+                ? QStringLiteral("item %1 is not listed in permission group %2").arg(qxId).arg(group)
+                : QStringLiteral("no item %1").arg(qxId));
     if (nodes[at].flag.flag == flag) {
         if (!quiet)
             printErr(QStringLiteral("permission group %1 %2 item %3 already; nothing to change")
@@ -276,7 +293,8 @@ bool setItem(StoreSession& s, const QString& group, int qxId, const QString& fla
 
 QList<Verb> verbs() {
     QList<Verb> v;
-    v.append({QStringLiteral("user add"), QStringLiteral("Add a user (enabled, valid from today to 2099-12-31 unless told)."),
+    v.append({QStringLiteral("user add"),
+              QStringLiteral("Add a user (enabled, valid from today to 2099-12-31 unless told)."),
               {QStringLiteral("ID")},
               [](QCommandLineParser& p) {
                   addUserFieldOptions(p);
@@ -285,14 +303,19 @@ QList<Verb> verbs() {
               [](StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
                   adminops::UserRow r;
                   r.userId = checkedName(a[0], QStringLiteral("user ID"), 20);
-                  r.userName = checkedName(p.isSet(QStringLiteral("name")) ? p.value(QStringLiteral("name")) : r.userId,
+                  r.userName = checkedName(p.isSet(QStringLiteral("name")) ? p.value(QStringLiteral("name"))
+                                                                           : r.userId,
                                            QStringLiteral("user name"), 20);
-                  r.startDate = checkedDate(p.isSet(QStringLiteral("start")) ? p.value(QStringLiteral("start"))
-                                                                             : todayText(), "start date");
+                  r.startDate = checkedDate(
+                      p.isSet(QStringLiteral("start")) ? p.value(QStringLiteral("start")) : todayText(),
+                      "start date");
                   r.endDate = checkedDate(p.isSet(QStringLiteral("end")) ? p.value(QStringLiteral("end"))
-                                                                         : QStringLiteral("2099-12-31"), "end date");
+                                                                         : QStringLiteral("2099-12-31"),
+                                          "end date");
                   r.allow = !p.isSet(QStringLiteral("disabled"));
-                  r.discount = p.isSet(QStringLiteral("discount")) ? checkedDiscount(p.value(QStringLiteral("discount"))) : 0;
+                  r.discount = p.isSet(QStringLiteral("discount"))
+                                   ? checkedDiscount(p.value(QStringLiteral("discount")))
+                                   : 0;
                   const QString typed = newPassword(p, false);
                   s.transaction([&] {
                       const QVector<UserInfo> users = loadUsers(s.cn());
@@ -315,7 +338,8 @@ QList<Verb> verbs() {
             (void)p;
         });
     };
-    v.append({QStringLiteral("user edit"), QStringLiteral("Change a user's fields; those not given stay."),
+    v.append({QStringLiteral("user edit"),
+              QStringLiteral("Change a user's fields; those not given stay."),
               {QStringLiteral("ID")},
               [](QCommandLineParser& p) {
                   addUserFieldOptions(p);
@@ -328,13 +352,24 @@ QList<Verb> verbs() {
                       throw Usage(QStringLiteral("--group and --no-group exclude each other"));
                   if (p.isSet(QStringLiteral("enable")) && p.isSet(QStringLiteral("disable")))
                       throw Usage(QStringLiteral("--enable and --disable exclude each other"));
-                  const QString name = p.isSet(QStringLiteral("name")) ? checkedName(p.value(QStringLiteral("name")), QStringLiteral("user name"), 20) : QString();
-                  const QString start = p.isSet(QStringLiteral("start")) ? checkedDate(p.value(QStringLiteral("start")), "start date") : QString();
-                  const QString end = p.isSet(QStringLiteral("end")) ? checkedDate(p.value(QStringLiteral("end")), "end date") : QString();
-                  const int discount = p.isSet(QStringLiteral("discount")) ? checkedDiscount(p.value(QStringLiteral("discount"))) : -1;
+                  const QString name =
+                      p.isSet(QStringLiteral("name"))
+                          ? checkedName(p.value(QStringLiteral("name")), QStringLiteral("user name"), 20)
+                          : QString();
+                  const QString start = p.isSet(QStringLiteral("start"))
+                                            ? checkedDate(p.value(QStringLiteral("start")), "start date")
+                                            : QString();
+                  const QString end = p.isSet(QStringLiteral("end"))
+                                          ? checkedDate(p.value(QStringLiteral("end")), "end date")
+                                          : QString();
+                  const int discount = p.isSet(QStringLiteral("discount"))
+                                           ? checkedDiscount(p.value(QStringLiteral("discount")))
+                                           : -1;
                   const QString typed = newPassword(p, false);
-                  const bool newPwd = p.isSet(QStringLiteral("new-password-file")) || p.isSet(QStringLiteral("ask-password")) ||
-                                      QProcessEnvironment::systemEnvironment().contains(QStringLiteral("VARDEX_NEW_PASSWORD"));
+                  const bool newPwd = p.isSet(QStringLiteral("new-password-file")) ||
+                                      p.isSet(QStringLiteral("ask-password")) ||
+                                      QProcessEnvironment::systemEnvironment().contains(
+                                          QStringLiteral("VARDEX_NEW_PASSWORD"));
                   edit(s, p, a[0], [&](adminops::UserRow& r, const QVector<UserInfo>& users) {
                       if (!name.isEmpty())
                           r.userName = name;
@@ -356,45 +391,60 @@ QList<Verb> verbs() {
                           r.group = 0;
                   });
               }});
-    v.append({QStringLiteral("user passwd"), QStringLiteral("Set a user's password, enciphered with the session's key (--key)."),
-              {QStringLiteral("ID")}, addPasswordOptions,
+    v.append({QStringLiteral("user passwd"),
+              QStringLiteral("Set a user's password, enciphered with the session's key (--key)."),
+              {QStringLiteral("ID")},
+              addPasswordOptions,
               [edit](StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
                   const QString typed = newPassword(p, true);
-                  edit(s, p, a[0], [&](adminops::UserRow& r, const QVector<UserInfo>&) { r.password = stored(typed); });
+                  edit(s, p, a[0],
+                       [&](adminops::UserRow& r, const QVector<UserInfo>&) { r.password = stored(typed); });
               }});
-    v.append({QStringLiteral("user move"), QStringLiteral("Move a user into a user group (--group) or out of it (--no-group)."),
+    v.append({QStringLiteral("user move"),
+              QStringLiteral("Move a user into a user group (--group) or out of it (--no-group)."),
               {QStringLiteral("ID")},
               [](QCommandLineParser& p) {
-                  p.addOption({QStringLiteral("group"), QStringLiteral("User group to move into."), QStringLiteral("GROUP")});
+                  p.addOption({QStringLiteral("group"), QStringLiteral("User group to move into."),
+                               QStringLiteral("GROUP")});
                   p.addOption({QStringLiteral("no-group"), QStringLiteral("Leave the user group.")});
               },
               [edit](StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
                   if (p.isSet(QStringLiteral("group")) == p.isSet(QStringLiteral("no-group")))
                       throw Usage(QStringLiteral("give exactly one of --group and --no-group"));
                   edit(s, p, a[0], [&](adminops::UserRow& r, const QVector<UserInfo>& users) {
-                      r.group = p.isSet(QStringLiteral("group")) ? groupNumber(users, p.value(QStringLiteral("group"))) : 0;
+                      r.group = p.isSet(QStringLiteral("group"))
+                                    ? groupNumber(users, p.value(QStringLiteral("group")))
+                                    : 0;
                   });
               }});
-    v.append({QStringLiteral("user delete"), QStringLiteral("Delete a user."), {QStringLiteral("ID")}, nullptr,
-              [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
-                  s.transaction([&] {
-                      const QVector<UserInfo> users = loadUsers(s.cn());
-                      const UserInfo& u = existingUser(users, a[0]);
-                      if (u.isGroup())
-                          throw Refused(QStringLiteral("%1 is a user group: delete it with usergroup delete").arg(u.id));
-                      adminops::deleteUser(s.data(), u.id);
-                  });
-              }});
+    v.append(
+        {QStringLiteral("user delete"),
+         QStringLiteral("Delete a user."),
+         {QStringLiteral("ID")},
+         nullptr,
+         [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
+             s.transaction([&] {
+                 const QVector<UserInfo> users = loadUsers(s.cn());
+                 const UserInfo& u = existingUser(users, a[0]);
+                 if (u.isGroup())
+                     throw Refused(
+                         QStringLiteral("%1 is a user group: delete it with usergroup delete").arg(u.id));
+                 adminops::deleteUser(s.data(), u.id);
+             });
+         }});
     for (const bool on : {true, false})
         v.append({on ? QStringLiteral("user enable") : QStringLiteral("user disable"),
                   on ? QStringLiteral("Mark a user (or a user group with its members) valid.")
                      : QStringLiteral("Mark a user (or a user group with its members) not valid."),
-                  {QStringLiteral("ID")}, nullptr,
+                  {QStringLiteral("ID")},
+                  nullptr,
                   [on](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
                       s.transaction([&] { toggleUser(s, a[0], on ? kT : kF); });
                   }});
-    v.append({QStringLiteral("usergroup add"), QStringLiteral("Add a user group with the first free number."),
-              {QStringLiteral("NAME")}, nullptr,
+    v.append({QStringLiteral("usergroup add"),
+              QStringLiteral("Add a user group with the first free number."),
+              {QStringLiteral("NAME")},
+              nullptr,
               [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
                   const QString name = checkedName(a[0], QStringLiteral("user group name"), 20);
                   s.transaction([&] {
@@ -404,8 +454,10 @@ QList<Verb> verbs() {
                           throw Refused(QStringLiteral("用户组已达999个, 不能再添加用户组."));
                   });
               }});
-    v.append({QStringLiteral("usergroup delete"), QStringLiteral("Delete a user group and all its members."),
-              {QStringLiteral("NAME")}, nullptr,
+    v.append({QStringLiteral("usergroup delete"),
+              QStringLiteral("Delete a user group and all its members."),
+              {QStringLiteral("NAME")},
+              nullptr,
               [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
                   s.transaction([&] {
                       const QVector<UserInfo> users = loadUsers(s.cn());
@@ -413,8 +465,10 @@ QList<Verb> verbs() {
                       adminops::deleteUser(s.data(), a[0]);
                   });
               }});
-    v.append({QStringLiteral("permgroup add"), QStringLiteral("Add a permission group (it grants nothing yet)."),
-              {QStringLiteral("NAME")}, nullptr,
+    v.append({QStringLiteral("permgroup add"),
+              QStringLiteral("Add a permission group (it grants nothing yet)."),
+              {QStringLiteral("NAME")},
+              nullptr,
               [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
                   const QString name = checkedName(a[0], QStringLiteral("permission group name"), 20);
                   s.transaction([&] {
@@ -423,8 +477,10 @@ QList<Verb> verbs() {
                       adminops::addPermissionGroup(s.data(), name);
                   });
               }});
-    v.append({QStringLiteral("permgroup delete"), QStringLiteral("Delete a permission group; its grants go with it."),
-              {QStringLiteral("NAME")}, nullptr,
+    v.append({QStringLiteral("permgroup delete"),
+              QStringLiteral("Delete a permission group; its grants go with it."),
+              {QStringLiteral("NAME")},
+              nullptr,
               [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
                   s.transaction([&] {
                       if (!permissionGroups(s.cn()).contains(a[0]))
@@ -436,21 +492,26 @@ QList<Verb> verbs() {
         v.append({on ? QStringLiteral("permgroup assign") : QStringLiteral("permgroup unassign"),
                   on ? QStringLiteral("Give a user or user group a permission group.")
                      : QStringLiteral("Take a permission group back from a user or user group."),
-                  {QStringLiteral("NAME"), QStringLiteral("USER")}, nullptr,
+                  {QStringLiteral("NAME"), QStringLiteral("USER")},
+                  nullptr,
                   [on](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
                       s.transaction([&] { assign(s, a[0], a[1], on ? kT : kF); });
                   }});
     v.append({QStringLiteral("permgroup set"),
-              QStringLiteral("Switch an item of a permission group on or off (a head item, number divisible by 1000, "
-                             "takes its items along)."),
-              {QStringLiteral("NAME"), QStringLiteral("ITEM"), QStringLiteral("on|off")}, nullptr,
+              QStringLiteral(
+                  "Switch an item of a permission group on or off (a head item, number divisible by 1000, "
+                  "takes its items along)."),
+              {QStringLiteral("NAME"), QStringLiteral("ITEM"), QStringLiteral("on|off")},
+              nullptr,
               [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
                   const int item = checkedItem(a[1]);
                   const QString flag = checkedFlag(a[2]);
                   s.transaction([&] { setItem(s, a[0], item, flag); });
               }});
-    v.append({QStringLiteral("item add"), QStringLiteral("Add a permission item."),
-              {QStringLiteral("ITEM"), QStringLiteral("NAME")}, nullptr,
+    v.append({QStringLiteral("item add"),
+              QStringLiteral("Add a permission item."),
+              {QStringLiteral("ITEM"), QStringLiteral("NAME")},
+              nullptr,
               [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
                   const int item = checkedItem(a[0]);
                   const QString name = checkedName(a[1], QStringLiteral("item name"), 30);
@@ -460,8 +521,10 @@ QList<Verb> verbs() {
                       adminops::addItem(s.data(), item, name);
                   });
               }});
-    v.append({QStringLiteral("item rename"), QStringLiteral("Give an item a new name."),
-              {QStringLiteral("ITEM"), QStringLiteral("NAME")}, nullptr,
+    v.append({QStringLiteral("item rename"),
+              QStringLiteral("Give an item a new name."),
+              {QStringLiteral("ITEM"), QStringLiteral("NAME")},
+              nullptr,
               [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
                   const int item = checkedItem(a[0]);
                   const QString name = checkedName(a[1], QStringLiteral("item name"), 30);
@@ -471,8 +534,10 @@ QList<Verb> verbs() {
                       adminops::renameItem(s.data(), item, name);
                   });
               }});
-    v.append({QStringLiteral("item renumber"), QStringLiteral("Give an item a new number; its grants follow it."),
-              {QStringLiteral("ITEM"), QStringLiteral("NEW")}, nullptr,
+    v.append({QStringLiteral("item renumber"),
+              QStringLiteral("Give an item a new number; its grants follow it."),
+              {QStringLiteral("ITEM"), QStringLiteral("NEW")},
+              nullptr,
               [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
                   const int item = checkedItem(a[0]);
                   const int to = checkedItem(a[1]);
@@ -484,8 +549,10 @@ QList<Verb> verbs() {
                       adminops::renumberItem(s.data(), item, to);
                   });
               }});
-    v.append({QStringLiteral("item delete"), QStringLiteral("Delete an item; its grants go with it."),
-              {QStringLiteral("ITEM")}, nullptr,
+    v.append({QStringLiteral("item delete"),
+              QStringLiteral("Delete an item; its grants go with it."),
+              {QStringLiteral("ITEM")},
+              nullptr,
               [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
                   const int item = checkedItem(a[0]);
                   s.transaction([&] {
@@ -494,67 +561,78 @@ QList<Verb> verbs() {
                       adminops::deleteItem(s.data(), item);
                   });
               }});
-    v.append({QStringLiteral("grant"),
-              QStringLiteral("Grant a user or user group an item through a permission group (default: the one named "
-                             "like the user, added when missing): the item is switched on there and the group assigned."),
-              {QStringLiteral("USER"), QStringLiteral("ITEM")},
-              [](QCommandLineParser& p) {
-                  p.addOption({QStringLiteral("permgroup"), QStringLiteral("Permission group to grant through."), QStringLiteral("NAME")});
-              },
-              [](StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
-                  const int item = checkedItem(a[1]);
-                  s.transaction([&] {
-                      const QVector<UserInfo> users = loadUsers(s.cn());
-                      const UserInfo& o = owner(users, a[0]);
-                      const QString group = p.isSet(QStringLiteral("permgroup"))
-                                                ? p.value(QStringLiteral("permgroup"))
-                                                : checkedName(o.id, QStringLiteral("permission group name"), 20);
-                      if (!itemExists(s.cn(), item))
-                          throw Refused(QStringLiteral("no item %1").arg(item));
-                      if (!permissionGroups(s.cn()).contains(group)) {
-                          if (p.isSet(QStringLiteral("permgroup")))
-                              throw Refused(QStringLiteral("no permission group %1").arg(group));
-                          adminops::permissionGroupTaken(s.data(), group);
-                          adminops::addPermissionGroup(s.data(), group);
-                      }
-                      setItem(s, group, item, kT, true);
-                      if (assignment(s.cn(), o.id, group) != kT)
-                          assign(s, group, o.id, kT);
-                  });
-              }});
-    v.append({QStringLiteral("revoke"),
-              QStringLiteral("Take an item from a user or user group: every permission group assigned to it that grants "
-                             "the item is taken back (with the other items it grants); they are listed."),
-              {QStringLiteral("USER"), QStringLiteral("ITEM")}, nullptr,
-              [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
-                  const int item = checkedItem(a[1]);
-                  s.transaction([&] {
-                      const QVector<UserInfo> users = loadUsers(s.cn());
-                      const UserInfo& o = owner(users, a[0]);
-                      if (!itemExists(s.cn(), item))
-                          throw Refused(QStringLiteral("no item %1").arg(item));
-                      const auto rows = selectRows(
-                          s.cn(), QStringLiteral("select a.zuName from qx_user_zu a, qx_zu z where a.userID = %1 and "
-                                                 "a.Allow = 'T' and z.zuName = a.zuName and z.qxID = %2 and z.Allow = 'T' "
-                                                 "order by a.zuName")
-                                      .arg(sqlText(o.id))
-                                      .arg(item));
-                      if (rows.isEmpty())
-                          printErr(QStringLiteral("%1 holds item %2 through no permission group; nothing to change").arg(o.id).arg(item));
-                      for (const auto& r : rows) {
-                          adminops::setAssignment(s.data(), o.id, r.value(0).toString(), kF);
-                          printOut(QStringLiteral("unassigned permission group %1").arg(r.value(0).toString()));
-                      }
-                  });
-              }});
+    v.append(
+        {QStringLiteral("grant"),
+         QStringLiteral(
+             "Grant a user or user group an item through a permission group (default: the one named "
+             "like the user, added when missing): the item is switched on there and the group assigned."),
+         {QStringLiteral("USER"), QStringLiteral("ITEM")},
+         [](QCommandLineParser& p) {
+             p.addOption({QStringLiteral("permgroup"), QStringLiteral("Permission group to grant through."),
+                          QStringLiteral("NAME")});
+         },
+         [](StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
+             const int item = checkedItem(a[1]);
+             s.transaction([&] {
+                 const QVector<UserInfo> users = loadUsers(s.cn());
+                 const UserInfo& o = owner(users, a[0]);
+                 const QString group = p.isSet(QStringLiteral("permgroup"))
+                                           ? p.value(QStringLiteral("permgroup"))
+                                           : checkedName(o.id, QStringLiteral("permission group name"), 20);
+                 if (!itemExists(s.cn(), item))
+                     throw Refused(QStringLiteral("no item %1").arg(item));
+                 if (!permissionGroups(s.cn()).contains(group)) {
+                     if (p.isSet(QStringLiteral("permgroup")))
+                         throw Refused(QStringLiteral("no permission group %1").arg(group));
+                     adminops::permissionGroupTaken(s.data(), group);
+                     adminops::addPermissionGroup(s.data(), group);
+                 }
+                 setItem(s, group, item, kT, true);
+                 if (assignment(s.cn(), o.id, group) != kT)
+                     assign(s, group, o.id, kT);
+             });
+         }});
+    v.append(
+        {QStringLiteral("revoke"),
+         QStringLiteral(
+             "Take an item from a user or user group: every permission group assigned to it that grants "
+             "the item is taken back (with the other items it grants); they are listed."),
+         {QStringLiteral("USER"), QStringLiteral("ITEM")},
+         nullptr,
+         [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
+             const int item = checkedItem(a[1]);
+             s.transaction([&] {
+                 const QVector<UserInfo> users = loadUsers(s.cn());
+                 const UserInfo& o = owner(users, a[0]);
+                 if (!itemExists(s.cn(), item))
+                     throw Refused(QStringLiteral("no item %1").arg(item));
+                 const auto rows = selectRows(
+                     s.cn(),
+                     QStringLiteral("select a.zuName from qx_user_zu a, qx_zu z where a.userID = %1 and "
+                                    "a.Allow = 'T' and z.zuName = a.zuName and z.qxID = %2 and z.Allow = 'T' "
+                                    "order by a.zuName")
+                         .arg(sqlText(o.id))
+                         .arg(item));
+                 if (rows.isEmpty())
+                     printErr(
+                         QStringLiteral("%1 holds item %2 through no permission group; nothing to change")
+                             .arg(o.id)
+                             .arg(item));
+                 for (const auto& r : rows) {
+                     adminops::setAssignment(s.data(), o.id, r.value(0).toString(), kF);
+                     printOut(QStringLiteral("unassigned permission group %1").arg(r.value(0).toString()));
+                 }
+             });
+         }});
     return v;
 }
 
 } // namespace
 
 bool isAdminVerb(const QString& verb) {
-    static const QStringList names{QStringLiteral("user"), QStringLiteral("usergroup"), QStringLiteral("permgroup"),
-                                   QStringLiteral("item"), QStringLiteral("grant"), QStringLiteral("revoke")};
+    static const QStringList names{QStringLiteral("user"),      QStringLiteral("usergroup"),
+                                   QStringLiteral("permgroup"), QStringLiteral("item"),
+                                   QStringLiteral("grant"),     QStringLiteral("revoke")};
     return names.contains(verb);
 }
 
@@ -574,9 +652,11 @@ int runAdminVerb(const QStringList& args) {
         for (const Verb& v : all)
             if (v.name.startsWith(args.value(0) + QLatin1Char(' ')) || v.name == args.value(0))
                 known << v.name;
-        printErr(args.size() > 1 && !args[1].startsWith(QLatin1Char('-'))
-                     ? QStringLiteral("unknown verb %1 %2; one of: %3").arg(args[0], args[1], known.join(QStringLiteral(", ")))
-                     : QStringLiteral("%1 needs one of: %2").arg(args.value(0), known.join(QStringLiteral(", "))));
+        printErr(
+            args.size() > 1 && !args[1].startsWith(QLatin1Char('-'))
+                ? QStringLiteral("unknown verb %1 %2; one of: %3")
+                      .arg(args[0], args[1], known.join(QStringLiteral(", ")))
+                : QStringLiteral("%1 needs one of: %2").arg(args.value(0), known.join(QStringLiteral(", "))));
         return kUsage;
     }
     QCommandLineParser p;

@@ -13,20 +13,20 @@
 namespace vardex::cli {
 
 // Exit codes (documented in vardex-cli(1)).
-constexpr int kOk = 0;      // done
-constexpr int kFailed = 1;  // refused or failed; nothing was changed
-constexpr int kUsage = 2;   // bad arguments, or the store could not be opened
+constexpr int kOk = 0;     // done
+constexpr int kFailed = 1; // refused or failed; nothing was changed
+constexpr int kUsage = 2;  // bad arguments, or the store could not be opened
 
 // A refusal that names what was wrong; the verb's transaction is rolled back.
 class Refused : public std::runtime_error {
-public:
+  public:
     explicit Refused(const QString& message) : std::runtime_error("refused"), text(message) {}
     QString text;
 };
 
 // A usage error (exit 2).
 class Usage : public std::runtime_error {
-public:
+  public:
     explicit Usage(const QString& message) : std::runtime_error("usage"), text(message) {}
     QString text;
 };
@@ -67,7 +67,7 @@ QString render(const Table& t, Format f);
 QVector<QVector<QVariant>> selectRows(AdoConnection& cn, const QString& sql);
 
 // The verbs. args are the words after the program name.
-int runAdminVerb(const QStringList& args);  // user, usergroup, permgroup, item, grant, revoke
+int runAdminVerb(const QStringList& args); // user, usergroup, permgroup, item, grant, revoke
 int runList(const QStringList& args);
 int runLog(const QStringList& args);
 int runExport(const QStringList& args);

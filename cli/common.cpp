@@ -23,7 +23,8 @@ void printOut(const QString& text) {
 }
 
 void addStoreOptions(QCommandLineParser& p, bool userIsAccount) {
-    p.addOption({QStringLiteral("store"), QStringLiteral("Connection string of the store (default: $VARDEX_STORE)."),
+    p.addOption({QStringLiteral("store"),
+                 QStringLiteral("Connection string of the store (default: $VARDEX_STORE)."),
                  QStringLiteral("CONNSTR")});
     QStringList account{QStringLiteral("db-user")};
     if (userIsAccount)
@@ -32,11 +33,14 @@ void addStoreOptions(QCommandLineParser& p, bool userIsAccount) {
     p.addOption({QStringLiteral("password"),
                  QStringLiteral("Its password (visible to other users of the machine; prefer the next two)."),
                  QStringLiteral("P")});
-    p.addOption({QStringLiteral("password-file"), QStringLiteral("Read the account's password from the file's first line."),
+    p.addOption({QStringLiteral("password-file"),
+                 QStringLiteral("Read the account's password from the file's first line."),
                  QStringLiteral("FILE")});
-    p.addOption({QStringLiteral("key"), QStringLiteral("Cipher key of the passwords (default: the library's)."),
+    p.addOption({QStringLiteral("key"),
+                 QStringLiteral("Cipher key of the passwords (default: the library's)."),
                  QStringLiteral("K")});
-    p.addOption({QStringLiteral("trace"), QStringLiteral("Write every statement sent to the store, in order, as a JSON array."),
+    p.addOption({QStringLiteral("trace"),
+                 QStringLiteral("Write every statement sent to the store, in order, as a JSON array."),
                  QStringLiteral("FILE")});
 }
 
@@ -54,7 +58,8 @@ QString storeFrom(const QCommandLineParser& p, const QString& positional) {
 QString secretFromFile(const QString& path, const char* what) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        throw Usage(QStringLiteral("cannot read the %1 file %2: %3").arg(QLatin1String(what), path, f.errorString()));
+        throw Usage(
+            QStringLiteral("cannot read the %1 file %2: %3").arg(QLatin1String(what), path, f.errorString()));
     QByteArray line = f.readLine(1 << 16);
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
@@ -69,7 +74,7 @@ bool promptSecret(const QString& prompt, QString& out) {
     const QByteArray pb = prompt.toUtf8();
     std::fwrite(pb.constData(), 1, pb.size(), stderr);
     std::fflush(stderr);
-    termios old {};
+    termios old{};
     const bool haveTerm = tcgetattr(STDIN_FILENO, &old) == 0;
     if (haveTerm) {
         termios quiet = old;
@@ -131,7 +136,9 @@ void addFormatOptions(QCommandLineParser& p) {
 Format formatFrom(const QCommandLineParser& p) {
     if (p.isSet(QStringLiteral("json")) && p.isSet(QStringLiteral("csv")))
         throw Usage(QStringLiteral("--json and --csv exclude each other"));
-    return p.isSet(QStringLiteral("json")) ? Format::Json : p.isSet(QStringLiteral("csv")) ? Format::Csv : Format::Text;
+    return p.isSet(QStringLiteral("json"))  ? Format::Json
+           : p.isSet(QStringLiteral("csv")) ? Format::Csv
+                                            : Format::Text;
 }
 
 namespace {
@@ -186,7 +193,8 @@ QString csvField(const QVariant& v) {
     const QString s = v.toString();
     if (s.contains(QLatin1Char(',')) || s.contains(QLatin1Char('"')) || s.contains(QLatin1Char('\n')) ||
         s.contains(QLatin1Char('\r')))
-        return QLatin1Char('"') + QString(s).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+        return QLatin1Char('"') + QString(s).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+               QLatin1Char('"');
     return s;
 }
 

@@ -53,14 +53,17 @@ std::optional<Options> parseArgs(const QStringList& args) {
     o.command = args.value(0);
     if (o.command == QLatin1String("session")) {
         p.setApplicationDescription(QStringLiteral(
-            "Opens a session and runs the library calls read from standard input, one a line: a call's name, then "
+            "Opens a session and runs the library calls read from standard input, one a line: a call's name, "
+            "then "
             "its arguments, \"quoted\" text or a bare word (NULL: a null pointer); prints each result."));
-        p.addOption({QStringLiteral("work-date"), QStringLiteral("Working date of the session."), QStringLiteral("D")});
+        p.addOption({QStringLiteral("work-date"), QStringLiteral("Working date of the session."),
+                     QStringLiteral("D")});
     } else if (o.command == QLatin1String("doctor")) {
         p.setApplicationDescription(QStringLiteral("Checks that the store's tables agree with each other."));
         p.addOption({QStringLiteral("repair"), QStringLiteral("Mend what is found, in one transaction.")});
     } else {
-        p.setApplicationDescription(QStringLiteral("Creates the tables and procedures of a store in an empty database."));
+        p.setApplicationDescription(
+            QStringLiteral("Creates the tables and procedures of a store in an empty database."));
     }
     if (!p.parse(QStringList{QStringLiteral("vardex-cli ") + o.command} + args.mid(1))) {
         vardex::cli::printErr(p.errorText());
@@ -104,7 +107,8 @@ int install(const Options& o) {
     try {
         r = vardex::runInstallScript(cn, tmp.path() + QStringLiteral("/Morlan.tmp"));
     } catch (const vardex::Error& e) {
-        std::fprintf(stderr, "vardex-cli: the stored script cannot be read: %s\n", e.message().toLocal8Bit().constData());
+        std::fprintf(stderr, "vardex-cli: the stored script cannot be read: %s\n",
+                     e.message().toLocal8Bit().constData());
         return 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vardex-cli: the stored script cannot be read: %s\n", e.what());
@@ -201,9 +205,13 @@ struct CallSpec {
     std::function<int32_t(const std::vector<Arg>&)> run;
 };
 
-const char* s(const std::vector<Arg>& a, size_t i) { return a[i].null ? nullptr : a[i].text.c_str(); }
+const char* s(const std::vector<Arg>& a, size_t i) {
+    return a[i].null ? nullptr : a[i].text.c_str();
+}
 // Integer arguments have been checked to fit in 32 bits before the call runs.
-int32_t n(const std::vector<Arg>& a, size_t i) { return static_cast<int32_t>(std::strtoll(a[i].text.c_str(), nullptr, 10)); }
+int32_t n(const std::vector<Arg>& a, size_t i) {
+    return static_cast<int32_t>(std::strtoll(a[i].text.c_str(), nullptr, 10));
+}
 
 std::map<std::string, CallSpec> calls() {
     std::map<std::string, CallSpec> m;
@@ -215,9 +223,8 @@ std::map<std::string, CallSpec> calls() {
     m["CheckUserLogin"] = {"ssssi", [](const std::vector<Arg>& a) {
                                return CheckUserLogin(s(a, 0), s(a, 1), s(a, 2), s(a, 3), n(a, 4));
                            }};
-    m["CheckUserRight"] = {"sisi", [](const std::vector<Arg>& a) {
-                               return CheckUserRight(s(a, 0), n(a, 1), s(a, 2), n(a, 3));
-                           }};
+    m["CheckUserRight"] = {
+        "sisi", [](const std::vector<Arg>& a) { return CheckUserRight(s(a, 0), n(a, 1), s(a, 2), n(a, 3)); }};
     m["ChangeUserPassword"] = {"ssss", [](const std::vector<Arg>& a) {
                                    return ChangeUserPassword(s(a, 0), s(a, 1), s(a, 2), s(a, 3));
                                }};
@@ -230,14 +237,14 @@ std::map<std::string, CallSpec> calls() {
                                 char* ref = buffer;
                                 int32_t count = n(a, 2);
                                 int32_t shift = n(a, 3);
-                                const int32_t rc = ShowLoginDialog(s(a, 0), s(a, 1), &ref, &count, &shift, n(a, 4));
+                                const int32_t rc =
+                                    ShowLoginDialog(s(a, 0), s(a, 1), &ref, &count, &shift, n(a, 4));
                                 if (rc != VARDEX_ERROR)
                                     std::printf("# userId \"%s\" count %d shift %d\n", buffer, count, shift);
                                 return rc;
                             }};
-    m["ShowChangePasswordDialog"] = {"ss", [](const std::vector<Arg>& a) {
-                                         return ShowChangePasswordDialog(s(a, 0), s(a, 1));
-                                     }};
+    m["ShowChangePasswordDialog"] = {
+        "ss", [](const std::vector<Arg>& a) { return ShowChangePasswordDialog(s(a, 0), s(a, 1)); }};
     m["EditRightList"] = {"i", [](const std::vector<Arg>& a) { return EditRightList(n(a, 0)); }};
     return m;
 }
@@ -264,7 +271,8 @@ int session(const Options& o) {
     const QByteArray cs = o.connectionString.toLocal8Bit();
     const QByteArray u = o.user.toLocal8Bit(), p = o.password.toLocal8Bit(), d = o.workDate.toLocal8Bit(),
                      k = o.key.toLocal8Bit();
-    const int32_t rc = ConnectDatabase(cs.constData(), u.constData(), p.constData(), d.constData(), k.constData());
+    const int32_t rc =
+        ConnectDatabase(cs.constData(), u.constData(), p.constData(), d.constData(), k.constData());
     if (rc != 0) {
         std::fprintf(stderr, "vardex-cli: ConnectDatabase returned %d%s%s\n", rc, rc < 0 ? ": " : "",
                      rc < 0 ? VardexLastError() : "");
@@ -358,7 +366,8 @@ int main(int argc, char** argv) {
         usage();
         return 0;
     }
-    if (verb == QLatin1String("install") || verb == QLatin1String("session") || verb == QLatin1String("doctor")) {
+    if (verb == QLatin1String("install") || verb == QLatin1String("session") ||
+        verb == QLatin1String("doctor")) {
         const auto o = parseArgs(args);
         if (!o) {
             usage();

@@ -27,7 +27,8 @@ StoreSession::StoreSession(const QCommandLineParser& p, const QString& positiona
         }
         if (hasDataModule())
             vardex::DisconnectDatabase();
-        throw Usage(QStringLiteral("cannot open the store%1%2").arg(reason.isEmpty() ? QString() : QStringLiteral(": "), reason));
+        throw Usage(QStringLiteral("cannot open the store%1%2")
+                        .arg(reason.isEmpty() ? QString() : QStringLiteral(": "), reason));
     }
     if (p.isSet(QStringLiteral("trace"))) {
         m_trace = p.value(QStringLiteral("trace"));

@@ -11,7 +11,7 @@ namespace vardex::cli {
 
 // Opens the library session on the store of the command line; closes it when it goes.
 class StoreSession {
-public:
+  public:
     StoreSession(const QCommandLineParser& p, const QString& positional = QString());
     ~StoreSession();
     StoreSession(const StoreSession&) = delete;
@@ -21,7 +21,7 @@ public:
     // Runs body in one transaction: committed when it returns, rolled back when it throws.
     void transaction(const std::function<void()>& body);
 
-private:
+  private:
     QString m_trace; // file the statement log goes to when the session ends
 };
 

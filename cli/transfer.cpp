@@ -30,7 +30,8 @@ int parse(QCommandLineParser& p, const QStringList& args, int words, const QStri
         addStoreOptions(p);
     for (const QString& name : positionals)
         p.addPositionalArgument(name, QString());
-    if (!p.parse(QStringList{QStringLiteral("vardex-cli ") + args.mid(0, words).join(QLatin1Char(' '))} + args.mid(words))) {
+    if (!p.parse(QStringList{QStringLiteral("vardex-cli ") + args.mid(0, words).join(QLatin1Char(' '))} +
+                 args.mid(words))) {
         printErr(p.errorText());
         return kUsage;
     }
@@ -39,7 +40,8 @@ int parse(QCommandLineParser& p, const QStringList& args, int words, const QStri
         return -1;
     }
     if (p.positionalArguments().size() != positionals.size()) {
-        printErr(QStringLiteral("%1 takes %2").arg(args.mid(0, words).join(QLatin1Char(' ')), positionals.join(QLatin1Char(' '))));
+        printErr(QStringLiteral("%1 takes %2")
+                     .arg(args.mid(0, words).join(QLatin1Char(' ')), positionals.join(QLatin1Char(' '))));
         return kUsage;
     }
     return kOk;
@@ -74,8 +76,9 @@ QVariant number(const QVariant& v) {
 
 // The grant rows that hold a right (count above 0), of one owner or all.
 QString grantsSelect(const QString& owner) {
-    QString sql = QStringLiteral("select g.userID, g.qxID, n.qxName, g.AllowCount from qx_user_qx g, qx_Name n "
-                                 "where g.qxID = n.qxID and g.AllowCount > 0");
+    QString sql =
+        QStringLiteral("select g.userID, g.qxID, n.qxName, g.AllowCount from qx_user_qx g, qx_Name n "
+                       "where g.qxID = n.qxID and g.AllowCount > 0");
     if (!owner.isNull())
         sql += QStringLiteral(" and g.userID = ") + sqlText(owner);
     return sql + QStringLiteral(" order by g.userID, g.qxID");
@@ -86,8 +89,10 @@ QString grantsSelect(const QString& owner) {
 int runList(const QStringList& args) {
     QCommandLineParser p;
     addFormatOptions(p);
-    p.addOption({QStringLiteral("user"), QStringLiteral("grants: only the rights this user holds (through its user group for a member)."),
-                 QStringLiteral("U")});
+    p.addOption(
+        {QStringLiteral("user"),
+         QStringLiteral("grants: only the rights this user holds (through its user group for a member)."),
+         QStringLiteral("U")});
     const int rc = parse(p, args, 1, QStringLiteral("Lists users, usergroups, permgroups, items or grants."),
                          {QStringLiteral("WHAT")});
     if (rc != kOk)
@@ -95,10 +100,12 @@ int runList(const QStringList& args) {
     return guarded([&] {
         const Format f = formatFrom(p);
         const QString what = p.positionalArguments().first();
-        static const QStringList kinds{QStringLiteral("users"), QStringLiteral("usergroups"), QStringLiteral("permgroups"),
-                                       QStringLiteral("items"), QStringLiteral("grants")};
+        static const QStringList kinds{QStringLiteral("users"), QStringLiteral("usergroups"),
+                                       QStringLiteral("permgroups"), QStringLiteral("items"),
+                                       QStringLiteral("grants")};
         if (!kinds.contains(what))
-            throw Usage(QStringLiteral("list what? one of %1, not %2").arg(kinds.join(QStringLiteral(", ")), what));
+            throw Usage(
+                QStringLiteral("list what? one of %1, not %2").arg(kinds.join(QStringLiteral(", ")), what));
         if (p.isSet(QStringLiteral("user")) && what != QLatin1String("grants"))
             throw Usage(QStringLiteral("--user goes with list grants"));
         StoreSession s(p);
@@ -106,38 +113,49 @@ int runList(const QStringList& args) {
         Table t;
         const QVector<UserInfo> users = loadUsers(cn);
         if (what == QLatin1String("users")) {
-            t.columns = {QStringLiteral("id"), QStringLiteral("name"), QStringLiteral("group"), QStringLiteral("enabled"),
-                         QStringLiteral("start"), QStringLiteral("end"), QStringLiteral("discount"), QStringLiteral("password")};
+            t.columns = {QStringLiteral("id"),       QStringLiteral("name"),    QStringLiteral("group"),
+                         QStringLiteral("enabled"),  QStringLiteral("start"),   QStringLiteral("end"),
+                         QStringLiteral("discount"), QStringLiteral("password")};
             for (const UserInfo& u : users) {
                 if (u.isGroup() || u.zuid < 1000)
                     continue;
                 const UserInfo* g = parentGroup(users, u);
-                t.rows.append({u.id, u.name, g ? QVariant(g->id) : QVariant(), u.allow ? QStringLiteral("yes") : QStringLiteral("no"),
-                               u.start, u.end, u.discount, u.password.isEmpty() ? QStringLiteral("none") : QStringLiteral("set")});
+                t.rows.append({u.id, u.name, g ? QVariant(g->id) : QVariant(),
+                               u.allow ? QStringLiteral("yes") : QStringLiteral("no"), u.start, u.end,
+                               u.discount,
+                               u.password.isEmpty() ? QStringLiteral("none") : QStringLiteral("set")});
             }
         } else if (what == QLatin1String("usergroups")) {
-            t.columns = {QStringLiteral("number"), QStringLiteral("name"), QStringLiteral("enabled"), QStringLiteral("members")};
+            t.columns = {QStringLiteral("number"), QStringLiteral("name"), QStringLiteral("enabled"),
+                         QStringLiteral("members")};
             for (const UserInfo& u : users) {
                 if (!u.isGroup())
                     continue;
                 int members = 0;
                 for (const UserInfo& m : users)
                     members += m.zuid == 1000 + u.zuid ? 1 : 0;
-                t.rows.append({u.zuid, u.id, u.allow ? QStringLiteral("yes") : QStringLiteral("no"), members});
+                t.rows.append(
+                    {u.zuid, u.id, u.allow ? QStringLiteral("yes") : QStringLiteral("no"), members});
             }
         } else if (what == QLatin1String("permgroups")) {
             t.columns = {QStringLiteral("name"), QStringLiteral("items"), QStringLiteral("holders")};
             for (const QString& g : permissionGroups(cn)) {
-                const auto items = selectRows(cn, QStringLiteral("select count(*) from qx_zu where zuName = %1 and Allow = 'T'").arg(sqlText(g)));
-                const auto holders = selectRows(cn, QStringLiteral("select count(*) from qx_user_zu where zuName = %1 and Allow = 'T'").arg(sqlText(g)));
+                const auto items = selectRows(
+                    cn, QStringLiteral("select count(*) from qx_zu where zuName = %1 and Allow = 'T'")
+                            .arg(sqlText(g)));
+                const auto holders = selectRows(
+                    cn, QStringLiteral("select count(*) from qx_user_zu where zuName = %1 and Allow = 'T'")
+                            .arg(sqlText(g)));
                 t.rows.append({g, number(items.value(0).value(0)), number(holders.value(0).value(0))});
             }
         } else if (what == QLatin1String("items")) {
             t.columns = {QStringLiteral("item"), QStringLiteral("name")};
-            for (const auto& r : selectRows(cn, QStringLiteral("select qxID, qxName from qx_Name order by qxID")))
+            for (const auto& r :
+                 selectRows(cn, QStringLiteral("select qxID, qxName from qx_Name order by qxID")))
                 t.rows.append({number(r.value(0)), text(r.value(1))});
         } else {
-            t.columns = {QStringLiteral("holder"), QStringLiteral("item"), QStringLiteral("name"), QStringLiteral("count")};
+            t.columns = {QStringLiteral("holder"), QStringLiteral("item"), QStringLiteral("name"),
+                         QStringLiteral("count")};
             QString owner;
             bool holdsNothing = false;
             if (p.isSet(QStringLiteral("user"))) {
@@ -155,7 +173,8 @@ int runList(const QStringList& args) {
             }
             if (!holdsNothing)
                 for (const auto& r : selectRows(cn, grantsSelect(owner)))
-                    t.rows.append({text(r.value(0)), number(r.value(1)), text(r.value(2)), number(r.value(3))});
+                    t.rows.append(
+                        {text(r.value(0)), number(r.value(1)), text(r.value(2)), number(r.value(3))});
         }
         printOut(render(t, f));
         return kOk;
@@ -165,10 +184,15 @@ int runList(const QStringList& args) {
 int runLog(const QStringList& args) {
     QCommandLineParser p;
     addFormatOptions(p);
-    p.addOption({QStringLiteral("user"), QStringLiteral("Only rows of this user name."), QStringLiteral("U")});
-    p.addOption({QStringLiteral("since"), QStringLiteral("Only rows at or after this time (yyyy-mm-dd[ hh:mm:ss])."), QStringLiteral("T")});
-    p.addOption({QStringLiteral("until"), QStringLiteral("Only rows at or before this time."), QStringLiteral("T")});
-    p.addOption({QStringLiteral("text"), QStringLiteral("Only rows whose text contains S."), QStringLiteral("S")});
+    p.addOption(
+        {QStringLiteral("user"), QStringLiteral("Only rows of this user name."), QStringLiteral("U")});
+    p.addOption({QStringLiteral("since"),
+                 QStringLiteral("Only rows at or after this time (yyyy-mm-dd[ hh:mm:ss])."),
+                 QStringLiteral("T")});
+    p.addOption(
+        {QStringLiteral("until"), QStringLiteral("Only rows at or before this time."), QStringLiteral("T")});
+    p.addOption(
+        {QStringLiteral("text"), QStringLiteral("Only rows whose text contains S."), QStringLiteral("S")});
     const int rc = parse(p, args, 1, QStringLiteral("Prints the audit log, oldest first."), {});
     if (rc != kOk)
         return rc < 0 ? kOk : rc;
@@ -193,7 +217,8 @@ int runLog(const QStringList& args) {
             sql += QStringLiteral(" where ") + where.join(QStringLiteral(" and "));
         sql += QStringLiteral(" order by theTime");
         Table t;
-        t.columns = {QStringLiteral("computer"), QStringLiteral("user"), QStringLiteral("time"), QStringLiteral("text")};
+        t.columns = {QStringLiteral("computer"), QStringLiteral("user"), QStringLiteral("time"),
+                     QStringLiteral("text")};
         const QString contains = p.value(QStringLiteral("text"));
         for (const auto& r : selectRows(s.cn(), sql)) {
             if (!contains.isEmpty() && !r.value(3).toString().contains(contains))
@@ -225,10 +250,12 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
     root.insert(QStringLiteral("keyNote"), keyNote);
 
     QJsonArray items;
-    for (const auto& r : selectRows(cn, QStringLiteral("select qxID, qxName from qx_Name order by qxID, qxName"))) {
+    for (const auto& r :
+         selectRows(cn, QStringLiteral("select qxID, qxName from qx_Name order by qxID, qxName"))) {
         if (r.value(0).isNull())
             throw Refused(QStringLiteral("the store holds an item without a number"));
-        QJsonObject o{{QStringLiteral("id"), r.value(0).toInt()}, {QStringLiteral("name"), jsonText(r.value(1).toString(), r.value(1).isNull())}};
+        QJsonObject o{{QStringLiteral("id"), r.value(0).toInt()},
+                      {QStringLiteral("name"), jsonText(r.value(1).toString(), r.value(1).isNull())}};
         items.append(o);
     }
     root.insert(QStringLiteral("items"), items);
@@ -240,7 +267,8 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
             if (numbers.contains(u.zuid))
                 throw Refused(QStringLiteral("two user groups share number %1").arg(u.zuid));
             numbers.insert(u.zuid);
-            groups.append(QJsonObject{{QStringLiteral("id"), u.id}, {QStringLiteral("name"), u.name},
+            groups.append(QJsonObject{{QStringLiteral("id"), u.id},
+                                      {QStringLiteral("name"), u.name},
                                       {QStringLiteral("enabled"), u.allow}});
         }
     }
@@ -248,21 +276,28 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
     for (const UserInfo& u : users)
         if (!u.isGroup())
             sorted.append(&u);
-    std::sort(sorted.begin(), sorted.end(), [](const UserInfo* a, const UserInfo* b) { return a->id < b->id; });
+    std::sort(sorted.begin(), sorted.end(),
+              [](const UserInfo* a, const UserInfo* b) { return a->id < b->id; });
     for (const UserInfo* u : sorted) {
         if (u->zuid < 1000 || u->zuid > adminops::kNoGroup)
-            throw Refused(QStringLiteral("user %1 has the user-group code %2, which no action of the store makes").arg(u->id).arg(u->zuid));
+            throw Refused(
+                QStringLiteral("user %1 has the user-group code %2, which no action of the store makes")
+                    .arg(u->id)
+                    .arg(u->zuid));
         const UserInfo* g = parentGroup(users, *u);
         if (u->zuid != adminops::kNoGroup && !g)
-            throw Refused(QStringLiteral("user %1 belongs to user group number %2, which does not exist").arg(u->id).arg(u->zuid - 1000));
-        people.append(QJsonObject{{QStringLiteral("id"), u->id},
-                                  {QStringLiteral("name"), u->name},
-                                  {QStringLiteral("password"), u->password},
-                                  {QStringLiteral("start"), u->start},
-                                  {QStringLiteral("end"), u->end},
-                                  {QStringLiteral("enabled"), u->allow},
-                                  {QStringLiteral("discount"), u->discount},
-                                  {QStringLiteral("group"), g ? QJsonValue(g->id) : QJsonValue(QJsonValue::Null)}});
+            throw Refused(QStringLiteral("user %1 belongs to user group number %2, which does not exist")
+                              .arg(u->id)
+                              .arg(u->zuid - 1000));
+        people.append(
+            QJsonObject{{QStringLiteral("id"), u->id},
+                        {QStringLiteral("name"), u->name},
+                        {QStringLiteral("password"), u->password},
+                        {QStringLiteral("start"), u->start},
+                        {QStringLiteral("end"), u->end},
+                        {QStringLiteral("enabled"), u->allow},
+                        {QStringLiteral("discount"), u->discount},
+                        {QStringLiteral("group"), g ? QJsonValue(g->id) : QJsonValue(QJsonValue::Null)}});
     }
     root.insert(QStringLiteral("userGroups"), groups);
     root.insert(QStringLiteral("users"), people);
@@ -270,21 +305,26 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
     QJsonArray permGroups;
     for (const QString& name : permissionGroups(cn)) {
         QJsonArray granted;
-        for (const auto& r : selectRows(cn, QStringLiteral("select qxID from qx_zu where zuName = %1 and Allow = 'T' order by qxID")
-                                                .arg(sqlText(name))))
+        for (const auto& r : selectRows(
+                 cn, QStringLiteral("select qxID from qx_zu where zuName = %1 and Allow = 'T' order by qxID")
+                         .arg(sqlText(name))))
             granted.append(r.value(0).toInt());
         QJsonArray holders;
-        for (const auto& r : selectRows(cn, QStringLiteral("select userID from qx_user_zu where zuName = %1 and Allow = 'T' order by userID")
-                                                .arg(sqlText(name))))
+        for (const auto& r : selectRows(
+                 cn, QStringLiteral(
+                         "select userID from qx_user_zu where zuName = %1 and Allow = 'T' order by userID")
+                         .arg(sqlText(name))))
             holders.append(r.value(0).toString());
-        permGroups.append(QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("items"), granted},
+        permGroups.append(QJsonObject{{QStringLiteral("name"), name},
+                                      {QStringLiteral("items"), granted},
                                       {QStringLiteral("assignedTo"), holders}});
     }
     root.insert(QStringLiteral("permissionGroups"), permGroups);
 
     QJsonArray grants;
     for (const auto& r : selectRows(cn, grantsSelect(QString())))
-        grants.append(QJsonObject{{QStringLiteral("holder"), r.value(0).toString()}, {QStringLiteral("item"), r.value(1).toInt()},
+        grants.append(QJsonObject{{QStringLiteral("holder"), r.value(0).toString()},
+                                  {QStringLiteral("item"), r.value(1).toInt()},
                                   {QStringLiteral("count"), r.value(3).toInt()}});
     root.insert(QStringLiteral("grants"), grants);
     return root;
@@ -299,7 +339,8 @@ QString need(const QJsonObject& o, const char* key, const QString& where) {
 
 int needInt(const QJsonValue& v, const QString& where) {
     const double d = v.toDouble(-1e300);
-    if (!v.isDouble() || d != static_cast<double>(static_cast<long long>(d)) || d < INT32_MIN || d > INT32_MAX)
+    if (!v.isDouble() || d != static_cast<double>(static_cast<long long>(d)) || d < INT32_MIN ||
+        d > INT32_MAX)
         throw Refused(QStringLiteral("%1 is not a whole number of 32 bits").arg(where));
     return static_cast<int>(d);
 }
@@ -316,7 +357,9 @@ void importStore(StoreSession& s, const QJsonObject& root) {
     for (const char* t : {"qx_Name", "qx_user", "qx_zu", "qx_user_zu", "qx_user_qx"}) {
         const auto r = selectRows(cn, QStringLiteral("select count(*) from %1").arg(QLatin1String(t)));
         if (r.value(0).value(0).toLongLong() != 0)
-            throw Refused(QStringLiteral("the store is not empty: %1 holds %2 row(s)").arg(QLatin1String(t)).arg(r.value(0).value(0).toLongLong()));
+            throw Refused(QStringLiteral("the store is not empty: %1 holds %2 row(s)")
+                              .arg(QLatin1String(t))
+                              .arg(r.value(0).value(0).toLongLong()));
     }
     // Items: one visit of the item list, every item posted in it.
     const QJsonArray items = root.value(QStringLiteral("items")).toArray();
@@ -338,7 +381,9 @@ void importStore(StoreSession& s, const QJsonObject& root) {
             const QJsonValue name = o.value(QStringLiteral("name"));
             list.append();
             list.setFieldValue(list.fieldName(0), id);
-            list.setFieldValue(list.fieldName(1), name.isString() && !name.toString().isEmpty() ? QVariant(name.toString()) : QVariant());
+            list.setFieldValue(list.fieldName(1), name.isString() && !name.toString().isEmpty()
+                                                      ? QVariant(name.toString())
+                                                      : QVariant());
             list.post();
         }
         adminops::afterItemEdit(d);
@@ -405,7 +450,9 @@ void importStore(StoreSession& s, const QJsonObject& root) {
             if (!u)
                 throw Refused(QStringLiteral("no user %1 (holder of permission group %2)").arg(holder, name));
             if (parentGroup(users, *u))
-                throw Refused(QStringLiteral("%1 is a member of a user group and holds no permission group of its own").arg(holder));
+                throw Refused(
+                    QStringLiteral("%1 is a member of a user group and holds no permission group of its own")
+                        .arg(holder));
             adminops::setAssignment(d, holder, name, QStringLiteral("T"));
         }
     }
@@ -415,21 +462,25 @@ void importStore(StoreSession& s, const QJsonObject& root) {
 
 int runExport(const QStringList& args) {
     QCommandLineParser p;
-    p.addOption({QStringLiteral("key-note"),
-                 QStringLiteral("A note on the key the passwords are enciphered with (the key itself is never written)."),
-                 QStringLiteral("TEXT")});
-    const int rc = parse(p, args, 1, QStringLiteral("Writes the whole permission setup as JSON (\"-\": standard output)."),
-                         {QStringLiteral("FILE")});
+    p.addOption(
+        {QStringLiteral("key-note"),
+         QStringLiteral(
+             "A note on the key the passwords are enciphered with (the key itself is never written)."),
+         QStringLiteral("TEXT")});
+    const int rc = parse(
+        p, args, 1, QStringLiteral("Writes the whole permission setup as JSON (\"-\": standard output)."),
+        {QStringLiteral("FILE")});
     if (rc != kOk)
         return rc < 0 ? kOk : rc;
     return guarded([&] {
         StoreSession s(p);
         QJsonObject root;
         s.transaction([&] {
-            root = exportStore(s.cn(), p.isSet(QStringLiteral("key-note"))
-                                           ? p.value(QStringLiteral("key-note"))
-                                           : QStringLiteral("passwords are the store's cipher texts; they read back only "
-                                                            "with the key the store's clients use"));
+            root = exportStore(
+                s.cn(), p.isSet(QStringLiteral("key-note"))
+                            ? p.value(QStringLiteral("key-note"))
+                            : QStringLiteral("passwords are the store's cipher texts; they read back only "
+                                             "with the key the store's clients use"));
         });
         const QByteArray json = QJsonDocument(root).toJson(QJsonDocument::Indented);
         const QString file = p.positionalArguments().first();
@@ -451,8 +502,9 @@ int runExport(const QStringList& args) {
 
 int runImport(const QStringList& args) {
     QCommandLineParser p;
-    const int rc = parse(p, args, 1, QStringLiteral("Fills an empty store from an export, through the store's procedures."),
-                         {QStringLiteral("FILE")});
+    const int rc = parse(
+        p, args, 1, QStringLiteral("Fills an empty store from an export, through the store's procedures."),
+        {QStringLiteral("FILE")});
     if (rc != kOk)
         return rc < 0 ? kOk : rc;
     return guarded([&] {
@@ -463,7 +515,9 @@ int runImport(const QStringList& args) {
         QJsonParseError err;
         const QJsonDocument doc = QJsonDocument::fromJson(in.readAll(), &err);
         if (err.error != QJsonParseError::NoError || !doc.isObject())
-            throw Refused(QStringLiteral("%1 is no JSON object: %2 at %3").arg(file, err.errorString()).arg(err.offset));
+            throw Refused(QStringLiteral("%1 is no JSON object: %2 at %3")
+                              .arg(file, err.errorString())
+                              .arg(err.offset));
         StoreSession s(p);
         s.transaction([&] { importStore(s, doc.object()); });
         return kOk;
@@ -484,12 +538,15 @@ QList<TableSpec> storeTables() {
     return {{"qx_Name", {QStringLiteral("qxID"), QStringLiteral("qxName"), QStringLiteral("qxNameEx")}},
             {"qx_Name_Temp", {QStringLiteral("qxID"), QStringLiteral("qxName"), QStringLiteral("qxNameEx")}},
             {"qx_user",
-             {QStringLiteral("userID"), QStringLiteral("userName"), QStringLiteral("userPwd"), QStringLiteral("startTime"),
-              QStringLiteral("endTime"), QStringLiteral("Allow"), QStringLiteral("AllowZekou"), QStringLiteral("zuid")}},
+             {QStringLiteral("userID"), QStringLiteral("userName"), QStringLiteral("userPwd"),
+              QStringLiteral("startTime"), QStringLiteral("endTime"), QStringLiteral("Allow"),
+              QStringLiteral("AllowZekou"), QStringLiteral("zuid")}},
             {"qx_user_qx", {QStringLiteral("userID"), QStringLiteral("qxID"), QStringLiteral("AllowCount")}},
             {"qx_user_zu", {QStringLiteral("userID"), QStringLiteral("zuName"), QStringLiteral("Allow")}},
             {"qx_zu", {QStringLiteral("zuName"), QStringLiteral("qxID"), QStringLiteral("Allow")}},
-            {"qx_Logs", {QStringLiteral("CompName"), QStringLiteral("userName"), QStringLiteral("theTime"), QStringLiteral("theLog")}}};
+            {"qx_Logs",
+             {QStringLiteral("CompName"), QStringLiteral("userName"), QStringLiteral("theTime"),
+              QStringLiteral("theLog")}}};
 }
 
 bool numericColumn(const QString& c) {
@@ -524,7 +581,8 @@ QByteArray rowKey(const QVector<QVariant>& row, const QStringList& columns) {
 
 // Count and an order-free digest of a table's rows.
 QPair<qint64, QByteArray> digest(AdoConnection& cn, const TableSpec& t) {
-    const auto rows = selectRows(cn, QStringLiteral("select %1 from %2").arg(t.columns.join(QLatin1Char(',')), QLatin1String(t.name)));
+    const auto rows = selectRows(
+        cn, QStringLiteral("select %1 from %2").arg(t.columns.join(QLatin1Char(',')), QLatin1String(t.name)));
     QVector<QByteArray> hashes;
     hashes.reserve(rows.size());
     for (const auto& r : rows)
@@ -551,17 +609,20 @@ std::unique_ptr<AdoConnection> openStore(const QString& cs, const char* which) {
 
 int runCopy(const QStringList& args) {
     QCommandLineParser p;
-    p.addOption({QStringLiteral("batch"), QStringLiteral("Rows per insert statement (default 400)."), QStringLiteral("N")});
-    const int rc = parse(p, args, 1,
-                         QStringLiteral("Copies a whole store, audit log included, into an installed, empty store of any "
-                                        "kind, in one transaction there, and verifies the copy. Credentials go in the "
-                                        "connection strings."),
-                         {QStringLiteral("SRC"), QStringLiteral("DST")}, false);
+    p.addOption({QStringLiteral("batch"), QStringLiteral("Rows per insert statement (default 400)."),
+                 QStringLiteral("N")});
+    const int rc = parse(
+        p, args, 1,
+        QStringLiteral("Copies a whole store, audit log included, into an installed, empty store of any "
+                       "kind, in one transaction there, and verifies the copy. Credentials go in the "
+                       "connection strings."),
+        {QStringLiteral("SRC"), QStringLiteral("DST")}, false);
     if (rc != kOk)
         return rc < 0 ? kOk : rc;
     return guarded([&] {
         int batch = 400;
-        if (p.isSet(QStringLiteral("batch")) && (!parseInt32(p.value(QStringLiteral("batch")), batch) || batch < 1 || batch > 1000))
+        if (p.isSet(QStringLiteral("batch")) &&
+            (!parseInt32(p.value(QStringLiteral("batch")), batch) || batch < 1 || batch > 1000))
             throw Usage(QStringLiteral("--batch takes a number from 1 to 1000"));
         QElapsedTimer clock;
         clock.start();
@@ -573,7 +634,8 @@ int runCopy(const QStringList& args) {
             try {
                 n = selectRows(*dst, QStringLiteral("select count(*) from %1").arg(QLatin1String(t.name)));
             } catch (const Error& e) {
-                throw Refused(QStringLiteral("the destination has no store (install it first): %1").arg(e.message()));
+                throw Refused(
+                    QStringLiteral("the destination has no store (install it first): %1").arg(e.message()));
             }
             if (n.value(0).value(0).toLongLong() != 0)
                 throw Refused(QStringLiteral("the destination is not empty: %1 holds %2 row(s)")
@@ -588,10 +650,12 @@ int runCopy(const QStringList& args) {
         try {
             for (const TableSpec& t : tables) {
                 const QString cols = t.columns.join(QLatin1Char(','));
-                const auto rows = selectRows(*src, QStringLiteral("select %1 from %2").arg(cols, QLatin1String(t.name)));
+                const auto rows =
+                    selectRows(*src, QStringLiteral("select %1 from %2").arg(cols, QLatin1String(t.name)));
                 QVector<QByteArray> hashes;
                 hashes.reserve(rows.size());
-                const QString head = QStringLiteral("INSERT INTO %1 (%2) VALUES ").arg(QLatin1String(t.name), cols);
+                const QString head =
+                    QStringLiteral("INSERT INTO %1 (%2) VALUES ").arg(QLatin1String(t.name), cols);
                 QString sql;
                 int inBatch = 0;
                 for (const auto& r : rows) {
@@ -599,7 +663,8 @@ int runCopy(const QStringList& args) {
                     QStringList values;
                     for (int c = 0; c < t.columns.size(); ++c)
                         values << literal(r.value(c), numericColumn(t.columns[c]));
-                    sql += (inBatch == 0 ? head : QStringLiteral(",")) + QLatin1Char('(') + values.join(QLatin1Char(',')) + QLatin1Char(')');
+                    sql += (inBatch == 0 ? head : QStringLiteral(",")) + QLatin1Char('(') +
+                           values.join(QLatin1Char(',')) + QLatin1Char(')');
                     if (++inBatch == batch) {
                         dst->execute(sql);
                         sql.clear();
@@ -620,12 +685,14 @@ int runCopy(const QStringList& args) {
             for (int i = 0; i < tables.size(); ++i) {
                 const auto got = digest(*dst, tables[i]);
                 if (got.first != expected[i].first)
-                    throw Refused(QStringLiteral("verification failed: %1 has %2 row(s) in the copy, %3 in the source")
-                                      .arg(QLatin1String(tables[i].name))
-                                      .arg(got.first)
-                                      .arg(expected[i].first));
+                    throw Refused(
+                        QStringLiteral("verification failed: %1 has %2 row(s) in the copy, %3 in the source")
+                            .arg(QLatin1String(tables[i].name))
+                            .arg(got.first)
+                            .arg(expected[i].first));
                 if (got.second != expected[i].second)
-                    throw Refused(QStringLiteral("verification failed: the rows of %1 differ").arg(QLatin1String(tables[i].name)));
+                    throw Refused(QStringLiteral("verification failed: the rows of %1 differ")
+                                      .arg(QLatin1String(tables[i].name)));
             }
             dst->commitTrans();
         } catch (...) {

@@ -45,13 +45,14 @@ bool permissionGroupTaken(TdData& d, const QString& name) {
 
 void addUser(TdData& d, const UserRow& u) {
     const int zuid = u.zuid();
-    exec(d, QStringLiteral("Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
-                           "VALUES ('") +
+    exec(d, QStringLiteral(
+                "Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
+                "VALUES ('") +
                 q(u.userId) + QStringLiteral("','") + q(u.userName) + QStringLiteral("','") + q(u.password) +
                 QStringLiteral("','") + q(u.startDate) + QStringLiteral("','") + q(u.endDate) +
                 QStringLiteral("','") + (u.allow ? QStringLiteral("T") : QStringLiteral("F")) +
-                QStringLiteral("',") + QString::number(u.discount) + QLatin1Char(',') + QString::number(zuid) +
-                QLatin1Char(')'));
+                QStringLiteral("',") + QString::number(u.discount) + QLatin1Char(',') +
+                QString::number(zuid) + QLatin1Char(')'));
     // A member gets no rows of its own: its rights are those of its user group.
     if (zuid == kNoGroup)
         exec(d, QStringLiteral("Exec qxAddUser '") + q(u.userId) + QLatin1Char('\''));
@@ -63,10 +64,11 @@ void editUser(TdData& d, const UserRow& u, int oldGroup) {
     exec(d, QStringLiteral("Update qx_user Set userName = '") + q(u.userName) + QStringLiteral("',") +
                 QStringLiteral("userPwd = '") + q(u.password) + QStringLiteral("',") +
                 QStringLiteral("startTime = '") + q(u.startDate) + QStringLiteral("',") +
-                QStringLiteral("endTime = '") + q(u.endDate) + QStringLiteral("',") + QStringLiteral("Allow = '") +
-                (u.allow ? QStringLiteral("T") : QStringLiteral("F")) + QStringLiteral("',") +
-                QStringLiteral("AllowZekou = ") + QString::number(u.discount) + QStringLiteral(", zuid = ") +
-                QString::number(newZuid) + QStringLiteral(" where userID = '") + q(u.userId) + QLatin1Char('\''));
+                QStringLiteral("endTime = '") + q(u.endDate) + QStringLiteral("',") +
+                QStringLiteral("Allow = '") + (u.allow ? QStringLiteral("T") : QStringLiteral("F")) +
+                QStringLiteral("',") + QStringLiteral("AllowZekou = ") + QString::number(u.discount) +
+                QStringLiteral(", zuid = ") + QString::number(newZuid) + QStringLiteral(" where userID = '") +
+                q(u.userId) + QLatin1Char('\''));
     if (newZuid == oldZuid)
         return;
     if (newZuid == kNoGroup)
@@ -129,8 +131,8 @@ void deletePermissionGroup(TdData& d, const QString& name) {
 }
 
 void setAssignment(TdData& d, const QString& ownerId, const QString& permissionGroup, const QString& flag) {
-    exec(d, QStringLiteral("Exec qx_user_zu_changed '") + q(ownerId) + QStringLiteral("','") + q(permissionGroup) +
-                QStringLiteral("','") + q(flag) + QLatin1Char('\''));
+    exec(d, QStringLiteral("Exec qx_user_zu_changed '") + q(ownerId) + QStringLiteral("','") +
+                q(permissionGroup) + QStringLiteral("','") + q(flag) + QLatin1Char('\''));
 }
 
 QList<QPair<QString, QString>> toggleFlags(const FlagScope& s, const QString& flag) {

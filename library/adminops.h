@@ -33,9 +33,9 @@ struct UserRow {
 };
 
 // The duplicate checks of the two dialogs; true when the name is taken.
-bool userIdTaken(TdData& d, const QString& userId);          // the user dialog
-bool userGroupNameTaken(TdData& d, const QString& name);     // the name dialog, user group
-bool permissionGroupTaken(TdData& d, const QString& name);   // the name dialog, permission group
+bool userIdTaken(TdData& d, const QString& userId);        // the user dialog
+bool userGroupNameTaken(TdData& d, const QString& name);   // the name dialog, user group
+bool permissionGroupTaken(TdData& d, const QString& name); // the name dialog, permission group
 
 // Adds a user: the insert, and for a user in no user group the rows of its own.
 void addUser(TdData& d, const UserRow& user);

@@ -4,28 +4,28 @@
 // nothing. Export/import round-trips, and copy carries a store between kinds unchanged.
 #include "admin/manager.h"
 #include "admin/treelist.h"
-#include "library/doctor.h"
-#include "library/dmain.h"
-#include "library/cipher.h"
 #include "bench/storegen.h"
+#include "library/cipher.h"
+#include "library/dmain.h"
+#include "library/doctor.h"
 #include "tests/support/testsupport.h"
 
+#include <QApplication>
 #include <QDate>
 #include <QDir>
-#include <QRegularExpression>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QRandomGenerator>
-#include <QTemporaryDir>
-#include <QApplication>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
-#include <QToolButton>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidgetItemIterator>
 #include <gtest/gtest.h>
 
@@ -56,7 +56,8 @@ CliRun cli(const QStringList& args, const QMap<QString, QString>& env = {}, cons
     p.write(input);
     p.closeWriteChannel();
     EXPECT_TRUE(p.waitForFinished(300000));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
 }
 
 // Every row of the tables an administration action changes, sorted.
@@ -79,7 +80,7 @@ QStringList snapshot(AdoConnection& cn) {
 } // namespace
 
 class CliAdmin : public ::testing::TestWithParam<Backend> {
-protected:
+  protected:
     void SetUp() override {
         store = std::make_unique<TempStore>(GetParam());
         db = openConnection(store->connectionString());
@@ -90,7 +91,8 @@ protected:
         QFile::remove(trace);
         args << "--store" << store->connectionString() << "--trace" << trace;
         last = cli(args, env);
-        EXPECT_EQ(last.exitCode, expectExit) << args.join(" ").left(200).toStdString() << "\n" << last.err.left(500).toStdString();
+        EXPECT_EQ(last.exitCode, expectExit) << args.join(" ").left(200).toStdString() << "\n"
+                                             << last.err.left(500).toStdString();
         QFile f(trace);
         if (!f.open(QIODevice::ReadOnly))
             return {};
@@ -123,59 +125,73 @@ TEST_P(CliAdmin, EveryVerbSendsTheWindowsStatementsAndLeavesACleanStore) {
     for (const auto& [id, name] : {std::pair{"1000", "system"}, {"1001", "users"}, {"1002", "backup"}}) {
         const QStringList s = verb({"item", "add", id, name});
         ASSERT_GE(s.size(), 4);
-        EXPECT_EQ(s.mid(s.size() - 4), QStringList({list, "Exec qxNameChanged_before",
-                                                    QString("INSERT INTO qx_Name (qxID,qxName) VALUES (%1,'%2')").arg(id, name),
-                                                    "Exec qxNameChanged"}));
+        EXPECT_EQ(s.mid(s.size() - 4),
+                  QStringList({list, "Exec qxNameChanged_before",
+                               QString("INSERT INTO qx_Name (qxID,qxName) VALUES (%1,'%2')").arg(id, name),
+                               "Exec qxNameChanged"}));
         expectClean();
     }
     // The name dialog's check, then the first free number and the group's rows.
     QStringList s = verb({"usergroup", "add", "fin"});
     EXPECT_EQ(s.mid(s.size() - 4),
-              QStringList({"select * from qx_user where userid = 'fin'\r\n", "select * from qx_user where zuid < 1000 order by zuid\r\n",
-                           "INSERT INTO qx_user (zuid,userid,username) VALUES (1,'fin','fin')", "Exec qxAddUser 'fin'"}));
+              QStringList({"select * from qx_user where userid = 'fin'\r\n",
+                           "select * from qx_user where zuid < 1000 order by zuid\r\n",
+                           "INSERT INTO qx_user (zuid,userid,username) VALUES (1,'fin','fin')",
+                           "Exec qxAddUser 'fin'"}));
     expectClean();
     // The user dialog's check, the insert, and for a user in no group the rows of its own.
-    s = verb({"user", "add", "n2", "--name", "Nora", "--disabled", "--discount", "35", "--start", "2026-01-01", "--end",
-              "2026-12-31"},
+    s = verb({"user", "add", "n2", "--name", "Nora", "--disabled", "--discount", "35", "--start",
+              "2026-01-01", "--end", "2026-12-31"},
              0, {{"VARDEX_NEW_PASSWORD", "abc"}});
     EXPECT_TRUE(s.contains("select * from qx_user where userID ='n2'\r\n"));
     ASSERT_EQ(writes(s).size(), 2);
-    EXPECT_TRUE(writes(s)[0].startsWith("Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
-                                        "VALUES ('n2','Nora','"));
-    EXPECT_TRUE(writes(s)[0].endsWith("','2026-01-01','2026-12-31','F',35,10000)")) << writes(s)[0].toStdString();
+    EXPECT_TRUE(writes(s)[0].startsWith(
+        "Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
+        "VALUES ('n2','Nora','"));
+    EXPECT_TRUE(writes(s)[0].endsWith("','2026-01-01','2026-12-31','F',35,10000)"))
+        << writes(s)[0].toStdString();
     EXPECT_EQ(writes(s)[1], "Exec qxAddUser 'n2'");
     EXPECT_EQ(DecryptPassword(scalar(*db, "select userPwd from qx_user where userID = 'n2'"), "kmpq"), "abc");
     s = verb({"user", "add", "m1", "--group", "fin", "--start", "2026-01-01", "--end", "2026-12-31"});
-    EXPECT_EQ(writes(s), QStringList({"Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
-                                      "VALUES ('m1','m1','','2026-01-01','2026-12-31','T',0,1001)"}));
+    EXPECT_EQ(
+        writes(s),
+        QStringList({"Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
+                     "VALUES ('m1','m1','','2026-01-01','2026-12-31','T',0,1001)"}));
     verb({"user", "add", "m2", "--group", "fin"});
     expectClean();
     // The edit: the whole row written, then the procedure of the move.
     s = verb({"user", "move", "m1", "--no-group"});
-    EXPECT_EQ(writes(s), QStringList({"Update qx_user Set userName = 'm1',userPwd = '',startTime = '2026-01-01',endTime = "
-                                      "'2026-12-31',Allow = 'T',AllowZekou = 0, zuid = 10000 where userID = 'm1'",
-                                      "exec qxuseroutzu 'm1',1"}));
+    EXPECT_EQ(
+        writes(s),
+        QStringList({"Update qx_user Set userName = 'm1',userPwd = '',startTime = '2026-01-01',endTime = "
+                     "'2026-12-31',Allow = 'T',AllowZekou = 0, zuid = 10000 where userID = 'm1'",
+                     "exec qxuseroutzu 'm1',1"}));
     expectClean();
     s = verb({"user", "move", "n2", "--group", "fin"});
     ASSERT_EQ(writes(s).size(), 2);
-    EXPECT_TRUE(writes(s)[0].endsWith("',startTime = '2026-01-01',endTime = '2026-12-31',Allow = 'F',AllowZekou = 35, zuid = 1001 "
-                                      "where userID = 'n2'"));
+    EXPECT_TRUE(writes(s)[0].endsWith(
+        "',startTime = '2026-01-01',endTime = '2026-12-31',Allow = 'F',AllowZekou = 35, zuid = 1001 "
+        "where userID = 'n2'"));
     EXPECT_EQ(writes(s)[1], "exec qxuserintozu 'n2',1");
     EXPECT_EQ(DecryptPassword(scalar(*db, "select userPwd from qx_user where userID = 'n2'"), "kmpq"), "abc");
     expectClean();
     // A password typed at the prompt of a terminal, enciphered with the session's key (--key).
     {
         QProcess p;
-        p.start("script", {"-qec", QString("'%1' user passwd m2 --key K2 --store '%2'").arg(binDir() + "/vardex-cli", store->connectionString()),
+        p.start("script", {"-qec",
+                           QString("'%1' user passwd m2 --key K2 --store '%2'")
+                               .arg(binDir() + "/vardex-cli", store->connectionString()),
                            "/dev/null"});
         ASSERT_TRUE(p.waitForStarted());
         p.write("tty pw\ntty pw\n");
         ASSERT_TRUE(p.waitForFinished(60000));
         EXPECT_EQ(p.exitCode(), 0) << p.readAll().toStdString();
-        EXPECT_EQ(DecryptPassword(scalar(*db, "select userPwd from qx_user where userID = 'm2'"), "K2"), "tty pw");
+        EXPECT_EQ(DecryptPassword(scalar(*db, "select userPwd from qx_user where userID = 'm2'"), "K2"),
+                  "tty pw");
     }
     // Flags cascade as in the user list: a member's last enabled sibling clears the group...
-    EXPECT_EQ(writes(verb({"user", "disable", "m2"})), QStringList({"Exec qxUpDateUserAllows 'm2','F'", "Exec qxUpDateUserAllows 'fin','F'"}));
+    EXPECT_EQ(writes(verb({"user", "disable", "m2"})),
+              QStringList({"Exec qxUpDateUserAllows 'm2','F'", "Exec qxUpDateUserAllows 'fin','F'"}));
     // ...an enabled group passes the flag to every member that shows another, in list order
     // (members of one group come in the order the store returns them).
     s = writes(verb({"user", "enable", "fin"}));
@@ -193,7 +209,8 @@ TEST_P(CliAdmin, EveryVerbSendsTheWindowsStatementsAndLeavesACleanStore) {
     EXPECT_EQ(writes(verb({"permgroup", "set", "admin", "1000", "off"})),
               QStringList({"Exec qxUpDateAllows 'admin',1000,'F'", "Exec qxUpDateAllows 'admin',1001,'F'"}));
     verb({"permgroup", "set", "admin", "1002", "on"});
-    EXPECT_EQ(writes(verb({"permgroup", "assign", "admin", "fin"})), QStringList({"Exec qx_user_zu_changed 'fin','admin','T'"}));
+    EXPECT_EQ(writes(verb({"permgroup", "assign", "admin", "fin"})),
+              QStringList({"Exec qx_user_zu_changed 'fin','admin','T'"}));
     expectClean();
     EXPECT_EQ(scalarInt(*db, "select AllowCount from qx_user_qx where userID = 'fin' and qxID = 1002"), 1);
     // Item edits carry the grants along through the two procedures.
@@ -248,18 +265,21 @@ TEST_P(CliAdmin, RefusedVerbsNameWhatWasWrongAndChangeNothing) {
         {{"user", "move", "o'brien"}, 2, "exactly one of --group and --no-group"},
         {{"user", "frobnicate", "x"}, 2, "unknown verb user frobnicate"},
         {{"user", "add"}, 2, "takes ID"},
-        {{"user", "add", "x", "--new-password-file", "/nonexistent/pw"}, 2, "cannot read the new password file"},
+        {{"user", "add", "x", "--new-password-file", "/nonexistent/pw"},
+         2,
+         "cannot read the new password file"},
     };
     for (const auto& c : cases) {
         const QStringList s = verb(c.args, c.exit);
-        EXPECT_TRUE(last.err.contains(c.message)) << c.args.join(' ').left(80).toStdString() << ": " << last.err.left(300).toStdString();
+        EXPECT_TRUE(last.err.contains(c.message))
+            << c.args.join(' ').left(80).toStdString() << ": " << last.err.left(300).toStdString();
         EXPECT_EQ(writes(s), QStringList()) << c.args.join(' ').left(80).toStdString();
     }
     // Bytes that are no valid text never reach the store as replacement characters.
     {
         QProcess p;
-        p.start("bash", {"-c", "\"$0\" user add \"$(printf 'caf\\351')\" --store \"$1\"", binDir() + "/vardex-cli",
-                         store->connectionString()});
+        p.start("bash", {"-c", "\"$0\" user add \"$(printf 'caf\\351')\" --store \"$1\"",
+                         binDir() + "/vardex-cli", store->connectionString()});
         ASSERT_TRUE(p.waitForFinished(60000));
         EXPECT_EQ(p.exitCode(), 2);
         EXPECT_TRUE(p.readAllStandardError().contains("argument 3 is not valid text"));
@@ -321,19 +341,29 @@ TEST_P(CliAdmin, ExportImportExportGivesTheSameJson) {
         TempStore src(GetParam());
         auto cn = openConnection(src.connectionString());
         QRandomGenerator rng(1234 + round);
-        const int items = 3 + rng.bounded(8), groups = rng.bounded(4), users = 2 + rng.bounded(8), perms = 1 + rng.bounded(4);
+        const int items = 3 + rng.bounded(8), groups = rng.bounded(4), users = 2 + rng.bounded(8),
+                  perms = 1 + rng.bounded(4);
         for (int i = 0; i < items; ++i)
-            cn->execute(QString("INSERT INTO qx_Name (qxID, qxName) VALUES (%1, 'it''em %1')").arg(i % 3 == 0 ? i * 1000 : 1000 * (i / 3) + i % 3));
+            cn->execute(QString("INSERT INTO qx_Name (qxID, qxName) VALUES (%1, 'it''em %1')")
+                            .arg(i % 3 == 0 ? i * 1000 : 1000 * (i / 3) + i % 3));
         for (int g = 1; g <= groups; ++g) {
-            cn->execute(QString("INSERT INTO qx_user (zuid,userid,username,Allow) VALUES (%1,'组%1','组%1','%2')").arg(g).arg(rng.bounded(2) ? "T" : "F"));
+            cn->execute(
+                QString("INSERT INTO qx_user (zuid,userid,username,Allow) VALUES (%1,'组%1','组%1','%2')")
+                    .arg(g)
+                    .arg(rng.bounded(2) ? "T" : "F"));
             cn->execute(QString("Exec qxAddUser '组%1'").arg(g));
         }
         for (int u = 0; u < users; ++u) {
             const int zuid = groups && rng.bounded(2) ? 1001 + rng.bounded(groups) : 10000;
-            cn->execute(QString("Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) VALUES "
+            cn->execute(QString("Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, "
+                                "AllowZekou,zuid) VALUES "
                                 "('u%1','User \\%1','%2','2026-01-0%3','2027-12-31','%4',%5,%6)")
-                            .arg(u).arg(u % 3 ? EncryptPassword(QString("pw%1").arg(u), "kmpq") : QString())
-                            .arg(1 + rng.bounded(9)).arg(rng.bounded(2) ? "T" : "F").arg(rng.bounded(101)).arg(zuid));
+                            .arg(u)
+                            .arg(u % 3 ? EncryptPassword(QString("pw%1").arg(u), "kmpq") : QString())
+                            .arg(1 + rng.bounded(9))
+                            .arg(rng.bounded(2) ? "T" : "F")
+                            .arg(rng.bounded(101))
+                            .arg(zuid));
             if (zuid == 10000)
                 cn->execute(QString("Exec qxAddUser 'u%1'").arg(u));
         }
@@ -351,7 +381,8 @@ TEST_P(CliAdmin, ExportImportExportGivesTheSameJson) {
             q.open();
             for (int r = 0; r < q.recordCount(); ++r)
                 if (rng.bounded(2))
-                    cn->execute(QString("Exec qxUpDateAllows 'p%1',%2,'T'").arg(p).arg(q.value(r, 0).toInt()));
+                    cn->execute(
+                        QString("Exec qxUpDateAllows 'p%1',%2,'T'").arg(p).arg(q.value(r, 0).toInt()));
             for (const QString& h : holders)
                 if (rng.bounded(3) == 0)
                     cn->execute(QString("Exec qx_user_zu_changed '%1','p%2','T'").arg(h).arg(p));
@@ -369,10 +400,13 @@ TEST_P(CliAdmin, ExportImportExportGivesTheSameJson) {
         EXPECT_EQ(ja, fb.readAll());
         EXPECT_TRUE(ja.contains("\"grants\"") && ja.contains("\"version\": 1"));
         // It holds every password's cipher text: nobody but its owner reads it.
-        EXPECT_EQ(QFile::permissions(a) & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther), 0);
+        EXPECT_EQ(QFile::permissions(a) &
+                      (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+                  0);
         auto d = openConnection(dst.connectionString());
         EXPECT_TRUE(checkStore(*d).clean());
-        EXPECT_EQ(scalar(*d, "select count(*) from qx_user_qx"), scalar(*cn, "select count(*) from qx_user_qx"));
+        EXPECT_EQ(scalar(*d, "select count(*) from qx_user_qx"),
+                  scalar(*cn, "select count(*) from qx_user_qx"));
         // A second import into the filled store is refused.
         r = cli({"import", a, "--store", dst.connectionString()});
         EXPECT_EQ(r.exitCode, 1);
@@ -422,7 +456,8 @@ TEST(CliCopy, SqliteToPostgresToOdbcToSqliteKeepsEveryAnswer) {
         users.open();
         for (int u = 0; u < users.recordCount(); ++u)
             for (int i = 0; i < 50; ++i)
-                got << QString::number(vardex::CheckUserRight(users.value(u, 0).toString(), (i / 25 + 1) * 1000 + i % 25, nullptr, 0));
+                got << QString::number(vardex::CheckUserRight(users.value(u, 0).toString(),
+                                                              (i / 25 + 1) * 1000 + i % 25, nullptr, 0));
         vardex::DisconnectDatabase();
         answers << got;
     }
@@ -472,15 +507,18 @@ TEST(CliReadme, TheProvisioningExampleGrantsTheRight) {
 // The window and the shell side by side: the same toggle clicked in the administration window on
 // one store and given as a verb on a twin store sends the same statements, word for word.
 class CliAndWindow : public ::testing::TestWithParam<Backend> {
-protected:
+  protected:
     static void seed(AdoConnection& cn) {
         for (int id : {1000, 1001, 1002, 2000, 2001})
             cn.execute(QString("INSERT INTO qx_Name (qxID, qxName) VALUES (%1, 'i%1')").arg(id));
         cn.execute("INSERT INTO qx_user (zuid,userid,username) VALUES (1,'fin','fin')");
         cn.execute("Exec qxAddUser 'fin'");
         for (const char* m : {"m1", "m2"})
-            cn.execute(QString("Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
-                               "VALUES ('%1','%1','','2026-01-01','2026-12-31','T',0,1001)").arg(m));
+            cn.execute(
+                QString(
+                    "Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
+                    "VALUES ('%1','%1','','2026-01-01','2026-12-31','T',0,1001)")
+                    .arg(m));
         cn.execute("Exec qxAddzuName 'admin'");
         cn.execute("Exec qxUpDateAllows 'admin',2001,'T'");
         cn.execute("Exec qxUpDateAllows 'admin',2000,'T'");
@@ -559,8 +597,9 @@ TEST_P(CliAndWindow, TogglesSendWhatTheWindowSends) {
     });
     QStringList d = verbOn(shell, {"permgroup", "set", "admin", "1002", "on"});
     d += verbOn(shell, {"permgroup", "set", "admin", "2000", "off"});
-    EXPECT_EQ(c, QStringList({"Exec qxUpDateAllows 'admin',1002,'T'", "Exec qxUpDateAllows 'admin',1000,'T'",
-                              "Exec qxUpDateAllows 'admin',2000,'F'", "Exec qxUpDateAllows 'admin',2001,'F'"}));
+    EXPECT_EQ(c,
+              QStringList({"Exec qxUpDateAllows 'admin',1002,'T'", "Exec qxUpDateAllows 'admin',1000,'T'",
+                           "Exec qxUpDateAllows 'admin',2000,'F'", "Exec qxUpDateAllows 'admin',2001,'F'"}));
     EXPECT_EQ(d, c);
     // The permission group taken back from the user group.
     const QStringList e = clickInWindow(window, [](Tfrmanager& w) {
@@ -575,7 +614,7 @@ TEST_P(CliAndWindow, TogglesSendWhatTheWindowSends) {
 
 // Acts once on the first modal dialog with the given name that opens while it lives.
 class DialogAnswer {
-public:
+  public:
     DialogAnswer(const QString& name, std::function<void(QWidget*)> act) {
         QObject::connect(&m_timer, &QTimer::timeout, [this, name, act] {
             QWidget* w = QApplication::activeModalWidget();
@@ -588,7 +627,7 @@ public:
     }
     ~DialogAnswer() { EXPECT_TRUE(m_done) << "the dialog never opened"; }
 
-private:
+  private:
     QTimer m_timer;
     bool m_done = false;
 };
@@ -603,14 +642,22 @@ TEST_P(CliAndWindow, AddingThroughTheDialogsSendsWhatTheVerbsSend) {
         e->setFocus();
         QTest::keyClicks(e, text);
     };
-    auto ok = [](QWidget* dialog) { QTest::mouseClick(dialog->findChild<QPushButton*>("btnOK"), Qt::LeftButton); };
+    auto ok = [](QWidget* dialog) {
+        QTest::mouseClick(dialog->findChild<QPushButton*>("btnOK"), Qt::LeftButton);
+    };
     const QStringList a = clickInWindow(window, [&](Tfrmanager& w) {
         {
-            DialogAnswer d("frqxzu", [&](QWidget* dlg) { type(dlg, "Edit1", "audit"); ok(dlg); });
+            DialogAnswer d("frqxzu", [&](QWidget* dlg) {
+                type(dlg, "Edit1", "audit");
+                ok(dlg);
+            });
             QTest::mouseClick(w.btnAddZu, Qt::LeftButton);
         }
         {
-            DialogAnswer d("frqxzu", [&](QWidget* dlg) { type(dlg, "Edit1", "team"); ok(dlg); });
+            DialogAnswer d("frqxzu", [&](QWidget* dlg) {
+                type(dlg, "Edit1", "team");
+                ok(dlg);
+            });
             QTest::mouseClick(w.btnAddUserzu, Qt::LeftButton);
         }
         select(node(w.dtl1, "userID", "fin")); // the user dialog preselects this group
@@ -626,7 +673,8 @@ TEST_P(CliAndWindow, AddingThroughTheDialogsSendsWhatTheVerbsSend) {
     const QString today = QDate::currentDate().toString("yyyy-MM-dd");
     QStringList b = verbOn(shell, {"permgroup", "add", "audit"});
     b += verbOn(shell, {"usergroup", "add", "team"});
-    b += verbOn(shell, {"user", "add", "n1", "--name", "Nina", "--group", "fin", "--start", today, "--end", today, "--disabled"});
+    b += verbOn(shell, {"user", "add", "n1", "--name", "Nina", "--group", "fin", "--start", today, "--end",
+                        today, "--disabled"});
     EXPECT_EQ(a.size(), 4);
     EXPECT_EQ(b, a);
     auto x = openConnection(window.connectionString()), y = openConnection(shell.connectionString());
