@@ -1,7 +1,5 @@
-// vardex-cli: the library from a shell.
-//   vardex-cli install CONNSTR [--user U --password P]
-//   vardex-cli session CONNSTR [--user U --password P --work-date D --key K]
-//   vardex-cli doctor  CONNSTR [--repair] [--user U --password P]
+// vardex-cli: the library and the administration of a store from a shell (see vardex-cli(1)).
+#include "cli/cli.h"
 #include "library/doctor.h"
 #include "library/installer.h"
 #include "library/vardex.h"
@@ -31,45 +29,67 @@ struct Options {
 
 void usage() {
     std::fprintf(stderr,
-                 "usage:\n"
-                 "  vardex-cli install CONNSTR [--user U --password P]\n"
-                 "  vardex-cli session CONNSTR [--user U --password P --work-date D --key K]\n"
-                 "  vardex-cli doctor  CONNSTR [--repair] [--user U --password P]\n"
-                 "CONNSTR e.g. \"Provider=SQLite;Data Source=store.db\"\n");
+                 "usage: vardex-cli VERB [ARGS] [--store CONNSTR]   (vardex-cli VERB --help for each)\n"
+                 "  install CONNSTR | session CONNSTR | doctor CONNSTR [--repair]\n"
+                 "  user add|edit|delete|enable|disable|passwd|move ID ...\n"
+                 "  usergroup add|delete NAME\n"
+                 "  permgroup add|delete NAME | assign|unassign NAME USER | set NAME ITEM on|off\n"
+                 "  item add|rename ITEM NAME | renumber ITEM NEW | delete ITEM\n"
+                 "  grant|revoke USER ITEM\n"
+                 "  list users|usergroups|permgroups|items|grants [--user U] [--json|--csv]\n"
+                 "  log [--user U] [--since T] [--until T] [--text S] [--json|--csv]\n"
+                 "  export FILE | import FILE | copy SRC DST\n"
+                 "CONNSTR e.g. \"Provider=SQLite;Data Source=store.db\", or set VARDEX_STORE.\n"
+                 "Exit codes: 0 done, 1 refused or failed (nothing changed), 2 bad arguments or no store.\n");
 }
 
-std::optional<Options> parseArgs(int argc, char** argv) {
-    if (argc < 3)
-        return std::nullopt;
+// install, session and doctor: the connection string first, then the options.
+std::optional<Options> parseArgs(const QStringList& args) {
+    QCommandLineParser p;
+    p.addHelpOption();
+    vardex::cli::addStoreOptions(p, true);
+    p.addPositionalArgument(QStringLiteral("CONNSTR"), QStringLiteral("Connection string of the store."));
     Options o;
-    o.command = QString::fromLocal8Bit(argv[1]);
-    o.connectionString = QString::fromLocal8Bit(argv[2]);
-    for (int i = 3; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&](QString& target) {
-            if (i + 1 >= argc)
-                return false;
-            target = QString::fromLocal8Bit(argv[++i]);
-            return true;
-        };
-        bool ok = true;
-        if (a == "--user")
-            ok = value(o.user);
-        else if (a == "--password")
-            ok = value(o.password);
-        else if (a == "--work-date")
-            ok = value(o.workDate);
-        else if (a == "--key")
-            ok = value(o.key);
-        else if (a == "--repair")
-            o.repair = true;
-        else
-            ok = false;
-        if (!ok) {
-            std::fprintf(stderr, "vardex-cli: unknown or incomplete option %s\n", a.c_str());
-            return std::nullopt;
-        }
+    o.command = args.value(0);
+    if (o.command == QLatin1String("session")) {
+        p.setApplicationDescription(QStringLiteral(
+            "Opens a session and runs the library calls read from standard input, one a line: a call's name, "
+            "then "
+            "its arguments, \"quoted\" text or a bare word (NULL: a null pointer); prints each result."));
+        p.addOption({QStringLiteral("work-date"), QStringLiteral("Working date of the session."),
+                     QStringLiteral("D")});
+    } else if (o.command == QLatin1String("doctor")) {
+        p.setApplicationDescription(QStringLiteral("Checks that the store's tables agree with each other."));
+        p.addOption({QStringLiteral("repair"), QStringLiteral("Mend what is found, in one transaction.")});
+    } else {
+        p.setApplicationDescription(
+            QStringLiteral("Creates the tables and procedures of a store in an empty database."));
     }
+    if (!p.parse(QStringList{QStringLiteral("vardex-cli ") + o.command} + args.mid(1))) {
+        vardex::cli::printErr(p.errorText());
+        return std::nullopt;
+    }
+    if (p.isSet(QStringLiteral("help"))) {
+        vardex::cli::printOut(vardex::cli::helpText(p, o.command));
+        std::exit(0);
+    }
+    const QStringList pos = p.positionalArguments();
+    if (pos.size() > 1) {
+        vardex::cli::printErr(QStringLiteral("unexpected argument %1").arg(pos[1]));
+        return std::nullopt;
+    }
+    try {
+        o.connectionString = vardex::cli::storeFrom(p, pos.value(0));
+        o.user = p.value(QStringLiteral("db-user"));
+        o.password = vardex::cli::databasePassword(p);
+    } catch (const vardex::cli::Usage& u) {
+        vardex::cli::printErr(u.text);
+        return std::nullopt;
+    }
+    if (o.command == QLatin1String("session"))
+        o.workDate = p.value(QStringLiteral("work-date"));
+    o.key = p.value(QStringLiteral("key"));
+    o.repair = o.command == QLatin1String("doctor") && p.isSet(QStringLiteral("repair"));
     return o;
 }
 
@@ -83,7 +103,17 @@ int install(const Options& o) {
         return 2;
     }
     QTemporaryDir tmp;
-    const vardex::InstallOutcome r = vardex::runInstallScript(cn, tmp.path() + QStringLiteral("/Morlan.tmp"));
+    vardex::InstallOutcome r;
+    try {
+        r = vardex::runInstallScript(cn, tmp.path() + QStringLiteral("/Morlan.tmp"));
+    } catch (const vardex::Error& e) {
+        std::fprintf(stderr, "vardex-cli: the stored script cannot be read: %s\n",
+                     e.message().toLocal8Bit().constData());
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vardex-cli: the stored script cannot be read: %s\n", e.what());
+        return 1;
+    }
     if (r.fileError) {
         std::fprintf(stderr, "vardex-cli: %s\n", r.error.toLocal8Bit().constData());
         return 1;
@@ -175,8 +205,13 @@ struct CallSpec {
     std::function<int32_t(const std::vector<Arg>&)> run;
 };
 
-const char* s(const std::vector<Arg>& a, size_t i) { return a[i].null ? nullptr : a[i].text.c_str(); }
-int32_t n(const std::vector<Arg>& a, size_t i) { return static_cast<int32_t>(std::strtol(a[i].text.c_str(), nullptr, 10)); }
+const char* s(const std::vector<Arg>& a, size_t i) {
+    return a[i].null ? nullptr : a[i].text.c_str();
+}
+// Integer arguments have been checked to fit in 32 bits before the call runs.
+int32_t n(const std::vector<Arg>& a, size_t i) {
+    return static_cast<int32_t>(std::strtoll(a[i].text.c_str(), nullptr, 10));
+}
 
 std::map<std::string, CallSpec> calls() {
     std::map<std::string, CallSpec> m;
@@ -188,9 +223,8 @@ std::map<std::string, CallSpec> calls() {
     m["CheckUserLogin"] = {"ssssi", [](const std::vector<Arg>& a) {
                                return CheckUserLogin(s(a, 0), s(a, 1), s(a, 2), s(a, 3), n(a, 4));
                            }};
-    m["CheckUserRight"] = {"sisi", [](const std::vector<Arg>& a) {
-                               return CheckUserRight(s(a, 0), n(a, 1), s(a, 2), n(a, 3));
-                           }};
+    m["CheckUserRight"] = {
+        "sisi", [](const std::vector<Arg>& a) { return CheckUserRight(s(a, 0), n(a, 1), s(a, 2), n(a, 3)); }};
     m["ChangeUserPassword"] = {"ssss", [](const std::vector<Arg>& a) {
                                    return ChangeUserPassword(s(a, 0), s(a, 1), s(a, 2), s(a, 3));
                                }};
@@ -203,35 +237,42 @@ std::map<std::string, CallSpec> calls() {
                                 char* ref = buffer;
                                 int32_t count = n(a, 2);
                                 int32_t shift = n(a, 3);
-                                const int32_t rc = ShowLoginDialog(s(a, 0), s(a, 1), &ref, &count, &shift, n(a, 4));
+                                const int32_t rc =
+                                    ShowLoginDialog(s(a, 0), s(a, 1), &ref, &count, &shift, n(a, 4));
                                 if (rc != VARDEX_ERROR)
                                     std::printf("# userId \"%s\" count %d shift %d\n", buffer, count, shift);
                                 return rc;
                             }};
-    m["ShowChangePasswordDialog"] = {"ss", [](const std::vector<Arg>& a) {
-                                         return ShowChangePasswordDialog(s(a, 0), s(a, 1));
-                                     }};
+    m["ShowChangePasswordDialog"] = {
+        "ss", [](const std::vector<Arg>& a) { return ShowChangePasswordDialog(s(a, 0), s(a, 1)); }};
     m["EditRightList"] = {"i", [](const std::vector<Arg>& a) { return EditRightList(n(a, 0)); }};
     return m;
 }
 
+// A decimal integer that fits in 32 bits; digits beyond that range are refused, not wrapped.
 bool isInteger(const std::string& t) {
     if (t.empty())
         return false;
     size_t i = (t[0] == '-' || t[0] == '+') ? 1 : 0;
     if (i >= t.size())
         return false;
-    for (; i < t.size(); ++i)
+    long long v = 0;
+    for (; i < t.size(); ++i) {
         if (t[i] < '0' || t[i] > '9')
             return false;
-    return true;
+        v = v * 10 + (t[i] - '0');
+        if (v > 2147483648LL)
+            return false;
+    }
+    return t[0] == '-' ? v <= 2147483648LL : v <= 2147483647LL;
 }
 
 int session(const Options& o) {
     const QByteArray cs = o.connectionString.toLocal8Bit();
     const QByteArray u = o.user.toLocal8Bit(), p = o.password.toLocal8Bit(), d = o.workDate.toLocal8Bit(),
                      k = o.key.toLocal8Bit();
-    const int32_t rc = ConnectDatabase(cs.constData(), u.constData(), p.constData(), d.constData(), k.constData());
+    const int32_t rc =
+        ConnectDatabase(cs.constData(), u.constData(), p.constData(), d.constData(), k.constData());
     if (rc != 0) {
         std::fprintf(stderr, "vardex-cli: ConnectDatabase returned %d%s%s\n", rc, rc < 0 ? ": " : "",
                      rc < 0 ? VardexLastError() : "");
@@ -241,6 +282,13 @@ int session(const Options& o) {
     int failures = 0;
     std::string line;
     while (std::getline(std::cin, line)) {
+        if (line.find('\0') != std::string::npos) {
+            // A C string would end at the NUL: the call would see another text than the line's.
+            std::printf("error: the line holds a NUL byte\n");
+            std::fflush(stdout);
+            ++failures;
+            continue;
+        }
         std::vector<Arg> words;
         std::string error;
         if (!splitLine(line, words, error)) {
@@ -268,7 +316,7 @@ int session(const Options& o) {
             if (types[i] == 'i' && !isInteger(args[i].text))
                 typesOk = false;
         if (!typesOk) {
-            std::printf("error: %s: a number was expected\n", words[0].text.c_str());
+            std::printf("error: %s: a whole number of 32 bits was expected\n", words[0].text.c_str());
             ++failures;
             continue;
         }
@@ -296,17 +344,53 @@ int main(int argc, char** argv) {
     // The library makes the application object: a QApplication when a display is there (the
     // dialogs need one), otherwise a plain core application.
     vardex::gui::ensureApplication();
-    const auto o = parseArgs(argc, argv);
-    if (!o) {
-        usage();
-        return 2;
+    // The application object is made without the command line: the words are taken here.
+    // A word that is not valid text would be read with replacement characters, and two
+    // different words could then name the same user: refused instead.
+    QStringList args;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray word(argv[i]);
+        const QString text = QString::fromLocal8Bit(word);
+        if (text.toLocal8Bit() != word) {
+            std::fprintf(stderr, "vardex-cli: argument %d is not valid text in the locale's encoding\n", i);
+            return 2;
+        }
+        args << text;
     }
-    if (o->command == QLatin1String("install"))
-        return install(*o);
-    if (o->command == QLatin1String("session"))
-        return session(*o);
-    if (o->command == QLatin1String("doctor"))
+    const QString verb = args.value(0);
+    if (verb == QLatin1String("--version") || verb == QLatin1String("version")) {
+        std::printf("vardex-cli %s\n", VARDEX_CLI_VERSION);
+        return 0;
+    }
+    if (verb == QLatin1String("--help") || verb == QLatin1String("-h") || verb == QLatin1String("help")) {
+        usage();
+        return 0;
+    }
+    if (verb == QLatin1String("install") || verb == QLatin1String("session") ||
+        verb == QLatin1String("doctor")) {
+        const auto o = parseArgs(args);
+        if (!o) {
+            usage();
+            return 2;
+        }
+        if (o->command == QLatin1String("install"))
+            return install(*o);
+        if (o->command == QLatin1String("session"))
+            return session(*o);
         return doctor(*o);
+    }
+    if (vardex::cli::isAdminVerb(verb))
+        return vardex::cli::runAdminVerb(args);
+    if (verb == QLatin1String("list"))
+        return vardex::cli::runList(args);
+    if (verb == QLatin1String("log"))
+        return vardex::cli::runLog(args);
+    if (verb == QLatin1String("export"))
+        return vardex::cli::runExport(args);
+    if (verb == QLatin1String("import"))
+        return vardex::cli::runImport(args);
+    if (verb == QLatin1String("copy"))
+        return vardex::cli::runCopy(args);
     usage();
     return 2;
 }

@@ -1,7 +1,9 @@
 // vardex-cli and the C example, run as a user would run them from a shell.
 #include "library/cipher.h"
+#include "store/storeblob.h"
 #include "tests/support/testsupport.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -119,4 +121,69 @@ TEST_P(Cli, WithoutADisplayBoxesGoToStandardErrorAndTheCallGoesOn) {
     EXPECT_TRUE(r.err.contains(QString::fromUtf8("[关于权限管理应用工具]")));
 }
 
+TEST_P(Cli, SessionRefusesNumbersBeyond32BitsAndLinesHoldingANul) {
+    const QString cs = db->connectionString();
+    ASSERT_EQ(run("vardex-cli", {"install", cs}).exitCode, 0);
+    auto cn = openConnection(cs);
+    cn->execute("INSERT INTO qx_Name (qxID, qxName) VALUES (1, 'one')");
+    cn->execute("Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) VALUES "
+                "('alice','alice','','2000-01-01','2099-12-31','T',0,10000)");
+    cn->execute("Exec qxAddUser 'alice'");
+    cn->execute("Exec qxAddzuName 'g'");
+    cn->execute("Exec qxUpDateAllows 'g',1,'T'");
+    cn->execute("Exec qx_user_zu_changed 'alice','g','T'");
+    // 4294967297 is item 1 once wrapped; "alice\0x" is alice to a C string.
+    QByteArray input("CheckUserRight \"alice\" 4294967297 \"\" 0\n"
+                     "CheckUserRight \"alice\" -2147483649 \"\" 0\n"
+                     "CheckUserRight \"alice\" 2147483647 \"\" 0\n"
+                     "CheckUserRight \"alice");
+    input += '\0';
+    input += "x\" 1 \"\" 0\nCheckUserRight \"alice\" 1 \"\" 0\n";
+    const ProcessResult r = run("vardex-cli", {"session", cs}, input);
+    EXPECT_EQ(r.exitCode, 1);
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 5) << r.out.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("error: ") && lines[0].contains("32 bits")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].startsWith("error: "));
+    EXPECT_FALSE(lines[2].startsWith("error") || lines[2] == "0") << lines[2].toStdString(); // in range: no such item
+    EXPECT_EQ(lines[3], "error: the line holds a NUL byte");
+    EXPECT_EQ(lines[4], "0");
+    EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_Logs where theLog like '%one%'"), 1); // only the last call
+}
+
+TEST_P(Cli, APasswordFileThatCannotBeReadIsAnErrorNotAnEmptyPassword) {
+    const ProcessResult r = run("vardex-cli", {"install", db->connectionString(), "--user", "u", "--password-file", "/nonexistent/pw"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("cannot read the password file /nonexistent/pw")) << r.err.toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, Cli, VARDEX_BACKEND_PARAMS);
+
+// The installation scripts travel in the core library; a copy of it whose blob is damaged
+// makes install report the damage on a line of its own instead of aborting.
+TEST(CliInstall, ADamagedScriptBlobIsAnErrorLine) {
+    QFile lib(binDir() + "/libvardexcore.so.0");
+    ASSERT_TRUE(lib.open(QIODevice::ReadOnly));
+    QByteArray bytes = lib.readAll();
+    const QByteArray blob = storedScripts();
+    const qsizetype at = bytes.indexOf(blob.left(256));
+    ASSERT_GE(at, 0);
+    ASSERT_EQ(bytes.indexOf(blob.left(256), at + 1), -1);
+    const qint32 count = 100000; // far more files than the blob holds
+    bytes.replace(at, 4, QByteArray(reinterpret_cast<const char*>(&count), 4));
+    QTemporaryDir dir;
+    QFile copy(dir.path() + "/libvardexcore.so.0");
+    ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+    copy.write(bytes);
+    copy.close();
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LD_LIBRARY_PATH", dir.path());
+    p.setProcessEnvironment(env);
+    p.start(binDir() + "/vardex-cli", {"install", "Provider=SQLite;Data Source=" + dir.path() + "/s.db"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(err.contains("the stored script cannot be read: StoredData header: Count 100000")) << err.toStdString();
+}

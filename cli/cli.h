@@ -1,0 +1,78 @@
+#pragma once
+// What the verbs of vardex-cli share: the exit codes, the refusal that names what was wrong,
+// the store options and where a password comes from, and the three output forms of a table.
+#include "platform/adodb.h"
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+#include <stdexcept>
+
+namespace vardex::cli {
+
+// Exit codes (documented in vardex-cli(1)).
+constexpr int kOk = 0;     // done
+constexpr int kFailed = 1; // refused or failed; nothing was changed
+constexpr int kUsage = 2;  // bad arguments, or the store could not be opened
+
+// A refusal that names what was wrong; the verb's transaction is rolled back.
+class Refused : public std::runtime_error {
+  public:
+    explicit Refused(const QString& message) : std::runtime_error("refused"), text(message) {}
+    QString text;
+};
+
+// A usage error (exit 2).
+class Usage : public std::runtime_error {
+  public:
+    explicit Usage(const QString& message) : std::runtime_error("usage"), text(message) {}
+    QString text;
+};
+
+void printErr(const QString& text); // "vardex-cli: text" on standard error
+void printOut(const QString& text); // text and a line end on standard output
+
+// The options every verb on a store takes, added to a parser. The database account is
+// --db-user; install, session and doctor also take it as --user.
+void addStoreOptions(QCommandLineParser& p, bool userIsAccount = false);
+// The connection string: the positional given, else --store, else VARDEX_STORE.
+QString storeFrom(const QCommandLineParser& p, const QString& positional = QString());
+// The database account password: --password, else --password-file, else VARDEX_PASSWORD,
+// else, with --user given and standard input a terminal, a prompt. Raises Usage.
+QString databasePassword(const QCommandLineParser& p);
+// Reads a secret from a file: its first line, without the line end. Raises Usage.
+QString secretFromFile(const QString& path, const char* what);
+// Asks on the terminal without echo; empty when standard input is no terminal.
+bool promptSecret(const QString& prompt, QString& out);
+
+// The parser's help with the verb's own name in its usage line.
+QString helpText(const QCommandLineParser& p, const QString& verb);
+
+// Parses a whole number that must fit in 32 bits.
+bool parseInt32(const QString& text, int& out);
+
+// A table for output: columns and rows of values (null, text or number).
+struct Table {
+    QStringList columns;
+    QVector<QVector<QVariant>> rows;
+};
+enum class Format { Text, Json, Csv };
+void addFormatOptions(QCommandLineParser& p);
+Format formatFrom(const QCommandLineParser& p);
+QString render(const Table& t, Format f);
+
+// Runs a select on a connection and returns its rows.
+QVector<QVector<QVariant>> selectRows(AdoConnection& cn, const QString& sql);
+
+// The verbs. args are the words after the program name.
+int runAdminVerb(const QStringList& args); // user, usergroup, permgroup, item, grant, revoke
+int runList(const QStringList& args);
+int runLog(const QStringList& args);
+int runExport(const QStringList& args);
+int runImport(const QStringList& args);
+int runCopy(const QStringList& args);
+bool isAdminVerb(const QString& verb);
+
+} // namespace vardex::cli

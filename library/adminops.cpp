@@ -1,0 +1,257 @@
+#include "library/adminops.h"
+
+#include "library/dmain.h"
+#include "platform/errors.h"
+#include "platform/sqldialect.h"
+
+namespace vardex::adminops {
+
+namespace {
+
+const QString kT = QStringLiteral("T");
+
+QString q(const QString& value) {
+    return escapeQuotes(value);
+}
+
+void exec(TdData& d, const QString& sql) {
+    d.ADOcn.execute(sql);
+}
+
+// Opens a select on the administration query and answers whether it found a row.
+bool found(TdData& d, const QString& sql) {
+    AdoQuery& qr = d.ADOqr;
+    qr.close();
+    qr.clearSql();
+    qr.addSql(sql);
+    const int n = OpenOrExecute(qr);
+    qr.close();
+    return n > 0;
+}
+
+} // namespace
+
+bool userIdTaken(TdData& d, const QString& userId) {
+    return found(d, QStringLiteral("select * from qx_user where userID ='") + q(userId) + QLatin1Char('\''));
+}
+
+bool userGroupNameTaken(TdData& d, const QString& name) {
+    return found(d, QStringLiteral("select * from qx_user where userid = '") + q(name) + QLatin1Char('\''));
+}
+
+bool permissionGroupTaken(TdData& d, const QString& name) {
+    return found(d, QStringLiteral("select * from qx_zu where zuName = '") + q(name) + QLatin1Char('\''));
+}
+
+void addUser(TdData& d, const UserRow& u) {
+    const int zuid = u.zuid();
+    exec(d, QStringLiteral(
+                "Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
+                "VALUES ('") +
+                q(u.userId) + QStringLiteral("','") + q(u.userName) + QStringLiteral("','") + q(u.password) +
+                QStringLiteral("','") + q(u.startDate) + QStringLiteral("','") + q(u.endDate) +
+                QStringLiteral("','") + (u.allow ? QStringLiteral("T") : QStringLiteral("F")) +
+                QStringLiteral("',") + QString::number(u.discount) + QLatin1Char(',') +
+                QString::number(zuid) + QLatin1Char(')'));
+    // A member gets no rows of its own: its rights are those of its user group.
+    if (zuid == kNoGroup)
+        exec(d, QStringLiteral("Exec qxAddUser '") + q(u.userId) + QLatin1Char('\''));
+}
+
+void editUser(TdData& d, const UserRow& u, int oldGroup) {
+    const int oldZuid = oldGroup != 0 ? 1000 + oldGroup : kNoGroup;
+    const int newZuid = u.zuid();
+    exec(d, QStringLiteral("Update qx_user Set userName = '") + q(u.userName) + QStringLiteral("',") +
+                QStringLiteral("userPwd = '") + q(u.password) + QStringLiteral("',") +
+                QStringLiteral("startTime = '") + q(u.startDate) + QStringLiteral("',") +
+                QStringLiteral("endTime = '") + q(u.endDate) + QStringLiteral("',") +
+                QStringLiteral("Allow = '") + (u.allow ? QStringLiteral("T") : QStringLiteral("F")) +
+                QStringLiteral("',") + QStringLiteral("AllowZekou = ") + QString::number(u.discount) +
+                QStringLiteral(", zuid = ") + QString::number(newZuid) + QStringLiteral(" where userID = '") +
+                q(u.userId) + QLatin1Char('\''));
+    if (newZuid == oldZuid)
+        return;
+    if (newZuid == kNoGroup)
+        exec(d, QStringLiteral("exec qxuseroutzu '") + q(u.userId) + QStringLiteral("',") +
+                    QString::number(oldZuid - 1000));
+    else if (oldZuid == kNoGroup)
+        exec(d, QStringLiteral("exec qxuserintozu '") + q(u.userId) + QStringLiteral("',") +
+                    QString::number(newZuid - 1000));
+}
+
+void deleteUser(TdData& d, const QString& userId) {
+    exec(d, QStringLiteral("Exec qxDelUser '") + q(userId) + QLatin1Char('\''));
+}
+
+int addUserGroup(TdData& d, const QString& name) {
+    // The first free number, walking the numbers in use upwards from 1.
+    AdoQuery& qr = d.ADOqr;
+    qr.close();
+    qr.clearSql();
+    qr.addSql(QStringLiteral("select * from qx_user where zuid < 1000 order by zuid"));
+    OpenOrExecute(qr);
+    int k = 0;
+    bool stopped = false;
+    for (qr.first(); !qr.eof(); qr.next()) {
+        ++k;
+        if (qr.fieldByName(QStringLiteral("zuid")).asInteger() != k) {
+            stopped = true;
+            break;
+        }
+    }
+    const int number = stopped ? k : qr.recordCount() + 1;
+    if (number >= 1000) {
+        // 1000 and above are member codes: 999 user groups are all the numbering holds.
+        qr.close();
+        return 0;
+    }
+    qr.append();
+    qr.setFieldValue(QStringLiteral("zuid"), number);
+    qr.setFieldValue(QStringLiteral("userid"), name);
+    qr.setFieldValue(QStringLiteral("username"), name);
+    try {
+        qr.post();
+    } catch (...) {
+        qr.cancel();
+        qr.close();
+        throw;
+    }
+    qr.close();
+    // The user group holds grant rows like a user; its members' rights are read from them.
+    exec(d, QStringLiteral("Exec qxAddUser '") + q(name) + QLatin1Char('\''));
+    return number;
+}
+
+void addPermissionGroup(TdData& d, const QString& name) {
+    exec(d, QStringLiteral("Exec qxAddzuName '") + q(name) + QLatin1Char('\''));
+}
+
+void deletePermissionGroup(TdData& d, const QString& name) {
+    exec(d, QStringLiteral("Exec qxDelzu '") + q(name) + QLatin1Char('\''));
+}
+
+void setAssignment(TdData& d, const QString& ownerId, const QString& permissionGroup, const QString& flag) {
+    exec(d, QStringLiteral("Exec qx_user_zu_changed '") + q(ownerId) + QStringLiteral("','") +
+                q(permissionGroup) + QStringLiteral("','") + q(flag) + QLatin1Char('\''));
+}
+
+QList<QPair<QString, QString>> toggleFlags(const FlagScope& s, const QString& flag) {
+    QList<QPair<QString, QString>> out{{s.node.key, flag}};
+    if (!s.cascades)
+        return out;
+    if (!s.hasParent) {
+        for (const FlagNode& child : s.children)
+            if (child.flag != flag)
+                out.append({child.key, flag});
+        return out;
+    }
+    if (flag == kT) {
+        if (s.parent.flag != flag)
+            out.append({s.parent.key, kT});
+        return out;
+    }
+    if (s.parent.flag == QLatin1String("F"))
+        return out;
+    for (const FlagNode& other : s.children)
+        if (other.key != s.node.key && other.flag == kT)
+            return out;
+    out.append({s.parent.key, flag});
+    return out;
+}
+
+void sendUserFlags(TdData& d, const QList<QPair<QString, QString>>& flags) {
+    for (const auto& f : flags)
+        exec(d, QStringLiteral("Exec qxUpDateUserAllows '") + q(f.first) + QStringLiteral("','") + f.second +
+                    QLatin1Char('\''));
+}
+
+void sendItemFlags(TdData& d, const QString& permissionGroup, const QList<QPair<QString, QString>>& flags) {
+    for (const auto& f : flags)
+        exec(d, QStringLiteral("Exec qxUpDateAllows '") + q(permissionGroup) + QStringLiteral("',") +
+                    QString::number(f.first.toInt()) + QStringLiteral(",'") + f.second + QLatin1Char('\''));
+}
+
+QString itemListSelect() {
+    return QStringLiteral("SELECT qxID AS 权限ID, qxName AS 权限名称 FROM qx_Name Order By qxID");
+}
+
+void beforeItemEdit(TdData& d) {
+    exec(d, QStringLiteral("Exec qxNameChanged_before"));
+}
+
+void afterItemEdit(TdData& d) {
+    exec(d, QStringLiteral("Exec qxNameChanged"));
+}
+
+namespace {
+
+enum class ItemEdit { Add, Rename, Renumber, Delete };
+
+void editItem(TdData& d, ItemEdit kind, int qxId, int newQxId, const QString& name) {
+    AdoQuery& list = d.ADOqrList;
+    list.close();
+    list.clearSql();
+    list.addSql(itemListSelect());
+    OpenOrExecute(list);
+    try {
+        int at = -1;
+        if (kind != ItemEdit::Add) {
+            for (int r = 0; r < list.recordCount() && at < 0; ++r)
+                if (!list.value(r, 0).isNull() && list.value(r, 0).toLongLong() == qxId)
+                    at = r;
+            if (at < 0)
+                throw DbError(QStringLiteral("no item %1").arg(qxId));
+        }
+        beforeItemEdit(d);
+        switch (kind) {
+        case ItemEdit::Add:
+            list.append();
+            list.setFieldValue(list.fieldName(0), qxId);
+            list.setFieldValue(list.fieldName(1), name.isEmpty() ? QVariant() : QVariant(name));
+            list.post();
+            break;
+        case ItemEdit::Rename:
+            list.moveTo(at);
+            list.edit();
+            list.setFieldValue(list.fieldName(1), name.isEmpty() ? QVariant() : QVariant(name));
+            list.post();
+            break;
+        case ItemEdit::Renumber:
+            list.moveTo(at);
+            list.edit();
+            list.setFieldValue(list.fieldName(0), newQxId);
+            list.post();
+            break;
+        case ItemEdit::Delete:
+            list.moveTo(at);
+            list.deleteRecord();
+            break;
+        }
+        afterItemEdit(d);
+    } catch (...) {
+        list.cancel();
+        list.close();
+        throw;
+    }
+    list.close();
+}
+
+} // namespace
+
+void addItem(TdData& d, int qxId, const QString& name) {
+    editItem(d, ItemEdit::Add, qxId, 0, name);
+}
+
+void renameItem(TdData& d, int qxId, const QString& name) {
+    editItem(d, ItemEdit::Rename, qxId, 0, name);
+}
+
+void renumberItem(TdData& d, int qxId, int newQxId) {
+    editItem(d, ItemEdit::Renumber, qxId, newQxId, QString());
+}
+
+void deleteItem(TdData& d, int qxId) {
+    editItem(d, ItemEdit::Delete, qxId, 0, QString());
+}
+
+} // namespace vardex::adminops

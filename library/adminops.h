@@ -1,0 +1,91 @@
+#pragma once
+// The administration actions without a window: one function per action of the administration
+// window and of the item list editor, each sending exactly the statements and procedure calls,
+// in the same order and with the same text, that the window sends for it. The functions run on
+// the session's data module (the connection and the two queries the windows use) and raise
+// the data layer's errors; they begin and end no transaction of their own.
+//
+// Flags are the store's texts "T" and "F". A user group is the qx_user row with zuid 1..999
+// (its number); its members have zuid 1000 + number; a user in no user group has 10000.
+#include "library/udata.h"
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+namespace vardex::adminops {
+
+constexpr int kNoGroup = 10000; // zuid of a user in no user group
+
+// A user row as the user dialog writes it. password is the stored text: the cipher text, or
+// empty for no password (an empty password is never enciphered).
+struct UserRow {
+    QString userId;
+    QString userName;
+    QString password;
+    QString startDate; // yyyy-MM-dd
+    QString endDate;   // yyyy-MM-dd
+    bool allow = false;
+    int discount = 0;
+    int group = 0; // user group number, 0 for none
+    int zuid() const { return group != 0 ? 1000 + group : kNoGroup; }
+};
+
+// The duplicate checks of the two dialogs; true when the name is taken.
+bool userIdTaken(TdData& d, const QString& userId);        // the user dialog
+bool userGroupNameTaken(TdData& d, const QString& name);   // the name dialog, user group
+bool permissionGroupTaken(TdData& d, const QString& name); // the name dialog, permission group
+
+// Adds a user: the insert, and for a user in no user group the rows of its own.
+void addUser(TdData& d, const UserRow& user);
+// Writes the edited row; a change of user group sends the procedure of the move
+// (out of a group, into one from none; group to group is the update alone).
+void editUser(TdData& d, const UserRow& user, int oldGroup);
+// Deletes a user, or a user group with all its members.
+void deleteUser(TdData& d, const QString& userId);
+// Adds a user group with the first free number and returns it; 0 when all 999 numbers are in
+// use (nothing is sent then).
+int addUserGroup(TdData& d, const QString& name);
+
+void addPermissionGroup(TdData& d, const QString& name);
+void deletePermissionGroup(TdData& d, const QString& name);
+// Assigns a permission group to a rights-holding row (a user group or a user in none), or
+// takes it back.
+void setAssignment(TdData& d, const QString& ownerId, const QString& permissionGroup, const QString& flag);
+
+// A toggled node of the user list or the group-rights list and what the list shows around it.
+// A node with children (a user group, a head item) passes the new flag down to each child that
+// shows another; a child sets its parent when it is enabled, and clears it when it was the
+// parent's last enabled child.
+struct FlagNode {
+    QString key;  // user ID, or item number as text
+    QString flag; // as shown before the toggle
+};
+struct FlagScope {
+    FlagNode node;
+    bool hasParent = false;
+    FlagNode parent;
+    QList<FlagNode> children; // of the node when it has no parent, else its parent's (the node included)
+    bool cascades = true;     // false: the node's own statement only
+};
+// The (key, flag) pairs a toggle reports, in order: the toggled node's first, then those of
+// the nodes changed with it, in list order.
+QList<QPair<QString, QString>> toggleFlags(const FlagScope& scope, const QString& flag);
+// Sends them: the user flags, or the item flags of a permission group.
+void sendUserFlags(TdData& d, const QList<QPair<QString, QString>>& flags);
+void sendItemFlags(TdData& d, const QString& permissionGroup, const QList<QPair<QString, QString>>& flags);
+
+// The item list editor: the select its grid reads, and the two procedures around every visit.
+QString itemListSelect();
+void beforeItemEdit(TdData& d);
+void afterItemEdit(TdData& d);
+// One item edit as the editor makes it: the list opened, the procedure before, the row
+// posted through the grid's query, the procedure after. Raises DbError when the item to
+// change is not in the list.
+void addItem(TdData& d, int qxId, const QString& name);
+void renameItem(TdData& d, int qxId, const QString& name);
+void renumberItem(TdData& d, int qxId, int newQxId);
+void deleteItem(TdData& d, int qxId);
+
+} // namespace vardex::adminops

@@ -1,0 +1,2 @@
+vardex_add_test(NAME test_cliadmin SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_cliadmin.cpp LIBS Qt6::Test PG TIMEOUT 900)
+add_dependencies(test_cliadmin vardex-cli)
