@@ -4,7 +4,7 @@
 //   vardex-cli doctor  CONNSTR [--repair] [--user U --password P]
 #include "library/doctor.h"
 #include "library/installer.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "platform/msgbox_qt.h"
 
 #include <QCoreApplication>

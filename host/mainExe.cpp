@@ -3,7 +3,7 @@
 #include "host/datalink.h"
 #include "host/formkit.h"
 #include "library/installer.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "platform/inifile.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"

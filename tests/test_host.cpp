@@ -3,7 +3,7 @@
 #include "host/datalink.h"
 #include "host/mainExe.h"
 #include "library/dmain.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "platform/inifile.h"
 #include "tests/support/testsupport.h"
 

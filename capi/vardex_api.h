@@ -1,7 +1,7 @@
 #pragma once
 // Shared by the files that export the C interface: argument conversion and the guard that turns
 // every error into VARDEX_ERROR with the message kept for VardexLastError().
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "platform/errors.h"
 
 #include <QString>
