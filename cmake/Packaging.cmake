@@ -43,7 +43,7 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/vardex.svg DESTINATION ${CMAKE_INSTALL_D
   COMPONENT runtime)
 
 # Debian wants a copyright file and a changelog in each package's documentation folder.
-set(VARDEX_DEB_MAINTAINER "Vardex developers <vardex@localhost.localdomain>")
+set(VARDEX_DEB_MAINTAINER "Vardex developers <packages@vardex.example.org>")
 string(TIMESTAMP VARDEX_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 foreach(pkg vardex vardex-dev)
   if(pkg STREQUAL "vardex")
@@ -51,18 +51,18 @@ foreach(pkg vardex vardex-dev)
   else()
     set(component dev)
   endif()
-  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.Debian CONTENT
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog CONTENT
 "${pkg} (${PROJECT_VERSION}) unstable; urgency=medium
 
   * Package built from the Vardex sources.
 
  -- ${VARDEX_DEB_MAINTAINER}  ${VARDEX_DEB_DATE}
 ")
-  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.Debian.gz
-    COMMAND gzip -n -9 -c ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.Debian > ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.Debian.gz
-    DEPENDS ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.Debian VERBATIM)
-  list(APPEND VARDEX_CHANGELOGS ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.Debian.gz)
-  install(FILES ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.Debian.gz ${CMAKE_CURRENT_LIST_DIR}/copyright
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.gz
+    COMMAND gzip -n -9 -c ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog > ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.gz
+    DEPENDS ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog VERBATIM)
+  list(APPEND VARDEX_CHANGELOGS ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.gz ${CMAKE_CURRENT_LIST_DIR}/copyright
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${pkg} COMPONENT ${component})
 endforeach()
 add_custom_target(vardex_changelogs ALL DEPENDS ${VARDEX_CHANGELOGS})
@@ -70,7 +70,6 @@ add_custom_target(vardex_changelogs ALL DEPENDS ${VARDEX_CHANGELOGS})
 set(CPACK_PACKAGE_NAME vardex)
 set(CPACK_PACKAGE_VENDOR "Vardex")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "user and permission management for desktop database programs")
 set(CPACK_PACKAGE_CONTACT "${VARDEX_DEB_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -82,7 +81,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VARDEX_DEB_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://vardex.localhost.localdomain/")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://vardex.example.org/")
 # The Qt libraries the programs link are found by dpkg-shlibdeps; the plugins Qt loads at run
 # time are named here: the SQLite driver of the embedded store and a display platform.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -93,7 +92,10 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "qt6-wayland, libqt6sql6-psql, libqt6sql6-odbc, fonts-wqy-microhei")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS "odbc-postgresql, tdsodbc")
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+# libvardex gets a shlibs entry, and ldconfig runs through a trigger.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/triggers)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "user and permission management for desktop database programs
 Vardex keeps the users, user groups and permission items of a desktop database

@@ -48,19 +48,35 @@ bool waylandPluginInstalled() {
     return false;
 }
 
-// A Wayland session without Qt's Wayland plugin would end in Qt's abort: use X11 (XWayland)
-// when it is there, else say what is missing. Returns false when no display can be used.
+// With WAYLAND_DISPLAY set and no platform chosen: Wayland through Qt's plugin when it is
+// installed, else X11 (XWayland) when DISPLAY is there too, else say what is missing instead of
+// ending in Qt's abort. Returns false when no display can be used.
+bool waylandSocketPresent() {
+    QString socket = qEnvironmentVariable("WAYLAND_DISPLAY");
+    if (!QDir::isAbsolutePath(socket))
+        socket = qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1Char('/') + socket;
+    return QFileInfo::exists(socket);
+}
+
 bool choosePlatform() {
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return true;
-    if (waylandPluginInstalled())
+    const bool socket = waylandSocketPresent();
+    if (socket && waylandPluginInstalled()) {
+        // Qt on its own would try X11 unless the session type says Wayland; try Wayland first and
+        // X11 (XWayland) after it.
+        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
         return true;
+    }
     if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
         return true;
     }
-    std::fprintf(stderr, "vardex: WAYLAND_DISPLAY is set but Qt's Wayland plugin is not installed "
-                         "(Debian package qt6-wayland), and no X11 DISPLAY is set.\n");
+    if (socket)
+        std::fprintf(stderr, "vardex: WAYLAND_DISPLAY is set but Qt's Wayland plugin is not installed "
+                             "(Debian package qt6-wayland), and no X11 DISPLAY is set.\n");
+    else
+        std::fprintf(stderr, "vardex: WAYLAND_DISPLAY names no Wayland socket and no X11 DISPLAY is set.\n");
     return false;
 }
 

@@ -12,3 +12,11 @@ add_test(NAME test_settings_location
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/as_user.sh $<TARGET_FILE:test_settings_location>)
 set_tests_properties(test_settings_location PROPERTIES TIMEOUT 120
   ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VARDEX_SOURCE_DIR=${PROJECT_SOURCE_DIR};VARDEX_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+
+# A Wayland setting without a usable Wayland display and without X11 ends in a message, not in
+# Qt's abort.
+add_test(NAME host_wayland_without_display COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY
+  --unset=QT_QPA_PLATFORM WAYLAND_DISPLAY=vardex-no-such-socket XDG_RUNTIME_DIR=${CMAKE_CURRENT_BINARY_DIR}
+  $<TARGET_FILE:vardex>)
+set_tests_properties(host_wayland_without_display PROPERTIES
+  PASS_REGULAR_EXPRESSION "vardex: WAYLAND_DISPLAY names no Wayland socket" TIMEOUT 30)
