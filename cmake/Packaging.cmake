@@ -65,6 +65,15 @@ foreach(pkg vardex vardex-dev)
   install(FILES ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.gz ${CMAKE_CURRENT_LIST_DIR}/copyright
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${pkg} COMPONENT ${component})
 endforeach()
+# Manual pages, compressed as Debian wants them.
+foreach(page vardex.1 vardex-cli.1)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/pkg/man/${page}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/pkg/man
+    COMMAND gzip -n -9 -c ${CMAKE_CURRENT_LIST_DIR}/man/${page} > ${CMAKE_BINARY_DIR}/pkg/man/${page}.gz
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/man/${page} VERBATIM)
+  list(APPEND VARDEX_CHANGELOGS ${CMAKE_BINARY_DIR}/pkg/man/${page}.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/pkg/man/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+endforeach()
 add_custom_target(vardex_changelogs ALL DEPENDS ${VARDEX_CHANGELOGS})
 
 set(CPACK_PACKAGE_NAME vardex)

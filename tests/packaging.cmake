@@ -20,3 +20,9 @@ add_test(NAME host_wayland_without_display COMMAND ${CMAKE_COMMAND} -E env --uns
   $<TARGET_FILE:vardex>)
 set_tests_properties(host_wayland_without_display PROPERTIES
   PASS_REGULAR_EXPRESSION "vardex: WAYLAND_DISPLAY names no Wayland socket" TIMEOUT 30)
+
+# The Python and Free Pascal bindings against the built library (needs python3-pytest and
+# fp-compiler, which tools/install-deps.sh --test installs).
+add_test(NAME bindings COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/bindings.sh ${CMAKE_BINARY_DIR}/bin
+  ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/bindings)
+set_tests_properties(bindings PROPERTIES TIMEOUT 300)

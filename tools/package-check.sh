@@ -100,6 +100,8 @@ help=$(setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME=/nonexiste
   XDG_CONFIG_HOME="$work/config" vardex --help)
 grep -qx "Settings: $work/config/vardex/cnsetting.ini" <<<"$help" \
   || { echo "vardex --help does not name the user's settings file:"; echo "$help"; exit 1; } >&2
+grep -qx "Help text: /usr/share/doc/vardex/Readme.txt" <<<"$help" \
+  || { echo "vardex --help does not name the installed help text:"; echo "$help"; exit 1; } >&2
 vardex --version
 
 step "removing the packages"
