@@ -3,15 +3,10 @@ add_test(NAME capi_exports COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:libv
   -DHEADER=${PROJECT_SOURCE_DIR}/capi/vardex.h -DLIST=${PROJECT_SOURCE_DIR}/capi/vardex.exports
   -P ${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake)
 
-# The host's settings when it cannot write its own folder, run as an ordinary user (as root the
-# program runs as nobody).
-add_executable(test_settings_location ${CMAKE_CURRENT_SOURCE_DIR}/test_settings_location.cpp)
-target_link_libraries(test_settings_location PRIVATE vardex_testsupport vardexhost Qt6::Test)
-set_target_properties(test_settings_location PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-add_test(NAME test_settings_location
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/as_user.sh $<TARGET_FILE:test_settings_location>)
-set_tests_properties(test_settings_location PROPERTIES TIMEOUT 120
-  ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VARDEX_SOURCE_DIR=${PROJECT_SOURCE_DIR};VARDEX_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+# The host's settings when it cannot write its own folder, as an ordinary user (as root the
+# program becomes nobody first).
+vardex_add_test(NAME test_settings_location SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_settings_location.cpp
+  LIBS vardexhost Qt6::Test TIMEOUT 120)
 
 # A Wayland setting without a usable Wayland display and without X11 ends in a message, not in
 # Qt's abort.

@@ -1,6 +1,7 @@
 // Where an installed host keeps its settings: run as a user who cannot write the program's
-// folder (tests/as_user.sh drops root), the settings go to $XDG_CONFIG_HOME/vardex and come back
-// at the next start; when no place can be written, closing says so.
+// folder (as root the program first becomes nobody, since root writes every folder), the
+// settings go to $XDG_CONFIG_HOME/vardex and come back at the next start; when no place can be
+// written, closing says so.
 #include "host/mainExe.h"
 #include "host/settingspath.h"
 #include "tests/support/testsupport.h"
@@ -12,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
 
 using namespace vardex;
@@ -22,8 +25,17 @@ namespace {
 
 class SettingsLocation : public ::testing::Test {
   protected:
+    static void SetUpTestSuite() {
+        if (::geteuid() != 0)
+            return;
+        const passwd* nobody = ::getpwnam("nobody");
+        ASSERT_NE(nobody, nullptr);
+        ASSERT_EQ(::setgroups(0, nullptr), 0);
+        ASSERT_EQ(::setgid(nobody->pw_gid), 0);
+        ASSERT_EQ(::setuid(nobody->pw_uid), 0);
+    }
     void SetUp() override {
-        ASSERT_NE(::geteuid(), 0u) << "run through tests/as_user.sh: root writes every folder";
+        ASSERT_NE(::geteuid(), 0u) << "root writes every folder";
         appPath = root.path() + QStringLiteral("/bin/");
         configHome = root.path() + QStringLiteral("/config");
         ASSERT_TRUE(QDir().mkpath(appPath));
