@@ -21,3 +21,9 @@ set_tests_properties(host_wayland_without_display PROPERTIES
 add_test(NAME bindings COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/bindings.sh ${CMAKE_BINARY_DIR}/bin
   ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/bindings)
 set_tests_properties(bindings PROPERTIES TIMEOUT 300)
+
+# An installed tree still works after it is moved: pkg-config and find_package(Vardex) consumers
+# build and run against it.
+add_test(NAME relocated_install COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/relocated_install.sh ${CMAKE_BINARY_DIR}
+  ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/relocated_install)
+set_tests_properties(relocated_install PROPERTIES TIMEOUT 300)
