@@ -124,7 +124,7 @@ class Tfrmanager : public QDialog {
 // "rollback". The hook throws to fail the step; an empty hook removes it.
 void setManagerFaultHook(std::function<void(const char* step)> hook);
 
-// Opens the window modally (see library/vardex.h). Returns 0; a session must be open.
+// Opens the window modally (see capi/vardex.h). Returns 0; a session must be open.
 int ShowRightManager(int useTransaction, int showDiscount);
 
 } // namespace vardex

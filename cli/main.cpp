@@ -2,7 +2,7 @@
 #include "cli/cli.h"
 #include "library/doctor.h"
 #include "library/installer.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "platform/msgbox_qt.h"
 
 #include <QCoreApplication>

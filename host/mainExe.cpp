@@ -3,7 +3,7 @@
 #include "host/datalink.h"
 #include "host/formkit.h"
 #include "library/installer.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "platform/inifile.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
@@ -207,7 +207,7 @@ void TForm1::FormCreate() {
     if (!AppPath.endsWith(QLatin1Char('/')))
         AppPath += QLatin1Char('/');
 
-    QFile readme(AppPath + QStringLiteral("Readme.txt"));
+    QFile readme(helpFilePath(AppPath));
     if (readme.open(QIODevice::ReadOnly)) {
         QString text = decodeText(readme.readAll());
         text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -374,16 +374,21 @@ void TForm1::FormClose() {
         btndkClick();
     const QString file = settingsFile();
     const QString section = QLatin1String(kSection);
-    ini::writePrivateProfileString(section, QStringLiteral("cnstr"), Memo1->toPlainText(), file);
-    ini::writePrivateProfileString(section, QStringLiteral("userID"), trimmedText(Edit1), file);
-    ini::writePrivateProfileString(section, QStringLiteral("userPwd"), trimmedText(Edit2), file);
-    ini::writePrivateProfileString(section, QStringLiteral("enPwd"), trimmedText(Edit3), file);
-    ini::writePrivateProfileString(section, QStringLiteral("tran"),
-                                   chktran->isChecked() ? QStringLiteral("1") : QLatin1String(""), file);
-    ini::writePrivateProfileString(section, QStringLiteral("UpDown1"), QString::number(UpDown1->value()),
-                                   file);
-    ini::writePrivateProfileString(section, QStringLiteral("UpDown2"), QString::number(UpDown2->value()),
-                                   file);
+    bool saved = prepareSettingsFolder(file);
+    saved = saved && ini::writePrivateProfileString(section, QStringLiteral("cnstr"), Memo1->toPlainText(), file);
+    saved = saved && ini::writePrivateProfileString(section, QStringLiteral("userID"), trimmedText(Edit1), file);
+    saved = saved && ini::writePrivateProfileString(section, QStringLiteral("userPwd"), trimmedText(Edit2), file);
+    saved = saved && ini::writePrivateProfileString(section, QStringLiteral("enPwd"), trimmedText(Edit3), file);
+    saved = saved && ini::writePrivateProfileString(section, QStringLiteral("tran"),
+                                                    chktran->isChecked() ? QStringLiteral("1") : QLatin1String(""),
+                                                    file);
+    saved = saved && ini::writePrivateProfileString(section, QStringLiteral("UpDown1"),
+                                                    QString::number(UpDown1->value()), file);
+    saved = saved && ini::writePrivateProfileString(section, QStringLiteral("UpDown2"),
+                                                    QString::number(UpDown2->value()), file);
+    // The settings would otherwise be lost without a word.
+    if (!saved)
+        warn(QStringLiteral("设置无法保存到 %1").arg(file));
     if (ADOConnection1.connected())
         ADOConnection1.close();
 }

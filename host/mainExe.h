@@ -3,6 +3,7 @@
 // the executable, builds a connection string, probes the database for the permission tables,
 // installs the store when they are missing, and opens and closes the library's session. Its
 // second page (panels.cpp) opens the maintenance windows and tries every verification call.
+#include "host/settingspath.h"
 #include "platform/adodb.h"
 
 #include <QMainWindow>
@@ -54,7 +55,7 @@ class TForm1 : public QMainWindow {
     void SpeedButton7Click(); // 更改用户密码
     void chkwindowClick();    // either "窗口" box
 
-    QString settingsFile() const { return AppPath + QStringLiteral("cnsetting.ini"); }
+    QString settingsFile() const { return settingsFilePath(AppPath); }
 
     QTabWidget* PageControl1 = nullptr;
     QWidget* TabSheet1 = nullptr;

@@ -3,7 +3,7 @@
 // Nothing here writes to the store except through the library.
 #include "host/formkit.h"
 #include "host/mainExe.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "platform/msgservice.h"
 
 #include <QCheckBox>

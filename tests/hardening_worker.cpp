@@ -17,7 +17,7 @@
 //       Checks a granted right forever; after each check has returned 0 (its audit row written)
 //       prints "ack <n>", flushed, and waits to be killed.
 #include "library/dmain.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "platform/errors.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Starts or stops a throwaway PostgreSQL cluster for the tests.
 #   pg_cluster.sh start DIR   initdb in DIR, start on a free loopback port, write DIR/conn.txt
+#                             and DIR/odbc/odbcinst.ini (the PostgreSQL ODBC drivers, registered
+#                             for the tests only, with no communication log: ODBCSYSINI=DIR/odbc)
 #   pg_cluster.sh stop DIR    stop the cluster and remove DIR
 # As root the cluster runs as the postgres user (initdb refuses root).
 set -euo pipefail
@@ -17,6 +19,20 @@ port_busy() {
   local hex
   hex=$(printf '%04X' "$1")
   grep -qi ":$hex " /proc/net/tcp /proc/net/tcp6 2>/dev/null
+}
+
+# The system's registration of the driver (odbc-postgresql) switches the communication log on,
+# which leaves a /tmp/psqlodbc_*.log behind for every connection.
+write_odbcinst() {
+  local driver driver_dir
+  driver=$(ls /usr/lib/*/odbc/psqlodbcw.so /usr/lib/odbc/psqlodbcw.so 2>/dev/null | head -n 1 || true)
+  driver_dir=$(dirname "${driver:-/usr/lib/odbc/psqlodbcw.so}")
+  mkdir -p "$1"
+  {
+    for kind in "ANSI:psqlodbca.so" "Unicode:psqlodbcw.so"; do
+      printf '[PostgreSQL %s]\nDriver=%s/%s\nDebug=0\nCommLog=0\n\n' "${kind%%:*}" "$driver_dir" "${kind#*:}"
+    done
+  } >"$1/odbcinst.ini"
 }
 
 case "$cmd" in
@@ -36,6 +52,7 @@ start)
          -o "-h 127.0.0.1 -p $port -k $dir -c fsync=off -c max_connections=200" start >/dev/null 2>&1; then
       echo "Provider=PostgreSQL;Host=127.0.0.1;Port=$port;User ID=postgres" >"$dir/conn.txt"
       echo "$port" >"$dir/port"
+      write_odbcinst "$dir/odbc"
       exit 0
     fi
   done

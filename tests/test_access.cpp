@@ -2,7 +2,7 @@
 // through the core and through the C interface.
 #include "library/cipher.h"
 #include "library/dmain.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "platform/sqldialect.h"
 #include "tests/support/testsupport.h"
 

@@ -3,7 +3,7 @@
 // every database kind.
 #include "dialogs/qxList.h"
 #include "dialogs/widgets.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "tests/test_dialogs.h"
 
 #include <QHeaderView>

@@ -4,7 +4,7 @@
 #include "dialogs/repass.h"
 #include "dialogs/widgets.h"
 #include "library/cipher.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "platform/sqldialect.h"
 #include "tests/test_dialogs.h"
 

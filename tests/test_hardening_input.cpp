@@ -4,7 +4,7 @@
 #include "library/cipher.h"
 #include "library/dmain.h"
 #include "library/doctor.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "tests/support/testsupport.h"
 
 #include <QDir>

@@ -3,7 +3,7 @@
 #include "host/datalink.h"
 #include "host/mainExe.h"
 #include "library/dmain.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "platform/inifile.h"
 #include "tests/support/testsupport.h"
 
@@ -273,11 +273,14 @@ TEST_F(Host, ANewSettingsFileIsForItsOwnerOnlyAndCheckedTransactionReadsBack) {
     EXPECT_TRUE(again.chktran->isChecked());
 }
 
-TEST_F(Host, AnUnreadableSettingsFileIsNotAnError) {
+TEST_F(Host, AnUnreadableSettingsFileIsNotAnErrorButAFailedSaveIsSaid) {
     ASSERT_TRUE(QDir().mkpath(iniFile)); // a folder in its place
     TForm1 w(appPath);
     EXPECT_EQ(w.Edit3->text(), "KMPQ");
-    w.close(); // the write fails quietly
+    MessageRecorder boxes;
+    w.close();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_TRUE(boxes.boxes[0].text.contains(iniFile)) << boxes.boxes[0].text.toStdString();
     EXPECT_TRUE(QFileInfo(iniFile).isDir());
 }
 

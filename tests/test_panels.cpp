@@ -9,7 +9,7 @@
 #include "dialogs/widgets.h"
 #include "host/mainExe.h"
 #include "library/dmain.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "tests/support/testsupport.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // The library session: opening and closing it, its values, the two statement paths and the
 // audit log, through the C++ core and through the exported C interface.
 #include "library/dmain.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "tests/support/testsupport.h"
 
 #include <QDate>

@@ -3,7 +3,7 @@
 // racing password changes and stores that do not exist. Runs under the sanitizers too.
 #include "library/cipher.h"
 #include "library/dmain.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "tests/support/testsupport.h"
 
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 // credentials it was opened with. Restarts the test cluster, so it runs alone.
 #include "library/cipher.h"
 #include "library/dmain.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "tests/support/testsupport.h"
 
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "dialogs/join.h"
 #include "dialogs/qxList.h"
 #include "dialogs/widgets.h"
-#include "library/vardex.h"
+#include "capi/vardex.h"
 #include "platform/msgservice.h"
 #include "tests/test_dialogs.h"
 

@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
 # Installs the packages, builds everything and runs every test (PostgreSQL tests start their own
-# throwaway server). Then builds a second tree with AddressSanitizer, UndefinedBehaviorSanitizer
+# throwaway server). As root it then builds the Debian packages, installs them, builds and runs
+# client programs and the bindings' tests against them and removes them (tools/package-check.sh).
+# Then builds a second tree with AddressSanitizer, UndefinedBehaviorSanitizer
 # and LeakSanitizer and runs the core, C-interface and hardening tests in it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bash tools/install-deps.sh --test
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARDEX_BUILD_TESTS=ON -DVARDEX_BUILD_BENCH=ON
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j2
+
+if [ "$(id -u)" = 0 ]; then
+  bash tools/package-check.sh build
+else
+  echo "test.sh: not root, so the Debian packages are not installed and tried (tools/package-check.sh)"
+fi
 
 # Sanitizer step. Only the programs these tests need are built (no benchmarks, no windows tests).
 sanitized_tests=(test_dialect test_adodb test_session test_access test_cipher test_storage test_installer

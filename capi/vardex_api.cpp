@@ -1,7 +1,7 @@
 // The exported C interface. Every export converts its texts, runs the call and turns any error
 // into VARDEX_ERROR with the message kept for VardexLastError(): a C++ exception must never
 // cross into the caller's code.
-#include "library/vardex_api.h"
+#include "capi/vardex_api.h"
 
 #include "library/dmain.h"
 #include "platform/msgbox_qt.h"

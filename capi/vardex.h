@@ -34,6 +34,11 @@
 #ifndef VARDEX_H
 #define VARDEX_H
 
+/* The version of this header; VardexVersion() gives that of the library loaded at run time. */
+#define VARDEX_VERSION_MAJOR 0
+#define VARDEX_VERSION_MINOR 2
+#define VARDEX_VERSION_PATCH 0
+
 #include <stdint.h>
 
 #if defined(_WIN32) && !defined(_WIN64)

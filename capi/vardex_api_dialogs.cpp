@@ -1,5 +1,5 @@
 // The C exports of the standard dialogs: login, change password, permission item list.
-#include "library/vardex_api.h"
+#include "capi/vardex_api.h"
 
 #include "dialogs/join.h"
 #include "dialogs/qxList.h"

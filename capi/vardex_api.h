@@ -1,8 +1,8 @@
 #pragma once
 // Shared by the files that export the C interface: argument conversion and the guard that turns
 // every error into VARDEX_ERROR with the message kept for VardexLastError().
+#include "capi/vardex.h"
 #include "library/dmain.h"
-#include "library/vardex.h"
 #include "platform/errors.h"
 
 #include <QString>

@@ -1,5 +1,5 @@
 // The C export of the administration window.
-#include "library/vardex_api.h"
+#include "capi/vardex_api.h"
 
 #include "admin/manager.h"
 #include "platform/errors.h"

@@ -1,0 +1,79 @@
+{ Console test of the vardex unit against libvardex: every kind of argument (texts, NIL,
+  numbers, pointers, a callback) crosses the calling convention and comes back as documented.
+    test_vardex CONNSTR     (a freshly installed SQLite store) }
+program test_vardex;
+
+{$mode objfpc}{$H+}
+
+uses
+  ctypes, SysUtils, vardex;
+
+var
+  failures: Integer = 0;
+  boxes: Integer = 0;
+  lastText, lastCaption: String;
+  lastType: cuint32;
+  lastUser: Pointer;
+  marker: Integer;
+
+procedure Check(ok: Boolean; const what: String);
+begin
+  if not ok then
+  begin
+    WriteLn('FAILED: ', what);
+    Inc(failures);
+  end;
+end;
+
+function OnBox(text, caption: PChar; boxType: cuint32; user: Pointer): cint32; cdecl;
+begin
+  Inc(boxes);
+  lastText := text;
+  lastCaption := caption;
+  lastType := boxType;
+  lastUser := user;
+  Result := VARDEX_IDOK;
+end;
+
+var
+  conn: String;
+  rc: cint32;
+begin
+  if ParamCount <> 1 then
+  begin
+    WriteLn('usage: test_vardex CONNSTR');
+    Halt(2);
+  end;
+  conn := ParamStr(1);
+
+  Check(String(VardexVersion) = '0.2.0', 'VardexVersion is 0.2.0, got ' + VardexVersion);
+  Check(CheckUserLogin('a', 'b', nil, nil, VARDEX_SHOW_NOTHING) = VARDEX_ERROR, 'no session: VARDEX_ERROR');
+  Check(StrLen(VardexLastError) > 0, 'the error has a message');
+  Check(ConnectDatabase('Provider=SQLite;Data Source=/nonexistent-dir/x/y.db', nil, nil, nil, nil) = 1,
+    'an unreachable store answers 1');
+
+  rc := ConnectDatabase(PChar(conn), '', '', '', '');
+  Check(rc = 0, 'connect: ' + IntToStr(rc) + ' ' + VardexLastError);
+  VardexSetMessageHandler(@OnBox, @marker);
+  Check(CheckUserLogin('nobody', 'x', '', nil, VARDEX_SHOW_NOTHING) = 4, 'unknown user: 4');
+  Check(ChangeUserPassword('nobody', 'x', 'y', nil) = 4, 'change for an unknown user: 4');
+  Check(StrLen(VardexLastError) = 0, 'no error after an answer');
+  // Item 1234567 is not defined: the warning comes through the handler with its user pointer.
+  Check(CheckUserRight('nobody', 1234567, 'pascal', VARDEX_SHOW_NOTHING) = 1, 'right of an unknown user: 1');
+  Check(boxes = 1, 'one box, got ' + IntToStr(boxes));
+  Check(lastText = '权限没有定义(1234567 pascal)', 'box text: ' + lastText);
+  Check(lastCaption = '用户权限', 'box caption: ' + lastCaption);
+  Check(lastType = VARDEX_MB_OK or VARDEX_MB_ICONWARNING, 'box type');
+  Check(lastUser = @marker, 'user pointer comes back');
+  VardexSetMessageHandler(nil, nil);
+  Check(ClearLogs('') = 0, 'ClearLogs');
+  Check(DisconnectDatabase = 0, 'disconnect');
+  Check(DisconnectDatabase = VARDEX_ERROR, 'a second disconnect is an error');
+
+  if failures > 0 then
+  begin
+    WriteLn(failures, ' check(s) failed');
+    Halt(1);
+  end;
+  WriteLn('test_vardex: all checks passed');
+end.

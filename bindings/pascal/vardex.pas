@@ -1,0 +1,73 @@
+{ vardex.pas - Free Pascal / Lazarus unit for libvardex, the Vardex user and permission library.
+
+  Every call of vardex.h with the same name, arguments and answer codes. Texts are PChar in the
+  process's 8-bit encoding (UTF-8 on Linux; a Lazarus String passes as PChar(s)). A call that
+  answers VARDEX_ERROR leaves its message in VardexLastError.
+
+  The unit links libvardex (vardex-dev provides the development link libvardex.so). }
+unit vardex;
+
+{$mode objfpc}{$H+}
+{$macro on}
+{$if defined(WINDOWS) and defined(CPU386)}
+  {$define VARDEXCALL:=stdcall}
+{$else}
+  {$define VARDEXCALL:=cdecl}
+{$endif}
+
+interface
+
+uses
+  ctypes;
+
+const
+  VardexLibrary = 'vardex';
+
+  VARDEX_ERROR = -1;
+
+  VARDEX_SHOW_NOTHING = 0;
+  VARDEX_SHOW_FAILTEXT = 1;
+  VARDEX_SHOW_BUILTIN = 2;
+
+  VARDEX_MB_OK = $00000000;
+  VARDEX_MB_OKCANCEL = $00000001;
+  VARDEX_MB_YESNOCANCEL = $00000003;
+  VARDEX_MB_YESNO = $00000004;
+  VARDEX_MB_ICONERROR = $00000010;
+  VARDEX_MB_ICONQUESTION = $00000020;
+  VARDEX_MB_ICONWARNING = $00000030;
+  VARDEX_MB_ICONINFORMATION = $00000040;
+
+  VARDEX_IDOK = 1;
+  VARDEX_IDCANCEL = 2;
+  VARDEX_IDYES = 6;
+  VARDEX_IDNO = 7;
+
+type
+  PPChar = ^PChar;
+  TVardexMessageHandler = function(text, caption: PChar; boxType: cuint32; user: Pointer): cint32; VARDEXCALL;
+
+function ConnectDatabase(connectionString, userId, password, workDate, cipherKey: PChar): cint32;
+  VARDEXCALL; external VardexLibrary;
+function DisconnectDatabase: cint32; VARDEXCALL; external VardexLibrary;
+function ClearLogs(beforeTime: PChar): cint32; VARDEXCALL; external VardexLibrary;
+function CheckUserLogin(userId, password, workDate, failText: PChar; mode: cint32): cint32;
+  VARDEXCALL; external VardexLibrary;
+function CheckUserRight(userId: PChar; rightId: cint32; failText: PChar; mode: cint32): cint32;
+  VARDEXCALL; external VardexLibrary;
+function ChangeUserPassword(userId, oldPassword, newPassword, workDate: PChar): cint32;
+  VARDEXCALL; external VardexLibrary;
+function ShowAbout: cint32; VARDEXCALL; external VardexLibrary;
+function ShowLoginDialog(caption, workDate: PChar; userIdRef: PPChar; countRef, shiftRef: pcint32;
+  maxShift: cint32): cint32; VARDEXCALL; external VardexLibrary;
+function ShowChangePasswordDialog(userId, workDate: PChar): cint32; VARDEXCALL; external VardexLibrary;
+function EditRightList(useTransaction: cint32): cint32; VARDEXCALL; external VardexLibrary;
+function ShowRightManager(useTransaction, showDiscount: cint32): cint32; VARDEXCALL; external VardexLibrary;
+procedure VardexSetMessageHandler(handler: TVardexMessageHandler; user: Pointer); VARDEXCALL;
+  external VardexLibrary;
+function VardexLastError: PChar; VARDEXCALL; external VardexLibrary;
+function VardexVersion: PChar; VARDEXCALL; external VardexLibrary;
+
+implementation
+
+end.

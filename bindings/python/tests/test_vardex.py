@@ -1,0 +1,79 @@
+import threading
+
+import pytest
+
+import vardex
+
+
+def test_a_session_verifies_logins_changes_a_password_and_checks_rights(store):
+    with vardex.Session(store) as session:
+        assert session.connected
+        assert vardex.check_user_login("clerk", "") == vardex.LOGIN_OK
+        assert vardex.change_user_password("clerk", "", "s3cret'\\") == 0
+        assert vardex.check_user_login("clerk", "s3cret'\\") == vardex.LOGIN_OK
+        assert vardex.check_user_login("clerk", "") == vardex.LOGIN_WRONG_PASSWORD
+        assert vardex.check_user_login("nobody", "x") == vardex.LOGIN_NO_USER
+        assert vardex.check_user_right("clerk", 7) == vardex.RIGHT_HELD
+        assert vardex.last_error() == ""
+    assert not session.connected
+    # The session is closed: a call that needs one raises with the library's message.
+    with pytest.raises(vardex.VardexError) as failure:
+        vardex.check_user_right("clerk", 7)
+    assert failure.value.call == "CheckUserRight"
+    assert failure.value.message and failure.value.message == vardex.last_error()
+
+
+def test_a_store_that_cannot_be_opened_raises_and_leaves_no_session(tmp_path):
+    with pytest.raises(vardex.VardexError):
+        with vardex.Session(f"Provider=SQLite;Data Source={tmp_path}/missing/dir/x.db"):
+            pass
+    with pytest.raises(vardex.VardexError):
+        vardex.disconnect()
+
+
+def test_the_message_handler_is_a_python_callable_and_its_failures_stay_in_python(store, capsys):
+    seen = []
+
+    def handler(text, caption, box_type):
+        seen.append((text, caption, box_type))
+        return vardex.IDOK
+
+    vardex.set_message_handler(handler)
+    try:
+        with vardex.Session(store):
+            # Item 99 is not defined: the library warns in every mode.
+            assert vardex.check_user_right("clerk", 99, "报表") == vardex.RIGHT_NOT_HELD
+            assert seen == [("权限没有定义(99 报表)", "用户权限", vardex.MB_OK | vardex.MB_ICONWARNING)]
+
+            vardex.set_message_handler(lambda *box: 1 / 0)
+            assert vardex.check_user_right("clerk", 99) == vardex.RIGHT_NOT_HELD
+            assert "ZeroDivisionError" in capsys.readouterr().err
+    finally:
+        vardex.set_message_handler(None)
+
+
+def test_hostile_texts_are_answers_or_clear_errors(store):
+    with vardex.Session(store):
+        for text in ["x' OR '1'='1", "\\", b"\xff\xfe", "名" * 100, "a" * (1 << 20)]:
+            assert vardex.check_user_login(text, text) == vardex.LOGIN_NO_USER
+        with pytest.raises(ValueError):
+            vardex.check_user_login("clerk\0admin", "")
+        with pytest.raises(OverflowError):
+            vardex.check_user_right("clerk", 1 << 40)
+        # Another thread gets its own answer or its own error, never a crash.
+        results = []
+        worker = threading.Thread(target=lambda: results.append(_answer_or_error()))
+        worker.start()
+        worker.join()
+        assert results and results[0] in (vardex.LOGIN_OK, "error")
+
+
+def _answer_or_error():
+    try:
+        return vardex.check_user_login("clerk", "")
+    except vardex.VardexError:
+        return "error"
+
+
+def test_version_matches_the_package():
+    assert vardex.version().split(".")[:2] == ["0", "2"]

@@ -1,0 +1,259 @@
+"""Python binding of libvardex, the Vardex user and permission library.
+
+A thin ctypes layer over the C interface (vardex.h): every call keeps its meaning and its answer
+codes; a call that returns VARDEX_ERROR raises VardexError carrying VardexLastError().
+
+    import vardex
+    with vardex.Session("Provider=SQLite;Data Source=store.db"):
+        if vardex.check_user_login("clerk", "secret") == vardex.LOGIN_OK:
+            ...
+
+The library is found as libvardex.so.0 (the installed package), or at the path in the
+VARDEX_LIBRARY environment variable. Texts are passed as UTF-8.
+"""
+from __future__ import annotations
+
+import ctypes
+import os
+import sys
+import threading
+import traceback
+from typing import Callable, Optional, Tuple, Union
+
+__all__ = [
+    "VardexError", "Session", "connect", "disconnect", "clear_logs", "check_user_login",
+    "check_user_right", "change_user_password", "show_about", "show_login_dialog",
+    "show_change_password_dialog", "edit_right_list", "show_right_manager",
+    "set_message_handler", "last_error", "version", "library",
+]
+
+VARDEX_ERROR = -1
+SHOW_NOTHING, SHOW_FAILTEXT, SHOW_BUILTIN = 0, 1, 2
+LOGIN_OK, LOGIN_DISABLED, LOGIN_OUT_OF_PERIOD, LOGIN_WRONG_PASSWORD, LOGIN_NO_USER = 0, 1, 2, 3, 4
+RIGHT_HELD, RIGHT_NO_USER, RIGHT_GROUP_MISSING, RIGHT_NOT_HELD = 0, 1, 2, 3
+
+MB_OK, MB_OKCANCEL, MB_YESNOCANCEL, MB_YESNO = 0x0, 0x1, 0x3, 0x4
+MB_ICONERROR, MB_ICONQUESTION, MB_ICONWARNING, MB_ICONINFORMATION = 0x10, 0x20, 0x30, 0x40
+IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
+
+Text = Union[str, bytes, None]
+MessageHandler = Callable[[str, str, int], int]
+
+
+class VardexError(Exception):
+    """A call failed instead of answering; the message is the library's VardexLastError()."""
+
+    def __init__(self, call: str, message: str):
+        super().__init__(f"{call}: {message}")
+        self.call = call
+        self.message = message
+
+
+_HANDLER_TYPE = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_uint32,
+                                 ctypes.c_void_p)
+_lib: Optional[ctypes.CDLL] = None
+_lib_lock = threading.Lock()
+_handler_ref = None  # the ctypes callback must live as long as the library may call it
+
+_SIGNATURES = {
+    "ConnectDatabase": ([ctypes.c_char_p] * 5, ctypes.c_int32),
+    "DisconnectDatabase": ([], ctypes.c_int32),
+    "ClearLogs": ([ctypes.c_char_p], ctypes.c_int32),
+    "CheckUserLogin": ([ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int32],
+                       ctypes.c_int32),
+    "CheckUserRight": ([ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32], ctypes.c_int32),
+    "ChangeUserPassword": ([ctypes.c_char_p] * 4, ctypes.c_int32),
+    "ShowAbout": ([], ctypes.c_int32),
+    "ShowLoginDialog": ([ctypes.c_char_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_char_p),
+                         ctypes.POINTER(ctypes.c_int32), ctypes.POINTER(ctypes.c_int32), ctypes.c_int32],
+                        ctypes.c_int32),
+    "ShowChangePasswordDialog": ([ctypes.c_char_p, ctypes.c_char_p], ctypes.c_int32),
+    "EditRightList": ([ctypes.c_int32], ctypes.c_int32),
+    "ShowRightManager": ([ctypes.c_int32, ctypes.c_int32], ctypes.c_int32),
+    "VardexSetMessageHandler": ([_HANDLER_TYPE, ctypes.c_void_p], None),
+    "VardexLastError": ([], ctypes.c_char_p),
+    "VardexVersion": ([], ctypes.c_char_p),
+}
+
+
+def library() -> ctypes.CDLL:
+    """The loaded libvardex, with every call's argument and result types declared."""
+    global _lib
+    with _lib_lock:
+        if _lib is None:
+            path = os.environ.get("VARDEX_LIBRARY") or "libvardex.so.0"
+            lib = ctypes.CDLL(path)
+            for name, (args, result) in _SIGNATURES.items():
+                fn = getattr(lib, name)
+                fn.argtypes = args
+                fn.restype = result
+            _lib = lib
+        return _lib
+
+
+def _text(value: Text, name: str) -> Optional[bytes]:
+    if value is None:
+        return None
+    if isinstance(value, str):
+        value = value.encode("utf-8", "surrogateescape")
+    if not isinstance(value, (bytes, bytearray)):
+        raise TypeError(f"{name} must be str or bytes, not {type(value).__name__}")
+    if b"\0" in value:
+        raise ValueError(f"{name} contains a NUL character")
+    return bytes(value)
+
+
+def _decode(value: Optional[bytes]) -> str:
+    return (value or b"").decode("utf-8", "replace")
+
+
+def _int32(value: int, name: str) -> int:
+    value = int(value)
+    if not -2**31 <= value < 2**31:
+        raise OverflowError(f"{name} does not fit a 32-bit integer")
+    return value
+
+
+def _checked(call: str, rc: int) -> int:
+    if rc == VARDEX_ERROR:
+        raise VardexError(call, last_error())
+    return rc
+
+
+def last_error() -> str:
+    """The message of the last failed call on this thread ("" after a call that succeeded)."""
+    return _decode(library().VardexLastError())
+
+
+def version() -> str:
+    """The loaded library's version, "major.minor.patch"."""
+    return _decode(library().VardexVersion())
+
+
+def connect(connection_string: Text, user_id: Text = "", password: Text = "", work_date: Text = "",
+            cipher_key: Text = "") -> int:
+    """Opens the library's session: 0 connected, 1 the connection could not be opened."""
+    return _checked("ConnectDatabase", library().ConnectDatabase(
+        _text(connection_string, "connection_string"), _text(user_id, "user_id"), _text(password, "password"),
+        _text(work_date, "work_date"), _text(cipher_key, "cipher_key")))
+
+
+def disconnect() -> int:
+    """Writes the logout row, closes the connection and ends the session."""
+    return _checked("DisconnectDatabase", library().DisconnectDatabase())
+
+
+def clear_logs(before_time: Text = "") -> int:
+    return _checked("ClearLogs", library().ClearLogs(_text(before_time, "before_time")))
+
+
+def check_user_login(user_id: Text, password: Text, work_date: Text = "", fail_text: Text = None,
+                     mode: int = SHOW_NOTHING) -> int:
+    """0 verified, 1 disabled, 2 outside the validity period, 3 wrong password, 4 no such user."""
+    return _checked("CheckUserLogin", library().CheckUserLogin(
+        _text(user_id, "user_id"), _text(password, "password"), _text(work_date, "work_date"),
+        _text(fail_text, "fail_text"), _int32(mode, "mode")))
+
+
+def check_user_right(user_id: Text, right_id: int, fail_text: Text = None, mode: int = SHOW_NOTHING) -> int:
+    """0 held, 1 no such user or group, 2 the user's group is missing, 3 not held."""
+    return _checked("CheckUserRight", library().CheckUserRight(
+        _text(user_id, "user_id"), _int32(right_id, "right_id"), _text(fail_text, "fail_text"),
+        _int32(mode, "mode")))
+
+
+def change_user_password(user_id: Text, old_password: Text, new_password: Text, work_date: Text = "") -> int:
+    """0 changed, 1 to 4 as check_user_login, 5 the new password equals the old, 6 no row changed."""
+    return _checked("ChangeUserPassword", library().ChangeUserPassword(
+        _text(user_id, "user_id"), _text(old_password, "old_password"), _text(new_password, "new_password"),
+        _text(work_date, "work_date")))
+
+
+def show_about() -> int:
+    return _checked("ShowAbout", library().ShowAbout())
+
+
+def show_login_dialog(caption: Text = "", work_date: Text = "", count: int = 3, shift: int = 0,
+                      max_shift: int = 0) -> Tuple[int, str, int]:
+    """Shows the login window; returns (result, user ID on success else "", shift chosen)."""
+    buffer = ctypes.create_string_buffer(64)
+    user_ref = ctypes.c_char_p(ctypes.addressof(buffer))
+    count_ref = ctypes.c_int32(_int32(count, "count"))
+    shift_ref = ctypes.c_int32(_int32(shift, "shift"))
+    rc = _checked("ShowLoginDialog", library().ShowLoginDialog(
+        _text(caption, "caption"), _text(work_date, "work_date"), ctypes.byref(user_ref), ctypes.byref(count_ref),
+        ctypes.byref(shift_ref), _int32(max_shift, "max_shift")))
+    return rc, _decode(buffer.value) if rc == 0 else "", shift_ref.value
+
+
+def show_change_password_dialog(user_id: Text, work_date: Text = "") -> int:
+    return _checked("ShowChangePasswordDialog", library().ShowChangePasswordDialog(
+        _text(user_id, "user_id"), _text(work_date, "work_date")))
+
+
+def edit_right_list(use_transaction: bool = False) -> int:
+    return _checked("EditRightList", library().EditRightList(1 if use_transaction else 0))
+
+
+def show_right_manager(use_transaction: bool = False, show_discount: bool = False) -> int:
+    return _checked("ShowRightManager", library().ShowRightManager(1 if use_transaction else 0,
+                                                                    1 if show_discount else 0))
+
+
+def _fallback_answer(box_type: int) -> int:
+    buttons = box_type & 0xF
+    if buttons in (MB_OKCANCEL, MB_YESNOCANCEL):
+        return IDCANCEL
+    if buttons == MB_YESNO:
+        return IDNO
+    return IDOK
+
+
+def set_message_handler(handler: Optional[MessageHandler]) -> None:
+    """Takes every message box of the library: handler(text, caption, type) returns the button
+    pressed (IDOK, IDCANCEL, IDYES, IDNO). None: the library's own boxes again. An exception in
+    the handler is printed and the box answered Cancel (or No, or OK when that is the only one)."""
+    global _handler_ref
+    lib = library()
+    if handler is None:
+        lib.VardexSetMessageHandler(_HANDLER_TYPE(), None)
+        _handler_ref = None
+        return
+    if not callable(handler):
+        raise TypeError("handler must be callable or None")
+
+    def trampoline(text, caption, box_type, _user):
+        try:
+            return int(handler(_decode(text), _decode(caption), int(box_type)))
+        except BaseException:  # an exception must not cross into the C library
+            traceback.print_exc(file=sys.stderr)
+            return _fallback_answer(box_type)
+
+    callback = _HANDLER_TYPE(trampoline)
+    lib.VardexSetMessageHandler(callback, None)
+    _handler_ref = callback
+
+
+class Session:
+    """The library's session as a context manager: connects on entry (VardexError when the
+    connection cannot be opened) and disconnects on exit."""
+
+    def __init__(self, connection_string: Text, user_id: Text = "", password: Text = "", work_date: Text = "",
+                 cipher_key: Text = ""):
+        self._args = (connection_string, user_id, password, work_date, cipher_key)
+        self.connected = False
+
+    def __enter__(self) -> "Session":
+        if connect(*self._args) != 0:
+            raise VardexError("ConnectDatabase", "the connection could not be opened")
+        self.connected = True
+        return self
+
+    def __exit__(self, exc_type, exc, tb) -> None:
+        if self.connected:
+            self.connected = False
+            try:
+                disconnect()
+            except VardexError:
+                if exc_type is None:
+                    raise

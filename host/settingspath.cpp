@@ -1,0 +1,51 @@
+#include "host/settingspath.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <unistd.h>
+
+namespace vardex::host {
+
+namespace {
+
+bool writable(const QString& path) { return ::access(QFile::encodeName(path).constData(), W_OK) == 0; }
+
+QString configHome() {
+    // The base directory specification: a relative XDG_CONFIG_HOME is invalid and ignored.
+    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
+        return xdg;
+    return QDir::homePath() + QStringLiteral("/.config");
+}
+
+} // namespace
+
+QString settingsFilePath(const QString& appPath) {
+    const QString beside = appPath + QStringLiteral("cnsetting.ini");
+    const bool besideUsable = QFileInfo::exists(beside) ? writable(beside) : writable(appPath);
+    if (besideUsable)
+        return beside;
+    return QDir::cleanPath(configHome() + QStringLiteral("/vardex/cnsetting.ini"));
+}
+
+QString helpFilePath(const QString& appPath) {
+    const QString beside = appPath + QStringLiteral("Readme.txt");
+    if (QFileInfo::exists(beside))
+        return beside;
+    const QString installed = QDir::cleanPath(appPath + QStringLiteral("../share/doc/vardex/Readme.txt"));
+    return QFileInfo::exists(installed) ? installed : beside;
+}
+
+bool prepareSettingsFolder(const QString& settingsFile) {
+    const QString folder = QFileInfo(settingsFile).absolutePath();
+    if (QFileInfo(folder).isDir())
+        return true;
+    // The settings hold a database password: the folder is the user's alone.
+    if (!QDir().mkpath(folder))
+        return false;
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return true;
+}
+
+} // namespace vardex::host

@@ -1,0 +1,29 @@
+# libvardex exports exactly the calls declared in vardex.h (capi/vardex.exports lists them).
+add_test(NAME capi_exports COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:libvardex>
+  -DHEADER=${PROJECT_SOURCE_DIR}/capi/vardex.h -DLIST=${PROJECT_SOURCE_DIR}/capi/vardex.exports
+  -P ${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake)
+
+# The host's settings when it cannot write its own folder, as an ordinary user (as root the
+# program becomes nobody first).
+vardex_add_test(NAME test_settings_location SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_settings_location.cpp
+  LIBS vardexhost Qt6::Test TIMEOUT 120)
+
+# A Wayland setting without a usable Wayland display and without X11 ends in a message, not in
+# Qt's abort.
+add_test(NAME host_wayland_without_display COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY
+  --unset=QT_QPA_PLATFORM WAYLAND_DISPLAY=vardex-no-such-socket XDG_RUNTIME_DIR=${CMAKE_CURRENT_BINARY_DIR}
+  $<TARGET_FILE:vardex>)
+set_tests_properties(host_wayland_without_display PROPERTIES
+  PASS_REGULAR_EXPRESSION "vardex: WAYLAND_DISPLAY names no Wayland socket" TIMEOUT 30)
+
+# The Python and Free Pascal bindings against the built library (needs python3-pytest and
+# fp-compiler, which tools/install-deps.sh --test installs).
+add_test(NAME bindings COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/bindings.sh ${CMAKE_BINARY_DIR}/bin
+  ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/bindings)
+set_tests_properties(bindings PROPERTIES TIMEOUT 300)
+
+# An installed tree still works after it is moved: pkg-config and find_package(Vardex) consumers
+# build and run against it.
+add_test(NAME relocated_install COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/relocated_install.sh ${CMAKE_BINARY_DIR}
+  ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/relocated_install)
+set_tests_properties(relocated_install PROPERTIES TIMEOUT 300)
