@@ -682,23 +682,11 @@ int runAdminVerb(const QStringList& args) {
         printErr(QStringLiteral("%1 takes %2").arg(verb->name, verb->positionals.join(QLatin1Char(' '))));
         return kUsage;
     }
-    try {
+    return guarded([&] {
         StoreSession s(p);
         verb->run(s, p, pos);
-    } catch (const Refused& r) {
-        printErr(r.text);
-        return kFailed;
-    } catch (const Usage& u) {
-        printErr(u.text);
-        return kUsage;
-    } catch (const Error& e) {
-        printErr(e.message());
-        return kFailed;
-    } catch (const std::exception& e) {
-        printErr(QString::fromLocal8Bit(e.what()));
-        return kFailed;
-    }
-    return kOk;
+        return kOk;
+    });
 }
 
 } // namespace vardex::cli

@@ -2,6 +2,7 @@
 // What the verbs of vardex-cli share: the exit codes, the refusal that names what was wrong,
 // the store options and where a password comes from, and the three output forms of a table.
 #include "platform/adodb.h"
+#include "platform/errors.h"
 
 #include <QCommandLineParser>
 #include <QString>
@@ -33,6 +34,25 @@ class Usage : public std::runtime_error {
 
 void printErr(const QString& text); // "vardex-cli: text" on standard error
 void printOut(const QString& text); // text and a line end on standard output
+
+// Runs a verb's body and turns what it throws into a message and an exit code.
+template <typename F> int guarded(F&& body) {
+    try {
+        return body();
+    } catch (const Refused& r) {
+        printErr(r.text);
+        return kFailed;
+    } catch (const Usage& u) {
+        printErr(u.text);
+        return kUsage;
+    } catch (const Error& e) {
+        printErr(e.message());
+        return kFailed;
+    } catch (const std::exception& e) {
+        printErr(QString::fromLocal8Bit(e.what()));
+        return kFailed;
+    }
+}
 
 // The options every verb on a store takes, added to a parser. The database account is
 // --db-user; install, session and doctor also take it as --user.

@@ -47,25 +47,6 @@ int parse(QCommandLineParser& p, const QStringList& args, int words, const QStri
     return kOk;
 }
 
-// Runs a verb's body and turns what it throws into a message and an exit code.
-template <typename F> int guarded(F&& body) {
-    try {
-        return body();
-    } catch (const Refused& r) {
-        printErr(r.text);
-        return kFailed;
-    } catch (const Usage& u) {
-        printErr(u.text);
-        return kUsage;
-    } catch (const Error& e) {
-        printErr(e.message());
-        return kFailed;
-    } catch (const std::exception& e) {
-        printErr(QString::fromLocal8Bit(e.what()));
-        return kFailed;
-    }
-}
-
 QVariant text(const QVariant& v) {
     return v.isNull() ? QVariant() : QVariant(v.toString());
 }
