@@ -3,6 +3,7 @@
 #include "admin/adminshared.h"
 #include "admin/qxzu.h"
 #include "admin/user.h"
+#include "library/adminops.h"
 #include "library/cipher.h"
 #include "library/dmain.h"
 #include "platform/errors.h"
@@ -41,7 +42,7 @@ const QString fEnd = QStringLiteral("endDate");
 const QString fDiscount = QStringLiteral("discount");
 const QString fUserId = QStringLiteral("userID");
 
-constexpr int kNoGroup = 10000; // zuid of a user in no user group
+using adminops::kNoGroup;
 
 std::function<void(const char*)>& faultHook() {
     static std::function<void(const char*)> hook;
@@ -76,6 +77,20 @@ QPushButton* flatButton(QWidget* parent, const char* name, const QString& text, 
     b->setFocusPolicy(Qt::NoFocus);
     b->setAutoDefault(false);
     return b;
+}
+
+// The row a user node shows, as the store keeps it; group is the user group's number, 0 for none.
+adminops::UserRow userRow(TreeList* list, QTreeWidgetItem* node, int group) {
+    adminops::UserRow r;
+    r.userId = list->text(node, fUserId);
+    r.userName = list->text(node, fName);
+    r.password = list->text(node, fPassword);
+    r.startDate = list->text(node, fStart);
+    r.endDate = list->text(node, fEnd);
+    r.allow = list->text(node, fAllow) == kT;
+    r.discount = list->text(node, fDiscount).toInt();
+    r.group = group;
+    return r;
 }
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y) {
@@ -629,18 +644,7 @@ void Tfrmanager::mA1Click() {
         QTreeWidgetItem* node = group ? dtl1->addChildNode(group, fill) : dtl1->addNode(fill);
         dtl1->setCurrentNode(node);
         rethrowPending();
-        const QString id = dtl1->text(node, fUserId);
-        ExecSql(QStringLiteral(
-                    "Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
-                    "VALUES ('") +
-                q(id) + QStringLiteral("','") + q(dtl1->text(node, fName)) + QStringLiteral("','") +
-                q(dtl1->text(node, fPassword)) + QStringLiteral("','") + q(dtl1->text(node, fStart)) +
-                QStringLiteral("','") + q(dtl1->text(node, fEnd)) + QStringLiteral("','") +
-                q(dtl1->text(node, fAllow)) + QStringLiteral("',") + dtl1->text(node, fDiscount) +
-                QLatin1Char(',') + QString::number(zuid) + QLatin1Char(')'));
-        // A member gets no rows of its own: its rights are those of its user group.
-        if (zuid == kNoGroup)
-            ExecSql(QStringLiteral("Exec qxAddUser '") + q(id) + QLatin1Char('\''));
+        adminops::addUser(dataModule(), userRow(dtl1, node, n));
         doDtl1ChangeNode();
         markChanged();
     });
@@ -698,30 +702,19 @@ void Tfrmanager::dtl1DblClick() {
         const int oldZuid = g != 0 ? 1000 + g : kNoGroup;
         // No entry selected counts as the last (empty) entry.
         const int n = dlg.selectedCode(0);
-        const int newZuid = n != 0 ? 1000 + n : kNoGroup;
-        const QString id = dtl1->text(node, fUserId);
-        ExecSql(QStringLiteral("Update qx_user Set userName = '") + q(dtl1->text(node, fName)) +
-                QStringLiteral("',") + QStringLiteral("userPwd = '") + q(dtl1->text(node, fPassword)) +
-                QStringLiteral("',") + QStringLiteral("startTime = '") + q(dtl1->text(node, fStart)) +
-                QStringLiteral("',") + QStringLiteral("endTime = '") + q(dtl1->text(node, fEnd)) +
-                QStringLiteral("',") + QStringLiteral("Allow = '") + q(dtl1->text(node, fAllow)) +
-                QStringLiteral("',") + QStringLiteral("AllowZekou = ") + dtl1->text(node, fDiscount) +
-                QStringLiteral(", zuid = ") + QString::number(newZuid) + QStringLiteral(" where userID = '") +
-                q(id) + QLatin1Char('\''));
+        const adminops::UserRow row = userRow(dtl1, node, n);
+        const int newZuid = row.zuid();
+        // The row, and for a change of user group the procedure of the move.
+        adminops::editUser(dataModule(), row, g);
         if (newZuid != oldZuid) {
             QTreeWidgetItem* moved = nullptr;
             if (newZuid == kNoGroup) {
-                // The member leaves its user group and holds rights of its own again.
-                ExecSql(QStringLiteral("exec qxuseroutzu '") + q(id) + QStringLiteral("',") +
-                        QString::number(oldZuid - 1000));
+                // The member has left its user group and holds rights of its own again.
                 moved = dtl1->addNode([&](QTreeWidgetItem* m) {
                     copyNode(node, m);
                     TreeList::setNodeValue(m, kNoGroup);
                 });
             } else {
-                if (oldZuid == kNoGroup)
-                    ExecSql(QStringLiteral("exec qxuserintozu '") + q(id) + QStringLiteral("',") +
-                            QString::number(newZuid - 1000));
                 QTreeWidgetItem* group = nullptr;
                 for (int i = 0; i < dtl1->topCount() && !group; ++i)
                     if (TreeList::nodeValue(dtl1->topNode(i)) + 1000 == newZuid)
@@ -752,7 +745,7 @@ void Tfrmanager::mD1Click() {
                 : QStringLiteral("确实要删除用户“") + name + QStringLiteral("”吗?");
         if (showMessage(question, QStringLiteral("询问"), mb::OkCancel | mb::IconQuestion, this) != mb::IdOk)
             return;
-        ExecSql(QStringLiteral("Exec qxDelUser '") + q(dtl1->text(node, fUserId)) + QLatin1Char('\''));
+        adminops::deleteUser(dataModule(), dtl1->text(node, fUserId));
         deleteUserNode(node);
         rethrowPending();
         if (dtl1->topCount() == 0) {
@@ -774,44 +767,14 @@ void Tfrmanager::btnAddUserzuClick() {
         const QString name = dlg.name();
         if (dlg.Tag != 1)
             return;
-        // The first free number, walking the numbers in use upwards from 1.
-        AdoQuery& qr = dataModule().ADOqr;
-        qr.close();
-        qr.clearSql();
-        qr.addSql(QStringLiteral("select * from qx_user where zuid < 1000 order by zuid"));
-        OpenOrExecute(qr);
-        int k = 0;
-        bool stopped = false;
-        for (qr.first(); !qr.eof(); qr.next()) {
-            ++k;
-            if (qr.fieldByName(QStringLiteral("zuid")).asInteger() != k) {
-                stopped = true;
-                break;
-            }
-        }
-        const int number = stopped ? k : qr.recordCount() + 1;
-        if (number >= 1000) {
-            // 1000 and above are member codes: 999 user groups are all the numbering holds.
-            qr.close();
+        // The node shows the row as stored, so the group's flag is what the cascades compare with.
+        QString allow;
+        const int number = adminops::addUserGroup(dataModule(), name, &allow);
+        if (number == 0) {
             showMessage(QStringLiteral("用户组已达999个, 不能再添加用户组."), QStringLiteral("错误"),
                         mb::Ok | mb::IconWarning, this);
             return;
         }
-        qr.append();
-        qr.setFieldValue(QStringLiteral("zuid"), number);
-        qr.setFieldValue(QStringLiteral("userid"), name);
-        qr.setFieldValue(QStringLiteral("username"), name);
-        qr.post();
-        qr.close();
-        // The columns the insert left out take the store's values (its default for Allow); the
-        // node shows the row as stored, so the group's flag is what the cascades compare with.
-        qr.clearSql();
-        qr.addSql(QStringLiteral("select * from qx_user where userid = '") + q(name) + QLatin1Char('\''));
-        OpenOrExecute(qr);
-        const QString allow = qr.fieldByName(QStringLiteral("Allow")).asString();
-        qr.close();
-        // The user group holds grant rows like a user; its members' rights are read from them.
-        ExecSql(QStringLiteral("Exec qxAddUser '") + q(name) + QLatin1Char('\''));
         QTreeWidgetItem* before = nullptr;
         for (int i = 0; i < dtl1->topCount() && !before; ++i)
             if (TreeList::nodeValue(dtl1->topNode(i)) > number)
@@ -841,7 +804,7 @@ void Tfrmanager::mA2Click() {
         const QString name = dlg.name();
         if (dlg.Tag != 1)
             return;
-        ExecSql(QStringLiteral("Exec qxAddzuName '") + q(name) + QLatin1Char('\''));
+        adminops::addPermissionGroup(dataModule(), name);
         QTreeWidgetItem* node = dtl2->addNode([&](QTreeWidgetItem* n) {
             dtl2->setText(n, fName, name);
             dtl2->setText(n, fAllow, kF);
@@ -863,7 +826,7 @@ void Tfrmanager::mD2Click() {
         if (showMessage(QStringLiteral("确实要删除权限组:(") + name + QStringLiteral(")吗?"),
                         QStringLiteral("询问"), mb::OkCancel | mb::IconQuestion, this) != mb::IdOk)
             return;
-        ExecSql(QStringLiteral("Exec qxDelzu '") + q(name) + QLatin1Char('\''));
+        adminops::deletePermissionGroup(dataModule(), name);
         dtl2->deleteNode(node);
         rethrowPending();
         if (dtl2->topCount() == 0)
@@ -877,82 +840,72 @@ void Tfrmanager::setFlag(TreeList* list, QTreeWidgetItem* node, const QString& f
     list->viewport()->update();
 }
 
-void Tfrmanager::sendFlag(QTreeWidgetItem* node, const QString& flag) {
-    if (!node)
-        return;
-    if (node->treeWidget() == dtl1) {
-        ExecSql(QStringLiteral("Exec qxUpDateUserAllows '") + q(dtl1->text(node, fUserId)) +
-                QStringLiteral("','") + flag + QLatin1Char('\''));
-    } else if (node->treeWidget() == dtl3) {
-        ExecSql(QStringLiteral("Exec qxUpDateAllows '") + q(dtl2->text(dtl2->currentNode(), fName)) +
-                QStringLiteral("',") + QString::number(TreeList::nodeValue(node)) + QStringLiteral(",'") +
-                flag + QLatin1Char('\''));
-    }
-}
-
 // Each changed flag is reported to the store exactly once: the toggled node's first, then those
 // of the nodes changed with it, in list order. Nodes that already show the new flag get nothing.
+// A node is shown with its new flag just before its statement is sent, so a failing statement
+// leaves the list showing what was attempted up to there.
 void Tfrmanager::dxTreeList1Column2ToggleClick(TreeListColumn* column, const QString& flag) {
     action([this, column, flag] {
         markChanged();
-        // A node with children (user group, head item) passes the flag down; a child sets its
-        // parent when it is enabled, and clears it when it was the parent's last enabled child.
-        auto cascade = [&](TreeList* list, QTreeWidgetItem* node, QTreeWidgetItem* parent) {
-            if (!parent) {
-                for (int i = 0; i < node->childCount(); ++i) {
-                    QTreeWidgetItem* child = node->child(i);
-                    if (list->text(child, fAllow) != flag) {
-                        setFlag(list, child, flag);
-                        sendFlag(child, flag);
-                    }
-                }
-                return;
-            }
-            if (flag == kT) {
-                if (list->text(parent, fAllow) != flag) {
-                    setFlag(list, parent, kT);
-                    sendFlag(parent, kT);
-                }
-                return;
-            }
-            if (list->text(parent, fAllow) == kF)
-                return;
-            for (int i = 0; i < parent->childCount(); ++i) {
-                QTreeWidgetItem* other = parent->child(i);
-                if (other != node && list->text(other, fAllow) == kT)
-                    return;
-            }
-            setFlag(list, parent, flag);
-            sendFlag(parent, flag);
-        };
-
-        if (column == dxTreeList1Column2) {
-            QTreeWidgetItem* n = CurrentUserNode;
-            if (!n)
-                return;
-            const int value = TreeList::nodeValue(n);
-            sendFlag(n, flag);
-            if (value < 1000)
-                cascade(dtl1, n, nullptr);
-            else if (value != kNoGroup && n->parent())
-                cascade(dtl1, n, n->parent());
-            // A top-level node that is neither a user group nor a user without one (a member
-            // whose group is missing) has nothing above it: its own statement only.
-        } else if (column == dxTreeList2Column2) {
+        if (column == dxTreeList2Column2) {
             QTreeWidgetItem* n = CurrentUserNode;
             QTreeWidgetItem* zu = dtl2->currentNode();
             if (!n || !zu)
                 return;
             QTreeWidgetItem* owner = n->parent() ? n->parent() : n;
-            ExecSql(QStringLiteral("Exec qx_user_zu_changed '") + q(dtl1->text(owner, fUserId)) +
-                    QStringLiteral("','") + q(dtl2->text(zu, fName)) + QStringLiteral("','") + flag +
-                    QLatin1Char('\''));
-        } else if (column == TreeListColumn2) {
-            QTreeWidgetItem* item = dtl3->currentNode();
-            if (!item)
+            adminops::setAssignment(dataModule(), dtl1->text(owner, fUserId), dtl2->text(zu, fName), flag);
+            return;
+        }
+        TreeList* list = nullptr;
+        QTreeWidgetItem* node = nullptr;
+        adminops::FlagScope scope;
+        if (column == dxTreeList1Column2) {
+            list = dtl1;
+            node = CurrentUserNode;
+            if (!node)
                 return;
-            sendFlag(item, flag);
-            cascade(dtl3, item, item->parent());
+            // A user group passes the flag to its members, a member reaches its user group. A
+            // top-level node that is neither a user group nor a user without one (a member
+            // whose group is missing) has nothing above it: its own statement only.
+            const int value = TreeList::nodeValue(node);
+            scope.hasParent = value >= 1000 && node->parent();
+            scope.cascades = value < 1000 || (value != kNoGroup && node->parent());
+        } else if (column == TreeListColumn2) {
+            // A head item passes the flag to its items, an item reaches its head item.
+            list = dtl3;
+            node = dtl3->currentNode();
+            if (!node)
+                return;
+            scope.hasParent = node->parent() != nullptr;
+        } else {
+            return;
+        }
+        auto keyOf = [&](QTreeWidgetItem* n) {
+            return list == dtl1 ? dtl1->text(n, fUserId) : QString::number(TreeList::nodeValue(n));
+        };
+        QHash<QString, QTreeWidgetItem*> nodes;
+        auto describe = [&](QTreeWidgetItem* n) {
+            nodes.insert(keyOf(n), n);
+            return adminops::FlagNode{keyOf(n), list->text(n, fAllow)};
+        };
+        scope.node = describe(node);
+        QTreeWidgetItem* around = node;
+        if (scope.hasParent) {
+            around = node->parent();
+            scope.parent = describe(around);
+        }
+        for (int i = 0; i < around->childCount(); ++i)
+            scope.children.append(describe(around->child(i)));
+        nodes.insert(scope.node.key, node); // the toggled node wins over a namesake
+
+        const auto flags = adminops::toggleFlags(scope, flag);
+        for (int i = 0; i < flags.size(); ++i) {
+            if (i > 0)
+                setFlag(list, nodes.value(flags[i].first), flags[i].second);
+            if (list == dtl1)
+                adminops::sendUserFlags(dataModule(), {flags[i]});
+            else
+                adminops::sendItemFlags(dataModule(), dtl2->text(dtl2->currentNode(), fName), {flags[i]});
         }
     });
 }

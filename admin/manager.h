@@ -91,9 +91,6 @@ class Tfrmanager : public QDialog {
     void mD2Click();          // delete permission group
     void dxTreeList1Column2ToggleClick(TreeListColumn* column, const QString& flag);
 
-    // The one way the toggles talk to the store about a node's flag.
-    void sendFlag(QTreeWidgetItem* node, const QString& flag);
-
     // Called with the dialog an action is about to show modally (after it is filled); tests use
     // it to see what the dialog was given.
     std::function<void(QDialog*)> onDialog;

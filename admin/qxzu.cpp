@@ -1,6 +1,7 @@
 #include "admin/qxzu.h"
 
 #include "admin/adminshared.h"
+#include "library/adminops.h"
 #include "library/dmain.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
@@ -56,18 +57,9 @@ void Tfrqxzu::btnOKClick() {
         return;
     }
     try {
-        AdoQuery& q = dataModule().ADOqr;
-        q.close();
-        q.clearSql();
-        if (Tag == 2)
-            q.addSql(QStringLiteral("select * from qx_zu where zuName = '") + escapeQuotes(n) +
-                     QLatin1Char('\''));
-        else
-            q.addSql(QStringLiteral("select * from qx_user where userid = '") + escapeQuotes(n) +
-                     QLatin1Char('\''));
-        const int found = OpenOrExecute(q);
-        q.close();
-        if (found <= 0) {
+        const bool taken = Tag == 2 ? adminops::permissionGroupTaken(dataModule(), n)
+                                    : adminops::userGroupNameTaken(dataModule(), n);
+        if (!taken) {
             Tag = 1;
             close();
             return;

@@ -1,6 +1,7 @@
 #include "admin/user.h"
 
 #include "admin/adminshared.h"
+#include "library/adminops.h"
 #include "library/dmain.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
@@ -182,14 +183,7 @@ void TfrUser::btnOKClick() {
     }
     if (Tag == 3) {
         try {
-            AdoQuery& q = dataModule().ADOqr;
-            q.close();
-            q.clearSql();
-            q.addSql(QStringLiteral("select * from qx_user where userID ='") + escapeQuotes(id) +
-                     QLatin1Char('\''));
-            const int found = OpenOrExecute(q);
-            q.close();
-            if (found > 0) {
+            if (adminops::userIdTaken(dataModule(), id)) {
                 showMessage(QStringLiteral("用户ID\"") + id +
                                 QStringLiteral("\"已存在! 请输入一个新的用户ID."),
                             QStringLiteral("错误"), mb::Ok, this);

@@ -2,6 +2,7 @@
 
 #include "dialogs/dlgcommon.h"
 #include "dialogs/widgets.h"
+#include "library/adminops.h"
 #include "library/dmain.h"
 #include "platform/msgservice.h"
 
@@ -266,7 +267,7 @@ void DataSourceModel::reload() {
 // The window
 
 QString rightListSelect() {
-    return QStringLiteral("SELECT qxID AS 权限ID, qxName AS 权限名称 FROM qx_Name Order By qxID");
+    return adminops::itemListSelect();
 }
 
 TfrqxList::TfrqxList(QWidget* parent) : QDialog(parent) {
@@ -485,10 +486,10 @@ void EditRightList(int useTransaction) {
             window.SpeedButton1->hide();
             window.btnOK->setText(QStringLiteral("关闭(&C)"));
         }
-        ExecSql(QStringLiteral("Exec qxNameChanged_before"));
+        adminops::beforeItemEdit(d);
         dialogs::centreOnScreen(&window);
         window.exec();
-        ExecSql(QStringLiteral("Exec qxNameChanged"));
+        adminops::afterItemEdit(d);
         if (useTransaction == 1) {
             if (window.tag == 1) {
                 try {

@@ -83,7 +83,7 @@ void deleteUser(TdData& d, const QString& userId) {
     exec(d, QStringLiteral("Exec qxDelUser '") + q(userId) + QLatin1Char('\''));
 }
 
-int addUserGroup(TdData& d, const QString& name) {
+int addUserGroup(TdData& d, const QString& name, QString* storedAllow) {
     // The first free number, walking the numbers in use upwards from 1.
     AdoQuery& qr = d.ADOqr;
     qr.close();
@@ -117,6 +117,19 @@ int addUserGroup(TdData& d, const QString& name) {
         throw;
     }
     qr.close();
+    if (storedAllow) {
+        // The columns the insert left out take the store's values (its default for Allow).
+        qr.clearSql();
+        qr.addSql(QStringLiteral("select * from qx_user where userid = '") + q(name) + QLatin1Char('\''));
+        OpenOrExecute(qr);
+        try {
+            *storedAllow = qr.fieldByName(QStringLiteral("Allow")).asString();
+        } catch (...) {
+            qr.close();
+            throw;
+        }
+        qr.close();
+    }
     // The user group holds grant rows like a user; its members' rights are read from them.
     exec(d, QStringLiteral("Exec qxAddUser '") + q(name) + QLatin1Char('\''));
     return number;

@@ -45,8 +45,10 @@ void editUser(TdData& d, const UserRow& user, int oldGroup);
 // Deletes a user, or a user group with all its members.
 void deleteUser(TdData& d, const QString& userId);
 // Adds a user group with the first free number and returns it; 0 when all 999 numbers are in
-// use (nothing is sent then).
-int addUserGroup(TdData& d, const QString& name);
+// use (nothing is sent then). With storedAllow the new row is read back before its grant rows
+// are added, and its Allow flag as the store defaulted it is returned there (the window shows
+// it).
+int addUserGroup(TdData& d, const QString& name, QString* storedAllow = nullptr);
 
 void addPermissionGroup(TdData& d, const QString& name);
 void deletePermissionGroup(TdData& d, const QString& name);
