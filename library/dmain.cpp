@@ -358,7 +358,7 @@ void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, 
             }
             const qint64 id = v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong
                                   ? v.toLongLong(&ok)
-                                  : v.toString().trimmed().toLongLong(&ok);
+                                  : v.toString().toLongLong(&ok);
             if (ok)
                 granted.insert(id);
         }

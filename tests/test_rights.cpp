@@ -5,6 +5,7 @@
 #include "platform/sqldialect.h"
 #include "tests/support/testsupport.h"
 
+#include <QProcess>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -139,6 +140,21 @@ TEST_P(Rights, BadArgumentsAreClearErrorsThatLeaveTheAnswersAlone) {
     vardex::DisconnectDatabase();
     EXPECT_EQ(::VardexQueryRights("solo", ids, 2, answers), VARDEX_ERROR);
     EXPECT_EQ(::VardexQueryRights("solo", ids, 0, answers), VARDEX_ERROR);
+}
+
+TEST_P(Rights, TheCommandLineSessionPrintsTheAnswers) {
+    QProcess p;
+    p.start(binDir() + "/vardex-cli", {"session", store->connectionString()});
+    ASSERT_TRUE(p.waitForStarted(10000));
+    p.write("VardexQueryRights \"mem\" 2 1 0\nVardexQueryRights \"o'brien\" 3\n"
+            "VardexQueryRights \"solo\" 1 x\nVardexQueryRights\n");
+    p.closeWriteChannel();
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()),
+              "# answers 0 3 3\n0\n# answers 0\n0\n"
+              "error: VardexQueryRights: a whole number of 32 bits was expected\n"
+              "error: VardexQueryRights takes 1 or more argument(s)\n");
+    EXPECT_EQ(p.exitCode(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Rights, VARDEX_BACKEND_PARAMS);
