@@ -109,6 +109,19 @@ VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char* userId, int32_t rightI
     });
 }
 
+VARDEX_API int32_t VARDEX_CALL VardexQueryRights(const char* userId, const int32_t* rightIds, int32_t count,
+                                                 int32_t* answers) {
+    return guarded([&] {
+        if (count < 0)
+            throw vardex::Error(QStringLiteral("VardexQueryRights: count is negative (%1).").arg(count));
+        if (count > 0 && (!rightIds || !answers))
+            throw vardex::Error(QStringLiteral("VardexQueryRights: rightIds and answers must not be NULL when "
+                                               "count is above 0."));
+        vardex::QueryUserRights(vardex::capi::exactText(userId, "userId"), rightIds, count, answers);
+        return 0;
+    });
+}
+
 VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char* userId, const char* oldPassword, const char* newPassword,
                                                   const char* workDate) {
     return guarded([&] {

@@ -201,7 +201,7 @@ bool splitLine(const std::string& line, std::vector<Arg>& out, std::string& erro
 }
 
 struct CallSpec {
-    std::string types; // 's' text, 'i' integer
+    std::string types; // 's' text, 'i' integer; a last '*': any number of integers follow
     std::function<int32_t(const std::vector<Arg>&)> run;
 };
 
@@ -225,6 +225,22 @@ std::map<std::string, CallSpec> calls() {
                            }};
     m["CheckUserRight"] = {
         "sisi", [](const std::vector<Arg>& a) { return CheckUserRight(s(a, 0), n(a, 1), s(a, 2), n(a, 3)); }};
+    // VardexQueryRights userId item...: the answers are printed on a line of their own, in the
+    // order of the items, before the result.
+    m["VardexQueryRights"] = {"s*", [](const std::vector<Arg>& a) {
+                                  std::vector<int32_t> ids, answers(a.size() - 1, -1);
+                                  for (size_t i = 1; i < a.size(); ++i)
+                                      ids.push_back(n(a, i));
+                                  const int32_t rc = VardexQueryRights(s(a, 0), ids.data(),
+                                                                       static_cast<int32_t>(ids.size()), answers.data());
+                                  if (rc != VARDEX_ERROR) {
+                                      std::string out = "# answers";
+                                      for (int32_t v : answers)
+                                          out += ' ' + std::to_string(v);
+                                      std::printf("%s\n", out.c_str());
+                                  }
+                                  return rc;
+                              }};
     m["ChangeUserPassword"] = {"ssss", [](const std::vector<Arg>& a) {
                                    return ChangeUserPassword(s(a, 0), s(a, 1), s(a, 2), s(a, 3));
                                }};
@@ -305,9 +321,16 @@ int session(const Options& o) {
             continue;
         }
         std::vector<Arg> args(words.begin() + 1, words.end());
-        const std::string& types = it->second.types;
+        std::string types = it->second.types;
+        const bool more = !types.empty() && types.back() == '*';
+        if (more) {
+            types.pop_back();
+            if (args.size() > types.size())
+                types.append(args.size() - types.size(), 'i');
+        }
         if (args.size() != types.size()) {
-            std::printf("error: %s takes %zu argument(s)\n", words[0].text.c_str(), types.size());
+            std::printf("error: %s takes %zu%s argument(s)\n", words[0].text.c_str(), types.size(),
+                        more ? " or more" : "");
             ++failures;
             continue;
         }

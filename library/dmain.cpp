@@ -5,6 +5,9 @@
 #include "platform/sysinfo.h"
 
 #include <QDateTime>
+#include <QSet>
+
+#include <cmath>
 
 namespace vardex {
 
@@ -296,6 +299,73 @@ int CheckUserRight(const QString& userId, int rightId, const QString* failText, 
         showMessage(rightRefusedText(), QStringLiteral("用户权限"), kWarningBox);
     }
     return code;
+}
+
+void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, int32_t* answers) {
+    CallInProgress busy;
+    TdData& d = dataModule();
+    if (count <= 0)
+        return;
+    // A query of its own: a call made from a message handler while CheckUserRight has the
+    // check query open must not close it under that call.
+    AdoQuery q(&d.ADOcn);
+    int code = 0;
+    QString effective;
+    // The user and the group are found as CheckUserRight finds them: the same statements, the
+    // first row deciding.
+    q.setSql(QStringLiteral("select * from qx_user where userid = '") + escapeQuotes(userId) + QLatin1Char('\''));
+    OpenOrExecute(q);
+    if (q.recordCount() == 0) {
+        code = 1;
+    } else {
+        q.first();
+        const int zuid = q.fieldByName(QStringLiteral("zuid")).asInteger();
+        if (zuid >= 10000) {
+            effective = userId;
+        } else {
+            q.close();
+            q.setSql(QStringLiteral("select * from qx_user where zuid =") +
+                     QString::number(static_cast<qint64>(zuid) - 1000));
+            q.open();
+            if (q.recordCount() == 0) {
+                code = 2;
+            } else {
+                q.first();
+                effective = q.fieldByName(QStringLiteral("userID")).asString();
+            }
+        }
+    }
+    q.close();
+
+    QSet<qint64> granted;
+    if (code == 0) {
+        code = 3; // for every item not found among the grants
+        q.setSql(QStringLiteral("select qxID from qx_user_qx where UserID = '") + escapeQuotes(effective) +
+                 QStringLiteral("' and AllowCount > 0"));
+        q.open();
+        // Only what "qxID = <n>" would match counts: a NULL never matches, nor does a value
+        // that is no whole number (a store without types can hold one).
+        for (int row = 0; row < q.recordCount(); ++row) {
+            const QVariant v = q.value(row, 0);
+            if (v.isNull())
+                continue;
+            bool ok = false;
+            if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float) {
+                const double x = v.toDouble();
+                if (x == std::floor(x) && std::fabs(x) < 9.0e15)
+                    granted.insert(static_cast<qint64>(x));
+                continue;
+            }
+            const qint64 id = v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong
+                                  ? v.toLongLong(&ok)
+                                  : v.toString().toLongLong(&ok);
+            if (ok)
+                granted.insert(id);
+        }
+        q.close();
+    }
+    for (int i = 0; i < count; ++i)
+        answers[i] = code == 3 && granted.contains(rightIds[i]) ? 0 : code;
 }
 
 int ChangeUserPassword(const QString& userId, const QString& oldPassword, const QString& newPassword,

@@ -74,6 +74,10 @@ int CheckUserLogin(const QString& userId, const QString& password, const QString
 // Whether the user (or the user group he belongs to) holds item rightId.
 int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode);
 QString rightRefusedText();
+// Stores in answers[i] the code CheckUserRight would answer for rightIds[i] (0 to 3), for count
+// items, with no box and no audit row. Whatever the count, one or two statements find the user
+// (and his group) and one more reads every grant of the user who decides.
+void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, int32_t* answers);
 
 // Verifies the old password and stores the new one enciphered. Codes 0 to 6.
 int ChangeUserPassword(const QString& userId, const QString& oldPassword, const QString& newPassword,

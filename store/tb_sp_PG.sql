@@ -9,7 +9,9 @@ CREATE TABLE qx_Name_Temp (
 	qxID int NULL,
 	qxName varchar(30) NULL,
 	qxNameEx varchar(50) NULL
-)
+);
+/* Items are looked up by number; two items may share one. */
+CREATE INDEX ix_qx_Name_qxID ON qx_Name (qxID);
 GO
 /* Users and user groups. A user-group row is inserted with zuid, userID and userName only:
    it starts enabled and with a discount of 0. */

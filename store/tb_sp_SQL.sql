@@ -10,6 +10,8 @@ CREATE TABLE [dbo].[qx_Name_Temp] (
 	[qxName] [varchar] (30) NULL ,
 	[qxNameEx] [varchar] (50) NULL 
 ) ON [PRIMARY]
+/* Items are looked up by number; two items may share one. */
+CREATE INDEX [IX_qx_Name_qxID] ON [dbo].[qx_Name]([qxID]) ON [PRIMARY]
 GO
 /* Users and user groups. A user-group row is inserted with zuid, userID and userName only:
    it starts enabled and with a discount of 0. */

@@ -38,6 +38,7 @@ end;
 var
   conn: String;
   rc: cint32;
+  ids, answers: array[0..1] of cint32;
 begin
   if ParamCount <> 1 then
   begin
@@ -65,6 +66,10 @@ begin
   Check(lastCaption = '用户权限', 'box caption: ' + lastCaption);
   Check(lastType = VARDEX_MB_OK or VARDEX_MB_ICONWARNING, 'box type');
   Check(lastUser = @marker, 'user pointer comes back');
+  ids[0] := 1234567; ids[1] := 1; answers[0] := -5; answers[1] := -5;
+  Check(VardexQueryRights('nobody', @ids[0], 2, @answers[0]) = 0, 'VardexQueryRights: ' + VardexLastError);
+  Check((answers[0] = 1) and (answers[1] = 1) and (boxes = 1), 'rights of an unknown user: 1, no box');
+  Check(VardexQueryRights('nobody', nil, 1, @answers[0]) = VARDEX_ERROR, 'NULL rightIds: VARDEX_ERROR');
   VardexSetMessageHandler(nil, nil);
   Check(ClearLogs('') = 0, 'ClearLogs');
   Check(DisconnectDatabase = 0, 'disconnect');

@@ -55,6 +55,10 @@ function CheckUserLogin(userId, password, workDate, failText: PChar; mode: cint3
   VARDEXCALL; external VardexLibrary;
 function CheckUserRight(userId: PChar; rightId: cint32; failText: PChar; mode: cint32): cint32;
   VARDEXCALL; external VardexLibrary;
+{ What CheckUserRight would answer for each of count items, with no box and no audit row: for
+  enabling menu entries. rightIds and answers point at count cint32 values. }
+function VardexQueryRights(userId: PChar; rightIds: pcint32; count: cint32; answers: pcint32): cint32;
+  VARDEXCALL; external VardexLibrary;
 function ChangeUserPassword(userId, oldPassword, newPassword, workDate: PChar): cint32;
   VARDEXCALL; external VardexLibrary;
 function ShowAbout: cint32; VARDEXCALL; external VardexLibrary;

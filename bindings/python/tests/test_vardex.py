@@ -14,6 +14,8 @@ def test_a_session_verifies_logins_changes_a_password_and_checks_rights(store):
         assert vardex.check_user_login("clerk", "") == vardex.LOGIN_WRONG_PASSWORD
         assert vardex.check_user_login("nobody", "x") == vardex.LOGIN_NO_USER
         assert vardex.check_user_right("clerk", 7) == vardex.RIGHT_HELD
+        assert vardex.query_rights("clerk", [7, 8, 7]) == [0, 3, 0]
+        assert vardex.query_rights("nobody", [7]) == [1] and vardex.query_rights("clerk", []) == []
         assert vardex.last_error() == ""
     assert not session.connected
     # The session is closed: a call that needs one raises with the library's message.
