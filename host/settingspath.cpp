@@ -12,7 +12,7 @@ namespace {
 bool writable(const QString& path) { return ::access(QFile::encodeName(path).constData(), W_OK) == 0; }
 
 QString configHome() {
-    // The base directory specification: a relative XDG_CONFIG_HOME is invalid and ignored.
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG base-directory rules say.
     const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
         return xdg;
