@@ -124,6 +124,17 @@ int groupNumber(const QVector<UserInfo>& users, const QString& name) {
     return g->zuid;
 }
 
+// Item verbs name an item that must already be there (or, for a new number, must not be).
+void requireItem(StoreSession& s, int qxId) {
+    if (!itemExists(s.cn(), qxId))
+        throw Refused(QStringLiteral("no item %1").arg(qxId));
+}
+
+void requireFreeItem(StoreSession& s, int qxId) {
+    if (itemExists(s.cn(), qxId))
+        throw Refused(QStringLiteral("item %1 exists").arg(qxId));
+}
+
 int checkedDiscount(const QString& text) {
     int n = 0;
     if (!parseInt32(text, n) || n < 0 || n > 100)
@@ -516,8 +527,7 @@ QList<Verb> verbs() {
                   const int item = checkedItem(a[0]);
                   const QString name = checkedName(a[1], QStringLiteral("item name"), 30);
                   s.transaction([&] {
-                      if (itemExists(s.cn(), item))
-                          throw Refused(QStringLiteral("item %1 exists").arg(item));
+                      requireFreeItem(s, item);
                       adminops::addItem(s.data(), item, name);
                   });
               }});
@@ -529,8 +539,7 @@ QList<Verb> verbs() {
                   const int item = checkedItem(a[0]);
                   const QString name = checkedName(a[1], QStringLiteral("item name"), 30);
                   s.transaction([&] {
-                      if (!itemExists(s.cn(), item))
-                          throw Refused(QStringLiteral("no item %1").arg(item));
+                      requireItem(s, item);
                       adminops::renameItem(s.data(), item, name);
                   });
               }});
@@ -542,10 +551,9 @@ QList<Verb> verbs() {
                   const int item = checkedItem(a[0]);
                   const int to = checkedItem(a[1]);
                   s.transaction([&] {
-                      if (!itemExists(s.cn(), item))
-                          throw Refused(QStringLiteral("no item %1").arg(item));
-                      if (item != to && itemExists(s.cn(), to))
-                          throw Refused(QStringLiteral("item %1 exists").arg(to));
+                      requireItem(s, item);
+                      if (item != to)
+                          requireFreeItem(s, to);
                       adminops::renumberItem(s.data(), item, to);
                   });
               }});
@@ -556,8 +564,7 @@ QList<Verb> verbs() {
               [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
                   const int item = checkedItem(a[0]);
                   s.transaction([&] {
-                      if (!itemExists(s.cn(), item))
-                          throw Refused(QStringLiteral("no item %1").arg(item));
+                      requireItem(s, item);
                       adminops::deleteItem(s.data(), item);
                   });
               }});
@@ -579,8 +586,7 @@ QList<Verb> verbs() {
                  const QString group = p.isSet(QStringLiteral("permgroup"))
                                            ? p.value(QStringLiteral("permgroup"))
                                            : checkedName(o.id, QStringLiteral("permission group name"), 20);
-                 if (!itemExists(s.cn(), item))
-                     throw Refused(QStringLiteral("no item %1").arg(item));
+                 requireItem(s, item);
                  if (!permissionGroups(s.cn()).contains(group)) {
                      if (p.isSet(QStringLiteral("permgroup")))
                          throw Refused(QStringLiteral("no permission group %1").arg(group));
@@ -604,8 +610,7 @@ QList<Verb> verbs() {
              s.transaction([&] {
                  const QVector<UserInfo> users = loadUsers(s.cn());
                  const UserInfo& o = owner(users, a[0]);
-                 if (!itemExists(s.cn(), item))
-                     throw Refused(QStringLiteral("no item %1").arg(item));
+                 requireItem(s, item);
                  const auto rows = selectRows(
                      s.cn(),
                      QStringLiteral("select a.zuName from qx_user_zu a, qx_zu z where a.userID = %1 and "
