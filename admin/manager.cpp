@@ -189,7 +189,7 @@ Tfrmanager::Tfrmanager(QWidget* parent)
                              QRect(56, 363, 24, 24));
     btnAddUserzu = iconButton(this, "btnAddUserzu", admin::ButtonIcon::AddUserGroup,
                               Ui::tr("添加用户组"), QRect(88, 363, 89, 24));
-    btnAddUserzu->setText(Ui::tr("添加用户组"));
+    btnAddUserzu->setText(Ui::tr("添加用户组", "short button text"));
     btnAddUserzu->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     btnAddZu = iconButton(this, "btnAddZu", admin::ButtonIcon::AddZu, Ui::tr("添加权限组"),
                           QRect(198, 363, 24, 24));

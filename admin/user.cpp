@@ -5,6 +5,7 @@
 #include "library/dmain.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
+#include "dialogs/dlgcommon.h"
 #include "library/uitext.h"
 
 #include <QCheckBox>
@@ -97,6 +98,11 @@ TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
     }
     Label4->setBuddy(dt1);
     Label5->setBuddy(dt2);
+    // A longer caption of another language stays clear of its box.
+    for (QLabel* l : {Label1, Label3, Label4})
+        dialogs::fitLeftOf(l, 81, 2);
+    for (QLabel* l : {Label2, Label8, Label5})
+        dialogs::fitLeftOf(l, 266, 190);
 
     chkAllow = new QCheckBox(Ui::tr("是否有效"), this);
     chkAllow->setObjectName(QStringLiteral("chkAllow"));

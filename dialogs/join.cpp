@@ -94,6 +94,8 @@ TfrJoin::TfrJoin(QWidget* parent) : QDialog(parent) {
     UDbanci->setPosition(1);
 
     Label2 = label(this, "Label2", Ui::tr("口  令："), 96, 68);
+    for (QLabel* l : {Label1, Label2})
+        dialogs::fitCaption(l, 54); // a longer caption of another language stays clear of its box
     Edit2 = editBox(this, "Edit2", 152, 62, 169, 20);
     dialogs::setStarEcho(Edit2);
     Label4 = centredLabel(this, "Label4", Ui::tr("当前时间"), 152, 88, 169);

@@ -83,12 +83,21 @@ QVariant DataSourceModel::data(const QModelIndex& index, int role) const {
     return role == Qt::EditRole ? QVariant(v.toString()) : v;
 }
 
+// The item list's column titles are the names its statement gives the columns; they are shown
+// in the chosen language, the statement itself never changes.
+const char* const kColumnTitles[] = {QT_TRANSLATE_NOOP("Ui", "权限ID"), QT_TRANSLATE_NOOP("Ui", "权限名称")};
+
 QVariant DataSourceModel::headerData(int section, Qt::Orientation orientation, int role) const {
     const AdoQuery* q = query();
     if (orientation != Qt::Horizontal || !q || !q->active())
         return QVariant();
-    if (role == Qt::DisplayRole)
-        return q->fieldName(section);
+    if (role == Qt::DisplayRole) {
+        const QString name = q->fieldName(section);
+        for (const char* title : kColumnTitles)
+            if (name == QString::fromUtf8(title))
+                return Ui::tr(title);
+        return name;
+    }
     if (role == Qt::TextAlignmentRole)
         return QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     return QVariant();

@@ -21,6 +21,7 @@ QLabel* caption(QWidget* parent, const char* name, const QString& text, int x, i
     l->setObjectName(QString::fromLatin1(name));
     l->setAlignment(Qt::AlignRight | Qt::AlignTop);
     l->setGeometry(x, y, 120 - x, l->sizeHint().height());
+    dialogs::fitLeftOf(l, 120, 4); // a longer caption of another language reaches further left
     return l;
 }
 

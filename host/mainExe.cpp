@@ -9,6 +9,7 @@
 #include "platform/sqldialect.h"
 #include "platform/sysinfo.h"
 #include "library/uitext.h"
+#include "dialogs/dlgcommon.h"
 #include "dialogs/language.h"
 
 #include <QCheckBox>
@@ -135,7 +136,7 @@ void TForm1::buildFirstPage() {
 
     makeLabel(p, Ui::tr("用户ID:"), QPoint(14, 119));
     Edit1 = makeEdit(p, "Edit1", QRect(104, 115, 150, 22));
-    makeLabel(p, Ui::tr("密码:"), QPoint(276, 119));
+    dialogs::fitCaption(makeLabel(p, Ui::tr("密码:"), QPoint(276, 119)), 52);
     Edit2 = makeEdit(p, "Edit2", QRect(330, 115, 184, 22));
     makeLabel(p, Ui::tr("密码加密因子:"), QPoint(14, 149));
     Edit3 = makeEdit(p, "Edit3", QRect(104, 145, 150, 22));

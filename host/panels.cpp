@@ -5,6 +5,7 @@
 #include "host/mainExe.h"
 #include "capi/vardex.h"
 #include "platform/msgservice.h"
+#include "dialogs/dlgcommon.h"
 #include "library/uitext.h"
 
 #include <QCheckBox>
@@ -86,6 +87,9 @@ void TForm1::buildSecondPage() {
     SpeedButton1 = makeButton(p, "SpeedButton1", Ui::tr("权限项目维护"), QRect(6, 6, 96, 26));
     SpeedButton3 = makeButton(p, "SpeedButton3", Ui::tr("权限管理"), QRect(106, 6, 80, 26));
     chktran = makeCheck(p, "chktran", Ui::tr("使用ADO事务"), QRect(194, 8, 100, 22));
+    // Longer captions of another language shrink into the room the Chinese ones leave.
+    dialogs::fitCaption(SpeedButton1, 88);
+    dialogs::fitCaption(chktran, 80);
     chkwindow2 = makeCheck(p, "chkwindow2", Ui::tr("窗口"), QRect(364, 8, 54, 22));
     SpeedButton7 = makeButton(p, "SpeedButton7", Ui::tr("更改用户密码"), QRect(420, 6, 100, 26));
     SpeedButton7->setToolTip(Ui::tr("请在出错信息框中输入新密码"));

@@ -47,7 +47,7 @@ def read_ts(path):
     for context in ET.parse(path).getroot().iter('context'):
         name = context.findtext('name')
         for m in context.iter('message'):
-            messages[(name, message_text(m.find('source')))] = m.find('translation')
+            messages[(name, message_text(m.find('source')), m.findtext('comment') or '')] = m.find('translation')
     return messages
 
 
@@ -63,9 +63,9 @@ def check_translations(src):
     for key, _ in wanted.items():
         t = committed.get(key)
         if t is None:
-            problems.append('no translation entry: %s %r' % key)
+            problems.append('no translation entry: %s %r %r' % key)
         elif t.get('type') in ('unfinished', 'vanished', 'obsolete') or not message_text(t).strip():
-            problems.append('translation not finished (%s): %s %r' % (t.get('type') or 'empty', *key))
+            problems.append('translation not finished (%s): %s %r %r' % (t.get('type') or 'empty', *key))
     return problems, len(wanted)
 
 

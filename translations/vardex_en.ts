@@ -25,7 +25,7 @@
     </message>
     <message>
         <source>允许</source>
-        <translation>Allowed</translation>
+        <translation>On</translation>
     </message>
     <message>
         <source>密码</source>
@@ -121,7 +121,7 @@
     </message>
     <message>
         <source>权限组列表:(</source>
-        <translation>Permission groups: (</translation>
+        <translation>Groups: (</translation>
     </message>
     <message>
         <source>数据更新不成功! 请再试.</source>
@@ -197,7 +197,7 @@
     </message>
     <message>
         <source>请输入要添加的组名称(注意不要重复):</source>
-        <translation>Enter the name of the new group (it must be unique):</translation>
+        <translation>New group name (must be unique):</translation>
     </message>
     <message>
         <source>组名称不能为空!</source>
@@ -245,11 +245,11 @@
     </message>
     <message>
         <source>最高允许折扣:           %</source>
-        <translation>Max discount:           %</translation>
+        <translation>Discount:            %</translation>
     </message>
     <message>
         <source>注意:用户ID、姓名不能为空</source>
-        <translation>Note: user ID and name are required</translation>
+        <translation>User ID and name are required</translation>
     </message>
     <message>
         <source>用户ID和姓名必须输入,不能为空.</source>
@@ -289,7 +289,7 @@
     </message>
     <message>
         <source>用户名：</source>
-        <translation>User name:</translation>
+        <translation>User ID:</translation>
     </message>
     <message>
         <source>班次：</source>
@@ -357,7 +357,7 @@
     </message>
     <message>
         <source>重复输入新口令：</source>
-        <translation>Confirm new password:</translation>
+        <translation>Confirm password:</translation>
     </message>
     <message>
         <source>新密码和重复输入的新密码必须一致! 请重新输入.</source>
@@ -657,7 +657,7 @@
     </message>
     <message>
         <source>您没有使用此功能的权限!</source>
-        <translation>You are not allowed to use this function!</translation>
+        <translation>Permission denied!</translation>
     </message>
     <message>
         <source>权限测试</source>
@@ -728,11 +728,12 @@
 权限库可以是 SQLite 文件、PostgreSQL 服务器或 SQL Server.</source>
         <translation>Permission Management Tool (Vardex)<byte value="xd"/>
 <byte value="xd"/>
-Manages the users, user groups, permission groups and permission items<byte value="xd"/>
-of desktop database applications, with login checks, permission checks,<byte value="xd"/>
-password changes and an audit log.<byte value="xd"/>
+Manages users, user groups, permission groups and items<byte value="xd"/>
+for desktop database applications, with login checks,<byte value="xd"/>
+permission checks, password changes and an audit log.<byte value="xd"/>
 <byte value="xd"/>
-The permission store can be an SQLite file, a PostgreSQL server or SQL Server.</translation>
+The store can be an SQLite file, a PostgreSQL server<byte value="xd"/>
+or SQL Server.</translation>
     </message>
     <message>
         <source>成功导入数据表! 您现在可以使用它的功能了.</source>
@@ -749,6 +750,15 @@ The permission store can be an SQLite file, a PostgreSQL server or SQL Server.</
     <message>
         <source>否(&amp;N)</source>
         <translation>&amp;No</translation>
+    </message>
+    <message>
+        <source>添加用户组</source>
+        <comment>short button text</comment>
+        <translation>Add Group</translation>
+    </message>
+    <message>
+        <source>权限ID</source>
+        <translation>Item ID</translation>
     </message>
 </context>
 </TS>
