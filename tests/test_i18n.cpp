@@ -12,6 +12,7 @@
 #include "host/datalink.h"
 #include "host/mainExe.h"
 #include "library/cipher.h"
+#include "library/uitext.h"
 #include "platform/inifile.h"
 #include "tests/test_dialogs.h"
 
@@ -398,6 +399,11 @@ TEST_P(Screenshots, EveryWindow) {
     shootModal("about.png", [] { ::ShowAbout(); });
     shootModal("box-refused.png", [] { ::CheckUserRight("liq", 2001, nullptr, VARDEX_SHOW_BUILTIN); });
     shootModal("box-login.png", [] { ::CheckUserLogin("wangf", "wrong", "", nullptr, VARDEX_SHOW_BUILTIN); });
+    // The administration window's question on closing, with its three buttons.
+    shootModal("box-question.png", [] {
+        showMessage(Ui::tr("数据可能已经更改, 是否先保存数据再退出?"), Ui::tr("确认"),
+                    mb::YesNoCancel | mb::IconQuestion);
+    });
     installUnexpectedBoxGuard();
 }
 
