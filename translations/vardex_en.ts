@@ -617,7 +617,7 @@
     </message>
     <message>
         <source>请在出错信息框中输入新密码</source>
-        <translation>Enter the new password in the error message box</translation>
+        <translation>Type the new password in the &quot;Message&quot; box</translation>
     </message>
     <message>
         <source>用户登录测试</source>
@@ -677,7 +677,7 @@
     </message>
     <message>
         <source>用户ID必须输入! 新密码可输在出错信息框中.</source>
-        <translation>A user ID must be entered. The new password can go in the message box.</translation>
+        <translation>A user ID must be entered. The new password goes in the &quot;Message&quot; box.</translation>
     </message>
     <message>
         <source>密码修改成功!</source>
