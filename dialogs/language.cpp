@@ -58,7 +58,7 @@ void applyEnvironmentLanguage() {
     if (!setLanguage(value))
         std::fprintf(stderr, "vardex: VARDEX_LANG=%s is not a language of this library (zh, en); "
                              "the texts stay Chinese.\n",
-                     value.toLocal8Bit().constData());
+                     value.left(40).toLocal8Bit().constData());
     g_chosen = false; // the environment is a default: an explicit choice still replaces it
 }
 
