@@ -9,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
+#include "library/uitext.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -115,13 +116,13 @@ Tfrmanager::Tfrmanager(QWidget* parent)
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("frmanager"));
-    setWindowTitle(QStringLiteral("用户权限管理"));
+    setWindowTitle(Ui::tr("用户权限管理"));
     setFont(admin::windowFont());
     setFixedSize(592, 393);
 
-    labUser = label(this, "labUser", QStringLiteral("用户列表:"), 8, 8);
-    labZu = label(this, "labZu", QStringLiteral("权限组列表:"), 196, 8);
-    Label3 = label(this, "Label3", QStringLiteral("组权限设置列表:"), 362, 8);
+    labUser = label(this, "labUser", Ui::tr("用户列表:"), 8, 8);
+    labZu = label(this, "labZu", Ui::tr("权限组列表:"), 196, 8);
+    Label3 = label(this, "Label3", Ui::tr("组权限设置列表:"), 362, 8);
     labUser->resize(185, 14);
     labZu->resize(162, 14);
     Label3->resize(225, 14);
@@ -147,30 +148,30 @@ Tfrmanager::Tfrmanager(QWidget* parent)
         return l;
     };
     dtl1 = makeList("dtl1");
-    dxTreeList1Column1 = dtl1->addColumn(QStringLiteral("dxTreeList1Column1"), QStringLiteral("用户(组)名"),
+    dxTreeList1Column1 = dtl1->addColumn(QStringLiteral("dxTreeList1Column1"), Ui::tr("用户(组)名"),
                                          fName, TreeListColumn::Text, 133);
-    dxTreeList1Column2 = dtl1->addColumn(QStringLiteral("dxTreeList1Column2"), QStringLiteral("允许"), fAllow,
+    dxTreeList1Column2 = dtl1->addColumn(QStringLiteral("dxTreeList1Column2"), Ui::tr("允许"), fAllow,
                                          TreeListColumn::Check, 32);
-    dxTreeList1Column3 = dtl1->addColumn(QStringLiteral("dxTreeList1Column3"), QStringLiteral("密码"),
+    dxTreeList1Column3 = dtl1->addColumn(QStringLiteral("dxTreeList1Column3"), Ui::tr("密码"),
                                          fPassword, TreeListColumn::Text, 60, false);
     dxTreeList1Column4 =
-        dtl1->addColumn(QStringLiteral("dxTreeList1Column4"), QStringLiteral("起始日期,组的起始日期为000000"),
+        dtl1->addColumn(QStringLiteral("dxTreeList1Column4"), Ui::tr("起始日期,组的起始日期为000000"),
                         fStart, TreeListColumn::Text, 60, false);
-    dxTreeList1Column5 = dtl1->addColumn(QStringLiteral("dxTreeList1Column5"), QStringLiteral("到期日期"),
+    dxTreeList1Column5 = dtl1->addColumn(QStringLiteral("dxTreeList1Column5"), Ui::tr("到期日期"),
                                          fEnd, TreeListColumn::Text, 60, false);
-    dxTreeList1Column6 = dtl1->addColumn(QStringLiteral("dxTreeList1Column6"), QStringLiteral("折扣率"),
+    dxTreeList1Column6 = dtl1->addColumn(QStringLiteral("dxTreeList1Column6"), Ui::tr("折扣率"),
                                          fDiscount, TreeListColumn::Text, 60, false);
-    dxTreeList1Column7 = dtl1->addColumn(QStringLiteral("dxTreeList1Column7"), QStringLiteral("用户ID"),
+    dxTreeList1Column7 = dtl1->addColumn(QStringLiteral("dxTreeList1Column7"), Ui::tr("用户ID"),
                                          fUserId, TreeListColumn::Text, 60, false);
     dtl2 = makeList("dtl2");
-    dxTreeList2Column1 = dtl2->addColumn(QStringLiteral("dxTreeList2Column1"), QStringLiteral("权限组名称"),
+    dxTreeList2Column1 = dtl2->addColumn(QStringLiteral("dxTreeList2Column1"), Ui::tr("权限组名称"),
                                          fName, TreeListColumn::Text, 114);
-    dxTreeList2Column2 = dtl2->addColumn(QStringLiteral("dxTreeList2Column2"), QStringLiteral("允许"), fAllow,
+    dxTreeList2Column2 = dtl2->addColumn(QStringLiteral("dxTreeList2Column2"), Ui::tr("允许"), fAllow,
                                          TreeListColumn::Check, 30);
     dtl3 = makeList("dtl3");
-    TreeListColumn1 = dtl3->addColumn(QStringLiteral("TreeListColumn1"), QStringLiteral("权限名称"), fName,
+    TreeListColumn1 = dtl3->addColumn(QStringLiteral("TreeListColumn1"), Ui::tr("权限名称"), fName,
                                       TreeListColumn::Text, 172);
-    TreeListColumn2 = dtl3->addColumn(QStringLiteral("TreeListColumn2"), QStringLiteral("允许"), fAllow,
+    TreeListColumn2 = dtl3->addColumn(QStringLiteral("TreeListColumn2"), Ui::tr("允许"), fAllow,
                                       TreeListColumn::Check, 32);
     // The permission-group and group-rights checks start refusing edits.
     dxTreeList2Column2->setReadOnly(true);
@@ -180,41 +181,41 @@ Tfrmanager::Tfrmanager(QWidget* parent)
     Splitter1->setStretchFactor(1, 0);
     Splitter1->setStretchFactor(2, 1);
 
-    btnAddUser = iconButton(this, "btnAddUser", admin::ButtonIcon::AddUser, QStringLiteral("添加用户"),
+    btnAddUser = iconButton(this, "btnAddUser", admin::ButtonIcon::AddUser, Ui::tr("添加用户"),
                             QRect(8, 363, 24, 24));
-    btnDelUser = iconButton(this, "btnDelUser", admin::ButtonIcon::DelUser, QStringLiteral("删除用户"),
+    btnDelUser = iconButton(this, "btnDelUser", admin::ButtonIcon::DelUser, Ui::tr("删除用户"),
                             QRect(32, 363, 24, 24));
-    btnEditUser = iconButton(this, "btnEditUser", admin::ButtonIcon::EditUser, QStringLiteral("用户信息编辑"),
+    btnEditUser = iconButton(this, "btnEditUser", admin::ButtonIcon::EditUser, Ui::tr("用户信息编辑"),
                              QRect(56, 363, 24, 24));
     btnAddUserzu = iconButton(this, "btnAddUserzu", admin::ButtonIcon::AddUserGroup,
-                              QStringLiteral("添加用户组"), QRect(88, 363, 89, 24));
-    btnAddUserzu->setText(QStringLiteral("添加用户组"));
+                              Ui::tr("添加用户组"), QRect(88, 363, 89, 24));
+    btnAddUserzu->setText(Ui::tr("添加用户组", "short button text"));
     btnAddUserzu->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    btnAddZu = iconButton(this, "btnAddZu", admin::ButtonIcon::AddZu, QStringLiteral("添加权限组"),
+    btnAddZu = iconButton(this, "btnAddZu", admin::ButtonIcon::AddZu, Ui::tr("添加权限组"),
                           QRect(198, 363, 24, 24));
-    btnDelZu = iconButton(this, "btnDelZu", admin::ButtonIcon::DelZu, QStringLiteral("删除权限组"),
+    btnDelZu = iconButton(this, "btnDelZu", admin::ButtonIcon::DelZu, Ui::tr("删除权限组"),
                           QRect(222, 363, 24, 24));
     btnDelUser->setEnabled(false);
     btnEditUser->setEnabled(false);
     btnDelZu->setEnabled(false);
 
-    btnCancel = flatButton(this, "btnCancel", QStringLiteral("取消(&C)"), QRect(344, 363, 72, 25));
-    btnHelp = flatButton(this, "btnHelp", QStringLiteral("保存(&S)"), QRect(428, 363, 72, 25));
-    btnOK = flatButton(this, "btnOK", QStringLiteral("确定(&O)"), QRect(512, 363, 72, 25));
+    btnCancel = flatButton(this, "btnCancel", Ui::tr("取消(&C)"), QRect(344, 363, 72, 25));
+    btnHelp = flatButton(this, "btnHelp", Ui::tr("保存(&S)"), QRect(428, 363, 72, 25));
+    btnOK = flatButton(this, "btnOK", Ui::tr("确定(&O)"), QRect(512, 363, 72, 25));
     btnHelp->setEnabled(false);
 
     pupmUser = new QMenu(this);
     pupmUser->setObjectName(QStringLiteral("pupmUser"));
-    mA1 = pupmUser->addAction(QStringLiteral("添加用户(&A)"));
-    mD1 = pupmUser->addAction(QStringLiteral("删除用户(&D)"));
-    mE1 = pupmUser->addAction(QStringLiteral("编辑(&E)"));
+    mA1 = pupmUser->addAction(Ui::tr("添加用户(&A)"));
+    mD1 = pupmUser->addAction(Ui::tr("删除用户(&D)"));
+    mE1 = pupmUser->addAction(Ui::tr("编辑(&E)"));
     mA1->setObjectName(QStringLiteral("mA1"));
     mD1->setObjectName(QStringLiteral("mD1"));
     mE1->setObjectName(QStringLiteral("mE1"));
     pupmZu = new QMenu(this);
     pupmZu->setObjectName(QStringLiteral("pupmZu"));
-    mA2 = pupmZu->addAction(QStringLiteral("添加权限组(&A)"));
-    mD2 = pupmZu->addAction(QStringLiteral("删除权限组(&D)"));
+    mA2 = pupmZu->addAction(Ui::tr("添加权限组(&A)"));
+    mD2 = pupmZu->addAction(Ui::tr("删除权限组(&D)"));
     mA2->setObjectName(QStringLiteral("mA2"));
     mD2->setObjectName(QStringLiteral("mD2"));
 
@@ -418,9 +419,9 @@ void Tfrmanager::doDtl1ChangeNode() {
                 });
             }
             qr.close();
-            QString title = QStringLiteral("用户列表:(") + dtl1->text(node, fName) + QLatin1Char(')');
+            QString title = Ui::tr("用户列表:(") + dtl1->text(node, fName) + QLatin1Char(')');
             if (TreeList::nodeValue(node) < 1000)
-                title += QStringLiteral("(组)");
+                title += Ui::tr("(组)");
             labUser->setText(title);
         }
     } catch (...) {
@@ -494,16 +495,16 @@ void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
         dtl3ChangeNode(dtl3->topNode(0));
     if (origin && origin->isVisible())
         origin->setFocus();
-    labZu->setText(QStringLiteral("权限组列表:(") + zuName + QLatin1Char(')'));
+    labZu->setText(Ui::tr("权限组列表:(") + zuName + QLatin1Char(')'));
     btnDelZu->setEnabled(true);
 }
 
 void Tfrmanager::dtl3ChangeNode(QTreeWidgetItem* node) {
     if (!node)
         return;
-    QString title = QStringLiteral("权限组列表:(") + dtl3->text(node, fName) + QLatin1Char(')');
+    QString title = Ui::tr("权限组列表:(") + dtl3->text(node, fName) + QLatin1Char(')');
     if (!node->parent())
-        title += QStringLiteral("(组)");
+        title += Ui::tr("(组)");
     Label3->setText(title);
 }
 
@@ -543,7 +544,7 @@ void Tfrmanager::btnHelpClick() {
         cn.beginTrans();
         btnHelp->setEnabled(false);
     } catch (const std::exception&) {
-        showMessage(QStringLiteral("数据更新不成功! 请再试."), QStringLiteral("出错"), mb::Ok, this);
+        showMessage(Ui::tr("数据更新不成功! 请再试."), Ui::tr("出错"), mb::Ok, this);
         // The rest of the visit stays one transaction: a failed commit has already been rolled
         // back by the connection, so a new one is begun when none is open.
         if (!cn.inTransaction()) {
@@ -558,8 +559,8 @@ void Tfrmanager::btnHelpClick() {
 bool Tfrmanager::FormCloseQuery() {
     if (!btnHelp->isVisibleTo(this) || !btnHelp->isEnabled() || Tag == 1 || Tag == 2)
         return true;
-    const int answer = showMessage(QStringLiteral("数据可能已经更改, 是否先保存数据再退出?"),
-                                   QStringLiteral("确认"), mb::YesNoCancel | mb::IconQuestion, this);
+    const int answer = showMessage(Ui::tr("数据可能已经更改, 是否先保存数据再退出?"),
+                                   Ui::tr("确认"), mb::YesNoCancel | mb::IconQuestion, this);
     if (answer == mb::IdYes) {
         Tag = 1;
         return true;
@@ -657,7 +658,7 @@ void Tfrmanager::dtl1DblClick() {
             return; // user groups are not edited
         TfrUser dlg(this);
         dlg.Panel1->setVisible(showDiscount != 0);
-        dlg.setWindowTitle(QStringLiteral("编辑用户信息"));
+        dlg.setWindowTitle(Ui::tr("编辑用户信息"));
         dlg.Edit2->setText(dtl1->text(node, fName));
         dlg.Edit1->setText(dtl1->text(node, fUserId));
         dlg.Edit1->setReadOnly(true);
@@ -669,7 +670,7 @@ void Tfrmanager::dtl1DblClick() {
         auto readDate = [](const QString& text) {
             const QDate d = QDate::fromString(text, admin::dateFormat());
             if (!d.isValid())
-                throw ConvertError(QStringLiteral("“") + text + QStringLiteral("”不是有效的日期."));
+                throw ConvertError(Ui::tr("“") + text + Ui::tr("”不是有效的日期."));
             return d;
         };
         dlg.dt1->setDate(readDate(dtl1->text(node, fStart)));
@@ -741,9 +742,9 @@ void Tfrmanager::mD1Click() {
         const QString name = dtl1->text(node, fName);
         const QString question =
             TreeList::nodeValue(node) < 1000
-                ? QStringLiteral("确实要删除用户组“") + name + QStringLiteral("”及该组所有用户吗?")
-                : QStringLiteral("确实要删除用户“") + name + QStringLiteral("”吗?");
-        if (showMessage(question, QStringLiteral("询问"), mb::OkCancel | mb::IconQuestion, this) != mb::IdOk)
+                ? Ui::tr("确实要删除用户组“") + name + Ui::tr("”及该组所有用户吗?")
+                : Ui::tr("确实要删除用户“") + name + Ui::tr("”吗?");
+        if (showMessage(question, Ui::tr("询问"), mb::OkCancel | mb::IconQuestion, this) != mb::IdOk)
             return;
         adminops::deleteUser(dataModule(), dtl1->text(node, fUserId));
         deleteUserNode(node);
@@ -761,7 +762,7 @@ void Tfrmanager::mD1Click() {
 void Tfrmanager::btnAddUserzuClick() {
     action([this] {
         Tfrqxzu dlg(this);
-        dlg.setWindowTitle(QStringLiteral("添加用户组"));
+        dlg.setWindowTitle(Ui::tr("添加用户组"));
         dlg.Tag = 3;
         runDialog(dlg);
         const QString name = dlg.name();
@@ -771,7 +772,7 @@ void Tfrmanager::btnAddUserzuClick() {
         QString allow;
         const int number = adminops::addUserGroup(dataModule(), name, &allow);
         if (number == 0) {
-            showMessage(QStringLiteral("用户组已达999个, 不能再添加用户组."), QStringLiteral("错误"),
+            showMessage(Ui::tr("用户组已达999个, 不能再添加用户组."), Ui::tr("错误"),
                         mb::Ok | mb::IconWarning, this);
             return;
         }
@@ -823,8 +824,8 @@ void Tfrmanager::mD2Click() {
         if (!node)
             return;
         const QString name = dtl2->text(node, fName);
-        if (showMessage(QStringLiteral("确实要删除权限组:(") + name + QStringLiteral(")吗?"),
-                        QStringLiteral("询问"), mb::OkCancel | mb::IconQuestion, this) != mb::IdOk)
+        if (showMessage(Ui::tr("确实要删除权限组:(") + name + Ui::tr(")吗?"),
+                        Ui::tr("询问"), mb::OkCancel | mb::IconQuestion, this) != mb::IdOk)
             return;
         adminops::deletePermissionGroup(dataModule(), name);
         dtl2->deleteNode(node);
@@ -946,7 +947,7 @@ int ShowRightManager(int useTransaction, int showDiscount) {
         } else {
             window->btnCancel->hide();
             window->btnHelp->hide();
-            window->btnOK->setText(QStringLiteral("关闭(&C)"));
+            window->btnOK->setText(Ui::tr("关闭(&C)"));
         }
         if (showDiscount != 0)
             window->showDiscount = showDiscount;
@@ -958,7 +959,7 @@ int ShowRightManager(int useTransaction, int showDiscount) {
                     step("commit");
                     cn.commitTrans();
                 } catch (const std::exception&) {
-                    noted = QStringLiteral("数据更新不成功! 请再试.");
+                    noted = Ui::tr("数据更新不成功! 请再试.");
                     abandonTransaction(cn);
                 }
             } else {
@@ -967,12 +968,12 @@ int ShowRightManager(int useTransaction, int showDiscount) {
             }
         }
     } catch (const std::exception&) {
-        noted = QStringLiteral("程序发生意外错误, 请关闭程序, 重量新运行.");
+        noted = Ui::tr("程序发生意外错误, 请关闭程序, 重量新运行.");
     }
     if (transaction)
         abandonTransaction(cn);
     if (!noted.isEmpty())
-        showMessage(noted, QStringLiteral("出错"), mb::Ok, window.get());
+        showMessage(noted, Ui::tr("出错"), mb::Ok, window.get());
     window.reset();
     return 0;
 }

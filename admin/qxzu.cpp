@@ -5,6 +5,7 @@
 #include "library/dmain.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
+#include "library/uitext.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,11 +16,11 @@ namespace vardex {
 
 Tfrqxzu::Tfrqxzu(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("frqxzu"));
-    setWindowTitle(QStringLiteral("添加权限组"));
+    setWindowTitle(Ui::tr("添加权限组"));
     setFont(admin::windowFont());
     setFixedSize(247, 112);
 
-    Label1 = new QLabel(QStringLiteral("请输入要添加的组名称(注意不要重复):"), this);
+    Label1 = new QLabel(Ui::tr("请输入要添加的组名称(注意不要重复):"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->move(16, 16);
     Label1->adjustSize();
@@ -29,13 +30,13 @@ Tfrqxzu::Tfrqxzu(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
     Edit1->setGeometry(16, 32, 217, 20);
     Edit1->installEventFilter(this);
 
-    SpeedButton1 = new QPushButton(QStringLiteral("取消(&C)"), this);
+    SpeedButton1 = new QPushButton(Ui::tr("取消(&C)"), this);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
     SpeedButton1->setGeometry(77, 77, 72, 25);
     SpeedButton1->setFocusPolicy(Qt::NoFocus);
     SpeedButton1->setAutoDefault(false);
 
-    btnOK = new QPushButton(QStringLiteral("确定(&O)"), this);
+    btnOK = new QPushButton(Ui::tr("确定(&O)"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
     btnOK->setGeometry(161, 77, 72, 25);
     btnOK->setFocusPolicy(Qt::NoFocus);
@@ -53,7 +54,7 @@ QString Tfrqxzu::name() const {
 void Tfrqxzu::btnOKClick() {
     const QString n = name();
     if (n.isEmpty()) {
-        showMessage(QStringLiteral("组名称不能为空!"), QStringLiteral("错误"), mb::Ok, this);
+        showMessage(Ui::tr("组名称不能为空!"), Ui::tr("错误"), mb::Ok, this);
         return;
     }
     try {
@@ -69,11 +70,11 @@ void Tfrqxzu::btnOKClick() {
         return;
     }
     if (Tag == 2)
-        showMessage(QStringLiteral("组名称\"") + n + QStringLiteral("\"已存在! 请输入一个新组名称."),
-                    QStringLiteral("错误"), mb::Ok, this);
+        showMessage(Ui::tr("组名称\"") + n + Ui::tr("\"已存在! 请输入一个新组名称."),
+                    Ui::tr("错误"), mb::Ok, this);
     else
-        showMessage(QStringLiteral("用户组名称不能与已有组,或用户名称重复! 请重新输入."),
-                    QStringLiteral("错误"), mb::Ok, this);
+        showMessage(Ui::tr("用户组名称不能与已有组,或用户名称重复! 请重新输入."),
+                    Ui::tr("错误"), mb::Ok, this);
 }
 
 bool Tfrqxzu::eventFilter(QObject* watched, QEvent* event) {

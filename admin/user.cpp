@@ -5,6 +5,8 @@
 #include "library/dmain.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
+#include "dialogs/dlgcommon.h"
+#include "library/uitext.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -46,23 +48,23 @@ QPushButton* flatButton(QWidget* parent, const char* name, const QString& text, 
 
 TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("frUser"));
-    setWindowTitle(QStringLiteral("添加用户"));
+    setWindowTitle(Ui::tr("添加用户"));
     setFont(admin::windowFont());
     setFixedSize(386, 175);
 
-    Label1 = label(this, "Label1", QStringLiteral("用户ID(&I):"), 21, 10, true);
+    Label1 = label(this, "Label1", Ui::tr("用户ID(&I):"), 21, 10, true);
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setGeometry(83, 6, 104, 20);
     Label1->setBuddy(Edit1);
 
-    Label2 = label(this, "Label2", QStringLiteral("用户姓名(&N):"), 194, 10);
+    Label2 = label(this, "Label2", Ui::tr("用户姓名(&N):"), 194, 10);
     Edit2 = new QLineEdit(this);
     Edit2->setObjectName(QStringLiteral("Edit2"));
     Edit2->setGeometry(268, 6, 105, 20);
     Label2->setBuddy(Edit2);
 
-    Label3 = label(this, "Label3", QStringLiteral("密码(&P):"), 33, 37, true);
+    Label3 = label(this, "Label3", Ui::tr("密码(&P):"), 33, 37, true);
     Edit3 = new QLineEdit(this);
     Edit3->setObjectName(QStringLiteral("Edit3"));
     Edit3->setGeometry(83, 33, 104, 20);
@@ -70,7 +72,7 @@ TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
     Edit3->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // '*'
     Label3->setBuddy(Edit3);
 
-    Label8 = label(this, "Label8", QStringLiteral("用户组(&Z):"), 206, 34);
+    Label8 = label(this, "Label8", Ui::tr("用户组(&Z):"), 206, 34);
     cbzu = new QComboBox(this);
     cbzu->setObjectName(QStringLiteral("cbzu"));
     cbzu->setGeometry(268, 33, 105, 20);
@@ -81,11 +83,11 @@ TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
     cbzu2->setGeometry(312, 40, 73, 20);
     cbzu2->hide();
 
-    Label4 = label(this, "Label4", QStringLiteral("启用日期(&S):"), 9, 65, true);
+    Label4 = label(this, "Label4", Ui::tr("启用日期(&S):"), 9, 65, true);
     dt1 = new QDateEdit(this);
     dt1->setObjectName(QStringLiteral("dt1"));
     dt1->setGeometry(83, 61, 105, 20);
-    Label5 = label(this, "Label5", QStringLiteral("到期日期(&E):"), 194, 65, true);
+    Label5 = label(this, "Label5", Ui::tr("到期日期(&E):"), 194, 65, true);
     dt2 = new QDateEdit(this);
     dt2->setObjectName(QStringLiteral("dt2"));
     dt2->setGeometry(268, 61, 105, 20);
@@ -96,8 +98,13 @@ TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
     }
     Label4->setBuddy(dt1);
     Label5->setBuddy(dt2);
+    // A longer caption of another language stays clear of its box.
+    for (QLabel* l : {Label1, Label3, Label4})
+        dialogs::fitLeftOf(l, 81, 2);
+    for (QLabel* l : {Label2, Label8, Label5})
+        dialogs::fitLeftOf(l, 266, 190);
 
-    chkAllow = new QCheckBox(QStringLiteral("是否有效"), this);
+    chkAllow = new QCheckBox(Ui::tr("是否有效"), this);
     chkAllow->setObjectName(QStringLiteral("chkAllow"));
     chkAllow->setGeometry(27, 96, 69, 17);
     chkAllow->setLayoutDirection(Qt::RightToLeft); // caption left of the box
@@ -107,7 +114,7 @@ TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setGeometry(176, 88, 185, 41);
     Panel1->setFrameShape(QFrame::NoFrame);
-    Label7 = new QLabel(QStringLiteral("最高允许折扣:           %"), Panel1);
+    Label7 = new QLabel(Ui::tr("最高允许折扣:           %"), Panel1);
     Label7->setObjectName(QStringLiteral("Label7"));
     Label7->move(11, 11);
     {
@@ -131,9 +138,9 @@ TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
         arrows[i]->setGeometry(0, i * 10, 15, 10);
     Panel1->hide();
 
-    Label6 = label(this, "Label6", QStringLiteral("注意:用户ID、姓名不能为空"), 18, 144);
-    SpeedButton1 = flatButton(this, "SpeedButton1", QStringLiteral("取消(&C)"), QRect(217, 142, 72, 25));
-    btnOK = flatButton(this, "btnOK", QStringLiteral("确定(&O)"), QRect(301, 142, 72, 25));
+    Label6 = label(this, "Label6", Ui::tr("注意:用户ID、姓名不能为空"), 18, 144);
+    SpeedButton1 = flatButton(this, "SpeedButton1", Ui::tr("取消(&C)"), QRect(217, 142, 72, 25));
+    btnOK = flatButton(this, "btnOK", Ui::tr("确定(&O)"), QRect(301, 142, 72, 25));
     connect(SpeedButton1, &QPushButton::clicked, this, &TfrUser::SpeedButton1Click);
     connect(btnOK, &QPushButton::clicked, this, &TfrUser::btnOKClick);
 
@@ -178,15 +185,15 @@ void TfrUser::btnOKClick() {
     const QString id = trimBlanks(Edit1->text());
     const QString name = trimBlanks(Edit2->text());
     if (id.isEmpty() || name.isEmpty()) {
-        showMessage(QStringLiteral("用户ID和姓名必须输入,不能为空."), QStringLiteral("错误"), mb::Ok, this);
+        showMessage(Ui::tr("用户ID和姓名必须输入,不能为空."), Ui::tr("错误"), mb::Ok, this);
         return;
     }
     if (Tag == 3) {
         try {
             if (adminops::userIdTaken(dataModule(), id)) {
-                showMessage(QStringLiteral("用户ID\"") + id +
-                                QStringLiteral("\"已存在! 请输入一个新的用户ID."),
-                            QStringLiteral("错误"), mb::Ok, this);
+                showMessage(Ui::tr("用户ID\"") + id +
+                                Ui::tr("\"已存在! 请输入一个新的用户ID."),
+                            Ui::tr("错误"), mb::Ok, this);
                 return;
             }
         } catch (const std::exception& e) {

@@ -267,6 +267,18 @@ VARDEX_API const char *VARDEX_CALL VardexLastError(void);
 /* The library's version, "major.minor.patch". */
 VARDEX_API const char *VARDEX_CALL VardexVersion(void);
 
+/* The language of the windows and message boxes the library shows from now on: "zh" (Chinese,
+ * the default whatever the locale says) or "en" (English). Without this call the environment
+ * variable VARDEX_LANG ("zh" or "en") is read at the library's first call. Only what is shown
+ * changes (the boxes' texts and captions quoted in this header, also as a message handler
+ * receives them, are then in English): the texts written to the store (audit rows) and the
+ * codes and texts handed back to the caller are the same in every language, so a store reads
+ * the same to every client. A
+ * window already open keeps its language. Returns 0, or VARDEX_ERROR (nothing changes) for any
+ * other code, NULL, a call from another thread, or a call made while another library call is
+ * in progress (from a message handler or while a library window is open). */
+VARDEX_API int32_t VARDEX_CALL VardexSetLanguage(const char *code);
+
 #ifdef __cplusplus
 }
 #endif

@@ -3,6 +3,7 @@
 // cross into the caller's code.
 #include "capi/vardex_api.h"
 
+#include "dialogs/language.h"
 #include "library/dmain.h"
 #include "platform/msgbox_qt.h"
 #include "platform/msgservice.h"
@@ -10,6 +11,7 @@
 #include <QCoreApplication>
 #include <QStringDecoder>
 #include <QThread>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -47,6 +49,7 @@ bool prepare() {
     }
     vardex::gui::ensureApplication();
     vardex::gui::installMessagePresenter();
+    vardex::gui::applyEnvironmentLanguage();
     return true;
 }
 
@@ -152,6 +155,22 @@ VARDEX_API void VARDEX_CALL VardexSetMessageHandler(VardexMessageHandler handler
         const QByteArray t = r.text.toLocal8Bit();
         const QByteArray c = r.caption.toLocal8Bit();
         return handler(t.constData(), c.constData(), r.type, user);
+    });
+}
+
+VARDEX_API int32_t VARDEX_CALL VardexSetLanguage(const char* code) {
+    return guarded(vardex::capi::Scope::SessionChange, [&] {
+        if (vardex::CallInProgress::depth() > 0)
+            throw vardex::Error(QStringLiteral("VardexSetLanguage: refused while another Vardex call is in progress; "
+                                               "choose the language before opening a window."));
+        if (!code)
+            throw vardex::Error(QStringLiteral("VardexSetLanguage: code is NULL; give \"zh\" or \"en\"."));
+        // Only the two exact two-letter codes are accepted: longer texts and other bytes are
+        // refused before anything is decoded.
+        const size_t length = std::strlen(code);
+        if (length != 2 || !vardex::gui::setLanguage(QString::fromLatin1(code, 2)))
+            throw vardex::Error(QStringLiteral("VardexSetLanguage: the language code is not \"zh\" or \"en\"."));
+        return 0;
     });
 }
 

@@ -4,13 +4,18 @@
 #include "platform/msgbox_qt.h"
 #include "platform/msgservice.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QFont>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
 #include <QToolButton>
+#include <algorithm>
 
 namespace vardex::dialogs {
 
@@ -20,6 +25,39 @@ QFont windowFont() {
         {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
     font.setPixelSize(12);
     return font;
+}
+
+void fitCaption(QWidget* widget, int room) {
+    QString caption;
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        caption = label->text();
+    else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        caption = button->text();
+    // What is drawn: an accelerator mark is not ("&&" draws one '&').
+    QString text;
+    for (int i = 0; i < caption.size(); ++i) {
+        if (caption[i] == QLatin1Char('&') && i + 1 < caption.size())
+            ++i;
+        text += caption[i];
+    }
+    QFont font = widget->font();
+    int pixels = QFontInfo(font).pixelSize();
+    bool changed = false;
+    while (pixels > 9 && QFontMetrics(font).horizontalAdvance(text) > room) {
+        font.setPixelSize(--pixels);
+        changed = true;
+    }
+    if (changed)
+        widget->setFont(font);
+}
+
+void fitLeftOf(QLabel* label, int rightEdge, int minLeft) {
+    const QRect g = label->geometry();
+    if (g.x() + label->sizeHint().width() <= rightEdge)
+        return;
+    fitCaption(label, rightEdge - minLeft);
+    const int width = std::min(label->sizeHint().width(), rightEdge - minLeft);
+    label->setGeometry(rightEdge - width, g.y(), width, g.height());
 }
 
 void makeFixedDialog(QDialog* window, int clientWidth, int clientHeight, const QString& title) {

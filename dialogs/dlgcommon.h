@@ -6,6 +6,7 @@
 
 class QDialog;
 class QFont;
+class QLabel;
 class QLineEdit;
 class QToolButton;
 class QWidget;
@@ -19,6 +20,14 @@ QFont windowFont();
 void makeFixedDialog(QDialog* window, int clientWidth, int clientHeight, const QString& title);
 // Centres the window on the screen it will be shown on.
 void centreOnScreen(QWidget* window);
+
+// A caption (label or button text, accelerator marks aside) wider than `room` pixels, as a
+// translation longer than the Chinese text can be, is drawn in a smaller font, down to 9 pixels;
+// a caption that fits keeps its font.
+void fitCaption(QWidget* widget, int room);
+// A label whose right edge passes `rightEdge` (it would run into the box it names) is moved left
+// so that it ends there, starting no further left than `minLeft`, and fitted into that room.
+void fitLeftOf(QLabel* label, int rightEdge, int minLeft);
 
 // A flat button that takes no focus, so there is no default button.
 QToolButton* flatButton(QWidget* parent, const char* name, const QString& caption, int x, int y, int w,

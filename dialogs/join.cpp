@@ -5,6 +5,7 @@
 #include "library/dmain.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
+#include "library/uitext.h"
 
 #include <QDateTime>
 #include <QKeyEvent>
@@ -46,13 +47,13 @@ QLineEdit* editBox(QWidget* parent, const char* name, int x, int y, int w, int h
 QString loginReasonText(int code) {
     switch (code) {
     case 1:
-        return QStringLiteral("用户被禁止使用! ");
+        return Ui::tr("用户被禁止使用! ");
     case 2:
-        return QStringLiteral("用户使用期限已过! ");
+        return Ui::tr("用户使用期限已过! ");
     case 3:
-        return QStringLiteral("密码不正确! ");
+        return Ui::tr("密码不正确! ");
     case 4:
-        return QStringLiteral("无此用户! ");
+        return Ui::tr("无此用户! ");
     default:
         return QString();
     }
@@ -60,7 +61,7 @@ QString loginReasonText(int code) {
 
 TfrJoin::TfrJoin(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frJoin"));
-    dialogs::makeFixedDialog(this, 331, 163, QStringLiteral("系统登录"));
+    dialogs::makeFixedDialog(this, 331, 163, Ui::tr("系统登录"));
 
     for (int i = 0; i < 8; ++i) {
         auto* img = new QLabel(this);
@@ -75,12 +76,12 @@ TfrJoin::TfrJoin(QWidget* parent) : QDialog(parent) {
     PBar->setTextVisible(false);
     PBar->setRange(0, 100);
     PBar->setValue(0);
-    Label5 = label(this, "Label5", QStringLiteral("请输入您的登录信息:"), 96, 8);
+    Label5 = label(this, "Label5", Ui::tr("请输入您的登录信息:"), 96, 8);
     Label5->hide();
-    Label1 = label(this, "Label1", QStringLiteral("用户名："), 96, 36);
+    Label1 = label(this, "Label1", Ui::tr("用户名："), 96, 36);
     Edit1 = editBox(this, "Edit1", 152, 30, 81, 20);
 
-    Panel1 = new QLabel(QStringLiteral("班次："), this);
+    Panel1 = new QLabel(Ui::tr("班次："), this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     Panel1->setGeometry(240, 28, 89, 25);
@@ -92,12 +93,14 @@ TfrJoin::TfrJoin(QWidget* parent) : QDialog(parent) {
     UDbanci->setMax(10);
     UDbanci->setPosition(1);
 
-    Label2 = label(this, "Label2", QStringLiteral("口  令："), 96, 68);
+    Label2 = label(this, "Label2", Ui::tr("口  令："), 96, 68);
+    for (QLabel* l : {Label1, Label2})
+        dialogs::fitCaption(l, 54); // a longer caption of another language stays clear of its box
     Edit2 = editBox(this, "Edit2", 152, 62, 169, 20);
     dialogs::setStarEcho(Edit2);
-    Label4 = centredLabel(this, "Label4", QStringLiteral("当前时间"), 152, 88, 169);
-    btnCancel = dialogs::flatButton(this, "btnCancel", QStringLiteral("取消(&C)"), 152, 112, 73, 22);
-    btnOK = dialogs::flatButton(this, "btnOK", QStringLiteral("确定(&O)"), 248, 112, 73, 22);
+    Label4 = centredLabel(this, "Label4", Ui::tr("当前时间"), 152, 88, 169);
+    btnCancel = dialogs::flatButton(this, "btnCancel", Ui::tr("取消(&C)"), 152, 112, 73, 22);
+    btnOK = dialogs::flatButton(this, "btnOK", Ui::tr("确定(&O)"), 248, 112, 73, 22);
     Label3 = centredLabel(this, "Label3", QStringLiteral("Label3"), 0, 144, 332);
 
     // Tab order: the user ID first, then the password; the buttons take no focus.
@@ -137,12 +140,12 @@ void TfrJoin::applySettings(const QString& caption, const QString& date, int cou
         timedMode = false;
         PBar->hide();
         Label5->show();
-        Label3->setText(QStringLiteral("请您在%1次之内输入正确的登录信息.").arg(count));
+        Label3->setText(Ui::tr("请您在%1次之内输入正确的登录信息.").arg(count));
         // The bar's maximum is the attempt limit the OK handler compares with.
         PBar->setMaximum(count);
     } else {
         timedMode = true;
-        Label3->setText(QStringLiteral("限时登录系统, 请在%1秒之内输入正确的登录信息.").arg(count));
+        Label3->setText(Ui::tr("限时登录系统, 请在%1秒之内输入正确的登录信息.").arg(count));
         PBar->setMaximum(count + 4);
     }
     if (shift == 0) {
@@ -209,17 +212,17 @@ void TfrJoin::btnOKClick() {
     }
     const QString reason = loginReasonText(code);
     if (timedMode) {
-        showFailure(reason + QStringLiteral("用户登录不成功. ") +
-                    QStringLiteral("请检查您输入的信息, 或与系统管理员联系."));
+        showFailure(reason + Ui::tr("用户登录不成功. ") +
+                    Ui::tr("请检查您输入的信息, 或与系统管理员联系."));
         return;
     }
     ++failCount;
     const int limit = PBar->maximum();
     if (limit > failCount) {
-        showFailure(reason + QStringLiteral("用户登录不成功. ") + QStringLiteral("还有") +
-                    QString::number(limit - failCount) + QStringLiteral("次机会重试."));
+        showFailure(reason + Ui::tr("用户登录不成功. ") + Ui::tr("还有") +
+                    QString::number(limit - failCount) + Ui::tr("次机会重试."));
     } else {
-        showFailure(reason + QStringLiteral("用户登录不成功. ") + QStringLiteral("请与系统管理员联系."));
+        showFailure(reason + Ui::tr("用户登录不成功. ") + Ui::tr("请与系统管理员联系."));
         loginResult = 1;
         reject();
     }
@@ -227,7 +230,7 @@ void TfrJoin::btnOKClick() {
 
 void TfrJoin::showFailure(const QString& text) {
     m_boxOpen = true;
-    showMessage(text, QStringLiteral("用户登录"), mb::Ok | mb::IconWarning, this);
+    showMessage(text, Ui::tr("用户登录"), mb::Ok | mb::IconWarning, this);
     m_boxOpen = false;
     if (m_timedOut && !m_closed)
         reject(); // the time ran out while the box was open: the answer is 2

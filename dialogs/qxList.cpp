@@ -5,6 +5,7 @@
 #include "library/adminops.h"
 #include "library/dmain.h"
 #include "platform/msgservice.h"
+#include "library/uitext.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -82,12 +83,21 @@ QVariant DataSourceModel::data(const QModelIndex& index, int role) const {
     return role == Qt::EditRole ? QVariant(v.toString()) : v;
 }
 
+// The item list's column titles are the names its statement gives the columns; they are shown
+// in the chosen language, the statement itself never changes.
+const char* const kColumnTitles[] = {QT_TRANSLATE_NOOP("Ui", "权限ID"), QT_TRANSLATE_NOOP("Ui", "权限名称")};
+
 QVariant DataSourceModel::headerData(int section, Qt::Orientation orientation, int role) const {
     const AdoQuery* q = query();
     if (orientation != Qt::Horizontal || !q || !q->active())
         return QVariant();
-    if (role == Qt::DisplayRole)
-        return q->fieldName(section);
+    if (role == Qt::DisplayRole) {
+        const QString name = q->fieldName(section);
+        for (const char* title : kColumnTitles)
+            if (name == QString::fromUtf8(title))
+                return Ui::tr(title);
+        return name;
+    }
     if (role == Qt::TextAlignmentRole)
         return QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     return QVariant();
@@ -272,7 +282,7 @@ QString rightListSelect() {
 
 TfrqxList::TfrqxList(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frqxList"));
-    dialogs::makeFixedDialog(this, 516, 348, QStringLiteral("权限列表编辑"));
+    dialogs::makeFixedDialog(this, 516, 348, Ui::tr("权限列表编辑"));
     setWindowIcon(QIcon(dialogs::listIcon()));
 
     wwDBGrid1 = new dialogs::TDBGrid(this);
@@ -296,8 +306,8 @@ TfrqxList::TfrqxList(QWidget* parent) : QDialog(parent) {
     DBNavigator1->setGeometry(8, 304, 248, 33);
     connect(DBNavigator1, &dialogs::TDBNavigator::clicked, this, [this](int b) { DBNavigator1Click(b); });
 
-    SpeedButton1 = dialogs::flatButton(this, "SpeedButton1", QStringLiteral("取消(&C)"), 352, 312, 72, 25);
-    btnOK = dialogs::flatButton(this, "btnOK", QStringLiteral("确定(&O)"), 436, 312, 72, 25);
+    SpeedButton1 = dialogs::flatButton(this, "SpeedButton1", Ui::tr("取消(&C)"), 352, 312, 72, 25);
+    btnOK = dialogs::flatButton(this, "btnOK", Ui::tr("确定(&O)"), 436, 312, 72, 25);
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
     connect(btnOK, &QToolButton::clicked, this, [this] { btnOKClick(); });
 
@@ -484,7 +494,7 @@ void EditRightList(int useTransaction) {
             began = true;
         } else {
             window.SpeedButton1->hide();
-            window.btnOK->setText(QStringLiteral("关闭(&C)"));
+            window.btnOK->setText(Ui::tr("关闭(&C)"));
         }
         adminops::beforeItemEdit(d);
         dialogs::centreOnScreen(&window);
@@ -497,14 +507,14 @@ void EditRightList(int useTransaction) {
                 } catch (const std::exception&) {
                     if (d.ADOcn.inTransaction())
                         d.ADOcn.rollbackTrans();
-                    message = QStringLiteral("数据更新不成功! 请再试.");
+                    message = Ui::tr("数据更新不成功! 请再试.");
                 }
             } else {
                 d.ADOcn.rollbackTrans();
             }
         }
     } catch (const std::exception&) {
-        message = QStringLiteral("程序发生意外错误, 请关闭程序, 重量新运行.");
+        message = Ui::tr("程序发生意外错误, 请关闭程序, 重量新运行.");
         // The editor's own transaction is never left open: every later write of the session
         // would be lost with it at disconnect.
         if (began && d.ADOcn.inTransaction()) {
@@ -515,7 +525,7 @@ void EditRightList(int useTransaction) {
         }
     }
     if (!message.isEmpty())
-        showMessage(message, QStringLiteral("出错"), mb::Ok);
+        showMessage(message, Ui::tr("出错"), mb::Ok);
 }
 
 } // namespace vardex

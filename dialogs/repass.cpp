@@ -4,6 +4,7 @@
 #include "library/dmain.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
+#include "library/uitext.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,6 +21,7 @@ QLabel* caption(QWidget* parent, const char* name, const QString& text, int x, i
     l->setObjectName(QString::fromLatin1(name));
     l->setAlignment(Qt::AlignRight | Qt::AlignTop);
     l->setGeometry(x, y, 120 - x, l->sizeHint().height());
+    dialogs::fitLeftOf(l, 120, 4); // a longer caption of another language reaches further left
     return l;
 }
 
@@ -37,13 +39,13 @@ QLineEdit* editBox(QWidget* parent, const char* name, int x, int y, bool passwor
 QString repassReasonText(int code) {
     switch (code) {
     case 1:
-        return QStringLiteral("用户被禁止使用! ");
+        return Ui::tr("用户被禁止使用! ");
     case 2:
-        return QStringLiteral("用户使用期限已过! ");
+        return Ui::tr("用户使用期限已过! ");
     case 3:
-        return QStringLiteral("原密码不正确! ");
+        return Ui::tr("原密码不正确! ");
     case 4:
-        return QStringLiteral("无此用户! ");
+        return Ui::tr("无此用户! ");
     default:
         return QString();
     }
@@ -51,22 +53,22 @@ QString repassReasonText(int code) {
 
 TfrRepass::TfrRepass(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frRepass"));
-    dialogs::makeFixedDialog(this, 306, 185, QStringLiteral("修改口令"));
-    Label1 = caption(this, "Label1", QStringLiteral("用户名："), 72, 16);
+    dialogs::makeFixedDialog(this, 306, 185, Ui::tr("修改口令"));
+    Label1 = caption(this, "Label1", Ui::tr("用户名："), 72, 16);
     Edit1 = editBox(this, "Edit1", 128, 11, false);
     Edit1->setReadOnly(true);
     Edit1->setFocusPolicy(Qt::ClickFocus); // not a tab stop
     QPalette pal = Edit1->palette();
     pal.setColor(QPalette::Base, QColor(212, 208, 200)); // the active-border colour
     Edit1->setPalette(pal);
-    Label2 = caption(this, "Label2", QStringLiteral("输入原口令："), 48, 43);
+    Label2 = caption(this, "Label2", Ui::tr("输入原口令："), 48, 43);
     Edit2 = editBox(this, "Edit2", 128, 38, true);
-    Label3 = caption(this, "Label3", QStringLiteral("新口令："), 72, 70);
+    Label3 = caption(this, "Label3", Ui::tr("新口令："), 72, 70);
     Edit3 = editBox(this, "Edit3", 128, 65, true);
-    Label4 = caption(this, "Label4", QStringLiteral("重复输入新口令："), 24, 98);
+    Label4 = caption(this, "Label4", Ui::tr("重复输入新口令："), 24, 98);
     Edit4 = editBox(this, "Edit4", 128, 93, true);
-    SpeedButton1 = dialogs::flatButton(this, "SpeedButton1", QStringLiteral("取消(&C)"), 40, 136, 73, 22);
-    SpeedButton2 = dialogs::flatButton(this, "SpeedButton2", QStringLiteral("确定(&O)"), 176, 136, 73, 22);
+    SpeedButton1 = dialogs::flatButton(this, "SpeedButton1", Ui::tr("取消(&C)"), 40, 136, 73, 22);
+    SpeedButton2 = dialogs::flatButton(this, "SpeedButton2", Ui::tr("确定(&O)"), 176, 136, 73, 22);
     setTabOrder(Edit2, Edit3);
     setTabOrder(Edit3, Edit4);
     for (QLineEdit* e : {Edit1, Edit2, Edit3, Edit4})
@@ -80,7 +82,7 @@ void TfrRepass::SpeedButton2Click() {
     const uint32_t warning = mb::Ok | mb::IconWarning;
     // The two new entries are compared exactly as typed.
     if (Edit3->text() != Edit4->text()) {
-        showMessage(QStringLiteral("新密码和重复输入的新密码必须一致! 请重新输入."), QStringLiteral("错误"),
+        showMessage(Ui::tr("新密码和重复输入的新密码必须一致! 请重新输入."), Ui::tr("错误"),
                     warning, this);
         return;
     }
@@ -94,12 +96,12 @@ void TfrRepass::SpeedButton2Click() {
         if (code == 0) {
             if (ChangeUserPassword(userId, oldPassword, newPassword, workDate) == 0) {
                 repassResult = 0;
-                showMessage(QStringLiteral("恭喜您! 密码修改成功."), QStringLiteral("修改密码"),
+                showMessage(Ui::tr("恭喜您! 密码修改成功."), Ui::tr("修改密码"),
                             mb::Ok | mb::IconInformation, this);
                 reject();
                 return;
             }
-            reason = QStringLiteral("不明原因, ");
+            reason = Ui::tr("不明原因, ");
         } else {
             reason = repassReasonText(code);
         }
@@ -108,8 +110,8 @@ void TfrRepass::SpeedButton2Click() {
         return;
     }
     if (!reason.isEmpty())
-        showMessage(reason + QStringLiteral("修改密码不成功. 请重试或与系统管理员联系."),
-                    QStringLiteral("修改密码"), warning, this);
+        showMessage(reason + Ui::tr("修改密码不成功. 请重试或与系统管理员联系."),
+                    Ui::tr("修改密码"), warning, this);
 }
 
 void TfrRepass::SpeedButton1Click() {

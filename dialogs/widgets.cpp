@@ -1,4 +1,5 @@
 #include "dialogs/widgets.h"
+#include "library/uitext.h"
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -213,11 +214,14 @@ QIcon navigatorGlyph(int which) {
 TDBNavigator::TDBNavigator(QWidget* parent) : QWidget(parent) {
     static const char* const names[Count] = {"nbFirst",  "nbPrior",  "nbNext", "nbLast",
                                              "nbInsert", "nbDelete", "nbEdit", "nbPost"};
-    static const char* const hints[Count] = {"首记", "上一", "下一", "尾记", "插入", "册除", "编辑", "更新"};
+    static const char* const hints[Count] = {
+        QT_TRANSLATE_NOOP("Ui", "首记"), QT_TRANSLATE_NOOP("Ui", "上一"), QT_TRANSLATE_NOOP("Ui", "下一"),
+        QT_TRANSLATE_NOOP("Ui", "尾记"), QT_TRANSLATE_NOOP("Ui", "插入"), QT_TRANSLATE_NOOP("Ui", "册除"),
+        QT_TRANSLATE_NOOP("Ui", "编辑"), QT_TRANSLATE_NOOP("Ui", "更新")};
     for (int i = 0; i < Count; ++i) {
         auto* b = new QToolButton(this);
         b->setObjectName(QString::fromLatin1(names[i]));
-        b->setToolTip(QString::fromUtf8(hints[i]));
+        b->setToolTip(Ui::tr(hints[i]));
         b->setIcon(navigatorGlyph(i));
         b->setFocusPolicy(Qt::NoFocus);
         connect(b, &QToolButton::clicked, this, [this, i] { emit clicked(i); });

@@ -3,6 +3,7 @@
 #include "platform/adodb.h"
 #include "platform/connstr.h"
 #include "platform/msgservice.h"
+#include "library/uitext.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -44,16 +45,16 @@ QString withoutTrailingSemicolons(QString s) {
 
 TfrDataLink::TfrDataLink(QWidget* owner) : QDialog(owner) {
     setObjectName(QStringLiteral("frDataLink"));
-    setWindowTitle(QStringLiteral("获取连接参数"));
+    setWindowTitle(Ui::tr("获取连接参数"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
     cbKind = new QComboBox(this);
     cbKind->setObjectName(QStringLiteral("cbKind"));
-    cbKind->addItems({QStringLiteral("SQLite 数据库文件"), QStringLiteral("PostgreSQL 服务器"),
-                      QStringLiteral("SQL Server (ODBC)"), QStringLiteral("ODBC 连接字符串")});
+    cbKind->addItems({Ui::tr("SQLite 数据库文件"), Ui::tr("PostgreSQL 服务器"),
+                      QStringLiteral("SQL Server (ODBC)"), Ui::tr("ODBC 连接字符串")});
 
     edFile = makeEdit(this, "edFile");
-    btnBrowse = new QPushButton(QStringLiteral("浏览..."), this);
+    btnBrowse = new QPushButton(Ui::tr("浏览..."), this);
     btnBrowse->setObjectName(QStringLiteral("btnBrowse"));
     auto* fileRow = new QWidget(this);
     fileRow->setObjectName(QStringLiteral("fileRow"));
@@ -68,7 +69,7 @@ TfrDataLink::TfrDataLink(QWidget* owner) : QDialog(owner) {
     edDriver = makeEdit(this, "edDriver");
     edDriver->setPlaceholderText(QStringLiteral("{FreeTDS}"));
     edOdbc = makeEdit(this, "edOdbc");
-    edOdbc->setPlaceholderText(QStringLiteral("Driver={...};Server=...;Database=... 或 DSN=..."));
+    edOdbc->setPlaceholderText(Ui::tr("Driver={...};Server=...;Database=... 或 DSN=..."));
     edUser = makeEdit(this, "edUser");
     edPassword = makeEdit(this, "edPassword");
     edPassword->setEchoMode(QLineEdit::Password);
@@ -83,23 +84,23 @@ TfrDataLink::TfrDataLink(QWidget* owner) : QDialog(owner) {
         m_rows.append({field == fileRow ? static_cast<QWidget*>(edFile) : field, {label, field}});
         ++row;
     };
-    add(QStringLiteral("数据库类型:"), cbKind);
-    add(QStringLiteral("数据库文件:"), fileRow);
-    add(QStringLiteral("服务器:"), edHost);
-    add(QStringLiteral("端口:"), edPort);
-    add(QStringLiteral("数据库:"), edDatabase);
-    add(QStringLiteral("ODBC驱动:"), edDriver);
-    add(QStringLiteral("连接字符串:"), edOdbc);
-    add(QStringLiteral("用户ID:"), edUser);
-    add(QStringLiteral("密码:"), edPassword);
+    add(Ui::tr("数据库类型:"), cbKind);
+    add(Ui::tr("数据库文件:"), fileRow);
+    add(Ui::tr("服务器:"), edHost);
+    add(Ui::tr("端口:"), edPort);
+    add(Ui::tr("数据库:"), edDatabase);
+    add(Ui::tr("ODBC驱动:"), edDriver);
+    add(Ui::tr("连接字符串:"), edOdbc);
+    add(Ui::tr("用户ID:"), edUser);
+    add(Ui::tr("密码:"), edPassword);
     grid->setColumnStretch(1, 1);
 
-    btnTest = new QPushButton(QStringLiteral("测试连接"), this);
+    btnTest = new QPushButton(Ui::tr("测试连接"), this);
     btnTest->setObjectName(QStringLiteral("btnTest"));
-    btnOK = new QPushButton(QStringLiteral("确定"), this);
+    btnOK = new QPushButton(Ui::tr("确定"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
     btnOK->setDefault(true);
-    btnCancel = new QPushButton(QStringLiteral("取消"), this);
+    btnCancel = new QPushButton(Ui::tr("取消"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btnTest);
@@ -267,13 +268,13 @@ QString TfrDataLink::connectionString() const {
 }
 
 void TfrDataLink::btnBrowseClick() {
-    QFileDialog chooser(this, QStringLiteral("选择 SQLite 数据库文件"));
+    QFileDialog chooser(this, Ui::tr("选择 SQLite 数据库文件"));
     chooser.setObjectName(QStringLiteral("fileChooser"));
     chooser.setOption(QFileDialog::DontUseNativeDialog, true);
     chooser.setFileMode(QFileDialog::AnyFile); // a new file becomes a new store
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
     chooser.setNameFilters(
-        {QStringLiteral("SQLite 数据库 (*.db *.sqlite *.sqlite3)"), QStringLiteral("所有文件 (*)")});
+        {Ui::tr("SQLite 数据库 (*.db *.sqlite *.sqlite3)"), Ui::tr("所有文件 (*)")});
     if (!edFile->text().trimmed().isEmpty())
         chooser.selectFile(edFile->text().trimmed());
     if (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty())
@@ -297,10 +298,10 @@ void TfrDataLink::btnTestClick() {
     }
     QApplication::restoreOverrideCursor();
     if (error.isEmpty())
-        showMessage(QStringLiteral("测试连接成功."), QStringLiteral("测试连接"), mb::Ok | mb::IconInformation,
+        showMessage(Ui::tr("测试连接成功."), Ui::tr("测试连接"), mb::Ok | mb::IconInformation,
                     this);
     else
-        showMessage(QStringLiteral("测试连接失败: ") + error, QStringLiteral("测试连接"),
+        showMessage(Ui::tr("测试连接失败: ") + error, Ui::tr("测试连接"),
                     mb::Ok | mb::IconWarning, this);
 }
 

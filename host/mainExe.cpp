@@ -8,9 +8,13 @@
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
 #include "platform/sysinfo.h"
+#include "library/uitext.h"
+#include "dialogs/dlgcommon.h"
+#include "dialogs/language.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDate>
 #include <QFile>
 #include <QGuiApplication>
@@ -32,10 +36,10 @@ namespace vardex::host {
 namespace {
 
 const char* const kSection = "setting";
-const QString kNotConnected = QStringLiteral("数据库尚未连接");
-const QString kConnected = QStringLiteral("已连接到数据库");
-const QString kCannotConnect = QStringLiteral("可能有些参数设置错误,数据库不能连接成功,请重设或再试.");
-const QString kErrorCaption = QStringLiteral("错误");
+const char* const kNotConnected = QT_TRANSLATE_NOOP("Ui", "数据库尚未连接");
+const char* const kConnected = QT_TRANSLATE_NOOP("Ui", "已连接到数据库");
+const char* const kCannotConnect = QT_TRANSLATE_NOOP("Ui", "可能有些参数设置错误,数据库不能连接成功,请重设或再试.");
+const char* const kErrorCaption = QT_TRANSLATE_NOOP("Ui", "错误");
 
 // Readme.txt is UTF-8 here; a copy saved on Windows in the Chinese code page is read too.
 QString decodeText(const QByteArray& raw) {
@@ -55,8 +59,13 @@ QString decodeText(const QByteArray& raw) {
 } // namespace
 
 TForm1::TForm1(const QString& appPath, QWidget* parent) : QMainWindow(parent) {
+    // The language comes first: every text below is made in it.
+    QString folder = appPath.isEmpty() ? applicationFolder() : appPath;
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    applySettingsLanguage(settingsFilePath(folder));
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("权限管理应用工具"));
+    setWindowTitle(Ui::tr("权限管理应用工具"));
     // Single fixed border, system menu and minimize box only.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -81,7 +90,7 @@ TForm1::TForm1(const QString& appPath, QWidget* parent) : QMainWindow(parent) {
     m_status = new QLabel(sbar);
     sbar->addWidget(m_status, 1);
     setStatusBar(sbar);
-    setStatus(kNotConnected);
+    setStatus(Ui::tr(kNotConnected));
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
@@ -97,11 +106,11 @@ TForm1::~TForm1() = default;
 void TForm1::buildFirstPage() {
     TabSheet1 = new QWidget;
     TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
-    PageControl1->addTab(TabSheet1, QStringLiteral("构建参数连接数据库"));
+    PageControl1->addTab(TabSheet1, Ui::tr("构建参数连接数据库"));
     QWidget* p = TabSheet1;
 
-    SpeedButton2 = makeButton(p, "SpeedButton2", QStringLiteral("获取连接参数"), QRect(14, 10, 110, 26));
-    SpeedButton6 = makeButton(p, "SpeedButton6", QStringLiteral("关于"), QRect(434, 10, 80, 26));
+    SpeedButton2 = makeButton(p, "SpeedButton2", Ui::tr("获取连接参数"), QRect(14, 10, 110, 26));
+    SpeedButton6 = makeButton(p, "SpeedButton6", Ui::tr("关于"), QRect(434, 10, 80, 26));
 
     Memo1 = new QPlainTextEdit(p);
     Memo1->setObjectName(QStringLiteral("Memo1"));
@@ -111,23 +120,37 @@ void TForm1::buildFirstPage() {
     menu.setColor(QPalette::Base, menu.color(QPalette::Window)); // menu colour: it is not typed into
     Memo1->setPalette(menu);
 
-    makeLabel(p, QStringLiteral("用户ID:"), QPoint(14, 119));
+    // The languages are named in their own script, so each can be found whatever is shown.
+    auto* languageLabel = new QLabel(Ui::tr("界面语言:"), p);
+    languageLabel->setGeometry(200, 12, 134, 24);
+    languageLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    cbLanguage = new QComboBox(p);
+    cbLanguage->setObjectName(QStringLiteral("cbLanguage"));
+    cbLanguage->setGeometry(338, 12, 86, 24);
+    cbLanguage->setFocusPolicy(Qt::NoFocus);
+    cbLanguage->addItem(QStringLiteral("中文"), QStringLiteral("zh"));
+    cbLanguage->addItem(QStringLiteral("English"), QStringLiteral("en"));
+    cbLanguage->setCurrentIndex(cbLanguage->findData(gui::language()));
+    cbLanguage->setToolTip(Ui::tr("新打开的窗口立即使用所选语言, 本窗口在下次启动时使用."));
+    languageLabel->setBuddy(cbLanguage);
+
+    makeLabel(p, Ui::tr("用户ID:"), QPoint(14, 119));
     Edit1 = makeEdit(p, "Edit1", QRect(104, 115, 150, 22));
-    makeLabel(p, QStringLiteral("密码:"), QPoint(276, 119));
+    dialogs::fitCaption(makeLabel(p, Ui::tr("密码:"), QPoint(276, 119)), 52);
     Edit2 = makeEdit(p, "Edit2", QRect(330, 115, 184, 22));
-    makeLabel(p, QStringLiteral("密码加密因子:"), QPoint(14, 149));
+    makeLabel(p, Ui::tr("密码加密因子:"), QPoint(14, 149));
     Edit3 = makeEdit(p, "Edit3", QRect(104, 145, 150, 22));
     Edit3->setText(QStringLiteral("KMPQ"));
-    makeLabel(p, QStringLiteral("日期:"), QPoint(14, 179));
+    makeLabel(p, Ui::tr("日期:"), QPoint(14, 179));
     Edit8 = makeEdit(p, "Edit8", QRect(104, 175, 150, 22));
-    makeLabel(p, QStringLiteral("(格式为yyyy-MM-dd,为空时取计算机日期)"), QPoint(262, 179));
+    makeLabel(p, Ui::tr("(格式为yyyy-MM-dd,为空时取计算机日期)"), QPoint(262, 179));
 
-    btnlink = makeButton(p, "btnlink", QStringLiteral("连接数据库"), QRect(104, 218, 100, 28));
-    btndk = makeButton(p, "btndk", QStringLiteral("断开连接"), QRect(214, 218, 100, 28));
+    btnlink = makeButton(p, "btnlink", Ui::tr("连接数据库"), QRect(104, 218, 100, 28));
+    btndk = makeButton(p, "btndk", Ui::tr("断开连接"), QRect(214, 218, 100, 28));
     btndk->setEnabled(false);
-    SpeedButton8 = makeButton(p, "SpeedButton8", QStringLiteral("清除LOG记录"), QRect(324, 218, 100, 28));
+    SpeedButton8 = makeButton(p, "SpeedButton8", Ui::tr("清除LOG记录"), QRect(324, 218, 100, 28));
     SpeedButton8->setEnabled(false);
-    btnInport = makeButton(p, "btnInport", QStringLiteral("导入数据表"), QRect(324, 218, 100, 28));
+    btnInport = makeButton(p, "btnInport", Ui::tr("导入数据表"), QRect(324, 218, 100, 28));
     setInstallEnabled(false);
 
     // Enter and Down move to the next box, Up to the previous one.
@@ -140,6 +163,7 @@ void TForm1::buildFirstPage() {
     connect(btndk, &QPushButton::clicked, this, [this] { btndkClick(); });
     connect(btnInport, &QPushButton::clicked, this, [this] { btnInportClick(); });
     connect(SpeedButton8, &QPushButton::clicked, this, [this] { SpeedButton8Click(); });
+    connect(cbLanguage, qOverload<int>(&QComboBox::activated), this, [this] { cbLanguageChange(); });
     // Another connection string: the probe connection of the old one is of no use any more.
     connect(Memo1, &QPlainTextEdit::textChanged, this, [this] {
         if (ADOConnection1.connected() && ADOConnection1.connectionString() != Memo1->toPlainText())
@@ -150,7 +174,7 @@ void TForm1::buildFirstPage() {
 void TForm1::buildThirdPage() {
     TabSheet3 = new QWidget;
     TabSheet3->setObjectName(QStringLiteral("TabSheet3"));
-    PageControl1->addTab(TabSheet3, QStringLiteral("帮助"));
+    PageControl1->addTab(TabSheet3, Ui::tr("帮助"));
     Memo4 = new QPlainTextEdit(TabSheet3);
     Memo4->setObjectName(QStringLiteral("Memo4"));
     Memo4->setReadOnly(true);
@@ -193,7 +217,7 @@ void TForm1::closeProbe() {
 }
 
 void TForm1::warn(const QString& text) {
-    showMessage(text, kErrorCaption, mb::Ok | mb::IconWarning, this);
+    showMessage(text, Ui::tr(kErrorCaption), mb::Ok | mb::IconWarning, this);
 }
 
 // The program's general error report: the error's own text, with the error icon.
@@ -242,6 +266,29 @@ void TForm1::FormCreate() {
     Edit8->setText(today);
 }
 
+void TForm1::applySettingsLanguage(const QString& file) {
+    const QString code = ini::getPrivateProfileString(QLatin1String(kSection), QStringLiteral("language"), QString(),
+                                                      ini::DefaultBufferSize, file)
+                             .trimmed()
+                             .toLower();
+    // A value this program does not know leaves the choice to VARDEX_LANG, else Chinese.
+    if (code.isEmpty() || !gui::setLanguage(code))
+        gui::applyEnvironmentLanguage();
+}
+
+void TForm1::cbLanguageChange() {
+    const QString code = cbLanguage->currentData().toString();
+    if (code == gui::language())
+        return;
+    gui::setLanguage(code);
+    // Kept at once, so the choice holds even when the program does not close normally.
+    const QString file = settingsFile();
+    if (!prepareSettingsFolder(file) ||
+        !ini::writePrivateProfileString(QLatin1String(kSection), QStringLiteral("language"), code, file))
+        warn(Ui::tr("设置无法保存到 %1").arg(file));
+    sbar->showMessage(Ui::tr("新打开的窗口立即使用所选语言, 本窗口在下次启动时使用."), 10000);
+}
+
 void TForm1::SpeedButton2Click() {
     QString text = Memo1->toPlainText();
     if (TfrDataLink::execute(this, text))
@@ -255,14 +302,14 @@ void TForm1::SpeedButton6Click() {
 void TForm1::btnlinkClick() {
     const QString cnstr = Memo1->toPlainText();
     if (cnstr.isEmpty()) {
-        warn(QStringLiteral("请先取得数据库连接参数!"));
+        warn(Ui::tr("请先取得数据库连接参数!"));
         return;
     }
     if (ADOConnection1.connected()) {
         // Left open by an earlier probe that found the tables missing: the same string reuses
         // it; another string cannot be set on an open connection.
         if (ADOConnection1.connectionString() != cnstr) {
-            showApplicationError(QStringLiteral("对象打开时,不允许操作."));
+            showApplicationError(Ui::tr("对象打开时,不允许操作."));
             return;
         }
     } else {
@@ -274,7 +321,7 @@ void TForm1::btnlinkClick() {
         }
     }
     if (!ADOConnection1.connected()) {
-        warn(kCannotConnect);
+        warn(Ui::tr(kCannotConnect));
         return;
     }
 
@@ -304,14 +351,14 @@ void TForm1::btnlinkClick() {
                           local8(trimmedText(Edit2)).constData(), local8(trimmedText(Edit8)).constData(),
                           local8(trimmedText(Edit3)).constData());
     if (rc != 0) {
-        warn(kCannotConnect);
+        warn(Ui::tr(kCannotConnect));
         return;
     }
     IsConnected = true;
     btnlink->setEnabled(false);
     btndk->setEnabled(true);
     SpeedButton8->setEnabled(true);
-    setStatus(kConnected);
+    setStatus(Ui::tr(kConnected));
 }
 
 void TForm1::btndkClick() {
@@ -323,7 +370,7 @@ void TForm1::btndkClick() {
     IsConnected = false;
     closeProbe(); // the next connect probes again
     setSecondPageShown(false);
-    setStatus(kNotConnected);
+    setStatus(Ui::tr(kNotConnected));
     btnlink->setEnabled(true);
     btndk->setEnabled(false);
     SpeedButton8->setEnabled(false);
@@ -333,7 +380,7 @@ void TForm1::btnInportClick() {
     // Only into the database shown, on the connection its probe opened.
     if (!ADOConnection1.connected() || ADOConnection1.connectionString() != Memo1->toPlainText()) {
         closeProbe();
-        warn(kCannotConnect);
+        warn(Ui::tr(kCannotConnect));
         return;
     }
     InstallOutcome outcome;
@@ -352,13 +399,13 @@ void TForm1::btnInportClick() {
         // Nothing stays applied on SQLite and PostgreSQL, the batches before the refused one do
         // on SQL Server; the operator fixes the database and runs the installer again on the
         // connection that stays open.
-        showMessage(installFailureText(), QStringLiteral("出错"), mb::Ok | mb::IconWarning, this);
+        showMessage(installFailureText(), Ui::tr("出错"), mb::Ok | mb::IconWarning, this);
         return;
     }
     setInstallEnabled(false);
     setSecondPageShown(true);
     ADOConnection1.close();
-    showMessage(installSuccessText(), QStringLiteral("导入数据表"), mb::Ok, this);
+    showMessage(installSuccessText(), Ui::tr("导入数据表"), mb::Ok, this);
 }
 
 void TForm1::SpeedButton8Click() {
@@ -388,7 +435,7 @@ void TForm1::FormClose() {
                                                     QString::number(UpDown2->value()), file);
     // The settings would otherwise be lost without a word.
     if (!saved)
-        warn(QStringLiteral("设置无法保存到 %1").arg(file));
+        warn(Ui::tr("设置无法保存到 %1").arg(file));
     if (ADOConnection1.connected())
         ADOConnection1.close();
 }

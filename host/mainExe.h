@@ -10,6 +10,7 @@
 #include <QString>
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -46,6 +47,7 @@ class TForm1 : public QMainWindow {
     void btndkClick();        // 断开连接
     void btnInportClick();    // 导入数据表
     void SpeedButton8Click(); // 清除LOG记录
+    void cbLanguageChange();  // the language of the windows, kept in the settings
 
     // Handlers of the test and maintenance page
     void SpeedButton1Click(); // 权限项目维护
@@ -75,6 +77,7 @@ class TForm1 : public QMainWindow {
     QPushButton* btnlink = nullptr;
     QPushButton* btnInport = nullptr;
     QPushButton* SpeedButton8 = nullptr;
+    QComboBox* cbLanguage = nullptr;
 
     // Second page: maintenance windows and the change-password test
     QPushButton* SpeedButton1 = nullptr;
@@ -118,6 +121,8 @@ class TForm1 : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Chooses the language from the settings file's "language" (zh or en), else VARDEX_LANG.
+    static void applySettingsLanguage(const QString& file);
     void buildFirstPage();
     void buildSecondPage();
     void buildThirdPage();

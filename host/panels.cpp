@@ -5,6 +5,8 @@
 #include "host/mainExe.h"
 #include "capi/vardex.h"
 #include "platform/msgservice.h"
+#include "dialogs/dlgcommon.h"
+#include "library/uitext.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -18,10 +20,10 @@ namespace vardex::host {
 
 namespace {
 
-const QString kErrorCaption = QStringLiteral("错误");
-const QString kNotConnectedMessage = QStringLiteral("尚未连接数据库,请先连接数据库.");
-const QString kUserIdEmpty = QStringLiteral("用户ID不能为空!请重新输入.");
-const QString kResult = QStringLiteral("返回值:");
+const char* const kErrorCaption = QT_TRANSLATE_NOOP("Ui", "错误");
+const char* const kNotConnectedMessage = QT_TRANSLATE_NOOP("Ui", "尚未连接数据库,请先连接数据库.");
+const char* const kUserIdEmpty = QT_TRANSLATE_NOOP("Ui", "用户ID不能为空!请重新输入.");
+const char* const kResult = QT_TRANSLATE_NOOP("Ui", "返回值:");
 
 // A number box: the spin box is the up-down control, its edit carries the edit box's name.
 QSpinBox* makeNumberBox(QWidget* parent, const char* upDownName, const char* editName, int min, int max,
@@ -54,7 +56,7 @@ QCheckBox* makeCheck(QWidget* parent, const char* name, const QString& caption, 
 }
 
 QLabel* makeResultLabel(QWidget* parent, const char* name, const QRect& geometry) {
-    auto* l = new QLabel(kResult, parent);
+    auto* l = new QLabel(Ui::tr(kResult), parent);
     l->setObjectName(QLatin1String(name));
     l->setGeometry(geometry);
     return l;
@@ -78,60 +80,63 @@ bool toInt32(const QString& text, int32_t* value) {
 void TForm1::buildSecondPage() {
     TabSheet2 = new QWidget;
     TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
-    PageControl1->addTab(TabSheet2, QStringLiteral("权限管理维护和测试"));
+    PageControl1->addTab(TabSheet2, Ui::tr("权限管理维护和测试"));
     QWidget* p = TabSheet2;
 
     // The maintenance windows, the transaction box and the change-password test.
-    SpeedButton1 = makeButton(p, "SpeedButton1", QStringLiteral("权限项目维护"), QRect(6, 6, 96, 26));
-    SpeedButton3 = makeButton(p, "SpeedButton3", QStringLiteral("权限管理"), QRect(106, 6, 80, 26));
-    chktran = makeCheck(p, "chktran", QStringLiteral("使用ADO事务"), QRect(194, 8, 100, 22));
-    chkwindow2 = makeCheck(p, "chkwindow2", QStringLiteral("窗口"), QRect(364, 8, 54, 22));
-    SpeedButton7 = makeButton(p, "SpeedButton7", QStringLiteral("更改用户密码"), QRect(420, 6, 100, 26));
-    SpeedButton7->setToolTip(QStringLiteral("请在出错信息框中输入新密码"));
+    SpeedButton1 = makeButton(p, "SpeedButton1", Ui::tr("权限项目维护"), QRect(6, 6, 96, 26));
+    SpeedButton3 = makeButton(p, "SpeedButton3", Ui::tr("权限管理"), QRect(106, 6, 80, 26));
+    chktran = makeCheck(p, "chktran", Ui::tr("使用ADO事务"), QRect(194, 8, 100, 22));
+    // Longer captions of another language shrink into the room the Chinese ones leave.
+    dialogs::fitCaption(SpeedButton1, 88);
+    dialogs::fitCaption(chktran, 80);
+    chkwindow2 = makeCheck(p, "chkwindow2", Ui::tr("窗口"), QRect(364, 8, 54, 22));
+    SpeedButton7 = makeButton(p, "SpeedButton7", Ui::tr("更改用户密码"), QRect(420, 6, 100, 26));
+    SpeedButton7->setToolTip(Ui::tr("请在出错信息框中输入新密码"));
 
     // The login test.
-    GroupBox1 = new QGroupBox(QStringLiteral("用户登录测试"), p);
+    GroupBox1 = new QGroupBox(Ui::tr("用户登录测试"), p);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(6, 38, 262, 232);
     QWidget* g = GroupBox1;
-    makeLabel(g, QStringLiteral("用户ID:"), QPoint(8, 24));
+    makeLabel(g, Ui::tr("用户ID:"), QPoint(8, 24));
     Edit4 = makeEdit(g, "Edit4", QRect(66, 20, 186, 20));
-    makeLabel(g, QStringLiteral("密码:"), QPoint(8, 48));
+    makeLabel(g, Ui::tr("密码:"), QPoint(8, 48));
     Edit5 = makeEdit(g, "Edit5", QRect(66, 44, 186, 20)); // shown as typed
-    makeLabel(g, QStringLiteral("日期:"), QPoint(8, 72));
+    makeLabel(g, Ui::tr("日期:"), QPoint(8, 72));
     Edit6 = makeEdit(g, "Edit6", QRect(66, 68, 186, 20));
-    makeLabel(g, QStringLiteral("出错信息:"), QPoint(8, 96));
-    Memo2 = makeMemo(g, "Memo2", QStringLiteral("用户登录不成功!"), QRect(66, 92, 186, 36));
-    makeLabel(g, QStringLiteral("出错处理:"), QPoint(8, 138));
+    makeLabel(g, Ui::tr("出错信息:"), QPoint(8, 96));
+    Memo2 = makeMemo(g, "Memo2", Ui::tr("用户登录不成功!"), QRect(66, 92, 186, 36));
+    makeLabel(g, Ui::tr("出错处理:"), QPoint(8, 138));
     UpDown1 = makeNumberBox(g, "UpDown1", "Edit7", 0, 2, 0, QRect(66, 134, 52, 20), &Edit7);
-    Label10 = makeLabel(g, QStringLiteral("(0,自己处理,1,提供文本,3,程序处理)"), QPoint(8, 160));
+    Label10 = makeLabel(g, Ui::tr("(0,自己处理,1,提供文本,3,程序处理)"), QPoint(8, 160));
     Label10->setObjectName(QStringLiteral("Label10"));
-    chkwindow = makeCheck(g, "chkwindow", QStringLiteral("窗口"), QRect(8, 180, 54, 22));
+    chkwindow = makeCheck(g, "chkwindow", Ui::tr("窗口"), QRect(8, 180, 54, 22));
     // The attempts/seconds limit of the login dialog, shown only while chkwindow is checked.
     Panel1 = new QFrame(g);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameShape(QFrame::NoFrame);
     Panel1->setGeometry(66, 180, 186, 22);
-    makeLabel(Panel1, QStringLiteral("测试次数或秒数:"), QPoint(0, 4));
+    makeLabel(Panel1, Ui::tr("测试次数或秒数:"), QPoint(0, 4));
     UpDown3 = makeNumberBox(Panel1, "UpDown3", "Edit12", 3, 180, 3, QRect(100, 1, 60, 20), &Edit12);
     Panel1->hide();
-    SpeedButton4 = makeButton(g, "SpeedButton4", QStringLiteral("登录测试"), QRect(8, 204, 80, 24));
+    SpeedButton4 = makeButton(g, "SpeedButton4", Ui::tr("登录测试"), QRect(8, 204, 80, 24));
     labrt = makeResultLabel(g, "labrt", QRect(98, 208, 154, 16));
 
     // The right test.
-    GroupBox2 = new QGroupBox(QStringLiteral("权限检测测试"), p);
+    GroupBox2 = new QGroupBox(Ui::tr("权限检测测试"), p);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     GroupBox2->setGeometry(274, 38, 250, 232);
     g = GroupBox2;
-    makeLabel(g, QStringLiteral("用户ID:"), QPoint(8, 24));
+    makeLabel(g, Ui::tr("用户ID:"), QPoint(8, 24));
     Edit9 = makeEdit(g, "Edit9", QRect(66, 20, 174, 20));
-    makeLabel(g, QStringLiteral("权限ID:"), QPoint(8, 48));
+    makeLabel(g, Ui::tr("权限ID:"), QPoint(8, 48));
     Edit10 = makeEdit(g, "Edit10", QRect(66, 44, 174, 20));
-    makeLabel(g, QStringLiteral("出错信息:"), QPoint(8, 72));
-    Memo3 = makeMemo(g, "Memo3", QStringLiteral("您没有使用此功能的权限!"), QRect(66, 68, 174, 36));
-    makeLabel(g, QStringLiteral("出错处理:"), QPoint(8, 114));
+    makeLabel(g, Ui::tr("出错信息:"), QPoint(8, 72));
+    Memo3 = makeMemo(g, "Memo3", Ui::tr("您没有使用此功能的权限!"), QRect(66, 68, 174, 36));
+    makeLabel(g, Ui::tr("出错处理:"), QPoint(8, 114));
     UpDown2 = makeNumberBox(g, "UpDown2", "Edit11", 0, 2, 0, QRect(66, 110, 52, 20), &Edit11);
-    SpeedButton5 = makeButton(g, "SpeedButton5", QStringLiteral("权限测试"), QRect(8, 204, 80, 24));
+    SpeedButton5 = makeButton(g, "SpeedButton5", Ui::tr("权限测试"), QRect(8, 204, 80, 24));
     labrt2 = makeResultLabel(g, "labrt2", QRect(98, 208, 142, 16));
 
     for (QLineEdit* e : {Edit4, Edit5, Edit6, Edit9, Edit10})
@@ -152,7 +157,7 @@ void TForm1::reportLibraryError() {
 
 void TForm1::SpeedButton1Click() {
     if (!IsConnected) {
-        warn(kNotConnectedMessage);
+        warn(Ui::tr(kNotConnectedMessage));
         return;
     }
     if (::EditRightList(chktran->isChecked() ? 1 : 0) == VARDEX_ERROR)
@@ -161,7 +166,7 @@ void TForm1::SpeedButton1Click() {
 
 void TForm1::SpeedButton3Click() {
     if (!IsConnected) {
-        warn(kNotConnectedMessage);
+        warn(Ui::tr(kNotConnectedMessage));
         return;
     }
     if (::ShowRightManager(chktran->isChecked() ? 1 : 0, 1) == VARDEX_ERROR)
@@ -172,7 +177,7 @@ void TForm1::SpeedButton4Click() {
     if (chkwindow->isChecked()) {
         // The login dialog asks for the user ID itself, so the box is not looked at.
         if (!IsConnected) {
-            warn(kNotConnectedMessage);
+            warn(Ui::tr(kNotConnectedMessage));
             return;
         }
         std::vector<char> buffer(21, '\0'); // 20 characters and the terminating zero
@@ -185,15 +190,15 @@ void TForm1::SpeedButton4Click() {
             return;
         }
         // What the dialog handed back (user ID, length, shift) is not shown.
-        labrt->setText(kResult + QString::number(rc));
+        labrt->setText(Ui::tr(kResult) + QString::number(rc));
         return;
     }
 
     QString message;
     if (!IsConnected)
-        message = kNotConnectedMessage;
+        message = Ui::tr(kNotConnectedMessage);
     else if (trimmedText(Edit4).isEmpty())
-        message = kUserIdEmpty;
+        message = Ui::tr(kUserIdEmpty);
     if (!message.isEmpty()) {
         warn(message);
         return;
@@ -205,7 +210,7 @@ void TForm1::SpeedButton4Click() {
         reportLibraryError();
         return;
     }
-    labrt->setText(kResult + QLatin1Char(' ') + QString::number(rc));
+    labrt->setText(Ui::tr(kResult) + QLatin1Char(' ') + QString::number(rc));
 }
 
 void TForm1::SpeedButton5Click() {
@@ -214,13 +219,13 @@ void TForm1::SpeedButton5Click() {
     int32_t rightId = 0;
     QString message;
     if (!IsConnected)
-        message = kNotConnectedMessage;
+        message = Ui::tr(kNotConnectedMessage);
     else if (userId.isEmpty())
-        message = kUserIdEmpty;
+        message = Ui::tr(kUserIdEmpty);
     else if (rightText.isEmpty())
-        message = QStringLiteral("权限ID不能为空!请重新输入.");
+        message = Ui::tr("权限ID不能为空!请重新输入.");
     else if (!toInt32(rightText, &rightId))
-        message = QStringLiteral("权限ID必须为整数型值!请重新输入.");
+        message = Ui::tr("权限ID必须为整数型值!请重新输入.");
     if (!message.isEmpty()) {
         warn(message);
         return;
@@ -231,7 +236,7 @@ void TForm1::SpeedButton5Click() {
         reportLibraryError();
         return;
     }
-    labrt2->setText(kResult + QLatin1Char(' ') + QString::number(rc));
+    labrt2->setText(Ui::tr(kResult) + QLatin1Char(' ') + QString::number(rc));
 }
 
 void TForm1::SpeedButton7Click() {
@@ -239,7 +244,7 @@ void TForm1::SpeedButton7Click() {
     const QString userId = trimmedText(Edit4);
     if (chkwindow2->isChecked()) {
         if (userId.isEmpty()) {
-            showMessage(QStringLiteral("用户ID必须输入!"), kErrorCaption, mb::Ok, this);
+            showMessage(Ui::tr("用户ID必须输入!"), Ui::tr(kErrorCaption), mb::Ok, this);
             return;
         }
         if (::ShowChangePasswordDialog(local8(userId).constData(), "") == VARDEX_ERROR)
@@ -247,7 +252,7 @@ void TForm1::SpeedButton7Click() {
         return; // the dialog's result is not shown
     }
     if (userId.isEmpty()) {
-        showMessage(QStringLiteral("用户ID必须输入! 新密码可输在出错信息框中."), kErrorCaption, mb::Ok, this);
+        showMessage(Ui::tr("用户ID必须输入! 新密码可输在出错信息框中."), Ui::tr(kErrorCaption), mb::Ok, this);
         return;
     }
     // The new password is taken from the login test's message box, as the tool tip says.
@@ -258,11 +263,11 @@ void TForm1::SpeedButton7Click() {
         reportLibraryError();
         return;
     }
-    const QString caption = QStringLiteral("修改密码");
+    const QString caption = Ui::tr("修改密码");
     if (rc == 0)
-        showMessage(QStringLiteral("密码修改成功!"), caption, mb::Ok, this);
+        showMessage(Ui::tr("密码修改成功!"), caption, mb::Ok, this);
     else
-        showMessage(QStringLiteral("密码修改没有成功!"), caption, mb::Ok | mb::IconWarning, this);
+        showMessage(Ui::tr("密码修改没有成功!"), caption, mb::Ok | mb::IconWarning, this);
 }
 
 void TForm1::chkwindowClick() {

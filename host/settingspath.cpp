@@ -1,4 +1,5 @@
 #include "host/settingspath.h"
+#include "dialogs/language.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,12 +30,26 @@ QString settingsFilePath(const QString& appPath) {
     return QDir::cleanPath(configHome() + QStringLiteral("/vardex/cnsetting.ini"));
 }
 
-QString helpFilePath(const QString& appPath) {
-    const QString beside = appPath + QStringLiteral("Readme.txt");
+namespace {
+
+QString findHelpFile(const QString& appPath, const QString& name) {
+    const QString beside = appPath + name;
     if (QFileInfo::exists(beside))
         return beside;
-    const QString installed = QDir::cleanPath(appPath + QStringLiteral("../share/doc/vardex/Readme.txt"));
+    const QString installed = QDir::cleanPath(appPath + QStringLiteral("../share/doc/vardex/") + name);
     return QFileInfo::exists(installed) ? installed : beside;
+}
+
+} // namespace
+
+QString helpFilePath(const QString& appPath) {
+    // The English help text while English is chosen and it is there; else the Chinese one.
+    if (gui::language() == QLatin1String("en")) {
+        const QString english = findHelpFile(appPath, QStringLiteral("Readme.en.txt"));
+        if (QFileInfo::exists(english))
+            return english;
+    }
+    return findHelpFile(appPath, QStringLiteral("Readme.txt"));
 }
 
 bool prepareSettingsFolder(const QString& settingsFile) {

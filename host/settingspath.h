@@ -10,7 +10,8 @@ namespace vardex::host {
 // XDG_CONFIG_HOME is not set), as for a host installed in a system folder.
 QString settingsFilePath(const QString& appPath);
 
-// Readme.txt beside the executable, else the installed copy in share/doc/vardex.
+// Readme.txt beside the executable, else the installed copy in share/doc/vardex; while English is
+// chosen, Readme.en.txt from the same places when it is there.
 QString helpFilePath(const QString& appPath);
 
 // Creates the folder of a settings file that lies outside the program folder. False when it

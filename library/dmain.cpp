@@ -3,6 +3,7 @@
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
 #include "platform/sysinfo.h"
+#include "library/uitext.h"
 
 #include <QDateTime>
 #include <QSet>
@@ -136,13 +137,13 @@ int compareBytes(const QString& a, const QString& b) {
 QString login::builtInText(int code) {
     switch (code) {
     case Disabled:
-        return QStringLiteral("该用户被禁止使用, 登录不成功, 请与系统管理员联系.");
+        return Ui::tr("该用户被禁止使用, 登录不成功, 请与系统管理员联系.");
     case Expired:
-        return QStringLiteral("该用户使用期限已过, 登录不成功, 请与系统管理员联系.");
+        return Ui::tr("该用户使用期限已过, 登录不成功, 请与系统管理员联系.");
     case WrongPassword:
-        return QStringLiteral("密码不正确, 登录不成功, 请重试.");
+        return Ui::tr("密码不正确, 登录不成功, 请重试.");
     case NoSuchUser:
-        return QStringLiteral("无此用户! 登录不成功, 请与系统管理员联系.");
+        return Ui::tr("无此用户! 登录不成功, 请与系统管理员联系.");
     default:
         return QString();
     }
@@ -220,11 +221,11 @@ int CheckUserLogin(const QString& userId, const QString& password, const QString
         // Mode 0, and any mode a caller was not meant to pass: nothing is shown.
         return code;
     }
-    showMessage(message, QStringLiteral("用户登录"), kWarningBox);
+    showMessage(message, Ui::tr("用户登录"), kWarningBox);
     return code;
 }
 
-QString rightRefusedText() { return QStringLiteral("您没有使用这个功能的权限, 要想使用, 请与系统管理员联系."); }
+QString rightRefusedText() { return Ui::tr("您没有使用这个功能的权限, 要想使用, 请与系统管理员联系."); }
 
 int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode) {
     CallInProgress busy;
@@ -289,14 +290,14 @@ int CheckUserRight(const QString& userId, int rightId, const QString* failText, 
     }
     const QString fail = failText ? *failText : QString();
     if (q.recordCount() == 0)
-        showMessage(QStringLiteral("权限没有定义(") + QString::number(rightId) + QLatin1Char(' ') + fail + QLatin1Char(')'),
-                    QStringLiteral("用户权限"), kWarningBox);
+        showMessage(Ui::tr("权限没有定义(") + QString::number(rightId) + QLatin1Char(' ') + fail + QLatin1Char(')'),
+                    Ui::tr("用户权限"), kWarningBox);
     q.close();
     if (mode == 1) {
         if (failText)
-            showMessage(*failText, QStringLiteral("用户权限"), kWarningBox);
+            showMessage(*failText, Ui::tr("用户权限"), kWarningBox);
     } else if (mode == 2) {
-        showMessage(rightRefusedText(), QStringLiteral("用户权限"), kWarningBox);
+        showMessage(rightRefusedText(), Ui::tr("用户权限"), kWarningBox);
     }
     return code;
 }
@@ -451,15 +452,15 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
     return 0;
 }
 
-QString aboutCaption() { return QStringLiteral("关于权限管理应用工具"); }
+QString aboutCaption() { return Ui::tr("关于权限管理应用工具"); }
 
 QString aboutText() {
-    return QStringLiteral("权限管理应用工具 (Vardex)\r\n"
-                          "\r\n"
-                          "为桌面数据库应用程序管理用户、用户组、权限组和权限项,\r\n"
-                          "并提供登录验证、权限检查、密码修改和审计日志.\r\n"
-                          "\r\n"
-                          "权限库可以是 SQLite 文件、PostgreSQL 服务器或 SQL Server.");
+    return Ui::tr("权限管理应用工具 (Vardex)\r\n"
+                  "\r\n"
+                  "为桌面数据库应用程序管理用户、用户组、权限组和权限项,\r\n"
+                  "并提供登录验证、权限检查、密码修改和审计日志.\r\n"
+                  "\r\n"
+                  "权限库可以是 SQLite 文件、PostgreSQL 服务器或 SQL Server.");
 }
 
 void ShowAbout() { showMessage(aboutText(), aboutCaption(), mb::Ok); }

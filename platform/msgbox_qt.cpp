@@ -74,29 +74,32 @@ int showBox(const MessageBoxRequest& r) {
     struct Button {
         QMessageBox::StandardButton button;
         int id;
-        const char* caption;
+        const char* caption; // the Chinese source text, shown translated
     };
     QList<Button> buttons;
     switch (r.type & mb::ButtonMask) {
     case mb::OkCancel:
-        buttons = {{QMessageBox::Ok, mb::IdOk, "确定"}, {QMessageBox::Cancel, mb::IdCancel, "取消"}};
+        buttons = {{QMessageBox::Ok, mb::IdOk, QT_TRANSLATE_NOOP("Ui", "确定")},
+                   {QMessageBox::Cancel, mb::IdCancel, QT_TRANSLATE_NOOP("Ui", "取消")}};
         break;
     case mb::YesNoCancel:
-        buttons = {{QMessageBox::Yes, mb::IdYes, "是(&Y)"}, {QMessageBox::No, mb::IdNo, "否(&N)"},
-                   {QMessageBox::Cancel, mb::IdCancel, "取消"}};
+        buttons = {{QMessageBox::Yes, mb::IdYes, QT_TRANSLATE_NOOP("Ui", "是(&Y)")},
+                   {QMessageBox::No, mb::IdNo, QT_TRANSLATE_NOOP("Ui", "否(&N)")},
+                   {QMessageBox::Cancel, mb::IdCancel, QT_TRANSLATE_NOOP("Ui", "取消")}};
         break;
     case mb::YesNo:
-        buttons = {{QMessageBox::Yes, mb::IdYes, "是(&Y)"}, {QMessageBox::No, mb::IdNo, "否(&N)"}};
+        buttons = {{QMessageBox::Yes, mb::IdYes, QT_TRANSLATE_NOOP("Ui", "是(&Y)")},
+                   {QMessageBox::No, mb::IdNo, QT_TRANSLATE_NOOP("Ui", "否(&N)")}};
         break;
     default:
-        buttons = {{QMessageBox::Ok, mb::IdOk, "确定"}};
+        buttons = {{QMessageBox::Ok, mb::IdOk, QT_TRANSLATE_NOOP("Ui", "确定")}};
     }
     QMessageBox::StandardButtons all;
     for (const Button& b : buttons)
         all |= b.button;
     box.setStandardButtons(all);
     for (const Button& b : buttons)
-        box.button(b.button)->setText(QString::fromUtf8(b.caption));
+        box.button(b.button)->setText(QCoreApplication::translate("Ui", b.caption));
     box.setDefaultButton(buttons.first().button);
     const int pressed = box.exec();
     for (const Button& b : buttons)

@@ -48,6 +48,8 @@ begin
   conn := ParamStr(1);
 
   Check(String(VardexVersion) = '0.2.0', 'VardexVersion is 0.2.0, got ' + VardexVersion);
+  Check(VardexSetLanguage('fr') = VARDEX_ERROR, 'an unknown language: VARDEX_ERROR');
+  Check(VardexSetLanguage('zh') = 0, 'Chinese: 0');
   Check(CheckUserLogin('a', 'b', nil, nil, VARDEX_SHOW_NOTHING) = VARDEX_ERROR, 'no session: VARDEX_ERROR');
   Check(StrLen(VardexLastError) > 0, 'the error has a message');
   Check(ConnectDatabase('Provider=SQLite;Data Source=/nonexistent-dir/x/y.db', nil, nil, nil, nil) = 1,

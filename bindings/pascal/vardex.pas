@@ -71,6 +71,8 @@ procedure VardexSetMessageHandler(handler: TVardexMessageHandler; user: Pointer)
   external VardexLibrary;
 function VardexLastError: PChar; VARDEXCALL; external VardexLibrary;
 function VardexVersion: PChar; VARDEXCALL; external VardexLibrary;
+{ 'zh' (the default) or 'en': the language of the windows and boxes shown from now on. }
+function VardexSetLanguage(code: PChar): cint32; VARDEXCALL; external VardexLibrary;
 
 implementation
 

@@ -82,3 +82,21 @@ def _answer_or_error():
 
 def test_version_matches_the_package():
     assert vardex.version().split(".")[:2] == ["0", "2"]
+
+
+def test_english_changes_the_boxes_only(store):
+    seen = []
+    vardex.set_message_handler(lambda text, caption, box_type: seen.append((text, caption)) or vardex.IDOK)
+    try:
+        with vardex.Session(store):
+            with pytest.raises(vardex.VardexError):
+                vardex.set_language("fr")
+            vardex.set_language("en")
+            assert vardex.check_user_right("clerk", 99, "report") == vardex.RIGHT_NOT_HELD
+            vardex.set_language("zh")
+            assert vardex.check_user_right("clerk", 99, "report") == vardex.RIGHT_NOT_HELD
+    finally:
+        vardex.set_language("zh")
+        vardex.set_message_handler(None)
+    assert seen == [("Permission item not defined (99 report)", "User Permission"),
+                    ("权限没有定义(99 report)", "用户权限")]

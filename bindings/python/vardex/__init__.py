@@ -24,7 +24,7 @@ __all__ = [
     "VardexError", "Session", "connect", "disconnect", "clear_logs", "check_user_login",
     "check_user_right", "query_rights", "change_user_password", "show_about", "show_login_dialog",
     "show_change_password_dialog", "edit_right_list", "show_right_manager",
-    "set_message_handler", "last_error", "version", "library",
+    "set_message_handler", "set_language", "last_error", "version", "library",
 ]
 
 VARDEX_ERROR = -1
@@ -75,6 +75,7 @@ _SIGNATURES = {
     "VardexSetMessageHandler": ([_HANDLER_TYPE, ctypes.c_void_p], None),
     "VardexLastError": ([], ctypes.c_char_p),
     "VardexVersion": ([], ctypes.c_char_p),
+    "VardexSetLanguage": ([ctypes.c_char_p], ctypes.c_int32),
 }
 
 
@@ -125,6 +126,12 @@ def _checked(call: str, rc: int) -> int:
 def last_error() -> str:
     """The message of the last failed call on this thread ("" after a call that succeeded)."""
     return _decode(library().VardexLastError())
+
+
+def set_language(code: Text) -> None:
+    """The language of the windows and boxes shown from now on: "zh" (the default) or "en".
+    Audit rows and the answers stay the same in every language. Raises VardexError otherwise."""
+    _checked("VardexSetLanguage", library().VardexSetLanguage(_text(code, "code")))
 
 
 def version() -> str:
