@@ -8,6 +8,7 @@
 #include "platform/errors.h"
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
@@ -88,6 +89,8 @@ private:
     bool connectionLost();
     Result runOnce(const QString& sql, bool fetchRows);
     Result runSqliteNative(const QString& sql);
+    Result runSqliteRows(const QString& sql);
+    void dropQuery();
 
     QString m_name; // QSqlDatabase connection name, unique per instance
     QString m_connectionString;
@@ -99,6 +102,12 @@ private:
     int m_savepointDepth = 0;
     QString m_keptUserId;   // credentials of the last successful open() that was given some
     QString m_keptPassword;
+    // The query object statements are run through, kept for the connection's life (until it is
+    // closed) because constructing one per statement makes the driver set up and tear down a
+    // result each time. m_queryBusy marks it as being read, so a statement that arrives meanwhile
+    // takes a query of its own instead.
+    std::unique_ptr<QSqlQuery> m_query;
+    bool m_queryBusy = false;
 };
 
 // One field of the current record of an open query.
