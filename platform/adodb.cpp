@@ -427,8 +427,9 @@ AdoConnection::Result AdoConnection::runOnce(const QString& sql, bool fetchRows)
         result.fields.reserve(n);
         result.types.reserve(n);
         for (int i = 0; i < n; ++i) {
-            result.fields.append(rec.fieldName(i));
-            result.types.append(rec.field(i).metaType());
+            const QSqlField field = rec.field(i); // fieldName() would copy the whole field again
+            result.fields.append(field.name());
+            result.types.append(field.metaType());
         }
         while (q->next()) {
             QVector<QVariant> row;
