@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSqlResult>
 
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +16,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -109,6 +111,7 @@ QString noCreateUri(const QString& path) {
 
 void AdoConnection::openConnection(const QString& userId, const QString& password, bool create) {
     close();
+    m_pgTypes.clear(); // type numbers of another database may mean other types
     m_spec = ConnectionString::resolve(m_connectionString);
     if (QSqlDatabase::contains(m_name))
         QSqlDatabase::removeDatabase(m_name);
@@ -333,6 +336,39 @@ QVariant sqliteValue(sqlite3_stmt* stmt, int i) {
     }
 }
 
+// The three libpq calls that tell a result's columns, taken from the libpq the PostgreSQL driver
+// plugin has loaded (none is loaded here; without it the names come from QSqlQuery::record()).
+struct PqColumns {
+    int (*nfields)(const void*) = nullptr;
+    char* (*fname)(const void*, int) = nullptr;
+    unsigned (*ftype)(const void*, int) = nullptr;
+    bool ok() const { return nfields && fname && ftype; }
+};
+
+const PqColumns& pqColumns() {
+    static const PqColumns api = [] {
+        PqColumns a;
+        void* lib = dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
+        if (lib) {
+            a.nfields = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQnfields"));
+            a.fname = reinterpret_cast<char* (*)(const void*, int)>(dlsym(lib, "PQfname"));
+            a.ftype = reinterpret_cast<unsigned (*)(const void*, int)>(dlsym(lib, "PQftype"));
+            dlclose(lib); // the plugin keeps it loaded
+        }
+        return a;
+    }();
+    return api;
+}
+
+// The PGresult behind a query on the PostgreSQL driver; null for any other driver.
+const void* pgResult(const QSqlQuery& q) {
+    const QVariant v = q.result() ? q.result()->handle() : QVariant();
+    // Registered under the typedef's name or the structure's, depending on how Qt named it.
+    if (v.isValid() && (qstrcmp(v.typeName(), "PGresult*") == 0 || qstrcmp(v.typeName(), "pg_result*") == 0))
+        return *static_cast<void* const*>(v.constData());
+    return nullptr;
+}
+
 struct StatementGuard {
     sqlite3_stmt* stmt = nullptr;
     ~StatementGuard() { sqlite3_finalize(stmt); }
@@ -389,6 +425,50 @@ AdoConnection::Result AdoConnection::runSqliteRows(const QString& sql) {
     return result;
 }
 
+void AdoConnection::recordColumns(const QSqlQuery& q, Result* result) {
+    const QSqlRecord rec = q.record();
+    const int n = rec.count();
+    result->fields.reserve(n);
+    result->types.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        const QSqlField field = rec.field(i); // fieldName() would copy the whole field again
+        result->fields.append(field.name());
+        result->types.append(field.metaType());
+    }
+}
+
+// On PostgreSQL, QSqlQuery::record() builds a full field (table, size, precision) per column for
+// every statement. The names are read from the result instead, and the type of each column from
+// the type numbers the driver has already typed once on this connection (the driver's type of a
+// column depends on its type number alone); a number not yet seen is learnt from record().
+bool AdoConnection::pgColumns(const QSqlQuery& q, Result* result) {
+    const PqColumns& pq = pqColumns();
+    const void* res = pq.ok() ? pgResult(q) : nullptr;
+    if (!res)
+        return false;
+    const int n = pq.nfields(res);
+    result->fields.reserve(n);
+    result->types.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        const unsigned oid = pq.ftype(res, i);
+        auto known = m_pgTypes.constFind(oid);
+        if (known == m_pgTypes.constEnd()) {
+            const QSqlRecord rec = q.record();
+            if (rec.count() != n) {
+                result->fields.clear();
+                result->types.clear();
+                return false;
+            }
+            for (int k = 0; k < n; ++k)
+                m_pgTypes.insert(pq.ftype(res, k), rec.field(k).metaType());
+            known = m_pgTypes.constFind(oid);
+        }
+        result->fields.append(QString::fromUtf8(pq.fname(res, i)));
+        result->types.append(*known);
+    }
+    return true;
+}
+
 AdoConnection::Result AdoConnection::runOnce(const QString& sql, bool fetchRows) {
     if (m_spec.driver == QLatin1String("QSQLITE"))
         return fetchRows ? runSqliteRows(sql) : runSqliteNative(sql);
@@ -422,15 +502,9 @@ AdoConnection::Result AdoConnection::runOnce(const QString& sql, bool fetchRows)
     result.rowsAffected = q->numRowsAffected();
     if (fetchRows && q->isSelect()) {
         // Names and types once per result; every value read once, by position.
-        const QSqlRecord rec = q->record();
-        const int n = rec.count();
-        result.fields.reserve(n);
-        result.types.reserve(n);
-        for (int i = 0; i < n; ++i) {
-            const QSqlField field = rec.field(i); // fieldName() would copy the whole field again
-            result.fields.append(field.name());
-            result.types.append(field.metaType());
-        }
+        if (!pgColumns(*q, &result))
+            recordColumns(*q, &result);
+        const int n = result.fields.size();
         while (q->next()) {
             QVector<QVariant> row;
             row.reserve(n);

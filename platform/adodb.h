@@ -8,6 +8,7 @@
 #include "platform/errors.h"
 
 #include <QSqlDatabase>
+#include <QHash>
 #include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
@@ -91,6 +92,8 @@ private:
     Result runSqliteNative(const QString& sql);
     Result runSqliteRows(const QString& sql);
     void dropQuery();
+    static void recordColumns(const QSqlQuery& q, Result* result);
+    bool pgColumns(const QSqlQuery& q, Result* result);
 
     QString m_name; // QSqlDatabase connection name, unique per instance
     QString m_connectionString;
@@ -108,6 +111,7 @@ private:
     // takes a query of its own instead.
     std::unique_ptr<QSqlQuery> m_query;
     bool m_queryBusy = false;
+    QHash<unsigned, QMetaType> m_pgTypes; // PostgreSQL type number -> the driver's type for it
 };
 
 // One field of the current record of an open query.

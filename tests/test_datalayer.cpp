@@ -97,6 +97,30 @@ TEST(SqliteRows, ATextThatIsNotOneWholeStatementIsRefused) {
 
 class ReusedQuery : public ::testing::TestWithParam<Backend> {};
 
+// On the servers the names and types come from the result and a per-connection table of type
+// numbers: the same as the driver's record(), column by column, whatever was read before.
+TEST_P(ReusedQuery, ServerColumnsAreTheDriversOwn) {
+    if (GetParam() == Backend::SQLite)
+        GTEST_SKIP() << "SQLite is compared above";
+    TempDatabase db(GetParam());
+    auto cn = openConnection(db.connectionString());
+    cn->execute("CREATE TABLE v (i int NULL, s smallint NULL, g bigint NULL, n numeric(10,2) NULL, r real NULL, "
+                "d double precision NULL, b boolean NULL, t varchar(20) NULL, x text NULL, dt date NULL, "
+                "ts timestamp NULL, by bytea NULL, c char(3) NULL)");
+    cn->execute(QString::fromUtf8("INSERT INTO v VALUES (1, 2, 3, 4.25, 1.5, 2.5, true, '中文', 'a''b\\c', "
+                                  "'2026-12-09', '2026-12-09 10:11:12', '\\x00ff', 'ab')"));
+    cn->execute("INSERT INTO v VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+    const QStringList statements = {
+        "select t, i from v", // some type numbers learnt first, the rest later
+        "select * from v",
+        "select * from v where 1 = 0",
+        QString::fromUtf8("select count(*), i + 1 AS \"名 称\", NULL AS nothing, 1.5 AS lit, max(x) from v group by i"),
+        "select i AS I, i AS i2 from v",
+    };
+    for (const QString& sql : statements)
+        expectSame(cn->run(sql, true), throughQt(*cn, sql), sql);
+}
+
 // One query object serves every statement of a connection: nothing of a result, an error or a
 // closed connection may carry over to the next statement.
 TEST_P(ReusedQuery, CarriesNothingOverBetweenStatements) {
