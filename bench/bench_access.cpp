@@ -17,9 +17,11 @@
 //   VARDEX_BENCH_AFTER_FILL  extra statements (separated by ';') run on every store after it is
 //                        filled, before ANALYZE: for experiments with the schema, e.g. an index
 //                        the installation script does not create. Unset for the real figures.
-//   VARDEX_BENCH_PROFILE  a benchmark's name (e.g. SQLite/1k/CheckUserRight_granted/ours): instead
-//                        of benchmarking, make that call VARDEX_BENCH_PROFILE_N times (default
-//                        1000) inside profiledCalls(), for perf or callgrind.
+//   VARDEX_BENCH_PROFILE  a benchmark's name (e.g. SQLite/1k/CheckUserRight_granted/ours), or several
+//                        separated by commas: instead of benchmarking, make each call
+//                        VARDEX_BENCH_PROFILE_N times (default 1000) inside profiledCalls(), one
+//                        after the other in the order given, for perf or callgrind
+//                        (bench/callgrind.sh dumps a profile after each).
 #include "library/cipher.h"
 #include "library/dmain.h"
 #include "library/installer.h"
@@ -61,12 +63,16 @@ struct StoreShape {
     int groups;     // user groups 1..groups
     int standalone; // users outside any group (zuid 10000)
     int members;    // members spread over the groups (zuid 1000 + n)
-    int items;      // qx_Name rows
+    int items;      // qx_Name rows with grant rows
     qint64 grantRows() const { return qint64(groups + standalone) * items; }
 };
 
 const StoreShape kSmall{"1k", 1, 1, 2, 500};        // 2 x 500 = 1,000 grant rows
 const StoreShape kLarge{"1M", 20, 1980, 100, 500};  // 2,000 x 500 = 1,000,000 grant rows
+
+// Items added after the grants (nobody holds them), so a menu of 1,000 items can be asked about:
+// items + 1 .. items + kUngrantedItems.
+constexpr int kUngrantedItems = 500;
 
 const char kPassword[] = "secret";
 const char kCipherKey[] = "kmpq";
@@ -139,6 +145,9 @@ void fillStore(AdoConnection& cn, const Store& s) {
                        "SELECT u.userID, n.qxID, CASE WHEN n.qxID % 2 = 1 THEN 1 ELSE 0 END "
                        "FROM qx_user u CROSS JOIN qx_Name n WHERE u.zuid < 1000 OR u.zuid >= 10000 "
                        "ORDER BY u.userID, n.qxID"),
+        // Items nobody holds yet: a menu's later entries.
+        QStringLiteral("INSERT INTO qx_Name (qxID, qxName, qxNameEx) ") +
+            series(b, kUngrantedItems, QStringLiteral("%1 + i, 'Item ' || (%1 + i), NULL").arg(sh.items)),
     };
     if (b == Backend::SQLite)
         cn.beginTrans();
@@ -452,7 +461,54 @@ Call prepareRaw(const Store* s, Case c) {
     return [rs, user = subj.user, item = subj.item]() { return rawCheckUserRight(*rs, user, item); };
 }
 
+// A menu of items 1..n, asked about for the user outside groups: either with one QueryUserRights
+// call, or with a CheckUserRight call per item as a client without the batch call does it. Both
+// answer the number of items granted, so the two sides are checked against each other.
+enum class MenuWay { QueryRights, CheckEach };
+
+const char* menuWayName(MenuWay w) { return w == MenuWay::QueryRights ? "QueryRights" : "CheckUserRight"; }
+
+int grantedInMenu(const Store& s, int n) { return (qMin(n, s.shape.items) + 1) / 2; } // odd items
+
+Call prepareMenu(const Store* s, MenuWay way, int n) {
+    useSession(*s);
+    clearAuditLog(*s);
+    auto ids = std::make_shared<std::vector<int32_t>>(n);
+    for (int i = 0; i < n; ++i)
+        (*ids)[i] = i + 1;
+    if (way == MenuWay::QueryRights)
+        return [user = s->standaloneUser, ids, answers = std::make_shared<std::vector<int32_t>>(n)]() {
+            QueryUserRights(user, ids->data(), static_cast<int>(ids->size()), answers->data());
+            int granted = 0;
+            for (int32_t a : *answers)
+                granted += a == 0;
+            return granted;
+        };
+    return [user = s->standaloneUser, ids]() {
+        int granted = 0;
+        for (int32_t id : *ids)
+            granted += CheckUserRight(user, id, nullptr, 0) == 0;
+        return granted;
+    };
+}
+
 using Prepare = Call (*)(const Store*, Case);
+
+void runMenuBenchmark(benchmark::State& state, const Store* s, MenuWay way, int n) {
+    try {
+        const Call call = prepareMenu(s, way, n);
+        if (call() != grantedInMenu(*s, n)) {
+            state.SkipWithError("unexpected answer");
+            return;
+        }
+        for (auto _ : state) {
+            const int granted = call();
+            benchmark::DoNotOptimize(granted);
+        }
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+    }
+}
 
 void runBenchmark(benchmark::State& state, Prepare prepare, const Store* s, Case c) {
     try {
@@ -481,9 +537,14 @@ Q_NEVER_INLINE int profiledCalls(const Call& call, int n) {
 
 struct Registered {
     std::string name;
-    Prepare prepare;
+    std::function<Call()> prepare;
+};
+
+struct RegisteredMenu {
+    std::string name;
     const Store* store;
-    Case c;
+    MenuWay way;
+    int n;
 };
 
 } // namespace
@@ -526,11 +587,23 @@ int main(int argc, char** argv) {
     }
 
     std::vector<Registered> cases;
+    std::vector<RegisteredMenu> menus;
     for (const auto& s : stores) {
+        const Store* st = s.get();
         for (Case c : {Case::RightGranted, Case::RightMember, Case::RightRefused, Case::LoginSuccess}) {
             const std::string prefix = (s->name() + QLatin1Char('/')).toStdString() + caseName(c);
-            cases.push_back({prefix + "/ours", &prepareOurs, s.get(), c});
-            cases.push_back({prefix + "/raw", &prepareRaw, s.get(), c});
+            cases.push_back({prefix + "/ours", [st, c]() { return prepareOurs(st, c); }});
+            cases.push_back({prefix + "/raw", [st, c]() { return prepareRaw(st, c); }});
+        }
+        // Named <store>/Menu_<n>/<way>: bench/report.py tables them apart from the ours/raw pairs.
+        for (int n : {1, 10, 100, 1000}) {
+            for (MenuWay way : {MenuWay::QueryRights, MenuWay::CheckEach}) {
+                const std::string name = (s->name() + QStringLiteral("/Menu_%1/").arg(n, 4, 10, QLatin1Char('0')))
+                                             .toStdString() +
+                                         menuWayName(way);
+                menus.push_back({name, st, way, n});
+                cases.push_back({name, [st, way, n]() { return prepareMenu(st, way, n); }});
+            }
         }
     }
 
@@ -538,26 +611,45 @@ int main(int argc, char** argv) {
     const std::string profile = qEnvironmentVariable("VARDEX_BENCH_PROFILE").toStdString();
     if (!profile.empty()) {
         const int n = qEnvironmentVariableIntValue("VARDEX_BENCH_PROFILE_N") > 0 ? qEnvironmentVariableIntValue("VARDEX_BENCH_PROFILE_N") : 1000;
-        status = 1;
-        for (const Registered& r : cases) {
-            if (r.name != profile)
+        // Each named case in the order given; a profiler that dumps after every profiledCalls()
+        // gets one profile per case, in this order.
+        for (const QString& wantedName : QString::fromStdString(profile).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const std::string name = wantedName.trimmed().toStdString();
+            const Registered* found = nullptr;
+            for (const Registered& r : cases)
+                if (r.name == name)
+                    found = &r;
+            if (!found) {
+                std::fprintf(stderr, "no case named %s\n", name.c_str());
+                status = 1;
                 continue;
+            }
             try {
-                const Call call = r.prepare(r.store, r.c);
+                const Call call = found->prepare();
+                call(); // once outside the count: first-use costs are not the call's
                 QElapsedTimer t;
                 t.start();
                 profiledCalls(call, n);
-                std::printf("%s: %d calls, %.1f us per call\n", r.name.c_str(), n, t.nsecsElapsed() / 1000.0 / n);
-                status = 0;
+                std::printf("profiled %s: %d calls, %.1f us per call\n", name.c_str(), n, t.nsecsElapsed() / 1000.0 / n);
+                std::fflush(stdout);
             } catch (const std::exception& e) {
-                std::fprintf(stderr, "%s: %s\n", r.name.c_str(), e.what());
+                std::fprintf(stderr, "%s: %s\n", name.c_str(), e.what());
+                status = 1;
             }
         }
-        if (status)
-            std::fprintf(stderr, "no case named %s\n", profile.c_str());
     } else {
-        for (const Registered& r : cases)
-            benchmark::RegisterBenchmark(r.name.c_str(), runBenchmark, r.prepare, r.store, r.c)
+        for (const auto& s : stores)
+            for (Case c : {Case::RightGranted, Case::RightMember, Case::RightRefused, Case::LoginSuccess}) {
+                const std::string prefix = (s->name() + QLatin1Char('/')).toStdString() + caseName(c);
+                benchmark::RegisterBenchmark((prefix + "/ours").c_str(), runBenchmark, &prepareOurs, s.get(), c)
+                    ->Unit(benchmark::kMicrosecond)
+                    ->UseRealTime();
+                benchmark::RegisterBenchmark((prefix + "/raw").c_str(), runBenchmark, &prepareRaw, s.get(), c)
+                    ->Unit(benchmark::kMicrosecond)
+                    ->UseRealTime();
+            }
+        for (const RegisteredMenu& m : menus)
+            benchmark::RegisterBenchmark(m.name.c_str(), runMenuBenchmark, m.store, m.way, m.n)
                 ->Unit(benchmark::kMicrosecond)
                 ->UseRealTime();
         benchmark::RunSpecifiedBenchmarks();

@@ -11,6 +11,9 @@ over the repetitions (aggregate "median" rows); a run without repetitions uses i
 Given several runs, every time is the median of the runs' times and every ratio the median of the
 ratios taken within each run (ours and raw of one run ran interleaved, on the same machine state);
 a last column lists the ratio ours / raw of each run, so one disturbed run shows as such.
+
+The Menu_<n> benchmarks (a menu of n items asked about with one QueryUserRights call, and with n
+CheckUserRight calls) get a table of their own.
 """
 import json
 import sys
@@ -64,7 +67,8 @@ def main():
     fig = {n: median_of([r[1].get(n) for r in runs]) for n in names}
     cpu = {n: median_of([r[2].get(n) for r in runs]) for n in names}
     context = runs[0][0]
-    keys = sorted({tuple(n.split("/")[:3]) for n in fig})
+    menus = {n for n in fig if n.split("/")[2].startswith("Menu_")}
+    keys = sorted({tuple(n.split("/")[:3]) for n in fig if n not in menus})
     order_backend = {"SQLite": 0, "PostgreSQL": 1}
     order_size = {"1k": 0, "1M": 1}
     order_call = {"CheckUserRight_granted": 0, "CheckUserRight_member": 1, "CheckUserRight_refused": 2,
@@ -121,6 +125,24 @@ def main():
         print("Targets missed (real time): " + "; ".join(misses) + ".")
     else:
         print(f"Every call is within {RAW_LIMIT}x of the raw SQL and within {SIZE_LIMIT}x of itself on the small store.")
+    if menus:
+        print_menus(fig, cpu, menus, order_backend, order_size)
+
+
+def print_menus(fig, cpu, menus, order_backend, order_size):
+    print()
+    print("| backend | store | items | QueryRights (µs) | CheckUserRight × items (µs) | ratio | QueryRights CPU (µs) "
+          "| CheckUserRight × items CPU (µs) |")
+    print("|---|---|---:|---:|---:|---:|---:|---:|")
+    keys = sorted({tuple(n.split("/")[:3]) for n in menus},
+                  key=lambda k: (order_backend.get(k[0], 9), order_size.get(k[1], 9), k[2]))
+    cell = lambda v: "—" if v is None else f"{v:,.1f}"
+    for backend, size, menu in keys:
+        batch = f"{backend}/{size}/{menu}/QueryRights"
+        each = f"{backend}/{size}/{menu}/CheckUserRight"
+        ratio = fig[each] / fig[batch] if fig.get(each) and fig.get(batch) else None
+        print(f"| {backend} | {size} | {int(menu.split('_')[1])} | {cell(fig.get(batch))} | {cell(fig.get(each))} "
+              f"| {'—' if ratio is None else (f'{ratio:.1f}×' if ratio < 10 else f'{ratio:,.0f}×')} | {cell(cpu.get(batch))} | {cell(cpu.get(each))} |")
 
 
 if __name__ == "__main__":

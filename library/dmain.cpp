@@ -227,49 +227,58 @@ int CheckUserLogin(const QString& userId, const QString& password, const QString
 
 QString rightRefusedText() { return Ui::tr("您没有使用这个功能的权限, 要想使用, 请与系统管理员联系."); }
 
-int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode) {
-    CallInProgress busy;
-    TdData& d = dataModule();
-    AdoQuery& q = d.ADOqrCheck;
-    int code = 0;
+namespace {
 
+// Whose grants decide for userId: his own when he is outside any user group, his group's for a
+// member. Answers 0 with the deciding userID in *effective, 1 when there is no such user, 2 when
+// the member's group is missing; the first row found decides. The query is left closed.
+int decidingUser(AdoQuery& q, const QString& userId, QString* effective) {
     q.close();
     q.setSql(QStringLiteral("select * from qx_user where userid = '") + escapeQuotes(userId) + QLatin1Char('\''));
     OpenOrExecute(q);
     if (q.recordCount() == 0) {
-        code = 1;
-    } else {
-        QString effective;
-        q.first();
-        const int zuid = q.fieldByName(QStringLiteral("zuid")).asInteger();
-        if (zuid >= 10000) {
-            effective = userId;
-        } else {
-            // A member is judged by his user group's grants. The group number is written as
-            // computed, so a row below 1000 asks for a negative number and finds nothing.
-            q.close();
-            q.setSql(QStringLiteral("select * from qx_user where zuid =") +
-                     QString::number(static_cast<qint64>(zuid) - 1000));
-            q.open();
-            if (q.recordCount() == 0) {
-                code = 2;
-            } else {
-                q.first();
-                effective = q.fieldByName(QStringLiteral("userID")).asString();
-                q.close();
-            }
-        }
-        if (code == 0) {
-            q.clearSql();
-            q.addSql(QStringLiteral("select * from qx_user_qx"));
-            q.addSql(QStringLiteral("where UserID = '") + escapeQuotes(effective) + QStringLiteral("' and ") +
-                     QStringLiteral("qxID = ") + QString::number(rightId) + QStringLiteral(" and AllowCount > 0"));
-            q.open();
-            const int count = q.recordCount();
-            q.close();
-            if (count == 0)
-                code = 3;
-        }
+        q.close();
+        return 1;
+    }
+    q.first();
+    const int zuid = q.fieldByName(QStringLiteral("zuid")).asInteger();
+    q.close();
+    if (zuid >= 10000) {
+        *effective = userId;
+        return 0;
+    }
+    // A member is judged by his user group's grants. The group number is written as computed,
+    // so a row below 1000 asks for a negative number and finds nothing.
+    q.setSql(QStringLiteral("select * from qx_user where zuid =") + QString::number(static_cast<qint64>(zuid) - 1000));
+    q.open();
+    if (q.recordCount() == 0) {
+        q.close();
+        return 2;
+    }
+    q.first();
+    *effective = q.fieldByName(QStringLiteral("userID")).asString();
+    q.close();
+    return 0;
+}
+
+} // namespace
+
+int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode) {
+    CallInProgress busy;
+    TdData& d = dataModule();
+    AdoQuery& q = d.ADOqrCheck;
+    QString effective;
+    int code = decidingUser(q, userId, &effective);
+    if (code == 0) {
+        q.clearSql();
+        q.addSql(QStringLiteral("select * from qx_user_qx"));
+        q.addSql(QStringLiteral("where UserID = '") + escapeQuotes(effective) + QStringLiteral("' and ") +
+                 QStringLiteral("qxID = ") + QString::number(rightId) + QStringLiteral(" and AllowCount > 0"));
+        q.open();
+        const int count = q.recordCount();
+        q.close();
+        if (count == 0)
+            code = 3;
     }
 
     q.close();
@@ -310,33 +319,9 @@ void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, 
     // A query of its own: a call made from a message handler while CheckUserRight has the
     // check query open must not close it under that call.
     AdoQuery q(&d.ADOcn);
-    int code = 0;
     QString effective;
-    // The user and the group are found as CheckUserRight finds them: the same statements, the
-    // first row deciding.
-    q.setSql(QStringLiteral("select * from qx_user where userid = '") + escapeQuotes(userId) + QLatin1Char('\''));
-    OpenOrExecute(q);
-    if (q.recordCount() == 0) {
-        code = 1;
-    } else {
-        q.first();
-        const int zuid = q.fieldByName(QStringLiteral("zuid")).asInteger();
-        if (zuid >= 10000) {
-            effective = userId;
-        } else {
-            q.close();
-            q.setSql(QStringLiteral("select * from qx_user where zuid =") +
-                     QString::number(static_cast<qint64>(zuid) - 1000));
-            q.open();
-            if (q.recordCount() == 0) {
-                code = 2;
-            } else {
-                q.first();
-                effective = q.fieldByName(QStringLiteral("userID")).asString();
-            }
-        }
-    }
-    q.close();
+    // The user and the group are found as CheckUserRight finds them.
+    int code = decidingUser(q, userId, &effective);
 
     QSet<qint64> granted;
     if (code == 0) {

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSqlResult>
 
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +16,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -109,6 +111,7 @@ QString noCreateUri(const QString& path) {
 
 void AdoConnection::openConnection(const QString& userId, const QString& password, bool create) {
     close();
+    m_pgTypes.clear(); // type numbers of another database may mean other types
     m_spec = ConnectionString::resolve(m_connectionString);
     if (QSqlDatabase::contains(m_name))
         QSqlDatabase::removeDatabase(m_name);
@@ -205,8 +208,14 @@ void AdoConnection::setStandardStrings() {
                           .arg(value));
 }
 
+void AdoConnection::dropQuery() {
+    if (!m_queryBusy)
+        m_query.reset();
+}
+
 void AdoConnection::close() {
     m_inTransaction = false;
+    dropQuery();
     if (!QSqlDatabase::contains(m_name))
         return;
     QSqlDatabase db = database();
@@ -247,6 +256,8 @@ AdoConnection::Result AdoConnection::runSqliteNative(const QString& sql) {
         int rc = sqlite3_prepare_v2(h, tail, static_cast<int>(end - tail), &stmt, &next);
         if (rc != SQLITE_OK)
             throw DbError(QString::fromUtf8(sqlite3_errmsg(h)));
+        if (!stmt && next == tail) // a NUL character ends SQLite's reading: the rest is never run
+            throw DbError(QStringLiteral("The statement text holds a NUL character."));
         tail = next;
         if (!stmt)
             continue; // blanks or a comment
@@ -264,31 +275,246 @@ AdoConnection::Result AdoConnection::runSqliteNative(const QString& sql) {
     return result;
 }
 
-AdoConnection::Result AdoConnection::runOnce(const QString& sql, bool fetchRows) {
-    if (m_spec.driver == QLatin1String("QSQLITE") && !fetchRows)
-        return runSqliteNative(sql);
-    QSqlDatabase db = database();
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.exec(sql))
-        throw DbError(errorText(q.lastError()));
-    Result result;
-    result.rowsAffected = q.numRowsAffected();
-    if (fetchRows && q.isSelect()) {
-        const QSqlRecord rec = q.record();
-        for (int i = 0; i < rec.count(); ++i) {
-            result.fields.append(rec.fieldName(i));
-            result.types.append(rec.field(i).metaType());
+namespace {
+
+// The type Qt's SQLite driver gives a column declared as typeName.
+QMetaType sqliteDeclaredType(const char* declared) {
+    const QString typeName = QString::fromUtf8(declared).toLower();
+    if (typeName == QLatin1String("integer") || typeName == QLatin1String("int"))
+        return QMetaType(QMetaType::Int);
+    if (typeName == QLatin1String("double") || typeName == QLatin1String("float") ||
+        typeName == QLatin1String("real") || typeName.startsWith(QLatin1String("numeric")))
+        return QMetaType(QMetaType::Double);
+    if (typeName == QLatin1String("blob"))
+        return QMetaType(QMetaType::QByteArray);
+    if (typeName == QLatin1String("boolean") || typeName == QLatin1String("bool"))
+        return QMetaType(QMetaType::Bool);
+    return QMetaType(QMetaType::QString);
+}
+
+// A column with no declared type (an expression) takes the type of its value in the first row.
+QMetaType sqliteValueType(int storageClass) {
+    switch (storageClass) {
+    case SQLITE_INTEGER:
+        return QMetaType(QMetaType::Int);
+    case SQLITE_FLOAT:
+        return QMetaType(QMetaType::Double);
+    case SQLITE_BLOB:
+        return QMetaType(QMetaType::QByteArray);
+    case SQLITE_TEXT:
+        return QMetaType(QMetaType::QString);
+    default:
+        return QMetaType();
+    }
+}
+
+// A column of the current row as Qt's SQLite driver reads it: integers as qlonglong, reals as
+// double, NULL as a null text. Text that is plain ASCII is taken from SQLite's own UTF-8 bytes;
+// any other text goes through SQLite's UTF-16 conversion, as the driver does, so that even bytes
+// that are no valid UTF-8 read exactly as they always did.
+QVariant sqliteValue(sqlite3_stmt* stmt, int i) {
+    switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_BLOB:
+        return QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, i)), sqlite3_column_bytes(stmt, i));
+    case SQLITE_INTEGER:
+        return QVariant(static_cast<qlonglong>(sqlite3_column_int64(stmt, i)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(stmt, i));
+    case SQLITE_NULL:
+        return QVariant(QMetaType::fromType<QString>());
+    default: {
+        const unsigned char* text = sqlite3_column_text(stmt, i);
+        const int bytes = sqlite3_column_bytes(stmt, i);
+        bool ascii = true;
+        for (int k = 0; k < bytes && ascii; ++k)
+            ascii = text[k] < 0x80 && text[k] != 0;
+        if (ascii)
+            return QString::fromLatin1(reinterpret_cast<const char*>(text), bytes);
+        const void* wide = sqlite3_column_text16(stmt, i);
+        return QString(static_cast<const QChar*>(wide), sqlite3_column_bytes16(stmt, i) / int(sizeof(QChar)));
+    }
+    }
+}
+
+// The three libpq calls that tell a result's columns, taken from the libpq the PostgreSQL driver
+// plugin has loaded (none is loaded here; without it the names come from QSqlQuery::record()).
+struct PqColumns {
+    int (*nfields)(const void*) = nullptr;
+    char* (*fname)(const void*, int) = nullptr;
+    unsigned (*ftype)(const void*, int) = nullptr;
+    bool ok() const { return nfields && fname && ftype; }
+};
+
+const PqColumns& pqColumns() {
+    static const PqColumns api = [] {
+        PqColumns a;
+        void* lib = dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
+        if (lib) {
+            a.nfields = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQnfields"));
+            a.fname = reinterpret_cast<char* (*)(const void*, int)>(dlsym(lib, "PQfname"));
+            a.ftype = reinterpret_cast<unsigned (*)(const void*, int)>(dlsym(lib, "PQftype"));
+            dlclose(lib); // the plugin keeps it loaded
         }
-        const int n = rec.count();
-        while (q.next()) {
-            QVector<QVariant> row(n);
+        return a;
+    }();
+    return api;
+}
+
+// The PGresult behind a query on the PostgreSQL driver; null for any other driver.
+const void* pgResult(const QSqlQuery& q) {
+    const QVariant v = q.result() ? q.result()->handle() : QVariant();
+    // Registered under the typedef's name or the structure's, depending on how Qt named it.
+    if (v.isValid() && (qstrcmp(v.typeName(), "PGresult*") == 0 || qstrcmp(v.typeName(), "pg_result*") == 0))
+        return *static_cast<void* const*>(v.constData());
+    return nullptr;
+}
+
+struct StatementGuard {
+    sqlite3_stmt* stmt = nullptr;
+    ~StatementGuard() { sqlite3_finalize(stmt); }
+};
+
+} // namespace
+
+// A statement whose rows are wanted, run on SQLite's own handle: the names, declared types and
+// values come straight from the statement, without a QSqlQuery and its per-row bookkeeping, and
+// with the same names, types and values the Qt driver gives. As through the driver, one
+// statement per text.
+AdoConnection::Result AdoConnection::runSqliteRows(const QString& sql) {
+    sqlite3* h = sqliteHandle(database());
+    if (!h)
+        throw DbError(QStringLiteral("The SQLite connection is not open."));
+    const QByteArray utf8 = sql.toUtf8();
+    StatementGuard g;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v2(h, utf8.constData(), static_cast<int>(utf8.size()), &g.stmt, &tail);
+    if (rc != SQLITE_OK)
+        throw DbError(QStringLiteral("Unable to execute statement: ") + QString::fromUtf8(sqlite3_errmsg(h)));
+    const char* end = utf8.constData() + utf8.size();
+    if (tail && tail < end && !QString::fromUtf8(tail, end - tail).trimmed().isEmpty())
+        throw DbError(QStringLiteral("Unable to execute multiple statements at a time"));
+    if (!g.stmt) // blanks or a comment: no statement to read rows from
+        throw DbError(sql.trimmed().isEmpty() ? QStringLiteral("Unknown database error")
+                                              : QStringLiteral("Unable to fetch row: No query"));
+    Result result;
+    const int n = sqlite3_column_count(g.stmt);
+    result.fields.reserve(n);
+    result.types.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        result.fields.append(QString::fromUtf8(sqlite3_column_name(g.stmt, i)).remove(QLatin1Char('"')));
+        const char* declared = sqlite3_column_decltype(g.stmt, i);
+        result.types.append(declared && *declared ? sqliteDeclaredType(declared) : QMetaType());
+    }
+    bool first = true;
+    while ((rc = sqlite3_step(g.stmt)) == SQLITE_ROW) {
+        if (first) {
             for (int i = 0; i < n; ++i)
-                row[i] = q.value(i);
+                if (!result.types[i].isValid())
+                    result.types[i] = sqliteValueType(sqlite3_column_type(g.stmt, i));
+            first = false;
+        }
+        QVector<QVariant> row;
+        row.reserve(n);
+        for (int i = 0; i < n; ++i)
+            row.append(sqliteValue(g.stmt, i));
+        result.rows.append(std::move(row));
+    }
+    if (rc != SQLITE_DONE)
+        throw DbError(QStringLiteral("Unable to fetch row: ") + QString::fromUtf8(sqlite3_errmsg(h)));
+    result.rowsAffected = sqlite3_changes(h);
+    return result;
+}
+
+void AdoConnection::recordColumns(const QSqlQuery& q, Result* result) {
+    const QSqlRecord rec = q.record();
+    const int n = rec.count();
+    result->fields.reserve(n);
+    result->types.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        const QSqlField field = rec.field(i); // fieldName() would copy the whole field again
+        result->fields.append(field.name());
+        result->types.append(field.metaType());
+    }
+}
+
+// On PostgreSQL, QSqlQuery::record() builds a full field (table, size, precision) per column for
+// every statement. The names are read from the result instead, and the type of each column from
+// the type numbers the driver has already typed once on this connection (the driver's type of a
+// column depends on its type number alone); a number not yet seen is learnt from record().
+bool AdoConnection::pgColumns(const QSqlQuery& q, Result* result) {
+    const PqColumns& pq = pqColumns();
+    const void* res = pq.ok() ? pgResult(q) : nullptr;
+    if (!res)
+        return false;
+    const int n = pq.nfields(res);
+    result->fields.reserve(n);
+    result->types.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        const unsigned oid = pq.ftype(res, i);
+        auto known = m_pgTypes.constFind(oid);
+        if (known == m_pgTypes.constEnd()) {
+            const QSqlRecord rec = q.record();
+            if (rec.count() != n) {
+                result->fields.clear();
+                result->types.clear();
+                return false;
+            }
+            for (int k = 0; k < n; ++k)
+                m_pgTypes.insert(pq.ftype(res, k), rec.field(k).metaType());
+            known = m_pgTypes.constFind(oid);
+        }
+        result->fields.append(QString::fromUtf8(pq.fname(res, i)));
+        result->types.append(*known);
+    }
+    return true;
+}
+
+AdoConnection::Result AdoConnection::runOnce(const QString& sql, bool fetchRows) {
+    if (m_spec.driver == QLatin1String("QSQLITE"))
+        return fetchRows ? runSqliteRows(sql) : runSqliteNative(sql);
+    // The connection's query object, unless it is being read (then one of its own).
+    std::unique_ptr<QSqlQuery> own;
+    QSqlQuery* q = m_query.get();
+    if (m_queryBusy) {
+        own = std::make_unique<QSqlQuery>(database());
+        q = own.get();
+    } else if (!q) {
+        m_query = std::make_unique<QSqlQuery>(database());
+        q = m_query.get();
+    }
+    const bool shared = !own;
+    if (shared)
+        m_queryBusy = true;
+    struct Release {
+        QSqlQuery* q;
+        bool* busy;
+        ~Release() {
+            q->finish(); // the result's memory and any cursor or lock go now, not at the next statement
+            if (busy)
+                *busy = false;
+        }
+    } release{q, shared ? &m_queryBusy : nullptr};
+
+    q->setForwardOnly(true);
+    if (!q->exec(sql))
+        throw DbError(errorText(q->lastError()));
+    Result result;
+    result.rowsAffected = q->numRowsAffected();
+    if (fetchRows && q->isSelect()) {
+        // Names and types once per result; every value read once, by position.
+        if (!pgColumns(*q, &result))
+            recordColumns(*q, &result);
+        const int n = result.fields.size();
+        while (q->next()) {
+            QVector<QVariant> row;
+            row.reserve(n);
+            for (int i = 0; i < n; ++i)
+                row.append(q->value(i));
             result.rows.append(std::move(row));
         }
-        if (q.lastError().isValid() && q.lastError().type() != QSqlError::NoError)
-            throw DbError(errorText(q.lastError()));
+        const QSqlError error = q->lastError();
+        if (error.isValid() && error.type() != QSqlError::NoError)
+            throw DbError(errorText(error));
     }
     return result;
 }
@@ -473,8 +699,8 @@ void AdoQuery::open() {
         throw DbError(QStringLiteral("The query has no connection."));
     close();
     AdoConnection::Result r = m_connection->run(commandText(), true);
-    m_fields = r.fields;
-    m_types = r.types;
+    m_fields = std::move(r.fields);
+    m_types = std::move(r.types);
     m_rows = std::move(r.rows);
     m_current = 0;
     m_active = true;

@@ -8,6 +8,8 @@
 #include "platform/errors.h"
 
 #include <QSqlDatabase>
+#include <QHash>
+#include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
@@ -88,6 +90,10 @@ private:
     bool connectionLost();
     Result runOnce(const QString& sql, bool fetchRows);
     Result runSqliteNative(const QString& sql);
+    Result runSqliteRows(const QString& sql);
+    void dropQuery();
+    static void recordColumns(const QSqlQuery& q, Result* result);
+    bool pgColumns(const QSqlQuery& q, Result* result);
 
     QString m_name; // QSqlDatabase connection name, unique per instance
     QString m_connectionString;
@@ -99,6 +105,13 @@ private:
     int m_savepointDepth = 0;
     QString m_keptUserId;   // credentials of the last successful open() that was given some
     QString m_keptPassword;
+    // The query object statements are run through, kept for the connection's life (until it is
+    // closed) because constructing one per statement makes the driver set up and tear down a
+    // result each time. m_queryBusy marks it as being read, so a statement that arrives meanwhile
+    // takes a query of its own instead.
+    std::unique_ptr<QSqlQuery> m_query;
+    bool m_queryBusy = false;
+    QHash<unsigned, QMetaType> m_pgTypes; // PostgreSQL type number -> the driver's type for it
 };
 
 // One field of the current record of an open query.
