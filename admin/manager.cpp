@@ -334,6 +334,14 @@ void Tfrmanager::loadUsers() {
                   iPwd = index("userPwd"), iStart = index("startTime"), iEnd = index("endTime"),
                   iZekou = index("AllowZekou"), iId = index("userid");
         QHash<int, QTreeWidgetItem*> groups;
+        // The nodes are built off the list and join it in one step (also when a row fails: the
+        // nodes before it stay, as they would have had they been added one by one).
+        QList<QTreeWidgetItem*> tops;
+        struct Join {
+            TreeList* list;
+            QList<QTreeWidgetItem*>& nodes;
+            ~Join() { list->addNodes(nodes); }
+        } join{dtl1, tops};
         for (qr.first(); !qr.eof(); qr.next()) {
             auto field = [&](int i) { return AdoField(QString(), qr.value(qr.recNo(), i)); };
             const int zuid = field(iZuid).asInteger();
@@ -360,12 +368,13 @@ void Tfrmanager::loadUsers() {
                 dtl1->setCellText(n, dxTreeList1Column7->index(), field(iId).asString());
                 TreeList::setNodeValue(n, zuid);
             };
+            QTreeWidgetItem* node = dtl1->makeNode(fill);
             if (group) {
-                dtl1->addChildNode(group, fill);
+                group->addChild(node);
             } else {
-                QTreeWidgetItem* top = dtl1->addNode(fill);
+                tops.append(node);
                 if (!groups.contains(zuid))
-                    groups.insert(zuid, top);
+                    groups.insert(zuid, node);
             }
         }
     } catch (...) {
@@ -465,10 +474,30 @@ void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
         qr.addSql(QStringLiteral("order by qx_zu.qxid"));
         OpenOrExecute(qr);
         QTreeWidgetItem* head = nullptr;
+        // Built off the list and joined in one step, as the user list is.
+        QList<QTreeWidgetItem*> tops;
+        struct Join {
+            TreeList* list;
+            QList<QTreeWidgetItem*>& nodes;
+            ~Join() { list->addNodes(nodes); }
+        } join{dtl3, tops};
+        int iB = -1, iC = -1, iD = -1; // looked up at the first row, where a missing one is raised
         for (qr.first(); !qr.eof(); qr.next()) {
-            const int b = qr.fieldByName(QStringLiteral("b")).asInteger();
-            const QString c = qr.fieldByName(QStringLiteral("c")).asString();
-            const QString d = qr.fieldByName(QStringLiteral("d")).asString();
+            if (iB < 0) {
+                auto index = [&](const QString& f) {
+                    const int i = qr.fieldIndex(f);
+                    if (i < 0)
+                        qr.fieldByName(f);
+                    return i;
+                };
+                iB = index(QStringLiteral("b"));
+                iC = index(QStringLiteral("c"));
+                iD = index(QStringLiteral("d"));
+            }
+            auto field = [&](int i) { return AdoField(QString(), qr.value(qr.recNo(), i)); };
+            const int b = field(iB).asInteger();
+            const QString c = field(iC).asString();
+            const QString d = field(iD).asString();
             const bool isHead = b % 1000 == 0;
             auto fill = [&](QTreeWidgetItem* n) {
                 dtl3->setText(n, fName, c);
@@ -476,12 +505,13 @@ void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
                 dtl3->setImageIndex(n, isHead ? 4 : 5, isHead ? 4 : 5);
                 TreeList::setNodeValue(n, b);
             };
+            QTreeWidgetItem* node = dtl3->makeNode(fill);
             if (isHead)
-                head = dtl3->addNode(fill);
+                tops.append(head = node);
             else if (head)
-                dtl3->addChildNode(head, fill);
+                head->addChild(node);
             else
-                dtl3->addNode(fill); // items before the first head item stand at the top level
+                tops.append(node); // items before the first head item stand at the top level
         }
         qr.close();
     } catch (...) {
