@@ -344,14 +344,19 @@ void Tfrmanager::loadUsers() {
         } join{dtl1, tops};
         for (qr.first(); !qr.eof(); qr.next()) {
             auto field = [&](int i) { return AdoField(QString(), qr.value(qr.recNo(), i)); };
+            // A field's text as asString() reads it (NULL reads empty), with no field object.
+            auto text = [&](int i) {
+                const QVariant v = qr.value(qr.recNo(), i);
+                return v.isNull() ? QString() : v.toString();
+            };
             const int zuid = field(iZuid).asInteger();
             QTreeWidgetItem* group = nullptr;
             if (zuid >= 1000 && zuid < kNoGroup)
                 group = groups.value(zuid - 1000, nullptr);
             auto fill = [&](QTreeWidgetItem* n) {
-                dtl1->setCellText(n, dxTreeList1Column1->index(), field(iName).asString());
-                dtl1->setCellText(n, dxTreeList1Column2->index(), field(iAllow).asString());
-                dtl1->setCellText(n, dxTreeList1Column3->index(), field(iPwd).asString());
+                dtl1->setCellText(n, dxTreeList1Column1->index(), text(iName));
+                dtl1->setCellText(n, dxTreeList1Column2->index(), text(iAllow));
+                dtl1->setCellText(n, dxTreeList1Column3->index(), text(iPwd));
                 if (zuid < 1000) {
                     const QString none = QStringLiteral("000000");
                     dtl1->setCellText(n, dxTreeList1Column4->index(), none);
@@ -359,13 +364,13 @@ void Tfrmanager::loadUsers() {
                     dtl1->setCellText(n, dxTreeList1Column6->index(), none);
                     dtl1->setImageIndex(n, 0, 0);
                 } else {
-                    dtl1->setCellText(n, dxTreeList1Column4->index(), field(iStart).asString());
-                    dtl1->setCellText(n, dxTreeList1Column5->index(), field(iEnd).asString());
+                    dtl1->setCellText(n, dxTreeList1Column4->index(), text(iStart));
+                    dtl1->setCellText(n, dxTreeList1Column5->index(), text(iEnd));
                     dtl1->setCellText(n, dxTreeList1Column6->index(),
                                       QString::number(field(iZekou).asInteger()));
                     dtl1->setImageIndex(n, 1, 1);
                 }
-                dtl1->setCellText(n, dxTreeList1Column7->index(), field(iId).asString());
+                dtl1->setCellText(n, dxTreeList1Column7->index(), text(iId));
                 TreeList::setNodeValue(n, zuid);
             };
             QTreeWidgetItem* node = dtl1->makeNode(fill);

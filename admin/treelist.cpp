@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QVarLengthArray>
 
 #include <memory>
 
@@ -61,9 +62,19 @@ class Node final : public QTreeWidgetItem {
         changed();
     }
 
+    // Unset, they read as 0 (and through data() as nothing), as a plain item's would.
     int image = 0;
     int selectedImage = 0;
     int value = 0;
+    void setImages(int normal, int selected) {
+        image = normal;
+        selectedImage = selected;
+        m_imageSet = true;
+    }
+    void setValue(int v) {
+        value = v;
+        m_valueSet = true;
+    }
     void setIcon0(const QIcon& icon) {
         m_icon = icon;
         m_hasIcon = true;
@@ -76,18 +87,18 @@ class Node final : public QTreeWidgetItem {
             if (c.check ? role == kFlagRole : (role == Qt::DisplayRole || role == Qt::EditRole))
                 return c.set ? QVariant(c.text) : QVariant();
             if (c.check && role == Qt::CheckStateRole)
-                return c.set ? QVariant::fromValue(stateOf(c.text)) : QVariant();
+                return c.set ? QVariant(int(stateOf(c.text))) : QVariant();
         }
         if (column == 0) {
             switch (role) {
             case Qt::DecorationRole:
                 return m_hasIcon ? QVariant(m_icon) : QVariant();
             case kImageRole:
-                return image;
+                return m_imageSet ? QVariant(image) : QVariant();
             case kSelImageRole:
-                return selectedImage;
+                return m_imageSet ? QVariant(selectedImage) : QVariant();
             case kValueRole:
-                return value;
+                return m_valueSet ? QVariant(value) : QVariant();
             default:
                 break;
             }
@@ -116,13 +127,13 @@ class Node final : public QTreeWidgetItem {
                 setIcon0(v.value<QIcon>());
                 return;
             case kImageRole:
-                image = v.toInt();
+                setImages(v.toInt(), selectedImage);
                 return;
             case kSelImageRole:
-                selectedImage = v.toInt();
+                setImages(image, v.toInt());
                 return;
             case kValueRole:
-                value = v.toInt();
+                setValue(v.toInt());
                 return;
             default:
                 break;
@@ -143,9 +154,11 @@ class Node final : public QTreeWidgetItem {
             emitDataChanged();
     }
 
-    QVector<Cell> m_cells;
+    QVarLengthArray<Cell, 8> m_cells; // inside the node for the usual number of columns
     QIcon m_icon;
     bool m_hasIcon = false;
+    bool m_imageSet = false;
+    bool m_valueSet = false;
 };
 
 // Draws the grid lines between the cells, and the check of a column that refuses editing as a
@@ -409,8 +422,7 @@ void TreeList::setImageIndex(QTreeWidgetItem* node, int image, int selectedImage
     if (!node)
         return;
     if (Node* n = Node::of(node)) {
-        n->image = image;
-        n->selectedImage = selectedImage;
+        n->setImages(image, selectedImage);
         n->setIcon0(iconFor(image, selectedImage));
         return;
     }
@@ -426,7 +438,7 @@ int TreeList::nodeValue(const QTreeWidgetItem* node) {
 }
 void TreeList::setNodeValue(QTreeWidgetItem* node, int value) {
     if (Node* n = Node::of(node))
-        n->value = value;
+        n->setValue(value);
     else if (node)
         node->setData(0, kValueRole, value);
 }
@@ -462,9 +474,20 @@ void TreeList::endUpdate() {
 // the rows are then laid out once, at the end, as expanding everything would.
 void TreeList::fullExpand() {
     scheduleDelayedItemsLayout();
-    for (QTreeWidgetItemIterator it(this); *it; ++it)
-        if (!(*it)->parent() || (*it)->childCount() > 0)
-            (*it)->setExpanded(true);
+    const std::function<void(QTreeWidgetItem*)> expandBelow = [&](QTreeWidgetItem* node) {
+        for (int i = 0; i < node->childCount(); ++i) {
+            QTreeWidgetItem* child = node->child(i);
+            if (child->childCount() > 0) {
+                child->setExpanded(true);
+                expandBelow(child);
+            }
+        }
+    };
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        QTreeWidgetItem* top = topLevelItem(i);
+        top->setExpanded(true);
+        expandBelow(top);
+    }
     executeDelayedItemsLayout();
 }
 
