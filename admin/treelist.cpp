@@ -29,7 +29,7 @@ Qt::CheckState stateOf(const QString& flag) {
 // in the item's general per-role lists, so filling thousands of nodes costs a few assignments
 // each and reading a cell no search. Through data() and setData() it answers every role exactly
 // as a plain item holding the same values would; roles it does not keep itself (and columns added
-// after it was made) are left to the plain item.
+// after it was made) are left to the plain item. (QTreeWidgetItem::clone() would copy only those.)
 class Node final : public QTreeWidgetItem {
   public:
     static constexpr int Type = QTreeWidgetItem::UserType + 0x7653;
