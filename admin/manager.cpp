@@ -335,16 +335,29 @@ void Tfrmanager::loadUsers() {
                   iPwd = index("userPwd"), iStart = index("startTime"), iEnd = index("endTime"),
                   iZekou = index("AllowZekou"), iId = index("userid");
         QHash<int, QTreeWidgetItem*> groups;
+        // The nodes are built off the list and join it in one step (also when a row fails: the
+        // nodes before it stay, as they would have had they been added one by one).
+        QList<QTreeWidgetItem*> tops;
+        struct Join {
+            TreeList* list;
+            QList<QTreeWidgetItem*>& nodes;
+            ~Join() { list->addNodes(nodes); }
+        } join{dtl1, tops};
         for (qr.first(); !qr.eof(); qr.next()) {
             auto field = [&](int i) { return AdoField(QString(), qr.value(qr.recNo(), i)); };
+            // A field's text as asString() reads it (NULL reads empty), with no field object.
+            auto text = [&](int i) {
+                const QVariant v = qr.value(qr.recNo(), i);
+                return v.isNull() ? QString() : v.toString();
+            };
             const int zuid = field(iZuid).asInteger();
             QTreeWidgetItem* group = nullptr;
             if (zuid >= 1000 && zuid < kNoGroup)
                 group = groups.value(zuid - 1000, nullptr);
             auto fill = [&](QTreeWidgetItem* n) {
-                dtl1->setCellText(n, dxTreeList1Column1->index(), field(iName).asString());
-                dtl1->setCellText(n, dxTreeList1Column2->index(), field(iAllow).asString());
-                dtl1->setCellText(n, dxTreeList1Column3->index(), field(iPwd).asString());
+                dtl1->setCellText(n, dxTreeList1Column1->index(), text(iName));
+                dtl1->setCellText(n, dxTreeList1Column2->index(), text(iAllow));
+                dtl1->setCellText(n, dxTreeList1Column3->index(), text(iPwd));
                 if (zuid < 1000) {
                     const QString none = QStringLiteral("000000");
                     dtl1->setCellText(n, dxTreeList1Column4->index(), none);
@@ -352,21 +365,22 @@ void Tfrmanager::loadUsers() {
                     dtl1->setCellText(n, dxTreeList1Column6->index(), none);
                     dtl1->setImageIndex(n, 0, 0);
                 } else {
-                    dtl1->setCellText(n, dxTreeList1Column4->index(), field(iStart).asString());
-                    dtl1->setCellText(n, dxTreeList1Column5->index(), field(iEnd).asString());
+                    dtl1->setCellText(n, dxTreeList1Column4->index(), text(iStart));
+                    dtl1->setCellText(n, dxTreeList1Column5->index(), text(iEnd));
                     dtl1->setCellText(n, dxTreeList1Column6->index(),
                                       QString::number(field(iZekou).asInteger()));
                     dtl1->setImageIndex(n, 1, 1);
                 }
-                dtl1->setCellText(n, dxTreeList1Column7->index(), field(iId).asString());
+                dtl1->setCellText(n, dxTreeList1Column7->index(), text(iId));
                 TreeList::setNodeValue(n, zuid);
             };
+            QTreeWidgetItem* node = dtl1->makeNode(fill);
             if (group) {
-                dtl1->addChildNode(group, fill);
+                group->addChild(node);
             } else {
-                QTreeWidgetItem* top = dtl1->addNode(fill);
+                tops.append(node);
                 if (!groups.contains(zuid))
-                    groups.insert(zuid, top);
+                    groups.insert(zuid, node);
             }
         }
     } catch (...) {
@@ -466,10 +480,30 @@ void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
         qr.addSql(QStringLiteral("order by qx_zu.qxid"));
         OpenOrExecute(qr);
         QTreeWidgetItem* head = nullptr;
+        // Built off the list and joined in one step, as the user list is.
+        QList<QTreeWidgetItem*> tops;
+        struct Join {
+            TreeList* list;
+            QList<QTreeWidgetItem*>& nodes;
+            ~Join() { list->addNodes(nodes); }
+        } join{dtl3, tops};
+        int iB = -1, iC = -1, iD = -1; // looked up at the first row, where a missing one is raised
         for (qr.first(); !qr.eof(); qr.next()) {
-            const int b = qr.fieldByName(QStringLiteral("b")).asInteger();
-            const QString c = qr.fieldByName(QStringLiteral("c")).asString();
-            const QString d = qr.fieldByName(QStringLiteral("d")).asString();
+            if (iB < 0) {
+                auto index = [&](const QString& f) {
+                    const int i = qr.fieldIndex(f);
+                    if (i < 0)
+                        qr.fieldByName(f);
+                    return i;
+                };
+                iB = index(QStringLiteral("b"));
+                iC = index(QStringLiteral("c"));
+                iD = index(QStringLiteral("d"));
+            }
+            auto field = [&](int i) { return AdoField(QString(), qr.value(qr.recNo(), i)); };
+            const int b = field(iB).asInteger();
+            const QString c = field(iC).asString();
+            const QString d = field(iD).asString();
             const bool isHead = b % 1000 == 0;
             auto fill = [&](QTreeWidgetItem* n) {
                 dtl3->setText(n, fName, c);
@@ -477,12 +511,13 @@ void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
                 dtl3->setImageIndex(n, isHead ? 4 : 5, isHead ? 4 : 5);
                 TreeList::setNodeValue(n, b);
             };
+            QTreeWidgetItem* node = dtl3->makeNode(fill);
             if (isHead)
-                head = dtl3->addNode(fill);
+                tops.append(head = node);
             else if (head)
-                dtl3->addChildNode(head, fill);
+                head->addChild(node);
             else
-                dtl3->addNode(fill); // items before the first head item stand at the top level
+                tops.append(node); // items before the first head item stand at the top level
         }
         qr.close();
     } catch (...) {

@@ -4,6 +4,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QVarLengthArray>
+
+#include <memory>
 
 namespace vardex {
 
@@ -21,6 +24,142 @@ Qt::CheckState stateOf(const QString& flag) {
         return Qt::PartiallyChecked;
     return Qt::Unchecked;
 }
+
+// The nodes the list makes. A node keeps its cells, images and value in plain members rather than
+// in the item's general per-role lists, so filling thousands of nodes costs a few assignments
+// each and reading a cell no search. Through data() and setData() it answers every role exactly
+// as a plain item holding the same values would; roles it does not keep itself (and columns added
+// after it was made) are left to the plain item. (QTreeWidgetItem::clone() would copy only those.)
+class Node final : public QTreeWidgetItem {
+  public:
+    static constexpr int Type = QTreeWidgetItem::UserType + 0x7653;
+
+    explicit Node(const QVector<TreeListColumn*>& columns) : QTreeWidgetItem(Type), m_cells(columns.size()) {
+        for (int i = 0; i < columns.size(); ++i)
+            if (columns[i]->isCheck()) {
+                m_cells[i].check = true;
+                m_cells[i].set = true;
+                m_cells[i].text = QStringLiteral("F");
+            }
+    }
+
+    static Node* of(QTreeWidgetItem* item) {
+        return item && item->type() == Type ? static_cast<Node*>(item) : nullptr;
+    }
+    static const Node* of(const QTreeWidgetItem* item) {
+        return item && item->type() == Type ? static_cast<const Node*>(item) : nullptr;
+    }
+
+    // The text of a text column, the flag of a check column; false for a column it does not keep.
+    bool hasCell(int column) const { return column >= 0 && column < m_cells.size(); }
+    QString cell(int column) const { return m_cells[column].set ? m_cells[column].text : QString(); }
+    void setCell(int column, const QString& value) {
+        Cell& c = m_cells[column];
+        if (c.set && c.text == value)
+            return; // unchanged: nobody is told
+        c.text = value;
+        c.set = true;
+        changed();
+    }
+
+    // Unset, they read as 0 (and through data() as nothing), as a plain item's would.
+    int image = 0;
+    int selectedImage = 0;
+    int value = 0;
+    void setImages(int normal, int selected) {
+        image = normal;
+        selectedImage = selected;
+        m_imageSet = true;
+    }
+    void setValue(int v) {
+        value = v;
+        m_valueSet = true;
+    }
+    void setIcon0(const QIcon& icon) {
+        m_icon = icon;
+        m_hasIcon = true;
+        changed();
+    }
+
+    QVariant data(int column, int role) const override {
+        if (hasCell(column)) {
+            const Cell& c = m_cells[column];
+            if (c.check ? role == kFlagRole : (role == Qt::DisplayRole || role == Qt::EditRole))
+                return c.set ? QVariant(c.text) : QVariant();
+            if (c.check && role == Qt::CheckStateRole)
+                return c.set ? QVariant(int(stateOf(c.text))) : QVariant();
+        }
+        if (column == 0) {
+            switch (role) {
+            case Qt::DecorationRole:
+                return m_hasIcon ? QVariant(m_icon) : QVariant();
+            case kImageRole:
+                return m_imageSet ? QVariant(image) : QVariant();
+            case kSelImageRole:
+                return m_imageSet ? QVariant(selectedImage) : QVariant();
+            case kValueRole:
+                return m_valueSet ? QVariant(value) : QVariant();
+            default:
+                break;
+            }
+        }
+        return QTreeWidgetItem::data(column, role);
+    }
+
+    void setData(int column, int role, const QVariant& v) override {
+        if (hasCell(column)) {
+            const Cell& c = m_cells[column];
+            if (c.check ? role == kFlagRole : (role == Qt::DisplayRole || role == Qt::EditRole)) {
+                setCell(column, v.toString());
+                return;
+            }
+            if (c.check && role == Qt::CheckStateRole) {
+                const int state = v.toInt();
+                setCell(column, state == Qt::Checked            ? QStringLiteral("T")
+                                : state == Qt::PartiallyChecked ? QStringLiteral("O")
+                                                                : QStringLiteral("F"));
+                return;
+            }
+        }
+        if (column == 0) {
+            switch (role) {
+            case Qt::DecorationRole:
+                setIcon0(v.value<QIcon>());
+                return;
+            case kImageRole:
+                setImages(v.toInt(), selectedImage);
+                return;
+            case kSelImageRole:
+                setImages(image, v.toInt());
+                return;
+            case kValueRole:
+                setValue(v.toInt());
+                return;
+            default:
+                break;
+            }
+        }
+        QTreeWidgetItem::setData(column, role, v);
+    }
+
+  private:
+    struct Cell {
+        QString text;
+        bool check = false;
+        bool set = false;
+    };
+    // A node in a list tells the list's views; a node not yet in one has nobody to tell.
+    void changed() {
+        if (treeWidget())
+            emitDataChanged();
+    }
+
+    QVarLengthArray<Cell, 8> m_cells; // inside the node for the usual number of columns
+    QIcon m_icon;
+    bool m_hasIcon = false;
+    bool m_imageSet = false;
+    bool m_valueSet = false;
+};
 
 // Draws the grid lines between the cells, and the check of a column that refuses editing as a
 // disabled check, so that it does not look clickable.
@@ -124,14 +263,18 @@ TreeListColumn* TreeList::column(const QString& fieldName) const {
 // The node is filled before it joins the tree: a detached node's data changes cost no
 // notifications, which keeps rebuilding a list of thousands of nodes fast.
 QTreeWidgetItem* TreeList::newNode(const Fill& fill) {
-    auto* node = new QTreeWidgetItem;
+    std::unique_ptr<Node> node(new Node(m_columns)); // check cells start as "F"
     node->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled); // checks are toggled by the list only
-    for (TreeListColumn* c : m_columns)
-        if (c->isCheck())
-            setCellText(node, c->index(), QStringLiteral("F"));
     if (fill)
-        fill(node);
-    return node;
+        fill(node.get());
+    return node.release();
+}
+
+void TreeList::addNodes(const QList<QTreeWidgetItem*>& nodes) {
+    if (nodes.isEmpty())
+        return;
+    addTopLevelItems(nodes);
+    adopt(nodes.first());
 }
 
 QTreeWidgetItem* TreeList::adopt(QTreeWidgetItem* node) {
@@ -225,6 +368,8 @@ void TreeList::setText(QTreeWidgetItem* node, const QString& fieldName, const QS
 QString TreeList::cellText(const QTreeWidgetItem* node, int column) const {
     if (!node)
         return QString();
+    if (const Node* n = Node::of(node); n && n->hasCell(column))
+        return n->cell(column);
     const TreeListColumn* c = m_columns.value(column);
     if (c && c->isCheck())
         return node->data(column, kFlagRole).toString();
@@ -234,6 +379,10 @@ QString TreeList::cellText(const QTreeWidgetItem* node, int column) const {
 void TreeList::setCellText(QTreeWidgetItem* node, int column, const QString& value) {
     if (!node)
         return;
+    if (Node* n = Node::of(node); n && n->hasCell(column)) {
+        n->setCell(column, value);
+        return;
+    }
     const TreeListColumn* c = m_columns.value(column);
     if (c && c->isCheck()) {
         node->setData(column, kFlagRole, value);
@@ -244,9 +393,13 @@ void TreeList::setCellText(QTreeWidgetItem* node, int column, const QString& val
 }
 
 int TreeList::imageIndex(const QTreeWidgetItem* node) {
+    if (const Node* n = Node::of(node))
+        return n->image;
     return node ? node->data(0, kImageRole).toInt() : -1;
 }
 int TreeList::selectedIndex(const QTreeWidgetItem* node) {
+    if (const Node* n = Node::of(node))
+        return n->selectedImage;
     return node ? node->data(0, kSelImageRole).toInt() : -1;
 }
 
@@ -268,16 +421,25 @@ QIcon TreeList::iconFor(int image, int selectedImage) {
 void TreeList::setImageIndex(QTreeWidgetItem* node, int image, int selectedImage) {
     if (!node)
         return;
+    if (Node* n = Node::of(node)) {
+        n->setImages(image, selectedImage);
+        n->setIcon0(iconFor(image, selectedImage));
+        return;
+    }
     node->setData(0, kImageRole, image);
     node->setData(0, kSelImageRole, selectedImage);
     node->setIcon(0, iconFor(image, selectedImage));
 }
 
 int TreeList::nodeValue(const QTreeWidgetItem* node) {
+    if (const Node* n = Node::of(node))
+        return n->value;
     return node ? node->data(0, kValueRole).toInt() : 0;
 }
 void TreeList::setNodeValue(QTreeWidgetItem* node, int value) {
-    if (node)
+    if (Node* n = Node::of(node))
+        n->setValue(value);
+    else if (node)
         node->setData(0, kValueRole, value);
 }
 
@@ -305,6 +467,28 @@ void TreeList::endUpdate() {
         return;
     if (--m_updateDepth == 0)
         setUpdatesEnabled(true);
+}
+
+// Leaves are not marked: the view would keep a persistent index for each of them, which every
+// later change of the list has to maintain. With a layout pending, each expansion is only noted;
+// the rows are then laid out once, at the end, as expanding everything would.
+void TreeList::fullExpand() {
+    scheduleDelayedItemsLayout();
+    const std::function<void(QTreeWidgetItem*)> expandBelow = [&](QTreeWidgetItem* node) {
+        for (int i = 0; i < node->childCount(); ++i) {
+            QTreeWidgetItem* child = node->child(i);
+            if (child->childCount() > 0) {
+                child->setExpanded(true);
+                expandBelow(child);
+            }
+        }
+    };
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        QTreeWidgetItem* top = topLevelItem(i);
+        top->setExpanded(true);
+        expandBelow(top);
+    }
+    executeDelayedItemsLayout();
 }
 
 bool TreeList::collapseNode(QTreeWidgetItem* node) {

@@ -68,6 +68,12 @@ class TreeList : public QTreeWidget {
     QTreeWidgetItem* addChildNode(QTreeWidgetItem* parent, const Fill& fill = Fill()); // last child of parent
     QTreeWidgetItem* insertNodeBefore(QTreeWidgetItem* before,
                                       const Fill& fill = Fill()); // top level, before `before`
+    // Building a whole list at once: makeNode() gives a filled node that belongs to no list yet
+    // (the caller owns it and may give it children with QTreeWidgetItem::addChild); addNodes()
+    // then appends such nodes, with their children, at the top level in one step. Adding nothing
+    // changes nothing; otherwise the first of them becomes current when the list was empty.
+    QTreeWidgetItem* makeNode(const Fill& fill = Fill()) { return newNode(fill); }
+    void addNodes(const QList<QTreeWidgetItem*>& nodes);
     // Deletes the node with its children; moves the current node as the class comment says.
     void deleteNode(QTreeWidgetItem* node);
     // Removes every node; the list then has no current node. Nothing is reported.
@@ -97,7 +103,9 @@ class TreeList : public QTreeWidget {
     void beginUpdate();
     void endUpdate();
     bool updating() const { return m_updateDepth > 0; }
-    void fullExpand() { expandAll(); }
+    // Expands every node that has children, and every top-level node (so that one that gains
+    // children later shows them).
+    void fullExpand();
     // A collapse request; the collapsing() handler may refuse it. Returns whether it collapsed.
     bool collapseNode(QTreeWidgetItem* node);
 

@@ -10,7 +10,14 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#else
+#define CALLGRIND_TOGGLE_COLLECT
+#endif
 
 using namespace vardex;
 
@@ -81,6 +88,12 @@ void BM_OpenManager(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenManager)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+// The user made current at the i-th change: alternately user groups and standalone users
+// (different rights lists).
+QTreeWidgetItem* changeTarget(Tfrmanager& w, int i) {
+    return w.dtl1->topNode(i % 2 == 0 ? 60 + (i % 40) : 3 + (i % 40));
+}
+
 void BM_ChangeCurrentUser(benchmark::State& state) {
     store();
     auto w = std::make_unique<Tfrmanager>();
@@ -88,14 +101,43 @@ void BM_ChangeCurrentUser(benchmark::State& state) {
     QCoreApplication::processEvents();
     int i = 0;
     for (auto _ : state) {
-        // Alternate between user groups and standalone users (different rights lists).
-        QTreeWidgetItem* target = w->dtl1->topNode(i % 2 == 0 ? 60 + (i % 40) : 3 + (i % 40));
-        w->dtl1->setCurrentNode(target);
+        w->dtl1->setCurrentNode(changeTarget(*w, i));
         QCoreApplication::processEvents();
         ++i;
     }
 }
 BENCHMARK(BM_ChangeCurrentUser)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// For an instruction profile: `valgrind --tool=callgrind --collect-atstart=no bench_admin
+// --callgrind=open:3` (or change:40) collects exactly that many openings (or changes of the
+// current user), after one opening that warms the caches and is not collected.
+int profile(const char* spec) {
+    const bool open = std::strncmp(spec, "open:", 5) == 0;
+    if (!open && std::strncmp(spec, "change:", 7) != 0)
+        return 2;
+    const int n = std::atoi(std::strchr(spec, ':') + 1);
+    store();
+    auto w = std::make_unique<Tfrmanager>();
+    w->show();
+    QCoreApplication::processEvents();
+    for (int i = 0; i < n; ++i) {
+        if (open) {
+            w.reset();
+            CALLGRIND_TOGGLE_COLLECT;
+            w = std::make_unique<Tfrmanager>();
+            w->show();
+            QCoreApplication::processEvents();
+            CALLGRIND_TOGGLE_COLLECT;
+        } else {
+            QTreeWidgetItem* target = changeTarget(*w, i);
+            CALLGRIND_TOGGLE_COLLECT;
+            w->dtl1->setCurrentNode(target);
+            QCoreApplication::processEvents();
+            CALLGRIND_TOGGLE_COLLECT;
+        }
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -103,6 +145,12 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (argc == 2 && std::strncmp(argv[1], "--callgrind=", 12) == 0) {
+        const int rc = profile(argv[1] + 12);
+        if (hasDataModule())
+            vardex::DisconnectDatabase();
+        return rc;
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
