@@ -102,6 +102,14 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int
     return l;
 }
 
+// Nodes built off a list join it in one step when the fill ends, also when a row fails: the
+// nodes built before it stay, as they would have had they been added one by one.
+struct JoinOnExit {
+    TreeList* list;
+    QList<QTreeWidgetItem*>& nodes;
+    ~JoinOnExit() { list->addNodes(nodes); }
+};
+
 } // namespace
 
 void setManagerFaultHook(std::function<void(const char*)> hook) {
@@ -335,14 +343,8 @@ void Tfrmanager::loadUsers() {
                   iPwd = index("userPwd"), iStart = index("startTime"), iEnd = index("endTime"),
                   iZekou = index("AllowZekou"), iId = index("userid");
         QHash<int, QTreeWidgetItem*> groups;
-        // The nodes are built off the list and join it in one step (also when a row fails: the
-        // nodes before it stay, as they would have had they been added one by one).
         QList<QTreeWidgetItem*> tops;
-        struct Join {
-            TreeList* list;
-            QList<QTreeWidgetItem*>& nodes;
-            ~Join() { list->addNodes(nodes); }
-        } join{dtl1, tops};
+        JoinOnExit join{dtl1, tops};
         for (qr.first(); !qr.eof(); qr.next()) {
             auto field = [&](int i) { return AdoField(QString(), qr.value(qr.recNo(), i)); };
             // A field's text as asString() reads it (NULL reads empty), with no field object.
@@ -480,13 +482,8 @@ void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
         qr.addSql(QStringLiteral("order by qx_zu.qxid"));
         OpenOrExecute(qr);
         QTreeWidgetItem* head = nullptr;
-        // Built off the list and joined in one step, as the user list is.
         QList<QTreeWidgetItem*> tops;
-        struct Join {
-            TreeList* list;
-            QList<QTreeWidgetItem*>& nodes;
-            ~Join() { list->addNodes(nodes); }
-        } join{dtl3, tops};
+        JoinOnExit join{dtl3, tops};
         int iB = -1, iC = -1, iD = -1; // looked up at the first row, where a missing one is raised
         for (qr.first(); !qr.eof(); qr.next()) {
             if (iB < 0) {

@@ -20,31 +20,15 @@ build=${1:-${VARDEX_BENCH_BUILD:-$root/build-bench}}
 out=${2:-$build/callgrind}
 calls=${VARDEX_CG_CALLS:-1000}
 stores=${VARDEX_BENCH_STORES:-1k,1M}
-jobs=${VARDEX_BENCH_JOBS:-2}
 
 command -v valgrind >/dev/null || { echo "valgrind is not installed" >&2; exit 1; }
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  generator=()
-  command -v ninja >/dev/null && generator=(-G Ninja)
-  cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DVARDEX_BUILD_TESTS=OFF
-fi
-cmake --build "$build" --target bench_access -j "$jobs"
+. "$here/common.sh"
+bench_build bench_access
 mkdir -p "$out"
-
-pgdir=
-cleanup() {
-  if [ -n "$pgdir" ]; then
-    bash "$root/tests/pg_cluster.sh" stop "$pgdir" || true
-  fi
-}
-trap cleanup EXIT
 
 backends=(SQLite)
 if [ "${VARDEX_CG_PG:-0}" = 1 ]; then
-  pgdir=$(mktemp -u /tmp/vardex-bench-pg-XXXXXX)
-  bash "$root/tests/pg_cluster.sh" start "$pgdir"
-  VARDEX_BENCH_PG=$(cat "$pgdir/conn.txt")
-  export VARDEX_BENCH_PG
+  bench_start_pg
   backends+=(PostgreSQL)
 else
   unset VARDEX_BENCH_PG

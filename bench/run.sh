@@ -19,30 +19,13 @@ build=${VARDEX_BENCH_BUILD:-$root/build-bench}
 out=${1:-$build/bench-results}
 min_time=${VARDEX_BENCH_MIN_TIME:-1}
 repetitions=${VARDEX_BENCH_REPETITIONS:-5}
-jobs=${VARDEX_BENCH_JOBS:-2}
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  generator=()
-  command -v ninja >/dev/null && generator=(-G Ninja)
-  cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DVARDEX_BUILD_TESTS=OFF
-fi
-cmake --build "$build" --target bench_access -j "$jobs"
+. "$here/common.sh"
+bench_build bench_access
 mkdir -p "$out"
 
-pgdir=
-cleanup() {
-  if [ -n "$pgdir" ]; then
-    bash "$root/tests/pg_cluster.sh" stop "$pgdir" || true
-  fi
-}
-trap cleanup EXIT
-
 if [ "${VARDEX_BENCH_NO_PG:-0}" != 1 ]; then
-  # Under /tmp: the server runs as the postgres user, who may not reach a folder in a private home.
-  pgdir=$(mktemp -u /tmp/vardex-bench-pg-XXXXXX)
-  bash "$root/tests/pg_cluster.sh" start "$pgdir"
-  VARDEX_BENCH_PG=$(cat "$pgdir/conn.txt")
-  export VARDEX_BENCH_PG
+  bench_start_pg
 else
   unset VARDEX_BENCH_PG
 fi
