@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QDate>
 #include <QFile>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -65,7 +66,6 @@ TForm1::TForm1(const QString& appPath, QWidget* parent) : QMainWindow(parent) {
         folder += QLatin1Char('/');
     applySettingsLanguage(settingsFilePath(folder));
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(Ui::tr("权限管理应用工具"));
     // Single fixed border, system menu and minimize box only.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -90,7 +90,8 @@ TForm1::TForm1(const QString& appPath, QWidget* parent) : QMainWindow(parent) {
     m_status = new QLabel(sbar);
     sbar->addWidget(m_status, 1);
     setStatusBar(sbar);
-    setStatus(Ui::tr(kNotConnected));
+    setStatus(kNotConnected);
+    retranslateUi();
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
@@ -106,11 +107,13 @@ TForm1::~TForm1() = default;
 void TForm1::buildFirstPage() {
     TabSheet1 = new QWidget;
     TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
-    PageControl1->addTab(TabSheet1, Ui::tr("构建参数连接数据库"));
+    PageControl1->addTab(TabSheet1, QString());
     QWidget* p = TabSheet1;
 
-    SpeedButton2 = makeButton(p, "SpeedButton2", Ui::tr("获取连接参数"), QRect(14, 10, 110, 26));
-    SpeedButton6 = makeButton(p, "SpeedButton6", Ui::tr("关于"), QRect(434, 10, 80, 26));
+    SpeedButton2 = captioned(makeButton(p, "SpeedButton2", QString(), QRect(14, 10, 110, 26)),
+                             QT_TRANSLATE_NOOP("Ui", "获取连接参数"));
+    SpeedButton6 = captioned(makeButton(p, "SpeedButton6", QString(), QRect(434, 10, 80, 26)),
+                             QT_TRANSLATE_NOOP("Ui", "关于"));
 
     Memo1 = new QPlainTextEdit(p);
     Memo1->setObjectName(QStringLiteral("Memo1"));
@@ -121,7 +124,7 @@ void TForm1::buildFirstPage() {
     Memo1->setPalette(menu);
 
     // The languages are named in their own script, so each can be found whatever is shown.
-    auto* languageLabel = new QLabel(Ui::tr("界面语言:"), p);
+    auto* languageLabel = captioned(new QLabel(p), QT_TRANSLATE_NOOP("Ui", "界面语言:"));
     languageLabel->setGeometry(200, 12, 134, 24);
     languageLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     cbLanguage = new QComboBox(p);
@@ -131,26 +134,30 @@ void TForm1::buildFirstPage() {
     cbLanguage->addItem(QStringLiteral("中文"), QStringLiteral("zh"));
     cbLanguage->addItem(QStringLiteral("English"), QStringLiteral("en"));
     cbLanguage->setCurrentIndex(cbLanguage->findData(gui::language()));
-    cbLanguage->setToolTip(Ui::tr("新打开的窗口立即使用所选语言, 本窗口在下次启动时使用."));
     languageLabel->setBuddy(cbLanguage);
 
-    makeLabel(p, Ui::tr("用户ID:"), QPoint(14, 119));
+    captioned(makeLabel(p, QString(), QPoint(14, 119)), QT_TRANSLATE_NOOP("Ui", "用户ID:"), Fit::Sized);
     Edit1 = makeEdit(p, "Edit1", QRect(104, 115, 150, 22));
-    dialogs::fitCaption(makeLabel(p, Ui::tr("密码:"), QPoint(276, 119)), 52);
+    captioned(makeLabel(p, QString(), QPoint(276, 119)), QT_TRANSLATE_NOOP("Ui", "密码:"), Fit::Sized, 52);
     Edit2 = makeEdit(p, "Edit2", QRect(330, 115, 184, 22));
-    makeLabel(p, Ui::tr("密码加密因子:"), QPoint(14, 149));
+    captioned(makeLabel(p, QString(), QPoint(14, 149)), QT_TRANSLATE_NOOP("Ui", "密码加密因子:"), Fit::Sized);
     Edit3 = makeEdit(p, "Edit3", QRect(104, 145, 150, 22));
     Edit3->setText(QStringLiteral("KMPQ"));
-    makeLabel(p, Ui::tr("日期:"), QPoint(14, 179));
+    captioned(makeLabel(p, QString(), QPoint(14, 179)), QT_TRANSLATE_NOOP("Ui", "日期:"), Fit::Sized);
     Edit8 = makeEdit(p, "Edit8", QRect(104, 175, 150, 22));
-    makeLabel(p, Ui::tr("(格式为yyyy-MM-dd,为空时取计算机日期)"), QPoint(262, 179));
+    captioned(makeLabel(p, QString(), QPoint(262, 179)),
+              QT_TRANSLATE_NOOP("Ui", "(格式为yyyy-MM-dd,为空时取计算机日期)"), Fit::Sized);
 
-    btnlink = makeButton(p, "btnlink", Ui::tr("连接数据库"), QRect(104, 218, 100, 28));
-    btndk = makeButton(p, "btndk", Ui::tr("断开连接"), QRect(214, 218, 100, 28));
+    btnlink = captioned(makeButton(p, "btnlink", QString(), QRect(104, 218, 100, 28)),
+                        QT_TRANSLATE_NOOP("Ui", "连接数据库"));
+    btndk = captioned(makeButton(p, "btndk", QString(), QRect(214, 218, 100, 28)),
+                      QT_TRANSLATE_NOOP("Ui", "断开连接"));
     btndk->setEnabled(false);
-    SpeedButton8 = makeButton(p, "SpeedButton8", Ui::tr("清除LOG记录"), QRect(324, 218, 100, 28));
+    SpeedButton8 = captioned(makeButton(p, "SpeedButton8", QString(), QRect(324, 218, 100, 28)),
+                             QT_TRANSLATE_NOOP("Ui", "清除LOG记录"));
     SpeedButton8->setEnabled(false);
-    btnInport = makeButton(p, "btnInport", Ui::tr("导入数据表"), QRect(324, 218, 100, 28));
+    btnInport = captioned(makeButton(p, "btnInport", QString(), QRect(324, 218, 100, 28)),
+                          QT_TRANSLATE_NOOP("Ui", "导入数据表"));
     setInstallEnabled(false);
 
     // Enter and Down move to the next box, Up to the previous one.
@@ -174,7 +181,7 @@ void TForm1::buildFirstPage() {
 void TForm1::buildThirdPage() {
     TabSheet3 = new QWidget;
     TabSheet3->setObjectName(QStringLiteral("TabSheet3"));
-    PageControl1->addTab(TabSheet3, Ui::tr("帮助"));
+    PageControl1->addTab(TabSheet3, QString());
     Memo4 = new QPlainTextEdit(TabSheet3);
     Memo4->setObjectName(QStringLiteral("Memo4"));
     Memo4->setReadOnly(true);
@@ -197,8 +204,72 @@ QString TForm1::statusText() const {
     return m_status->text();
 }
 
-void TForm1::setStatus(const QString& text) {
-    m_status->setText(text);
+void TForm1::setStatus(const char* source) {
+    m_statusSource = source;
+    m_status->setText(Ui::tr(source));
+}
+
+void TForm1::retranslateUi() {
+    if (!m_status)
+        return; // still being built: the constructor calls this once everything is there
+    setWindowTitle(Ui::tr("权限管理应用工具"));
+    PageControl1->setTabText(PageControl1->indexOf(TabSheet1), Ui::tr("构建参数连接数据库"));
+    PageControl1->setTabText(PageControl1->indexOf(TabSheet2), Ui::tr("权限管理维护和测试"));
+    PageControl1->setTabText(PageControl1->indexOf(TabSheet3), Ui::tr("帮助"));
+    for (const Caption& c : m_captions) {
+        if (!c.widget)
+            continue;
+        const QString text = Ui::tr(c.source);
+        if (c.room > 0)
+            c.widget->setFont(QFont()); // back to the window's font before it is fitted again
+        if (auto* label = qobject_cast<QLabel*>(c.widget))
+            label->setText(text);
+        else if (auto* button = qobject_cast<QAbstractButton*>(c.widget))
+            button->setText(text);
+        else if (auto* box = qobject_cast<QGroupBox*>(c.widget))
+            box->setTitle(text);
+        if (c.fit == Fit::Sized)
+            c.widget->adjustSize();
+        if (c.room > 0)
+            dialogs::fitCaption(c.widget, c.room);
+    }
+    cbLanguage->setToolTip(Ui::tr("所选语言立即生效."));
+    SpeedButton7->setToolTip(Ui::tr("请在出错信息框中输入新密码"));
+    // The error-message boxes of the tests: a text still as it was put there follows the
+    // language, a text someone typed stays.
+    const auto follow = [](QPlainTextEdit* memo, QString* shown, const char* source) {
+        const QString text = Ui::tr(source);
+        if (shown->isNull() || memo->toPlainText() == *shown)
+            memo->setPlainText(text);
+        *shown = text;
+    };
+    follow(Memo2, &m_loginMessage, QT_TRANSLATE_NOOP("Ui", "用户登录不成功!"));
+    follow(Memo3, &m_rightMessage, QT_TRANSLATE_NOOP("Ui", "您没有使用此功能的权限!"));
+    showResults();
+    if (m_statusSource)
+        m_status->setText(Ui::tr(m_statusSource));
+    // Chosen elsewhere (the library's own call): the choice on the first page follows.
+    cbLanguage->setCurrentIndex(cbLanguage->findData(gui::language()));
+    if (!m_helpLanguage.isNull() && m_helpLanguage != gui::language())
+        loadHelp();
+}
+
+void TForm1::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange)
+        retranslateUi();
+    QMainWindow::changeEvent(event);
+}
+
+void TForm1::loadHelp() {
+    m_helpLanguage = gui::language();
+    QFile readme(helpFilePath(AppPath));
+    if (!readme.open(QIODevice::ReadOnly)) {
+        Memo4->clear();
+        return;
+    }
+    QString text = decodeText(readme.readAll());
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    Memo4->setPlainText(text);
 }
 
 void TForm1::setInstallEnabled(bool enabled) {
@@ -231,12 +302,7 @@ void TForm1::FormCreate() {
     if (!AppPath.endsWith(QLatin1Char('/')))
         AppPath += QLatin1Char('/');
 
-    QFile readme(helpFilePath(AppPath));
-    if (readme.open(QIODevice::ReadOnly)) {
-        QString text = decodeText(readme.readAll());
-        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-        Memo4->setPlainText(text);
-    }
+    loadHelp();
 
     const QString file = settingsFile();
     const auto read = [&](const char* key) {
@@ -286,7 +352,9 @@ void TForm1::cbLanguageChange() {
     if (!prepareSettingsFolder(file) ||
         !ini::writePrivateProfileString(QLatin1String(kSection), QStringLiteral("language"), code, file))
         warn(Ui::tr("设置无法保存到 %1").arg(file));
-    sbar->showMessage(Ui::tr("新打开的窗口立即使用所选语言, 本窗口在下次启动时使用."), 10000);
+    // This window follows at once (the application's language-change event would bring it too,
+    // but only once the event loop runs again).
+    retranslateUi();
 }
 
 void TForm1::SpeedButton2Click() {
@@ -358,7 +426,7 @@ void TForm1::btnlinkClick() {
     btnlink->setEnabled(false);
     btndk->setEnabled(true);
     SpeedButton8->setEnabled(true);
-    setStatus(Ui::tr(kConnected));
+    setStatus(kConnected);
 }
 
 void TForm1::btndkClick() {
@@ -370,7 +438,7 @@ void TForm1::btndkClick() {
     IsConnected = false;
     closeProbe(); // the next connect probes again
     setSecondPageShown(false);
-    setStatus(Ui::tr(kNotConnected));
+    setStatus(kNotConnected);
     btnlink->setEnabled(true);
     btndk->setEnabled(false);
     SpeedButton8->setEnabled(false);

@@ -7,7 +7,10 @@
 #include "platform/adodb.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
+
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -116,7 +119,12 @@ class TForm1 : public QMainWindow {
     bool secondPageShown() const;
     QString statusText() const;
 
+    // Puts every text of the window (title, pages, captions, tool tips, results, status, help)
+    // into the language in force; what was typed or chosen stays as it is.
+    void retranslateUi();
+
   protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -127,7 +135,17 @@ class TForm1 : public QMainWindow {
     void buildSecondPage();
     void buildThirdPage();
     void setSecondPageShown(bool shown);
-    void setStatus(const QString& text);
+    // `source`: one of the untranslated status texts.
+    void setStatus(const char* source);
+    // A control whose caption is `source` in the language in force. Sized: a label that takes
+    // the size of its text; room: the caption shrinks its font to fit that many pixels.
+    enum class Fit { None, Sized };
+    template <class W> W* captioned(W* widget, const char* source, Fit fit = Fit::None, int room = 0) {
+        m_captions.push_back({widget, source, fit, room});
+        return widget;
+    }
+    void loadHelp();
+    void showResults();
     // The install button is shown while it is enabled, in the place of "清除LOG记录".
     void setInstallEnabled(bool enabled);
     // Closes the connection a probe left open for the installer and withdraws the installer,
@@ -139,6 +157,22 @@ class TForm1 : public QMainWindow {
     // report and the test shows no result.
     void reportLibraryError();
 
+    struct Caption {
+        QPointer<QWidget> widget;
+        const char* source;
+        Fit fit;
+        int room;
+    };
+    std::vector<Caption> m_captions;
+    const char* m_statusSource = nullptr;
+    // The number each test last answered, shown after "返回值:" (empty before the first test).
+    QString m_loginResult;
+    QString m_rightResult;
+    // The built-in messages of the two tests as last shown, so that only an untouched one
+    // follows the language.
+    QString m_loginMessage;
+    QString m_rightMessage;
+    QString m_helpLanguage;
     QLabel* m_status = nullptr;
     bool m_closed = false;
 };

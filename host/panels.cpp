@@ -80,63 +80,70 @@ bool toInt32(const QString& text, int32_t* value) {
 void TForm1::buildSecondPage() {
     TabSheet2 = new QWidget;
     TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
-    PageControl1->addTab(TabSheet2, Ui::tr("权限管理维护和测试"));
+    PageControl1->addTab(TabSheet2, QString());
     QWidget* p = TabSheet2;
 
     // The maintenance windows, the transaction box and the change-password test.
-    SpeedButton1 = makeButton(p, "SpeedButton1", Ui::tr("权限项目维护"), QRect(6, 6, 96, 26));
-    SpeedButton3 = makeButton(p, "SpeedButton3", Ui::tr("权限管理"), QRect(106, 6, 80, 26));
-    chktran = makeCheck(p, "chktran", Ui::tr("使用ADO事务"), QRect(194, 8, 100, 22));
     // Longer captions of another language shrink into the room the Chinese ones leave.
-    dialogs::fitCaption(SpeedButton1, 88);
-    dialogs::fitCaption(chktran, 80);
-    chkwindow2 = makeCheck(p, "chkwindow2", Ui::tr("窗口"), QRect(364, 8, 54, 22));
-    SpeedButton7 = makeButton(p, "SpeedButton7", Ui::tr("更改用户密码"), QRect(420, 6, 100, 26));
-    SpeedButton7->setToolTip(Ui::tr("请在出错信息框中输入新密码"));
+    SpeedButton1 = captioned(makeButton(p, "SpeedButton1", QString(), QRect(6, 6, 96, 26)),
+                             QT_TRANSLATE_NOOP("Ui", "权限项目维护"), Fit::None, 88);
+    SpeedButton3 = captioned(makeButton(p, "SpeedButton3", QString(), QRect(106, 6, 80, 26)),
+                             QT_TRANSLATE_NOOP("Ui", "权限管理"));
+    chktran = captioned(makeCheck(p, "chktran", QString(), QRect(194, 8, 100, 22)),
+                        QT_TRANSLATE_NOOP("Ui", "使用ADO事务"), Fit::None, 80);
+    chkwindow2 = captioned(makeCheck(p, "chkwindow2", QString(), QRect(364, 8, 54, 22)),
+                           QT_TRANSLATE_NOOP("Ui", "窗口"));
+    SpeedButton7 = captioned(makeButton(p, "SpeedButton7", QString(), QRect(420, 6, 100, 26)),
+                             QT_TRANSLATE_NOOP("Ui", "更改用户密码"));
 
     // The login test.
-    GroupBox1 = new QGroupBox(Ui::tr("用户登录测试"), p);
+    GroupBox1 = captioned(new QGroupBox(p), QT_TRANSLATE_NOOP("Ui", "用户登录测试"));
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(6, 38, 262, 232);
     QWidget* g = GroupBox1;
-    makeLabel(g, Ui::tr("用户ID:"), QPoint(8, 24));
+    captioned(makeLabel(g, QString(), QPoint(8, 24)), QT_TRANSLATE_NOOP("Ui", "用户ID:"), Fit::Sized);
     Edit4 = makeEdit(g, "Edit4", QRect(66, 20, 186, 20));
-    makeLabel(g, Ui::tr("密码:"), QPoint(8, 48));
+    captioned(makeLabel(g, QString(), QPoint(8, 48)), QT_TRANSLATE_NOOP("Ui", "密码:"), Fit::Sized);
     Edit5 = makeEdit(g, "Edit5", QRect(66, 44, 186, 20)); // shown as typed
-    makeLabel(g, Ui::tr("日期:"), QPoint(8, 72));
+    captioned(makeLabel(g, QString(), QPoint(8, 72)), QT_TRANSLATE_NOOP("Ui", "日期:"), Fit::Sized);
     Edit6 = makeEdit(g, "Edit6", QRect(66, 68, 186, 20));
-    makeLabel(g, Ui::tr("出错信息:"), QPoint(8, 96));
-    Memo2 = makeMemo(g, "Memo2", Ui::tr("用户登录不成功!"), QRect(66, 92, 186, 36));
-    makeLabel(g, Ui::tr("出错处理:"), QPoint(8, 138));
+    captioned(makeLabel(g, QString(), QPoint(8, 96)), QT_TRANSLATE_NOOP("Ui", "出错信息:"), Fit::Sized);
+    Memo2 = makeMemo(g, "Memo2", QString(), QRect(66, 92, 186, 36));
+    captioned(makeLabel(g, QString(), QPoint(8, 138)), QT_TRANSLATE_NOOP("Ui", "出错处理:"), Fit::Sized);
     UpDown1 = makeNumberBox(g, "UpDown1", "Edit7", 0, 2, 0, QRect(66, 134, 52, 20), &Edit7);
-    Label10 = makeLabel(g, Ui::tr("(0,自己处理,1,提供文本,3,程序处理)"), QPoint(8, 160));
+    Label10 = captioned(makeLabel(g, QString(), QPoint(8, 160)),
+                        QT_TRANSLATE_NOOP("Ui", "(0,自己处理,1,提供文本,3,程序处理)"), Fit::Sized);
     Label10->setObjectName(QStringLiteral("Label10"));
-    chkwindow = makeCheck(g, "chkwindow", Ui::tr("窗口"), QRect(8, 180, 54, 22));
+    chkwindow = captioned(makeCheck(g, "chkwindow", QString(), QRect(8, 180, 54, 22)),
+                          QT_TRANSLATE_NOOP("Ui", "窗口"));
     // The attempts/seconds limit of the login dialog, shown only while chkwindow is checked.
     Panel1 = new QFrame(g);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameShape(QFrame::NoFrame);
     Panel1->setGeometry(66, 180, 186, 22);
-    makeLabel(Panel1, Ui::tr("测试次数或秒数:"), QPoint(0, 4));
+    captioned(makeLabel(Panel1, QString(), QPoint(0, 4)), QT_TRANSLATE_NOOP("Ui", "测试次数或秒数:"),
+              Fit::Sized);
     UpDown3 = makeNumberBox(Panel1, "UpDown3", "Edit12", 3, 180, 3, QRect(100, 1, 60, 20), &Edit12);
     Panel1->hide();
-    SpeedButton4 = makeButton(g, "SpeedButton4", Ui::tr("登录测试"), QRect(8, 204, 80, 24));
+    SpeedButton4 = captioned(makeButton(g, "SpeedButton4", QString(), QRect(8, 204, 80, 24)),
+                             QT_TRANSLATE_NOOP("Ui", "登录测试"));
     labrt = makeResultLabel(g, "labrt", QRect(98, 208, 154, 16));
 
     // The right test.
-    GroupBox2 = new QGroupBox(Ui::tr("权限检测测试"), p);
+    GroupBox2 = captioned(new QGroupBox(p), QT_TRANSLATE_NOOP("Ui", "权限检测测试"));
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     GroupBox2->setGeometry(274, 38, 250, 232);
     g = GroupBox2;
-    makeLabel(g, Ui::tr("用户ID:"), QPoint(8, 24));
+    captioned(makeLabel(g, QString(), QPoint(8, 24)), QT_TRANSLATE_NOOP("Ui", "用户ID:"), Fit::Sized);
     Edit9 = makeEdit(g, "Edit9", QRect(66, 20, 174, 20));
-    makeLabel(g, Ui::tr("权限ID:"), QPoint(8, 48));
+    captioned(makeLabel(g, QString(), QPoint(8, 48)), QT_TRANSLATE_NOOP("Ui", "权限ID:"), Fit::Sized);
     Edit10 = makeEdit(g, "Edit10", QRect(66, 44, 174, 20));
-    makeLabel(g, Ui::tr("出错信息:"), QPoint(8, 72));
-    Memo3 = makeMemo(g, "Memo3", Ui::tr("您没有使用此功能的权限!"), QRect(66, 68, 174, 36));
-    makeLabel(g, Ui::tr("出错处理:"), QPoint(8, 114));
+    captioned(makeLabel(g, QString(), QPoint(8, 72)), QT_TRANSLATE_NOOP("Ui", "出错信息:"), Fit::Sized);
+    Memo3 = makeMemo(g, "Memo3", QString(), QRect(66, 68, 174, 36));
+    captioned(makeLabel(g, QString(), QPoint(8, 114)), QT_TRANSLATE_NOOP("Ui", "出错处理:"), Fit::Sized);
     UpDown2 = makeNumberBox(g, "UpDown2", "Edit11", 0, 2, 0, QRect(66, 110, 52, 20), &Edit11);
-    SpeedButton5 = makeButton(g, "SpeedButton5", Ui::tr("权限测试"), QRect(8, 204, 80, 24));
+    SpeedButton5 = captioned(makeButton(g, "SpeedButton5", QString(), QRect(8, 204, 80, 24)),
+                             QT_TRANSLATE_NOOP("Ui", "权限测试"));
     labrt2 = makeResultLabel(g, "labrt2", QRect(98, 208, 142, 16));
 
     for (QLineEdit* e : {Edit4, Edit5, Edit6, Edit9, Edit10})
@@ -149,6 +156,11 @@ void TForm1::buildSecondPage() {
     connect(SpeedButton7, &QPushButton::clicked, this, [this] { SpeedButton7Click(); });
     connect(chkwindow, &QCheckBox::clicked, this, [this] { chkwindowClick(); });
     connect(chkwindow2, &QCheckBox::clicked, this, [this] { chkwindowClick(); });
+}
+
+void TForm1::showResults() {
+    labrt->setText(Ui::tr(kResult) + m_loginResult);
+    labrt2->setText(Ui::tr(kResult) + m_rightResult);
 }
 
 void TForm1::reportLibraryError() {
@@ -190,7 +202,8 @@ void TForm1::SpeedButton4Click() {
             return;
         }
         // What the dialog handed back (user ID, length, shift) is not shown.
-        labrt->setText(Ui::tr(kResult) + QString::number(rc));
+        m_loginResult = QString::number(rc);
+        showResults();
         return;
     }
 
@@ -210,7 +223,8 @@ void TForm1::SpeedButton4Click() {
         reportLibraryError();
         return;
     }
-    labrt->setText(Ui::tr(kResult) + QLatin1Char(' ') + QString::number(rc));
+    m_loginResult = QLatin1Char(' ') + QString::number(rc);
+    showResults();
 }
 
 void TForm1::SpeedButton5Click() {
@@ -236,7 +250,8 @@ void TForm1::SpeedButton5Click() {
         reportLibraryError();
         return;
     }
-    labrt2->setText(Ui::tr(kResult) + QLatin1Char(' ') + QString::number(rc));
+    m_rightResult = QLatin1Char(' ') + QString::number(rc);
+    showResults();
 }
 
 void TForm1::SpeedButton7Click() {

@@ -22,15 +22,17 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QPushButton>
-#include <QTabWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
-#include <QTreeWidgetItemIterator>
 #include <QToolButton>
+#include <QTreeWidgetItemIterator>
 #include <thread>
 
 using namespace vardex;
@@ -212,6 +214,24 @@ INSTANTIATE_TEST_SUITE_P(Backends, English, ::testing::Values(Backend::SQLite));
 // ---------------------------------------------------------------------------------------------
 // The host: the settings file and the choice on the main page
 
+// Chooses an entry of the main page's language box the way a person does: opens the list and
+// clicks the entry.
+void chooseLanguage(host::TForm1& w, int entry) {
+    QTest::mouseClick(w.cbLanguage, Qt::LeftButton);
+    QAbstractItemView* list = w.cbLanguage->view();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(list->window()));
+    // The list ignores a click that comes as quickly as the second half of a double click.
+    QTest::qWait(QApplication::doubleClickInterval() + 100);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(entry, 0)).center());
+}
+
+void showPage(host::TForm1& w, QWidget* page) {
+    QTabBar* bar = w.PageControl1->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(w.PageControl1->indexOf(page)).center());
+    ASSERT_EQ(w.PageControl1->currentWidget(), page);
+}
+
 TEST(HostLanguage, TheSettingAndTheMainPageChoice) {
     ChineseAfterwards reset;
     QTemporaryDir dir;
@@ -225,21 +245,14 @@ TEST(HostLanguage, TheSettingAndTheMainPageChoice) {
         EXPECT_EQ(w.cbLanguage->currentText(), QString::fromUtf8("中文"));
         w.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-        // Choose English the way a person does: open the list and click the entry.
-        QTest::mouseClick(w.cbLanguage, Qt::LeftButton);
-        QAbstractItemView* list = w.cbLanguage->view();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(list->window()));
-        // The list ignores a click that comes as quickly as the second half of a double click.
-        QTest::qWait(QApplication::doubleClickInterval() + 100);
-        const QRect entry = list->visualRect(list->model()->index(1, 0));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, entry.center());
+        chooseLanguage(w, 1);
         EXPECT_EQ(w.cbLanguage->currentText(), "English");
         EXPECT_EQ(gui::language(), "en");
         EXPECT_EQ(ini::getPrivateProfileString("setting", "language", "", ini::DefaultBufferSize, ini), "en");
-        // A window opened now is English; this one keeps its texts until the next start.
+        // A window opened now is English, and so is this one at once.
         host::TfrDataLink link(&w);
         EXPECT_EQ(link.windowTitle(), "Connection Settings");
-        EXPECT_EQ(w.windowTitle(), QString::fromUtf8("权限管理应用工具"));
+        EXPECT_EQ(w.windowTitle(), "Permission Management Tool");
         w.close();
     }
     gui::setLanguage("zh");
@@ -256,6 +269,112 @@ TEST(HostLanguage, TheSettingAndTheMainPageChoice) {
         w.close();
     }
     EXPECT_EQ(ini::getPrivateProfileString("setting", "language", "", ini::DefaultBufferSize, ini), "en");
+}
+
+// Every text of the window with where and how large it is drawn, and every typed text.
+QStringList everyText(QWidget& w) {
+    QStringList out{w.windowTitle()};
+    const auto where = [](QWidget* c) {
+        const QRect g = c->geometry();
+        return QString(" @%1,%2 %3x%4 %5px [%6] %7")
+            .arg(g.x())
+            .arg(g.y())
+            .arg(g.width())
+            .arg(g.height())
+            .arg(QFontInfo(c->font()).pixelSize())
+            .arg(c->toolTip())
+            .arg(c->isEnabled());
+    };
+    for (QLabel* l : w.findChildren<QLabel*>())
+        out << l->text() + where(l);
+    for (QAbstractButton* b : w.findChildren<QAbstractButton*>())
+        if (!qobject_cast<QTabBar*>(b->parent())) // its scroll arrows are placed only when needed
+            out << b->text() + where(b);
+    for (QGroupBox* g : w.findChildren<QGroupBox*>())
+        out << g->title() + where(g);
+    for (QTabWidget* t : w.findChildren<QTabWidget*>())
+        for (int i = 0; i < t->count(); ++i)
+            out << t->tabText(i) + QString::number(t->isTabVisible(i)) + where(t) +
+                       QString::number(t->tabBar()->tabRect(i).width());
+    for (QLineEdit* e : w.findChildren<QLineEdit*>())
+        out << e->text();
+    for (QPlainTextEdit* m : w.findChildren<QPlainTextEdit*>())
+        out << m->toPlainText();
+    for (QComboBox* c : w.findChildren<QComboBox*>())
+        out << c->currentText() + where(c);
+    return out;
+}
+
+// The main window changes language at once, keeping what was typed, chosen and connected; back
+// in Chinese every text, size and font is what it was.
+TEST_P(English, TheMainWindowSwitchesAtOnceAndKeepsWhatWasTyped) {
+    QTemporaryDir dir;
+    for (const char* help : {"Readme.txt", "Readme.en.txt"})
+        QFile::copy(sourceDir() + "/host/" + help, dir.path() + "/" + help);
+    vardex::DisconnectDatabase(); // the window opens the session itself
+    host::TForm1 w(dir.path() + "/");
+    w.Memo1->setPlainText(store->connectionString());
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QTest::mouseClick(w.btnlink, Qt::LeftButton);
+    ASSERT_TRUE(w.IsConnected);
+    showPage(w, w.TabSheet2);
+    QTest::keyClicks(w.Edit4, "clerk");
+    QTest::keyClicks(w.Edit5, "pw");
+    w.Memo2->selectAll();
+    QTest::keyClicks(w.Memo2, "typed 'message' \\ here");
+    QTest::mouseClick(w.SpeedButton4, Qt::LeftButton);
+    QTest::keyClicks(w.Edit9, "clerk");
+    QTest::keyClicks(w.Edit10, "7");
+    QTest::mouseClick(w.SpeedButton5, Qt::LeftButton);
+    QTest::mouseClick(w.chkwindow, Qt::LeftButton); // shows the attempts panel
+    const QString login = w.labrt->text(), right = w.labrt2->text();
+    ASSERT_TRUE(login.startsWith(QString::fromUtf8("返回值: "))) << login.toStdString();
+    showPage(w, w.TabSheet1);
+    QTest::keyClicks(w.Edit1, "user\\"); // the connection's own fields, typed after connecting
+    w.Edit8->selectAll();
+    QTest::keyClicks(w.Edit8, "2026-06-15");
+    const QStringList chinese = everyText(w);
+
+    chooseLanguage(w, 1);
+    EXPECT_EQ(gui::language(), "en");
+    EXPECT_EQ(w.windowTitle(), "Permission Management Tool");
+    EXPECT_EQ(w.PageControl1->tabText(0), "Connect to Database");
+    EXPECT_EQ(w.PageControl1->tabText(1), "Maintenance and Tests");
+    EXPECT_EQ(w.btnlink->text(), "Connect");
+    EXPECT_EQ(w.GroupBox1->title(), "Login test");
+    EXPECT_EQ(w.SpeedButton5->text(), "Test Right");
+    EXPECT_EQ(w.statusText(), "Connected to the database");
+    EXPECT_EQ(w.labrt->text(), "Result:" + login.mid(4));
+    EXPECT_EQ(w.labrt2->text(), "Result:" + right.mid(4));
+    EXPECT_EQ(w.Memo3->toPlainText(), "Permission denied!");      // the built-in text follows
+    EXPECT_EQ(w.Memo2->toPlainText(), "typed 'message' \\ here"); // a typed one stays
+    EXPECT_TRUE(w.Memo4->toPlainText().startsWith("Permission Management Tool: how to use it"))
+        << w.Memo4->toPlainText().left(40).toStdString();
+    // What was typed, the enabled buttons and the shown pages are compared in Chinese below.
+    EXPECT_TRUE(w.IsConnected);
+    EXPECT_TRUE(w.Panel1->isVisibleTo(w.GroupBox1));
+    EXPECT_EQ(w.PageControl1->currentWidget(), w.TabSheet1);
+    // Longer captions are fitted into the room the Chinese ones leave.
+    EXPECT_LE(QFontMetrics(w.chktran->font()).horizontalAdvance(w.chktran->text()), 80);
+    if (const QString shots = qEnvironmentVariable("VARDEX_SCREENSHOT_DIR"); !shots.isEmpty()) {
+        QTest::qWait(150);
+        w.grab().save(shots + "/main-switched.png");
+        showPage(w, w.TabSheet2);
+        QTest::qWait(150);
+        w.grab().save(shots + "/panels-switched.png");
+        showPage(w, w.TabSheet1);
+    }
+
+    chooseLanguage(w, 0);
+    EXPECT_EQ(gui::language(), "zh");
+    const QStringList back = everyText(w);
+    ASSERT_EQ(back.size(), chinese.size());
+    for (int i = 0; i < back.size(); ++i)
+        EXPECT_EQ(back[i], chinese[i]);
+    QTest::mouseClick(w.btndk, Qt::LeftButton);
+    EXPECT_EQ(w.statusText(), QString::fromUtf8("数据库尚未连接"));
+    w.close();
 }
 
 // Registered a second time with VARDEX_LANG=en: the library reads it at its first call, and a

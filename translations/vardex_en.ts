@@ -532,10 +532,6 @@
         <translation>Language:</translation>
     </message>
     <message>
-        <source>新打开的窗口立即使用所选语言, 本窗口在下次启动时使用.</source>
-        <translation>Windows opened from now on use the chosen language; this window uses it from the next start.</translation>
-    </message>
-    <message>
         <source>密码加密因子:</source>
         <translation>Cipher key:</translation>
     </message>
@@ -759,6 +755,10 @@ or SQL Server.</translation>
     <message>
         <source>权限ID</source>
         <translation>Item ID</translation>
+    </message>
+    <message>
+        <source>所选语言立即生效.</source>
+        <translation>The chosen language takes effect at once.</translation>
     </message>
 </context>
 </TS>
