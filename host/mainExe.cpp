@@ -346,15 +346,17 @@ void TForm1::cbLanguageChange() {
     const QString code = cbLanguage->currentData().toString();
     if (code == gui::language())
         return;
-    gui::setLanguage(code);
+    const bool changed = gui::setLanguage(code);
+    // This window follows at once (the application's language-change event would bring it too,
+    // but only once the event loop runs again); a refused choice puts the box back.
+    retranslateUi();
+    if (!changed)
+        return;
     // Kept at once, so the choice holds even when the program does not close normally.
     const QString file = settingsFile();
     if (!prepareSettingsFolder(file) ||
         !ini::writePrivateProfileString(QLatin1String(kSection), QStringLiteral("language"), code, file))
         warn(Ui::tr("设置无法保存到 %1").arg(file));
-    // This window follows at once (the application's language-change event would bring it too,
-    // but only once the event loop runs again).
-    retranslateUi();
 }
 
 void TForm1::SpeedButton2Click() {

@@ -374,6 +374,11 @@ TEST_P(English, TheMainWindowSwitchesAtOnceAndKeepsWhatWasTyped) {
         EXPECT_EQ(back[i], chinese[i]);
     QTest::mouseClick(w.btndk, Qt::LeftButton);
     EXPECT_EQ(w.statusText(), QString::fromUtf8("数据库尚未连接"));
+    // Chosen by the library's own call: the window and its language box follow on the event.
+    ASSERT_EQ(VardexSetLanguage("en"), 0);
+    QTest::qWait(50);
+    EXPECT_EQ(w.statusText(), "Not connected to a database");
+    EXPECT_EQ(w.cbLanguage->currentText(), "English");
     w.close();
 }
 
