@@ -111,11 +111,11 @@ BENCHMARK(BM_ChangeCurrentUser)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 // For an instruction profile: `valgrind --tool=callgrind --collect-atstart=no bench_admin
 // --callgrind=open:3` (or change:40) collects exactly that many openings (or changes of the
 // current user), after one opening that warms the caches and is not collected.
-int profile(const char* spec) {
-    const bool open = std::strncmp(spec, "open:", 5) == 0;
-    if (!open && std::strncmp(spec, "change:", 7) != 0)
+int profile(const char* what) {
+    const bool open = std::strncmp(what, "open:", 5) == 0;
+    if (!open && std::strncmp(what, "change:", 7) != 0)
         return 2;
-    const int n = std::atoi(std::strchr(spec, ':') + 1);
+    const int n = std::atoi(std::strchr(what, ':') + 1);
     store();
     auto w = std::make_unique<Tfrmanager>();
     w->show();

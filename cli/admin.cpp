@@ -519,30 +519,24 @@ QList<Verb> verbs() {
                   const QString flag = checkedFlag(a[2]);
                   s.transaction([&] { setItem(s, a[0], item, flag); });
               }});
-    v.append({QStringLiteral("item add"),
-              QStringLiteral("Add a permission item."),
-              {QStringLiteral("ITEM"), QStringLiteral("NAME")},
-              nullptr,
-              [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
-                  const int item = checkedItem(a[0]);
-                  const QString name = checkedName(a[1], QStringLiteral("item name"), 30);
-                  s.transaction([&] {
-                      requireFreeItem(s, item);
-                      adminops::addItem(s.data(), item, name);
-                  });
-              }});
-    v.append({QStringLiteral("item rename"),
-              QStringLiteral("Give an item a new name."),
-              {QStringLiteral("ITEM"), QStringLiteral("NAME")},
-              nullptr,
-              [](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
-                  const int item = checkedItem(a[0]);
-                  const QString name = checkedName(a[1], QStringLiteral("item name"), 30);
-                  s.transaction([&] {
-                      requireItem(s, item);
-                      adminops::renameItem(s.data(), item, name);
-                  });
-              }});
+    for (const bool add : {true, false})
+        v.append({add ? QStringLiteral("item add") : QStringLiteral("item rename"),
+                  add ? QStringLiteral("Add a permission item.") : QStringLiteral("Give an item a new name."),
+                  {QStringLiteral("ITEM"), QStringLiteral("NAME")},
+                  nullptr,
+                  [add](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
+                      const int item = checkedItem(a[0]);
+                      const QString name = checkedName(a[1], QStringLiteral("item name"), 30);
+                      s.transaction([&] {
+                          if (add) {
+                              requireFreeItem(s, item);
+                              adminops::addItem(s.data(), item, name);
+                          } else {
+                              requireItem(s, item);
+                              adminops::renameItem(s.data(), item, name);
+                          }
+                      });
+                  }});
     v.append({QStringLiteral("item renumber"),
               QStringLiteral("Give an item a new number; its grants follow it."),
               {QStringLiteral("ITEM"), QStringLiteral("NEW")},
