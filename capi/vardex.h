@@ -93,7 +93,11 @@ extern "C" {
  * say, and is refused when that cannot be set. Values that reach a driver's option text are
  * checked: Connect Timeout and Port take a whole number, SSL Mode one of disable, allow,
  * prefer, require, verify-ca, verify-full; anything else answers 1 naming the key. Through
- * ODBC the user ID and password are passed as quoted values, so ';' or '}' in them is text.
+ * ODBC the user ID and password are passed as quoted values, so ';' or '}' in them is text, and
+ * the database kind is the one the driver names (SQL_DBMS_NAME), whatever the driver or DSN is
+ * called: a PostgreSQL server reached through ODBC gets standard_conforming_strings on as well.
+ * A Dialect= that says otherwise, or a database that is not SQLite, PostgreSQL or SQL Server,
+ * answers 1.
  */
 VARDEX_API int32_t VARDEX_CALL ConnectDatabase(const char *connectionString, const char *userId,
                                                const char *password, const char *workDate,

@@ -98,7 +98,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME vardex)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION database)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins")
+# libodbc2: the core asks an ODBC connection's driver which database it reaches.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins, libodbc2")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "qt6-wayland, libqt6sql6-psql, libqt6sql6-odbc, fonts-wqy-microhei")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS "odbc-postgresql, tdsodbc")
 # libvardex gets a shlibs entry, and ldconfig runs through a trigger.

@@ -18,6 +18,8 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sql.h>
+#include <sqlext.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -44,6 +46,78 @@ sqlite3* sqliteHandle(const QSqlDatabase& db) {
     if (v.isValid() && qstrcmp(v.typeName(), "sqlite3*") == 0)
         return *static_cast<sqlite3* const*>(v.constData());
     return nullptr;
+}
+
+// The database kind an ODBC connection reaches, as its driver names it (SQL_DBMS_NAME): the
+// names in the connection string can be anything, so only the driver can say how values must
+// be quoted for it.
+QString odbcDbmsName(const QSqlDatabase& db) {
+    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+    if (!v.isValid() || (qstrcmp(v.typeName(), "SQLHANDLE") != 0 && qstrcmp(v.typeName(), "void*") != 0))
+        return QString();
+    const SQLHDBC hdbc = *static_cast<const SQLHDBC*>(v.constData());
+    if (!hdbc)
+        return QString();
+    static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "unixODBC's wide characters are UTF-16");
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT bytes = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(hdbc, SQL_DBMS_NAME, name, SQLSMALLINT(sizeof name), &bytes)))
+        return QString();
+    const qsizetype length = qBound<qsizetype>(0, bytes / qsizetype(sizeof(SQLWCHAR)), std::size(name) - 1);
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(name), length).trimmed();
+}
+
+// The dialect of what the driver reaches; a database of another kind, a driver that does not say,
+// or a Dialect= (or SQL Server provider) that says otherwise refuses the connection.
+Dialect odbcDialect(const QSqlDatabase& db, const ConnectionSpec& spec) {
+    const QString dbms = odbcDbmsName(db);
+    if (dbms.isEmpty())
+        throw DbError(
+            QStringLiteral("The connection is refused: the ODBC driver does not tell which database it "
+                           "reaches (SQL_DBMS_NAME), so values could not be quoted safely for it."));
+    Dialect reached;
+    if (dbms.contains(QLatin1String("PostgreSQL"), Qt::CaseInsensitive))
+        reached = Dialect::PostgreSQL;
+    else if (dbms.contains(QLatin1String("SQLite"), Qt::CaseInsensitive))
+        reached = Dialect::SQLite;
+    else if (dbms.contains(QLatin1String("SQL Server"), Qt::CaseInsensitive))
+        reached = Dialect::SqlServer;
+    else
+        throw DbError(
+            QStringLiteral("The connection is refused: the ODBC data source is a \"%1\" database; a store "
+                           "is kept in SQLite, PostgreSQL or SQL Server.")
+                .arg(dbms));
+    if (!spec.statedBy.isEmpty() && reached != spec.dialect)
+        throw DbError(
+            QStringLiteral("The connection is refused: %1 in the connection string says %2, but the ODBC "
+                           "driver reaches a %3 database (\"%4\").")
+                .arg(spec.statedBy, dialectName(spec.dialect), dialectName(reached), dbms));
+    return reached;
+}
+
+// Qt's ODBC driver puts "FILEDSN=" before a text that contains ".dsn", passes a text that
+// contains "DRIVER=" or "SERVER=" as it is, and puts "DSN=" before any other. The text is given
+// to it so that the driver manager receives the connection string as written (a DSN or FILEDSN
+// key comes first, see ConnectionString::resolve).
+QString forQtOdbc(const QString& text) {
+    const auto withoutFirstKey = [&text](const QString& key, const QString& refusal) {
+        if (!text.startsWith(key, Qt::CaseInsensitive))
+            throw DbError(refusal);
+        return text.mid(key.size());
+    };
+    if (text.contains(QLatin1String(".dsn"), Qt::CaseInsensitive))
+        return withoutFirstKey(
+            QStringLiteral("FILEDSN="),
+            QStringLiteral("The ODBC connection string contains \".dsn\" outside a FILEDSN key; Qt's "
+                           "ODBC driver would take the whole text for a file DSN, so it cannot be "
+                           "passed as written."));
+    if (text.contains(QLatin1String("DRIVER="), Qt::CaseInsensitive) ||
+        text.contains(QLatin1String("SERVER="), Qt::CaseInsensitive))
+        return text;
+    return withoutFirstKey(
+        QStringLiteral("DSN="),
+        QStringLiteral("The ODBC connection string names no data source: give DSN=, FILEDSN= or "
+                       "Driver=."));
 }
 
 } // namespace
@@ -152,6 +226,7 @@ void AdoConnection::openConnection(const QString& userId, const QString& passwor
             databaseName += QStringLiteral("UID=") + ConnectionString::odbcQuote(user) + QLatin1Char(';');
         if (!pwd.isEmpty())
             databaseName += QStringLiteral("PWD=") + ConnectionString::odbcQuote(pwd) + QLatin1Char(';');
+        databaseName = forQtOdbc(databaseName);
     }
     QSqlDatabase db = QSqlDatabase::addDatabase(m_spec.driver, m_name);
     db.setDatabaseName(databaseName);
@@ -168,6 +243,8 @@ void AdoConnection::openConnection(const QString& userId, const QString& passwor
         throw DbError(text);
     }
     try {
+        if (odbc)
+            m_spec.dialect = odbcDialect(db, m_spec);
         if (sqlite) {
             // Several desktops may share one file: write-ahead log so readers never wait for a
             // writer, and a busy timeout so writers queue instead of failing at once.

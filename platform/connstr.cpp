@@ -169,13 +169,38 @@ int wholeNumber(const QString& text, const char* key, int low, int high) {
     return v;
 }
 
-Dialect dialectFromText(const QString& explicitDialect, const QString& driverText) {
-    const QString d = explicitDialect.isEmpty() ? driverText : explicitDialect;
-    if (d.contains(QLatin1String("postgre"), Qt::CaseInsensitive) || d.contains(QLatin1String("psql"), Qt::CaseInsensitive))
+// A first guess from the driver and DSN names; the connection replaces it by what the driver says.
+Dialect dialectFromNames(const QString& driverText) {
+    if (driverText.contains(QLatin1String("postgre"), Qt::CaseInsensitive) ||
+        driverText.contains(QLatin1String("psql"), Qt::CaseInsensitive))
         return Dialect::PostgreSQL;
-    if (d.contains(QLatin1String("sqlite"), Qt::CaseInsensitive))
+    if (driverText.contains(QLatin1String("sqlite"), Qt::CaseInsensitive))
         return Dialect::SQLite;
     return Dialect::SqlServer;
+}
+
+Dialect statedDialect(const QString& text) {
+    const QString t = text.trimmed();
+    if (isOneOf(t, {"PostgreSQL", "Postgres", "PgSQL"}))
+        return Dialect::PostgreSQL;
+    if (isOneOf(t, {"SQLite", "SQLite3"}))
+        return Dialect::SQLite;
+    if (isOneOf(t, {"SQLServer", "SQL Server", "MSSQL"}))
+        return Dialect::SqlServer;
+    throw DbError(QStringLiteral(
+        "The value of Dialect in the connection string must be PostgreSQL, SQLite or SQLServer."));
+}
+
+// The DSN or FILEDSN key goes first: Qt's ODBC driver puts its own "DSN=" (or "FILEDSN=") in
+// front of a text that names no driver or server, and AdoConnection then drops the key written
+// here so the two do not stand side by side.
+QList<QPair<QString, QString>> dataSourceFirst(QList<QPair<QString, QString>> pairs) {
+    for (int i = 0; i < pairs.size(); ++i)
+        if (isOneOf(pairs[i].first, {"DSN", "FILEDSN"})) {
+            pairs.move(i, 0);
+            break;
+        }
+    return pairs;
 }
 
 } // namespace
@@ -229,8 +254,13 @@ ConnectionSpec ConnectionString::resolve(const QString& text) {
                 continue; // passed at open time, so the open call's values can take their place
             rest.append(p);
         }
-        target.databaseName = composeOdbc(rest);
-        target.dialect = dialectFromText(explicitDialect, value(pairs, {"Driver"}) + value(pairs, {"DSN"}));
+        target.databaseName = composeOdbc(dataSourceFirst(rest));
+        if (explicitDialect.isEmpty()) {
+            target.dialect = dialectFromNames(value(pairs, {"Driver"}) + value(pairs, {"DSN"}));
+        } else {
+            target.dialect = statedDialect(explicitDialect);
+            target.statedBy = QStringLiteral("Dialect");
+        }
         return target;
     }
     if (provider.startsWith(QLatin1String("SQLOLEDB"), Qt::CaseInsensitive) ||
@@ -239,6 +269,7 @@ ConnectionSpec ConnectionString::resolve(const QString& text) {
         // An ADO string for SQL Server: reach the same server through ODBC (FreeTDS by default).
         target.driver = QStringLiteral("QODBC");
         target.dialect = Dialect::SqlServer;
+        target.statedBy = QStringLiteral("Provider");
         QString driver = value(pairs, {"Driver"});
         if (driver.isEmpty())
             driver = QStringLiteral("{FreeTDS}");

@@ -5,6 +5,7 @@
 //   Provider=PostgreSQL;Host=127.0.0.1;Port=5432;Database=perm;User ID=clerk;Password=secret
 //   Provider=ODBC;Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=perm
 //   Provider=ODBC;DSN=payroll            (any ODBC connection string after the provider)
+//   Provider=ODBC;DSN=payroll;Dialect=PostgreSQL   (Dialect= only confirms the database kind)
 //   Provider=SQLOLEDB;Data Source=srv;Initial Catalog=perm   (SQL Server, through ODBC/FreeTDS)
 //
 // Keys are case-insensitive; a value may be wrapped in double quotes or braces to hold a ';'.
@@ -25,6 +26,11 @@ struct ConnectionSpec {
     QString userId;
     QString password;
     QString options;      // driver options (QSqlDatabase::setConnectOptions)
+    // Through ODBC the dialect above is only a first guess from the names in the text: the
+    // connection asks the driver which database it reaches and takes the dialect from that.
+    // statedBy names the key that states a database kind (Dialect, or Provider for SQL Server);
+    // what the driver says must then agree with it.
+    QString statedBy;
 };
 
 class ConnectionString {

@@ -2,7 +2,9 @@
 # Starts or stops a throwaway PostgreSQL cluster for the tests.
 #   pg_cluster.sh start DIR   initdb in DIR, start on a free loopback port, write DIR/conn.txt
 #                             and DIR/odbc/odbcinst.ini (the PostgreSQL ODBC drivers, registered
-#                             for the tests only, with no communication log: ODBCSYSINI=DIR/odbc)
+#                             for the tests only, with no communication log: ODBCSYSINI=DIR/odbc;
+#                             the Unicode one also as "Perm Driver", a name that does not tell
+#                             the database kind; tests add their DSNs to DIR/odbc/odbc.ini)
 #   pg_cluster.sh stop DIR    stop the cluster and remove DIR
 # As root the cluster runs as the postgres user (initdb refuses root).
 set -euo pipefail
@@ -32,6 +34,7 @@ write_odbcinst() {
     for kind in "ANSI:psqlodbca.so" "Unicode:psqlodbcw.so"; do
       printf '[PostgreSQL %s]\nDriver=%s/%s\nDebug=0\nCommLog=0\n\n' "${kind%%:*}" "$driver_dir" "${kind#*:}"
     done
+    printf '[Perm Driver]\nDriver=%s/psqlodbcw.so\nDebug=0\nCommLog=0\n\n' "$driver_dir"
   } >"$1/odbcinst.ini"
 }
 

@@ -6,6 +6,7 @@
 #include "capi/vardex.h"
 #include "tests/support/testsupport.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -114,6 +115,53 @@ TEST_P(Trust, OdbcCredentialsAreQuotedValues) {
         ASSERT_EQ(::ConnectDatabase(conn.c_str(), "postgres", password, "", ""), 0) << VardexLastError();
         EXPECT_EQ(scalar(dataModule().ADOcn, "select current_database()"), dbName);
         ::DisconnectDatabase();
+    }
+}
+
+// Through ODBC the database kind is the driver's answer, not a guess from the names: a PostgreSQL
+// server behind a driver or DSN called anything still gets standard_conforming_strings on, every
+// documented form connects, and a Dialect= (or SQL Server provider) that says otherwise is refused.
+TEST_P(Trust, OdbcTakesTheDatabaseKindFromTheDriver) {
+    if (GetParam() != Backend::OdbcPostgreSQL)
+        GTEST_SKIP() << "ODBC only";
+    MessageRecorder boxes; // the undefined item 77 shows its warning
+    const auto pairs = ConnectionString::parse(store->connectionString());
+    const QString host = ConnectionString::value(pairs, {"Server"});
+    const QString port = ConnectionString::value(pairs, {"Port"});
+    const QString dbName = scalar(*db, "select current_database()");
+    const QString dsn = "perm_" + dbName;
+    QFile ini(qEnvironmentVariable("ODBCSYSINI") + "/odbc.ini");
+    ASSERT_TRUE(ini.open(QIODevice::Append | QIODevice::Text));
+    ini.write(QString("[%1]\nDriver=Perm Driver\nServername=%2\nPort=%3\nDatabase=%4\nUsername=postgres\n\n")
+                  .arg(dsn, host, port, dbName)
+                  .toUtf8());
+    ini.close();
+    db->execute("ALTER DATABASE " + dbName + " SET standard_conforming_strings = off");
+    const QString byDriver =
+        QString("Provider=ODBC;Driver={Perm Driver};Server=%1;Port=%2;Database=%3;Uid=postgres")
+            .arg(host, port, dbName);
+    for (const QString& text :
+         {byDriver, "Provider=ODBC;DSN=" + dsn, "Provider=ODBC;DSN=" + dsn + ";Server=" + host,
+          "Provider=ODBC;Database=" + dbName + ";DSN=" + dsn,
+          "Provider=ODBC;DSN=" + dsn + ";Dialect=PostgreSQL"}) {
+        ASSERT_EQ(::ConnectDatabase(local(text).c_str(), "", "", "2026-06-15", ""), 0)
+            << text.toStdString() << ": " << VardexLastError();
+        EXPECT_EQ(dataModule().ADOcn.dialect(), Dialect::PostgreSQL);
+        EXPECT_EQ(::CheckUserRight("\\' OR 1=1 --", 1, "", 0), 1); // alice's grant is not read
+        expectLiteralsHold(qPrintable(text));
+    }
+    const QString sqlServer = QString("Provider=SQLOLEDB;Driver={Perm Driver};Data Source=%1;Port=%2;Initial "
+                                      "Catalog=%3;User ID=postgres")
+                                  .arg(host, port, dbName);
+    for (const auto& [text, key] : std::vector<std::pair<QString, std::string>>{
+             {byDriver + ";Dialect=SQLite", "Dialect in the connection string says SQLite"},
+             {"Provider=ODBC;DSN=" + dsn + ";Dialect=SQLServer",
+              "Dialect in the connection string says SQL Server"},
+             {"Provider=ODBC;DSN=" + dsn + ";Dialect=Oracle", "value of Dialect"},
+             {sqlServer, "Provider in the connection string says SQL Server"}}) {
+        EXPECT_EQ(::ConnectDatabase(local(text).c_str(), "", "", "", ""), 1) << text.toStdString();
+        EXPECT_NE(std::string(VardexLastError()).find(key), std::string::npos) << VardexLastError();
+        EXPECT_FALSE(dataModule().ADOcn.connected());
     }
 }
 
