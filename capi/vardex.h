@@ -158,6 +158,10 @@ VARDEX_API int32_t VARDEX_CALL CheckUserLogin(const char *userId, const char *pa
  * When the answer is not 0 and no item has number rightId, a warning box
  * "权限没有定义(<rightId> <failText>)" is shown first, in every mode. Boxes are captioned "用户权限".
  * The check does not look at the user's enabled flag or validity period.
+ * A grant whose audit row cannot be written (a full disk, a refused insert) still answers 0,
+ * but the loss is made known: VardexLastError() then tells why, and the library reports it as a
+ * warning to the message handler when one is installed (an OK box, captioned "用户权限"), else
+ * on standard error. After any other answer VardexLastError() is empty.
  */
 VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char *userId, int32_t rightId,
                                               const char *failText, int32_t mode);

@@ -107,8 +107,13 @@ VARDEX_API int32_t VARDEX_CALL CheckUserLogin(const char* userId, const char* pa
 VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char* userId, int32_t rightId, const char* failText, int32_t mode) {
     return guarded([&] {
         const QString fail = text(failText);
-        return vardex::CheckUserRight(vardex::capi::exactText(userId, "userId"), rightId, failText ? &fail : nullptr,
-                                      mode);
+        QString auditLoss;
+        const int32_t rc = vardex::CheckUserRight(vardex::capi::exactText(userId, "userId"), rightId,
+                                                  failText ? &fail : nullptr, mode, &auditLoss);
+        // A grant whose audit row was lost still answers 0; the reason is kept for VardexLastError.
+        if (!auditLoss.isEmpty())
+            vardex::capi::setLastError(auditLoss.toLocal8Bit().toStdString());
+        return rc;
     });
 }
 

@@ -98,9 +98,13 @@ int OpenOrExecute(AdoQuery& query) {
 }
 
 void WriteLog(const QString& text) {
+    WriteLog(text, session().CurrentUserName);
+}
+
+void WriteLog(const QString& text, const QString& userName) {
     const SessionValues& s = session();
     const QString sql = QStringLiteral("INSERT INTO qx_Logs VALUES ('") + escapeQuotes(s.ComputerName) +
-                        QStringLiteral("','") + escapeQuotes(s.CurrentUserName) + QStringLiteral("','") + nowText() +
+                        QStringLiteral("','") + escapeQuotes(userName) + QStringLiteral("','") + nowText() +
                         QStringLiteral("','") + escapeQuotes(text) + QStringLiteral("')");
     ExecSql(sql);
 }
@@ -201,9 +205,11 @@ int CheckUserLogin(const QString& userId, const QString& password, const QString
                     return login::Verified;
                 if (!s.CurrentUserName.isEmpty())
                     WriteLog(QStringLiteral("用户退出登录"));
+                // The user becomes current only once his login row is written: a login that
+                // ends in an error leaves the session's rows under the user it had.
+                WriteLog(QStringLiteral("用户登录"), userName);
                 s.CurrentUserID = userId;
                 s.CurrentUserName = userName;
-                WriteLog(QStringLiteral("用户登录"));
                 return login::Verified;
             }
         }
@@ -261,9 +267,37 @@ int decidingUser(AdoQuery& q, const QString& userId, QString* effective) {
     return 0;
 }
 
+// Writes the audit row of a granted check, the item's name read from q (on its qx_Name row, if
+// any). A failure never turns the grant into an error, but it is made known: as a warning, and
+// with its reason in *auditLoss.
+void recordRightUse(AdoQuery& q, const QString& userId, int rightId, QString* auditLoss) {
+    QString reason;
+    try {
+        q.first();
+        const QString name = q.fieldByName(QStringLiteral("qxName")).asString();
+        WriteLog(QStringLiteral("使用权限(") + name + QLatin1Char(')'));
+        return;
+    } catch (const Error& e) {
+        reason = e.message();
+    } catch (const std::exception& e) {
+        reason = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+    }
+    if (reason.isEmpty())
+        reason = QStringLiteral("unknown error");
+    if (auditLoss)
+        *auditLoss =
+            QStringLiteral("CheckUserRight: the right %1 of %2 was granted, but its audit row could not "
+                           "be written: %3")
+                .arg(rightId)
+                .arg(userId, reason);
+    notifyWarning(Ui::tr("审计日志写入失败, 这次权限使用没有记录: ") + reason, Ui::tr("用户权限"));
+}
+
 } // namespace
 
-int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode) {
+int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode,
+                   QString* auditLoss) {
     CallInProgress busy;
     TdData& d = dataModule();
     AdoQuery& q = d.ADOqrCheck;
@@ -288,13 +322,7 @@ int CheckUserRight(const QString& userId, int rightId, const QString* failText, 
     q.open();
 
     if (code == 0) {
-        // The use is recorded when it can be; a failure here never turns a grant into an error.
-        try {
-            q.first();
-            const QString name = q.fieldByName(QStringLiteral("qxName")).asString();
-            WriteLog(QStringLiteral("使用权限(") + name + QLatin1Char(')'));
-        } catch (...) {
-        }
+        recordRightUse(q, userId, rightId, auditLoss);
         return 0;
     }
     const QString fail = failText ? *failText : QString();

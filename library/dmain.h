@@ -54,6 +54,8 @@ void ExecSql(const QString& sql);
 int OpenOrExecute(AdoQuery& query);
 
 void WriteLog(const QString& text);
+// The same row under the given user name instead of the current user's.
+void WriteLog(const QString& text, const QString& userName);
 void ClearLogs(const QString& beforeTime);
 
 // Local date and time in the forms the store keeps.
@@ -71,11 +73,15 @@ QString builtInText(int code);
 int CheckUserLogin(const QString& userId, const QString& password, const QString& workDate,
                    const QString* failText, int mode);
 
-// Whether the user (or the user group he belongs to) holds item rightId.
-int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode);
+// Whether the user (or the user group he belongs to) holds item rightId. A grant whose audit
+// row cannot be written still answers 0; the loss is reported as a warning (notifyWarning)
+// and its reason, in the form handed back to a calling program, stored in *auditLoss.
+int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode,
+                   QString* auditLoss = nullptr);
 QString rightRefusedText();
 // Stores in answers[i] the code CheckUserRight would answer for rightIds[i] (0 to 3), for count
-// items, with no box and no audit row. Whatever the count, one or two statements find the user
+// items, with no box and no audit row. Every id is read before any answer is written, so the
+// two arrays may overlap. Whatever the count, one or two statements find the user
 // (and his group) and one more reads every grant of the user who decides.
 void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, int32_t* answers);
 

@@ -25,14 +25,28 @@ int defaultAnswer(uint32_t type) {
     }
 }
 
+namespace {
+int toStandardError(const QString& text, const QString& caption, uint32_t type) {
+    std::fprintf(stderr, "[%s] %s\n", caption.toLocal8Bit().constData(), text.toLocal8Bit().constData());
+    return defaultAnswer(type);
+}
+} // namespace
+
 int showMessage(const QString& text, const QString& caption, uint32_t type, QWidget* owner) {
     MessageBoxRequest request{text, caption, type, owner};
     if (clientHandler())
         return clientHandler()(request);
     if (presenter())
         return presenter()(request);
-    std::fprintf(stderr, "[%s] %s\n", caption.toLocal8Bit().constData(), text.toLocal8Bit().constData());
-    return defaultAnswer(type);
+    return toStandardError(text, caption, type);
+}
+
+void notifyWarning(const QString& text, const QString& caption) {
+    const uint32_t type = mb::Ok | mb::IconWarning;
+    if (clientHandler())
+        clientHandler()({text, caption, type, nullptr});
+    else
+        toStandardError(text, caption, type);
 }
 
 void setMessageHandler(MessageHandler handler) { clientHandler() = std::move(handler); }

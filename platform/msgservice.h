@@ -46,6 +46,11 @@ using MessageHandler = std::function<int(const MessageBoxRequest&)>;
 // Shows a box and returns the button pressed.
 int showMessage(const QString& text, const QString& caption, uint32_t type, QWidget* owner = nullptr);
 
+// A warning that asks nothing and must not stop the person at work: it goes to the client's
+// handler as a warning box with an OK button when one is installed, else to standard error
+// (never to a window of the widget layer).
+void notifyWarning(const QString& text, const QString& caption);
+
 // Installs the handler that takes every box (an empty handler removes it).
 void setMessageHandler(MessageHandler handler);
 // Installed once by the widget layer: shows real boxes when a display is there.

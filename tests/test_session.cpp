@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <string>
 
 using namespace vardex;
 using namespace vardex::test;
@@ -167,6 +168,57 @@ TEST_P(Session, TheCInterfaceNeverThrows) {
     EXPECT_EQ(::DisconnectDatabase(), 0);
     EXPECT_EQ(::DisconnectDatabase(), VARDEX_ERROR);
     EXPECT_STRNE(VardexVersion(), "");
+}
+
+// An audit row the store refuses: a granted right check still answers 0 but says so (on
+// VardexLastError, and to the client's handler or standard error), and a login whose row is
+// refused leaves the session's current user as it was.
+TEST_P(Session, ARefusedAuditRowIsMadeKnownAndSwitchesNoUser) {
+    for (const char* u : {"'alice','Alice'", "'bob','Bob'"})
+        check->execute(QString("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, "
+                               "AllowZekou, zuid) VALUES (%1, '', '2026-01-01', '2026-12-31', 'T', 0, 10000)")
+                           .arg(u));
+    check->execute("INSERT INTO qx_Name (qxID, qxName) VALUES (1, 'query')");
+    check->execute("INSERT INTO qx_user_qx (userID, qxID, AllowCount) VALUES ('alice', 1, 1)");
+    if (GetParam() == Backend::SQLite) {
+        check->execute("CREATE TRIGGER refuse_alice BEFORE INSERT ON qx_Logs WHEN NEW.userName = 'Alice' "
+                       "BEGIN SELECT RAISE(ABORT, 'audit refused'); END");
+    } else {
+        check->execute(
+            "CREATE FUNCTION refuse_alice() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN IF NEW.userName "
+            "= 'Alice' THEN RAISE EXCEPTION 'audit refused'; END IF; RETURN NEW; END$$");
+        check->execute("CREATE TRIGGER refuse_alice BEFORE INSERT ON qx_Logs FOR EACH ROW EXECUTE FUNCTION "
+                       "refuse_alice()");
+    }
+    ASSERT_EQ(connect("2026-06-15"), 0);
+    ASSERT_EQ(::CheckUserLogin("bob", "", "2026-06-15", nullptr, 0), 0);
+    EXPECT_EQ(::CheckUserLogin("alice", "", "2026-06-15", nullptr, 0), VARDEX_ERROR);
+    EXPECT_NE(std::string(VardexLastError()).find("audit refused"), std::string::npos) << VardexLastError();
+    EXPECT_EQ(session().CurrentUserID, "bob");
+    EXPECT_EQ(session().CurrentUserName, "Bob");
+    EXPECT_EQ(logRows("userName = 'Bob'"), 2); // his login, and the logout written before the refusal
+
+    session().CurrentUserName = "Alice"; // as a client that took her over before the fault was known
+    {
+        MessageRecorder rec;
+        EXPECT_EQ(::CheckUserRight("alice", 1, nullptr, 0), 0);
+        EXPECT_NE(std::string(VardexLastError()).find("audit refused"), std::string::npos)
+            << VardexLastError();
+        ASSERT_EQ(rec.boxes.size(), 1u);
+        EXPECT_TRUE(rec.boxes[0].text.contains("audit refused")) << rec.boxes[0].text.toStdString();
+        EXPECT_EQ(rec.boxes[0].caption, QString::fromUtf8("用户权限"));
+        EXPECT_EQ(rec.boxes[0].type, mb::Ok | mb::IconWarning);
+    }
+    setMessageHandler(MessageHandler()); // no client handler: the loss goes to standard error
+    ::testing::internal::CaptureStderr();
+    const int rc = ::CheckUserRight("alice", 1, nullptr, 0);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    installUnexpectedBoxGuard();
+    EXPECT_EQ(rc, 0);
+    EXPECT_NE(err.find("audit refused"), std::string::npos) << err;
+    session().CurrentUserName = "Bob";
+    EXPECT_EQ(::CheckUserRight("alice", 1, nullptr, 0), 0); // written: nothing to report
+    EXPECT_STREQ(VardexLastError(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Session, VARDEX_BACKEND_PARAMS);

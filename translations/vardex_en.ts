@@ -712,6 +712,10 @@
         <translation>User Permission</translation>
     </message>
     <message>
+        <source>审计日志写入失败, 这次权限使用没有记录: </source>
+        <translation>The audit log could not be written; this use of a permission was not recorded: </translation>
+    </message>
+    <message>
         <source>关于权限管理应用工具</source>
         <translation>About the Permission Management Tool</translation>
     </message>
