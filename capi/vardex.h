@@ -177,7 +177,8 @@ VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char *userId, int32_t rightI
  * checked at that moment and recorded in the audit log.
  * Returns 0 (every answer stored), or VARDEX_ERROR: count negative, rightIds or answers NULL
  * while count is above 0, no session, userId not valid text, a call from another thread, a
- * database error; answers is then left as it was. With count 0 nothing is read.
+ * database error; answers is then left as it was. With count 0 nothing is read. Every rightIds
+ * entry is read before any answer is written, so answers may overlap rightIds.
  */
 VARDEX_API int32_t VARDEX_CALL VardexQueryRights(const char *userId, const int32_t *rightIds,
                                                  int32_t count, int32_t *answers);

@@ -9,6 +9,8 @@
 #include <QSet>
 
 #include <cmath>
+#include <optional>
+#include <vector>
 
 namespace vardex {
 
@@ -339,6 +341,42 @@ int CheckUserRight(const QString& userId, int rightId, const QString* failText, 
     return code;
 }
 
+namespace {
+
+// The item number a stored qxID value stands for in "qxID = <n>", if any. A NULL never matches,
+// nor does a value that is no whole number, nor a BLOB (a store without types can hold one; it
+// never equals a number). On SQLite a text never equals a number either: the column's integer
+// affinity has already turned every text that reads as a number into one.
+std::optional<qint64> grantedId(const QVariant& v, bool sqlite) {
+    if (v.isNull())
+        return std::nullopt;
+    switch (v.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double x = v.toDouble();
+        if (x == std::floor(x) && std::fabs(x) < 9.0e15)
+            return static_cast<qint64>(x);
+        return std::nullopt;
+    }
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+        return v.toLongLong();
+    case QMetaType::QString:
+        break;
+    default:
+        return std::nullopt;
+    }
+    if (sqlite)
+        return std::nullopt;
+    bool ok = false;
+    const qint64 id = v.toString().toLongLong(&ok);
+    return ok ? std::optional<qint64>(id) : std::nullopt;
+}
+
+} // namespace
+
 void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, int32_t* answers) {
     CallInProgress busy;
     TdData& d = dataModule();
@@ -357,29 +395,16 @@ void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, 
         q.setSql(QStringLiteral("select qxID from qx_user_qx where UserID = '") + escapeQuotes(effective) +
                  QStringLiteral("' and AllowCount > 0"));
         q.open();
-        // Only what "qxID = <n>" would match counts: a NULL never matches, nor does a value
-        // that is no whole number (a store without types can hold one).
-        for (int row = 0; row < q.recordCount(); ++row) {
-            const QVariant v = q.value(row, 0);
-            if (v.isNull())
-                continue;
-            bool ok = false;
-            if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float) {
-                const double x = v.toDouble();
-                if (x == std::floor(x) && std::fabs(x) < 9.0e15)
-                    granted.insert(static_cast<qint64>(x));
-                continue;
-            }
-            const qint64 id = v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong
-                                  ? v.toLongLong(&ok)
-                                  : v.toString().toLongLong(&ok);
-            if (ok)
-                granted.insert(id);
-        }
+        const bool sqlite = d.ADOcn.dialect() == Dialect::SQLite;
+        for (int row = 0; row < q.recordCount(); ++row)
+            if (const auto id = grantedId(q.value(row, 0), sqlite))
+                granted.insert(*id);
         q.close();
     }
+    // The ids are all read before the first answer is written: the caller's arrays may overlap.
+    const std::vector<int32_t> ids(rightIds, rightIds + count);
     for (int i = 0; i < count; ++i)
-        answers[i] = code == 3 && granted.contains(rightIds[i]) ? 0 : code;
+        answers[i] = code == 3 && granted.contains(ids[i]) ? 0 : code;
 }
 
 int ChangeUserPassword(const QString& userId, const QString& oldPassword, const QString& newPassword,

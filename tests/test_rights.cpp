@@ -5,6 +5,7 @@
 #include "tests/support/testsupport.h"
 
 #include <QProcess>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <set>
 #include <thread>
@@ -83,6 +84,38 @@ TEST_P(Rights, BadCallsAreClearErrorsThatLeaveTheAnswersAlone) {
     EXPECT_EQ(answers[1], 1);
     vardex::DisconnectDatabase();
     EXPECT_EQ(::VardexQueryRights("solo", ids, 0, answers), VARDEX_ERROR);
+}
+
+// Whatever a grant row holds, the two calls agree; and answers may overlap rightIds.
+TEST_P(Rights, AgreesWithTheRightCheckOnEveryStoredValueAndOverlappingArrays) {
+    if (GetParam() == Backend::SQLite) {
+        // Values a store without types keeps as they are: BLOBs, texts that are no number.
+        auto db = openConnection(store->connectionString());
+        for (const char* v : {"X'35'", "X'3130'", "'6 '", "' 7'", "'8x'", "11.0", "12.5"})
+            db->execute(
+                QString("INSERT INTO qx_user_qx (userID, qxID, AllowCount) VALUES ('solo', %1, 1)").arg(v));
+    }
+    const std::vector<int32_t> items{5, 10, 6, 7, 8, 11, 12, 1, 2, 9, 3};
+    MessageRecorder rec; // the undefined items' warnings
+    std::vector<int32_t> expected;
+    for (int32_t id : items)
+        expected.push_back(::CheckUserRight("solo", id, nullptr, 0));
+    std::vector<int32_t> answers(items.size(), -7);
+    ASSERT_EQ(::VardexQueryRights("solo", items.data(), int32_t(items.size()), answers.data()), 0);
+    EXPECT_EQ(answers, expected);
+    // answers one place after rightIds, one before, and the same array.
+    for (int shift : {1, -1, 0}) {
+        std::vector<int32_t> buffer(items.size() + 1, -7);
+        const size_t from = shift < 0 ? 1 : 0;
+        std::copy(items.begin(), items.end(), buffer.begin() + from);
+        ASSERT_EQ(::VardexQueryRights("solo", buffer.data() + from, int32_t(items.size()),
+                                      buffer.data() + from + shift),
+                  0);
+        EXPECT_EQ(
+            std::vector<int32_t>(buffer.begin() + from + shift, buffer.begin() + from + shift + items.size()),
+            expected)
+            << "shift " << shift;
+    }
 }
 
 TEST_P(Rights, TheCommandLineSessionPrintsTheAnswers) {
