@@ -158,7 +158,9 @@ TEST_P(Trust, OdbcTakesTheDatabaseKindFromTheDriver) {
              {"Provider=ODBC;DSN=" + dsn + ";Dialect=SQLServer",
               "Dialect in the connection string says SQL Server"},
              {"Provider=ODBC;DSN=" + dsn + ";Dialect=Oracle", "value of Dialect"},
-             {sqlServer, "Provider in the connection string says SQL Server"}}) {
+             {sqlServer, "Provider in the connection string says SQL Server"},
+             {byDriver + ";Description=perm.dsn", "\".dsn\" outside a FILEDSN key"},
+             {"Provider=ODBC;Database=" + dbName, "names no data source"}}) {
         EXPECT_EQ(::ConnectDatabase(local(text).c_str(), "", "", "", ""), 1) << text.toStdString();
         EXPECT_NE(std::string(VardexLastError()).find(key), std::string::npos) << VardexLastError();
         EXPECT_FALSE(dataModule().ADOcn.connected());
