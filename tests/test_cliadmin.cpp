@@ -102,6 +102,20 @@ class CliAdmin : public ::testing::TestWithParam<Backend> {
             out << v.toString();
         return out;
     }
+    // Runs a verb on the store with a terminal as its standard input, typing what is given.
+    int onTerminal(const QString& args, const QByteArray& typed, QByteArray& screen) {
+        QProcess p;
+        p.start(
+            "script",
+            {"-qec",
+             QString("'%1' %2 --store '%3'").arg(binDir() + "/vardex-cli", args, store->connectionString()),
+             "/dev/null"});
+        EXPECT_TRUE(p.waitForStarted());
+        p.write(typed);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        screen = p.readAll();
+        return p.exitCode();
+    }
     static QStringList writes(const QStringList& log) {
         QStringList out;
         for (const QString& s : log)
@@ -179,15 +193,9 @@ TEST_P(CliAdmin, EveryVerbSendsTheWindowsStatementsAndLeavesACleanStore) {
     expectClean();
     // A password typed at the prompt of a terminal, enciphered with the session's key (--key).
     {
-        QProcess p;
-        p.start("script", {"-qec",
-                           QString("'%1' user passwd m2 --key K2 --store '%2'")
-                               .arg(binDir() + "/vardex-cli", store->connectionString()),
-                           "/dev/null"});
-        ASSERT_TRUE(p.waitForStarted());
-        p.write("tty pw\ntty pw\n");
-        ASSERT_TRUE(p.waitForFinished(60000));
-        EXPECT_EQ(p.exitCode(), 0) << p.readAll().toStdString();
+        QByteArray screen;
+        EXPECT_EQ(onTerminal("user passwd m2 --key K2", "tty pw\ntty pw\n", screen), 0)
+            << screen.toStdString();
         EXPECT_EQ(DecryptPassword(scalar(*db, "select userPwd from qx_user where userID = 'm2'"), "K2"),
                   "tty pw");
     }
@@ -527,15 +535,8 @@ TEST_P(CliAdmin, AUserGetsThePasswordMeantOrNone) {
     EXPECT_FALSE(logsIn("bob", ""));
     // At the prompt: an empty answer is refused, the two answers must agree.
     for (const auto& [typed, exit] : {std::pair{"\n", 2}, {"one\ntwo\n", 1}, {"new pw\nnew pw\n", 0}}) {
-        QProcess p;
-        p.start("script", {"-qec",
-                           QString("'%1' user passwd bob --store '%2'")
-                               .arg(binDir() + "/vardex-cli", store->connectionString()),
-                           "/dev/null"});
-        ASSERT_TRUE(p.waitForStarted());
-        p.write(typed);
-        ASSERT_TRUE(p.waitForFinished(60000));
-        EXPECT_EQ(p.exitCode(), exit) << typed << p.readAll().toStdString();
+        QByteArray screen;
+        EXPECT_EQ(onTerminal("user passwd bob", typed, screen), exit) << typed << screen.toStdString();
         EXPECT_TRUE(logsIn("bob", exit == 0 ? "new pw" : "secret")) << typed;
     }
     // --password stays the database account's on install, session and doctor.
