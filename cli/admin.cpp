@@ -9,7 +9,6 @@
 #include "platform/sqldialect.h"
 
 #include <QDate>
-#include <QProcessEnvironment>
 #include <functional>
 
 namespace vardex::cli {
@@ -69,24 +68,43 @@ QString checkedFlag(const QString& text) {
     throw Refused(QStringLiteral("\"%1\" is neither on nor off").arg(text));
 }
 
-// The new password of a user: --new-password-file, VARDEX_NEW_PASSWORD, or a prompt (asked
-// twice) when `ask` or --ask-password and standard input is a terminal. Null when none given.
-QString newPassword(const QCommandLineParser& p, bool ask) {
-    if (p.isSet(QStringLiteral("new-password-file")))
-        return secretFromFile(p.value(QStringLiteral("new-password-file")), "new password");
-    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (env.contains(QStringLiteral("VARDEX_NEW_PASSWORD")))
-        return env.value(QStringLiteral("VARDEX_NEW_PASSWORD"));
-    if (ask || p.isSet(QStringLiteral("ask-password"))) {
-        QString a, b;
-        if (!promptSecret(QStringLiteral("New password: "), a))
-            throw Usage(QStringLiteral("no new password: use --new-password-file or VARDEX_NEW_PASSWORD"));
-        promptSecret(QStringLiteral("Again: "), b);
-        if (a != b)
+// Whether the command line or the environment gives a user's new password.
+bool newPasswordGiven(const QCommandLineParser& p) {
+    return p.isSet(QStringLiteral("new-password-file")) || p.isSet(QStringLiteral("ask-password")) ||
+           p.isSet(QStringLiteral("no-password")) || qEnvironmentVariableIsSet("VARDEX_NEW_PASSWORD");
+}
+
+// A user's new password as typed: from --new-password-file, else VARDEX_NEW_PASSWORD, else
+// typed twice at a prompt (at once with --ask-password). Empty only with --no-password (an
+// empty password logs in with nothing typed), also when only blanks were given, which the user
+// dialog drops. Raises Usage when none can be had, Refused when the two typed differ.
+QString newPassword(const QCommandLineParser& p) {
+    const bool file = p.isSet(QStringLiteral("new-password-file"));
+    const bool ask = p.isSet(QStringLiteral("ask-password"));
+    const bool none = p.isSet(QStringLiteral("no-password"));
+    if (int(file) + int(ask) + int(none) > 1)
+        throw Usage(QStringLiteral("give one of --new-password-file, --ask-password and --no-password"));
+    if (none)
+        return QString();
+    QString typed = file  ? secretFromFile(p.value(QStringLiteral("new-password-file")), "new password")
+                    : ask ? QString()
+                          : secretFromEnvironment("VARDEX_NEW_PASSWORD");
+    QString source = file ? QStringLiteral("the new password file") : QStringLiteral("VARDEX_NEW_PASSWORD");
+    if (typed.isNull()) {
+        QString again;
+        if (!promptSecret(QStringLiteral("New password: "), typed))
+            throw Usage(
+                QStringLiteral("no new password: give --new-password-file FILE or VARDEX_NEW_PASSWORD, "
+                               "run on a terminal to be asked, or pass --no-password for none"));
+        source = QStringLiteral("the password typed");
+        if (!trimBlanks(typed).isEmpty() &&
+            (!promptSecret(QStringLiteral("Again: "), again) || typed != again))
             throw Refused(QStringLiteral("the two passwords differ"));
-        return a;
     }
-    return QString();
+    if (trimBlanks(typed).isEmpty())
+        throw Usage(
+            QStringLiteral("%1 is empty: pass --no-password for a user without a password").arg(source));
+    return typed;
 }
 
 // The stored form of a typed password, as the user dialog makes it.
@@ -97,11 +115,14 @@ QString stored(const QString& typed) {
 
 void addPasswordOptions(QCommandLineParser& p) {
     p.addOption({QStringLiteral("new-password-file"),
-                 QStringLiteral("Read the user's password from the file's first line."),
+                 QStringLiteral("Read the user's password from the file's first line (a file only its owner "
+                                "may read)."),
                  QStringLiteral("FILE")});
-    p.addOption(
-        {QStringLiteral("ask-password"),
-         QStringLiteral("Ask for the user's password on the terminal (or set VARDEX_NEW_PASSWORD).")});
+    p.addOption({QStringLiteral("ask-password"),
+                 QStringLiteral("Ask for the user's password on the terminal, twice, even with "
+                                "VARDEX_NEW_PASSWORD set.")});
+    p.addOption({QStringLiteral("no-password"),
+                 QStringLiteral("Give the user an empty password: one that logs in with nothing typed.")});
 }
 
 void addUserFieldOptions(QCommandLineParser& p) {
@@ -327,7 +348,7 @@ QList<Verb> verbs() {
                   r.discount = p.isSet(QStringLiteral("discount"))
                                    ? checkedDiscount(p.value(QStringLiteral("discount")))
                                    : 0;
-                  const QString typed = newPassword(p, false);
+                  const QString typed = newPassword(p);
                   s.transaction([&] {
                       const QVector<UserInfo> users = loadUsers(s.cn());
                       if (p.isSet(QStringLiteral("group")))
@@ -376,11 +397,8 @@ QList<Verb> verbs() {
                   const int discount = p.isSet(QStringLiteral("discount"))
                                            ? checkedDiscount(p.value(QStringLiteral("discount")))
                                            : -1;
-                  const QString typed = newPassword(p, false);
-                  const bool newPwd = p.isSet(QStringLiteral("new-password-file")) ||
-                                      p.isSet(QStringLiteral("ask-password")) ||
-                                      QProcessEnvironment::systemEnvironment().contains(
-                                          QStringLiteral("VARDEX_NEW_PASSWORD"));
+                  const bool newPwd = newPasswordGiven(p);
+                  const QString typed = newPwd ? newPassword(p) : QString();
                   edit(s, p, a[0], [&](adminops::UserRow& r, const QVector<UserInfo>& users) {
                       if (!name.isEmpty())
                           r.userName = name;
@@ -407,7 +425,7 @@ QList<Verb> verbs() {
               {QStringLiteral("ID")},
               addPasswordOptions,
               [edit](StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
-                  const QString typed = newPassword(p, true);
+                  const QString typed = newPassword(p);
                   edit(s, p, a[0],
                        [&](adminops::UserRow& r, const QVector<UserInfo>&) { r.password = stored(typed); });
               }});

@@ -5,6 +5,7 @@
 #include "platform/errors.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -55,17 +56,47 @@ template <typename F> int guarded(F&& body) {
 }
 
 // The options every verb on a store takes, added to a parser. The database account is
-// --db-user; install, session and doctor also take it as --user.
+// --db-user and its password --db-password; install, session and doctor also take them as
+// --user and --password and write no trace. On the other verbs --user names a user of the
+// store, and --password is refused (it would be taken for a user's password).
 void addStoreOptions(QCommandLineParser& p, bool userIsAccount = false);
 // The connection string: the positional given, else --store, else VARDEX_STORE.
 QString storeFrom(const QCommandLineParser& p, const QString& positional = QString());
-// The database account password: --password, else --password-file, else VARDEX_PASSWORD,
-// else, with --user given and standard input a terminal, a prompt. Raises Usage.
-QString databasePassword(const QCommandLineParser& p);
-// Reads a secret from a file: its first line, without the line end. Raises Usage.
+// The database account password: --db-password, else --password-file, else VARDEX_PASSWORD,
+// else, with --db-user given and standard input a terminal, a prompt. Raises Usage, also for
+// --password on a verb whose options were added with userIsAccount false.
+QString databasePassword(const QCommandLineParser& p, bool userIsAccount = false);
+// Reads a secret from a file: its first line, without the line end, exactly as its bytes are
+// (text that is not valid UTF-8, a line longer than 64 KiB and a file its group or others may
+// read are refused). Raises Usage.
 QString secretFromFile(const QString& path, const char* what);
-// Asks on the terminal without echo; empty when standard input is no terminal.
+// A secret from the environment, exactly as its bytes are; null when the variable is not set.
+// Raises Usage when it is not valid text.
+QString secretFromEnvironment(const char* name);
+// Asks on the terminal without echo; false when standard input is no terminal. Raises Usage
+// when what was typed is not valid text.
 bool promptSecret(const QString& prompt, QString& out);
+
+// The --trace file: opened when the verb starts, before the store (created readable by its
+// owner only, never through a symbolic link; Usage when it cannot be), and given the statements
+// the verb sent when it ends, with every password value shown as '***'.
+class TraceFile {
+  public:
+    explicit TraceFile(const QCommandLineParser& p);
+    bool active() const { return m_file.isOpen(); }
+    // Writes the statements as a JSON array and closes the file; a failure is reported and makes
+    // the program's exit code 2 (traceFailed()).
+    void write(const QStringList& statements);
+
+  private:
+    QString m_path;
+    QFile m_file;
+};
+bool traceFailed();
+// A statement with the value of every userPwd it sets, compares or inserts shown as '***' (an
+// empty value stays '', which tells nothing): `userPwd = '...'` and the userPwd column of an
+// insert's values lists. Quoted text is never taken for a column name.
+QString maskPasswords(const QString& statement);
 
 // The parser's help with the verb's own name in its usage line.
 QString helpText(const QCommandLineParser& p, const QString& verb);

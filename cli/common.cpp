@@ -1,11 +1,15 @@
 #include "cli/cli.h"
 
+#include "platform/privatefile.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcessEnvironment>
+#include <QStringDecoder>
 
+#include <algorithm>
 #include <cstdio>
 #include <termios.h>
 #include <unistd.h>
@@ -27,21 +31,34 @@ void addStoreOptions(QCommandLineParser& p, bool userIsAccount) {
                  QStringLiteral("Connection string of the store (default: $VARDEX_STORE)."),
                  QStringLiteral("CONNSTR")});
     QStringList account{QStringLiteral("db-user")};
-    if (userIsAccount)
+    QStringList accountPassword{QStringLiteral("db-password")};
+    if (userIsAccount) {
         account << QStringLiteral("user");
+        accountPassword << QStringLiteral("password");
+    }
     p.addOption({account, QStringLiteral("Database account to open the store with."), QStringLiteral("U")});
-    p.addOption({QStringLiteral("password"),
+    p.addOption({accountPassword,
                  QStringLiteral("Its password (visible to other users of the machine; prefer the next two)."),
                  QStringLiteral("P")});
+    if (!userIsAccount) {
+        // Taken only to be refused with a message that names the right option.
+        QCommandLineOption misleading(QStringLiteral("password"), QString(), QStringLiteral("P"));
+        misleading.setFlags(QCommandLineOption::HiddenFromHelp);
+        p.addOption(misleading);
+    }
     p.addOption({QStringLiteral("password-file"),
-                 QStringLiteral("Read the account's password from the file's first line."),
+                 QStringLiteral("Read the account's password from the file's first line (a file only its "
+                                "owner may read)."),
                  QStringLiteral("FILE")});
     p.addOption({QStringLiteral("key"),
                  QStringLiteral("Cipher key of the passwords (default: the library's)."),
                  QStringLiteral("K")});
-    p.addOption({QStringLiteral("trace"),
-                 QStringLiteral("Write every statement sent to the store, in order, as a JSON array."),
-                 QStringLiteral("FILE")});
+    if (!userIsAccount)
+        p.addOption(
+            {QStringLiteral("trace"),
+             QStringLiteral("Write every statement sent to the store, in order, as a JSON array "
+                            "(password values shown as '***'; the file is readable by its owner only)."),
+             QStringLiteral("FILE")});
 }
 
 QString storeFrom(const QCommandLineParser& p, const QString& positional) {
@@ -55,17 +72,48 @@ QString storeFrom(const QCommandLineParser& p, const QString& positional) {
     return env;
 }
 
+namespace {
+
+// Bytes as text, or a Usage naming what they are when they are not valid UTF-8: a byte read as
+// a replacement character would make two different secrets one.
+QString exactText(const QByteArray& bytes, const QString& what) {
+    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decode(bytes);
+    if (decode.hasError())
+        throw Usage(QStringLiteral("%1 is not valid UTF-8 text").arg(what));
+    return text;
+}
+
+} // namespace
+
 QString secretFromFile(const QString& path, const char* what) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         throw Usage(
             QStringLiteral("cannot read the %1 file %2: %3").arg(QLatin1String(what), path, f.errorString()));
-    QByteArray line = f.readLine(1 << 16);
-    while (line.endsWith('\n') || line.endsWith('\r'))
+    if (openToOthers(f))
+        throw Usage(QStringLiteral("the %1 file %2 may be read by others: allow its owner only (chmod 600)")
+                        .arg(QLatin1String(what), path));
+    constexpr qint64 kLongest = 1 << 16;
+    QByteArray line = f.readLine(kLongest + 2);
+    if (line.size() > kLongest && !line.endsWith('\n'))
+        throw Usage(QStringLiteral("the first line of the %1 file %2 is longer than %3 bytes")
+                        .arg(QLatin1String(what), path)
+                        .arg(kLongest));
+    if (line.endsWith('\n'))
+        line.chop(1);
+    if (line.endsWith('\r'))
         line.chop(1);
     if (line.contains('\0'))
         throw Usage(QStringLiteral("the %1 file %2 holds a NUL byte").arg(QLatin1String(what), path));
-    return QString::fromUtf8(line);
+    return exactText(line, QStringLiteral("the %1 file %2").arg(QLatin1String(what), path));
+}
+
+QString secretFromEnvironment(const char* name) {
+    if (!qEnvironmentVariableIsSet(name))
+        return QString();
+    const QString text = exactText(qgetenv(name), QLatin1String(name));
+    return text.isNull() ? QString(QLatin1String("")) : text;
 }
 
 bool promptSecret(const QString& prompt, QString& out) {
@@ -90,23 +138,213 @@ bool promptSecret(const QString& prompt, QString& out) {
     std::fputc('\n', stderr);
     if (line.endsWith('\r'))
         line.chop(1);
-    out = QString::fromUtf8(line);
+    if (line.contains('\0'))
+        throw Usage(QStringLiteral("what was typed holds a NUL byte"));
+    out = exactText(line, QStringLiteral("what was typed"));
     return true;
 }
 
-QString databasePassword(const QCommandLineParser& p) {
-    if (p.isSet(QStringLiteral("password")))
-        return p.value(QStringLiteral("password"));
+QString databasePassword(const QCommandLineParser& p, bool userIsAccount) {
+    if (!userIsAccount && p.isSet(QStringLiteral("password")))
+        throw Usage(
+            QStringLiteral("--password is not an option of this verb: the database account's password "
+                           "is --db-password (or --password-file, VARDEX_PASSWORD); a user's own "
+                           "comes from --new-password-file, VARDEX_NEW_PASSWORD or a prompt"));
+    if (p.isSet(QStringLiteral("db-password")))
+        return p.value(QStringLiteral("db-password"));
     if (p.isSet(QStringLiteral("password-file")))
         return secretFromFile(p.value(QStringLiteral("password-file")), "password");
-    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (env.contains(QStringLiteral("VARDEX_PASSWORD")))
-        return env.value(QStringLiteral("VARDEX_PASSWORD"));
+    const QString env = secretFromEnvironment("VARDEX_PASSWORD");
+    if (!env.isNull())
+        return env;
     QString typed;
     if (p.isSet(QStringLiteral("db-user")) &&
         promptSecret(QStringLiteral("Password for %1: ").arg(p.value(QStringLiteral("db-user"))), typed))
         return typed;
     return QString();
+}
+
+namespace {
+
+bool g_traceFailed = false;
+
+} // namespace
+
+TraceFile::TraceFile(const QCommandLineParser& p) {
+    if (!p.isSet(QStringLiteral("trace")))
+        return;
+    m_path = p.value(QStringLiteral("trace"));
+    QString error;
+    if (!openOwnerOnlyForWriting(m_file, m_path, error))
+        throw Usage(QStringLiteral("cannot write the trace file %1: %2").arg(m_path, error));
+}
+
+void TraceFile::write(const QStringList& statements) {
+    if (!active())
+        return;
+    QJsonArray a;
+    for (const QString& s : statements)
+        a.append(maskPasswords(s));
+    const QByteArray bytes = QJsonDocument(a).toJson();
+    const bool ok = m_file.write(bytes) == bytes.size() && m_file.flush();
+    const QString error = m_file.errorString();
+    m_file.close();
+    if (!ok) {
+        printErr(QStringLiteral("cannot write the trace file %1: %2").arg(m_path, error));
+        g_traceFailed = true;
+    }
+}
+
+bool traceFailed() {
+    return g_traceFailed;
+}
+
+namespace {
+
+// A piece of a statement: a word (a name, keyword or number; quoted and bracketed names
+// unquoted), a quoted text, or one other character. Blanks and comments make none.
+struct Token {
+    enum Kind { Word, Text, Other } kind;
+    qsizetype begin, end; // the piece in the statement
+    QString word;         // a word's name, in lower case
+};
+
+QVector<Token> tokens(const QString& s) {
+    QVector<Token> out;
+    const qsizetype n = s.size();
+    auto closing = [&](qsizetype i, QChar close) { // the index after the closing character
+        for (++i; i < n; ++i) {
+            if (s[i] != close)
+                continue;
+            if (i + 1 < n && s[i + 1] == close) { // doubled: the character itself
+                ++i;
+                continue;
+            }
+            return i + 1;
+        }
+        return n;
+    };
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = s[i];
+        if (c.isSpace()) {
+            ++i;
+        } else if (c == QLatin1Char('-') && i + 1 < n && s[i + 1] == QLatin1Char('-')) {
+            while (i < n && s[i] != QLatin1Char('\n'))
+                ++i;
+        } else if (c == QLatin1Char('/') && i + 1 < n && s[i + 1] == QLatin1Char('*')) {
+            const qsizetype e = s.indexOf(QStringLiteral("*/"), i + 2);
+            i = e < 0 ? n : e + 2;
+        } else if (c == QLatin1Char('\'')) {
+            const qsizetype e = closing(i, c);
+            out.append({Token::Text, i, e, QString()});
+            i = e;
+        } else if (c == QLatin1Char('"') || c == QLatin1Char('[') || c == QLatin1Char('`')) {
+            const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : c;
+            const qsizetype e = closing(i, close);
+            out.append({Token::Word, i, e, s.mid(i + 1, qMax<qsizetype>(0, e - i - 2)).toLower()});
+            i = e;
+        } else if (c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('@') ||
+                   c == QLatin1Char('#') || c == QLatin1Char('$')) {
+            qsizetype e = i;
+            while (e < n &&
+                   (s[e].isLetterOrNumber() || s[e] == QLatin1Char('_') || s[e] == QLatin1Char('@') ||
+                    s[e] == QLatin1Char('#') || s[e] == QLatin1Char('$') || s[e] == QLatin1Char('.')))
+                ++e;
+            QString w = s.mid(i, e - i).toLower();
+            out.append({Token::Word, i, e, w.mid(w.lastIndexOf(QLatin1Char('.')) + 1)});
+            i = e;
+        } else {
+            out.append({Token::Other, i, i + 1, QString(c)});
+            ++i;
+        }
+    }
+    return out;
+}
+
+bool isChar(const QVector<Token>& t, qsizetype k, char c) {
+    return k < t.size() && t[k].kind == Token::Other && t[k].word == QLatin1Char(c);
+}
+
+// The quoted text that starts at k ('...' or N'...'), or -1.
+qsizetype literalAt(const QVector<Token>& t, qsizetype k) {
+    if (k < t.size() && t[k].kind == Token::Text)
+        return k;
+    if (k + 1 < t.size() && t[k].kind == Token::Word && t[k].word == u"n" && t[k + 1].kind == Token::Text &&
+        t[k].end == t[k + 1].begin)
+        return k + 1;
+    return -1;
+}
+
+// The index after the parenthesis that closes the one at k, or -1; the commas at depth one are
+// added to commas.
+qsizetype closeParen(const QVector<Token>& t, qsizetype k, QVector<qsizetype>* commas = nullptr) {
+    int depth = 0;
+    for (qsizetype i = k; i < t.size(); ++i) {
+        if (isChar(t, i, '('))
+            ++depth;
+        else if (isChar(t, i, ')') && --depth == 0)
+            return i + 1;
+        else if (commas && depth == 1 && isChar(t, i, ','))
+            commas->append(i);
+    }
+    return -1;
+}
+
+} // namespace
+
+QString maskPasswords(const QString& statement) {
+    const QString column = QStringLiteral("userpwd");
+    const QVector<Token> t = tokens(statement);
+    QVector<qsizetype> masked; // indexes of the texts to mask
+    for (qsizetype k = 0; k < t.size(); ++k) {
+        if (t[k].kind == Token::Word && t[k].word == column && isChar(t, k + 1, '=') &&
+            literalAt(t, k + 2) >= 0)
+            masked.append(literalAt(t, k + 2));
+        if (!isChar(t, k, '('))
+            continue;
+        // A column list followed by VALUES: the userPwd value of every row after it.
+        QVector<qsizetype> commas;
+        const qsizetype after = closeParen(t, k, &commas);
+        if (after < 0 || after >= t.size() || t[after].kind != Token::Word || t[after].word != u"values")
+            continue;
+        int at = -1, index = 0;
+        for (qsizetype i = k + 1; i + 1 < after; ++i) {
+            if (isChar(t, i, ','))
+                ++index;
+            else if (t[i].kind == Token::Word && t[i].word == column)
+                at = index;
+        }
+        if (at < 0)
+            continue;
+        for (qsizetype row = after + 1; isChar(t, row, '(');) {
+            QVector<qsizetype> cells;
+            const qsizetype end = closeParen(t, row, &cells);
+            if (end < 0)
+                break;
+            cells.prepend(row);
+            cells.append(end - 1);
+            if (at + 1 < cells.size()) {
+                const qsizetype value = literalAt(t, cells[at] + 1);
+                if (value >= 0 && value + 1 == cells[at + 1])
+                    masked.append(value);
+            }
+            row = isChar(t, end, ',') ? end + 1 : end;
+            if (!isChar(t, row, '('))
+                break;
+        }
+    }
+    std::sort(masked.begin(), masked.end());
+    masked.erase(std::unique(masked.begin(), masked.end()), masked.end());
+    QString out;
+    qsizetype from = 0;
+    for (const qsizetype k : masked) {
+        const Token& x = t[k];
+        out += QStringView(statement).mid(from, x.begin - from);
+        out += x.end - x.begin <= 2 ? statement.mid(x.begin, x.end - x.begin) : QStringLiteral("'***'");
+        from = x.end;
+    }
+    out += QStringView(statement).mid(from);
+    return out;
 }
 
 QString helpText(const QCommandLineParser& p, const QString& verb) {

@@ -81,7 +81,7 @@ std::optional<Options> parseArgs(const QStringList& args) {
     try {
         o.connectionString = vardex::cli::storeFrom(p, pos.value(0));
         o.user = p.value(QStringLiteral("db-user"));
-        o.password = vardex::cli::databasePassword(p);
+        o.password = vardex::cli::databasePassword(p, true);
     } catch (const vardex::cli::Usage& u) {
         vardex::cli::printErr(u.text);
         return std::nullopt;
@@ -361,6 +361,24 @@ int session(const Options& o) {
     return failures ? 1 : 0;
 }
 
+// The verbs of vardex-cli's own, on a store; 2 (with the usage) for a word that is none.
+int runStoreVerb(const QString& verb, const QStringList& args) {
+    if (vardex::cli::isAdminVerb(verb))
+        return vardex::cli::runAdminVerb(args);
+    if (verb == QLatin1String("list"))
+        return vardex::cli::runList(args);
+    if (verb == QLatin1String("log"))
+        return vardex::cli::runLog(args);
+    if (verb == QLatin1String("export"))
+        return vardex::cli::runExport(args);
+    if (verb == QLatin1String("import"))
+        return vardex::cli::runImport(args);
+    if (verb == QLatin1String("copy"))
+        return vardex::cli::runCopy(args);
+    usage();
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -402,18 +420,7 @@ int main(int argc, char** argv) {
             return session(*o);
         return doctor(*o);
     }
-    if (vardex::cli::isAdminVerb(verb))
-        return vardex::cli::runAdminVerb(args);
-    if (verb == QLatin1String("list"))
-        return vardex::cli::runList(args);
-    if (verb == QLatin1String("log"))
-        return vardex::cli::runLog(args);
-    if (verb == QLatin1String("export"))
-        return vardex::cli::runExport(args);
-    if (verb == QLatin1String("import"))
-        return vardex::cli::runImport(args);
-    if (verb == QLatin1String("copy"))
-        return vardex::cli::runCopy(args);
-    usage();
-    return 2;
+    const int rc = runStoreVerb(verb, args);
+    // The verb's work is done, but the trace it was asked for is not: not a success.
+    return rc == 0 && vardex::cli::traceFailed() ? 2 : rc;
 }

@@ -3,14 +3,11 @@
 #include "library/dmain.h"
 #include "platform/sqldialect.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QSaveFile>
 #include <QSet>
 
 namespace vardex::cli {
 
-StoreSession::StoreSession(const QCommandLineParser& p, const QString& positional) {
+StoreSession::StoreSession(const QCommandLineParser& p, const QString& positional) : m_trace(p) {
     const QString cs = storeFrom(p, positional);
     const QString user = p.value(QStringLiteral("db-user"));
     const QString password = databasePassword(p);
@@ -30,20 +27,13 @@ StoreSession::StoreSession(const QCommandLineParser& p, const QString& positiona
         throw Usage(QStringLiteral("cannot open the store%1%2")
                         .arg(reason.isEmpty() ? QString() : QStringLiteral(": "), reason));
     }
-    if (p.isSet(QStringLiteral("trace"))) {
-        m_trace = p.value(QStringLiteral("trace"));
+    if (m_trace.active())
         dataModule().ADOcn.setLogging(true);
-    }
 }
 
 StoreSession::~StoreSession() {
-    if (!m_trace.isEmpty() && hasDataModule()) {
-        QSaveFile f(m_trace);
-        if (f.open(QIODevice::WriteOnly)) {
-            f.write(QJsonDocument(QJsonArray::fromStringList(dataModule().ADOcn.statementLog())).toJson());
-            f.commit();
-        }
-    }
+    if (m_trace.active() && hasDataModule())
+        m_trace.write(dataModule().ADOcn.statementLog());
     try {
         if (hasDataModule())
             vardex::DisconnectDatabase();

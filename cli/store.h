@@ -22,7 +22,7 @@ class StoreSession {
     void transaction(const std::function<void()>& body);
 
   private:
-    QString m_trace; // file the statement log goes to when the session ends
+    TraceFile m_trace; // where the statement log goes when the session ends
 };
 
 struct UserInfo {

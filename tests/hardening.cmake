@@ -1,5 +1,6 @@
 # Hardening: hostile input through the C interface, many desktops on one store, crash durability.
 vardex_add_test(NAME test_hardening_input SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_hardening_input.cpp LIBS libvardex PG)
+add_dependencies(test_hardening_input vardex-cli) # the secrets vardex-cli reads
 
 # One desktop in a process of its own, for the many-desktops and crash tests.
 add_executable(hardening_worker ${CMAKE_CURRENT_SOURCE_DIR}/hardening_worker.cpp)

@@ -1,4 +1,5 @@
 // vardex-cli and the C example, run as a user would run them from a shell.
+#include "cli/cli.h"
 #include "library/cipher.h"
 #include "store/storeblob.h"
 #include "tests/support/testsupport.h"
@@ -186,4 +187,40 @@ TEST(CliInstall, ADamagedScriptBlobIsAnErrorLine) {
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 1);
     EXPECT_TRUE(err.contains("the stored script cannot be read: StoredData header: Count 100000")) << err.toStdString();
+}
+
+// The trace's masking, form by form: what sets, compares or inserts a userPwd value hides it;
+// quoted text that only looks like one is left as it is.
+TEST(CliTrace, EveryFormOfAPasswordValueIsMasked) {
+    const struct {
+        QString in, out;
+    } cases[] = {
+        {"Update qx_user set userPwd = 'B946C65ABD48D1' where userID = 'a'",
+         "Update qx_user set userPwd = '***' where userID = 'a'"},
+        {"update qx_user set USERPWD='B9''46' where userID='a'",
+         "update qx_user set USERPWD='***' where userID='a'"},
+        {"update qx_user set [userPwd] = N'x', \"userpwd\"='y', qx_user.userPwd = 'z'",
+         "update qx_user set [userPwd] = N'***', \"userpwd\"='***', qx_user.userPwd = '***'"},
+        {"select * from qx_user where userPwd = 'AB' -- userPwd = 'CD'\r\n",
+         "select * from qx_user where userPwd = '***' -- userPwd = 'CD'\r\n"},
+        {"Insert qx_user (userID, userName, userPwd, startTime) VALUES ('a','b','0102','2026-01-01')",
+         "Insert qx_user (userID, userName, userPwd, startTime) VALUES ('a','b','***','2026-01-01')"},
+        {"INSERT INTO qx_user (userID,userPwd,zuid) VALUES ('a','01',1),('b','',2), ('c', NULL, "
+         "3),('d','02',4)",
+         "INSERT INTO qx_user (userID,userPwd,zuid) VALUES ('a','***',1),('b','',2), ('c', NULL, "
+         "3),('d','***',4)"},
+        {"Insert qx_user (userID, userName, userPwd) VALUES ('it''s, (x)','b','0102')",
+         "Insert qx_user (userID, userName, userPwd) VALUES ('it''s, (x)','b','***')"},
+        // Text that only looks like a password's column or value.
+        {"Update qx_user Set userName = 'userPwd = ''x''' where userID = 'userPwd'",
+         "Update qx_user Set userName = 'userPwd = ''x''' where userID = 'userPwd'"},
+        {"Insert qx_user (userID, userName) VALUES ('userPwd','x')",
+         "Insert qx_user (userID, userName) VALUES ('userPwd','x')"},
+        {"Update qx_user Set userPwd = '',startTime = '2026-01-01'",
+         "Update qx_user Set userPwd = '',startTime = '2026-01-01'"},
+        {"Exec qxAddUser 'userPwd'", "Exec qxAddUser 'userPwd'"},
+        {"update t set userPwd = 'unterminated", "update t set userPwd = '***'"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(vardex::cli::maskPasswords(c.in), c.out) << c.in.toStdString();
 }

@@ -28,6 +28,7 @@
 #include <QToolButton>
 #include <QTreeWidgetItemIterator>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace vardex;
 using namespace vardex::test;
@@ -101,6 +102,20 @@ class CliAdmin : public ::testing::TestWithParam<Backend> {
             out << v.toString();
         return out;
     }
+    // Runs a verb on the store with a terminal as its standard input, typing what is given.
+    int onTerminal(const QString& args, const QByteArray& typed, QByteArray& screen) {
+        QProcess p;
+        p.start(
+            "script",
+            {"-qec",
+             QString("'%1' %2 --store '%3'").arg(binDir() + "/vardex-cli", args, store->connectionString()),
+             "/dev/null"});
+        EXPECT_TRUE(p.waitForStarted());
+        p.write(typed);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        screen = p.readAll();
+        return p.exitCode();
+    }
     static QStringList writes(const QStringList& log) {
         QStringList out;
         for (const QString& s : log)
@@ -152,12 +167,13 @@ TEST_P(CliAdmin, EveryVerbSendsTheWindowsStatementsAndLeavesACleanStore) {
         << writes(s)[0].toStdString();
     EXPECT_EQ(writes(s)[1], "Exec qxAddUser 'n2'");
     EXPECT_EQ(DecryptPassword(scalar(*db, "select userPwd from qx_user where userID = 'n2'"), "kmpq"), "abc");
-    s = verb({"user", "add", "m1", "--group", "fin", "--start", "2026-01-01", "--end", "2026-12-31"});
+    s = verb({"user", "add", "m1", "--group", "fin", "--start", "2026-01-01", "--end", "2026-12-31",
+              "--no-password"});
     EXPECT_EQ(
         writes(s),
         QStringList({"Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
                      "VALUES ('m1','m1','','2026-01-01','2026-12-31','T',0,1001)"}));
-    verb({"user", "add", "m2", "--group", "fin"});
+    verb({"user", "add", "m2", "--group", "fin", "--no-password"});
     expectClean();
     // The edit: the whole row written, then the procedure of the move.
     s = verb({"user", "move", "m1", "--no-group"});
@@ -177,15 +193,9 @@ TEST_P(CliAdmin, EveryVerbSendsTheWindowsStatementsAndLeavesACleanStore) {
     expectClean();
     // A password typed at the prompt of a terminal, enciphered with the session's key (--key).
     {
-        QProcess p;
-        p.start("script", {"-qec",
-                           QString("'%1' user passwd m2 --key K2 --store '%2'")
-                               .arg(binDir() + "/vardex-cli", store->connectionString()),
-                           "/dev/null"});
-        ASSERT_TRUE(p.waitForStarted());
-        p.write("tty pw\ntty pw\n");
-        ASSERT_TRUE(p.waitForFinished(60000));
-        EXPECT_EQ(p.exitCode(), 0) << p.readAll().toStdString();
+        QByteArray screen;
+        EXPECT_EQ(onTerminal("user passwd m2 --key K2", "tty pw\ntty pw\n", screen), 0)
+            << screen.toStdString();
         EXPECT_EQ(DecryptPassword(scalar(*db, "select userPwd from qx_user where userID = 'm2'"), "K2"),
                   "tty pw");
     }
@@ -237,7 +247,7 @@ TEST_P(CliAdmin, EveryVerbSendsTheWindowsStatementsAndLeavesACleanStore) {
 TEST_P(CliAdmin, RefusedVerbsNameWhatWasWrongAndChangeNothing) {
     verb({"usergroup", "add", "fin"});
     verb({"item", "add", "1001", "users"});
-    verb({"user", "add", "o'brien", "--group", "fin"});
+    verb({"user", "add", "o'brien", "--group", "fin", "--no-password"});
     verb({"permgroup", "add", "pg"});
     const QStringList before = snapshot(*db);
     const QString huge(40000, QChar(u'名')); // 120 KB: near the largest word a command line carries
@@ -246,11 +256,11 @@ TEST_P(CliAdmin, RefusedVerbsNameWhatWasWrongAndChangeNothing) {
         int exit;
         QString message;
     } cases[] = {
-        {{"user", "add", "x", "--group", "销售部"}, 1, "no user group 销售部"},
+        {{"user", "add", "x", "--group", "销售部", "--no-password"}, 1, "no user group 销售部"},
         {{"item", "add", "1001", "again"}, 1, "item 1001 exists"},
         {{"item", "add", "4294968297", "wraps"}, 1, "not a whole number of 32 bits"},
         {{"item", "rename", "77", "x"}, 1, "no item 77"},
-        {{"user", "add", "o'brien"}, 1, "user o'brien exists"},
+        {{"user", "add", "o'brien", "--no-password"}, 1, "user o'brien exists"},
         {{"user", "add", "a\\b\"c'); DROP TABLE qx_user; --"}, 1, "longer than 20 characters"},
         {{"user", "add", QString("tab\there")}, 1, "control character"},
         {{"user", "add", huge}, 1, "longer than 20 characters"},
@@ -412,6 +422,125 @@ TEST_P(CliAdmin, ExportImportExportGivesTheSameJson) {
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_TRUE(r.err.contains("the store is not empty")) << r.err.toStdString();
     }
+}
+
+// The trace holds every statement but no password: it is its owner's alone, is never written
+// through a symbolic link, and a trace that cannot be written stops the verb before it starts.
+TEST_P(CliAdmin, TheTraceShowsNoPasswordAndOnlyItsOwnerReadsIt) {
+    const QString cipher = EncryptPassword("secret", "kmpq");
+    // An import: the cipher text of the export in the insert's values.
+    const QString file = dir.path() + "/e.json";
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QString(R"({"format":"vardex-permissions","version":1,"items":[],"userGroups":[],
+        "users":[{"id":"imp","name":"imp","password":"%1","start":"2026-01-01","end":"2026-12-31",
+                  "enabled":true,"discount":0,"group":null}],"permissionGroups":[]})")
+                .arg(cipher)
+                .toUtf8());
+    f.close();
+    QStringList all = verb({"import", file});
+    all += verb({"user", "add", "bob"}, 0, {{"VARDEX_NEW_PASSWORD", "secret"}});
+    all += verb({"user", "passwd", "bob"}, 0, {{"VARDEX_NEW_PASSWORD", "other"}});
+    all += verb({"user", "edit", "imp", "--name", "Imp"});
+    const QStringList stored{cipher, scalar(*db, "select userPwd from qx_user where userID = 'bob'"),
+                             scalar(*db, "select userPwd from qx_user where userID = 'imp'")};
+    int masked = 0;
+    for (const QString& s : all) {
+        for (const QString& c : stored)
+            EXPECT_FALSE(s.contains(c)) << s.toStdString();
+        masked += s.count("'***'");
+    }
+    const std::string joined = all.join("\n").toStdString();
+    EXPECT_EQ(masked, 4) << joined; // two inserts, two updates
+    EXPECT_TRUE(all.join("\n").contains("VALUES ('bob','bob','***','")) << joined;
+    EXPECT_TRUE(all.join("\n").contains("Update qx_user Set userName = 'Imp',userPwd = '***',startTime"))
+        << joined;
+    // Its owner's only, also when the file was there before with other permissions.
+    const QString trace = dir.path() + "/trace.json";
+    for (const bool existed : {false, true}) {
+        QFile::remove(trace);
+        if (existed) {
+            QFile old(trace);
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write(QByteArray(10000, 'x'));
+            old.close();
+            QFile::setPermissions(trace,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        }
+        const CliRun r = cli({"list", "users", "--store", store->connectionString(), "--trace", trace});
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(trace).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << existed;
+        QFile t(trace);
+        ASSERT_TRUE(t.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(QJsonDocument::fromJson(t.readAll()).isArray()) << existed;
+    }
+    // A symbolic link, a dangling one, a missing folder, a folder: exit 2 and the verb not run.
+    const QString target = dir.path() + "/target";
+    QFile keep(target);
+    ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
+    keep.write("keep");
+    keep.close();
+    ASSERT_TRUE(QFile::link(target, dir.path() + "/link"));
+    ASSERT_TRUE(QFile::link(dir.path() + "/nowhere", dir.path() + "/dangling"));
+    for (const QString& bad :
+         {dir.path() + "/link", dir.path() + "/dangling", dir.path() + "/no/dir/t.json", dir.path()}) {
+        const CliRun r = cli(
+            {"user", "add", "zed", "--no-password", "--store", store->connectionString(), "--trace", bad});
+        EXPECT_EQ(r.exitCode, 2) << bad.toStdString();
+        EXPECT_TRUE(r.err.contains("cannot write the trace file")) << r.err.toStdString();
+    }
+    EXPECT_EQ(scalarInt(*db, "select count(*) from qx_user where userID = 'zed'"), 0);
+    QFile back(target);
+    ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+    EXPECT_EQ(back.readAll(), "keep");
+    EXPECT_FALSE(QFile::exists(dir.path() + "/nowhere"));
+}
+
+// A user's password is never set by accident: --password is the database account's on no user
+// verb, an empty password needs --no-password, and without a terminal a password must be given.
+TEST_P(CliAdmin, AUserGetsThePasswordMeantOrNone) {
+    auto logsIn = [&](const QString& id, const QString& pwd) {
+        return cli({"session", store->connectionString()}, {},
+                   QString("CheckUserLogin \"%1\" \"%2\" \"\" \"\" 0\n").arg(id, pwd).toUtf8())
+            .out.startsWith("0\n");
+    };
+    const struct {
+        QStringList args;
+        QMap<QString, QString> env;
+        QString message;
+    } refused[] = {
+        {{"user", "add", "bob", "--password", "secret"}, {}, "--db-password"},
+        {{"user", "passwd", "bob", "--password", "secret"}, {}, "--db-password"},
+        {{"list", "users", "--password", "secret"}, {}, "--db-password"},
+        {{"user", "add", "bob"}, {}, "no new password"},
+        {{"user", "passwd", "bob"}, {}, "no new password"},
+        {{"user", "add", "bob"}, {{"VARDEX_NEW_PASSWORD", ""}}, "VARDEX_NEW_PASSWORD is empty"},
+        {{"user", "add", "bob"}, {{"VARDEX_NEW_PASSWORD", " \t "}}, "--no-password"},
+        {{"user", "add", "bob", "--ask-password"}, {{"VARDEX_NEW_PASSWORD", "x"}}, "no new password"},
+        {{"user", "add", "bob", "--no-password", "--ask-password"}, {}, "give one of"},
+    };
+    for (const auto& c : refused) {
+        const QStringList s = verb(c.args, 2, c.env);
+        EXPECT_TRUE(last.err.contains(c.message))
+            << c.args.join(' ').toStdString() << ": " << last.err.toStdString();
+        EXPECT_EQ(writes(s), QStringList()) << c.args.join(' ').toStdString();
+    }
+    EXPECT_EQ(scalarInt(*db, "select count(*) from qx_user"), 0);
+    verb({"user", "add", "carol", "--no-password"});
+    EXPECT_TRUE(logsIn("carol", ""));
+    verb({"user", "add", "bob", "--db-password", ""}, 0, {{"VARDEX_NEW_PASSWORD", "secret"}});
+    EXPECT_TRUE(logsIn("bob", "secret"));
+    EXPECT_FALSE(logsIn("bob", ""));
+    // At the prompt: an empty answer is refused, the two answers must agree.
+    for (const auto& [typed, exit] : {std::pair{"\n", 2}, {"one\ntwo\n", 1}, {"new pw\nnew pw\n", 0}}) {
+        QByteArray screen;
+        EXPECT_EQ(onTerminal("user passwd bob", typed, screen), exit) << typed << screen.toStdString();
+        EXPECT_TRUE(logsIn("bob", exit == 0 ? "new pw" : "secret")) << typed;
+    }
+    // --password stays the database account's on install, session and doctor.
+    EXPECT_EQ(cli({"doctor", store->connectionString(), "--password", ""}).exitCode, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, CliAdmin, VARDEX_BACKEND_PARAMS);
@@ -674,7 +803,7 @@ TEST_P(CliAndWindow, AddingThroughTheDialogsSendsWhatTheVerbsSend) {
     QStringList b = verbOn(shell, {"permgroup", "add", "audit"});
     b += verbOn(shell, {"usergroup", "add", "team"});
     b += verbOn(shell, {"user", "add", "n1", "--name", "Nina", "--group", "fin", "--start", today, "--end",
-                        today, "--disabled"});
+                        today, "--disabled", "--no-password"});
     EXPECT_EQ(a.size(), 4);
     EXPECT_EQ(b, a);
     auto x = openConnection(window.connectionString()), y = openConnection(shell.connectionString());

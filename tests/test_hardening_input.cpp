@@ -1,13 +1,17 @@
 // Hostile text through every exported call of the C interface: each call answers with one of its
 // codes or VARDEX_ERROR, never crashes (this program also runs under ASan/UBSan), and leaves the
 // store as it was wherever the call has no business writing.
+#include "capi/vardex.h"
 #include "library/cipher.h"
 #include "library/dmain.h"
 #include "library/doctor.h"
-#include "capi/vardex.h"
+#include "platform/sqldialect.h"
 #include "tests/support/testsupport.h"
 
 #include <QDir>
+#include <QProcess>
+#include <QStringDecoder>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -286,6 +290,102 @@ TEST_P(HostileInput, TheAboutBoxAndHandlersNeedNothing) {
     EXPECT_EQ(::ShowAbout(), 0);
     EXPECT_EQ(boxes.calls, before + 2);
     EXPECT_STRNE(VardexVersion(), "");
+}
+
+// The secrets vardex-cli reads, with every hostile text: a user's new password from a file and
+// from VARDEX_NEW_PASSWORD is stored exactly as its bytes are, or refused with nothing changed;
+// bytes that are no valid text are always refused, never read as replacement characters; the
+// account's password from VARDEX_PASSWORD is refused the same; a file others may read is refused.
+TEST_P(HostileInput, HostileSecretsGivenToTheCliAreStoredExactlyOrRefused) {
+    QTemporaryDir dir;
+    const QString file = dir.path() + "/pw";
+    auto run = [&](const QStringList& args, const char* variable, const QByteArray& value, QString* err) {
+        // The child inherits the bytes as they are: a QProcessEnvironment would take them as text.
+        QProcess p;
+        qunsetenv("VARDEX_NEW_PASSWORD");
+        qunsetenv("VARDEX_PASSWORD");
+        if (variable)
+            qputenv(variable, value);
+        p.start(binDir() + "/vardex-cli", args + QStringList{"--store", store->connectionString()});
+        if (variable)
+            qunsetenv(variable);
+        EXPECT_TRUE(p.waitForFinished(120000));
+        *err = QString::fromUtf8(p.readAllStandardError());
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    };
+    auto writeFile = [&](const QByteArray& bytes, QFile::Permissions mode) {
+        QFile f(file);
+        f.remove();
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        ASSERT_TRUE(f.setPermissions(mode));
+    };
+    auto validText = [](const QByteArray& bytes) {
+        QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = decode(bytes);
+        return !decode.hasError();
+    };
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
+    for (const Hostile& h : hostileTexts()) {
+        if (h.isNull)
+            continue;
+        const QByteArray value = QByteArray::fromStdString(h.value);
+        for (const bool fromFile : {true, false}) {
+            SCOPED_TRACE(std::string(h.name) + (fromFile ? " in a file" : " in VARDEX_NEW_PASSWORD"));
+            QByteArray meant = value;
+            QString err;
+            int rc;
+            const Snapshot before = snapshot(*db);
+            if (fromFile) {
+                meant = value.left(value.indexOf('\n') < 0 ? value.size() : value.indexOf('\n'));
+                if (meant.endsWith('\r'))
+                    meant.chop(1);
+                writeFile(value, ownerOnly);
+                rc = run({"user", "passwd", "u", "--new-password-file", file}, nullptr, {}, &err);
+            } else {
+                if (value.size() > 100000) // more than one environment string holds
+                    continue;
+                rc = run({"user", "passwd", "u"}, "VARDEX_NEW_PASSWORD", value, &err);
+            }
+            const QString text = trimBlanks(QString::fromUtf8(meant));
+            if (!validText(meant) || text.isEmpty() || meant.size() > (1 << 16)) {
+                EXPECT_EQ(rc, 2) << err.toStdString();
+                EXPECT_TRUE(changed(before, snapshot(*db)).empty());
+            } else if (rc == 0) {
+                EXPECT_EQ(
+                    DecryptPassword(scalar(*db, "select userPwd from qx_user where userID = 'u'"), "kmpq"),
+                    text);
+                for (const QString& t : changed(before, snapshot(*db)))
+                    EXPECT_EQ(t, "qx_user");
+            } else {
+                EXPECT_EQ(rc, 1) << err.toStdString(); // too long for the store
+                EXPECT_TRUE(changed(before, snapshot(*db)).empty());
+            }
+        }
+        if (value.size() <= 100000 && !validText(value)) {
+            QString err;
+            EXPECT_EQ(run({"list", "users"}, "VARDEX_PASSWORD", value, &err), 2) << h.name;
+            EXPECT_TRUE(err.contains("VARDEX_PASSWORD is not valid UTF-8 text")) << err.toStdString();
+        }
+    }
+    // A password file its group or others may read, or a link to one, is refused.
+    for (const QFile::Permissions mode :
+         {ownerOnly | QFile::ReadGroup, ownerOnly | QFile::ReadOther, ownerOnly | QFile::WriteOther}) {
+        writeFile("pw2\n", mode);
+        QFile::remove(file + "-link");
+        ASSERT_TRUE(QFile::link(file, file + "-link"));
+        const Snapshot before = snapshot(*db);
+        for (const QStringList& args :
+             {QStringList{"user", "passwd", "u", "--new-password-file", file},
+              QStringList{"user", "passwd", "u", "--new-password-file", file + "-link"},
+              QStringList{"list", "users", "--password-file", file}}) {
+            QString err;
+            EXPECT_EQ(run(args, nullptr, {}, &err), 2) << args.join(' ').toStdString();
+            EXPECT_TRUE(err.contains("may be read by others")) << err.toStdString();
+        }
+        EXPECT_TRUE(changed(before, snapshot(*db)).empty());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, HostileInput, VARDEX_BACKEND_PARAMS);

@@ -1,3 +1,6 @@
+import os
+import subprocess
+import sys
 import threading
 
 import pytest
@@ -100,3 +103,44 @@ def test_english_changes_the_boxes_only(store):
         vardex.set_message_handler(None)
     assert seen == [("Permission item not defined (99 report)", "User Permission"),
                     ("权限没有定义(99 report)", "用户权限")]
+
+
+def test_a_handler_change_the_library_refuses_keeps_the_handler_alive(store, tmp_path):
+    # Run apart: on failure the next box calls freed memory and the process dies.
+    script = tmp_path / "refused.py"
+    script.write_text(f"""
+import gc, threading, vardex
+seen = []
+vardex.set_message_handler(lambda text, caption, box_type: seen.append(text) or vardex.IDOK)
+errors = []
+def clear():
+    try:
+        vardex.set_message_handler(None)
+    except vardex.VardexError as e:
+        errors.append(e)
+worker = threading.Thread(target=clear)
+worker.start()
+worker.join()
+gc.collect()
+with vardex.Session({str(store)!r}):
+    for _ in range(3):
+        assert vardex.check_user_right("clerk", 99) == vardex.RIGHT_NOT_HELD
+assert len(seen) == 3, seen
+# The refusal is told, not passed over.
+assert errors and errors[0].call == "VardexSetMessageHandler", errors
+# A handler that replaces itself while it runs returns safely; the new one takes the next box.
+def first(text, caption, box_type):
+    vardex.set_message_handler(lambda *box: seen.append("second") or vardex.IDOK)
+    gc.collect()
+    return vardex.IDOK
+vardex.set_message_handler(first)
+with vardex.Session({str(store)!r}):
+    vardex.check_user_right("clerk", 99)
+    vardex.check_user_right("clerk", 99)
+assert seen[-1] == "second", seen
+vardex.set_message_handler(None)
+print("ok")
+""")
+    result = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=120,
+                            env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+    assert result.returncode == 0 and result.stdout.strip() == "ok", (result.returncode, result.stderr)

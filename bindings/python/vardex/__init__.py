@@ -54,6 +54,9 @@ _HANDLER_TYPE = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_char_p, ctypes.c_char_
 _lib: Optional[ctypes.CDLL] = None
 _lib_lock = threading.Lock()
 _handler_ref = None  # the ctypes callback must live as long as the library may call it
+_handler_lock = threading.Lock()
+_handlers_running = 0  # handler calls in progress (the library calls them on its one thread)
+_retired_handlers: list = []  # replaced while one of them was running: still on the stack
 
 _SIGNATURES = {
     "ConnectDatabase": ([ctypes.c_char_p] * 5, ctypes.c_int32),
@@ -233,26 +236,40 @@ def _fallback_answer(box_type: int) -> int:
 def set_message_handler(handler: Optional[MessageHandler]) -> None:
     """Takes every message box of the library: handler(text, caption, type) returns the button
     pressed (IDOK, IDCANCEL, IDYES, IDNO). None: the library's own boxes again. An exception in
-    the handler is printed and the box answered Cancel (or No, or OK when that is the only one)."""
+    the handler is printed and the box answered Cancel (or No, or OK when that is the only one).
+    Raises VardexError when the library refuses (a call from another thread): the handler in
+    force stays, and so does the binding's hold on it."""
     global _handler_ref
-    lib = library()
-    if handler is None:
-        lib.VardexSetMessageHandler(_HANDLER_TYPE(), None)
-        _handler_ref = None
-        return
-    if not callable(handler):
+    if handler is not None and not callable(handler):
         raise TypeError("handler must be callable or None")
+    lib = library()
+    callback = _HANDLER_TYPE()
+    if handler is not None:
+        def trampoline(text, caption, box_type, _user):
+            global _handlers_running
+            _handlers_running += 1
+            try:
+                return int(handler(_decode(text), _decode(caption), int(box_type)))
+            except BaseException:  # an exception must not cross into the C library
+                traceback.print_exc(file=sys.stderr)
+                return _fallback_answer(box_type)
+            finally:
+                _handlers_running -= 1
 
-    def trampoline(text, caption, box_type, _user):
-        try:
-            return int(handler(_decode(text), _decode(caption), int(box_type)))
-        except BaseException:  # an exception must not cross into the C library
-            traceback.print_exc(file=sys.stderr)
-            return _fallback_answer(box_type)
-
-    callback = _HANDLER_TYPE(trampoline)
-    lib.VardexSetMessageHandler(callback, None)
-    _handler_ref = callback
+        callback = _HANDLER_TYPE(trampoline)
+    with _handler_lock:
+        lib.VardexSetMessageHandler(callback, None)
+        refused = last_error()
+        if refused:
+            # The library keeps calling the handler it has: so must it stay alive.
+            raise VardexError("VardexSetMessageHandler", refused)
+        # A handler replaced from inside a handler is still running: it is kept until a later
+        # change made while no handler runs.
+        if _handlers_running:
+            _retired_handlers.append(_handler_ref)
+        else:
+            _retired_handlers.clear()
+        _handler_ref = callback if handler is not None else None
 
 
 class Session:
