@@ -48,7 +48,10 @@ Snapshot read(AdoConnection& cn) {
     QSet<QString> seen;
     for (query.first(); !query.eof(); query.next()) {
         const AdoField id = query.fieldByName(QStringLiteral("userID"));
-        if (id.isNull() || !isRightsHolding(query.fieldByName(QStringLiteral("zuid")).asInteger()))
+        // A zuid that is no number holds no rights; checkExportable reports it.
+        bool number = false;
+        const int zuid = query.fieldByName(QStringLiteral("zuid")).value().toInt(&number);
+        if (id.isNull() || !number || !isRightsHolding(zuid))
             continue;
         if (!seen.contains(id.asString())) {
             seen.insert(id.asString());
