@@ -357,11 +357,13 @@ QList<Violation> checkExportable(AdoConnection& cn) {
         if (groupIds.find(m.group) == groupIds.end())
             out.append({Violation::LostMember, m.id, QString(), 0, m.group, 0, QString()});
 
-    query.setSql(QStringLiteral("select distinct zuName from qx_zu"));
+    // Permission groups as export lists them: every name of their contents and assignments.
+    query.setSql(QStringLiteral("select zuName from qx_zu where zuName is not null union "
+                                "select zuName from qx_user_zu where zuName is not null"));
     query.open();
     for (query.first(); !query.eof(); query.next()) {
         const AdoField name = query.fieldByName(QStringLiteral("zuName"));
-        const QString problem = nameOrNull(name, rules::kIdLength);
+        const QString problem = rules::nameProblem(name.asString(), rules::kIdLength);
         if (!problem.isEmpty())
             out.append({Violation::BadValue, QString(), name.asString(), 0, 0, 0,
                         QStringLiteral("zuName ") + problem});
