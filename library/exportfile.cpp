@@ -1,5 +1,6 @@
 #include "library/exportfile.h"
 #include "library/storerules.h"
+#include "library/uitext.h"
 #include "platform/errors.h"
 
 #include <QHash>
@@ -136,7 +137,7 @@ Setup read(const QByteArray& json) {
     QSet<QString> ids, groupIds, holdersAllowed;
     const QJsonArray groups = root.array("userGroups");
     if (groups.size() > 999)
-        fault(element("userGroups", 999), QStringLiteral("用户组已达999个, 不能再添加用户组."));
+        fault(element("userGroups", 999), Ui::tr("用户组已达999个, 不能再添加用户组."));
     for (int i = 0; i < groups.size(); ++i) {
         const Fields o(groups[i], element("userGroups", i),
                        {QStringLiteral("id"), QStringLiteral("name"), QStringLiteral("enabled")});
