@@ -17,7 +17,8 @@ set(VARDEX_LAYER_capi ${VARDEX_LAYER_admin} capi)
 set(VARDEX_LAYER_host ${VARDEX_LAYER_library} dialogs capi host)
 set(VARDEX_LAYER_cli ${VARDEX_LAYER_library} capi cli)
 
-# vardex_layer(<target> <layer>): compiles <target> with the include view of <layer>.
+# vardex_layer(<target> <layer>): compiles <target> with the include view of <layer> and the
+# product's warnings (cmake/Warnings.cmake).
 function(vardex_layer target layer)
   if(NOT DEFINED VARDEX_LAYER_${layer})
     message(FATAL_ERROR "vardex_layer: no layer named '${layer}'")
@@ -30,4 +31,5 @@ function(vardex_layer target layer)
     endforeach()
   endif()
   target_include_directories(${target} PRIVATE ${view})
+  target_link_libraries(${target} PRIVATE vardex_warnings)
 endfunction()
