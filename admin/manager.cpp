@@ -508,13 +508,13 @@ void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
                 dtl3->setImageIndex(n, isHead ? 4 : 5, isHead ? 4 : 5);
                 TreeList::setNodeValue(n, b);
             };
-            QTreeWidgetItem* node = dtl3->makeNode(fill);
+            QTreeWidgetItem* item = dtl3->makeNode(fill);
             if (isHead)
-                tops.append(head = node);
+                tops.append(head = item);
             else if (head)
-                head->addChild(node);
+                head->addChild(item);
             else
-                tops.append(node); // items before the first head item stand at the top level
+                tops.append(item); // items before the first head item stand at the top level
         }
         qr.close();
     } catch (...) {

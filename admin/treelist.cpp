@@ -53,11 +53,11 @@ class Node final : public QTreeWidgetItem {
     // The text of a text column, the flag of a check column; false for a column it does not keep.
     bool hasCell(int column) const { return column >= 0 && column < m_cells.size(); }
     QString cell(int column) const { return m_cells[column].set ? m_cells[column].text : QString(); }
-    void setCell(int column, const QString& value) {
+    void setCell(int column, const QString& text) {
         Cell& c = m_cells[column];
-        if (c.set && c.text == value)
+        if (c.set && c.text == text)
             return; // unchanged: nobody is told
-        c.text = value;
+        c.text = text;
         c.set = true;
         changed();
     }

@@ -15,7 +15,7 @@ foreach(name storeddata cipher inifile batches dialect connstr exportfile)
   add_executable(fuzz_replay_${name} ${PROJECT_SOURCE_DIR}/fuzz/fuzz_${name}.cpp ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
   target_link_libraries(fuzz_replay_${name} PRIVATE vardexcore Qt6::Core)
   if(name STREQUAL "inifile") # the INI layer lives with the host, not in the core
-    target_sources(fuzz_replay_${name} PRIVATE ${PROJECT_SOURCE_DIR}/platform/inifile.cpp)
+    target_link_libraries(fuzz_replay_${name} PRIVATE vardex_inifile)
   endif()
   set_target_properties(fuzz_replay_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   add_test(NAME fuzz_replay_${name} COMMAND fuzz_replay_${name} ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})

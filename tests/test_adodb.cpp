@@ -104,7 +104,7 @@ TEST_P(Ado, ClosedConnectionReopensFromItsConnectionString) {
 }
 
 TEST_P(Ado, QuotedValuesStayLiteral) {
-    for (const QString v : {QString("a'b"), QString("' or '1'='1"), QString("'; DROP TABLE t; --"), QString("back\\slash\\"),
+    for (const QString& v : {QString("a'b"), QString("' or '1'='1"), QString("'; DROP TABLE t; --"), QString("back\\slash\\"),
                             QString::fromUtf8("中文'名")}) {
         cn->execute("INSERT INTO t (id, name) VALUES (50, '" + escapeQuotes(v) + "')");
         EXPECT_EQ(scalarInt(*cn, "select count(*) from t where name = '" + escapeQuotes(v) + "'"), 1) << v.toStdString();

@@ -65,8 +65,9 @@ TEST_P(InstallCrash, AKilledInstallLeavesNothingAndTheNextOneInstalls) {
     const DoctorReport r = checkStore(*cn);
     EXPECT_TRUE(r.clean()) << (r.violations.isEmpty() ? "" : r.violations.first().describe().toStdString());
     EXPECT_EQ(r.rightsHolders, 1);
-    if (GetParam() == Backend::SQLite)
+    if (GetParam() == Backend::SQLite) {
         EXPECT_EQ(scalar(*cn, "PRAGMA integrity_check"), "ok");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, InstallCrash, VARDEX_BACKEND_PARAMS);

@@ -17,7 +17,7 @@ if [ "${1:-}" = "--test" ]; then
   packages+=(
     libgtest-dev libbenchmark-dev
     postgresql-common postgresql odbc-postgresql
-    dpkg-dev file lintian python3 python3-pytest fp-compiler
+    dpkg-dev file lintian python3 python3-pytest fp-compiler clang-format clang-tidy
   )
 fi
 missing=()
