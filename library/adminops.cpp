@@ -12,13 +12,15 @@ namespace {
 
 const QString kT = QStringLiteral("T");
 
-// The windows, their actions and their transactions all live on the library's one thread.
+// The windows and their transactions live on the library's one thread. An action belongs to
+// the thread that runs it, so programs that administer the store from several threads, each on
+// a connection of its own, serialise each one's actions alike.
 int g_windowTransactions = 0;
 struct ActionState {
     int depth = 0;
     AdoConnection* own = nullptr; // the connection whose transaction the action began
 };
-ActionState g_action;
+thread_local ActionState g_action;
 
 // Ends the action's own transaction, keeping what was sent; when even that fails, the
 // connection is closed so the server discards it, and no later statement of the session sits
