@@ -250,7 +250,7 @@ TEST_P(WindowTransactions, ASecondWindowIsRefusedAndTheFirstKeepsItsTransaction)
     const QString before = items();
     int32_t inner = 0;
     std::string why;
-    // The editor: an item deleted, then a box, under which the client opens the manager.
+    // The editor: a box, under which the client opens the manager, then an item deleted.
     atFirstBox(
         [&] {
             inner = ::ShowRightManager(1, 0);
@@ -258,10 +258,10 @@ TEST_P(WindowTransactions, ASecondWindowIsRefusedAndTheFirstKeepsItsTransaction)
         },
         mb::IdOk);
     run(1, [&](TfrqxList* w) {
-        press(w, N::Last);
-        press(w, N::Delete);
         typeInto(w, 0, 0, "x");
         press(w, N::Post);
+        press(w, N::Last);
+        press(w, N::Delete);
         QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
     });
     setMessageHandler({});
@@ -301,9 +301,12 @@ TEST_P(WindowTransactions, CallsThatCancelWouldUndoAreRefusedAndAuditRowsStay) {
     run(1, [&](TfrqxList* w) {
         press(w, N::Last);
         press(w, N::Delete);
-        EXPECT_EQ(::ChangeUserPassword("u1", "old", "new", ""), VARDEX_ERROR);
+        const int32_t changed = ::ChangeUserPassword("u1", "old", "new", "");
+        EXPECT_EQ(changed, VARDEX_ERROR);
         EXPECT_NE(std::string(VardexLastError()).find("ChangeUserPassword was refused"), std::string::npos);
-        EXPECT_EQ(::ShowChangePasswordDialog("u1", ""), VARDEX_ERROR);
+        if (changed == VARDEX_ERROR) { // else the dialog would open and wait for a person
+            EXPECT_EQ(::ShowChangePasswordDialog("u1", ""), VARDEX_ERROR);
+        }
         EXPECT_EQ(::ClearLogs(""), VARDEX_ERROR);
         EXPECT_NE(std::string(VardexLastError()).find("ClearLogs was refused"), std::string::npos);
         EXPECT_EQ(::CheckUserLogin("u1", "old", "", nullptr, VARDEX_SHOW_NOTHING), 0);
