@@ -26,6 +26,7 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QToolButton>
+#include <optional>
 
 namespace vardex {
 
@@ -281,6 +282,9 @@ Tfrmanager::~Tfrmanager() = default;
 template <typename F> void Tfrmanager::action(F&& body) {
     ++m_actionDepth;
     try {
+        // The action's check and its changes are serialised with other desktops' administration;
+        // without the window's transaction the action's own one ends here, before any message.
+        adminops::Action serialised;
         body();
         rethrowPending();
     } catch (const std::exception& e) {
@@ -967,8 +971,12 @@ void abandonTransaction(AdoConnection& cn) {
 
 int ShowRightManager(int useTransaction, int showDiscount) {
     AdoConnection& cn = dataModule().ADOcn;
+    // Inside another window's transaction this window would end, or write into, a transaction
+    // it did not begin.
+    adminops::refuseInWindowTransaction("ShowRightManager");
     const bool transaction = useTransaction == 1;
     std::unique_ptr<Tfrmanager> window;
+    std::optional<adminops::WindowTransaction> marked;
     QString noted;
     try {
         window = std::make_unique<Tfrmanager>();
@@ -976,6 +984,7 @@ int ShowRightManager(int useTransaction, int showDiscount) {
         if (transaction) {
             step("begin");
             cn.beginTrans();
+            marked.emplace();
         } else {
             window->btnCancel->hide();
             window->btnHelp->hide();
@@ -1004,6 +1013,7 @@ int ShowRightManager(int useTransaction, int showDiscount) {
     }
     if (transaction)
         abandonTransaction(cn);
+    marked.reset();
     if (!noted.isEmpty())
         showMessage(noted, Ui::tr("出错"), mb::Ok, window.get());
     window.reset();

@@ -4,6 +4,7 @@
 #include "capi/vardex_api.h"
 
 #include "dialogs/language.h"
+#include "library/adminops.h"
 #include "library/dmain.h"
 #include "platform/msgbox_qt.h"
 #include "platform/msgservice.h"
@@ -89,6 +90,7 @@ VARDEX_API int32_t VARDEX_CALL DisconnectDatabase(void) {
 
 VARDEX_API int32_t VARDEX_CALL ClearLogs(const char* beforeTime) {
     return guarded([&] {
+        vardex::adminops::refuseInWindowTransaction("ClearLogs");
         vardex::ClearLogs(vardex::capi::exactText(beforeTime, "beforeTime"));
         return 0;
     });
@@ -133,6 +135,7 @@ VARDEX_API int32_t VARDEX_CALL VardexQueryRights(const char* userId, const int32
 VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char* userId, const char* oldPassword, const char* newPassword,
                                                   const char* workDate) {
     return guarded([&] {
+        vardex::adminops::refuseInWindowTransaction("ChangeUserPassword");
         using vardex::capi::exactText;
         return vardex::ChangeUserPassword(exactText(userId, "userId"), exactText(oldPassword, "oldPassword"),
                                           exactText(newPassword, "newPassword"), exactText(workDate, "workDate"));

@@ -4,6 +4,7 @@
 #include "dialogs/join.h"
 #include "dialogs/qxList.h"
 #include "dialogs/repass.h"
+#include "library/adminops.h"
 
 #include <cstring>
 
@@ -59,6 +60,7 @@ VARDEX_API int32_t VARDEX_CALL ShowLoginDialog(const char* caption, const char* 
 
 VARDEX_API int32_t VARDEX_CALL ShowChangePasswordDialog(const char* userId, const char* workDate) {
     return guarded([&] {
+        vardex::adminops::refuseInWindowTransaction("ShowChangePasswordDialog");
         return vardex::ShowChangePasswordDialog(vardex::capi::exactText(userId, "userId"),
                                                 vardex::capi::exactText(workDate, "workDate"));
     });

@@ -49,6 +49,9 @@ void StoreSession::transaction(const std::function<void()>& body) {
     AdoConnection& c = cn();
     c.beginTrans();
     try {
+        // Every verb is serialised with other administration of the store: its checks and its
+        // changes cannot interleave with another desktop's.
+        c.lockAdministration();
         body();
         c.commitTrans();
     } catch (...) {

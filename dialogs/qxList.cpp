@@ -11,8 +11,20 @@
 #include <QKeyEvent>
 #include <QTableView>
 #include <QToolButton>
+#include <optional>
 
 namespace vardex {
+
+namespace {
+
+// A value or a record the operator typed that the list does not take; shown as an input error
+// of the window, in its language.
+class InputError : public Error {
+  public:
+    using Error::Error;
+};
+
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // The grid's model
@@ -130,7 +142,7 @@ bool DataSourceModel::setData(const QModelIndex& index, const QVariant& value, i
                 bool ok = false;
                 const int n = text.trimmed().toInt(&ok);
                 if (!ok)
-                    throw ConvertError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+                    throw InputError(Ui::tr("权限ID必须为整数型值!请重新输入."));
                 v = n;
             }
         } else if (!text.isEmpty()) {
@@ -146,12 +158,19 @@ bool DataSourceModel::setData(const QModelIndex& index, const QVariant& value, i
     }
 }
 
+void DataSourceModel::refuseIncomplete() const {
+    const AdoQuery* q = query();
+    if (requiredColumn >= 0 && requiredColumn < columnCount() && q->bufferValue(requiredColumn).isNull())
+        throw InputError(Ui::tr("权限ID不能为空!请重新输入."));
+}
+
 int DataSourceModel::leaveEditing(int row) {
     AdoQuery* q = query();
     int rec = recordOf(row);
     if (q->state() == AdoQuery::State::Insert) {
         const int pos = q->insertPosition();
         if (q->modified()) {
+            refuseIncomplete();
             q->post(); // the new record keeps the row it was shown in
             rec = row;
             emit dataChanged(index(pos, 0), index(pos, columnCount() - 1));
@@ -165,6 +184,7 @@ int DataSourceModel::leaveEditing(int row) {
         }
     } else if (q->state() == AdoQuery::State::Edit) {
         const int cur = currentRow();
+        refuseIncomplete();
         q->post();
         emit dataChanged(index(cur, 0), index(cur, columnCount() - 1));
     }
@@ -262,6 +282,7 @@ void DataSourceModel::post() {
     if (!pending())
         return;
     const int row = currentRow();
+    refuseIncomplete();
     q->post();
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     emit currentRowChanged(currentRow());
@@ -312,7 +333,8 @@ TfrqxList::TfrqxList(QWidget* parent) : QDialog(parent) {
     connect(btnOK, &QToolButton::clicked, this, [this] { btnOKClick(); });
 
     m_model = new DataSourceModel(dataModule().DatasrList, this);
-    m_model->onError = [this](const std::exception& e) { dialogs::reportError(e, this); };
+    m_model->requiredColumn = 0; // an item is known by its number
+    m_model->onError = [this](const std::exception& e) { reportFailure(e); };
     wwDBGrid1->setModel(m_model);
     connect(wwDBGrid1->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) {
@@ -321,7 +343,7 @@ TfrqxList::TfrqxList(QWidget* parent) : QDialog(parent) {
                 try {
                     m_model->moveTo(current.row());
                 } catch (const std::exception& e) {
-                    dialogs::reportError(e, this);
+                    reportFailure(e);
                 }
                 syncGridToRecord();
             });
@@ -333,7 +355,7 @@ TfrqxList::TfrqxList(QWidget* parent) : QDialog(parent) {
         try {
             m_model->edit();
         } catch (const std::exception& e) {
-            dialogs::reportError(e, this);
+            reportFailure(e);
         }
         updateNavigator();
     });
@@ -361,13 +383,22 @@ void TfrqxList::FormCreate() {
     }
 }
 
-void TfrqxList::syncGridToRecord() {
+void TfrqxList::reportFailure(const std::exception& error) {
+    if (const auto* input = dynamic_cast<const InputError*>(&error))
+        showMessage(input->message(), Ui::tr("错误"), mb::Ok | mb::IconError, this);
+    else
+        dialogs::reportError(error, this);
+}
+
+void TfrqxList::syncGridToRecord(int column) {
     if (m_closing)
         return;
     m_syncing = true;
     const int row = m_model->currentRow();
     const QModelIndex cur = wwDBGrid1->currentIndex();
-    if (row >= 0 && (!cur.isValid() || cur.row() != row))
+    if (row >= 0 && column >= 0)
+        wwDBGrid1->setCurrentIndex(m_model->index(row, column));
+    else if (row >= 0 && (!cur.isValid() || cur.row() != row))
         wwDBGrid1->setCurrentIndex(m_model->index(row, cur.isValid() ? cur.column() : 0));
     m_syncing = false;
     updateNavigator();
@@ -433,10 +464,11 @@ void TfrqxList::DBNavigator1Click(int button) {
         }
     } catch (const std::exception& e) {
         m_acting = false;
-        dialogs::reportError(e, this);
+        reportFailure(e);
     }
     m_acting = false;
-    syncGridToRecord();
+    // A new record is always begun at its first column, whichever cell was current before.
+    syncGridToRecord(button == N::Insert ? 0 : -1);
 }
 
 void TfrqxList::btnOKClick() {
@@ -484,14 +516,19 @@ void TfrqxList::keyPressEvent(QKeyEvent* event) {
 
 void EditRightList(int useTransaction) {
     TdData& d = dataModule();
+    // Inside another window's transaction the editor would end, or write into, a transaction
+    // it did not begin.
+    adminops::refuseInWindowTransaction("EditRightList");
     dialogs::requireDisplay();
     TfrqxList window;
     QString message;
     bool began = false;
+    std::optional<adminops::WindowTransaction> marked;
     try {
         if (useTransaction == 1) {
             d.ADOcn.beginTrans();
             began = true;
+            marked.emplace();
         } else {
             window.SpeedButton1->hide();
             window.btnOK->setText(Ui::tr("关闭(&C)"));
@@ -524,6 +561,7 @@ void EditRightList(int useTransaction) {
             }
         }
     }
+    marked.reset();
     if (!message.isEmpty())
         showMessage(message, Ui::tr("出错"), mb::Ok);
 }

@@ -38,6 +38,10 @@ class DataSourceModel : public QAbstractTableModel {
 
     // Called with the errors setData cannot raise.
     std::function<void(const std::exception&)> onError;
+    // A record whose field in this column is empty is refused before it is posted (-1: none).
+    // The model's input errors (that field empty, a number field given no number) are the item
+    // list's own texts.
+    int requiredColumn = -1;
 
     // The record operations of the navigator.
     int currentRow() const;
@@ -67,6 +71,7 @@ class DataSourceModel : public QAbstractTableModel {
     // Ends editing as leaving the record does; returns the record that row then shows.
     int leaveEditing(int row);
     void goTo(int row);
+    void refuseIncomplete() const; // raises the input error for a record without its required field
     TDataSource& m_source;
 };
 
@@ -97,8 +102,11 @@ class TfrqxList : public QDialog {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    void syncGridToRecord();
+    // The grid's current cell follows the current record; column >= 0 also puts it in that column.
+    void syncGridToRecord(int column = -1);
     void updateNavigator();
+    // An input error as the window's own box (caption "错误"), any other error as the general report.
+    void reportFailure(const std::exception& error);
     DataSourceModel* m_model = nullptr;
     bool m_closing = false;
     bool m_syncing = false;

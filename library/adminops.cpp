@@ -4,32 +4,101 @@
 #include "platform/errors.h"
 #include "platform/sqldialect.h"
 
+#include <utility>
+
 namespace vardex::adminops {
 
 namespace {
 
 const QString kT = QStringLiteral("T");
 
+// The windows and their transactions live on the library's one thread. An action belongs to
+// the thread that runs it, so programs that administer the store from several threads, each on
+// a connection of its own, serialise each one's actions alike.
+int g_windowTransactions = 0;
+struct ActionState {
+    int depth = 0;
+    AdoConnection* own = nullptr; // the connection whose transaction the action began
+};
+thread_local ActionState g_action;
+
+// Ends the action's own transaction, keeping what was sent; when even that fails, the
+// connection is closed so the server discards it, and no later statement of the session sits
+// in a transaction nobody ends.
+void endOwnTransaction() {
+    AdoConnection* cn = std::exchange(g_action.own, nullptr);
+    if (!cn || !cn->inTransaction())
+        return;
+    try {
+        cn->commitTrans();
+    } catch (const std::exception&) {
+        if (cn->inTransaction())
+            cn->close();
+    }
+}
+
+void serialise(TdData& d) {
+    AdoConnection& cn = d.ADOcn;
+    if (!cn.inTransaction()) {
+        if (g_action.depth == 0)
+            return;
+        cn.beginTrans();
+        g_action.own = &cn;
+    }
+    cn.lockAdministration();
+}
+
 QString q(const QString& value) {
     return escapeQuotes(value);
 }
 
 void exec(TdData& d, const QString& sql) {
+    serialise(d);
     d.ADOcn.execute(sql);
 }
 
 // Opens a select on the administration query and answers whether it found a row.
 bool found(TdData& d, const QString& sql) {
+    serialise(d);
     AdoQuery& qr = d.ADOqr;
     qr.close();
     qr.clearSql();
     qr.addSql(sql);
     const int n = OpenOrExecute(qr);
     qr.close();
+    if (n > 0)
+        endOwnTransaction();
     return n > 0;
 }
 
 } // namespace
+
+WindowTransaction::WindowTransaction() {
+    ++g_windowTransactions;
+}
+WindowTransaction::~WindowTransaction() {
+    --g_windowTransactions;
+}
+bool WindowTransaction::open() {
+    return g_windowTransactions > 0;
+}
+
+void refuseInWindowTransaction(const char* call) {
+    if (WindowTransaction::open())
+        throw Error(
+            QStringLiteral("%1 was refused: a window (the permission item list editor or the administration "
+                           "window) is open with its own transaction, and what this call did would go with "
+                           "that window's Cancel. Call it after the window has closed.")
+                .arg(QLatin1String(call)));
+}
+
+Action::Action() {
+    ++g_action.depth;
+}
+Action::~Action() {
+    if (--g_action.depth == 0)
+        endOwnTransaction();
+}
 
 bool userIdTaken(TdData& d, const QString& userId) {
     return found(d, QStringLiteral("select * from qx_user where userID ='") + q(userId) + QLatin1Char('\''));
@@ -84,6 +153,7 @@ void deleteUser(TdData& d, const QString& userId) {
 }
 
 int addUserGroup(TdData& d, const QString& name, QString* storedAllow) {
+    serialise(d);
     // The first free number, walking the numbers in use upwards from 1.
     AdoQuery& qr = d.ADOqr;
     qr.close();
@@ -103,6 +173,7 @@ int addUserGroup(TdData& d, const QString& name, QString* storedAllow) {
     if (number >= 1000) {
         // 1000 and above are member codes: 999 user groups are all the numbering holds.
         qr.close();
+        endOwnTransaction();
         return 0;
     }
     qr.append();
@@ -201,6 +272,7 @@ namespace {
 enum class ItemEdit { Add, Rename, Renumber, Delete };
 
 void editItem(TdData& d, ItemEdit kind, int qxId, int newQxId, const QString& name) {
+    serialise(d);
     AdoQuery& list = d.ADOqrList;
     list.close();
     list.clearSql();

@@ -18,6 +18,37 @@ namespace vardex::adminops {
 
 constexpr int kNoGroup = 10000; // zuid of a user in no user group
 
+// Marks the session's transaction as a window's (the item list editor or the administration
+// window run with useTransaction 1) from its beginning to its end. What is sent meanwhile lands
+// in that transaction and goes with the window's Cancel, so calls that would report such work as
+// done, and a second window, are refused while the mark is set.
+class WindowTransaction {
+  public:
+    WindowTransaction();
+    ~WindowTransaction();
+    WindowTransaction(const WindowTransaction&) = delete;
+    WindowTransaction& operator=(const WindowTransaction&) = delete;
+    static bool open();
+};
+// Raises Error naming the call while a window's transaction is open.
+void refuseInWindowTransaction(const char* call);
+
+// One action of a window, for as long as it lives. Every function below serialises itself on
+// the store before its first statement: inside a transaction it takes the connection's
+// administration lock (held until that transaction ends); with no transaction open and an
+// Action alive it begins one of its own first, which the Action commits when it ends, with
+// everything that was sent (a statement the store refused is undone alone, as without one).
+// With neither, statements go out one by one as before. A duplicate check that finds the name
+// taken ends the Action's own transaction at once, so the lock is not held while the operator
+// reads the message and types again.
+class Action {
+  public:
+    Action();
+    ~Action();
+    Action(const Action&) = delete;
+    Action& operator=(const Action&) = delete;
+};
+
 // A user row as the user dialog writes it. password is the stored text: the cipher text, or
 // empty for no password (an empty password is never enciphered).
 struct UserRow {

@@ -108,7 +108,8 @@ void WriteLog(const QString& text, const QString& userName) {
     const QString sql = QStringLiteral("INSERT INTO qx_Logs VALUES ('") + escapeQuotes(s.ComputerName) +
                         QStringLiteral("','") + escapeQuotes(userName) + QStringLiteral("','") + nowText() +
                         QStringLiteral("','") + escapeQuotes(text) + QStringLiteral("')");
-    ExecSql(sql);
+    // An audit row outlasts the rollback of a transaction open meanwhile (a window's Cancel).
+    dataModule().ADOcn.executeOutsideTransaction(sql);
 }
 
 void ClearLogs(const QString& beforeTime) {

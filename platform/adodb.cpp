@@ -22,6 +22,7 @@
 #include <sqlext.h>
 #include <sqlite3.h>
 #include <unistd.h>
+#include <utility>
 
 namespace vardex {
 
@@ -667,6 +668,49 @@ void AdoConnection::beginTrans() {
             throw DbError(errorText(db.lastError()));
     }
     m_inTransaction = true;
+    m_administrationLocked = false;
+}
+
+void AdoConnection::lockAdministration() {
+    if (!m_inTransaction)
+        throw DbError(QStringLiteral("The administration lock needs an open transaction."));
+    if (m_administrationLocked)
+        return;
+    // One fixed key for every store on the server: administration of one store rarely waits
+    // for another's, and the lock is held for one transaction only.
+    switch (m_spec.dialect) {
+    case Dialect::PostgreSQL:
+        runOnce(QStringLiteral("SELECT pg_advisory_xact_lock(7236917)"), false);
+        break;
+    case Dialect::SqlServer:
+        runOnce(
+            QStringLiteral("EXEC sp_getapplock @Resource = 'vardex administration', @LockMode = 'Exclusive', "
+                           "@LockOwner = 'Transaction'"),
+            false);
+        break;
+    case Dialect::SQLite:
+        break;
+    }
+    m_administrationLocked = true;
+}
+
+void AdoConnection::executeOutsideTransaction(const QString& tsql) {
+    if (m_inTransaction) {
+        m_afterTransaction.append(tsql);
+        return;
+    }
+    runKeptStatements();
+    execute(tsql);
+}
+
+void AdoConnection::runKeptStatements() {
+    const QStringList kept = std::exchange(m_afterTransaction, QStringList());
+    for (const QString& sql : kept) {
+        try {
+            execute(sql);
+        } catch (const std::exception&) {
+        }
+    }
 }
 
 void AdoConnection::commitTrans() {
@@ -688,15 +732,21 @@ void AdoConnection::commitTrans() {
         } catch (...) {
         }
         m_inTransaction = false;
+        runKeptStatements();
         throw;
     }
     m_inTransaction = false;
+    runKeptStatements();
 }
 
 void AdoConnection::rollbackTrans() {
     if (!m_inTransaction)
         throw DbError(QStringLiteral("No transaction is open on this connection."));
     m_inTransaction = false;
+    struct KeptStatements {
+        AdoConnection* cn;
+        ~KeptStatements() { cn->runKeptStatements(); }
+    } kept{this};
     if (!connected())
         return; // the server ends an open transaction with the connection
     if (m_spec.driver == QLatin1String("QSQLITE")) {

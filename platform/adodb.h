@@ -57,6 +57,16 @@ public:
     void commitTrans();
     void rollbackTrans();
     bool inTransaction() const { return m_inTransaction; }
+    // Serialises administration on the store for the rest of the open transaction: PostgreSQL
+    // takes a transaction-scoped advisory lock, SQL Server an application lock owned by the
+    // transaction; SQLite needs nothing more, its transactions hold the write lock from their
+    // beginning. Once per transaction; the statement is not in the statement log. Raises DbError
+    // outside a transaction.
+    void lockAdministration();
+    // Runs the statement now when no transaction is open; inside one, keeps it and runs it
+    // right after the transaction ends, committed or rolled back, so what it writes outlasts a
+    // rollback (the audit rows). A kept statement that fails then is dropped.
+    void executeOutsideTransaction(const QString& tsql);
 
     // Names of the user tables, as the database spells them.
     QStringList tableNames();
@@ -85,6 +95,7 @@ public:
 
 private:
     void record(const QString& tsql);
+    void runKeptStatements();
     void openConnection(const QString& userId, const QString& password, bool create);
     void setStandardStrings();
     bool connectionLost();
@@ -103,6 +114,8 @@ private:
     QStringList m_log;
     StatementHook m_hook;
     int m_savepointDepth = 0;
+    bool m_administrationLocked = false; // lockAdministration() ran in the open transaction
+    QStringList m_afterTransaction;      // statements kept by executeOutsideTransaction()
     QString m_keptUserId;   // credentials of the last successful open() that was given some
     QString m_keptPassword;
     // The query object statements are run through, kept for the connection's life (until it is

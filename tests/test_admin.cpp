@@ -6,6 +6,7 @@
 #include "admin/manager.h"
 #include "admin/qxzu.h"
 #include "admin/user.h"
+#include "library/adminops.h"
 #include "library/cipher.h"
 #include "library/dmain.h"
 #include "library/doctor.h"
@@ -26,6 +27,10 @@
 #include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 using namespace vardex;
 using namespace vardex::test;
@@ -1432,3 +1437,112 @@ TEST(AdminDialogs, TheNameDialogRefusesAnEmptyNameOnEnter) {
     EXPECT_EQ(dlg.Tag, 3);
     EXPECT_TRUE(dlg.isVisible());
 }
+
+// ---------------------------------------------------------------------------------------------
+// Several desktops administering one store at the same moment
+
+namespace {
+
+// Lets a number of threads start each step together.
+class StepTogether {
+  public:
+    explicit StepTogether(int threads) : m_threads(threads) {}
+    void arrive() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const int step = m_step;
+        if (++m_arrived == m_threads) {
+            m_arrived = 0;
+            ++m_step;
+            m_changed.notify_all();
+            return;
+        }
+        m_changed.wait(lock, [&] { return m_step != step; });
+    }
+
+  private:
+    const int m_threads;
+    int m_arrived = 0, m_step = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+};
+
+} // namespace
+
+class ConcurrentWindows : public ::testing::TestWithParam<Backend> {};
+
+// Each thread is a desktop with its own connection making the window's actions as the window
+// makes them (the dialog's duplicate check, then the insert), with and without the window's
+// transaction, all starting each action at once. No user group number, user or permission
+// group comes out twice.
+TEST_P(ConcurrentWindows, ActionsAtTheSameMomentAddNothingTwice) {
+    if (GetParam() == Backend::PostgreSQL && !postgresAvailable())
+        GTEST_SKIP() << "no PostgreSQL cluster";
+    TempStore store(GetParam());
+    const QString cs = store.connectionString();
+    {
+        auto cn = openConnection(cs);
+        for (int item = 1; item <= 3; ++item)
+            cn->execute(QString("INSERT INTO qx_Name (qxID, qxName) VALUES (%1, 'i%1')").arg(item));
+    }
+    const int desktops = 6, rounds = 3;
+    StepTogether together(desktops);
+    std::vector<std::thread> threads;
+    std::vector<std::string> errors(desktops);
+    for (int t = 0; t < desktops; ++t)
+        threads.emplace_back([&, t] {
+            try {
+                TdData d;
+                d.ADOcn.setConnectionString(cs);
+                d.ADOcn.open();
+                for (int r = 0; r < rounds; ++r) {
+                    // Half the desktops run each action in a window's transaction.
+                    const bool windowTransaction = (t + r) % 2 == 0;
+                    const auto act = [&](const std::function<void()>& body) {
+                        together.arrive();
+                        if (windowTransaction)
+                            d.ADOcn.beginTrans();
+                        {
+                            adminops::Action action;
+                            body();
+                        }
+                        if (windowTransaction)
+                            d.ADOcn.commitTrans();
+                    };
+                    act([&] { adminops::addUserGroup(d, QString("g%1_%2").arg(r).arg(t)); });
+                    act([&] {
+                        const QString name = QString("shared%1").arg(r);
+                        if (!adminops::userGroupNameTaken(d, name))
+                            adminops::addUserGroup(d, name);
+                    });
+                    act([&] {
+                        adminops::UserRow u;
+                        u.userId = u.userName = QString("u%1").arg(r);
+                        u.startDate = "2026-01-01";
+                        u.endDate = "2026-12-31";
+                        if (!adminops::userIdTaken(d, u.userId))
+                            adminops::addUser(d, u);
+                    });
+                    act([&] {
+                        const QString name = QString("pg%1").arg(r);
+                        if (!adminops::permissionGroupTaken(d, name))
+                            adminops::addPermissionGroup(d, name);
+                    });
+                }
+            } catch (const std::exception& e) {
+                errors[t] = e.what();
+            }
+        });
+    for (std::thread& t : threads)
+        t.join();
+    for (const std::string& e : errors)
+        EXPECT_EQ(e, "");
+    auto cn = openConnection(cs);
+    EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_user where zuid < 1000"), rounds * (desktops + 1));
+    EXPECT_EQ(scalarInt(*cn, "select count(distinct zuid) from qx_user where zuid < 1000"), rounds * (desktops + 1));
+    EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_user where zuid = 10000"), rounds);
+    EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_zu"), rounds * 3);
+    EXPECT_TRUE(checkStore(*cn).clean());
+}
+
+INSTANTIATE_TEST_SUITE_P(Store, ConcurrentWindows, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         [](const ::testing::TestParamInfo<Backend>& info) { return backendName(info.param); });

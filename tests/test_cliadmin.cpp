@@ -545,6 +545,41 @@ TEST_P(CliAdmin, AUserGetsThePasswordMeantOrNone) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, CliAdmin, VARDEX_BACKEND_PARAMS);
 
+// Desktops adding at the same moment: every verb's check and insert are serialised on the
+// store, so after parallel rounds of the four adding verbs no user group number, user, item or
+// permission group is there twice.
+TEST_P(CliAdmin, ParallelAddsAddNothingTwice) {
+    for (const char* v : {"(1, 'a')", "(2, 'b')"})
+        db->execute(QString("INSERT INTO qx_Name (qxID, qxName) VALUES %1").arg(v));
+    const int processes = 5, rounds = 4;
+    for (int r = 0; r < rounds; ++r) {
+        std::vector<std::unique_ptr<QProcess>> running;
+        for (int p = 0; p < processes; ++p)
+            for (QStringList args : {QStringList{"usergroup", "add", QString("g%1_%2").arg(r).arg(p)},
+                                     QStringList{"user", "add", QString("u%1").arg(r)},
+                                     QStringList{"item", "add", QString::number(100 + r), "x"},
+                                     QStringList{"permgroup", "add", QString("pg%1").arg(r)}}) {
+                running.push_back(std::make_unique<QProcess>());
+                running.back()->start(binDir() + "/vardex-cli", args << "--store" << store->connectionString());
+            }
+        for (auto& p : running) {
+            EXPECT_TRUE(p->waitForFinished(300000));
+            EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+        }
+    }
+    const auto doubled = [&](const QString& table, const QString& key) {
+        return scalarInt(*db, QString("select count(*) from (select %2 from %1 group by %2 having count(*) > 1) d")
+                                  .arg(table, key));
+    };
+    EXPECT_EQ(doubled("qx_user", "zuid"), 1); // 10000: the users in no user group
+    EXPECT_EQ(doubled("qx_user", "userID"), 0);
+    EXPECT_EQ(doubled("qx_Name", "qxID"), 0);
+    EXPECT_EQ(doubled("qx_zu", "zuName, qxID"), 0);
+    EXPECT_EQ(scalarInt(*db, "select count(*) from qx_user where zuid < 1000"), rounds * processes);
+    EXPECT_EQ(scalarInt(*db, "select count(*) from qx_Name"), 2 + rounds);
+    expectClean();
+}
+
 // A generated store carried SQLite -> PostgreSQL -> ODBC -> SQLite: the tables hold the same
 // rows, the doctor agrees, and every user's right check on every item answers the same on all.
 TEST(CliCopy, SqliteToPostgresToOdbcToSqliteKeepsEveryAnswer) {

@@ -223,11 +223,12 @@ TEST_P(ItemList, NavigatorMovesAndDeletesWithoutAsking) {
     press(&w, N::Delete);
     EXPECT_TRUE(rec.boxes.empty());
     EXPECT_EQ(items(), QString::fromUtf8("1:查询 3:print"));
-    // A value that is no number is refused through the error report; the record stays as read.
+    // A value that is no number is refused with the window's input error; the record stays as read.
     EXPECT_FALSE(m->setData(m->index(0, 0), "abc", Qt::EditRole));
     ASSERT_EQ(rec.boxes.size(), 1u);
     EXPECT_EQ(rec.boxes[0].type, 0x10u);
-    EXPECT_EQ(rec.boxes[0].text, "'abc' is not a valid integer value");
+    EXPECT_EQ(rec.boxes[0].text, QString::fromUtf8("权限ID必须为整数型值!请重新输入."));
+    EXPECT_EQ(rec.boxes[0].caption, QString::fromUtf8("错误"));
 }
 
 TEST_P(ItemList, ARecordIsPostedWhenItsRowIsLeft) {

@@ -1,11 +1,14 @@
 // Windows driven with the mouse and the keyboard as a person drives them: text typed into the
 // item list's cell editor and then a navigator button clicked, the up-down boxes, and a timed
 // login whose time runs out while its own message box is open.
+#include "admin/manager.h"
+#include "admin/treelist.h"
 #include "admin/user.h"
+#include "capi/vardex.h"
 #include "dialogs/join.h"
 #include "dialogs/qxList.h"
 #include "dialogs/widgets.h"
-#include "capi/vardex.h"
+#include "library/cipher.h"
 #include "platform/msgservice.h"
 #include "tests/test_dialogs.h"
 
@@ -160,6 +163,167 @@ TEST_P(TypedList, DeletingARecordNeverPostedSendsNothing) {
         EXPECT_EQ(items(), before);
     }
 }
+
+// Keys typed where a person's keys go: the open cell editor, else the grid, whose first key
+// opens the editor of its current cell.
+void typeAtCursor(TfrqxList* w, const QString& text) {
+    for (const QChar c : text) {
+        QWidget* editor = w->wwDBGrid1->openEditor();
+        type(editor ? editor : w->wwDBGrid1, QString(c));
+    }
+}
+
+void tabAtCursor(TfrqxList* w) {
+    QWidget* editor = w->wwDBGrid1->openEditor();
+    QTest::keyClick(editor ? editor : static_cast<QWidget*>(w->wwDBGrid1), Qt::Key_Tab);
+}
+
+// "+" begins every new record in its number column, so number, Tab, name typed after it fill
+// the record whichever cell was current. A record without a number, or with a number that is no
+// number, is refused with the window's own input error before anything is sent.
+TEST_P(TypedList, PlusBeginsAtTheNumberAndARecordNeedsOne) {
+    MessageRecorder rec;
+    run(0, [&](TfrqxList* w) {
+        for (const auto& [id, name] : {std::pair{"1004", "调拨"}, std::pair{"1005", "盘点"}}) {
+            press(w, N::Insert);
+            typeAtCursor(w, id);
+            tabAtCursor(w);
+            typeAtCursor(w, name);
+        }
+        press(w, N::Post);
+        EXPECT_TRUE(rec.boxes.empty());
+        EXPECT_EQ(items(), "1:查询 2:edit 3:print 1004:调拨 1005:盘点");
+
+        const int sent = statements().size();
+        press(w, N::Insert);
+        tabAtCursor(w);
+        typeAtCursor(w, "无号");
+        press(w, N::Post);
+        typeInto(w, w->model()->currentRow(), 0, "调拨");
+        press(w, N::Post);
+        ASSERT_EQ(rec.boxes.size(), 2u);
+        EXPECT_EQ(rec.boxes[0].text, "权限ID不能为空!请重新输入.");
+        EXPECT_EQ(rec.boxes[1].text, "权限ID必须为整数型值!请重新输入.");
+        for (const auto& box : rec.boxes) {
+            EXPECT_EQ(box.caption, "错误");
+            EXPECT_TRUE(box.hasOwner);
+        }
+        EXPECT_EQ(statements().size(), sent);
+        // Given its number the record goes in.
+        typeInto(w, w->model()->currentRow(), 0, "1006");
+        press(w, N::Post);
+        QTest::mouseClick(w->btnOK, Qt::LeftButton);
+    });
+    EXPECT_EQ(items(), "1:查询 2:edit 3:print 1004:调拨 1005:盘点 1006:无号");
+    EXPECT_EQ(scalarInt(*db, "select count(*) from qx_Name where qxID IS NULL"), 0);
+}
+
+// A client's calls while a window runs with its transaction: a second window, a password change
+// and the clearing of the log are refused with VARDEX_ERROR and a reason; a login and a right
+// check answer as always and their audit rows outlast the window's Cancel.
+class WindowTransactions : public TypedList {
+  protected:
+    void prepareStore() override {
+        TypedList::prepareStore();
+        db->execute("Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) "
+                    "VALUES ('u1','u1','" +
+                    EncryptPassword("old", "kmpq") + "','2000-01-01','2099-12-31','T',0,10000)");
+        db->execute("Exec qxAddUser 'u1'");
+        db->execute("Exec qxAddzuName 'g'");
+        db->execute("Exec qxUpDateAllows 'g',1,'T'");
+        db->execute("Exec qx_user_zu_changed 'u1','g','T'");
+    }
+    int logs(const QString& text) {
+        return scalarInt(*db, "select count(*) from qx_Logs where theLog = '" + text + "'");
+    }
+    // Runs `inside` at the first message box, answering every box with `answer`.
+    void atFirstBox(std::function<void()> inside, int answer) {
+        setMessageHandler([inside, answer, first = true](const MessageBoxRequest&) mutable {
+            if (std::exchange(first, false))
+                inside();
+            return answer;
+        });
+    }
+};
+
+TEST_P(WindowTransactions, ASecondWindowIsRefusedAndTheFirstKeepsItsTransaction) {
+    const QString before = items();
+    int32_t inner = 0;
+    std::string why;
+    // The editor: a box, under which the client opens the manager, then an item deleted.
+    atFirstBox(
+        [&] {
+            inner = ::ShowRightManager(1, 0);
+            why = VardexLastError();
+        },
+        mb::IdOk);
+    run(1, [&](TfrqxList* w) {
+        typeInto(w, 0, 0, "x");
+        press(w, N::Post);
+        press(w, N::Last);
+        press(w, N::Delete);
+        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+    });
+    setMessageHandler({});
+    EXPECT_EQ(inner, VARDEX_ERROR);
+    EXPECT_NE(why.find("ShowRightManager was refused"), std::string::npos) << why;
+    EXPECT_FALSE(log().inTransaction());
+    EXPECT_EQ(items(), before); // the deletion went with the Cancel
+
+    // The manager: a grant flag clicked off, then the save question of Escape, under which the
+    // client opens the editor; No leaves without saving.
+    inner = 0;
+    atFirstBox(
+        [&] {
+            inner = ::EditRightList(1);
+            why = VardexLastError();
+        },
+        mb::IdNo);
+    ModalDriver driver([](QWidget* w) {
+        auto* m = qobject_cast<Tfrmanager*>(w);
+        ASSERT_NE(m, nullptr);
+        QTreeWidgetItem* u1 = m->dtl1->topNode(0);
+        ASSERT_EQ(m->dtl1->text(u1, "userID"), "u1");
+        QTest::mouseClick(m->dtl1->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          m->dtl1->cellRect(u1, 1).center());
+        QTest::keyClick(m, Qt::Key_Escape);
+    });
+    EXPECT_EQ(::ShowRightManager(1, 0), 0);
+    setMessageHandler({});
+    EXPECT_EQ(inner, VARDEX_ERROR);
+    EXPECT_NE(why.find("EditRightList was refused"), std::string::npos) << why;
+    EXPECT_FALSE(log().inTransaction());
+    EXPECT_EQ(scalarInt(*db, "select count(*) from qx_user where userID = 'u1' and Allow = 'T'"), 1);
+}
+
+TEST_P(WindowTransactions, CallsThatCancelWouldUndoAreRefusedAndAuditRowsStay) {
+    const QString before = items();
+    run(1, [&](TfrqxList* w) {
+        press(w, N::Last);
+        press(w, N::Delete);
+        const int32_t changed = ::ChangeUserPassword("u1", "old", "new", "");
+        EXPECT_EQ(changed, VARDEX_ERROR);
+        EXPECT_NE(std::string(VardexLastError()).find("ChangeUserPassword was refused"), std::string::npos);
+        if (changed == VARDEX_ERROR) { // else the dialog would open and wait for a person
+            EXPECT_EQ(::ShowChangePasswordDialog("u1", ""), VARDEX_ERROR);
+        }
+        EXPECT_EQ(::ClearLogs(""), VARDEX_ERROR);
+        EXPECT_NE(std::string(VardexLastError()).find("ClearLogs was refused"), std::string::npos);
+        EXPECT_EQ(::CheckUserLogin("u1", "old", "", nullptr, VARDEX_SHOW_NOTHING), 0);
+        EXPECT_EQ(::CheckUserRight("u1", 1, nullptr, VARDEX_SHOW_NOTHING), 0);
+        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+    });
+    EXPECT_EQ(items(), before);
+    EXPECT_EQ(logs("用户登录"), 1);
+    EXPECT_EQ(logs("使用权限(查询)"), 1);
+    EXPECT_EQ(::CheckUserLogin("u1", "old", "", nullptr, VARDEX_SHOW_NOTHING), 0);
+    // After the window the same calls are made.
+    EXPECT_EQ(::ChangeUserPassword("u1", "old", "new", ""), 0);
+    EXPECT_EQ(::ClearLogs(""), 0);
+    EXPECT_EQ(logs("用户登录"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, WindowTransactions, VARDEX_BACKEND_PARAMS);
 
 // The time runs out while the failure box of a wrong password is open: the window waits for the
 // box and then closes with 2.
