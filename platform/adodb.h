@@ -113,7 +113,6 @@ private:
     bool m_logging = false;
     QStringList m_log;
     StatementHook m_hook;
-    int m_savepointDepth = 0;
     bool m_administrationLocked = false; // lockAdministration() ran in the open transaction
     QStringList m_afterTransaction;      // statements kept by executeOutsideTransaction()
     QString m_keptUserId;   // credentials of the last successful open() that was given some
