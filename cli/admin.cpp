@@ -6,6 +6,7 @@
 #include "library/adminops.h"
 #include "library/cipher.h"
 #include "library/dmain.h"
+#include "library/storerules.h"
 #include "platform/sqldialect.h"
 
 #include <QDate>
@@ -28,17 +29,12 @@ struct Verb {
     std::function<void(StoreSession&, const QCommandLineParser&, const QStringList&)> run;
 };
 
-// A name as the dialogs take it: blanks trimmed, not empty, no control character, and no
-// longer than the store's column.
+// A name as the dialogs take it: blanks trimmed, then the store's rule for a name.
 QString checkedName(const QString& raw, const QString& what, int maxLength) {
     const QString v = trimBlanks(raw);
-    if (v.isEmpty())
-        throw Refused(QStringLiteral("%1 is empty").arg(what));
-    for (const QChar c : v)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            throw Refused(QStringLiteral("%1 holds a control character").arg(what));
-    if (v.size() > maxLength)
-        throw Refused(QStringLiteral("%1 \"%2\" is longer than %3 characters").arg(what, v).arg(maxLength));
+    const QString problem = rules::nameProblem(v, maxLength);
+    if (!problem.isEmpty())
+        throw Refused(what + QLatin1Char(' ') + problem);
     return v;
 }
 
@@ -50,11 +46,10 @@ int checkedItem(const QString& text) {
 }
 
 QString checkedDate(const QString& text, const char* what) {
-    const QDate d = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
-    if (!d.isValid())
-        throw Refused(
-            QStringLiteral("%1 \"%2\" is no date of the form yyyy-mm-dd").arg(QLatin1String(what), text));
-    return d.toString(QStringLiteral("yyyy-MM-dd"));
+    const QString problem = rules::dateProblem(text);
+    if (!problem.isEmpty())
+        throw Refused(QLatin1String(what) + QLatin1Char(' ') + problem);
+    return text;
 }
 
 QString checkedFlag(const QString& text) {
@@ -158,7 +153,7 @@ void requireFreeItem(StoreSession& s, int qxId) {
 
 int checkedDiscount(const QString& text) {
     int n = 0;
-    if (!parseInt32(text, n) || n < 0 || n > 100)
+    if (!parseInt32(text, n) || !rules::discountProblem(n).isEmpty())
         throw Refused(QStringLiteral("discount \"%1\" is not a whole number from 0 to 100").arg(text));
     return n;
 }

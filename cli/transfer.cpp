@@ -3,6 +3,8 @@
 
 #include "library/adminops.h"
 #include "library/dmain.h"
+#include "library/doctor.h"
+#include "library/exportfile.h"
 #include "library/installer.h"
 #include "platform/sqldialect.h"
 
@@ -15,6 +17,7 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QSet>
+#include <QStringDecoder>
 #include <algorithm>
 
 namespace vardex::cli {
@@ -216,25 +219,28 @@ int runLog(const QStringList& args) {
 
 namespace {
 
-constexpr int kExportVersion = 1;
-const QString kExportFormat = QStringLiteral("vardex-permissions");
-
 QJsonValue jsonText(const QString& s, bool null) {
     return null ? QJsonValue(QJsonValue::Null) : QJsonValue(s);
 }
 
 QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
+    // What the store doctor calls unsound cannot be carried: the file would not import back, or
+    // would import as something else.
+    QStringList faults;
+    for (const Violation& v : checkExportable(cn))
+        faults << v.describe();
+    if (!faults.isEmpty())
+        throw Refused(QStringLiteral("the store cannot be exported (vardex-cli doctor lists it): %1")
+                          .arg(faults.join(QStringLiteral("; "))));
     const QVector<UserInfo> users = loadUsers(cn);
     QJsonObject root;
-    root.insert(QStringLiteral("format"), kExportFormat);
-    root.insert(QStringLiteral("version"), kExportVersion);
+    root.insert(QStringLiteral("format"), QLatin1String(exportfile::kFormat));
+    root.insert(QStringLiteral("version"), exportfile::kVersion);
     root.insert(QStringLiteral("keyNote"), keyNote);
 
     QJsonArray items;
     for (const auto& r :
          selectRows(cn, QStringLiteral("select qxID, qxName from qx_Name order by qxID, qxName"))) {
-        if (r.value(0).isNull())
-            throw Refused(QStringLiteral("the store holds an item without a number"));
         QJsonObject o{{QStringLiteral("id"), r.value(0).toInt()},
                       {QStringLiteral("name"), jsonText(r.value(1).toString(), r.value(1).isNull())}};
         items.append(o);
@@ -242,12 +248,8 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
     root.insert(QStringLiteral("items"), items);
 
     QJsonArray groups, people;
-    QSet<int> numbers;
     for (const UserInfo& u : users) {
         if (u.isGroup()) {
-            if (numbers.contains(u.zuid))
-                throw Refused(QStringLiteral("two user groups share number %1").arg(u.zuid));
-            numbers.insert(u.zuid);
             groups.append(QJsonObject{{QStringLiteral("id"), u.id},
                                       {QStringLiteral("name"), u.name},
                                       {QStringLiteral("enabled"), u.allow}});
@@ -260,16 +262,7 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
     std::sort(sorted.begin(), sorted.end(),
               [](const UserInfo* a, const UserInfo* b) { return a->id < b->id; });
     for (const UserInfo* u : sorted) {
-        if (u->zuid < 1000 || u->zuid > adminops::kNoGroup)
-            throw Refused(
-                QStringLiteral("user %1 has the user-group code %2, which no action of the store makes")
-                    .arg(u->id)
-                    .arg(u->zuid));
         const UserInfo* g = parentGroup(users, *u);
-        if (u->zuid != adminops::kNoGroup && !g)
-            throw Refused(QStringLiteral("user %1 belongs to user group number %2, which does not exist")
-                              .arg(u->id)
-                              .arg(u->zuid - 1000));
         people.append(
             QJsonObject{{QStringLiteral("id"), u->id},
                         {QStringLiteral("name"), u->name},
@@ -290,12 +283,16 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
                  cn, QStringLiteral("select qxID from qx_zu where zuName = %1 and Allow = 'T' order by qxID")
                          .arg(sqlText(name))))
             granted.append(r.value(0).toInt());
+        // A member's own assignment rows are read by nothing (its rights are its group's):
+        // only rights-holding rows are holders.
         QJsonArray holders;
-        for (const auto& r : selectRows(
-                 cn, QStringLiteral(
-                         "select userID from qx_user_zu where zuName = %1 and Allow = 'T' order by userID")
-                         .arg(sqlText(name))))
-            holders.append(r.value(0).toString());
+        for (const auto& r : selectRows(cn, QStringLiteral("select distinct userID from qx_user_zu where "
+                                                           "zuName = %1 and Allow = 'T' order by userID")
+                                                .arg(sqlText(name)))) {
+            const UserInfo* u = findUser(users, r.value(0).toString());
+            if (u && !parentGroup(users, *u) && (u->isGroup() || u->zuid == adminops::kNoGroup))
+                holders.append(u->id);
+        }
         permGroups.append(QJsonObject{{QStringLiteral("name"), name},
                                       {QStringLiteral("items"), granted},
                                       {QStringLiteral("assignedTo"), holders}});
@@ -311,30 +308,10 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
     return root;
 }
 
-QString need(const QJsonObject& o, const char* key, const QString& where) {
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (!v.isString())
-        throw Refused(QStringLiteral("%1: \"%2\" is missing or not a text").arg(where, QLatin1String(key)));
-    return v.toString();
-}
-
-int needInt(const QJsonValue& v, const QString& where) {
-    const double d = v.toDouble(-1e300);
-    if (!v.isDouble() || d != static_cast<double>(static_cast<long long>(d)) || d < INT32_MIN ||
-        d > INT32_MAX)
-        throw Refused(QStringLiteral("%1 is not a whole number of 32 bits").arg(where));
-    return static_cast<int>(d);
-}
-
-void importStore(StoreSession& s, const QJsonObject& root) {
+// Fills the empty store from a checked setup, through the actions the verbs use.
+void importStore(StoreSession& s, const exportfile::Setup& setup) {
     TdData& d = s.data();
     AdoConnection& cn = s.cn();
-    if (root.value(QStringLiteral("format")).toString() != kExportFormat)
-        throw Refused(QStringLiteral("not an export of this program (format is not %1)").arg(kExportFormat));
-    if (root.value(QStringLiteral("version")).toInt() != kExportVersion)
-        throw Refused(QStringLiteral("export version %1 is not known (this program reads version %2)")
-                          .arg(root.value(QStringLiteral("version")).toVariant().toString())
-                          .arg(kExportVersion));
     for (const char* t : {"qx_Name", "qx_user", "qx_zu", "qx_user_zu", "qx_user_qx"}) {
         const auto r = selectRows(cn, QStringLiteral("select count(*) from %1").arg(QLatin1String(t)));
         if (r.value(0).value(0).toLongLong() != 0)
@@ -343,28 +320,17 @@ void importStore(StoreSession& s, const QJsonObject& root) {
                               .arg(r.value(0).value(0).toLongLong()));
     }
     // Items: one visit of the item list, every item posted in it.
-    const QJsonArray items = root.value(QStringLiteral("items")).toArray();
-    QSet<int> itemIds;
-    if (!items.isEmpty()) {
+    if (!setup.items.isEmpty()) {
         AdoQuery& list = d.ADOqrList;
         list.close();
         list.clearSql();
         list.addSql(adminops::itemListSelect());
         OpenOrExecute(list);
         adminops::beforeItemEdit(d);
-        for (int i = 0; i < items.size(); ++i) {
-            const QJsonObject o = items[i].toObject();
-            const QString where = QStringLiteral("items[%1]").arg(i);
-            const int id = needInt(o.value(QStringLiteral("id")), where + QStringLiteral(".id"));
-            if (itemIds.contains(id))
-                throw Refused(QStringLiteral("item %1 exists").arg(id));
-            itemIds.insert(id);
-            const QJsonValue name = o.value(QStringLiteral("name"));
+        for (const exportfile::Item& item : setup.items) {
             list.append();
-            list.setFieldValue(list.fieldName(0), id);
-            list.setFieldValue(list.fieldName(1), name.isString() && !name.toString().isEmpty()
-                                                      ? QVariant(name.toString())
-                                                      : QVariant());
+            list.setFieldValue(list.fieldName(0), item.id);
+            list.setFieldValue(list.fieldName(1), item.name.isNull() ? QVariant() : QVariant(item.name));
             list.post();
         }
         adminops::afterItemEdit(d);
@@ -372,70 +338,28 @@ void importStore(StoreSession& s, const QJsonObject& root) {
     }
     // User groups in their order: they take the numbers 1, 2, ...
     QHash<QString, int> groupNumbers;
-    QStringList disabledGroups;
-    for (const QJsonValue& v : root.value(QStringLiteral("userGroups")).toArray()) {
-        const QJsonObject o = v.toObject();
-        const QString id = need(o, "id", QStringLiteral("a user group"));
-        if (adminops::userGroupNameTaken(d, id))
-            throw Refused(QStringLiteral("user or user group %1 exists").arg(id));
-        const int n = adminops::addUserGroup(d, id);
+    QList<QPair<QString, QString>> off;
+    for (const exportfile::UserGroup& g : setup.userGroups) {
+        const int n = adminops::addUserGroup(d, g.id);
         if (n == 0)
             throw Refused(QStringLiteral("用户组已达999个, 不能再添加用户组."));
-        groupNumbers.insert(id, n);
-        if (!o.value(QStringLiteral("enabled")).toBool(true))
-            disabledGroups << id;
+        groupNumbers.insert(g.id, n);
+        if (!g.enabled)
+            off.append({g.id, QStringLiteral("F")});
     }
-    for (const QJsonValue& v : root.value(QStringLiteral("users")).toArray()) {
-        const QJsonObject o = v.toObject();
-        adminops::UserRow r;
-        r.userId = need(o, "id", QStringLiteral("a user"));
-        const QString where = QStringLiteral("user ") + r.userId;
-        r.userName = need(o, "name", where);
-        r.password = o.value(QStringLiteral("password")).toString();
-        r.startDate = o.value(QStringLiteral("start")).toString();
-        r.endDate = o.value(QStringLiteral("end")).toString();
-        r.allow = o.value(QStringLiteral("enabled")).toBool();
-        r.discount = needInt(o.value(QStringLiteral("discount")), where + QStringLiteral(" discount"));
-        const QJsonValue g = o.value(QStringLiteral("group"));
-        if (g.isString()) {
-            if (!groupNumbers.contains(g.toString()))
-                throw Refused(QStringLiteral("no user group %1 (of user %2)").arg(g.toString(), r.userId));
-            r.group = groupNumbers.value(g.toString());
-        }
-        if (adminops::userIdTaken(d, r.userId))
-            throw Refused(QStringLiteral("user %1 exists").arg(r.userId));
-        adminops::addUser(d, r);
+    for (exportfile::User u : setup.users) {
+        u.row.group = u.group.isNull() ? 0 : groupNumbers.value(u.group);
+        adminops::addUser(d, u.row);
     }
-    QList<QPair<QString, QString>> off;
-    for (const QString& id : disabledGroups)
-        off.append({id, QStringLiteral("F")});
     adminops::sendUserFlags(d, off);
-    for (const QJsonValue& v : root.value(QStringLiteral("permissionGroups")).toArray()) {
-        const QJsonObject o = v.toObject();
-        const QString name = need(o, "name", QStringLiteral("a permission group"));
-        if (adminops::permissionGroupTaken(d, name))
-            throw Refused(QStringLiteral("permission group %1 exists").arg(name));
-        adminops::addPermissionGroup(d, name);
+    for (const exportfile::PermissionGroup& p : setup.permissionGroups) {
+        adminops::addPermissionGroup(d, p.name);
         QList<QPair<QString, QString>> on;
-        for (const QJsonValue& i : o.value(QStringLiteral("items")).toArray()) {
-            const int id = needInt(i, QStringLiteral("an item of permission group ") + name);
-            if (!itemIds.contains(id))
-                throw Refused(QStringLiteral("no item %1 (in permission group %2)").arg(id).arg(name));
+        for (int id : p.items)
             on.append({QString::number(id), QStringLiteral("T")});
-        }
-        adminops::sendItemFlags(d, name, on);
-        for (const QJsonValue& h : o.value(QStringLiteral("assignedTo")).toArray()) {
-            const QString holder = h.toString();
-            const QVector<UserInfo> users = loadUsers(cn);
-            const UserInfo* u = findUser(users, holder);
-            if (!u)
-                throw Refused(QStringLiteral("no user %1 (holder of permission group %2)").arg(holder, name));
-            if (parentGroup(users, *u))
-                throw Refused(
-                    QStringLiteral("%1 is a member of a user group and holds no permission group of its own")
-                        .arg(holder));
-            adminops::setAssignment(d, holder, name, QStringLiteral("T"));
-        }
+        adminops::sendItemFlags(d, p.name, on);
+        for (const QString& holder : p.assignedTo)
+            adminops::setAssignment(d, holder, p.name, QStringLiteral("T"));
     }
 }
 
@@ -493,14 +417,15 @@ int runImport(const QStringList& args) {
         QFile in(file);
         if (!in.open(QIODevice::ReadOnly))
             throw Refused(QStringLiteral("cannot read %1: %2").arg(file, in.errorString()));
-        QJsonParseError err;
-        const QJsonDocument doc = QJsonDocument::fromJson(in.readAll(), &err);
-        if (err.error != QJsonParseError::NoError || !doc.isObject())
-            throw Refused(QStringLiteral("%1 is no JSON object: %2 at %3")
-                              .arg(file, err.errorString())
-                              .arg(err.offset));
+        // The whole file is checked before the store is opened: a fault writes nothing.
+        exportfile::Setup setup;
+        try {
+            setup = exportfile::read(in.readAll());
+        } catch (const ConvertError& e) {
+            throw Refused(QStringLiteral("%1: %2").arg(file, e.message()));
+        }
         StoreSession s(p);
-        s.transaction([&] { importStore(s, doc.object()); });
+        s.transaction([&] { importStore(s, setup); });
         return kOk;
     });
 }
@@ -535,44 +460,153 @@ bool numericColumn(const QString& c) {
            c == QLatin1String("AllowCount");
 }
 
-QString literal(const QVariant& v, bool numeric) {
-    if (v.isNull() || !v.isValid())
-        return QStringLiteral("NULL");
-    if (numeric)
-        return QString::number(v.toLongLong());
-    return QLatin1Char('\'') + escapeQuotes(v.toString()) + QLatin1Char('\'');
-}
+// A value as the database holds it: its kind and its bytes (the decimal digits of an integer,
+// the text's own bytes, a blob's bytes). SQLite keeps any kind in any column and any bytes in a
+// text, so there it is read through typeof() and hex(), never through a conversion.
+struct RawValue {
+    char kind = 'n'; // n null, i integer, r real, t text, b blob
+    QByteArray bytes;
+};
+using RawRow = QVector<RawValue>;
 
-// A row as one text, the same on every kind of database (char columns come back padded on
-// some: the store's one-character flags are compared trimmed of trailing blanks).
-QByteArray rowKey(const QVector<QVariant>& row, const QStringList& columns) {
-    QByteArray out;
-    for (int c = 0; c < columns.size(); ++c) {
-        const QVariant& v = row.value(c);
-        if (v.isNull() || !v.isValid())
-            out += '\x01';
-        else if (numericColumn(columns[c]))
-            out += QByteArray::number(v.toLongLong());
-        else
-            out += v.toString().toUtf8();
-        out += '\x02';
+QVector<RawRow> rawRows(AdoConnection& cn, const TableSpec& t) {
+    QVector<RawRow> out;
+    if (cn.dialect() == Dialect::SQLite) {
+        QStringList cols;
+        for (const QString& c : t.columns)
+            cols << QStringLiteral("typeof(%1), hex(%1)").arg(c);
+        for (const auto& r : selectRows(cn, QStringLiteral("select %1 from %2 order by rowid")
+                                                .arg(cols.join(QLatin1Char(',')), QLatin1String(t.name)))) {
+            RawRow row;
+            for (int c = 0; c < t.columns.size(); ++c) {
+                const QString type = r.value(2 * c).toString();
+                row.append(RawValue{type == QLatin1String("null")      ? 'n'
+                                    : type == QLatin1String("integer") ? 'i'
+                                    : type == QLatin1String("real")    ? 'r'
+                                    : type == QLatin1String("text")    ? 't'
+                                                                       : 'b',
+                                    QByteArray::fromHex(r.value(2 * c + 1).toString().toLatin1())});
+            }
+            out.append(row);
+        }
+        return out;
+    }
+    // The servers keep every value in its column's type. PostgreSQL hands its texts over as the
+    // bytes they are (the driver's conversion would drop a leading byte-order mark).
+    const bool pg = cn.dialect() == Dialect::PostgreSQL;
+    QStringList cols;
+    for (const QString& c : t.columns)
+        cols << (pg && !numericColumn(c) ? QStringLiteral("encode(convert_to(%1, 'UTF8'), 'hex')").arg(c)
+                                         : c);
+    for (const auto& r : selectRows(
+             cn,
+             QStringLiteral("select %1 from %2").arg(cols.join(QLatin1Char(',')), QLatin1String(t.name)))) {
+        RawRow row;
+        for (int c = 0; c < t.columns.size(); ++c) {
+            const QVariant& v = r.value(c);
+            const bool numeric = numericColumn(t.columns[c]);
+            if (v.isNull() || !v.isValid())
+                row.append(RawValue{'n', {}});
+            else
+                row.append(RawValue{numeric ? 'i' : 't', pg && !numeric
+                                                             ? QByteArray::fromHex(v.toString().toLatin1())
+                                                             : v.toString().toUtf8()});
+        }
+        out.append(row);
     }
     return out;
 }
 
-// Count and an order-free digest of a table's rows.
-QPair<qint64, QByteArray> digest(AdoConnection& cn, const TableSpec& t) {
-    const auto rows = selectRows(
-        cn, QStringLiteral("select %1 from %2").arg(t.columns.join(QLatin1Char(',')), QLatin1String(t.name)));
+// The text of UTF-8 bytes, a leading byte-order mark kept (it is a character of the value);
+// ok tells whether the bytes were UTF-8 and come back from the text unchanged.
+QString utf8Text(const QByteArray& bytes, bool* ok = nullptr) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    const QString text = utf8(bytes);
+    if (ok)
+        *ok = !utf8.hasError() && text.toUtf8() == bytes;
+    return text;
+}
+
+// Why a value cannot be carried faithfully into the store's column, or empty: the columns are
+// 32-bit integers and texts, and the servers hold a text only as valid UTF-8 without NUL.
+QString unfaithful(const RawValue& v, bool numeric) {
+    static const char* const kinds[] = {"a real", "a text", "a blob", "an integer"};
+    const auto kindName = [&] {
+        return QLatin1String(kinds[v.kind == 'r' ? 0 : v.kind == 't' ? 1 : v.kind == 'b' ? 2 : 3]);
+    };
+    const QString shown = v.kind == 'b' ? QStringLiteral("X'%1'").arg(QString::fromLatin1(v.bytes.toHex()))
+                                        : QString::fromUtf8(v.bytes).left(40);
+    if (v.kind == 'n')
+        return QString();
+    if (numeric) {
+        bool ok = false;
+        const qlonglong n = v.bytes.toLongLong(&ok);
+        if (v.kind != 'i')
+            return QStringLiteral("%1 (%2) in an integer column").arg(kindName(), shown);
+        if (!ok || n < INT32_MIN || n > INT32_MAX)
+            return QStringLiteral("%1 does not fit 32 bits").arg(shown);
+        return QString();
+    }
+    if (v.kind != 't')
+        return QStringLiteral("%1 (%2) in a text column").arg(kindName(), shown);
+    bool ok = false;
+    utf8Text(v.bytes, &ok);
+    if (!ok)
+        return QStringLiteral("the bytes %1 are no UTF-8 text").arg(QString::fromLatin1(v.bytes.toHex(' ')));
+    if (v.bytes.contains('\0'))
+        return QStringLiteral("a text holding a NUL character");
+    return QString();
+}
+
+QString literal(const RawValue& v) {
+    if (v.kind == 'n')
+        return QStringLiteral("NULL");
+    if (v.kind == 'i')
+        return QString::fromLatin1(v.bytes);
+    return QLatin1Char('\'') + escapeQuotes(utf8Text(v.bytes)) + QLatin1Char('\'');
+}
+
+// Count and an order-free digest of a table's rows, over the values as held.
+QPair<qint64, QByteArray> digest(const QVector<RawRow>& rows) {
     QVector<QByteArray> hashes;
     hashes.reserve(rows.size());
-    for (const auto& r : rows)
-        hashes.append(QCryptographicHash::hash(rowKey(r, t.columns), QCryptographicHash::Sha1));
+    for (const RawRow& r : rows) {
+        QCryptographicHash h(QCryptographicHash::Sha1);
+        for (const RawValue& v : r) {
+            h.addData(QByteArrayView(&v.kind, 1));
+            h.addData(QByteArray::number(v.bytes.size()) + ':');
+            h.addData(v.bytes);
+        }
+        hashes.append(h.result());
+    }
     std::sort(hashes.begin(), hashes.end());
     QCryptographicHash all(QCryptographicHash::Sha256);
     for (const QByteArray& h : hashes)
         all.addData(h);
     return {rows.size(), all.result()};
+}
+
+// The source is read in one read transaction: every table from one snapshot, and no write
+// lock, so the store's users go on logging in and writing while it is copied.
+void beginReading(AdoConnection& src) {
+    switch (src.dialect()) {
+    case Dialect::SQLite:
+        src.execute(QStringLiteral("BEGIN DEFERRED")); // a reader of the write-ahead log
+        break;
+    case Dialect::PostgreSQL:
+        src.execute(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+        break;
+    case Dialect::SqlServer:
+        src.beginTrans();
+        break;
+    }
+}
+
+void endReading(AdoConnection& src) {
+    if (src.inTransaction())
+        src.rollbackTrans();
+    else
+        src.execute(QStringLiteral("ROLLBACK"));
 }
 
 std::unique_ptr<AdoConnection> openStore(const QString& cs, const char* which) {
@@ -623,27 +657,35 @@ int runCopy(const QStringList& args) {
                                   .arg(QLatin1String(t.name))
                                   .arg(n.value(0).value(0).toLongLong()));
         }
-        // The source is read in one transaction, so the copy is of one moment.
-        src->beginTrans();
-        QList<QPair<qint64, QByteArray>> expected;
+        beginReading(*src);
         qint64 copied = 0;
-        dst->beginTrans();
         try {
+            // Every value is read and checked before anything is written.
+            QList<QVector<RawRow>> source;
             for (const TableSpec& t : tables) {
-                const QString cols = t.columns.join(QLatin1Char(','));
-                const auto rows =
-                    selectRows(*src, QStringLiteral("select %1 from %2").arg(cols, QLatin1String(t.name)));
-                QVector<QByteArray> hashes;
-                hashes.reserve(rows.size());
-                const QString head =
-                    QStringLiteral("INSERT INTO %1 (%2) VALUES ").arg(QLatin1String(t.name), cols);
+                source.append(rawRows(*src, t));
+                for (int r = 0; r < source.last().size(); ++r)
+                    for (int c = 0; c < t.columns.size(); ++c) {
+                        const QString why = unfaithful(source.last()[r][c], numericColumn(t.columns[c]));
+                        if (!why.isEmpty())
+                            throw Refused(QStringLiteral("%1 row %2, column %3: %4, which the store's column "
+                                                         "cannot hold as it is; nothing was copied")
+                                              .arg(QLatin1String(t.name))
+                                              .arg(r + 1)
+                                              .arg(t.columns[c], why));
+                    }
+            }
+            dst->beginTrans();
+            for (int i = 0; i < tables.size(); ++i) {
+                const TableSpec& t = tables[i];
+                const QString head = QStringLiteral("INSERT INTO %1 (%2) VALUES ")
+                                         .arg(QLatin1String(t.name), t.columns.join(QLatin1Char(',')));
                 QString sql;
                 int inBatch = 0;
-                for (const auto& r : rows) {
-                    hashes.append(QCryptographicHash::hash(rowKey(r, t.columns), QCryptographicHash::Sha1));
+                for (const RawRow& r : source[i]) {
                     QStringList values;
-                    for (int c = 0; c < t.columns.size(); ++c)
-                        values << literal(r.value(c), numericColumn(t.columns[c]));
+                    for (const RawValue& v : r)
+                        values << literal(v);
                     sql += (inBatch == 0 ? head : QStringLiteral(",")) + QLatin1Char('(') +
                            values.join(QLatin1Char(',')) + QLatin1Char(')');
                     if (++inBatch == batch) {
@@ -654,24 +696,21 @@ int runCopy(const QStringList& args) {
                 }
                 if (inBatch > 0)
                     dst->execute(sql);
-                copied += rows.size();
-                std::sort(hashes.begin(), hashes.end());
-                QCryptographicHash all(QCryptographicHash::Sha256);
-                for (const QByteArray& h : hashes)
-                    all.addData(h);
-                expected.append({rows.size(), all.result()});
+                copied += source[i].size();
             }
-            // Verified before the commit: a copy that differs is never left behind. Equal rows in
-            // every table also mean the store doctor finds the same in both.
+            // Verified before the commit, value for value as each side holds it: a copy that
+            // differs is never left behind. Equal rows in every table also mean the store
+            // doctor finds the same in both.
             for (int i = 0; i < tables.size(); ++i) {
-                const auto got = digest(*dst, tables[i]);
-                if (got.first != expected[i].first)
+                const auto expected = digest(source[i]);
+                const auto got = digest(rawRows(*dst, tables[i]));
+                if (got.first != expected.first)
                     throw Refused(
                         QStringLiteral("verification failed: %1 has %2 row(s) in the copy, %3 in the source")
                             .arg(QLatin1String(tables[i].name))
                             .arg(got.first)
-                            .arg(expected[i].first));
-                if (got.second != expected[i].second)
+                            .arg(expected.first));
+                if (got.second != expected.second)
                     throw Refused(QStringLiteral("verification failed: the rows of %1 differ")
                                       .arg(QLatin1String(tables[i].name)));
             }
@@ -683,12 +722,12 @@ int runCopy(const QStringList& args) {
             } catch (...) {
             }
             try {
-                src->rollbackTrans();
+                endReading(*src);
             } catch (...) {
             }
             throw;
         }
-        src->rollbackTrans();
+        endReading(*src);
         printOut(QStringLiteral("copied %1 row(s) of %2 tables in %3 s; counts and contents agree")
                      .arg(copied)
                      .arg(tables.size())

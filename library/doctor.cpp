@@ -1,4 +1,5 @@
 #include "library/doctor.h"
+#include "library/storerules.h"
 #include "platform/sqldialect.h"
 
 #include <QHash>
@@ -47,7 +48,10 @@ Snapshot read(AdoConnection& cn) {
     QSet<QString> seen;
     for (query.first(); !query.eof(); query.next()) {
         const AdoField id = query.fieldByName(QStringLiteral("userID"));
-        if (id.isNull() || !isRightsHolding(query.fieldByName(QStringLiteral("zuid")).asInteger()))
+        // A zuid that is no number holds no rights; checkExportable reports it.
+        bool number = false;
+        const int zuid = query.fieldByName(QStringLiteral("zuid")).value().toInt(&number);
+        if (id.isNull() || !number || !isRightsHolding(zuid))
             continue;
         if (!seen.contains(id.asString())) {
             seen.insert(id.asString());
@@ -241,6 +245,134 @@ QList<Violation> findOrphans(AdoConnection& cn) {
     return out;
 }
 
+// A value the administration actions would not have written: its column and what is wrong.
+void checkValue(QList<Violation>& out, const QString& user, int item, const char* column,
+                const QString& problem) {
+    if (!problem.isEmpty())
+        out.append({Violation::BadValue, user, QString(), item, 0, 0,
+                    QLatin1String(column) + QLatin1Char(' ') + problem});
+}
+
+QString nameOrNull(const AdoField& f, int maxLength) {
+    return f.isNull() ? QStringLiteral("is NULL") : rules::nameProblem(f.asString(), maxLength);
+}
+
+QString flagProblem(const AdoField& f) {
+    const QString v = f.isNull() ? QString() : f.asString().trimmed();
+    return v == QLatin1String("T") || v == QLatin1String("F") ? QString()
+                                                              : QStringLiteral("is neither T nor F");
+}
+
+// Integer columns read as they are stored: a real or a text in one reads as a problem, not as
+// the number the driver would round it to.
+QString wholeNumber(const AdoField& f, int& out) {
+    const QVariant v = f.value();
+    bool ok = false;
+    const qlonglong n = v.toLongLong(&ok);
+    if (v.isNull() || !ok || QString::number(n) != v.toString().trimmed() || n < INT32_MIN || n > INT32_MAX)
+        return QStringLiteral("is no whole number of 32 bits (%1)")
+            .arg(v.isNull() ? QStringLiteral("NULL") : v.toString());
+    out = static_cast<int>(n);
+    return QString();
+}
+
+} // namespace
+
+QList<Violation> checkExportable(AdoConnection& cn) {
+    QList<Violation> out;
+    AdoQuery query(&cn, QStringLiteral("select qxID, qxName from qx_Name"));
+    query.open();
+    std::map<int, QStringList> names;
+    for (query.first(); !query.eof(); query.next()) {
+        const AdoField id = query.fieldByName(QStringLiteral("qxID"));
+        const AdoField name = query.fieldByName(QStringLiteral("qxName"));
+        if (id.isNull()) {
+            out.append({Violation::ItemWithoutNumber, QString(), QString(), 0, 1, 0, name.asString()});
+            continue;
+        }
+        int n = 0;
+        const QString problem = wholeNumber(id, n);
+        checkValue(out, QString(), n, "qxID", problem);
+        if (!problem.isEmpty())
+            continue;
+        names[n].append(name.isNull() ? QString() : name.asString());
+        // The item list editor leaves a name out as NULL; a name it writes is a name.
+        if (!name.isNull())
+            checkValue(out, QString(), n, "qxName",
+                       rules::nameProblem(name.asString(), rules::kItemNameLength));
+    }
+    for (const auto& [n, rows] : names)
+        if (rows.size() > 1)
+            out.append({Violation::DuplicateItem, QString(), QString(), n, int(rows.size()), 1, QString()});
+
+    query.setSql(
+        QStringLiteral("select userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid "
+                       "from qx_user"));
+    query.open();
+    std::map<int, QStringList> groupIds;
+    struct Member {
+        QString id;
+        int group;
+    };
+    QList<Member> members;
+    for (query.first(); !query.eof(); query.next()) {
+        const QString id = query.fieldByName(QStringLiteral("userID")).asString();
+        checkValue(out, id, 0, "userID",
+                   nameOrNull(query.fieldByName(QStringLiteral("userID")), rules::kIdLength));
+        checkValue(out, id, 0, "Allow", flagProblem(query.fieldByName(QStringLiteral("Allow"))));
+        int zuid = 0;
+        const QString zuidProblem = wholeNumber(query.fieldByName(QStringLiteral("zuid")), zuid);
+        checkValue(out, id, 0, "zuid", zuidProblem);
+        if (!zuidProblem.isEmpty())
+            continue;
+        if (zuid >= 1 && zuid <= 999) {
+            groupIds[zuid].append(id);
+            checkValue(out, id, 0, "userName",
+                       nameOrNull(query.fieldByName(QStringLiteral("userName")), rules::kIdLength));
+            continue;
+        }
+        if (!(zuid > 1000 && zuid < 2000) && zuid != 10000) {
+            out.append({Violation::UnknownUserCode, id, QString(), 0, zuid, 0, QString()});
+            continue;
+        }
+        if (zuid != 10000)
+            members.append({id, zuid - 1000});
+        checkValue(out, id, 0, "userName",
+                   nameOrNull(query.fieldByName(QStringLiteral("userName")), rules::kIdLength));
+        checkValue(out, id, 0, "userPwd",
+                   rules::cipherTextProblem(query.fieldByName(QStringLiteral("userPwd")).asString()));
+        checkValue(out, id, 0, "startTime",
+                   rules::dateProblem(query.fieldByName(QStringLiteral("startTime")).asString()));
+        checkValue(out, id, 0, "endTime",
+                   rules::dateProblem(query.fieldByName(QStringLiteral("endTime")).asString()));
+        int discount = 0;
+        QString problem = wholeNumber(query.fieldByName(QStringLiteral("AllowZekou")), discount);
+        checkValue(out, id, 0, "AllowZekou", problem.isEmpty() ? rules::discountProblem(discount) : problem);
+    }
+    for (const auto& [n, ids] : groupIds)
+        if (ids.size() > 1)
+            out.append({Violation::SharedGroupNumber, QString(), QString(), 0, n, 0,
+                        ids.join(QLatin1String("', '"))});
+    for (const Member& m : members)
+        if (groupIds.find(m.group) == groupIds.end())
+            out.append({Violation::LostMember, m.id, QString(), 0, m.group, 0, QString()});
+
+    // Permission groups as export lists them: every name of their contents and assignments.
+    query.setSql(QStringLiteral("select zuName from qx_zu where zuName is not null union "
+                                "select zuName from qx_user_zu where zuName is not null"));
+    query.open();
+    for (query.first(); !query.eof(); query.next()) {
+        const AdoField name = query.fieldByName(QStringLiteral("zuName"));
+        const QString problem = rules::nameProblem(name.asString(), rules::kIdLength);
+        if (!problem.isEmpty())
+            out.append({Violation::BadValue, QString(), name.asString(), 0, 0, 0,
+                        QStringLiteral("zuName ") + problem});
+    }
+    return out;
+}
+
+namespace {
+
 bool blocksRepair(const Violation& v) { return v.kind == Violation::MissingTable || v.kind == Violation::DamagedStore; }
 
 // Every check, in the order the report lists them; the rows only when their tables exist.
@@ -254,6 +386,7 @@ DoctorReport fullCheck(AdoConnection& cn) {
         try {
             r = examine(read(cn));
             r.violations += findOrphans(cn);
+            r.violations += checkExportable(cn);
         } catch (const DbError&) {
             if (!damaged)
                 throw;
@@ -298,6 +431,27 @@ QString Violation::describe() const {
         return QStringLiteral("missing stored procedure %1").arg(detail);
     case DamagedStore:
         return QStringLiteral("damaged store file: %1").arg(detail);
+    case ItemWithoutNumber:
+        return QStringLiteral("qx_Name row without a number (name '%1')").arg(detail);
+    case DuplicateItem:
+        return QStringLiteral("item %1 is listed %2 times in qx_Name").arg(qxID).arg(found);
+    case SharedGroupNumber:
+        return QStringLiteral("user groups '%1' share the number %2").arg(detail).arg(found);
+    case LostMember:
+        return QStringLiteral("user '%1' is a member of user group number %2, which does not exist")
+            .arg(userId)
+            .arg(found);
+    case UnknownUserCode:
+        return QStringLiteral(
+                   "qx_user row '%1' has the user-group code %2, which no action of the store makes")
+            .arg(userId)
+            .arg(found);
+    case BadValue:
+        if (!zuName.isNull())
+            return QStringLiteral("permission group '%1': %2").arg(zuName, detail);
+        if (!userId.isNull())
+            return QStringLiteral("qx_user row '%1': %2").arg(userId, detail);
+        return QStringLiteral("item %1: %2").arg(qxID).arg(detail);
     }
     return QString();
 }
@@ -315,6 +469,26 @@ DoctorReport repairStore(AdoConnection& cn) {
         if (!blockers.isEmpty())
             throw DbError(QStringLiteral("Nothing was repaired: %1. Install the store again or restore it from a backup.")
                               .arg(blockers.join(QLatin1String("; "))));
+        // An item listed twice under one name is one item: keep one row of it.
+        for (const Violation& v : before.violations) {
+            if (v.kind != Violation::DuplicateItem)
+                continue;
+            AdoQuery rows(
+                &cn,
+                QStringLiteral("select distinct qxName, qxNameEx from qx_Name where qxID = %1").arg(v.qxID));
+            rows.open();
+            if (rows.recordCount() != 1)
+                continue; // different names: which one is meant is the operator's choice
+            const auto value = [&](const char* column) {
+                const AdoField f = rows.fieldByName(QLatin1String(column));
+                return f.isNull() ? QStringLiteral("NULL") : q(f.asString());
+            };
+            const QString name = value("qxName"), nameEx = value("qxNameEx");
+            cn.execute(QStringLiteral("DELETE FROM qx_Name WHERE qxID = %1").arg(v.qxID));
+            cn.execute(QStringLiteral("INSERT INTO qx_Name (qxID, qxName, qxNameEx) VALUES (%1, %2, %3)")
+                           .arg(v.qxID)
+                           .arg(name, nameEx));
+        }
         // Orphans first; the other repairs are worked out on what is left.
         cn.execute(QStringLiteral("DELETE FROM qx_zu WHERE ") + QLatin1String(contentOrphan));
         cn.execute(QStringLiteral("DELETE FROM qx_user_zu WHERE ") + QLatin1String(assignmentOrphan));

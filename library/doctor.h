@@ -16,7 +16,13 @@
 //     are left by the procedures themselves and grant nothing; they are not reported);
 //   - every table and stored procedure of the store exists (an install that stopped half-way
 //     on a database without transactional DDL leaves some out);
-//   - on SQLite, the file's pages pass PRAGMA integrity_check.
+//   - on SQLite, the file's pages pass PRAGMA integrity_check;
+//   - the rows hold what the administration actions would write, so an export of the store
+//     imports back: every item has a number of its own; every user-group number is taken once;
+//     a qx_user row is a user group (zuid 1..999), a member of one that exists (1000 + its
+//     number) or a user in none (10000); names, dates, discounts, flags and cipher texts pass
+//     the checks of library/storerules.h. (Several rows may share a user ID: the login check
+//     reads them all.)
 // The rows are checked only when every table exists. The item list must not be in the middle of
 // an edit (between qxNameChanged_before and qxNameChanged): the rows of a renumbered item keep
 // their old number until qxNameChanged and would read as rows of a deleted item.
@@ -28,10 +34,27 @@
 namespace vardex {
 
 struct Violation {
-    enum Kind { MissingGrantRow, DuplicateGrantRow, MissingAssignmentRow, DuplicateAssignmentRow,
-                MissingGroupItemRow, DuplicateGroupItemRow, WrongCount,
-                OrphanGrantRow, OrphanAssignmentRow, OrphanGroupItemRow,
-                MissingTable, MissingProcedure, DamagedStore };
+    enum Kind {
+        MissingGrantRow,
+        DuplicateGrantRow,
+        MissingAssignmentRow,
+        DuplicateAssignmentRow,
+        MissingGroupItemRow,
+        DuplicateGroupItemRow,
+        WrongCount,
+        OrphanGrantRow,
+        OrphanAssignmentRow,
+        OrphanGroupItemRow,
+        MissingTable,
+        MissingProcedure,
+        DamagedStore,
+        ItemWithoutNumber,
+        DuplicateItem,
+        SharedGroupNumber,
+        LostMember,
+        UnknownUserCode,
+        BadValue
+    };
     Kind kind;
     QString userId;   // rights-holding row (grant and assignment rows, counts)
     QString zuName;   // permission group (assignment and group-item rows)
@@ -41,6 +64,7 @@ struct Violation {
     // Orphan rows: what they refer to that is gone ("user", "item", "user and item").
     // Missing objects: the object's name.
     // A damaged store: the database's own words.
+    // A bad value: the column and what is wrong with it; shared group numbers: the IDs.
     QString detail;
     QString describe() const;
 };
@@ -56,8 +80,14 @@ struct DoctorReport {
 // Reads the store and lists every violation.
 DoctorReport checkStore(AdoConnection& cn);
 
+// The violations among the above that keep the store from being exported faithfully: the
+// export refuses a store that has any, and the doctor reports the same ones.
+QList<Violation> checkExportable(AdoConnection& cn);
+
 // Removes the orphan rows, adds the missing rows, removes duplicates and recomputes every grant
-// count of the rights-holding rows, all in one transaction on cn. Returns the report found
+// count of the rights-holding rows, and keeps one of the rows of an item listed twice with the
+// same name, all in one transaction on cn. The other faults of checkExportable need the
+// operator's choice and are left. Returns the report found
 // before mending. A store with a missing table or damaged pages is not written to at all:
 // those need the operator (a reinstall, a restore from a backup); the call raises DbError
 // naming them.

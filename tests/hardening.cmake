@@ -11,7 +11,7 @@ vardex_add_test(NAME test_crash SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_crash.c
 add_dependencies(test_crash hardening_worker)
 
 # The fuzz targets' committed corpora, replayed through a plain main with any compiler.
-foreach(name storeddata cipher inifile batches dialect connstr)
+foreach(name storeddata cipher inifile batches dialect connstr exportfile)
   add_executable(fuzz_replay_${name} ${PROJECT_SOURCE_DIR}/fuzz/fuzz_${name}.cpp ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
   target_link_libraries(fuzz_replay_${name} PRIVATE vardexcore Qt6::Core)
   if(name STREQUAL "inifile") # the INI layer lives with the host, not in the core

@@ -219,7 +219,8 @@ class Admin : public ::testing::TestWithParam<Backend> {
     void expectClean() {
         const DoctorReport r = checkStore(*db);
         for (const Violation& v : r.violations)
-            ADD_FAILURE() << v.describe().toStdString();
+            if (v.kind != Violation::LostMember || v.userId != "lost") // planted: listed on its own
+                ADD_FAILURE() << v.describe().toStdString();
     }
     QTreeWidgetItem* user(const QString& id) {
         for (QTreeWidgetItemIterator it(window->dtl1); *it; ++it)

@@ -201,7 +201,16 @@ TEST_P(Doctor, MembersRowsAreNeverReportedAndZuidBoundsDecideWhoHoldsRights) {
     insertUser("z1999", 1999);
     insertUser("z9999", 9999);
     DoctorReport r = checkStore(*cn);
-    EXPECT_TRUE(r.clean()) << describeAll(r);
+    // Those rows are faults of their own (no action writes them, an export refuses them), and
+    // the only findings: none about rows of members.
+    QStringList found;
+    for (const Violation& v : r.violations)
+        found << v.describe();
+    EXPECT_EQ(
+        found,
+        QStringList({"qx_user row 'z1000' has the user-group code 1000, which no action of the store makes",
+                     "qx_user row 'z9999' has the user-group code 9999, which no action of the store makes",
+                     "user 'z1999' is a member of user group number 999, which does not exist"}));
     EXPECT_EQ(r.rightsHolders, 4);
     const QStringList members = dumpRows(*cn);
     repairStore(*cn);
@@ -215,6 +224,8 @@ TEST_P(Doctor, MembersRowsAreNeverReportedAndZuidBoundsDecideWhoHoldsRights) {
     EXPECT_EQ(r.rightsHolders, 6);
     int z = 0, g = 0;
     for (const Violation& v : r.violations) {
+        if (v.kind == Violation::UnknownUserCode || v.kind == Violation::LostMember)
+            continue; // as above, and z10001 now too
         EXPECT_TRUE(v.kind == Violation::MissingGrantRow || v.kind == Violation::MissingAssignmentRow)
             << v.describe().toStdString();
         z += v.userId == "z10001";
@@ -222,9 +233,9 @@ TEST_P(Doctor, MembersRowsAreNeverReportedAndZuidBoundsDecideWhoHoldsRights) {
     }
     EXPECT_EQ(z, 8); // 5 items + 3 permission groups
     EXPECT_EQ(g, 8);
-    EXPECT_EQ(r.violations.size(), 16);
+    EXPECT_EQ(r.violations.size(), 16 + 3); // z1999 has its group now
     repairStore(*cn);
-    EXPECT_TRUE(checkStore(*cn).clean());
+    EXPECT_EQ(checkStore(*cn).violations.size(), 3); // the codes are the operator's to choose
     EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_user_qx where userID = 'z10001' and AllowCount = 0"),
               5);
     EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_user_zu where userID = 'g999' and Allow = 'F'"), 3);

@@ -21,7 +21,8 @@ fi
 sanitized_tests=(test_dialect test_adodb test_session test_access test_cipher test_storage test_installer
   test_inifile test_cli test_hardening_input test_hardening_units test_concurrency test_crash
   fuzz_replay_storeddata fuzz_replay_cipher fuzz_replay_inifile fuzz_replay_batches fuzz_replay_dialect
-  fuzz_replay_connstr test_trust test_install_crash test_doctor test_rights test_datalayer test_adminspeed)
+  fuzz_replay_connstr fuzz_replay_exportfile test_trust test_install_crash test_doctor test_transfer test_rights
+  test_datalayer test_adminspeed)
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARDEX_SANITIZE=ON -DVARDEX_BUILD_BENCH=OFF
 cmake --build build-asan -j"$(nproc)" --target "${sanitized_tests[@]}" hardening_worker install_worker vardex-cli
 regex="^($(IFS='|'; echo "${sanitized_tests[*]}")|pg_cluster_start|pg_cluster_stop)\$"
