@@ -101,7 +101,8 @@ QString maskPasswords(const QString& statement);
 // The parser's help with the verb's own name in its usage line.
 QString helpText(const QCommandLineParser& p, const QString& verb);
 
-// Parses a whole number that must fit in 32 bits.
+// Parses a whole number that must fit in 32 bits: the whole text, decimal digits after an
+// optional sign; no blanks, and digits beyond the range are refused, not wrapped.
 bool parseInt32(const QString& text, int& out);
 
 // A table for output: columns and rows of values (null, text or number).

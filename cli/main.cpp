@@ -265,24 +265,6 @@ std::map<std::string, CallSpec> calls() {
     return m;
 }
 
-// A decimal integer that fits in 32 bits; digits beyond that range are refused, not wrapped.
-bool isInteger(const std::string& t) {
-    if (t.empty())
-        return false;
-    size_t i = (t[0] == '-' || t[0] == '+') ? 1 : 0;
-    if (i >= t.size())
-        return false;
-    long long v = 0;
-    for (; i < t.size(); ++i) {
-        if (t[i] < '0' || t[i] > '9')
-            return false;
-        v = v * 10 + (t[i] - '0');
-        if (v > 2147483648LL)
-            return false;
-    }
-    return t[0] == '-' ? v <= 2147483648LL : v <= 2147483647LL;
-}
-
 int session(const Options& o) {
     const QByteArray cs = o.connectionString.toLocal8Bit();
     const QByteArray u = o.user.toLocal8Bit(), p = o.password.toLocal8Bit(), d = o.workDate.toLocal8Bit(),
@@ -335,8 +317,9 @@ int session(const Options& o) {
             continue;
         }
         bool typesOk = true;
+        int unused = 0;
         for (size_t i = 0; i < types.size(); ++i)
-            if (types[i] == 'i' && !isInteger(args[i].text))
+            if (types[i] == 'i' && !vardex::cli::parseInt32(QString::fromStdString(args[i].text), unused))
                 typesOk = false;
         if (!typesOk) {
             std::printf("error: %s: a whole number of 32 bits was expected\n", words[0].text.c_str());
