@@ -118,13 +118,4 @@ QString render(const Table& t, Format f);
 // Runs a select on a connection and returns its rows.
 QVector<QVector<QVariant>> selectRows(AdoConnection& cn, const QString& sql);
 
-// The verbs. args are the words after the program name.
-int runAdminVerb(const QStringList& args); // user, usergroup, permgroup, item, grant, revoke
-int runList(const QStringList& args);
-int runLog(const QStringList& args);
-int runExport(const QStringList& args);
-int runImport(const QStringList& args);
-int runCopy(const QStringList& args);
-bool isAdminVerb(const QString& verb);
-
 } // namespace vardex::cli

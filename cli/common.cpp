@@ -1,4 +1,4 @@
-#include "cli/cli.h"
+#include "cli/commands.h"
 
 #include "platform/privatefile.h"
 
@@ -508,6 +508,14 @@ QString render(const Table& t, Format f) {
         out << line(cells);
     }
     return out.join(QLatin1Char('\n'));
+}
+
+QVariant textCell(const QVariant& v) {
+    return v.isNull() ? QVariant() : QVariant(v.toString());
+}
+
+QVariant numberCell(const QVariant& v) {
+    return v.isNull() ? QVariant() : QVariant(v.toLongLong());
 }
 
 QVector<QVector<QVariant>> selectRows(AdoConnection& cn, const QString& sql) {
