@@ -33,7 +33,7 @@ struct Verb {
     QString name;                         // the words that name it: "user add"
     QStringList synopsis;                 // its arguments, in order
     QString summary;                      // what it does: the head of its --help
-    Takes takes = Takes::Store;           //
+    Takes takes = Takes::Store;           // the options it takes besides its own
     void (*options)(QCommandLineParser&); // adds its own options; null for none
     std::function<int(const Invocation&)> run;
 };

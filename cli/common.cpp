@@ -10,7 +10,6 @@
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <clocale>
 #include <cstdio>
 #include <cwchar>
 #include <locale.h>

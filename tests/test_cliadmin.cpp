@@ -352,7 +352,10 @@ TEST(CliTable, CellsArePaddedToTheColumnsTheyTake) {
     const struct {
         QString name;
         int columns;
-    } cases[] = {{"plain", 5}, {"打印机", 6}, {QString("cafe") + QChar(0x0301), 4}, {QString("a") + QChar(0x0085) + "b", 2}};
+    } cases[] = {{"plain", 5},
+                 {"打印机", 6},
+                 {QString("cafe") + QChar(0x0301), 4},
+                 {QString("a") + QChar(0x0085) + "b", 2}};
     int widest = 4; // the heading "name"
     for (const auto& c : cases) {
         ASSERT_EQ(cli({"permgroup", "add", c.name, "--store", cs}).exitCode, 0) << c.name.toStdString();
