@@ -101,7 +101,8 @@ QString maskPasswords(const QString& statement);
 // The parser's help with the verb's own name in its usage line.
 QString helpText(const QCommandLineParser& p, const QString& verb);
 
-// Parses a whole number that must fit in 32 bits.
+// Parses a whole number that must fit in 32 bits: the whole text, decimal digits after an
+// optional sign; no blanks, and digits beyond the range are refused, not wrapped.
 bool parseInt32(const QString& text, int& out);
 
 // A table for output: columns and rows of values (null, text or number).
@@ -116,14 +117,5 @@ QString render(const Table& t, Format f);
 
 // Runs a select on a connection and returns its rows.
 QVector<QVector<QVariant>> selectRows(AdoConnection& cn, const QString& sql);
-
-// The verbs. args are the words after the program name.
-int runAdminVerb(const QStringList& args); // user, usergroup, permgroup, item, grant, revoke
-int runList(const QStringList& args);
-int runLog(const QStringList& args);
-int runExport(const QStringList& args);
-int runImport(const QStringList& args);
-int runCopy(const QStringList& args);
-bool isAdminVerb(const QString& verb);
 
 } // namespace vardex::cli

@@ -1,4 +1,4 @@
-#include "cli/cli.h"
+#include "cli/commands.h"
 
 #include "platform/privatefile.h"
 
@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
+#include <locale.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -358,9 +360,21 @@ QString helpText(const QCommandLineParser& p, const QString& verb) {
 }
 
 bool parseInt32(const QString& text, int& out) {
-    bool ok = false;
-    const qlonglong v = text.trimmed().toLongLong(&ok);
-    if (!ok || text.trimmed().isEmpty() || v < INT32_MIN || v > INT32_MAX)
+    const qsizetype first = text.startsWith(QLatin1Char('-')) || text.startsWith(QLatin1Char('+')) ? 1 : 0;
+    if (first >= text.size())
+        return false;
+    qlonglong v = 0;
+    for (qsizetype i = first; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return false;
+        v = v * 10 + (c - u'0');
+        if (v > 2147483648LL)
+            return false;
+    }
+    if (text[0] == QLatin1Char('-'))
+        v = -v;
+    if (v > INT32_MAX)
         return false;
     out = static_cast<int>(v);
     return true;
@@ -395,19 +409,19 @@ bool isNumber(const QVariant& v) {
     }
 }
 
-// Columns a character takes on a terminal: East Asian wide characters take two.
+// The columns a text takes on a terminal, by the C library's character widths (East Asian wide
+// characters take two, combining marks none). The widths are those of Unicode, whatever the
+// user's language: the text is written as UTF-8 in any locale, so they are taken in C.UTF-8.
+// A character the library calls unprintable (an unassigned one, a C1 control) takes none: the
+// terminal draws nothing for it.
 int widthOf(const QString& s) {
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    const locale_t before = utf8 ? uselocale(utf8) : static_cast<locale_t>(nullptr);
     int w = 0;
-    for (const QChar c : s) {
-        const ushort u = c.unicode();
-        if (c.isLowSurrogate())
-            continue;
-        w += (u >= 0x1100 && (u <= 0x115F || (u >= 0x2E80 && u <= 0xA4CF) || (u >= 0xAC00 && u <= 0xD7A3) ||
-                              (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F) ||
-                              (u >= 0xFF00 && u <= 0xFF60) || (u >= 0xFFE0 && u <= 0xFFE6)))
-                 ? 2
-                 : 1;
-    }
+    for (const char32_t c : s.toUcs4())
+        w += std::max(0, wcwidth(static_cast<wchar_t>(c)));
+    if (utf8)
+        uselocale(before);
     return w;
 }
 
@@ -493,6 +507,14 @@ QString render(const Table& t, Format f) {
         out << line(cells);
     }
     return out.join(QLatin1Char('\n'));
+}
+
+QVariant textCell(const QVariant& v) {
+    return v.isNull() ? QVariant() : QVariant(v.toString());
+}
+
+QVariant numberCell(const QVariant& v) {
+    return v.isNull() ? QVariant() : QVariant(v.toLongLong());
 }
 
 QVector<QVector<QVariant>> selectRows(AdoConnection& cn, const QString& sql) {

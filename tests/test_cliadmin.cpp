@@ -259,6 +259,7 @@ TEST_P(CliAdmin, RefusedVerbsNameWhatWasWrongAndChangeNothing) {
         {{"user", "add", "x", "--group", "销售部", "--no-password"}, 1, "no user group 销售部"},
         {{"item", "add", "1001", "again"}, 1, "item 1001 exists"},
         {{"item", "add", "4294968297", "wraps"}, 1, "not a whole number of 32 bits"},
+        {{"item", "add", " 1002", "padded"}, 1, "not a whole number of 32 bits"},
         {{"item", "rename", "77", "x"}, 1, "no item 77"},
         {{"user", "add", "o'brien", "--no-password"}, 1, "user o'brien exists"},
         {{"user", "add", "a\\b\"c'); DROP TABLE qx_user; --"}, 1, "longer than 20 characters"},
@@ -340,6 +341,33 @@ TEST_P(CliAdmin, ListsAndTheLogInTheirThreeForms) {
     verb({"log", "--user", "o'brien"});
     EXPECT_EQ(last.out.count('\n'), 2); // the heading and its rule
     verb({"log", "--json", "--csv"}, 2);
+}
+
+// The text table pads each cell to the columns the terminal draws it in: a wide character takes
+// two, a combining mark none, and a character drawn as nothing (a C1 control) none.
+TEST(CliTable, CellsArePaddedToTheColumnsTheyTake) {
+    TempStore store(Backend::SQLite);
+    const QString cs = store.connectionString();
+    ASSERT_EQ(cli({"item", "add", "1", "one", "--store", cs}).exitCode, 0);
+    const struct {
+        QString name;
+        int columns;
+    } cases[] = {{"plain", 5},
+                 {"打印机", 6},
+                 {QString("cafe") + QChar(0x0301), 4},
+                 {QString("a") + QChar(0x0085) + "b", 2}};
+    int widest = 4; // the heading "name"
+    for (const auto& c : cases) {
+        ASSERT_EQ(cli({"permgroup", "add", c.name, "--store", cs}).exitCode, 0) << c.name.toStdString();
+        widest = std::max(widest, c.columns);
+    }
+    const CliRun r = cli({"list", "permgroups", "--store", cs});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n');
+    for (const auto& c : cases) {
+        const QString expected = c.name + QString(widest - c.columns + 2, ' ') + "0      0";
+        EXPECT_TRUE(lines.contains(expected)) << c.name.toStdString() << "\n" << r.out.toStdString();
+    }
 }
 
 // Random setups made through the procedures: export, import into an empty store, export again

@@ -1,0 +1,151 @@
+// What the administration verbs share: the checks of what the window's lists and dialogs
+// would have refused, and the assignment and item toggles of the permission-group lists.
+#include "cli/admincommon.h"
+
+#include "library/storerules.h"
+#include "platform/sqldialect.h"
+
+namespace vardex::cli {
+
+const QString kT = QStringLiteral("T");
+const QString kF = QStringLiteral("F");
+
+std::function<int(const Invocation&)> onStore(StoreBody body) {
+    return [body = std::move(body)](const Invocation& in) {
+        StoreSession s(in.options);
+        body(s, in.options, in.args);
+        return kOk;
+    };
+}
+
+// A name as the dialogs take it: blanks trimmed, then the store's rule for a name.
+QString checkedName(const QString& raw, const QString& what, int maxLength) {
+    const QString v = trimBlanks(raw);
+    const QString problem = rules::nameProblem(v, maxLength);
+    if (!problem.isEmpty())
+        throw Refused(what + QLatin1Char(' ') + problem);
+    return v;
+}
+
+int checkedItem(const QString& text) {
+    int n = 0;
+    if (!parseInt32(text, n))
+        throw Refused(QStringLiteral("item number \"%1\" is not a whole number of 32 bits").arg(text));
+    return n;
+}
+
+int groupNumber(const QVector<UserInfo>& users, const QString& name) {
+    const UserInfo* g = groupByName(users, name);
+    if (!g)
+        throw Refused(QStringLiteral("no user group %1").arg(name));
+    return g->zuid;
+}
+
+// An item a verb names must be there.
+void requireItem(StoreSession& s, int qxId) {
+    if (!itemExists(s.cn(), qxId))
+        throw Refused(QStringLiteral("no item %1").arg(qxId));
+}
+
+const UserInfo& existingUser(const QVector<UserInfo>& users, const QString& id) {
+    const UserInfo* u = findUser(users, id);
+    if (!u)
+        throw Refused(QStringLiteral("no user %1").arg(id));
+    return *u;
+}
+
+// The owner of a user's permission groups: the user itself, or a rights-holding row. Members
+// of a listed user group are refused: their groups are those of their user group.
+const UserInfo& owner(const QVector<UserInfo>& users, const QString& id) {
+    const UserInfo& u = existingUser(users, id);
+    if (const UserInfo* g = parentGroup(users, u))
+        throw Refused(QStringLiteral(
+                          "%1 is a member of user group %2: its permission groups and rights are the group's")
+                          .arg(id, g->id));
+    return u;
+}
+
+QString assignment(AdoConnection& cn, const QString& ownerId, const QString& group) {
+    const auto rows =
+        selectRows(cn, QStringLiteral("select Allow from qx_user_zu where userID = %1 and zuName = %2")
+                           .arg(sqlText(ownerId), sqlText(group)));
+    return rows.isEmpty() ? QString() : rows.first().value(0).toString();
+}
+
+void assign(StoreSession& s, const QString& group, const QString& ownerId, const QString& flag) {
+    const QVector<UserInfo> users = loadUsers(s.cn());
+    const UserInfo& o = owner(users, ownerId);
+    if (!permissionGroups(s.cn()).contains(group))
+        throw Refused(QStringLiteral("no permission group %1").arg(group));
+    const QString now = assignment(s.cn(), o.id, group);
+    if (now.isEmpty())
+        throw Refused(QStringLiteral("permission group %1 is not listed for %2").arg(group, o.id));
+    if (now == flag) {
+        printErr(
+            QStringLiteral("%1 %2 permission group %3 already; nothing to change")
+                .arg(o.id, flag == kT ? QStringLiteral("holds") : QStringLiteral("does not hold"), group));
+        return;
+    }
+    adminops::setAssignment(s.data(), o.id, group, flag);
+}
+
+// The toggle of an item in a permission group, with what the group-rights list shows.
+bool setItem(StoreSession& s, const QString& group, int qxId, const QString& flag, bool quiet) {
+    if (!permissionGroups(s.cn()).contains(group))
+        throw Refused(QStringLiteral("no permission group %1").arg(group));
+    const auto rows = selectRows(
+        s.cn(),
+        QStringLiteral("select qx_zu.qxid, qx_zu.allow from qx_zu, qx_name where qx_zu.qxid = qx_Name.qxid "
+                       "and qx_zu.zuname = %1 order by qx_zu.qxid")
+            .arg(sqlText(group)));
+    // The list: head items (numbers divisible by 1000) with the items after them as children.
+    struct Node {
+        adminops::FlagNode flag;
+        int head = -1; // index of the head node above, -1 at the top
+    };
+    QVector<Node> nodes;
+    int head = -1, at = -1;
+    for (const auto& r : rows) {
+        const int b = r.value(0).toInt();
+        Node n{{QString::number(b), r.value(1).toString()}, -1};
+        if (b % 1000 == 0)
+            head = nodes.size();
+        else
+            n.head = head;
+        if (b == qxId && at < 0)
+            at = nodes.size();
+        nodes.append(n);
+    }
+    if (at < 0)
+        throw Refused(
+            itemExists(s.cn(), qxId)
+                ? QStringLiteral("item %1 is not listed in permission group %2").arg(qxId).arg(group)
+                : QStringLiteral("no item %1").arg(qxId));
+    if (nodes[at].flag.flag == flag) {
+        if (!quiet)
+            printErr(QStringLiteral("permission group %1 %2 item %3 already; nothing to change")
+                         .arg(group, flag == kT ? QStringLiteral("holds") : QStringLiteral("does not hold"))
+                         .arg(qxId));
+        return false;
+    }
+    adminops::FlagScope scope;
+    scope.node = nodes[at].flag;
+    auto childrenOf = [&](int h) {
+        QList<adminops::FlagNode> out;
+        for (const Node& n : nodes)
+            if (n.head == h && h >= 0)
+                out.append(n.flag);
+        return out;
+    };
+    if (nodes[at].head < 0) {
+        scope.children = childrenOf(nodes[at].flag.key.toInt() % 1000 == 0 ? at : -1);
+    } else {
+        scope.hasParent = true;
+        scope.parent = nodes[nodes[at].head].flag;
+        scope.children = childrenOf(nodes[at].head);
+    }
+    adminops::sendItemFlags(s.data(), group, adminops::toggleFlags(scope, flag));
+    return true;
+}
+
+} // namespace vardex::cli

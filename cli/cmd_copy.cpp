@@ -1,0 +1,360 @@
+// copy: a whole store, audit log included, carried into an installed, empty store of any kind,
+// in one transaction there, and verified value for value before it is committed.
+#include "cli/commands.h"
+#include "cli/store.h"
+
+#include "platform/sqldialect.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QStringDecoder>
+#include <algorithm>
+#include <memory>
+
+namespace vardex::cli {
+
+namespace {
+
+struct TableSpec {
+    const char* name;
+    QStringList columns;
+};
+
+QList<TableSpec> storeTables() {
+    return {{"qx_Name", {QStringLiteral("qxID"), QStringLiteral("qxName"), QStringLiteral("qxNameEx")}},
+            {"qx_Name_Temp", {QStringLiteral("qxID"), QStringLiteral("qxName"), QStringLiteral("qxNameEx")}},
+            {"qx_user",
+             {QStringLiteral("userID"), QStringLiteral("userName"), QStringLiteral("userPwd"),
+              QStringLiteral("startTime"), QStringLiteral("endTime"), QStringLiteral("Allow"),
+              QStringLiteral("AllowZekou"), QStringLiteral("zuid")}},
+            {"qx_user_qx", {QStringLiteral("userID"), QStringLiteral("qxID"), QStringLiteral("AllowCount")}},
+            {"qx_user_zu", {QStringLiteral("userID"), QStringLiteral("zuName"), QStringLiteral("Allow")}},
+            {"qx_zu", {QStringLiteral("zuName"), QStringLiteral("qxID"), QStringLiteral("Allow")}},
+            {"qx_Logs",
+             {QStringLiteral("CompName"), QStringLiteral("userName"), QStringLiteral("theTime"),
+              QStringLiteral("theLog")}}};
+}
+
+bool numericColumn(const QString& c) {
+    return c == QLatin1String("qxID") || c == QLatin1String("AllowZekou") || c == QLatin1String("zuid") ||
+           c == QLatin1String("AllowCount");
+}
+
+// A value as the database holds it: its kind and its bytes (the decimal digits of an integer,
+// the text's own bytes, a blob's bytes). Each is read so, never through a conversion.
+struct RawValue {
+    char kind = 'n'; // n null, i integer, r real, t text, b blob
+    QByteArray bytes;
+};
+using RawRow = QVector<RawValue>;
+
+// SQLite keeps any kind in any column and any bytes in a text: read through typeof() and hex().
+QVector<RawRow> sqliteRawRows(AdoConnection& cn, const TableSpec& t) {
+    QVector<RawRow> out;
+    QStringList cols;
+    for (const QString& c : t.columns)
+        cols << QStringLiteral("typeof(%1), hex(%1)").arg(c);
+    for (const auto& r : selectRows(cn, QStringLiteral("select %1 from %2 order by rowid")
+                                            .arg(cols.join(QLatin1Char(',')), QLatin1String(t.name)))) {
+        RawRow row;
+        for (int c = 0; c < t.columns.size(); ++c) {
+            const QString type = r.value(2 * c).toString();
+            row.append(RawValue{type == QLatin1String("null")      ? 'n'
+                                : type == QLatin1String("integer") ? 'i'
+                                : type == QLatin1String("real")    ? 'r'
+                                : type == QLatin1String("text")    ? 't'
+                                                                   : 'b',
+                                QByteArray::fromHex(r.value(2 * c + 1).toString().toLatin1())});
+        }
+        out.append(row);
+    }
+    return out;
+}
+
+// The servers keep every value in its column's type. PostgreSQL hands its texts over as the
+// bytes they are (the driver's conversion would drop a leading byte-order mark).
+QVector<RawRow> serverRawRows(AdoConnection& cn, const TableSpec& t) {
+    QVector<RawRow> out;
+    const bool pg = cn.dialect() == Dialect::PostgreSQL;
+    QStringList cols;
+    for (const QString& c : t.columns)
+        cols << (pg && !numericColumn(c) ? QStringLiteral("encode(convert_to(%1, 'UTF8'), 'hex')").arg(c)
+                                         : c);
+    for (const auto& r : selectRows(
+             cn,
+             QStringLiteral("select %1 from %2").arg(cols.join(QLatin1Char(',')), QLatin1String(t.name)))) {
+        RawRow row;
+        for (int c = 0; c < t.columns.size(); ++c) {
+            const QVariant& v = r.value(c);
+            const bool numeric = numericColumn(t.columns[c]);
+            if (v.isNull() || !v.isValid())
+                row.append(RawValue{'n', {}});
+            else
+                row.append(RawValue{numeric ? 'i' : 't', pg && !numeric
+                                                             ? QByteArray::fromHex(v.toString().toLatin1())
+                                                             : v.toString().toUtf8()});
+        }
+        out.append(row);
+    }
+    return out;
+}
+
+QVector<RawRow> rawRows(AdoConnection& cn, const TableSpec& t) {
+    return cn.dialect() == Dialect::SQLite ? sqliteRawRows(cn, t) : serverRawRows(cn, t);
+}
+
+// The text of UTF-8 bytes, a leading byte-order mark kept (it is a character of the value);
+// ok tells whether the bytes were UTF-8 and come back from the text unchanged.
+QString utf8Text(const QByteArray& bytes, bool* ok = nullptr) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    const QString text = utf8(bytes);
+    if (ok)
+        *ok = !utf8.hasError() && text.toUtf8() == bytes;
+    return text;
+}
+
+// Why a value cannot be carried faithfully into the store's column, or empty: the columns are
+// 32-bit integers and texts, and the servers hold a text only as valid UTF-8 without NUL.
+QString unfaithful(const RawValue& v, bool numeric) {
+    static const char* const kinds[] = {"a real", "a text", "a blob", "an integer"};
+    const auto kindName = [&] {
+        return QLatin1String(kinds[v.kind == 'r' ? 0 : v.kind == 't' ? 1 : v.kind == 'b' ? 2 : 3]);
+    };
+    const QString shown = v.kind == 'b' ? QStringLiteral("X'%1'").arg(QString::fromLatin1(v.bytes.toHex()))
+                                        : QString::fromUtf8(v.bytes).left(40);
+    if (v.kind == 'n')
+        return QString();
+    if (numeric) {
+        bool ok = false;
+        const qlonglong n = v.bytes.toLongLong(&ok);
+        if (v.kind != 'i')
+            return QStringLiteral("%1 (%2) in an integer column").arg(kindName(), shown);
+        if (!ok || n < INT32_MIN || n > INT32_MAX)
+            return QStringLiteral("%1 does not fit 32 bits").arg(shown);
+        return QString();
+    }
+    if (v.kind != 't')
+        return QStringLiteral("%1 (%2) in a text column").arg(kindName(), shown);
+    bool ok = false;
+    utf8Text(v.bytes, &ok);
+    if (!ok)
+        return QStringLiteral("the bytes %1 are no UTF-8 text").arg(QString::fromLatin1(v.bytes.toHex(' ')));
+    if (v.bytes.contains('\0'))
+        return QStringLiteral("a text holding a NUL character");
+    return QString();
+}
+
+QString literal(const RawValue& v) {
+    if (v.kind == 'n')
+        return QStringLiteral("NULL");
+    if (v.kind == 'i')
+        return QString::fromLatin1(v.bytes);
+    return QLatin1Char('\'') + escapeQuotes(utf8Text(v.bytes)) + QLatin1Char('\'');
+}
+
+// Count and an order-free digest of a table's rows, over the values as held.
+QPair<qint64, QByteArray> digest(const QVector<RawRow>& rows) {
+    QVector<QByteArray> hashes;
+    hashes.reserve(rows.size());
+    for (const RawRow& r : rows) {
+        QCryptographicHash h(QCryptographicHash::Sha1);
+        for (const RawValue& v : r) {
+            h.addData(QByteArrayView(&v.kind, 1));
+            h.addData(QByteArray::number(v.bytes.size()) + ':');
+            h.addData(v.bytes);
+        }
+        hashes.append(h.result());
+    }
+    std::sort(hashes.begin(), hashes.end());
+    QCryptographicHash all(QCryptographicHash::Sha256);
+    for (const QByteArray& h : hashes)
+        all.addData(h);
+    return {rows.size(), all.result()};
+}
+
+// The source is read in one read transaction: every table from one snapshot, and no write
+// lock, so the store's users go on logging in and writing while it is copied.
+void beginReading(AdoConnection& src) {
+    switch (src.dialect()) {
+    case Dialect::SQLite:
+        src.execute(QStringLiteral("BEGIN DEFERRED")); // a reader of the write-ahead log
+        break;
+    case Dialect::PostgreSQL:
+        src.execute(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+        break;
+    case Dialect::SqlServer:
+        src.beginTrans();
+        break;
+    }
+}
+
+void endReading(AdoConnection& src) {
+    if (src.inTransaction())
+        src.rollbackTrans();
+    else
+        src.execute(QStringLiteral("ROLLBACK"));
+}
+
+std::unique_ptr<AdoConnection> openStore(const QString& cs, const char* which) {
+    auto cn = std::make_unique<AdoConnection>();
+    cn->setConnectionString(cs);
+    try {
+        cn->open();
+    } catch (const Error& e) {
+        throw Usage(QStringLiteral("cannot open the %1 store: %2").arg(QLatin1String(which), e.message()));
+    }
+    return cn;
+}
+
+// Refused unless the destination holds an installed store without rows.
+void requireEmptyStore(AdoConnection& dst, const QList<TableSpec>& tables) {
+    for (const TableSpec& t : tables) {
+        QVector<QVector<QVariant>> n;
+        try {
+            n = selectRows(dst, QStringLiteral("select count(*) from %1").arg(QLatin1String(t.name)));
+        } catch (const Error& e) {
+            throw Refused(
+                QStringLiteral("the destination has no store (install it first): %1").arg(e.message()));
+        }
+        if (n.value(0).value(0).toLongLong() != 0)
+            throw Refused(QStringLiteral("the destination is not empty: %1 holds %2 row(s)")
+                              .arg(QLatin1String(t.name))
+                              .arg(n.value(0).value(0).toLongLong()));
+    }
+}
+
+// Every row of the source; Refused when a value is one the store's column cannot hold as it is.
+QList<QVector<RawRow>> readSource(AdoConnection& src, const QList<TableSpec>& tables) {
+    QList<QVector<RawRow>> source;
+    for (const TableSpec& t : tables) {
+        source.append(rawRows(src, t));
+        for (int r = 0; r < source.last().size(); ++r)
+            for (int c = 0; c < t.columns.size(); ++c) {
+                const QString why = unfaithful(source.last()[r][c], numericColumn(t.columns[c]));
+                if (!why.isEmpty())
+                    throw Refused(QStringLiteral("%1 row %2, column %3: %4, which the store's column "
+                                                 "cannot hold as it is; nothing was copied")
+                                      .arg(QLatin1String(t.name))
+                                      .arg(r + 1)
+                                      .arg(t.columns[c], why));
+            }
+    }
+    return source;
+}
+
+// Inserts the rows of a table, batch rows a statement.
+void insertRows(AdoConnection& dst, const TableSpec& t, const QVector<RawRow>& rows, int batch) {
+    const QString head = QStringLiteral("INSERT INTO %1 (%2) VALUES ")
+                             .arg(QLatin1String(t.name), t.columns.join(QLatin1Char(',')));
+    QString sql;
+    int inBatch = 0;
+    for (const RawRow& r : rows) {
+        QStringList values;
+        for (const RawValue& v : r)
+            values << literal(v);
+        sql += (inBatch == 0 ? head : QStringLiteral(",")) + QLatin1Char('(') +
+               values.join(QLatin1Char(',')) + QLatin1Char(')');
+        if (++inBatch == batch) {
+            dst.execute(sql);
+            sql.clear();
+            inBatch = 0;
+        }
+    }
+    if (inBatch > 0)
+        dst.execute(sql);
+}
+
+// Value for value as each side holds it: a copy that differs is never left behind. Equal rows
+// in every table also mean the store doctor finds the same in both.
+void verifyCopy(AdoConnection& dst, const QList<TableSpec>& tables, const QList<QVector<RawRow>>& source) {
+    for (int i = 0; i < tables.size(); ++i) {
+        const auto expected = digest(source[i]);
+        const auto got = digest(rawRows(dst, tables[i]));
+        if (got.first != expected.first)
+            throw Refused(
+                QStringLiteral("verification failed: %1 has %2 row(s) in the copy, %3 in the source")
+                    .arg(QLatin1String(tables[i].name))
+                    .arg(got.first)
+                    .arg(expected.first));
+        if (got.second != expected.second)
+            throw Refused(QStringLiteral("verification failed: the rows of %1 differ")
+                              .arg(QLatin1String(tables[i].name)));
+    }
+}
+
+// Copies every table in one transaction of the destination, verified before the commit;
+// answers the rows copied. On a failure the destination is rolled back and the source's read
+// ended.
+qint64 copyTables(AdoConnection& src, AdoConnection& dst, const QList<TableSpec>& tables, int batch) {
+    beginReading(src);
+    qint64 copied = 0;
+    try {
+        // Every value is read and checked before anything is written.
+        const QList<QVector<RawRow>> source = readSource(src, tables);
+        dst.beginTrans();
+        for (int i = 0; i < tables.size(); ++i) {
+            insertRows(dst, tables[i], source[i], batch);
+            copied += source[i].size();
+        }
+        verifyCopy(dst, tables, source);
+        dst.commitTrans();
+    } catch (...) {
+        try {
+            if (dst.inTransaction())
+                dst.rollbackTrans();
+        } catch (...) {
+        }
+        try {
+            endReading(src);
+        } catch (...) {
+        }
+        throw;
+    }
+    endReading(src);
+    return copied;
+}
+
+void options(QCommandLineParser& p) {
+    p.addOption({QStringLiteral("batch"), QStringLiteral("Rows per insert statement (default 400)."),
+                 QStringLiteral("N")});
+}
+
+int copy(const Invocation& in) {
+    const QCommandLineParser& p = in.options;
+    int batch = 400;
+    if (p.isSet(QStringLiteral("batch")) &&
+        (!parseInt32(p.value(QStringLiteral("batch")), batch) || batch < 1 || batch > 1000))
+        throw Usage(QStringLiteral("--batch takes a number from 1 to 1000"));
+    QElapsedTimer clock;
+    clock.start();
+    auto src = openStore(in.args[0], "source");
+    auto dst = openStore(in.args[1], "destination");
+    const QList<TableSpec> tables = storeTables();
+    requireEmptyStore(*dst, tables);
+    const qint64 copied = copyTables(*src, *dst, tables, batch);
+    printOut(QStringLiteral("copied %1 row(s) of %2 tables in %3 s; counts and contents agree")
+                 .arg(copied)
+                 .arg(tables.size())
+                 .arg(clock.elapsed() / 1000.0, 0, 'f', 1));
+    return kOk;
+}
+
+} // namespace
+
+CommandGroup copyCommands() {
+    return {
+        QStringLiteral("copy SRC DST"),
+        true,
+        {
+            {QStringLiteral("copy"),
+             {QStringLiteral("SRC"), QStringLiteral("DST")},
+             QStringLiteral("Copies a whole store, audit log included, into an installed, empty store of any "
+                            "kind, in one transaction there, and verifies the copy. Credentials go in the "
+                            "connection strings."),
+             Takes::Own,
+             options,
+             copy},
+        }};
+}
+
+} // namespace vardex::cli

@@ -1,0 +1,79 @@
+// grant and revoke: a right given or taken through the permission groups of a user or user
+// group, with the steps of the permission-group lists.
+#include "cli/admincommon.h"
+
+namespace vardex::cli {
+
+namespace {
+
+void grantOptions(QCommandLineParser& p) {
+    p.addOption({QStringLiteral("permgroup"), QStringLiteral("Permission group to grant through."),
+                 QStringLiteral("NAME")});
+}
+
+void grant(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
+    const int item = checkedItem(a[1]);
+    s.transaction([&] {
+        const QVector<UserInfo> users = loadUsers(s.cn());
+        const UserInfo& o = owner(users, a[0]);
+        const QString group = p.isSet(QStringLiteral("permgroup"))
+                                  ? p.value(QStringLiteral("permgroup"))
+                                  : checkedName(o.id, QStringLiteral("permission group name"), 20);
+        requireItem(s, item);
+        if (!permissionGroups(s.cn()).contains(group)) {
+            if (p.isSet(QStringLiteral("permgroup")))
+                throw Refused(QStringLiteral("no permission group %1").arg(group));
+            adminops::permissionGroupTaken(s.data(), group);
+            adminops::addPermissionGroup(s.data(), group);
+        }
+        setItem(s, group, item, kT, true);
+        if (assignment(s.cn(), o.id, group) != kT)
+            assign(s, group, o.id, kT);
+    });
+}
+
+void revoke(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
+    const int item = checkedItem(a[1]);
+    s.transaction([&] {
+        const QVector<UserInfo> users = loadUsers(s.cn());
+        const UserInfo& o = owner(users, a[0]);
+        requireItem(s, item);
+        const auto rows = selectRows(
+            s.cn(), QStringLiteral("select a.zuName from qx_user_zu a, qx_zu z where a.userID = %1 and "
+                                   "a.Allow = 'T' and z.zuName = a.zuName and z.qxID = %2 and z.Allow = 'T' "
+                                   "order by a.zuName")
+                        .arg(sqlText(o.id))
+                        .arg(item));
+        if (rows.isEmpty())
+            printErr(QStringLiteral("%1 holds item %2 through no permission group; nothing to change")
+                         .arg(o.id)
+                         .arg(item));
+        for (const auto& r : rows) {
+            adminops::setAssignment(s.data(), o.id, r.value(0).toString(), kF);
+            printOut(QStringLiteral("unassigned permission group %1").arg(r.value(0).toString()));
+        }
+    });
+}
+
+} // namespace
+
+CommandGroup grantCommands() {
+    const QStringList holderItem{QStringLiteral("USER"), QStringLiteral("ITEM")};
+    return {
+        QStringLiteral("grant|revoke USER ITEM"),
+        false,
+        {
+            {QStringLiteral("grant"), holderItem,
+             QStringLiteral("Grant a user or user group an item through a permission group (default: the one "
+                            "named like the user, added when missing): the item is switched on there and the "
+                            "group assigned."),
+             Takes::Store, grantOptions, onStore(grant)},
+            {QStringLiteral("revoke"), holderItem,
+             QStringLiteral("Take an item from a user or user group: every permission group assigned to it "
+                            "that grants the item is taken back (with the other items it grants); they are "
+                            "listed."),
+             Takes::Store, nullptr, onStore(revoke)},
+        }};
+}
+
+} // namespace vardex::cli

@@ -1,0 +1,156 @@
+// list: the users, user groups, permission groups, items or grants of a store, as a table.
+#include "cli/commands.h"
+#include "cli/store.h"
+
+namespace vardex::cli {
+
+QString grantsSelect(const QString& owner) {
+    QString sql =
+        QStringLiteral("select g.userID, g.qxID, n.qxName, g.AllowCount from qx_user_qx g, qx_Name n "
+                       "where g.qxID = n.qxID and g.AllowCount > 0");
+    if (!owner.isNull())
+        sql += QStringLiteral(" and g.userID = ") + sqlText(owner);
+    return sql + QStringLiteral(" order by g.userID, g.qxID");
+}
+
+namespace {
+
+QString yesNo(bool on) {
+    return on ? QStringLiteral("yes") : QStringLiteral("no");
+}
+
+Table users(AdoConnection&, const QVector<UserInfo>& users, const QCommandLineParser&) {
+    Table t;
+    t.columns = {QStringLiteral("id"),       QStringLiteral("name"),    QStringLiteral("group"),
+                 QStringLiteral("enabled"),  QStringLiteral("start"),   QStringLiteral("end"),
+                 QStringLiteral("discount"), QStringLiteral("password")};
+    for (const UserInfo& u : users) {
+        if (u.isGroup() || u.zuid < 1000)
+            continue;
+        const UserInfo* g = parentGroup(users, u);
+        t.rows.append({u.id, u.name, g ? QVariant(g->id) : QVariant(), yesNo(u.allow), u.start, u.end,
+                       u.discount, u.password.isEmpty() ? QStringLiteral("none") : QStringLiteral("set")});
+    }
+    return t;
+}
+
+Table userGroups(AdoConnection&, const QVector<UserInfo>& users, const QCommandLineParser&) {
+    Table t;
+    t.columns = {QStringLiteral("number"), QStringLiteral("name"), QStringLiteral("enabled"),
+                 QStringLiteral("members")};
+    for (const UserInfo& u : users) {
+        if (!u.isGroup())
+            continue;
+        int members = 0;
+        for (const UserInfo& m : users)
+            members += m.zuid == 1000 + u.zuid ? 1 : 0;
+        t.rows.append({u.zuid, u.id, yesNo(u.allow), members});
+    }
+    return t;
+}
+
+Table permGroups(AdoConnection& cn, const QVector<UserInfo>&, const QCommandLineParser&) {
+    Table t;
+    t.columns = {QStringLiteral("name"), QStringLiteral("items"), QStringLiteral("holders")};
+    for (const QString& g : permissionGroups(cn)) {
+        const auto items = selectRows(
+            cn,
+            QStringLiteral("select count(*) from qx_zu where zuName = %1 and Allow = 'T'").arg(sqlText(g)));
+        const auto holders =
+            selectRows(cn, QStringLiteral("select count(*) from qx_user_zu where zuName = %1 and Allow = 'T'")
+                               .arg(sqlText(g)));
+        t.rows.append({g, numberCell(items.value(0).value(0)), numberCell(holders.value(0).value(0))});
+    }
+    return t;
+}
+
+Table items(AdoConnection& cn, const QVector<UserInfo>&, const QCommandLineParser&) {
+    Table t;
+    t.columns = {QStringLiteral("item"), QStringLiteral("name")};
+    for (const auto& r : selectRows(cn, QStringLiteral("select qxID, qxName from qx_Name order by qxID")))
+        t.rows.append({numberCell(r.value(0)), textCell(r.value(1))});
+    return t;
+}
+
+Table grants(AdoConnection& cn, const QVector<UserInfo>& users, const QCommandLineParser& p) {
+    Table t;
+    t.columns = {QStringLiteral("holder"), QStringLiteral("item"), QStringLiteral("name"),
+                 QStringLiteral("count")};
+    QString owner;
+    if (p.isSet(QStringLiteral("user"))) {
+        const UserInfo* u = findUser(users, p.value(QStringLiteral("user")));
+        if (!u)
+            throw Refused(QStringLiteral("no user %1").arg(p.value(QStringLiteral("user"))));
+        if (u->zuid >= 1000 && u->zuid < adminops::kNoGroup) {
+            // A member holds its user group's rights; one whose group is gone, none.
+            const UserInfo* g = groupByNumber(users, u->zuid - 1000);
+            if (!g)
+                return t;
+            owner = g->id;
+        } else {
+            owner = u->id;
+        }
+    }
+    for (const auto& r : selectRows(cn, grantsSelect(owner)))
+        t.rows.append(
+            {textCell(r.value(0)), numberCell(r.value(1)), textCell(r.value(2)), numberCell(r.value(3))});
+    return t;
+}
+
+struct Listing {
+    QString what;
+    Table (*make)(AdoConnection&, const QVector<UserInfo>&, const QCommandLineParser&);
+};
+
+const Listing kListings[] = {{QStringLiteral("users"), users},
+                             {QStringLiteral("usergroups"), userGroups},
+                             {QStringLiteral("permgroups"), permGroups},
+                             {QStringLiteral("items"), items},
+                             {QStringLiteral("grants"), grants}};
+
+void options(QCommandLineParser& p) {
+    addFormatOptions(p);
+    p.addOption(
+        {QStringLiteral("user"),
+         QStringLiteral("grants: only the rights this user holds (through its user group for a member)."),
+         QStringLiteral("U")});
+}
+
+int list(const Invocation& in) {
+    const QCommandLineParser& p = in.options;
+    const Format f = formatFrom(p);
+    const QString what = in.args.first();
+    const Listing* listing = nullptr;
+    QStringList kinds;
+    for (const Listing& l : kListings) {
+        kinds << l.what;
+        if (l.what == what)
+            listing = &l;
+    }
+    if (!listing)
+        throw Usage(
+            QStringLiteral("list what? one of %1, not %2").arg(kinds.join(QStringLiteral(", ")), what));
+    if (p.isSet(QStringLiteral("user")) && what != QLatin1String("grants"))
+        throw Usage(QStringLiteral("--user goes with list grants"));
+    StoreSession s(p);
+    const QVector<UserInfo> all = loadUsers(s.cn());
+    printOut(render(listing->make(s.cn(), all, p), f));
+    return kOk;
+}
+
+} // namespace
+
+CommandGroup listCommands() {
+    return {QStringLiteral("list users|usergroups|permgroups|items|grants [--user U] [--json|--csv]"),
+            false,
+            {
+                {QStringLiteral("list"),
+                 {QStringLiteral("WHAT")},
+                 QStringLiteral("Lists users, usergroups, permgroups, items or grants."),
+                 Takes::OwnThenStore,
+                 options,
+                 list},
+            }};
+}
+
+} // namespace vardex::cli

@@ -1,0 +1,242 @@
+// export and import: the whole permission setup of a store written as JSON, and an empty store
+// filled from such a file through the store's procedures.
+#include "cli/commands.h"
+#include "cli/store.h"
+
+#include "library/adminops.h"
+#include "library/dmain.h"
+#include "library/doctor.h"
+#include "library/exportfile.h"
+
+#include <QFile>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <algorithm>
+#include <cstdio>
+
+namespace vardex::cli {
+
+namespace {
+
+QJsonValue jsonText(const QString& s, bool null) {
+    return null ? QJsonValue(QJsonValue::Null) : QJsonValue(s);
+}
+
+QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
+    // What the store doctor calls unsound cannot be carried: the file would not import back, or
+    // would import as something else.
+    QStringList faults;
+    for (const Violation& v : checkExportable(cn))
+        faults << v.describe();
+    if (!faults.isEmpty())
+        throw Refused(QStringLiteral("the store cannot be exported (vardex-cli doctor lists it): %1")
+                          .arg(faults.join(QStringLiteral("; "))));
+    const QVector<UserInfo> users = loadUsers(cn);
+    QJsonObject root;
+    root.insert(QStringLiteral("format"), QLatin1String(exportfile::kFormat));
+    root.insert(QStringLiteral("version"), exportfile::kVersion);
+    root.insert(QStringLiteral("keyNote"), keyNote);
+
+    QJsonArray items;
+    for (const auto& r :
+         selectRows(cn, QStringLiteral("select qxID, qxName from qx_Name order by qxID, qxName"))) {
+        QJsonObject o{{QStringLiteral("id"), r.value(0).toInt()},
+                      {QStringLiteral("name"), jsonText(r.value(1).toString(), r.value(1).isNull())}};
+        items.append(o);
+    }
+    root.insert(QStringLiteral("items"), items);
+
+    QJsonArray groups, people;
+    for (const UserInfo& u : users) {
+        if (u.isGroup()) {
+            groups.append(QJsonObject{{QStringLiteral("id"), u.id},
+                                      {QStringLiteral("name"), u.name},
+                                      {QStringLiteral("enabled"), u.allow}});
+        }
+    }
+    QVector<const UserInfo*> sorted;
+    for (const UserInfo& u : users)
+        if (!u.isGroup())
+            sorted.append(&u);
+    std::sort(sorted.begin(), sorted.end(),
+              [](const UserInfo* a, const UserInfo* b) { return a->id < b->id; });
+    for (const UserInfo* u : sorted) {
+        const UserInfo* g = parentGroup(users, *u);
+        people.append(
+            QJsonObject{{QStringLiteral("id"), u->id},
+                        {QStringLiteral("name"), u->name},
+                        {QStringLiteral("password"), u->password},
+                        {QStringLiteral("start"), u->start},
+                        {QStringLiteral("end"), u->end},
+                        {QStringLiteral("enabled"), u->allow},
+                        {QStringLiteral("discount"), u->discount},
+                        {QStringLiteral("group"), g ? QJsonValue(g->id) : QJsonValue(QJsonValue::Null)}});
+    }
+    root.insert(QStringLiteral("userGroups"), groups);
+    root.insert(QStringLiteral("users"), people);
+
+    QJsonArray permGroups;
+    for (const QString& name : permissionGroups(cn)) {
+        QJsonArray granted;
+        for (const auto& r : selectRows(
+                 cn, QStringLiteral("select qxID from qx_zu where zuName = %1 and Allow = 'T' order by qxID")
+                         .arg(sqlText(name))))
+            granted.append(r.value(0).toInt());
+        // A member's own assignment rows are read by nothing (its rights are its group's):
+        // only rights-holding rows are holders.
+        QJsonArray holders;
+        for (const auto& r : selectRows(cn, QStringLiteral("select distinct userID from qx_user_zu where "
+                                                           "zuName = %1 and Allow = 'T' order by userID")
+                                                .arg(sqlText(name)))) {
+            const UserInfo* u = findUser(users, r.value(0).toString());
+            if (u && !parentGroup(users, *u) && (u->isGroup() || u->zuid == adminops::kNoGroup))
+                holders.append(u->id);
+        }
+        permGroups.append(QJsonObject{{QStringLiteral("name"), name},
+                                      {QStringLiteral("items"), granted},
+                                      {QStringLiteral("assignedTo"), holders}});
+    }
+    root.insert(QStringLiteral("permissionGroups"), permGroups);
+
+    QJsonArray grants;
+    for (const auto& r : selectRows(cn, grantsSelect(QString())))
+        grants.append(QJsonObject{{QStringLiteral("holder"), r.value(0).toString()},
+                                  {QStringLiteral("item"), r.value(1).toInt()},
+                                  {QStringLiteral("count"), r.value(3).toInt()}});
+    root.insert(QStringLiteral("grants"), grants);
+    return root;
+}
+
+// Fills the empty store from a checked setup, through the actions the verbs use.
+void importStore(StoreSession& s, const exportfile::Setup& setup) {
+    TdData& d = s.data();
+    AdoConnection& cn = s.cn();
+    for (const char* t : {"qx_Name", "qx_user", "qx_zu", "qx_user_zu", "qx_user_qx"}) {
+        const auto r = selectRows(cn, QStringLiteral("select count(*) from %1").arg(QLatin1String(t)));
+        if (r.value(0).value(0).toLongLong() != 0)
+            throw Refused(QStringLiteral("the store is not empty: %1 holds %2 row(s)")
+                              .arg(QLatin1String(t))
+                              .arg(r.value(0).value(0).toLongLong()));
+    }
+    // Items: one visit of the item list, every item posted in it.
+    if (!setup.items.isEmpty()) {
+        AdoQuery& list = d.ADOqrList;
+        list.close();
+        list.clearSql();
+        list.addSql(adminops::itemListSelect());
+        OpenOrExecute(list);
+        adminops::beforeItemEdit(d);
+        for (const exportfile::Item& item : setup.items) {
+            list.append();
+            list.setFieldValue(list.fieldName(0), item.id);
+            list.setFieldValue(list.fieldName(1), item.name.isNull() ? QVariant() : QVariant(item.name));
+            list.post();
+        }
+        adminops::afterItemEdit(d);
+        list.close();
+    }
+    // User groups in their order: they take the numbers 1, 2, ...
+    QHash<QString, int> groupNumbers;
+    QList<QPair<QString, QString>> off;
+    for (const exportfile::UserGroup& g : setup.userGroups) {
+        const int n = adminops::addUserGroup(d, g.id);
+        if (n == 0)
+            throw Refused(QStringLiteral("用户组已达999个, 不能再添加用户组."));
+        groupNumbers.insert(g.id, n);
+        if (!g.enabled)
+            off.append({g.id, QStringLiteral("F")});
+    }
+    for (exportfile::User u : setup.users) {
+        u.row.group = u.group.isNull() ? 0 : groupNumbers.value(u.group);
+        adminops::addUser(d, u.row);
+    }
+    adminops::sendUserFlags(d, off);
+    for (const exportfile::PermissionGroup& p : setup.permissionGroups) {
+        adminops::addPermissionGroup(d, p.name);
+        QList<QPair<QString, QString>> on;
+        for (int id : p.items)
+            on.append({QString::number(id), QStringLiteral("T")});
+        adminops::sendItemFlags(d, p.name, on);
+        for (const QString& holder : p.assignedTo)
+            adminops::setAssignment(d, holder, p.name, QStringLiteral("T"));
+    }
+}
+
+void exportOptions(QCommandLineParser& p) {
+    p.addOption(
+        {QStringLiteral("key-note"),
+         QStringLiteral(
+             "A note on the key the passwords are enciphered with (the key itself is never written)."),
+         QStringLiteral("TEXT")});
+}
+
+int exportVerb(const Invocation& in) {
+    const QCommandLineParser& p = in.options;
+    StoreSession s(p);
+    QJsonObject root;
+    s.transaction([&] {
+        root =
+            exportStore(s.cn(), p.isSet(QStringLiteral("key-note"))
+                                    ? p.value(QStringLiteral("key-note"))
+                                    : QStringLiteral("passwords are the store's cipher texts; they read back "
+                                                     "only with the key the store's clients use"));
+    });
+    const QByteArray json = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    const QString file = in.args.first();
+    if (file == QLatin1String("-")) {
+        std::fwrite(json.constData(), 1, json.size(), stdout);
+        return kOk;
+    }
+    QSaveFile out(file);
+    // The file holds every password's cipher text: readable by its owner only.
+    if (!out.open(QIODevice::WriteOnly))
+        throw Refused(QStringLiteral("cannot write %1: %2").arg(file, out.errorString()));
+    out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    out.write(json);
+    if (!out.commit())
+        throw Refused(QStringLiteral("cannot write %1: %2").arg(file, out.errorString()));
+    return kOk;
+}
+
+int importVerb(const Invocation& in) {
+    const QString file = in.args.first();
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        throw Refused(QStringLiteral("cannot read %1: %2").arg(file, f.errorString()));
+    // The whole file is checked before the store is opened: a fault writes nothing.
+    exportfile::Setup setup;
+    try {
+        setup = exportfile::read(f.readAll());
+    } catch (const ConvertError& e) {
+        throw Refused(QStringLiteral("%1: %2").arg(file, e.message()));
+    }
+    StoreSession s(in.options);
+    s.transaction([&] { importStore(s, setup); });
+    return kOk;
+}
+
+} // namespace
+
+CommandGroup transferCommands() {
+    return {QStringLiteral("export FILE | import FILE"),
+            false,
+            {
+                {QStringLiteral("export"),
+                 {QStringLiteral("FILE")},
+                 QStringLiteral("Writes the whole permission setup as JSON (\"-\": standard output)."),
+                 Takes::OwnThenStore,
+                 exportOptions,
+                 exportVerb},
+                {QStringLiteral("import"),
+                 {QStringLiteral("FILE")},
+                 QStringLiteral("Fills an empty store from an export, through the store's procedures."),
+                 Takes::OwnThenStore,
+                 nullptr,
+                 importVerb},
+            }};
+}
+
+} // namespace vardex::cli

@@ -1,0 +1,315 @@
+// The user verbs: add, edit, passwd, move, delete, enable and disable. Each runs the actions of
+// the user list and the user dialog (library/adminops.h) in one transaction, after the checks
+// the dialog makes.
+#include "cli/admincommon.h"
+
+#include "library/cipher.h"
+#include "library/dmain.h"
+#include "library/storerules.h"
+#include "platform/sqldialect.h"
+
+#include <QDate>
+
+namespace vardex::cli {
+
+namespace {
+
+using adminops::kNoGroup;
+
+QString checkedDate(const QString& text, const char* what) {
+    const QString problem = rules::dateProblem(text);
+    if (!problem.isEmpty())
+        throw Refused(QLatin1String(what) + QLatin1Char(' ') + problem);
+    return text;
+}
+
+// Whether the command line or the environment gives a user's new password.
+bool newPasswordGiven(const QCommandLineParser& p) {
+    return p.isSet(QStringLiteral("new-password-file")) || p.isSet(QStringLiteral("ask-password")) ||
+           p.isSet(QStringLiteral("no-password")) || qEnvironmentVariableIsSet("VARDEX_NEW_PASSWORD");
+}
+
+// A user's new password as typed: from --new-password-file, else VARDEX_NEW_PASSWORD, else
+// typed twice at a prompt (at once with --ask-password). Empty only with --no-password (an
+// empty password logs in with nothing typed), also when only blanks were given, which the user
+// dialog drops. Raises Usage when none can be had, Refused when the two typed differ.
+QString newPassword(const QCommandLineParser& p) {
+    const bool file = p.isSet(QStringLiteral("new-password-file"));
+    const bool ask = p.isSet(QStringLiteral("ask-password"));
+    const bool none = p.isSet(QStringLiteral("no-password"));
+    if (int(file) + int(ask) + int(none) > 1)
+        throw Usage(QStringLiteral("give one of --new-password-file, --ask-password and --no-password"));
+    if (none)
+        return QString();
+    QString typed = file  ? secretFromFile(p.value(QStringLiteral("new-password-file")), "new password")
+                    : ask ? QString()
+                          : secretFromEnvironment("VARDEX_NEW_PASSWORD");
+    QString source = file ? QStringLiteral("the new password file") : QStringLiteral("VARDEX_NEW_PASSWORD");
+    if (typed.isNull()) {
+        QString again;
+        if (!promptSecret(QStringLiteral("New password: "), typed))
+            throw Usage(
+                QStringLiteral("no new password: give --new-password-file FILE or VARDEX_NEW_PASSWORD, "
+                               "run on a terminal to be asked, or pass --no-password for none"));
+        source = QStringLiteral("the password typed");
+        if (!trimBlanks(typed).isEmpty() &&
+            (!promptSecret(QStringLiteral("Again: "), again) || typed != again))
+            throw Refused(QStringLiteral("the two passwords differ"));
+    }
+    if (trimBlanks(typed).isEmpty())
+        throw Usage(
+            QStringLiteral("%1 is empty: pass --no-password for a user without a password").arg(source));
+    return typed;
+}
+
+// The stored form of a typed password, as the user dialog makes it.
+QString stored(const QString& typed) {
+    const QString pwd = trimBlanks(typed);
+    return pwd.isEmpty() ? QString() : EncryptPassword(pwd, session().CipherKey);
+}
+
+void addPasswordOptions(QCommandLineParser& p) {
+    p.addOption({QStringLiteral("new-password-file"),
+                 QStringLiteral("Read the user's password from the file's first line (a file only its owner "
+                                "may read)."),
+                 QStringLiteral("FILE")});
+    p.addOption({QStringLiteral("ask-password"),
+                 QStringLiteral("Ask for the user's password on the terminal, twice, even with "
+                                "VARDEX_NEW_PASSWORD set.")});
+    p.addOption({QStringLiteral("no-password"),
+                 QStringLiteral("Give the user an empty password: one that logs in with nothing typed.")});
+}
+
+void addUserFieldOptions(QCommandLineParser& p) {
+    p.addOption({QStringLiteral("name"), QStringLiteral("Display name."), QStringLiteral("NAME")});
+    p.addOption(
+        {QStringLiteral("group"), QStringLiteral("User group to belong to."), QStringLiteral("GROUP")});
+    p.addOption(
+        {QStringLiteral("start"), QStringLiteral("First valid day, yyyy-mm-dd."), QStringLiteral("DATE")});
+    p.addOption(
+        {QStringLiteral("end"), QStringLiteral("Last valid day, yyyy-mm-dd."), QStringLiteral("DATE")});
+    p.addOption({QStringLiteral("discount"), QStringLiteral("Highest discount allowed, 0 to 100."),
+                 QStringLiteral("N")});
+    addPasswordOptions(p);
+}
+
+int checkedDiscount(const QString& text) {
+    int n = 0;
+    if (!parseInt32(text, n) || !rules::discountProblem(n).isEmpty())
+        throw Refused(QStringLiteral("discount \"%1\" is not a whole number from 0 to 100").arg(text));
+    return n;
+}
+
+// A user as the edit dialog fills it from the list: the stored password deciphered and
+// enciphered anew, the dates read back, and the user group only when it is listed.
+adminops::UserRow editRow(const QVector<UserInfo>& users, const UserInfo& u, int& oldGroup) {
+    if (u.isGroup() || u.zuid < 1000)
+        throw Refused(QStringLiteral("%1 is a user group, not a user").arg(u.id));
+    adminops::UserRow r;
+    r.userId = u.id;
+    r.userName = u.name;
+    try {
+        r.password =
+            stored(u.password.isEmpty() ? QString() : DecryptPassword(u.password, session().CipherKey));
+    } catch (const Error& e) {
+        throw Refused(QStringLiteral("the stored password of %1 cannot be read: %2").arg(u.id, e.message()));
+    }
+    for (const QString* date : {&u.start, &u.end})
+        if (!QDate::fromString(*date, QStringLiteral("yyyy-MM-dd")).isValid())
+            throw Refused(QStringLiteral("“") + *date + QStringLiteral("”不是有效的日期."));
+    r.startDate = u.start;
+    r.endDate = u.end;
+    r.allow = u.allow;
+    r.discount = u.discount;
+    oldGroup = u.zuid >= 1000 && u.zuid < kNoGroup ? u.zuid - 1000 : 0;
+    r.group = groupByNumber(users, oldGroup) ? oldGroup : 0;
+    return r;
+}
+
+// The toggle of a user's flag, with what the user list shows around the user.
+void toggleUser(StoreSession& s, const QString& id, const QString& flag) {
+    const QVector<UserInfo> users = loadUsers(s.cn());
+    const UserInfo& u = existingUser(users, id);
+    if ((u.allow ? kT : kF) == flag) {
+        printErr(QStringLiteral("%1 is already %2; nothing to change")
+                     .arg(id, flag == kT ? QStringLiteral("enabled") : QStringLiteral("disabled")));
+        return;
+    }
+    auto flagOf = [](const UserInfo& x) { return adminops::FlagNode{x.id, x.allow ? kT : kF}; };
+    adminops::FlagScope scope;
+    scope.node = flagOf(u);
+    auto membersOf = [&](const UserInfo& g) {
+        QList<adminops::FlagNode> out;
+        if (groupByNumber(users, g.zuid) != &g)
+            return out; // a second row with the same number lists no members
+        for (const UserInfo& m : users)
+            if (m.zuid == 1000 + g.zuid)
+                out.append(flagOf(m));
+        return out;
+    };
+    if (u.zuid < 1000) {
+        scope.children = u.isGroup() ? membersOf(u) : QList<adminops::FlagNode>();
+    } else if (const UserInfo* g = parentGroup(users, u)) {
+        scope.hasParent = true;
+        scope.parent = flagOf(*g);
+        scope.children = membersOf(*g);
+    } else {
+        scope.cascades = false;
+    }
+    adminops::sendUserFlags(s.data(), adminops::toggleFlags(scope, flag));
+}
+
+void addOptions(QCommandLineParser& p) {
+    addUserFieldOptions(p);
+    p.addOption({QStringLiteral("disabled"), QStringLiteral("Add the user disabled.")});
+}
+
+void add(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
+    adminops::UserRow r;
+    r.userId = checkedName(a[0], QStringLiteral("user ID"), 20);
+    r.userName = checkedName(p.isSet(QStringLiteral("name")) ? p.value(QStringLiteral("name")) : r.userId,
+                             QStringLiteral("user name"), 20);
+    r.startDate = checkedDate(
+        p.isSet(QStringLiteral("start")) ? p.value(QStringLiteral("start")) : todayText(), "start date");
+    r.endDate = checkedDate(p.isSet(QStringLiteral("end")) ? p.value(QStringLiteral("end"))
+                                                           : QStringLiteral("2099-12-31"),
+                            "end date");
+    r.allow = !p.isSet(QStringLiteral("disabled"));
+    r.discount =
+        p.isSet(QStringLiteral("discount")) ? checkedDiscount(p.value(QStringLiteral("discount"))) : 0;
+    const QString typed = newPassword(p);
+    s.transaction([&] {
+        const QVector<UserInfo> users = loadUsers(s.cn());
+        if (p.isSet(QStringLiteral("group")))
+            r.group = groupNumber(users, p.value(QStringLiteral("group")));
+        if (adminops::userIdTaken(s.data(), r.userId))
+            throw Refused(QStringLiteral("user %1 exists").arg(r.userId));
+        r.password = stored(typed);
+        adminops::addUser(s.data(), r);
+    });
+}
+
+// Changes a user as the edit dialog does: the row filled from the list, changed, and sent.
+void editUser(StoreSession& s, const QString& id,
+              const std::function<void(adminops::UserRow&, const QVector<UserInfo>&)>& change) {
+    s.transaction([&] {
+        const QVector<UserInfo> users = loadUsers(s.cn());
+        int oldGroup = 0;
+        adminops::UserRow r = editRow(users, existingUser(users, id), oldGroup);
+        change(r, users);
+        adminops::editUser(s.data(), r, oldGroup);
+    });
+}
+
+void editOptions(QCommandLineParser& p) {
+    addUserFieldOptions(p);
+    p.addOption({QStringLiteral("no-group"), QStringLiteral("Leave the user group.")});
+    p.addOption({QStringLiteral("enable"), QStringLiteral("Mark the user valid.")});
+    p.addOption({QStringLiteral("disable"), QStringLiteral("Mark the user not valid.")});
+}
+
+void edit(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
+    if (p.isSet(QStringLiteral("group")) && p.isSet(QStringLiteral("no-group")))
+        throw Usage(QStringLiteral("--group and --no-group exclude each other"));
+    if (p.isSet(QStringLiteral("enable")) && p.isSet(QStringLiteral("disable")))
+        throw Usage(QStringLiteral("--enable and --disable exclude each other"));
+    const QString name = p.isSet(QStringLiteral("name"))
+                             ? checkedName(p.value(QStringLiteral("name")), QStringLiteral("user name"), 20)
+                             : QString();
+    const QString start = p.isSet(QStringLiteral("start"))
+                              ? checkedDate(p.value(QStringLiteral("start")), "start date")
+                              : QString();
+    const QString end =
+        p.isSet(QStringLiteral("end")) ? checkedDate(p.value(QStringLiteral("end")), "end date") : QString();
+    const int discount =
+        p.isSet(QStringLiteral("discount")) ? checkedDiscount(p.value(QStringLiteral("discount"))) : -1;
+    const bool newPwd = newPasswordGiven(p);
+    const QString typed = newPwd ? newPassword(p) : QString();
+    editUser(s, a[0], [&](adminops::UserRow& r, const QVector<UserInfo>& users) {
+        if (!name.isEmpty())
+            r.userName = name;
+        if (!start.isEmpty())
+            r.startDate = start;
+        if (!end.isEmpty())
+            r.endDate = end;
+        if (discount >= 0)
+            r.discount = discount;
+        if (p.isSet(QStringLiteral("enable")))
+            r.allow = true;
+        if (p.isSet(QStringLiteral("disable")))
+            r.allow = false;
+        if (newPwd)
+            r.password = stored(typed);
+        if (p.isSet(QStringLiteral("group")))
+            r.group = groupNumber(users, p.value(QStringLiteral("group")));
+        if (p.isSet(QStringLiteral("no-group")))
+            r.group = 0;
+    });
+}
+
+void passwd(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
+    const QString typed = newPassword(p);
+    editUser(s, a[0], [&](adminops::UserRow& r, const QVector<UserInfo>&) { r.password = stored(typed); });
+}
+
+void moveOptions(QCommandLineParser& p) {
+    p.addOption(
+        {QStringLiteral("group"), QStringLiteral("User group to move into."), QStringLiteral("GROUP")});
+    p.addOption({QStringLiteral("no-group"), QStringLiteral("Leave the user group.")});
+}
+
+void move(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
+    if (p.isSet(QStringLiteral("group")) == p.isSet(QStringLiteral("no-group")))
+        throw Usage(QStringLiteral("give exactly one of --group and --no-group"));
+    editUser(s, a[0], [&](adminops::UserRow& r, const QVector<UserInfo>& users) {
+        r.group = p.isSet(QStringLiteral("group")) ? groupNumber(users, p.value(QStringLiteral("group"))) : 0;
+    });
+}
+
+void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
+    s.transaction([&] {
+        const QVector<UserInfo> users = loadUsers(s.cn());
+        const UserInfo& u = existingUser(users, a[0]);
+        if (u.isGroup())
+            throw Refused(QStringLiteral("%1 is a user group: delete it with usergroup delete").arg(u.id));
+        adminops::deleteUser(s.data(), u.id);
+    });
+}
+
+StoreBody toggle(const QString& flag) {
+    return [flag](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
+        s.transaction([&] { toggleUser(s, a[0], flag); });
+    };
+}
+
+} // namespace
+
+CommandGroup userCommands() {
+    const QStringList id{QStringLiteral("ID")};
+    return {
+        QStringLiteral("user add|edit|delete|enable|disable|passwd|move ID ..."),
+        false,
+        {
+            {QStringLiteral("user add"), id,
+             QStringLiteral("Add a user (enabled, valid from today to 2099-12-31 unless told)."),
+             Takes::Store, addOptions, onStore(add)},
+            {QStringLiteral("user edit"), id, QStringLiteral("Change a user's fields; those not given stay."),
+             Takes::Store, editOptions, onStore(edit)},
+            {QStringLiteral("user passwd"), id,
+             QStringLiteral("Set a user's password, enciphered with the session's key (--key)."),
+             Takes::Store, addPasswordOptions, onStore(passwd)},
+            {QStringLiteral("user move"), id,
+             QStringLiteral("Move a user into a user group (--group) or out of it (--no-group)."),
+             Takes::Store, moveOptions, onStore(move)},
+            {QStringLiteral("user delete"), id, QStringLiteral("Delete a user."), Takes::Store, nullptr,
+             onStore(remove)},
+            {QStringLiteral("user enable"), id,
+             QStringLiteral("Mark a user (or a user group with its members) valid."), Takes::Store, nullptr,
+             onStore(toggle(kT))},
+            {QStringLiteral("user disable"), id,
+             QStringLiteral("Mark a user (or a user group with its members) not valid."), Takes::Store,
+             nullptr, onStore(toggle(kF))},
+        }};
+}
+
+} // namespace vardex::cli

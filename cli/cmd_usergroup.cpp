@@ -1,0 +1,42 @@
+// The user group verbs: add and delete, as the user list adds and deletes a user group.
+#include "cli/admincommon.h"
+
+namespace vardex::cli {
+
+namespace {
+
+void add(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
+    const QString name = checkedName(a[0], QStringLiteral("user group name"), 20);
+    s.transaction([&] {
+        if (adminops::userGroupNameTaken(s.data(), name))
+            throw Refused(QStringLiteral("user or user group %1 exists").arg(name));
+        if (adminops::addUserGroup(s.data(), name) == 0)
+            throw Refused(QStringLiteral("用户组已达999个, 不能再添加用户组."));
+    });
+}
+
+void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
+    s.transaction([&] {
+        const QVector<UserInfo> users = loadUsers(s.cn());
+        groupNumber(users, a[0]);
+        adminops::deleteUser(s.data(), a[0]);
+    });
+}
+
+} // namespace
+
+CommandGroup userGroupCommands() {
+    const QStringList name{QStringLiteral("NAME")};
+    return {QStringLiteral("usergroup add|delete NAME"),
+            false,
+            {
+                {QStringLiteral("usergroup add"), name,
+                 QStringLiteral("Add a user group with the first free number."), Takes::Store, nullptr,
+                 onStore(add)},
+                {QStringLiteral("usergroup delete"), name,
+                 QStringLiteral("Delete a user group and all its members."), Takes::Store, nullptr,
+                 onStore(remove)},
+            }};
+}
+
+} // namespace vardex::cli

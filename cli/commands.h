@@ -1,0 +1,76 @@
+#pragma once
+// The verbs of vardex-cli as tables. Each command group's file (cmd_*.cpp) lists its verbs: the
+// words that name one, its arguments, a line saying what it does, the options it takes and the
+// function that runs it. main.cpp reads the tables: it finds the verb a command line names,
+// parses its options, writes its --help, and writes the program's usage from the groups' lines.
+#include "cli/cli.h"
+
+#include <functional>
+
+namespace vardex::cli {
+
+class StoreSession;
+
+// What a verb runs with: its options and its arguments. For the verbs on a database account
+// (install, session, doctor) also the store and the account, read once before it runs (the
+// password may have been asked for at the terminal).
+struct Invocation {
+    const QCommandLineParser& options;
+    QStringList args;
+    QString connectionString, user, password;
+};
+
+// The options a verb takes besides its own, in the order its --help lists them.
+enum class Takes {
+    Store,        // --help, the store options, then its own
+    OwnThenStore, // its own, --help, then the store options
+    Own,          // its own and --help: its arguments name the stores
+    Account,      // --help, the store options naming a database account, then its own; the store
+                  // may be given as its argument CONNSTR
+};
+
+struct Verb {
+    QString name;                         // the words that name it: "user add"
+    QStringList synopsis;                 // its arguments, in order
+    QString summary;                      // what it does: the head of its --help
+    Takes takes = Takes::Store;           // the options it takes besides its own
+    void (*options)(QCommandLineParser&); // adds its own options; null for none
+    std::function<int(const Invocation&)> run;
+};
+
+struct CommandGroup {
+    QString usage;         // the group's line in the program's usage
+    bool sameLine = false; // written on the line of the group before, after " | "
+    QList<Verb> verbs;
+};
+
+// A verb's run that opens the session on the store of its options, runs body and answers kOk.
+using StoreBody = std::function<void(StoreSession&, const QCommandLineParser&, const QStringList&)>;
+std::function<int(const Invocation&)> onStore(StoreBody body);
+
+// The command groups, in the order of the usage.
+CommandGroup installCommands();
+CommandGroup sessionCommands();
+CommandGroup doctorCommands();
+CommandGroup userCommands();
+CommandGroup userGroupCommands();
+CommandGroup permGroupCommands();
+CommandGroup itemCommands();
+CommandGroup grantCommands();
+CommandGroup listCommands();
+CommandGroup logCommands();
+CommandGroup transferCommands(); // export, import
+CommandGroup copyCommands();
+
+// The usage of the program, on standard error.
+void printUsage();
+
+// What a table cell shows of a value read from the store: null stays null, else its text or
+// its number.
+QVariant textCell(const QVariant& v);
+QVariant numberCell(const QVariant& v);
+// The grant rows that hold a right (count above 0), of one owner, or of all for a null owner:
+// holder, item, item name, count.
+QString grantsSelect(const QString& owner);
+
+} // namespace vardex::cli
