@@ -20,7 +20,7 @@ std::function<int(const Invocation&)> onStore(StoreBody body) {
 
 // A name as the dialogs take it: blanks trimmed, then the store's rule for a name.
 QString checkedName(const QString& raw, const QString& what, int maxLength) {
-    const QString v = trimBlanks(raw);
+    QString v = trimBlanks(raw);
     const QString problem = rules::nameProblem(v, maxLength);
     if (!problem.isEmpty())
         throw Refused(what + QLatin1Char(' ') + problem);

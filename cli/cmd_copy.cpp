@@ -57,7 +57,7 @@ QVector<RawRow> sqliteRawRows(AdoConnection& cn, const TableSpec& t) {
     for (const auto& r : selectRows(cn, QStringLiteral("select %1 from %2 order by rowid")
                                             .arg(cols.join(QLatin1Char(',')), QLatin1String(t.name)))) {
         RawRow row;
-        for (int c = 0; c < t.columns.size(); ++c) {
+        for (qsizetype c = 0; c < t.columns.size(); ++c) {
             const QString type = r.value(2 * c).toString();
             row.append(RawValue{type == QLatin1String("null")      ? 'n'
                                 : type == QLatin1String("integer") ? 'i'
@@ -107,7 +107,7 @@ QVector<RawRow> rawRows(AdoConnection& cn, const TableSpec& t) {
 // ok tells whether the bytes were UTF-8 and come back from the text unchanged.
 QString utf8Text(const QByteArray& bytes, bool* ok = nullptr) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
-    const QString text = utf8(bytes);
+    QString text = utf8(bytes);
     if (ok)
         *ok = !utf8.hasError() && text.toUtf8() == bytes;
     return text;
