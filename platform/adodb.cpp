@@ -706,10 +706,17 @@ void AdoConnection::executeOutsideTransaction(const QString& tsql) {
 void AdoConnection::runKeptStatements() {
     const QStringList kept = std::exchange(m_afterTransaction, QStringList());
     for (const QString& sql : kept) {
+        QString reason;
         try {
             execute(sql);
-        } catch (const std::exception&) {
+            continue;
+        } catch (const Error& e) {
+            reason = e.message();
+        } catch (const std::exception& e) {
+            reason = QString::fromLocal8Bit(e.what());
         }
+        if (m_keptFailure)
+            m_keptFailure(reason);
     }
 }
 

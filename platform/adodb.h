@@ -65,7 +65,8 @@ public:
     void lockAdministration();
     // Runs the statement now when no transaction is open; inside one, keeps it and runs it
     // right after the transaction ends, committed or rolled back, so what it writes outlasts a
-    // rollback (the audit rows). A kept statement that fails then is dropped.
+    // rollback (the audit rows). A kept statement that fails then goes to the kept-failure
+    // handler.
     void executeOutsideTransaction(const QString& tsql);
 
     // Names of the user tables, as the database spells them.
@@ -80,6 +81,12 @@ public:
     // A hook run before every statement; tests use it to make a chosen statement fail.
     using StatementHook = std::function<void(const QString& tsql)>;
     void setStatementHook(StatementHook hook) { m_hook = std::move(hook); }
+
+    // Told the reason when a statement kept by executeOutsideTransaction() fails once the
+    // transaction has ended: the call that made it has answered long before, so this is the
+    // only way the loss becomes known.
+    using KeptFailureHandler = std::function<void(const QString& reason)>;
+    void setKeptFailureHandler(KeptFailureHandler handler) { m_keptFailure = std::move(handler); }
 
     // Runs a SELECT (or any statement) and returns its rows; used by AdoQuery::open.
     struct Result {
@@ -113,6 +120,7 @@ private:
     bool m_logging = false;
     QStringList m_log;
     StatementHook m_hook;
+    KeptFailureHandler m_keptFailure;
     bool m_administrationLocked = false; // lockAdministration() ran in the open transaction
     QStringList m_afterTransaction;      // statements kept by executeOutsideTransaction()
     QString m_keptUserId;   // credentials of the last successful open() that was given some

@@ -216,6 +216,17 @@ TEST_P(Session, ARefusedAuditRowIsMadeKnownAndSwitchesNoUser) {
     installUnexpectedBoxGuard();
     EXPECT_EQ(rc, 0);
     EXPECT_NE(err.find("audit refused"), std::string::npos) << err;
+    // Inside a window's transaction the row is kept and written when the transaction ends: a
+    // refusal then is reported too.
+    dataModule().ADOcn.beginTrans();
+    EXPECT_EQ(::CheckUserRight("alice", 1, nullptr, 0), 0);
+    {
+        MessageRecorder rec;
+        dataModule().ADOcn.rollbackTrans();
+        ASSERT_EQ(rec.boxes.size(), 1u);
+        EXPECT_TRUE(rec.boxes[0].text.contains("audit refused")) << rec.boxes[0].text.toStdString();
+        EXPECT_EQ(rec.boxes[0].type, mb::Ok | mb::IconWarning);
+    }
     session().CurrentUserName = "Bob";
     EXPECT_EQ(::CheckUserRight("alice", 1, nullptr, 0), 0); // written: nothing to report
     EXPECT_STREQ(VardexLastError(), "");

@@ -716,6 +716,10 @@
         <translation>The audit log could not be written; this use of a permission was not recorded: </translation>
     </message>
     <message>
+        <source>审计日志写入失败, 窗口事务期间的一条记录没有写入: </source>
+        <translation>The audit log could not be written; a row from while a window's transaction was open was not recorded: </translation>
+    </message>
+    <message>
         <source>关于权限管理应用工具</source>
         <translation>About the Permission Management Tool</translation>
     </message>
