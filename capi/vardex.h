@@ -65,6 +65,8 @@ extern "C" {
 
 /* Result of a call that failed with an error instead of answering (see VardexLastError). */
 #define VARDEX_ERROR (-1)
+/* Success: the answer 0 of every call. */
+#define VARDEX_OK 0
 
 /*
  * ConnectDatabase opens the library's one session on the permission store.
@@ -81,9 +83,10 @@ extern "C" {
  *                     its administration window enciphers the passwords it sets under the key
  *                     its session was opened with: users created there with that default log
  *                     in from a client only when the client passes "KMPQ" here (an empty key,
- *                     meaning "kmpq", answers 3 "wrong password" for them).
- * Returns 0 when the session is connected, 1 when the connection could not be opened (no
- * message is shown; the session values keep what they held; VardexLastError() tells why).
+ *                     meaning "kmpq", answers VARDEX_LOGIN_WRONG_PASSWORD for them).
+ * Returns VARDEX_OK (0) when the session is connected, VARDEX_CONNECT_FAILED (1) when the
+ * connection could not be opened (no message is shown; the session values keep what they held;
+ * VardexLastError() tells why).
  * A session already open is closed first, without a logout row. VARDEX_ERROR: an argument is
  * not valid text, or the call was made while another library call was in progress.
  *
@@ -99,6 +102,8 @@ extern "C" {
  * A Dialect= that says otherwise, or a database that is not SQLite, PostgreSQL or SQL Server,
  * answers 1.
  */
+#define VARDEX_CONNECT_FAILED 1
+
 VARDEX_API int32_t VARDEX_CALL ConnectDatabase(const char *connectionString, const char *userId,
                                                const char *password, const char *workDate,
                                                const char *cipherKey);
@@ -132,16 +137,22 @@ VARDEX_API int32_t VARDEX_CALL ClearLogs(const char *beforeTime);
  * CheckUserLogin verifies that userId may log in with password on workDate ("yyyy-MM-dd";
  * empty: today, which also becomes the session's working date for later calls).
  * Returns
- *   0  verified; while the session records logins, the previous user's logout row and the new
- *      user's login row are written and the user becomes the session's current user
- *   1  the user is disabled
- *   2  workDate lies outside the user's validity period
- *   3  the password matches none of the user's rows
- *   4  no user with this ID (user groups never log in)
- *   VARDEX_ERROR  a database error, or a stored password that is not cipher text
+ *   VARDEX_OK                    0  verified; while the session records logins, the previous
+ *                                   user's logout row and the new user's login row are written
+ *                                   and the user becomes the session's current user
+ *   VARDEX_LOGIN_DISABLED        1  the user is disabled
+ *   VARDEX_LOGIN_EXPIRED         2  workDate lies outside the user's validity period
+ *   VARDEX_LOGIN_WRONG_PASSWORD  3  the password matches none of the user's rows
+ *   VARDEX_LOGIN_NO_USER         4  no user with this ID (user groups never log in)
+ *   VARDEX_ERROR                    a database error, or a stored password that is not cipher text
  * On codes 1 to 4 a warning box captioned "用户登录" is shown as mode says. Passwords compare
  * byte for byte, letter case significant.
  */
+#define VARDEX_LOGIN_DISABLED 1
+#define VARDEX_LOGIN_EXPIRED 2
+#define VARDEX_LOGIN_WRONG_PASSWORD 3
+#define VARDEX_LOGIN_NO_USER 4
+
 VARDEX_API int32_t VARDEX_CALL CheckUserLogin(const char *userId, const char *password,
                                               const char *workDate, const char *failText,
                                               int32_t mode);
@@ -150,11 +161,12 @@ VARDEX_API int32_t VARDEX_CALL CheckUserLogin(const char *userId, const char *pa
  * CheckUserRight answers whether userId holds permission item rightId. A member of a user group
  * is judged by the group's grants. A granted check writes the audit row "使用权限(<item name>)".
  * Returns
- *   0  the right is held
- *   1  no user or user group has this ID
- *   2  the user is a group member whose user group no longer exists (or the ID is a group's)
- *   3  the right is not held
- *   VARDEX_ERROR  a database error
+ *   VARDEX_OK              0  the right is held
+ *   VARDEX_RIGHT_NO_USER   1  no user or user group has this ID
+ *   VARDEX_RIGHT_NO_GROUP  2  the user is a group member whose user group no longer exists (or
+ *                             the ID is a group's)
+ *   VARDEX_RIGHT_NOT_HELD  3  the right is not held
+ *   VARDEX_ERROR              a database error
  * When the answer is not 0 and no item has number rightId, a warning box
  * "权限没有定义(<rightId> <failText>)" is shown first, in every mode. Boxes are captioned "用户权限".
  * The check does not look at the user's enabled flag or validity period.
@@ -163,12 +175,17 @@ VARDEX_API int32_t VARDEX_CALL CheckUserLogin(const char *userId, const char *pa
  * warning to the message handler when one is installed (an OK box, captioned "用户权限"), else
  * on standard error. After any other answer VardexLastError() is empty.
  */
+#define VARDEX_RIGHT_NO_USER 1
+#define VARDEX_RIGHT_NO_GROUP 2
+#define VARDEX_RIGHT_NOT_HELD 3
+
 VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char *userId, int32_t rightId,
                                               const char *failText, int32_t mode);
 
 /*
  * VardexQueryRights answers, for count items at once, what CheckUserRight would answer for each:
- * answers[i] receives 0, 1, 2 or 3 (as above) for rightIds[i]. It only asks: no box is shown in
+ * answers[i] receives VARDEX_OK, VARDEX_RIGHT_NO_USER, VARDEX_RIGHT_NO_GROUP or
+ * VARDEX_RIGHT_NOT_HELD (0 to 3, as above) for rightIds[i]. It only asks: no box is shown in
  * any case and no audit row is written. Its cost barely grows with count (the user, his user
  * group, then every grant of the one who decides, each read once), where count CheckUserRight
  * calls cost count times theirs.
@@ -186,13 +203,21 @@ VARDEX_API int32_t VARDEX_CALL VardexQueryRights(const char *userId, const int32
 /*
  * ChangeUserPassword verifies oldPassword on workDate (as CheckUserLogin, but without recording
  * a login) and stores newPassword enciphered; an empty newPassword is stored as empty.
- * Returns 0 changed (the audit row "用户更改密码成功" is written under the session's current
- * user), 1 to 4 as CheckUserLogin, 5 newPassword equals oldPassword (nothing changed), 6 the
- * update changed no row, VARDEX_ERROR a database error (a new password of more than 49 bytes
- * does not fit the store and is refused by it). The update is made only while the stored
- * password is still the one just verified: of several changes racing from the same old
- * password one answers 0 and the others 6 (or 3 when they verify after it).
+ * Returns
+ *   VARDEX_OK                    0  changed (the audit row "用户更改密码成功" is written under
+ *                                   the session's current user)
+ *   VARDEX_LOGIN_...             1 to 4 as CheckUserLogin
+ *   VARDEX_PASSWORD_SAME         5  newPassword equals oldPassword (nothing changed)
+ *   VARDEX_PASSWORD_NOT_CHANGED  6  the update changed no row
+ *   VARDEX_ERROR                    a database error (a new password of more than 49 bytes does
+ *                                   not fit the store and is refused by it)
+ * The update is made only while the stored password is still the one just verified: of several
+ * changes racing from the same old password one answers VARDEX_OK and the others
+ * VARDEX_PASSWORD_NOT_CHANGED (or VARDEX_LOGIN_WRONG_PASSWORD when they verify after it).
  */
+#define VARDEX_PASSWORD_SAME 5
+#define VARDEX_PASSWORD_NOT_CHANGED 6
+
 VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char *userId, const char *oldPassword,
                                                   const char *newPassword, const char *workDate);
 
@@ -215,16 +240,28 @@ VARDEX_API int32_t VARDEX_CALL ShowAbout(void);
  *   shiftRef   in: 0 = no shift selector, else the shift the selector starts at; out: the shift
  *              chosen (1 when there was no selector)
  *   maxShift   highest shift offered (read only when the selector is shown)
- * Returns 0 verified, 1 the last allowed attempt failed, 2 the time ran out, 3 cancelled or
- * closed, VARDEX_ERROR (no session, a NULL or negative countRef, no display, a database error).
+ * Returns
+ *   VARDEX_OK                0  verified
+ *   VARDEX_DIALOG_FAILED     1  the last allowed attempt failed
+ *   VARDEX_DIALOG_TIMED_OUT  2  the time ran out
+ *   VARDEX_DIALOG_CANCELLED  3  cancelled or closed
+ *   VARDEX_ERROR                no session, a NULL or negative countRef, no display, a database
+ *                               error
  */
+#define VARDEX_DIALOG_FAILED 1
+#define VARDEX_DIALOG_TIMED_OUT 2
+#define VARDEX_DIALOG_CANCELLED 3
+
 VARDEX_API int32_t VARDEX_CALL ShowLoginDialog(const char *caption, const char *workDate, char **userIdRef,
                                                int32_t *countRef, int32_t *shiftRef, int32_t maxShift);
 
 /*
  * ShowChangePasswordDialog lets userId change his or her own password on workDate (empty:
- * today). Returns 0 when the password was changed, 1 when it was not, VARDEX_ERROR.
+ * today). Returns VARDEX_OK (0) when the password was changed, VARDEX_DIALOG_NOT_CHANGED (1)
+ * when it was not, VARDEX_ERROR.
  */
+#define VARDEX_DIALOG_NOT_CHANGED 1
+
 VARDEX_API int32_t VARDEX_CALL ShowChangePasswordDialog(const char *userId, const char *workDate);
 
 /*

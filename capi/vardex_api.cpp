@@ -17,6 +17,23 @@
 #include <mutex>
 #include <string>
 
+// The core's answer codes (library/answers.h) are the ones this interface documents.
+static_assert(VARDEX_OK == vardex::Ok);
+static_assert(VARDEX_CONNECT_FAILED == vardex::connection::Failed);
+static_assert(VARDEX_LOGIN_DISABLED == vardex::login::Disabled &&
+              VARDEX_LOGIN_EXPIRED == vardex::login::Expired &&
+              VARDEX_LOGIN_WRONG_PASSWORD == vardex::login::WrongPassword &&
+              VARDEX_LOGIN_NO_USER == vardex::login::NoSuchUser);
+static_assert(VARDEX_RIGHT_NO_USER == vardex::rights::NoSuchUser &&
+              VARDEX_RIGHT_NO_GROUP == vardex::rights::NoGroup &&
+              VARDEX_RIGHT_NOT_HELD == vardex::rights::NotHeld);
+static_assert(VARDEX_PASSWORD_SAME == vardex::passwordChange::Same &&
+              VARDEX_PASSWORD_NOT_CHANGED == vardex::passwordChange::NotChanged);
+static_assert(VARDEX_DIALOG_FAILED == vardex::loginDialog::AttemptsUsed &&
+              VARDEX_DIALOG_TIMED_OUT == vardex::loginDialog::TimedOut &&
+              VARDEX_DIALOG_CANCELLED == vardex::loginDialog::Cancelled);
+static_assert(VARDEX_DIALOG_NOT_CHANGED == vardex::passwordDialog::NotChanged);
+
 namespace vardex::capi {
 
 namespace {
@@ -75,7 +92,7 @@ VARDEX_API int32_t VARDEX_CALL ConnectDatabase(const char* connectionString, con
             exactText(connectionString, "connectionString"), exactText(userId, "userId"),
             exactText(password, "password"), exactText(workDate, "workDate"), exactText(cipherKey, "cipherKey"),
             &failure);
-        if (rc != 0)
+        if (rc != VARDEX_OK)
             vardex::capi::setLastError(failure.toLocal8Bit().toStdString());
         return rc;
     });
@@ -84,7 +101,7 @@ VARDEX_API int32_t VARDEX_CALL ConnectDatabase(const char* connectionString, con
 VARDEX_API int32_t VARDEX_CALL DisconnectDatabase(void) {
     return guarded(vardex::capi::Scope::SessionChange, [&] {
         vardex::DisconnectDatabase();
-        return 0;
+        return VARDEX_OK;
     });
 }
 
@@ -92,7 +109,7 @@ VARDEX_API int32_t VARDEX_CALL ClearLogs(const char* beforeTime) {
     return guarded([&] {
         vardex::adminops::refuseInWindowTransaction("ClearLogs");
         vardex::ClearLogs(vardex::capi::exactText(beforeTime, "beforeTime"));
-        return 0;
+        return VARDEX_OK;
     });
 }
 
@@ -112,7 +129,7 @@ VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char* userId, int32_t rightI
         QString auditLoss;
         const int32_t rc = vardex::CheckUserRight(vardex::capi::exactText(userId, "userId"), rightId,
                                                   failText ? &fail : nullptr, mode, &auditLoss);
-        // A grant whose audit row was lost still answers 0; the reason is kept for VardexLastError.
+        // A grant whose audit row was lost still answers VARDEX_OK; the reason is kept for VardexLastError.
         if (!auditLoss.isEmpty())
             vardex::capi::setLastError(auditLoss.toLocal8Bit().toStdString());
         return rc;
@@ -128,7 +145,7 @@ VARDEX_API int32_t VARDEX_CALL VardexQueryRights(const char* userId, const int32
             throw vardex::Error(QStringLiteral("VardexQueryRights: rightIds and answers must not be NULL when "
                                                "count is above 0."));
         vardex::QueryUserRights(vardex::capi::exactText(userId, "userId"), rightIds, count, answers);
-        return 0;
+        return VARDEX_OK;
     });
 }
 
@@ -145,7 +162,7 @@ VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char* userId, const char
 VARDEX_API int32_t VARDEX_CALL ShowAbout(void) {
     return guarded([&] {
         vardex::ShowAbout();
-        return 0;
+        return VARDEX_OK;
     });
 }
 
@@ -178,7 +195,7 @@ VARDEX_API int32_t VARDEX_CALL VardexSetLanguage(const char* code) {
         const size_t length = std::strlen(code);
         if (length != 2 || !vardex::gui::setLanguage(QString::fromLatin1(code, 2)))
             throw vardex::Error(QStringLiteral("VardexSetLanguage: the language code is not \"zh\" or \"en\"."));
-        return 0;
+        return VARDEX_OK;
     });
 }
 

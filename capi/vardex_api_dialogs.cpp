@@ -40,7 +40,7 @@ VARDEX_API int32_t VARDEX_CALL ShowLoginDialog(const char* caption, const char* 
         const int shift = shiftRef ? *shiftRef : 0;
         const vardex::LoginDialogOutcome out =
             vardex::ShowLoginDialog(text(caption), vardex::capi::exactText(workDate, "workDate"), *countRef, shift, maxShift);
-        if (out.result != 0) {
+        if (out.result != VARDEX_OK) {
             *countRef = 0;
             return out.result;
         }
@@ -54,7 +54,7 @@ VARDEX_API int32_t VARDEX_CALL ShowLoginDialog(const char* caption, const char* 
         }
         if (shiftRef)
             *shiftRef = out.shift;
-        return 0;
+        return VARDEX_OK;
     });
 }
 
@@ -69,7 +69,7 @@ VARDEX_API int32_t VARDEX_CALL ShowChangePasswordDialog(const char* userId, cons
 VARDEX_API int32_t VARDEX_CALL EditRightList(int32_t useTransaction) {
     return guarded([&] {
         vardex::EditRightList(useTransaction);
-        return 0;
+        return VARDEX_OK;
     });
 }
 

@@ -183,7 +183,7 @@ LineDone runLine(const std::map<std::string, CallSpec>& table, const std::string
     else
         std::printf("%d\n", result);
     std::fflush(stdout);
-    if (words[0].text == "DisconnectDatabase" && result == 0)
+    if (words[0].text == "DisconnectDatabase" && result == VARDEX_OK)
         return LineDone::Disconnected;
     return result == VARDEX_ERROR ? LineDone::Failed : LineDone::Ran;
 }
@@ -195,7 +195,7 @@ int session(const Invocation& o) {
                      k = o.options.value(QStringLiteral("key")).toLocal8Bit();
     const int32_t rc =
         ConnectDatabase(cs.constData(), u.constData(), p.constData(), d.constData(), k.constData());
-    if (rc != 0) {
+    if (rc != VARDEX_OK) {
         std::fprintf(stderr, "vardex-cli: ConnectDatabase returned %d%s%s\n", rc, rc < 0 ? ": " : "",
                      rc < 0 ? VardexLastError() : "");
         return 2;
@@ -210,7 +210,7 @@ int session(const Invocation& o) {
         if (done == LineDone::Disconnected)
             return failures ? 1 : 0;
     }
-    if (DisconnectDatabase() != 0) {
+    if (DisconnectDatabase() != VARDEX_OK) {
         std::fprintf(stderr, "vardex-cli: DisconnectDatabase: %s\n", VardexLastError());
         return 1;
     }

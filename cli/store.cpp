@@ -12,7 +12,7 @@ StoreSession::StoreSession(const QCommandLineParser& p, const QString& positiona
     const QString user = p.value(QStringLiteral("db-user"));
     const QString password = databasePassword(p);
     const QString key = p.value(QStringLiteral("key"));
-    if (vardex::ConnectDatabase(cs, user, password, QString(), key) != 0) {
+    if (vardex::ConnectDatabase(cs, user, password, QString(), key) != vardex::Ok) {
         // The session call answers 1 without a reason: a connection of our own finds it.
         QString reason;
         try {

@@ -46,13 +46,13 @@ QLineEdit* editBox(QWidget* parent, const char* name, int x, int y, int w, int h
 
 QString loginReasonText(int code) {
     switch (code) {
-    case 1:
+    case login::Disabled:
         return Ui::tr("用户被禁止使用! ");
-    case 2:
+    case login::Expired:
         return Ui::tr("用户使用期限已过! ");
-    case 3:
+    case login::WrongPassword:
         return Ui::tr("密码不正确! ");
-    case 4:
+    case login::NoSuchUser:
         return Ui::tr("无此用户! ");
     default:
         return QString();
@@ -124,7 +124,7 @@ TfrJoin::TfrJoin(QWidget* parent) : QDialog(parent) {
 TfrJoin::~TfrJoin() = default;
 
 void TfrJoin::FormCreate() {
-    loginResult = 3;
+    loginResult = loginDialog::Cancelled;
     for (int i = 0; i < 8; ++i)
         m_frames[i] = Image[i];
     // The first frame and the clock are in place before the window is shown; timedMode is
@@ -185,7 +185,7 @@ void TfrJoin::Timer1Timer() {
         if (frameCounter % 2 == 0 && PBar->value() < PBar->maximum())
             PBar->setValue(PBar->value() + 1);
         if (PBar->value() == PBar->maximum() && !m_timedOut) {
-            loginResult = 2;
+            loginResult = loginDialog::TimedOut;
             m_timedOut = true;
             // The window must not vanish behind its own message box: it closes once the box
             // has been dismissed.
@@ -196,7 +196,7 @@ void TfrJoin::Timer1Timer() {
 }
 
 void TfrJoin::btnOKClick() {
-    int code = 0;
+    int code = login::Verified;
     try {
         const QString noText;
         code = CheckUserLogin(Edit1->text(), Edit2->text(), workDate, &noText, 0);
@@ -205,8 +205,8 @@ void TfrJoin::btnOKClick() {
         dialogs::reportError(e, this);
         return;
     }
-    if (code == 0) {
-        loginResult = 0;
+    if (code == login::Verified) {
+        loginResult = loginDialog::Verified;
         reject();
         return;
     }
@@ -223,7 +223,7 @@ void TfrJoin::btnOKClick() {
                     QString::number(limit - failCount) + Ui::tr("次机会重试."));
     } else {
         showFailure(reason + Ui::tr("用户登录不成功. ") + Ui::tr("请与系统管理员联系."));
-        loginResult = 1;
+        loginResult = loginDialog::AttemptsUsed;
         reject();
     }
 }
@@ -237,7 +237,7 @@ void TfrJoin::showFailure(const QString& text) {
 }
 
 void TfrJoin::btnCancelClick() {
-    loginResult = 3;
+    loginResult = loginDialog::Cancelled;
     reject();
 }
 
@@ -291,7 +291,7 @@ LoginDialogOutcome ShowLoginDialog(const QString& caption, const QString& workDa
     window.exec();
     LoginDialogOutcome out;
     out.result = window.loginResult;
-    if (out.result == 0) {
+    if (out.result == loginDialog::Verified) {
         out.userId = trimBlanks(window.Edit1->text());
         out.shift = static_cast<qint16>(window.UDbanci->position());
     }

@@ -1,6 +1,8 @@
 #pragma once
 // The login window: asks for a user ID and a password, verifies every attempt and limits the
 // operator either to a number of attempts or to a number of seconds.
+#include "library/answers.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -35,7 +37,7 @@ class TfrJoin : public QDialog {
     // The window's state.
     bool timedMode = false;
     int failCount = 0;
-    int loginResult = 3;
+    int loginResult = loginDialog::Cancelled;
     QString workDate;
     int frameCounter = 0;
     // True once the window has been closed (by any of its four ways).
@@ -79,7 +81,7 @@ class TfrJoin : public QDialog {
 QString loginReasonText(int code);
 
 struct LoginDialogOutcome {
-    int result = 3; // 0 verified, 1 last attempt failed, 2 time out, 3 cancelled or closed
+    int result = loginDialog::Cancelled; // a loginDialog:: code
     QString userId; // the trimmed user ID (result 0 only)
     int shift = 0;  // the selector's position (result 0 only)
 };

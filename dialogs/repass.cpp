@@ -38,13 +38,13 @@ QLineEdit* editBox(QWidget* parent, const char* name, int x, int y, bool passwor
 
 QString repassReasonText(int code) {
     switch (code) {
-    case 1:
+    case login::Disabled:
         return Ui::tr("用户被禁止使用! ");
-    case 2:
+    case login::Expired:
         return Ui::tr("用户使用期限已过! ");
-    case 3:
+    case login::WrongPassword:
         return Ui::tr("原密码不正确! ");
-    case 4:
+    case login::NoSuchUser:
         return Ui::tr("无此用户! ");
     default:
         return QString();
@@ -93,9 +93,9 @@ void TfrRepass::SpeedButton2Click() {
     try {
         const QString noText;
         const int code = CheckUserLogin(userId, oldPassword, workDate, &noText, 0);
-        if (code == 0) {
-            if (ChangeUserPassword(userId, oldPassword, newPassword, workDate) == 0) {
-                repassResult = 0;
+        if (code == login::Verified) {
+            if (ChangeUserPassword(userId, oldPassword, newPassword, workDate) == passwordChange::Changed) {
+                repassResult = passwordDialog::Changed;
                 showMessage(Ui::tr("恭喜您! 密码修改成功."), Ui::tr("修改密码"),
                             mb::Ok | mb::IconInformation, this);
                 reject();
@@ -171,7 +171,7 @@ int ShowChangePasswordDialog(const QString& userId, const QString& workDate) {
     TfrRepass window;
     window.Edit1->setText(userId);
     window.workDate = workDate;
-    window.repassResult = 1;
+    window.repassResult = passwordDialog::NotChanged;
     dialogs::centreOnScreen(&window);
     window.exec();
     return window.repassResult;

@@ -1,5 +1,7 @@
 #pragma once
 // The change-password window: the user ID read-only, the old password and the new one twice.
+#include "library/answers.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -18,7 +20,7 @@ class TfrRepass : public QDialog {
     void SpeedButton2Click(); // OK: change the password
     void SpeedButton1Click(); // Cancel
 
-    int repassResult = 1; // 0 once the password has been changed
+    int repassResult = passwordDialog::NotChanged; // Changed once the password has been changed
     QString workDate;
     bool closed() const { return m_closed; }
 

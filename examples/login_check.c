@@ -18,21 +18,21 @@
 
 static const char *login_text(int32_t rc) {
     switch (rc) {
-    case 0: return "verified";
-    case 1: return "disabled";
-    case 2: return "outside the validity period";
-    case 3: return "wrong password";
-    case 4: return "no such user";
+    case VARDEX_OK: return "verified";
+    case VARDEX_LOGIN_DISABLED: return "disabled";
+    case VARDEX_LOGIN_EXPIRED: return "outside the validity period";
+    case VARDEX_LOGIN_WRONG_PASSWORD: return "wrong password";
+    case VARDEX_LOGIN_NO_USER: return "no such user";
     default: return "error";
     }
 }
 
 static const char *right_text(int32_t rc) {
     switch (rc) {
-    case 0: return "granted";
-    case 1: return "no such user";
-    case 2: return "user group missing";
-    case 3: return "not granted";
+    case VARDEX_OK: return "granted";
+    case VARDEX_RIGHT_NO_USER: return "no such user";
+    case VARDEX_RIGHT_NO_GROUP: return "user group missing";
+    case VARDEX_RIGHT_NOT_HELD: return "not granted";
     default: return "error";
     }
 }
@@ -49,7 +49,7 @@ int main(int argc, char **argv) {
         fprintf(stderr, "usage: %s [--key KEY] CONNSTR USER PASSWORD ITEM\n", argv[0]);
         return 2;
     }
-    if (ConnectDatabase(argv[1], "", "", "", key) != 0) {
+    if (ConnectDatabase(argv[1], "", "", "", key) != VARDEX_OK) {
         fprintf(stderr, "cannot open the store: %s\n", VardexLastError());
         return 2;
     }
@@ -61,7 +61,7 @@ int main(int argc, char **argv) {
     printf("right %s: %d (%s)\n", argv[4], (int)right, right_text(right));
     if (right == VARDEX_ERROR)
         fprintf(stderr, "%s\n", VardexLastError());
-    if (DisconnectDatabase() != 0)
+    if (DisconnectDatabase() != VARDEX_OK)
         fprintf(stderr, "%s\n", VardexLastError());
-    return login == 0 && right == 0 ? 0 : 1;
+    return login == VARDEX_OK && right == VARDEX_OK ? 0 : 1;
 }

@@ -420,7 +420,7 @@ void TForm1::btnlinkClick() {
         ::ConnectDatabase(local8(cnstr).constData(), local8(trimmedText(Edit1)).constData(),
                           local8(trimmedText(Edit2)).constData(), local8(trimmedText(Edit8)).constData(),
                           local8(trimmedText(Edit3)).constData());
-    if (rc != 0) {
+    if (rc != VARDEX_OK) {
         warn(Ui::tr(kCannotConnect));
         return;
     }

@@ -279,7 +279,7 @@ void TForm1::SpeedButton7Click() {
         return;
     }
     const QString caption = Ui::tr("修改密码");
-    if (rc == 0)
+    if (rc == VARDEX_OK)
         showMessage(Ui::tr("密码修改成功!"), caption, mb::Ok, this);
     else
         showMessage(Ui::tr("密码修改没有成功!"), caption, mb::Ok | mb::IconWarning, this);

@@ -49,7 +49,7 @@ int CallInProgress::depth() { return g_callDepth; }
 int ConnectDatabase(const QString& connectionString, const QString& userId, const QString& password,
                     const QString& workDate, const QString& cipherKey, QString* failure) {
     refuseWhileBusy("ConnectDatabase");
-    int result = 1;
+    int result = connection::Failed;
     // A second ConnectDatabase replaces the previous data module; its connection is closed
     // without a logout row (the session values, and so the current user, carry over).
     delete dData;
@@ -59,7 +59,7 @@ int ConnectDatabase(const QString& connectionString, const QString& userId, cons
     try {
         dData->ADOcn.open(userId, password);
     } catch (const Error& e) {
-        // A connection that cannot be opened is answered with 1 and no message; the reason
+        // A connection that cannot be opened is answered with Failed and no message; the reason
         // goes to the caller that asked for it.
         if (failure)
             *failure = e.message();
@@ -68,7 +68,7 @@ int ConnectDatabase(const QString& connectionString, const QString& userId, cons
         SessionValues& s = session();
         s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
         s.CipherKey = cipherKey.isEmpty() ? QStringLiteral("kmpq") : cipherKey;
-        result = 0;
+        result = Ok;
         s.ComputerName = computerName();
         s.LoginUpdatesSession = true;
         s.DateSeparator = QLatin1Char('-');
@@ -239,22 +239,23 @@ QString rightRefusedText() { return Ui::tr("您没有使用这个功能的权限
 namespace {
 
 // Whose grants decide for userId: his own when he is outside any user group, his group's for a
-// member. Answers 0 with the deciding userID in *effective, 1 when there is no such user, 2 when
-// the member's group is missing; the first row found decides. The query is left closed.
+// member. Answers Held (0) with the deciding userID in *effective, NoSuchUser when there is no
+// such user, NoGroup when the member's group is missing; the first row found decides. The query
+// is left closed.
 int decidingUser(AdoQuery& q, const QString& userId, QString* effective) {
     q.close();
     q.setSql(QStringLiteral("select * from qx_user where userid = '") + escapeQuotes(userId) + QLatin1Char('\''));
     OpenOrExecute(q);
     if (q.recordCount() == 0) {
         q.close();
-        return 1;
+        return rights::NoSuchUser;
     }
     q.first();
     const int zuid = q.fieldByName(QStringLiteral("zuid")).asInteger();
     q.close();
     if (zuid >= 10000) {
         *effective = userId;
-        return 0;
+        return rights::Held;
     }
     // A member is judged by his user group's grants. The group number is written as computed,
     // so a row below 1000 asks for a negative number and finds nothing.
@@ -262,12 +263,12 @@ int decidingUser(AdoQuery& q, const QString& userId, QString* effective) {
     q.open();
     if (q.recordCount() == 0) {
         q.close();
-        return 2;
+        return rights::NoGroup;
     }
     q.first();
     *effective = q.fieldByName(QStringLiteral("userID")).asString();
     q.close();
-    return 0;
+    return rights::Held;
 }
 
 // Writes the audit row of a granted check, the item's name read from q (on its qx_Name row, if
@@ -306,7 +307,7 @@ int CheckUserRight(const QString& userId, int rightId, const QString* failText, 
     AdoQuery& q = d.ADOqrCheck;
     QString effective;
     int code = decidingUser(q, userId, &effective);
-    if (code == 0) {
+    if (code == rights::Held) {
         q.clearSql();
         q.addSql(QStringLiteral("select * from qx_user_qx"));
         q.addSql(QStringLiteral("where UserID = '") + escapeQuotes(effective) + QStringLiteral("' and ") +
@@ -315,7 +316,7 @@ int CheckUserRight(const QString& userId, int rightId, const QString* failText, 
         const int count = q.recordCount();
         q.close();
         if (count == 0)
-            code = 3;
+            code = rights::NotHeld;
     }
 
     q.close();
@@ -324,9 +325,9 @@ int CheckUserRight(const QString& userId, int rightId, const QString* failText, 
     q.addSql(QStringLiteral("where qxID = ") + QString::number(rightId));
     q.open();
 
-    if (code == 0) {
+    if (code == rights::Held) {
         recordRightUse(q, userId, rightId, auditLoss);
-        return 0;
+        return rights::Held;
     }
     const QString fail = failText ? *failText : QString();
     if (q.recordCount() == 0)
@@ -391,8 +392,8 @@ void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, 
     int code = decidingUser(q, userId, &effective);
 
     QSet<qint64> granted;
-    if (code == 0) {
-        code = 3; // for every item not found among the grants
+    if (code == rights::Held) {
+        code = rights::NotHeld; // for every item not found among the grants
         q.setSql(QStringLiteral("select qxID from qx_user_qx where UserID = '") + escapeQuotes(effective) +
                  QStringLiteral("' and AllowCount > 0"));
         q.open();
@@ -405,7 +406,7 @@ void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, 
     // The ids are all read before the first answer is written: the caller's arrays may overlap.
     const std::vector<int32_t> ids(rightIds, rightIds + count);
     for (int i = 0; i < count; ++i)
-        answers[i] = code == 3 && granted.contains(ids[i]) ? 0 : code;
+        answers[i] = code == rights::NotHeld && granted.contains(ids[i]) ? rights::Held : code;
 }
 
 int ChangeUserPassword(const QString& userId, const QString& oldPassword, const QString& newPassword,
@@ -413,7 +414,7 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
     CallInProgress busy;
     SessionValues& s = session();
     TdData& d = dataModule();
-    int code = 0;
+    int code = login::Verified;
     {
         // Verification only: no audit row, no change of the current user. The flag is restored
         // even when the verification ends with an error.
@@ -428,13 +429,13 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
         }
         s.LoginUpdatesSession = saved;
     }
-    if (code != 0)
+    if (code != login::Verified)
         return code;
     // A successful verification leaves the check query on the row whose password matched.
     const QString verified = d.ADOqrCheck.fieldByName(QStringLiteral("userPwd")).asString();
     d.ADOqrCheck.close();
     if (toCipherBytes(oldPassword) == toCipherBytes(newPassword))
-        return 5;
+        return passwordChange::Same;
     const QString stored = newPassword.isEmpty() ? QString() : EncryptPassword(newPassword, s.CipherKey);
 
     // The update counts only while the password verified is still the stored one: under a
@@ -486,9 +487,9 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
         throw;
     }
     if (rows <= 0)
-        return 6;
+        return passwordChange::NotChanged;
     WriteLog(QStringLiteral("用户更改密码成功"));
-    return 0;
+    return passwordChange::Changed;
 }
 
 QString aboutCaption() { return Ui::tr("关于权限管理应用工具"); }

@@ -1,6 +1,7 @@
 #pragma once
 // The session of the access-control library: session values, opening and closing the session,
 // the two ways statements reach the store, and the audit log.
+#include "library/answers.h"
 #include "library/udata.h"
 
 #include <QString>
@@ -62,9 +63,8 @@ void ClearLogs(const QString& beforeTime);
 QString todayText();      // yyyy-MM-dd
 QString nowText();        // yyyy-MM-dd hh:mm:ss
 
-// Result codes and texts of the access-control calls.
+// The library's own texts of the login codes (library/answers.h).
 namespace login {
-constexpr int Verified = 0, Disabled = 1, Expired = 2, WrongPassword = 3, NoSuchUser = 4;
 QString builtInText(int code);
 } // namespace login
 
@@ -79,13 +79,13 @@ int CheckUserLogin(const QString& userId, const QString& password, const QString
 int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode,
                    QString* auditLoss = nullptr);
 QString rightRefusedText();
-// Stores in answers[i] the code CheckUserRight would answer for rightIds[i] (0 to 3), for count
+// Stores in answers[i] the code CheckUserRight would answer for rightIds[i] (rights::), for count
 // items, with no box and no audit row. Every id is read before any answer is written, so the
 // two arrays may overlap. Whatever the count, one or two statements find the user
 // (and his group) and one more reads every grant of the user who decides.
 void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, int32_t* answers);
 
-// Verifies the old password and stores the new one enciphered. Codes 0 to 6.
+// Verifies the old password and stores the new one enciphered: passwordChange:: or login:: codes.
 int ChangeUserPassword(const QString& userId, const QString& oldPassword, const QString& newPassword,
                        const QString& workDate);
 

@@ -144,3 +144,46 @@ print("ok")
     result = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=120,
                             env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
     assert result.returncode == 0 and result.stdout.strip() == "ok", (result.returncode, result.stderr)
+
+
+def test_the_answer_enums_are_the_c_header_codes_and_the_calls_return_them(store):
+    import pathlib
+    import re
+    root = pathlib.Path(__file__).resolve().parents[3]
+    header = dict(re.findall(r"^#define (VARDEX_\w+) (\d+)\s*$", (root / "capi/vardex.h").read_text(), re.M))
+    pascal = dict(re.findall(r"^\s*(VARDEX_\w+) = (\d+);", (root / "bindings/pascal/vardex.pas").read_text(), re.M))
+    R = vardex
+    members = {
+        "VARDEX_OK": [R.ConnectResult.CONNECTED, R.LoginResult.VERIFIED, R.RightResult.HELD,
+                      R.PasswordResult.CHANGED, R.DialogResult.VERIFIED, R.PasswordDialogResult.CHANGED],
+        "VARDEX_CONNECT_FAILED": [R.ConnectResult.FAILED],
+        "VARDEX_LOGIN_DISABLED": [R.LoginResult.DISABLED, R.PasswordResult.DISABLED],
+        "VARDEX_LOGIN_EXPIRED": [R.LoginResult.EXPIRED, R.PasswordResult.EXPIRED],
+        "VARDEX_LOGIN_WRONG_PASSWORD": [R.LoginResult.WRONG_PASSWORD, R.PasswordResult.WRONG_PASSWORD],
+        "VARDEX_LOGIN_NO_USER": [R.LoginResult.NO_USER, R.PasswordResult.NO_USER],
+        "VARDEX_RIGHT_NO_USER": [R.RightResult.NO_USER],
+        "VARDEX_RIGHT_NO_GROUP": [R.RightResult.NO_GROUP],
+        "VARDEX_RIGHT_NOT_HELD": [R.RightResult.NOT_HELD],
+        "VARDEX_PASSWORD_SAME": [R.PasswordResult.SAME],
+        "VARDEX_PASSWORD_NOT_CHANGED": [R.PasswordResult.NOT_CHANGED],
+        "VARDEX_DIALOG_FAILED": [R.DialogResult.FAILED],
+        "VARDEX_DIALOG_TIMED_OUT": [R.DialogResult.TIMED_OUT],
+        "VARDEX_DIALOG_CANCELLED": [R.DialogResult.CANCELLED],
+        "VARDEX_DIALOG_NOT_CHANGED": [R.PasswordDialogResult.NOT_CHANGED],
+    }
+    codes = {n for n in header if re.match(r"VARDEX_(OK|CONNECT|LOGIN|RIGHT|PASSWORD|DIALOG)", n)}
+    assert codes == set(members), codes ^ set(members)
+    for name, enum_members in members.items():
+        assert pascal.get(name) == header[name], name
+        for m in enum_members:
+            assert m.value == int(header[name]), (name, m)
+    every = {m for ms in members.values() for m in ms}
+    for kind in (R.ConnectResult, R.LoginResult, R.RightResult, R.PasswordResult, R.DialogResult,
+                 R.PasswordDialogResult):
+        assert set(kind) <= every, kind
+    with vardex.Session(store):
+        assert vardex.check_user_login("nobody", "x") is R.LoginResult.NO_USER
+        assert vardex.check_user_right("nobody", 7) is R.RightResult.NO_USER
+        assert vardex.query_rights("clerk", [7, 99]) == [R.RightResult.HELD, R.RightResult.NOT_HELD]
+        assert all(isinstance(a, R.RightResult) for a in vardex.query_rights("clerk", [7, 99]))
+        assert vardex.change_user_password("clerk", "", "") is R.PasswordResult.SAME

@@ -5,7 +5,7 @@ codes; a call that returns VARDEX_ERROR raises VardexError carrying VardexLastEr
 
     import vardex
     with vardex.Session("Provider=SQLite;Data Source=store.db"):
-        if vardex.check_user_login("clerk", "secret") == vardex.LOGIN_OK:
+        if vardex.check_user_login("clerk", "secret") == vardex.LoginResult.VERIFIED:
             ...
 
 The library is found as libvardex.so.0 (the installed package), or at the path in the
@@ -14,6 +14,7 @@ VARDEX_LIBRARY environment variable. Texts are passed as UTF-8.
 from __future__ import annotations
 
 import ctypes
+import enum
 import os
 import sys
 import threading
@@ -25,12 +26,66 @@ __all__ = [
     "check_user_right", "query_rights", "change_user_password", "show_about", "show_login_dialog",
     "show_change_password_dialog", "edit_right_list", "show_right_manager",
     "set_message_handler", "set_language", "last_error", "version", "library",
+    "ConnectResult", "LoginResult", "RightResult", "PasswordResult", "DialogResult", "PasswordDialogResult",
 ]
 
 VARDEX_ERROR = -1
 SHOW_NOTHING, SHOW_FAILTEXT, SHOW_BUILTIN = 0, 1, 2
-LOGIN_OK, LOGIN_DISABLED, LOGIN_OUT_OF_PERIOD, LOGIN_WRONG_PASSWORD, LOGIN_NO_USER = 0, 1, 2, 3, 4
-RIGHT_HELD, RIGHT_NO_USER, RIGHT_GROUP_MISSING, RIGHT_NOT_HELD = 0, 1, 2, 3
+
+
+# The answers of the calls, the VARDEX_ codes of vardex.h. Each is an int (it compares equal to
+# the bare number), so code written against the numbers keeps working.
+class ConnectResult(enum.IntEnum):
+    """connect: VARDEX_OK, VARDEX_CONNECT_FAILED."""
+    CONNECTED = 0
+    FAILED = 1
+
+
+class LoginResult(enum.IntEnum):
+    """check_user_login: VARDEX_OK, VARDEX_LOGIN_..."""
+    VERIFIED = 0
+    DISABLED = 1
+    EXPIRED = 2  # outside the validity period
+    WRONG_PASSWORD = 3
+    NO_USER = 4
+
+
+class RightResult(enum.IntEnum):
+    """check_user_right and query_rights: VARDEX_OK, VARDEX_RIGHT_..."""
+    HELD = 0
+    NO_USER = 1
+    NO_GROUP = 2  # the member's user group no longer exists
+    NOT_HELD = 3
+
+
+class PasswordResult(enum.IntEnum):
+    """change_user_password: VARDEX_OK, the VARDEX_LOGIN_ codes, VARDEX_PASSWORD_..."""
+    CHANGED = 0
+    DISABLED = 1
+    EXPIRED = 2
+    WRONG_PASSWORD = 3
+    NO_USER = 4
+    SAME = 5
+    NOT_CHANGED = 6
+
+
+class DialogResult(enum.IntEnum):
+    """show_login_dialog: VARDEX_OK, VARDEX_DIALOG_FAILED, _TIMED_OUT, _CANCELLED."""
+    VERIFIED = 0
+    FAILED = 1  # the last allowed attempt failed
+    TIMED_OUT = 2
+    CANCELLED = 3
+
+
+class PasswordDialogResult(enum.IntEnum):
+    """show_change_password_dialog: VARDEX_OK, VARDEX_DIALOG_NOT_CHANGED."""
+    CHANGED = 0
+    NOT_CHANGED = 1
+
+
+# The names of earlier versions.
+LOGIN_OK, LOGIN_DISABLED, LOGIN_OUT_OF_PERIOD, LOGIN_WRONG_PASSWORD, LOGIN_NO_USER = LoginResult
+RIGHT_HELD, RIGHT_NO_USER, RIGHT_GROUP_MISSING, RIGHT_NOT_HELD = RightResult
 
 MB_OK, MB_OKCANCEL, MB_YESNOCANCEL, MB_YESNO = 0x0, 0x1, 0x3, 0x4
 MB_ICONERROR, MB_ICONQUESTION, MB_ICONWARNING, MB_ICONINFORMATION = 0x10, 0x20, 0x30, 0x40
@@ -126,6 +181,16 @@ def _checked(call: str, rc: int) -> int:
     return rc
 
 
+def _answer(kind, call: str, rc: int):
+    """The member of kind for a call's answer; a code this binding does not know (from a newer
+    library) stays a plain int rather than failing."""
+    rc = _checked(call, rc)
+    try:
+        return kind(rc)
+    except ValueError:
+        return rc
+
+
 def last_error() -> str:
     """The message of the last failed call on this thread ("" after a call that succeeded)."""
     return _decode(library().VardexLastError())
@@ -143,9 +208,9 @@ def version() -> str:
 
 
 def connect(connection_string: Text, user_id: Text = "", password: Text = "", work_date: Text = "",
-            cipher_key: Text = "") -> int:
-    """Opens the library's session: 0 connected, 1 the connection could not be opened."""
-    return _checked("ConnectDatabase", library().ConnectDatabase(
+            cipher_key: Text = "") -> ConnectResult:
+    """Opens the library's session: CONNECTED, or FAILED when the connection could not be opened."""
+    return _answer(ConnectResult, "ConnectDatabase", library().ConnectDatabase(
         _text(connection_string, "connection_string"), _text(user_id, "user_id"), _text(password, "password"),
         _text(work_date, "work_date"), _text(cipher_key, "cipher_key")))
 
@@ -160,21 +225,22 @@ def clear_logs(before_time: Text = "") -> int:
 
 
 def check_user_login(user_id: Text, password: Text, work_date: Text = "", fail_text: Text = None,
-                     mode: int = SHOW_NOTHING) -> int:
-    """0 verified, 1 disabled, 2 outside the validity period, 3 wrong password, 4 no such user."""
-    return _checked("CheckUserLogin", library().CheckUserLogin(
+                     mode: int = SHOW_NOTHING) -> LoginResult:
+    """VERIFIED, DISABLED, EXPIRED (outside the validity period), WRONG_PASSWORD or NO_USER."""
+    return _answer(LoginResult, "CheckUserLogin", library().CheckUserLogin(
         _text(user_id, "user_id"), _text(password, "password"), _text(work_date, "work_date"),
         _text(fail_text, "fail_text"), _int32(mode, "mode")))
 
 
-def check_user_right(user_id: Text, right_id: int, fail_text: Text = None, mode: int = SHOW_NOTHING) -> int:
-    """0 held, 1 no such user or group, 2 the user's group is missing, 3 not held."""
-    return _checked("CheckUserRight", library().CheckUserRight(
+def check_user_right(user_id: Text, right_id: int, fail_text: Text = None,
+                     mode: int = SHOW_NOTHING) -> RightResult:
+    """HELD, NO_USER (no such user or group), NO_GROUP (the user's group is missing) or NOT_HELD."""
+    return _answer(RightResult, "CheckUserRight", library().CheckUserRight(
         _text(user_id, "user_id"), _int32(right_id, "right_id"), _text(fail_text, "fail_text"),
         _int32(mode, "mode")))
 
 
-def query_rights(user_id: Text, right_ids: Sequence[int]) -> List[int]:
+def query_rights(user_id: Text, right_ids: Sequence[int]) -> List[RightResult]:
     """What check_user_right would answer for each item, in one round trip: no box, no audit row.
     For enabling menu entries; call check_user_right when the function is used."""
     ids = [_int32(r, "right_ids") for r in right_ids]
@@ -183,12 +249,14 @@ def query_rights(user_id: Text, right_ids: Sequence[int]) -> List[int]:
     id_array = (ctypes.c_int32 * max(count, 1))(*ids)
     answers = (ctypes.c_int32 * max(count, 1))()
     _checked("VardexQueryRights", library().VardexQueryRights(_text(user_id, "user_id"), id_array, count, answers))
-    return list(answers[:count])
+    return [_answer(RightResult, "VardexQueryRights", a) for a in answers[:count]]
 
 
-def change_user_password(user_id: Text, old_password: Text, new_password: Text, work_date: Text = "") -> int:
-    """0 changed, 1 to 4 as check_user_login, 5 the new password equals the old, 6 no row changed."""
-    return _checked("ChangeUserPassword", library().ChangeUserPassword(
+def change_user_password(user_id: Text, old_password: Text, new_password: Text,
+                         work_date: Text = "") -> PasswordResult:
+    """CHANGED, the login answers DISABLED to NO_USER, SAME (the new password equals the old) or
+    NOT_CHANGED (no row changed)."""
+    return _answer(PasswordResult, "ChangeUserPassword", library().ChangeUserPassword(
         _text(user_id, "user_id"), _text(old_password, "old_password"), _text(new_password, "new_password"),
         _text(work_date, "work_date")))
 
@@ -198,20 +266,20 @@ def show_about() -> int:
 
 
 def show_login_dialog(caption: Text = "", work_date: Text = "", count: int = 3, shift: int = 0,
-                      max_shift: int = 0) -> Tuple[int, str, int]:
+                      max_shift: int = 0) -> Tuple[DialogResult, str, int]:
     """Shows the login window; returns (result, user ID on success else "", shift chosen)."""
     buffer = ctypes.create_string_buffer(64)
     user_ref = ctypes.c_char_p(ctypes.addressof(buffer))
     count_ref = ctypes.c_int32(_int32(count, "count"))
     shift_ref = ctypes.c_int32(_int32(shift, "shift"))
-    rc = _checked("ShowLoginDialog", library().ShowLoginDialog(
+    result = _answer(DialogResult, "ShowLoginDialog", library().ShowLoginDialog(
         _text(caption, "caption"), _text(work_date, "work_date"), ctypes.byref(user_ref), ctypes.byref(count_ref),
         ctypes.byref(shift_ref), _int32(max_shift, "max_shift")))
-    return rc, _decode(buffer.value) if rc == 0 else "", shift_ref.value
+    return result, _decode(buffer.value) if result == DialogResult.VERIFIED else "", shift_ref.value
 
 
-def show_change_password_dialog(user_id: Text, work_date: Text = "") -> int:
-    return _checked("ShowChangePasswordDialog", library().ShowChangePasswordDialog(
+def show_change_password_dialog(user_id: Text, work_date: Text = "") -> PasswordDialogResult:
+    return _answer(PasswordDialogResult, "ShowChangePasswordDialog", library().ShowChangePasswordDialog(
         _text(user_id, "user_id"), _text(work_date, "work_date")))
 
 
@@ -282,7 +350,7 @@ class Session:
         self.connected = False
 
     def __enter__(self) -> "Session":
-        if connect(*self._args) != 0:
+        if connect(*self._args) != ConnectResult.CONNECTED:
             raise VardexError("ConnectDatabase", "the connection could not be opened")
         self.connected = True
         return self
