@@ -93,11 +93,7 @@ void assign(StoreSession& s, const QString& group, const QString& ownerId, const
 bool setItem(StoreSession& s, const QString& group, int qxId, const QString& flag, bool quiet) {
     if (!permissionGroups(s.cn()).contains(group))
         throw Refused(QStringLiteral("no permission group %1").arg(group));
-    const auto rows = selectRows(
-        s.cn(),
-        QStringLiteral("select qx_zu.qxid, qx_zu.allow from qx_zu, qx_name where qx_zu.qxid = qx_Name.qxid "
-                       "and qx_zu.zuname = %1 order by qx_zu.qxid")
-            .arg(sqlText(group)));
+    const QVector<adminops::GroupRight> rows = adminops::loadGroupRights(s.cn(), group);
     // The list: head items (numbers divisible by 1000) with the items after them as children.
     struct Node {
         adminops::FlagNode flag;
@@ -105,9 +101,9 @@ bool setItem(StoreSession& s, const QString& group, int qxId, const QString& fla
     };
     QVector<Node> nodes;
     int head = -1, at = -1;
-    for (const auto& r : rows) {
-        const int b = r.value(0).toInt();
-        Node n{{QString::number(b), r.value(1).toString()}, -1};
+    for (const adminops::GroupRight& r : rows) {
+        const int b = r.qxId;
+        Node n{{QString::number(b), r.allow}, -1};
         if (b % 1000 == 0)
             head = nodes.size();
         else

@@ -68,8 +68,7 @@ struct UserRow {
     int zuid = kNoGroup;
     bool allowed() const { return allow == QLatin1String("T"); }
     bool isGroup() const { return zuid >= 1 && zuid < 1000; }
-    // The user group a user is listed under, 0 for none (and for a user group's own row).
-    int group() const { return zuid >= 1000 && zuid < kNoGroup ? zuid - 1000 : 0; }
+    // Lists the user in user group number, or in none for 0.
     void setGroup(int number) { zuid = number != 0 ? 1000 + number : kNoGroup; }
 };
 
