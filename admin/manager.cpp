@@ -89,9 +89,9 @@ adminops::UserRow userRow(TreeList* list, QTreeWidgetItem* node, int group) {
     r.password = list->text(node, fPassword);
     r.startDate = list->text(node, fStart);
     r.endDate = list->text(node, fEnd);
-    r.allow = list->text(node, fAllow) == kT;
+    r.allow = list->text(node, fAllow);
     r.discount = list->text(node, fDiscount).toInt();
-    r.group = group;
+    r.setGroup(group);
     return r;
 }
 
@@ -333,37 +333,22 @@ void Tfrmanager::loadUsers() {
     try {
         qr.close();
         qr.clearSql();
-        qr.addSql(QStringLiteral("select * from qx_user Order By zuid"));
+        qr.addSql(adminops::userListSelect());
         OpenOrExecute(qr);
-        // Fields are looked up once; a group is found by its number in a table that keeps the
-        // first top-level node of each number, which is the node a walk from the first finds.
-        auto index = [&](const char* f) {
-            const int i = qr.fieldIndex(QString::fromLatin1(f));
-            if (i < 0)
-                qr.fieldByName(QString::fromLatin1(f)); // raises the error of a missing field
-            return i;
-        };
-        const int iZuid = index("zuid"), iName = index("userName"), iAllow = index("Allow"),
-                  iPwd = index("userPwd"), iStart = index("startTime"), iEnd = index("endTime"),
-                  iZekou = index("AllowZekou"), iId = index("userid");
+        // A group is found by its number in a table that keeps the first top-level node of each
+        // number, which is the node a walk from the first finds.
         QHash<int, QTreeWidgetItem*> groups;
         QList<QTreeWidgetItem*> tops;
         JoinOnExit join{dtl1, tops};
-        for (qr.first(); !qr.eof(); qr.next()) {
-            auto field = [&](int i) { return AdoField(QString(), qr.value(qr.recNo(), i)); };
-            // A field's text as asString() reads it (NULL reads empty), with no field object.
-            auto text = [&](int i) {
-                const QVariant v = qr.value(qr.recNo(), i);
-                return v.isNull() ? QString() : v.toString();
-            };
-            const int zuid = field(iZuid).asInteger();
+        adminops::readUsers(qr, [&](const adminops::UserRow& u) {
+            const int zuid = u.zuid;
             QTreeWidgetItem* group = nullptr;
             if (zuid >= 1000 && zuid < kNoGroup)
                 group = groups.value(zuid - 1000, nullptr);
             auto fill = [&](QTreeWidgetItem* n) {
-                dtl1->setCellText(n, dxTreeList1Column1->index(), text(iName));
-                dtl1->setCellText(n, dxTreeList1Column2->index(), text(iAllow));
-                dtl1->setCellText(n, dxTreeList1Column3->index(), text(iPwd));
+                dtl1->setCellText(n, dxTreeList1Column1->index(), u.userName);
+                dtl1->setCellText(n, dxTreeList1Column2->index(), u.allow);
+                dtl1->setCellText(n, dxTreeList1Column3->index(), u.password);
                 if (zuid < 1000) {
                     const QString none = QStringLiteral("000000");
                     dtl1->setCellText(n, dxTreeList1Column4->index(), none);
@@ -371,13 +356,12 @@ void Tfrmanager::loadUsers() {
                     dtl1->setCellText(n, dxTreeList1Column6->index(), none);
                     dtl1->setImageIndex(n, 0, 0);
                 } else {
-                    dtl1->setCellText(n, dxTreeList1Column4->index(), text(iStart));
-                    dtl1->setCellText(n, dxTreeList1Column5->index(), text(iEnd));
-                    dtl1->setCellText(n, dxTreeList1Column6->index(),
-                                      QString::number(field(iZekou).asInteger()));
+                    dtl1->setCellText(n, dxTreeList1Column4->index(), u.startDate);
+                    dtl1->setCellText(n, dxTreeList1Column5->index(), u.endDate);
+                    dtl1->setCellText(n, dxTreeList1Column6->index(), QString::number(u.discount));
                     dtl1->setImageIndex(n, 1, 1);
                 }
-                dtl1->setCellText(n, dxTreeList1Column7->index(), text(iId));
+                dtl1->setCellText(n, dxTreeList1Column7->index(), u.userId);
                 TreeList::setNodeValue(n, zuid);
             };
             QTreeWidgetItem* node = dtl1->makeNode(fill);
@@ -388,7 +372,7 @@ void Tfrmanager::loadUsers() {
                 if (!groups.contains(zuid))
                     groups.insert(zuid, node);
             }
-        }
+        });
     } catch (...) {
         dtl1->endUpdate();
         dtl1->fullExpand();
@@ -477,38 +461,17 @@ void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
     dtl3->clearNodes();
     try {
         AdoQuery& qr = dataModule().ADOqr;
-        qr.close();
-        qr.clearSql();
-        qr.addSql(QStringLiteral("select qx_zu.zuname a,qx_zu.qxid b,"));
-        qr.addSql(QStringLiteral("qx_name.qxname c,qx_zu.allow d from qx_zu,qx_name"));
-        qr.addSql(QStringLiteral("where qx_zu.qxid = qx_Name.qxid"));
-        qr.addSql(QStringLiteral("and qx_zu.zuname = '") + q(zuName) + QLatin1Char('\''));
-        qr.addSql(QStringLiteral("order by qx_zu.qxid"));
+        adminops::setGroupRightsSelect(qr, zuName);
         OpenOrExecute(qr);
         QTreeWidgetItem* head = nullptr;
         QList<QTreeWidgetItem*> tops;
         JoinOnExit join{dtl3, tops};
-        int iB = -1, iC = -1, iD = -1; // looked up at the first row, where a missing one is raised
-        for (qr.first(); !qr.eof(); qr.next()) {
-            if (iB < 0) {
-                auto index = [&](const QString& f) {
-                    const int i = qr.fieldIndex(f);
-                    if (i < 0)
-                        qr.fieldByName(f);
-                    return i;
-                };
-                iB = index(QStringLiteral("b"));
-                iC = index(QStringLiteral("c"));
-                iD = index(QStringLiteral("d"));
-            }
-            auto field = [&](int i) { return AdoField(QString(), qr.value(qr.recNo(), i)); };
-            const int b = field(iB).asInteger();
-            const QString c = field(iC).asString();
-            const QString d = field(iD).asString();
+        adminops::readGroupRights(qr, [&](const adminops::GroupRight& r) {
+            const int b = r.qxId;
             const bool isHead = b % 1000 == 0;
             auto fill = [&](QTreeWidgetItem* n) {
-                dtl3->setText(n, fName, c);
-                dtl3->setText(n, fAllow, d);
+                dtl3->setText(n, fName, r.name);
+                dtl3->setText(n, fAllow, r.allow);
                 dtl3->setImageIndex(n, isHead ? 4 : 5, isHead ? 4 : 5);
                 TreeList::setNodeValue(n, b);
             };
@@ -519,7 +482,7 @@ void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
                 head->addChild(item);
             else
                 tops.append(item); // items before the first head item stand at the top level
-        }
+        });
         qr.close();
     } catch (...) {
         dtl3->endUpdate();
@@ -740,7 +703,7 @@ void Tfrmanager::dtl1DblClick() {
         // No entry selected counts as the last (empty) entry.
         const int n = dlg.selectedCode(0);
         const adminops::UserRow row = userRow(dtl1, node, n);
-        const int newZuid = row.zuid();
+        const int newZuid = row.zuid;
         // The row, and for a change of user group the procedure of the move.
         adminops::editUser(dataModule(), row, g);
         if (newZuid != oldZuid) {

@@ -34,8 +34,8 @@ int checkedItem(const QString& text) {
     return n;
 }
 
-int groupNumber(const QVector<UserInfo>& users, const QString& name) {
-    const UserInfo* g = groupByName(users, name);
+int groupNumber(const QVector<UserRow>& users, const QString& name) {
+    const UserRow* g = groupByName(users, name);
     if (!g)
         throw Refused(QStringLiteral("no user group %1").arg(name));
     return g->zuid;
@@ -47,8 +47,8 @@ void requireItem(StoreSession& s, int qxId) {
         throw Refused(QStringLiteral("no item %1").arg(qxId));
 }
 
-const UserInfo& existingUser(const QVector<UserInfo>& users, const QString& id) {
-    const UserInfo* u = findUser(users, id);
+const UserRow& existingUser(const QVector<UserRow>& users, const QString& id) {
+    const UserRow* u = findUser(users, id);
     if (!u)
         throw Refused(QStringLiteral("no user %1").arg(id));
     return *u;
@@ -56,12 +56,12 @@ const UserInfo& existingUser(const QVector<UserInfo>& users, const QString& id) 
 
 // The owner of a user's permission groups: the user itself, or a rights-holding row. Members
 // of a listed user group are refused: their groups are those of their user group.
-const UserInfo& owner(const QVector<UserInfo>& users, const QString& id) {
-    const UserInfo& u = existingUser(users, id);
-    if (const UserInfo* g = parentGroup(users, u))
+const UserRow& owner(const QVector<UserRow>& users, const QString& id) {
+    const UserRow& u = existingUser(users, id);
+    if (const UserRow* g = parentGroup(users, u))
         throw Refused(QStringLiteral(
                           "%1 is a member of user group %2: its permission groups and rights are the group's")
-                          .arg(id, g->id));
+                          .arg(id, g->userId));
     return u;
 }
 
@@ -73,31 +73,27 @@ QString assignment(AdoConnection& cn, const QString& ownerId, const QString& gro
 }
 
 void assign(StoreSession& s, const QString& group, const QString& ownerId, const QString& flag) {
-    const QVector<UserInfo> users = loadUsers(s.cn());
-    const UserInfo& o = owner(users, ownerId);
+    const QVector<UserRow> users = loadUsers(s.cn());
+    const UserRow& o = owner(users, ownerId);
     if (!permissionGroups(s.cn()).contains(group))
         throw Refused(QStringLiteral("no permission group %1").arg(group));
-    const QString now = assignment(s.cn(), o.id, group);
+    const QString now = assignment(s.cn(), o.userId, group);
     if (now.isEmpty())
-        throw Refused(QStringLiteral("permission group %1 is not listed for %2").arg(group, o.id));
+        throw Refused(QStringLiteral("permission group %1 is not listed for %2").arg(group, o.userId));
     if (now == flag) {
-        printErr(
-            QStringLiteral("%1 %2 permission group %3 already; nothing to change")
-                .arg(o.id, flag == kT ? QStringLiteral("holds") : QStringLiteral("does not hold"), group));
+        printErr(QStringLiteral("%1 %2 permission group %3 already; nothing to change")
+                     .arg(o.userId, flag == kT ? QStringLiteral("holds") : QStringLiteral("does not hold"),
+                          group));
         return;
     }
-    adminops::setAssignment(s.data(), o.id, group, flag);
+    adminops::setAssignment(s.data(), o.userId, group, flag);
 }
 
 // The toggle of an item in a permission group, with what the group-rights list shows.
 bool setItem(StoreSession& s, const QString& group, int qxId, const QString& flag, bool quiet) {
     if (!permissionGroups(s.cn()).contains(group))
         throw Refused(QStringLiteral("no permission group %1").arg(group));
-    const auto rows = selectRows(
-        s.cn(),
-        QStringLiteral("select qx_zu.qxid, qx_zu.allow from qx_zu, qx_name where qx_zu.qxid = qx_Name.qxid "
-                       "and qx_zu.zuname = %1 order by qx_zu.qxid")
-            .arg(sqlText(group)));
+    const QVector<adminops::GroupRight> rows = adminops::loadGroupRights(s.cn(), group);
     // The list: head items (numbers divisible by 1000) with the items after them as children.
     struct Node {
         adminops::FlagNode flag;
@@ -105,9 +101,9 @@ bool setItem(StoreSession& s, const QString& group, int qxId, const QString& fla
     };
     QVector<Node> nodes;
     int head = -1, at = -1;
-    for (const auto& r : rows) {
-        const int b = r.value(0).toInt();
-        Node n{{QString::number(b), r.value(1).toString()}, -1};
+    for (const adminops::GroupRight& r : rows) {
+        const int b = r.qxId;
+        Node n{{QString::number(b), r.allow}, -1};
         if (b % 1000 == 0)
             head = nodes.size();
         else

@@ -16,13 +16,13 @@ QString checkedName(const QString& raw, const QString& what, int maxLength);
 // An item number: a whole number of 32 bits, else Refused.
 int checkedItem(const QString& text);
 // The number of the user group named, else Refused.
-int groupNumber(const QVector<UserInfo>& users, const QString& name);
+int groupNumber(const QVector<UserRow>& users, const QString& name);
 // Refused unless the item is there.
 void requireItem(StoreSession& s, int qxId);
-const UserInfo& existingUser(const QVector<UserInfo>& users, const QString& id);
+const UserRow& existingUser(const QVector<UserRow>& users, const QString& id);
 // The owner of a user's permission groups: the user itself, or a rights-holding row. Members
 // of a listed user group are refused: their groups are those of their user group.
-const UserInfo& owner(const QVector<UserInfo>& users, const QString& id);
+const UserRow& owner(const QVector<UserRow>& users, const QString& id);
 // The Allow of an owner's assignment row of a permission group; empty when there is none.
 QString assignment(AdoConnection& cn, const QString& ownerId, const QString& group);
 // Sets an owner's assignment of a permission group to flag, as the assignment list does.

@@ -14,11 +14,11 @@ void grantOptions(QCommandLineParser& p) {
 void grant(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
     const int item = checkedItem(a[1]);
     s.transaction([&] {
-        const QVector<UserInfo> users = loadUsers(s.cn());
-        const UserInfo& o = owner(users, a[0]);
+        const QVector<UserRow> users = loadUsers(s.cn());
+        const UserRow& o = owner(users, a[0]);
         const QString group = p.isSet(QStringLiteral("permgroup"))
                                   ? p.value(QStringLiteral("permgroup"))
-                                  : checkedName(o.id, QStringLiteral("permission group name"), 20);
+                                  : checkedName(o.userId, QStringLiteral("permission group name"), 20);
         requireItem(s, item);
         if (!permissionGroups(s.cn()).contains(group)) {
             if (p.isSet(QStringLiteral("permgroup")))
@@ -27,29 +27,29 @@ void grant(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
             adminops::addPermissionGroup(s.data(), group);
         }
         setItem(s, group, item, kT, true);
-        if (assignment(s.cn(), o.id, group) != kT)
-            assign(s, group, o.id, kT);
+        if (assignment(s.cn(), o.userId, group) != kT)
+            assign(s, group, o.userId, kT);
     });
 }
 
 void revoke(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
     const int item = checkedItem(a[1]);
     s.transaction([&] {
-        const QVector<UserInfo> users = loadUsers(s.cn());
-        const UserInfo& o = owner(users, a[0]);
+        const QVector<UserRow> users = loadUsers(s.cn());
+        const UserRow& o = owner(users, a[0]);
         requireItem(s, item);
         const auto rows = selectRows(
             s.cn(), QStringLiteral("select a.zuName from qx_user_zu a, qx_zu z where a.userID = %1 and "
                                    "a.Allow = 'T' and z.zuName = a.zuName and z.qxID = %2 and z.Allow = 'T' "
                                    "order by a.zuName")
-                        .arg(sqlText(o.id))
+                        .arg(sqlText(o.userId))
                         .arg(item));
         if (rows.isEmpty())
             printErr(QStringLiteral("%1 holds item %2 through no permission group; nothing to change")
-                         .arg(o.id)
+                         .arg(o.userId)
                          .arg(item));
         for (const auto& r : rows) {
-            adminops::setAssignment(s.data(), o.id, r.value(0).toString(), kF);
+            adminops::setAssignment(s.data(), o.userId, r.value(0).toString(), kF);
             printOut(QStringLiteral("unassigned permission group %1").arg(r.value(0).toString()));
         }
     });

@@ -19,37 +19,38 @@ QString yesNo(bool on) {
     return on ? QStringLiteral("yes") : QStringLiteral("no");
 }
 
-Table users(AdoConnection&, const QVector<UserInfo>& users, const QCommandLineParser&) {
+Table users(AdoConnection&, const QVector<UserRow>& users, const QCommandLineParser&) {
     Table t;
     t.columns = {QStringLiteral("id"),       QStringLiteral("name"),    QStringLiteral("group"),
                  QStringLiteral("enabled"),  QStringLiteral("start"),   QStringLiteral("end"),
                  QStringLiteral("discount"), QStringLiteral("password")};
-    for (const UserInfo& u : users) {
+    for (const UserRow& u : users) {
         if (u.isGroup() || u.zuid < 1000)
             continue;
-        const UserInfo* g = parentGroup(users, u);
-        t.rows.append({u.id, u.name, g ? QVariant(g->id) : QVariant(), yesNo(u.allow), u.start, u.end,
-                       u.discount, u.password.isEmpty() ? QStringLiteral("none") : QStringLiteral("set")});
+        const UserRow* g = parentGroup(users, u);
+        t.rows.append({u.userId, u.userName, g ? QVariant(g->userId) : QVariant(), yesNo(u.allowed()),
+                       u.startDate, u.endDate, u.discount,
+                       u.password.isEmpty() ? QStringLiteral("none") : QStringLiteral("set")});
     }
     return t;
 }
 
-Table userGroups(AdoConnection&, const QVector<UserInfo>& users, const QCommandLineParser&) {
+Table userGroups(AdoConnection&, const QVector<UserRow>& users, const QCommandLineParser&) {
     Table t;
     t.columns = {QStringLiteral("number"), QStringLiteral("name"), QStringLiteral("enabled"),
                  QStringLiteral("members")};
-    for (const UserInfo& u : users) {
+    for (const UserRow& u : users) {
         if (!u.isGroup())
             continue;
         int members = 0;
-        for (const UserInfo& m : users)
+        for (const UserRow& m : users)
             members += m.zuid == 1000 + u.zuid ? 1 : 0;
-        t.rows.append({u.zuid, u.id, yesNo(u.allow), members});
+        t.rows.append({u.zuid, u.userId, yesNo(u.allowed()), members});
     }
     return t;
 }
 
-Table permGroups(AdoConnection& cn, const QVector<UserInfo>&, const QCommandLineParser&) {
+Table permGroups(AdoConnection& cn, const QVector<UserRow>&, const QCommandLineParser&) {
     Table t;
     t.columns = {QStringLiteral("name"), QStringLiteral("items"), QStringLiteral("holders")};
     for (const QString& g : permissionGroups(cn)) {
@@ -64,7 +65,7 @@ Table permGroups(AdoConnection& cn, const QVector<UserInfo>&, const QCommandLine
     return t;
 }
 
-Table items(AdoConnection& cn, const QVector<UserInfo>&, const QCommandLineParser&) {
+Table items(AdoConnection& cn, const QVector<UserRow>&, const QCommandLineParser&) {
     Table t;
     t.columns = {QStringLiteral("item"), QStringLiteral("name")};
     for (const auto& r : selectRows(cn, QStringLiteral("select qxID, qxName from qx_Name order by qxID")))
@@ -72,23 +73,23 @@ Table items(AdoConnection& cn, const QVector<UserInfo>&, const QCommandLineParse
     return t;
 }
 
-Table grants(AdoConnection& cn, const QVector<UserInfo>& users, const QCommandLineParser& p) {
+Table grants(AdoConnection& cn, const QVector<UserRow>& users, const QCommandLineParser& p) {
     Table t;
     t.columns = {QStringLiteral("holder"), QStringLiteral("item"), QStringLiteral("name"),
                  QStringLiteral("count")};
     QString owner;
     if (p.isSet(QStringLiteral("user"))) {
-        const UserInfo* u = findUser(users, p.value(QStringLiteral("user")));
+        const UserRow* u = findUser(users, p.value(QStringLiteral("user")));
         if (!u)
             throw Refused(QStringLiteral("no user %1").arg(p.value(QStringLiteral("user"))));
         if (u->zuid >= 1000 && u->zuid < adminops::kNoGroup) {
             // A member holds its user group's rights; one whose group is gone, none.
-            const UserInfo* g = groupByNumber(users, u->zuid - 1000);
+            const UserRow* g = groupByNumber(users, u->zuid - 1000);
             if (!g)
                 return t;
-            owner = g->id;
+            owner = g->userId;
         } else {
-            owner = u->id;
+            owner = u->userId;
         }
     }
     for (const auto& r : selectRows(cn, grantsSelect(owner)))
@@ -99,7 +100,7 @@ Table grants(AdoConnection& cn, const QVector<UserInfo>& users, const QCommandLi
 
 struct Listing {
     QString what;
-    Table (*make)(AdoConnection&, const QVector<UserInfo>&, const QCommandLineParser&);
+    Table (*make)(AdoConnection&, const QVector<UserRow>&, const QCommandLineParser&);
 };
 
 const Listing kListings[] = {{QStringLiteral("users"), users},
@@ -133,7 +134,7 @@ int list(const Invocation& in) {
     if (p.isSet(QStringLiteral("user")) && what != QLatin1String("grants"))
         throw Usage(QStringLiteral("--user goes with list grants"));
     StoreSession s(p);
-    const QVector<UserInfo> all = loadUsers(s.cn());
+    const QVector<UserRow> all = loadUsers(s.cn());
     printOut(render(listing->make(s.cn(), all, p), f));
     return kOk;
 }

@@ -34,7 +34,7 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
     if (!faults.isEmpty())
         throw Refused(QStringLiteral("the store cannot be exported (vardex-cli doctor lists it): %1")
                           .arg(faults.join(QStringLiteral("; "))));
-    const QVector<UserInfo> users = loadUsers(cn);
+    const QVector<UserRow> users = loadUsers(cn);
     QJsonObject root;
     root.insert(QStringLiteral("format"), QLatin1String(exportfile::kFormat));
     root.insert(QStringLiteral("version"), exportfile::kVersion);
@@ -50,30 +50,30 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
     root.insert(QStringLiteral("items"), items);
 
     QJsonArray groups, people;
-    for (const UserInfo& u : users) {
+    for (const UserRow& u : users) {
         if (u.isGroup()) {
-            groups.append(QJsonObject{{QStringLiteral("id"), u.id},
-                                      {QStringLiteral("name"), u.name},
-                                      {QStringLiteral("enabled"), u.allow}});
+            groups.append(QJsonObject{{QStringLiteral("id"), u.userId},
+                                      {QStringLiteral("name"), u.userName},
+                                      {QStringLiteral("enabled"), u.allowed()}});
         }
     }
-    QVector<const UserInfo*> sorted;
-    for (const UserInfo& u : users)
+    QVector<const UserRow*> sorted;
+    for (const UserRow& u : users)
         if (!u.isGroup())
             sorted.append(&u);
     std::sort(sorted.begin(), sorted.end(),
-              [](const UserInfo* a, const UserInfo* b) { return a->id < b->id; });
-    for (const UserInfo* u : sorted) {
-        const UserInfo* g = parentGroup(users, *u);
+              [](const UserRow* a, const UserRow* b) { return a->userId < b->userId; });
+    for (const UserRow* u : sorted) {
+        const UserRow* g = parentGroup(users, *u);
         people.append(
-            QJsonObject{{QStringLiteral("id"), u->id},
-                        {QStringLiteral("name"), u->name},
+            QJsonObject{{QStringLiteral("id"), u->userId},
+                        {QStringLiteral("name"), u->userName},
                         {QStringLiteral("password"), u->password},
-                        {QStringLiteral("start"), u->start},
-                        {QStringLiteral("end"), u->end},
-                        {QStringLiteral("enabled"), u->allow},
+                        {QStringLiteral("start"), u->startDate},
+                        {QStringLiteral("end"), u->endDate},
+                        {QStringLiteral("enabled"), u->allowed()},
                         {QStringLiteral("discount"), u->discount},
-                        {QStringLiteral("group"), g ? QJsonValue(g->id) : QJsonValue(QJsonValue::Null)}});
+                        {QStringLiteral("group"), g ? QJsonValue(g->userId) : QJsonValue(QJsonValue::Null)}});
     }
     root.insert(QStringLiteral("userGroups"), groups);
     root.insert(QStringLiteral("users"), people);
@@ -91,9 +91,9 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
         for (const auto& r : selectRows(cn, QStringLiteral("select distinct userID from qx_user_zu where "
                                                            "zuName = %1 and Allow = 'T' order by userID")
                                                 .arg(sqlText(name)))) {
-            const UserInfo* u = findUser(users, r.value(0).toString());
+            const UserRow* u = findUser(users, r.value(0).toString());
             if (u && !parentGroup(users, *u) && (u->isGroup() || u->zuid == adminops::kNoGroup))
-                holders.append(u->id);
+                holders.append(u->userId);
         }
         permGroups.append(QJsonObject{{QStringLiteral("name"), name},
                                       {QStringLiteral("items"), granted},
@@ -150,7 +150,7 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
             off.append({g.id, QStringLiteral("F")});
     }
     for (exportfile::User u : setup.users) {
-        u.row.group = u.group.isNull() ? 0 : groupNumbers.value(u.group);
+        u.row.setGroup(u.group.isNull() ? 0 : groupNumbers.value(u.group));
         adminops::addUser(d, u.row);
     }
     adminops::sendUserFlags(d, off);

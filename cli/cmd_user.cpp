@@ -102,54 +102,55 @@ int checkedDiscount(const QString& text) {
 
 // A user as the edit dialog fills it from the list: the stored password deciphered and
 // enciphered anew, the dates read back, and the user group only when it is listed.
-adminops::UserRow editRow(const QVector<UserInfo>& users, const UserInfo& u, int& oldGroup) {
+UserRow editRow(const QVector<UserRow>& users, const UserRow& u, int& oldGroup) {
     if (u.isGroup() || u.zuid < 1000)
-        throw Refused(QStringLiteral("%1 is a user group, not a user").arg(u.id));
+        throw Refused(QStringLiteral("%1 is a user group, not a user").arg(u.userId));
     adminops::UserRow r;
-    r.userId = u.id;
-    r.userName = u.name;
+    r.userId = u.userId;
+    r.userName = u.userName;
     try {
         r.password =
             stored(u.password.isEmpty() ? QString() : DecryptPassword(u.password, session().CipherKey));
     } catch (const Error& e) {
-        throw Refused(QStringLiteral("the stored password of %1 cannot be read: %2").arg(u.id, e.message()));
+        throw Refused(
+            QStringLiteral("the stored password of %1 cannot be read: %2").arg(u.userId, e.message()));
     }
-    for (const QString* date : {&u.start, &u.end})
+    for (const QString* date : {&u.startDate, &u.endDate})
         if (!QDate::fromString(*date, QStringLiteral("yyyy-MM-dd")).isValid())
             throw Refused(QStringLiteral("“") + *date + QStringLiteral("”不是有效的日期."));
-    r.startDate = u.start;
-    r.endDate = u.end;
+    r.startDate = u.startDate;
+    r.endDate = u.endDate;
     r.allow = u.allow;
     r.discount = u.discount;
     oldGroup = u.zuid >= 1000 && u.zuid < kNoGroup ? u.zuid - 1000 : 0;
-    r.group = groupByNumber(users, oldGroup) ? oldGroup : 0;
+    r.setGroup(groupByNumber(users, oldGroup) ? oldGroup : 0);
     return r;
 }
 
 // The toggle of a user's flag, with what the user list shows around the user.
 void toggleUser(StoreSession& s, const QString& id, const QString& flag) {
-    const QVector<UserInfo> users = loadUsers(s.cn());
-    const UserInfo& u = existingUser(users, id);
-    if ((u.allow ? kT : kF) == flag) {
+    const QVector<UserRow> users = loadUsers(s.cn());
+    const UserRow& u = existingUser(users, id);
+    if ((u.allowed() ? kT : kF) == flag) {
         printErr(QStringLiteral("%1 is already %2; nothing to change")
                      .arg(id, flag == kT ? QStringLiteral("enabled") : QStringLiteral("disabled")));
         return;
     }
-    auto flagOf = [](const UserInfo& x) { return adminops::FlagNode{x.id, x.allow ? kT : kF}; };
+    auto flagOf = [](const UserRow& x) { return adminops::FlagNode{x.userId, x.allowed() ? kT : kF}; };
     adminops::FlagScope scope;
     scope.node = flagOf(u);
-    auto membersOf = [&](const UserInfo& g) {
+    auto membersOf = [&](const UserRow& g) {
         QList<adminops::FlagNode> out;
         if (groupByNumber(users, g.zuid) != &g)
             return out; // a second row with the same number lists no members
-        for (const UserInfo& m : users)
+        for (const UserRow& m : users)
             if (m.zuid == 1000 + g.zuid)
                 out.append(flagOf(m));
         return out;
     };
     if (u.zuid < 1000) {
         scope.children = u.isGroup() ? membersOf(u) : QList<adminops::FlagNode>();
-    } else if (const UserInfo* g = parentGroup(users, u)) {
+    } else if (const UserRow* g = parentGroup(users, u)) {
         scope.hasParent = true;
         scope.parent = flagOf(*g);
         scope.children = membersOf(*g);
@@ -174,14 +175,14 @@ void add(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
     r.endDate = checkedDate(p.isSet(QStringLiteral("end")) ? p.value(QStringLiteral("end"))
                                                            : QStringLiteral("2099-12-31"),
                             "end date");
-    r.allow = !p.isSet(QStringLiteral("disabled"));
+    r.allow = p.isSet(QStringLiteral("disabled")) ? kF : kT;
     r.discount =
         p.isSet(QStringLiteral("discount")) ? checkedDiscount(p.value(QStringLiteral("discount"))) : 0;
     const QString typed = newPassword(p);
     s.transaction([&] {
-        const QVector<UserInfo> users = loadUsers(s.cn());
+        const QVector<UserRow> users = loadUsers(s.cn());
         if (p.isSet(QStringLiteral("group")))
-            r.group = groupNumber(users, p.value(QStringLiteral("group")));
+            r.setGroup(groupNumber(users, p.value(QStringLiteral("group"))));
         if (adminops::userIdTaken(s.data(), r.userId))
             throw Refused(QStringLiteral("user %1 exists").arg(r.userId));
         r.password = stored(typed);
@@ -191,9 +192,9 @@ void add(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
 
 // Changes a user as the edit dialog does: the row filled from the list, changed, and sent.
 void editUser(StoreSession& s, const QString& id,
-              const std::function<void(adminops::UserRow&, const QVector<UserInfo>&)>& change) {
+              const std::function<void(adminops::UserRow&, const QVector<UserRow>&)>& change) {
     s.transaction([&] {
-        const QVector<UserInfo> users = loadUsers(s.cn());
+        const QVector<UserRow> users = loadUsers(s.cn());
         int oldGroup = 0;
         adminops::UserRow r = editRow(users, existingUser(users, id), oldGroup);
         change(r, users);
@@ -225,7 +226,7 @@ void edit(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
         p.isSet(QStringLiteral("discount")) ? checkedDiscount(p.value(QStringLiteral("discount"))) : -1;
     const bool newPwd = newPasswordGiven(p);
     const QString typed = newPwd ? newPassword(p) : QString();
-    editUser(s, a[0], [&](adminops::UserRow& r, const QVector<UserInfo>& users) {
+    editUser(s, a[0], [&](adminops::UserRow& r, const QVector<UserRow>& users) {
         if (!name.isEmpty())
             r.userName = name;
         if (!start.isEmpty())
@@ -235,21 +236,21 @@ void edit(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
         if (discount >= 0)
             r.discount = discount;
         if (p.isSet(QStringLiteral("enable")))
-            r.allow = true;
+            r.allow = kT;
         if (p.isSet(QStringLiteral("disable")))
-            r.allow = false;
+            r.allow = kF;
         if (newPwd)
             r.password = stored(typed);
         if (p.isSet(QStringLiteral("group")))
-            r.group = groupNumber(users, p.value(QStringLiteral("group")));
+            r.setGroup(groupNumber(users, p.value(QStringLiteral("group"))));
         if (p.isSet(QStringLiteral("no-group")))
-            r.group = 0;
+            r.setGroup(0);
     });
 }
 
 void passwd(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
     const QString typed = newPassword(p);
-    editUser(s, a[0], [&](adminops::UserRow& r, const QVector<UserInfo>&) { r.password = stored(typed); });
+    editUser(s, a[0], [&](adminops::UserRow& r, const QVector<UserRow>&) { r.password = stored(typed); });
 }
 
 void moveOptions(QCommandLineParser& p) {
@@ -261,18 +262,20 @@ void moveOptions(QCommandLineParser& p) {
 void move(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
     if (p.isSet(QStringLiteral("group")) == p.isSet(QStringLiteral("no-group")))
         throw Usage(QStringLiteral("give exactly one of --group and --no-group"));
-    editUser(s, a[0], [&](adminops::UserRow& r, const QVector<UserInfo>& users) {
-        r.group = p.isSet(QStringLiteral("group")) ? groupNumber(users, p.value(QStringLiteral("group"))) : 0;
+    editUser(s, a[0], [&](adminops::UserRow& r, const QVector<UserRow>& users) {
+        r.setGroup(p.isSet(QStringLiteral("group")) ? groupNumber(users, p.value(QStringLiteral("group")))
+                                                    : 0);
     });
 }
 
 void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
     s.transaction([&] {
-        const QVector<UserInfo> users = loadUsers(s.cn());
-        const UserInfo& u = existingUser(users, a[0]);
+        const QVector<UserRow> users = loadUsers(s.cn());
+        const UserRow& u = existingUser(users, a[0]);
         if (u.isGroup())
-            throw Refused(QStringLiteral("%1 is a user group: delete it with usergroup delete").arg(u.id));
-        adminops::deleteUser(s.data(), u.id);
+            throw Refused(
+                QStringLiteral("%1 is a user group: delete it with usergroup delete").arg(u.userId));
+        adminops::deleteUser(s.data(), u.userId);
     });
 }
 

@@ -17,7 +17,7 @@ void add(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
 
 void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
     s.transaction([&] {
-        const QVector<UserInfo> users = loadUsers(s.cn());
+        const QVector<UserRow> users = loadUsers(s.cn());
         groupNumber(users, a[0]);
         adminops::deleteUser(s.data(), a[0]);
     });

@@ -66,47 +66,28 @@ void StoreSession::transaction(const std::function<void()>& body) {
     }
 }
 
-QVector<UserInfo> loadUsers(AdoConnection& cn) {
-    AdoQuery q(&cn, QStringLiteral("select * from qx_user Order By zuid"));
-    q.open();
-    QVector<UserInfo> out;
-    for (q.first(); !q.eof(); q.next()) {
-        UserInfo u;
-        u.id = q.fieldByName(QStringLiteral("userID")).asString();
-        u.name = q.fieldByName(QStringLiteral("userName")).asString();
-        u.password = q.fieldByName(QStringLiteral("userPwd")).asString();
-        u.start = q.fieldByName(QStringLiteral("startTime")).asString();
-        u.end = q.fieldByName(QStringLiteral("endTime")).asString();
-        u.allow = q.fieldByName(QStringLiteral("Allow")).asString() == QLatin1String("T");
-        u.discount = q.fieldByName(QStringLiteral("AllowZekou")).asInteger();
-        u.zuid = q.fieldByName(QStringLiteral("zuid")).asInteger();
-        out.append(u);
-    }
-    return out;
-}
-
-const UserInfo* findUser(const QVector<UserInfo>& users, const QString& id) {
-    for (const UserInfo& u : users)
-        if (u.id == id)
+const UserRow* findUser(const QVector<UserRow>& users, const QString& id) {
+    for (const UserRow& u : users)
+        if (u.userId == id)
             return &u;
     return nullptr;
 }
 
-const UserInfo* groupByNumber(const QVector<UserInfo>& users, int n) {
-    for (const UserInfo& u : users)
+const UserRow* groupByNumber(const QVector<UserRow>& users, int n) {
+    for (const UserRow& u : users)
         if (u.zuid == n && u.isGroup())
             return &u;
     return nullptr;
 }
 
-const UserInfo* groupByName(const QVector<UserInfo>& users, const QString& name) {
-    for (const UserInfo& u : users)
-        if (u.id == name && u.isGroup())
+const UserRow* groupByName(const QVector<UserRow>& users, const QString& name) {
+    for (const UserRow& u : users)
+        if (u.userId == name && u.isGroup())
             return &u;
     return nullptr;
 }
 
-const UserInfo* parentGroup(const QVector<UserInfo>& users, const UserInfo& u) {
+const UserRow* parentGroup(const QVector<UserRow>& users, const UserRow& u) {
     if (u.zuid < 1000 || u.zuid >= adminops::kNoGroup)
         return nullptr;
     return groupByNumber(users, u.zuid - 1000);

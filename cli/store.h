@@ -25,22 +25,15 @@ class StoreSession {
     TraceFile m_trace; // where the statement log goes when the session ends
 };
 
-struct UserInfo {
-    QString id, name, password, start, end;
-    bool allow = false;
-    int discount = 0;
-    int zuid = 0;
-    bool isGroup() const { return zuid >= 1 && zuid < 1000; }
-};
-
-// The qx_user rows in the order the administration window lists them.
-QVector<UserInfo> loadUsers(AdoConnection& cn);
-const UserInfo* findUser(const QVector<UserInfo>& users, const QString& id);
+// The qx_user rows in the order the administration window lists them, read as it reads them.
+using adminops::loadUsers;
+using adminops::UserRow;
+const UserRow* findUser(const QVector<UserRow>& users, const QString& id);
 // The user group numbered n (the first row with that zuid, as the window finds it).
-const UserInfo* groupByNumber(const QVector<UserInfo>& users, int n);
-const UserInfo* groupByName(const QVector<UserInfo>& users, const QString& name);
+const UserRow* groupByNumber(const QVector<UserRow>& users, int n);
+const UserRow* groupByName(const QVector<UserRow>& users, const QString& name);
 // The user group a member is listed under, or null (a user in none, or a lost member).
-const UserInfo* parentGroup(const QVector<UserInfo>& users, const UserInfo& u);
+const UserRow* parentGroup(const QVector<UserRow>& users, const UserRow& u);
 // Every permission group name, sorted.
 QStringList permissionGroups(AdoConnection& cn);
 bool itemExists(AdoConnection& cn, int qxId);

@@ -113,13 +113,13 @@ bool permissionGroupTaken(TdData& d, const QString& name) {
 }
 
 void addUser(TdData& d, const UserRow& u) {
-    const int zuid = u.zuid();
+    const int zuid = u.zuid;
     exec(d, QStringLiteral(
                 "Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
                 "VALUES ('") +
                 q(u.userId) + QStringLiteral("','") + q(u.userName) + QStringLiteral("','") + q(u.password) +
                 QStringLiteral("','") + q(u.startDate) + QStringLiteral("','") + q(u.endDate) +
-                QStringLiteral("','") + (u.allow ? QStringLiteral("T") : QStringLiteral("F")) +
+                QStringLiteral("','") + (u.allowed() ? QStringLiteral("T") : QStringLiteral("F")) +
                 QStringLiteral("',") + QString::number(u.discount) + QLatin1Char(',') +
                 QString::number(zuid) + QLatin1Char(')'));
     // A member gets no rows of its own: its rights are those of its user group.
@@ -129,12 +129,12 @@ void addUser(TdData& d, const UserRow& u) {
 
 void editUser(TdData& d, const UserRow& u, int oldGroup) {
     const int oldZuid = oldGroup != 0 ? 1000 + oldGroup : kNoGroup;
-    const int newZuid = u.zuid();
+    const int newZuid = u.zuid;
     exec(d, QStringLiteral("Update qx_user Set userName = '") + q(u.userName) + QStringLiteral("',") +
                 QStringLiteral("userPwd = '") + q(u.password) + QStringLiteral("',") +
                 QStringLiteral("startTime = '") + q(u.startDate) + QStringLiteral("',") +
                 QStringLiteral("endTime = '") + q(u.endDate) + QStringLiteral("',") +
-                QStringLiteral("Allow = '") + (u.allow ? QStringLiteral("T") : QStringLiteral("F")) +
+                QStringLiteral("Allow = '") + (u.allowed() ? QStringLiteral("T") : QStringLiteral("F")) +
                 QStringLiteral("',") + QStringLiteral("AllowZekou = ") + QString::number(u.discount) +
                 QStringLiteral(", zuid = ") + QString::number(newZuid) + QStringLiteral(" where userID = '") +
                 q(u.userId) + QLatin1Char('\''));
@@ -337,6 +337,89 @@ void renumberItem(TdData& d, int qxId, int newQxId) {
 
 void deleteItem(TdData& d, int qxId) {
     editItem(d, ItemEdit::Delete, qxId, 0, QString());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The reads of the user list and of a group's rights
+
+namespace {
+
+// The index of a field of an opened query; a missing one raises the error fieldByName raises.
+int fieldOf(AdoQuery& q, const QString& name) {
+    const int i = q.fieldIndex(name);
+    if (i < 0)
+        q.fieldByName(name);
+    return i;
+}
+
+// A field of the current row as the data layer converts it, with no field object per row.
+AdoField fieldAt(AdoQuery& q, int i) {
+    return AdoField(QString(), q.value(q.recNo(), i));
+}
+
+} // namespace
+
+QString userListSelect() {
+    return QStringLiteral("select * from qx_user Order By zuid");
+}
+
+void readUsers(AdoQuery& q, const std::function<void(const UserRow&)>& row) {
+    const int iZuid = fieldOf(q, QStringLiteral("zuid")), iName = fieldOf(q, QStringLiteral("userName")),
+              iAllow = fieldOf(q, QStringLiteral("Allow")), iPwd = fieldOf(q, QStringLiteral("userPwd")),
+              iStart = fieldOf(q, QStringLiteral("startTime")), iEnd = fieldOf(q, QStringLiteral("endTime")),
+              iZekou = fieldOf(q, QStringLiteral("AllowZekou")), iId = fieldOf(q, QStringLiteral("userid"));
+    for (q.first(); !q.eof(); q.next()) {
+        UserRow u;
+        u.zuid = fieldAt(q, iZuid).asInteger();
+        u.userName = fieldAt(q, iName).asString();
+        u.allow = fieldAt(q, iAllow).asString();
+        u.password = fieldAt(q, iPwd).asString();
+        u.startDate = fieldAt(q, iStart).asString();
+        u.endDate = fieldAt(q, iEnd).asString();
+        if (u.zuid >= 1000) // a user group's row shows no discount, and it is not read
+            u.discount = fieldAt(q, iZekou).asInteger();
+        u.userId = fieldAt(q, iId).asString();
+        row(u);
+    }
+}
+
+QVector<UserRow> loadUsers(AdoConnection& cn) {
+    AdoQuery q(&cn, userListSelect());
+    q.open();
+    QVector<UserRow> out;
+    readUsers(q, [&](const UserRow& u) { out.append(u); });
+    return out;
+}
+
+void setGroupRightsSelect(AdoQuery& query, const QString& permissionGroup) {
+    query.close();
+    query.clearSql();
+    query.addSql(QStringLiteral("select qx_zu.zuname a,qx_zu.qxid b,"));
+    query.addSql(QStringLiteral("qx_name.qxname c,qx_zu.allow d from qx_zu,qx_name"));
+    query.addSql(QStringLiteral("where qx_zu.qxid = qx_Name.qxid"));
+    query.addSql(QStringLiteral("and qx_zu.zuname = '") + q(permissionGroup) + QLatin1Char('\''));
+    query.addSql(QStringLiteral("order by qx_zu.qxid"));
+}
+
+void readGroupRights(AdoQuery& q, const std::function<void(const GroupRight&)>& row) {
+    int iB = -1, iC = -1, iD = -1; // looked up at the first row, where a missing one is raised
+    for (q.first(); !q.eof(); q.next()) {
+        if (iB < 0) {
+            iB = fieldOf(q, QStringLiteral("b"));
+            iC = fieldOf(q, QStringLiteral("c"));
+            iD = fieldOf(q, QStringLiteral("d"));
+        }
+        row(GroupRight{fieldAt(q, iB).asInteger(), fieldAt(q, iC).asString(), fieldAt(q, iD).asString()});
+    }
+}
+
+QVector<GroupRight> loadGroupRights(AdoConnection& cn, const QString& permissionGroup) {
+    AdoQuery query(&cn);
+    setGroupRightsSelect(query, permissionGroup);
+    query.open();
+    QVector<GroupRight> out;
+    readGroupRights(query, [&](const GroupRight& r) { out.append(r); });
+    return out;
 }
 
 } // namespace vardex::adminops

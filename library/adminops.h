@@ -13,6 +13,9 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <QVector>
+
+#include <functional>
 
 namespace vardex::adminops {
 
@@ -49,19 +52,46 @@ class Action {
     Action& operator=(const Action&) = delete;
 };
 
-// A user row as the user dialog writes it. password is the stored text: the cipher text, or
-// empty for no password (an empty password is never enciphered).
+// A qx_user row: as the user dialog writes it, and as the user list reads it back. password is
+// the stored text: the cipher text, or empty for no password (an empty password is never
+// enciphered). allow is the stored flag as it reads ("T" for valid); a write sends "T" for
+// "T" and "F" for anything else. zuid is the stored code: a user group's number, 1000 + the
+// number for a member, kNoGroup for a user in none.
 struct UserRow {
     QString userId;
     QString userName;
     QString password;
     QString startDate; // yyyy-MM-dd
     QString endDate;   // yyyy-MM-dd
-    bool allow = false;
+    QString allow = QStringLiteral("F");
     int discount = 0;
-    int group = 0; // user group number, 0 for none
-    int zuid() const { return group != 0 ? 1000 + group : kNoGroup; }
+    int zuid = kNoGroup;
+    bool allowed() const { return allow == QLatin1String("T"); }
+    bool isGroup() const { return zuid >= 1 && zuid < 1000; }
+    // Lists the user in user group number, or in none for 0.
+    void setGroup(int number) { zuid = number != 0 ? 1000 + number : kNoGroup; }
 };
+
+// The user list: the select the administration window reads it with, and its rows read from a
+// query opened on it, one by one in the order they come (the fields are looked up before the
+// first row, so a missing one raises the data layer's error even for an empty list). The discount
+// of a user group's row is not read and stays 0.
+QString userListSelect();
+void readUsers(AdoQuery& opened, const std::function<void(const UserRow&)>& row);
+// The same rows read on a query of their own on cn (opened, not run as a command).
+QVector<UserRow> loadUsers(AdoConnection& cn);
+
+// The rights of a permission group as the group-rights list shows them: every item in qx_zu for
+// the group that qx_Name still names, by item number.
+struct GroupRight {
+    int qxId = 0;
+    QString name;  // qx_Name's
+    QString allow; // the stored flag
+};
+// Puts the window's select of a group's rights into query (closed and cleared first).
+void setGroupRightsSelect(AdoQuery& query, const QString& permissionGroup);
+void readGroupRights(AdoQuery& opened, const std::function<void(const GroupRight&)>& row);
+QVector<GroupRight> loadGroupRights(AdoConnection& cn, const QString& permissionGroup);
 
 // The duplicate checks of the two dialogs; true when the name is taken.
 bool userIdTaken(TdData& d, const QString& userId);        // the user dialog

@@ -165,7 +165,7 @@ Setup read(const QByteArray& json) {
         o.check("start", rules::dateProblem(u.row.startDate));
         u.row.endDate = o.text("end");
         o.check("end", rules::dateProblem(u.row.endDate));
-        u.row.allow = o.flag("enabled");
+        u.row.allow = o.flag("enabled") ? QStringLiteral("T") : QStringLiteral("F");
         u.row.discount = o.number("discount");
         o.check("discount", rules::discountProblem(u.row.discount));
         const QJsonValue g = o.need("group");
