@@ -780,7 +780,12 @@ void AdoTransaction::commit() {
 
 void AdoTransaction::rollback() {
     m_active = false;
-    m_cn->rollbackTrans();
+    try {
+        m_cn->rollbackTrans();
+    } catch (...) {
+        m_cn->close(); // what the server still holds goes with the connection
+        throw;
+    }
 }
 
 void AdoTransaction::abandon() noexcept {

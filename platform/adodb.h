@@ -145,7 +145,8 @@ class AdoTransaction {
 
     // Began here and not yet ended.
     bool active() const { return m_active && m_cn->inTransaction(); }
-    // Raise what commitTrans() / rollbackTrans() raise; the transaction is over either way.
+    // Raise what commitTrans() / rollbackTrans() raise; the transaction is over either way (a
+    // rollback that fails closes the connection before its error is raised).
     void commit();
     void rollback();
     // What the destructor does: rolls back, and closes the connection with a warning when the
