@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QToolButton>
@@ -330,7 +331,13 @@ void Tfrmanager::loadUsers() {
     loading = true;
     AdoQuery& qr = dataModule().ADOqr;
     dtl1->beginUpdate();
-    try {
+    {
+        const auto reset = qScopeGuard([&] {
+            dtl1->endUpdate();
+            dtl1->fullExpand();
+            qr.close();
+            loading = false;
+        });
         qr.close();
         qr.clearSql();
         qr.addSql(adminops::userListSelect());
@@ -373,17 +380,7 @@ void Tfrmanager::loadUsers() {
                     groups.insert(zuid, node);
             }
         });
-    } catch (...) {
-        dtl1->endUpdate();
-        dtl1->fullExpand();
-        qr.close();
-        loading = false;
-        throw;
     }
-    dtl1->endUpdate();
-    dtl1->fullExpand();
-    qr.close();
-    loading = false;
     if (dtl1->topCount() > 0)
         doDtl1ChangeNode();
 }
@@ -398,7 +395,11 @@ void Tfrmanager::doDtl1ChangeNode() {
     loading = true;
     dtl2->beginUpdate();
     dtl2->clearNodes();
-    try {
+    {
+        const auto reset = qScopeGuard([&] {
+            dtl2->endUpdate();
+            loading = false;
+        });
         QTreeWidgetItem* node = dtl1->currentNode();
         if (node) {
             CurrentUserNode = node;
@@ -428,13 +429,7 @@ void Tfrmanager::doDtl1ChangeNode() {
                 title += Ui::tr("(组)");
             labUser->setText(title);
         }
-    } catch (...) {
-        dtl2->endUpdate();
-        loading = false;
-        throw;
     }
-    dtl2->endUpdate();
-    loading = false;
     if (dtl2->topCount() > 0)
         doDtl2ChangeNode(dtl2->topNode(0), dtl1);
     else
@@ -459,7 +454,8 @@ void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
     const QString zuName = dtl2->text(node, fName);
     dtl3->beginUpdate();
     dtl3->clearNodes();
-    try {
+    {
+        const auto reset = qScopeGuard([&] { dtl3->endUpdate(); });
         AdoQuery& qr = dataModule().ADOqr;
         adminops::setGroupRightsSelect(qr, zuName);
         OpenOrExecute(qr);
@@ -484,11 +480,7 @@ void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
                 tops.append(item); // items before the first head item stand at the top level
         });
         qr.close();
-    } catch (...) {
-        dtl3->endUpdate();
-        throw;
     }
-    dtl3->endUpdate();
     dtl3->fullExpand();
     if (dtl3->topCount() > 0)
         dtl3ChangeNode(dtl3->topNode(0));
@@ -913,25 +905,6 @@ void Tfrmanager::dxTreeList1Column2ToggleClick(TreeListColumn* column, const QSt
 // ---------------------------------------------------------------------------------------------
 // The library call
 
-namespace {
-
-// Ends a transaction that must not outlive the window: rolled back, or when even that fails,
-// the connection is closed so the server discards it; the session's next statement opens the
-// connection anew. No later write of the session then sits in a transaction nobody commits.
-void abandonTransaction(AdoConnection& cn) {
-    if (!cn.inTransaction())
-        return;
-    try {
-        step("rollback");
-        cn.rollbackTrans();
-        return;
-    } catch (const std::exception&) {
-    }
-    cn.close();
-}
-
-} // namespace
-
 int ShowRightManager(int useTransaction, int showDiscount) {
     AdoConnection& cn = dataModule().ADOcn;
     // Inside another window's transaction this window would end, or write into, a transaction
@@ -939,44 +912,25 @@ int ShowRightManager(int useTransaction, int showDiscount) {
     adminops::refuseInWindowTransaction("ShowRightManager");
     const bool transaction = useTransaction == 1;
     std::unique_ptr<Tfrmanager> window;
-    std::optional<adminops::WindowTransaction> marked;
-    QString noted;
-    try {
-        window = std::make_unique<Tfrmanager>();
-        step("prepare");
-        if (transaction) {
-            step("begin");
-            cn.beginTrans();
-            marked.emplace();
-        } else {
-            window->btnCancel->hide();
-            window->btnHelp->hide();
-            window->btnOK->setText(Ui::tr("关闭(&C)"));
-        }
-        if (showDiscount != 0)
-            window->showDiscount = showDiscount;
-        step("show");
-        window->exec();
-        if (transaction) {
-            if (window->Tag == 1) {
-                try {
-                    step("commit");
-                    cn.commitTrans();
-                } catch (const std::exception&) {
-                    noted = Ui::tr("数据更新不成功! 请再试.");
-                    abandonTransaction(cn);
-                }
-            } else {
-                step("rollback");
-                cn.rollbackTrans();
+    const QString noted = adminops::visitInTransaction(
+        cn, transaction,
+        [&] {
+            window = std::make_unique<Tfrmanager>();
+            step("prepare");
+            if (!transaction) {
+                window->btnCancel->hide();
+                window->btnHelp->hide();
+                window->btnOK->setText(Ui::tr("关闭(&C)"));
             }
-        }
-    } catch (const std::exception&) {
-        noted = Ui::tr("程序发生意外错误, 请关闭程序, 重量新运行.");
-    }
-    if (transaction)
-        abandonTransaction(cn);
-    marked.reset();
+            if (showDiscount != 0)
+                window->showDiscount = showDiscount;
+        },
+        [&] {
+            step("show");
+            window->exec();
+            return window->Tag;
+        },
+        step);
     if (!noted.isEmpty())
         showMessage(noted, Ui::tr("出错"), mb::Ok, window.get());
     window.reset();

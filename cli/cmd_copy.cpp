@@ -291,19 +291,14 @@ qint64 copyTables(AdoConnection& src, AdoConnection& dst, const QList<TableSpec>
     try {
         // Every value is read and checked before anything is written.
         const QList<QVector<RawRow>> source = readSource(src, tables);
-        dst.beginTrans();
+        AdoTransaction tx(dst);
         for (int i = 0; i < tables.size(); ++i) {
             insertRows(dst, tables[i], source[i], batch);
             copied += source[i].size();
         }
         verifyCopy(dst, tables, source);
-        dst.commitTrans();
+        tx.commit();
     } catch (...) {
-        try {
-            if (dst.inTransaction())
-                dst.rollbackTrans();
-        } catch (...) {
-        }
         try {
             endReading(src);
         } catch (...) {

@@ -47,23 +47,12 @@ TdData& StoreSession::data() {
 
 void StoreSession::transaction(const std::function<void()>& body) {
     AdoConnection& c = cn();
-    c.beginTrans();
-    try {
-        // Every verb is serialised with other administration of the store: its checks and its
-        // changes cannot interleave with another desktop's.
-        c.lockAdministration();
-        body();
-        c.commitTrans();
-    } catch (...) {
-        if (c.inTransaction()) {
-            try {
-                c.rollbackTrans();
-            } catch (...) {
-                c.close(); // the server discards what the connection left open
-            }
-        }
-        throw;
-    }
+    AdoTransaction tx(c);
+    // Every verb is serialised with other administration of the store: its checks and its
+    // changes cannot interleave with another desktop's.
+    c.lockAdministration();
+    body();
+    tx.commit();
 }
 
 const UserRow* findUser(const QVector<UserRow>& users, const QString& id) {

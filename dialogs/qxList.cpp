@@ -521,47 +521,22 @@ void EditRightList(int useTransaction) {
     adminops::refuseInWindowTransaction("EditRightList");
     dialogs::requireDisplay();
     TfrqxList window;
-    QString message;
-    bool began = false;
-    std::optional<adminops::WindowTransaction> marked;
-    try {
-        if (useTransaction == 1) {
-            d.ADOcn.beginTrans();
-            began = true;
-            marked.emplace();
-        } else {
-            window.SpeedButton1->hide();
-            window.btnOK->setText(Ui::tr("关闭(&C)"));
-        }
-        adminops::beforeItemEdit(d);
-        dialogs::centreOnScreen(&window);
-        window.exec();
-        adminops::afterItemEdit(d);
-        if (useTransaction == 1) {
-            if (window.tag == 1) {
-                try {
-                    d.ADOcn.commitTrans();
-                } catch (const std::exception&) {
-                    if (d.ADOcn.inTransaction())
-                        d.ADOcn.rollbackTrans();
-                    message = Ui::tr("数据更新不成功! 请再试.");
-                }
-            } else {
-                d.ADOcn.rollbackTrans();
+    const bool transaction = useTransaction == 1;
+    const QString message = adminops::visitInTransaction(
+        d.ADOcn, transaction,
+        [&] {
+            if (!transaction) {
+                window.SpeedButton1->hide();
+                window.btnOK->setText(Ui::tr("关闭(&C)"));
             }
-        }
-    } catch (const std::exception&) {
-        message = Ui::tr("程序发生意外错误, 请关闭程序, 重量新运行.");
-        // The editor's own transaction is never left open: every later write of the session
-        // would be lost with it at disconnect.
-        if (began && d.ADOcn.inTransaction()) {
-            try {
-                d.ADOcn.rollbackTrans();
-            } catch (...) {
-            }
-        }
-    }
-    marked.reset();
+        },
+        [&] {
+            adminops::beforeItemEdit(d);
+            dialogs::centreOnScreen(&window);
+            window.exec();
+            adminops::afterItemEdit(d);
+            return window.tag;
+        });
     if (!message.isEmpty())
         showMessage(message, Ui::tr("出错"), mb::Ok);
 }

@@ -1,9 +1,12 @@
 #include "library/adminops.h"
 
 #include "library/dmain.h"
+#include "library/uitext.h"
 #include "platform/errors.h"
 #include "platform/sqldialect.h"
 
+#include <memory>
+#include <optional>
 #include <utility>
 
 namespace vardex::adminops {
@@ -18,22 +21,20 @@ const QString kT = QStringLiteral("T");
 int g_windowTransactions = 0;
 struct ActionState {
     int depth = 0;
-    AdoConnection* own = nullptr; // the connection whose transaction the action began
+    std::unique_ptr<AdoTransaction> own; // the transaction the action began
 };
 thread_local ActionState g_action;
 
-// Ends the action's own transaction, keeping what was sent; when even that fails, the
-// connection is closed so the server discards it, and no later statement of the session sits
-// in a transaction nobody ends.
+// Ends the action's own transaction, keeping what was sent. A commit that fails ends it as
+// well (the connection rolls it back), so no later statement of the session sits in a
+// transaction nobody ends.
 void endOwnTransaction() {
-    AdoConnection* cn = std::exchange(g_action.own, nullptr);
-    if (!cn || !cn->inTransaction())
+    const std::unique_ptr<AdoTransaction> own = std::move(g_action.own);
+    if (!own || !own->active())
         return;
     try {
-        cn->commitTrans();
+        own->commit();
     } catch (const std::exception&) {
-        if (cn->inTransaction())
-            cn->close();
     }
 }
 
@@ -42,8 +43,7 @@ void serialise(TdData& d) {
     if (!cn.inTransaction()) {
         if (g_action.depth == 0)
             return;
-        cn.beginTrans();
-        g_action.own = &cn;
+        g_action.own = std::make_unique<AdoTransaction>(cn);
     }
     cn.lockAdministration();
 }
@@ -90,6 +90,51 @@ void refuseInWindowTransaction(const char* call) {
                            "window) is open with its own transaction, and what this call did would go with "
                            "that window's Cancel. Call it after the window has closed.")
                 .arg(QLatin1String(call)));
+}
+
+QString visitInTransaction(AdoConnection& cn, bool transaction, const std::function<void()>& prepare,
+                           const std::function<int()>& visit, const VisitStep& step) {
+    const auto at = [&](const char* name) {
+        if (step)
+            step(name);
+    };
+    std::optional<AdoTransaction> tx;
+    std::optional<WindowTransaction> marked;
+    QString noted;
+    try {
+        prepare();
+        if (transaction) {
+            at("begin");
+            tx.emplace(cn);
+            marked.emplace();
+        }
+        const int tag = visit();
+        if (tx) {
+            if (tag == 1) {
+                try {
+                    at("commit");
+                    tx->commit();
+                } catch (const std::exception&) {
+                    noted = Ui::tr("数据更新不成功! 请再试.");
+                }
+            } else {
+                at("rollback");
+                tx->rollback();
+            }
+        }
+    } catch (const std::exception&) {
+        noted = Ui::tr("程序发生意外错误, 请关闭程序, 重量新运行.");
+    }
+    // Every later write of the session would be lost with a transaction left open.
+    if (tx && tx->active()) {
+        try {
+            at("rollback");
+            tx->abandon();
+        } catch (const std::exception&) {
+            cn.close(); // the server discards the transaction with the connection
+        }
+    }
+    return noted;
 }
 
 Action::Action() {

@@ -14,7 +14,6 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
-
 #include <functional>
 
 namespace vardex::adminops {
@@ -35,6 +34,19 @@ class WindowTransaction {
 };
 // Raises Error naming the call while a window's transaction is open.
 void refuseInWindowTransaction(const char* call);
+
+// A modal visit of a window, with transaction true inside a transaction of its own: the one
+// place where a window's transaction is begun and marked (WindowTransaction), committed when
+// the visit answers tag 1 and rolled back otherwise. prepare runs first (building the window,
+// no statements), then the visit (showing it, answering its tag). The transaction never
+// outlives the call: a rollback that fails closes the connection (AdoTransaction), so the
+// session's next statement starts on a fresh one. step, when given, runs before "begin",
+// "commit" and "rollback" (a test's fault hook; when it throws at a rollback after an error the
+// connection is closed instead). Returns the message the window shows afterwards: empty, the
+// failed commit's, or the unexpected error's.
+using VisitStep = std::function<void(const char* step)>;
+QString visitInTransaction(AdoConnection& cn, bool transaction, const std::function<void()>& prepare,
+                           const std::function<int()>& visit, const VisitStep& step = {});
 
 // One action of a window, for as long as it lives. Every function below serialises itself on
 // the store before its first statement: inside a transaction it takes the connection's

@@ -443,11 +443,9 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
     // read again, so of several changes racing from the same old password exactly one is made
     // and the others answer "could not update".
     AdoConnection& cn = d.ADOcn;
-    const bool ownTransaction = !cn.inTransaction();
-    if (ownTransaction)
-        cn.beginTrans();
+    AdoTransaction own(cn, !cn.inTransaction()); // a transaction the caller holds is joined
     int rows = 0;
-    try {
+    {
         const QString who = escapeQuotes(userId);
         QString lockSql;
         switch (cn.dialect()) {
@@ -471,20 +469,12 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
         if (unchanged)
             rows = cn.execute(QStringLiteral("Update qx_user set userPwd = '") + escapeQuotes(stored) +
                               QStringLiteral("' where userID = '") + who + QLatin1Char('\''));
-        if (ownTransaction) {
+        if (own.active()) {
             if (rows > 0)
-                cn.commitTrans();
+                own.commit();
             else
-                cn.rollbackTrans();
+                own.rollback();
         }
-    } catch (...) {
-        if (ownTransaction && cn.inTransaction()) {
-            try {
-                cn.rollbackTrans();
-            } catch (...) {
-            }
-        }
-        throw;
     }
     if (rows <= 0)
         return passwordChange::NotChanged;

@@ -459,8 +459,8 @@ QString Violation::describe() const {
 DoctorReport checkStore(AdoConnection& cn) { return fullCheck(cn); }
 
 DoctorReport repairStore(AdoConnection& cn) {
-    cn.beginTrans();
-    try {
+    AdoTransaction tx(cn);
+    {
         const DoctorReport before = fullCheck(cn);
         QStringList blockers;
         for (const Violation& v : before.violations)
@@ -534,16 +534,8 @@ DoctorReport repairStore(AdoConnection& cn) {
                 cn.execute(QStringLiteral("INSERT INTO qx_user_qx (userID, qxID, AllowCount) VALUES (%1, %2, %3)")
                                .arg(q(u)).arg(item).arg(expected));
             }
-        cn.commitTrans();
+        tx.commit();
         return before;
-    } catch (...) {
-        if (cn.inTransaction()) {
-            try {
-                cn.rollbackTrans();
-            } catch (...) {
-            }
-        }
-        throw;
     }
 }
 

@@ -5,6 +5,7 @@
 #include "library/uitext.h"
 
 #include <QFile>
+#include <optional>
 
 namespace vardex {
 
@@ -74,30 +75,22 @@ InstallOutcome runInstallScript(AdoConnection& cn, const QString& tempFile, cons
     // install can simply be run again. Elsewhere the batches apply one by one, and the doctor's
     // schema check tells which objects a broken run left out. A transaction the caller already
     // holds is used as it is.
-    bool ownTransaction = false;
+    std::optional<AdoTransaction> own;
     AdoQuery query(&cn);
     const auto fail = [&](int batch, const QString& error) {
         outcome.failedBatch = batch;
         outcome.error = error;
         query.close();
-        if (ownTransaction) {
-            if (cn.inTransaction()) {
-                try {
-                    cn.rollbackTrans();
-                } catch (const Error&) {
-                    // the connection is gone, and the server dropped the transaction with it
-                }
-            }
+        if (own) {
+            own.reset();            // rolled back
             outcome.batchesRun = 0; // nothing of the run stays in the database
         }
         return outcome;
     };
     try {
         cn.ensureOpen();
-        ownTransaction = !cn.inTransaction() &&
-                         (cn.dialect() == Dialect::SQLite || cn.dialect() == Dialect::PostgreSQL);
-        if (ownTransaction)
-            cn.beginTrans();
+        if (!cn.inTransaction() && (cn.dialect() == Dialect::SQLite || cn.dialect() == Dialect::PostgreSQL))
+            own.emplace(cn);
     } catch (const Error& e) {
         return fail(1, e.message());
     }
@@ -111,9 +104,9 @@ InstallOutcome runInstallScript(AdoConnection& cn, const QString& tempFile, cons
         query.close();
         ++outcome.batchesRun;
     }
-    if (ownTransaction) {
+    if (own) {
         try {
-            cn.commitTrans();
+            own->commit();
         } catch (const Error& e) {
             return fail(outcome.batchesRun, e.message()); // the last batch's work was not kept
         }

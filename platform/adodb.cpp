@@ -1,11 +1,13 @@
 #include "platform/adodb.h"
+#include "platform/msgservice.h"
 #include "platform/sqldialect.h"
 
 #include <QAtomicInt>
+#include <QCoreApplication>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
-#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QSqlResult>
@@ -756,6 +758,8 @@ void AdoConnection::rollbackTrans() {
     } kept{this};
     if (!connected())
         return; // the server ends an open transaction with the connection
+    if (m_hook)
+        m_hook(QStringLiteral("ROLLBACK")); // not in the statement log
     if (m_spec.driver == QLatin1String("QSQLITE")) {
         sqlite3* h = sqliteHandle(database());
         if (h && !sqlite3_get_autocommit(h))
@@ -764,6 +768,54 @@ void AdoConnection::rollbackTrans() {
         QSqlDatabase db = database();
         if (!db.rollback())
             throw DbError(errorText(db.lastError()));
+    }
+}
+
+AdoTransaction::AdoTransaction(AdoConnection& cn) : AdoTransaction(cn, true) {}
+
+AdoTransaction::AdoTransaction(AdoConnection& cn, bool begin) : m_cn(&cn), m_active(false) {
+    if (begin) {
+        cn.beginTrans();
+        m_active = true;
+    }
+}
+
+void AdoTransaction::commit() {
+    m_active = false;
+    m_cn->commitTrans();
+}
+
+void AdoTransaction::rollback() {
+    m_active = false;
+    try {
+        m_cn->rollbackTrans();
+    } catch (...) {
+        m_cn->close(); // what the server still holds goes with the connection
+        throw;
+    }
+}
+
+void AdoTransaction::abandon() noexcept {
+    if (!active())
+        return;
+    m_active = false;
+    QString reason;
+    try {
+        m_cn->rollbackTrans();
+        return;
+    } catch (const Error& e) {
+        reason = e.message();
+    } catch (const std::exception& e) {
+        reason = QString::fromUtf8(e.what());
+    } catch (...) {
+    }
+    try {
+        m_cn->close();
+        notifyWarning(
+            QCoreApplication::translate("Ui", "事务回滚失败, 数据库连接已关闭, 未提交的更改已放弃: ") +
+                reason,
+            QCoreApplication::translate("Ui", "出错"));
+    } catch (...) {
     }
 }
 

@@ -78,7 +78,8 @@ public:
     const QStringList& statementLog() const { return m_log; }
     void clearLog() { m_log.clear(); }
 
-    // A hook run before every statement; tests use it to make a chosen statement fail.
+    // A hook run before every statement, and with "ROLLBACK" before a rollback is sent; tests use
+    // it to make a chosen statement fail.
     using StatementHook = std::function<void(const QString& tsql)>;
     void setStatementHook(StatementHook hook) { m_hook = std::move(hook); }
 
@@ -132,6 +133,37 @@ private:
     std::unique_ptr<QSqlQuery> m_query;
     bool m_queryBusy = false;
     QHash<unsigned, QMetaType> m_pgTypes; // PostgreSQL type number -> the driver's type for it
+};
+
+// One block of work in a transaction of its own: begun by the constructor, kept only by
+// commit(). What is not committed is rolled back when the object goes (an error leaving the
+// block included). A rollback that fails leaves the connection in a state nobody knows, so the
+// connection is then closed (the server discards the transaction with it, and the next
+// statement opens the connection anew) and a warning says so; the destructor never throws.
+class AdoTransaction {
+  public:
+    // Raises what beginTrans() raises; nothing is to be undone then.
+    explicit AdoTransaction(AdoConnection& cn);
+    // With begin false nothing is begun and the object does nothing: for a block that joins
+    // the transaction its caller holds.
+    AdoTransaction(AdoConnection& cn, bool begin);
+    ~AdoTransaction() { abandon(); }
+    AdoTransaction(const AdoTransaction&) = delete;
+    AdoTransaction& operator=(const AdoTransaction&) = delete;
+
+    // Began here and not yet ended.
+    bool active() const { return m_active && m_cn->inTransaction(); }
+    // Raise what commitTrans() / rollbackTrans() raise; the transaction is over either way (a
+    // rollback that fails closes the connection before its error is raised).
+    void commit();
+    void rollback();
+    // What the destructor does: rolls back, and closes the connection with a warning when the
+    // rollback fails. Does nothing when not active.
+    void abandon() noexcept;
+
+  private:
+    AdoConnection* m_cn;
+    bool m_active;
 };
 
 // One field of the current record of an open query.

@@ -96,6 +96,53 @@ TEST_P(Ado, RollbackDiscardsAndASecondBeginIsRefused) {
     EXPECT_THROW(cn->commitTrans(), DbError);
 }
 
+// A scoped transaction keeps only what it is told to commit. A rollback the server refuses is
+// reported, not thrown, and the connection is closed so the server discards what was sent.
+TEST_P(Ado, ScopedTransactionCommitsOnlyWhenTold) {
+    MessageRecorder rec;
+    {
+        AdoTransaction tx(*cn);
+        cn->execute("INSERT INTO t (id, name) VALUES (10, 'kept')");
+        tx.commit();
+        EXPECT_FALSE(tx.active());
+    }
+    {
+        AdoTransaction tx(*cn);
+        cn->execute("INSERT INTO t (id, name) VALUES (11, 'dropped')");
+    }
+    EXPECT_THROW(
+        {
+            AdoTransaction tx(*cn);
+            cn->execute("INSERT INTO t (id, name) VALUES (12, 'dropped')");
+            throw DbError("the block failed");
+        },
+        DbError);
+    {
+        AdoTransaction joined(*cn, false);
+        EXPECT_FALSE(cn->inTransaction());
+    }
+    EXPECT_FALSE(cn->inTransaction());
+    EXPECT_EQ(count("id >= 10"), 1);
+    EXPECT_EQ(count("id = 10"), 1);
+    EXPECT_TRUE(rec.boxes.empty());
+
+    cn->setStatementHook([](const QString& s) {
+        if (s == "ROLLBACK")
+            throw DbError("rollback refused");
+    });
+    EXPECT_NO_THROW({
+        AdoTransaction tx(*cn);
+        cn->execute("INSERT INTO t (id, name) VALUES (13, 'dropped')");
+    });
+    cn->setStatementHook({});
+    EXPECT_FALSE(cn->inTransaction());
+    EXPECT_FALSE(cn->connected());
+    ASSERT_EQ(rec.boxes.size(), 1u);
+    EXPECT_TRUE(rec.boxes[0].text.contains("rollback refused")) << rec.boxes[0].text.toStdString();
+    EXPECT_EQ(rec.boxes[0].type, mb::Ok | mb::IconWarning);
+    EXPECT_EQ(count("id >= 10"), 1); // the connection reopens; row 13 went with the old one
+}
+
 TEST_P(Ado, ClosedConnectionReopensFromItsConnectionString) {
     cn->close();
     EXPECT_FALSE(cn->connected());

@@ -406,6 +406,30 @@ TEST_P(ItemList, AFailingCarryOverUndoesTheVisit) {
     EXPECT_EQ(everything(), before);
 }
 
+TEST_P(ItemList, AFailingRollbackAtCancelClosesTheConnection) {
+    const QString before = everything();
+    MessageRecorder rec;
+    log().setStatementHook([](const QString& sql) {
+        if (sql == "ROLLBACK")
+            throw DbError("rollback refused");
+    });
+    run(1, [](TfrqxList* w) {
+        changeEverything(w);
+        w->SpeedButton1->click();
+    });
+    log().setStatementHook({});
+    ASSERT_EQ(rec.boxes.size(), 1u);
+    EXPECT_EQ(rec.boxes[0].text, kUnexpected);
+    EXPECT_FALSE(log().inTransaction());
+    EXPECT_FALSE(log().connected()); // the server discarded the visit with the connection
+    // A later write of the session is not swallowed by the transaction the rollback left.
+    ExecSql("INSERT INTO qx_Name (qxID, qxName) VALUES (50, 'later')");
+    vardex::DisconnectDatabase();
+    EXPECT_EQ(scalarInt(*db, "select count(*) from qx_Name where qxID = 50"), 1);
+    db->execute("DELETE FROM qx_Name WHERE qxID = 50");
+    EXPECT_EQ(everything(), before);
+}
+
 TEST_P(ItemList, AFailedCommitIsRolledBackAndReported) {
     if (GetParam() == Backend::SQLite)
         GTEST_SKIP() << "SQLite has no check deferred to the commit";

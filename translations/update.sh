@@ -9,4 +9,4 @@ out=${1:-$here/translations/vardex_en.ts}
 lupdate=${LUPDATE:-/usr/lib/qt6/bin/lupdate}
 cd "$here"
 "$lupdate" -silent -no-obsolete -locations none -source-language zh_CN -target-language en \
-  admin dialogs host library capi platform/msgbox_qt.cpp -extensions cpp,h -I . -ts "$out"
+  admin dialogs host library capi platform/msgbox_qt.cpp platform/adodb.cpp -extensions cpp,h -I . -ts "$out"

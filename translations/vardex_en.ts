@@ -712,6 +712,10 @@
         <translation>User Permission</translation>
     </message>
     <message>
+        <source>事务回滚失败, 数据库连接已关闭, 未提交的更改已放弃: </source>
+        <translation>The transaction could not be rolled back; the database connection was closed and the uncommitted changes were discarded: </translation>
+    </message>
+    <message>
         <source>审计日志写入失败, 这次权限使用没有记录: </source>
         <translation>The audit log could not be written; this use of a permission was not recorded: </translation>
     </message>
