@@ -9,7 +9,7 @@ QString grantsSelect(const QString& owner) {
         QStringLiteral("select g.userID, g.qxID, n.qxName, g.AllowCount from qx_user_qx g, qx_Name n "
                        "where g.qxID = n.qxID and g.AllowCount > 0");
     if (!owner.isNull())
-        sql += QStringLiteral(" and g.userID = ") + sqlText(owner);
+        sql += QStringLiteral(" and g.userID = ") + schema::sqlLiteral(owner);
     return sql + QStringLiteral(" order by g.userID, g.qxID");
 }
 
@@ -25,7 +25,7 @@ Table users(AdoConnection&, const QVector<UserInfo>& users, const QCommandLinePa
                  QStringLiteral("enabled"),  QStringLiteral("start"),   QStringLiteral("end"),
                  QStringLiteral("discount"), QStringLiteral("password")};
     for (const UserInfo& u : users) {
-        if (u.isGroup() || u.zuid < 1000)
+        if (u.isGroup() || !schema::isUserRow(u.zuid))
             continue;
         const UserInfo* g = parentGroup(users, u);
         t.rows.append({u.id, u.name, g ? QVariant(g->id) : QVariant(), yesNo(u.allow), u.start, u.end,
@@ -43,7 +43,7 @@ Table userGroups(AdoConnection&, const QVector<UserInfo>& users, const QCommandL
             continue;
         int members = 0;
         for (const UserInfo& m : users)
-            members += m.zuid == 1000 + u.zuid ? 1 : 0;
+            members += m.zuid == schema::memberZuid(u.zuid) ? 1 : 0;
         t.rows.append({u.zuid, u.id, yesNo(u.allow), members});
     }
     return t;
@@ -53,12 +53,12 @@ Table permGroups(AdoConnection& cn, const QVector<UserInfo>&, const QCommandLine
     Table t;
     t.columns = {QStringLiteral("name"), QStringLiteral("items"), QStringLiteral("holders")};
     for (const QString& g : permissionGroups(cn)) {
-        const auto items = selectRows(
-            cn,
-            QStringLiteral("select count(*) from qx_zu where zuName = %1 and Allow = 'T'").arg(sqlText(g)));
+        const auto items =
+            selectRows(cn, QStringLiteral("select count(*) from qx_zu where zuName = %1 and Allow = 'T'")
+                               .arg(schema::sqlLiteral(g)));
         const auto holders =
             selectRows(cn, QStringLiteral("select count(*) from qx_user_zu where zuName = %1 and Allow = 'T'")
-                               .arg(sqlText(g)));
+                               .arg(schema::sqlLiteral(g)));
         t.rows.append({g, numberCell(items.value(0).value(0)), numberCell(holders.value(0).value(0))});
     }
     return t;
@@ -81,9 +81,9 @@ Table grants(AdoConnection& cn, const QVector<UserInfo>& users, const QCommandLi
         const UserInfo* u = findUser(users, p.value(QStringLiteral("user")));
         if (!u)
             throw Refused(QStringLiteral("no user %1").arg(p.value(QStringLiteral("user"))));
-        if (u->zuid >= 1000 && u->zuid < adminops::kNoGroup) {
+        if (schema::isGroupMember(u->zuid)) {
             // A member holds its user group's rights; one whose group is gone, none.
-            const UserInfo* g = groupByNumber(users, u->zuid - 1000);
+            const UserInfo* g = groupByNumber(users, schema::groupOfMember(u->zuid));
             if (!g)
                 return t;
             owner = g->id;

@@ -83,16 +83,16 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
         QJsonArray granted;
         for (const auto& r : selectRows(
                  cn, QStringLiteral("select qxID from qx_zu where zuName = %1 and Allow = 'T' order by qxID")
-                         .arg(sqlText(name))))
+                         .arg(schema::sqlLiteral(name))))
             granted.append(r.value(0).toInt());
         // A member's own assignment rows are read by nothing (its rights are its group's):
         // only rights-holding rows are holders.
         QJsonArray holders;
         for (const auto& r : selectRows(cn, QStringLiteral("select distinct userID from qx_user_zu where "
                                                            "zuName = %1 and Allow = 'T' order by userID")
-                                                .arg(sqlText(name)))) {
+                                                .arg(schema::sqlLiteral(name)))) {
             const UserInfo* u = findUser(users, r.value(0).toString());
-            if (u && !parentGroup(users, *u) && (u->isGroup() || u->zuid == adminops::kNoGroup))
+            if (u && !parentGroup(users, *u) && (u->isGroup() || u->zuid == schema::kNoGroupZuid))
                 holders.append(u->id);
         }
         permGroups.append(QJsonObject{{QStringLiteral("name"), name},

@@ -77,7 +77,7 @@ QVector<UserInfo> loadUsers(AdoConnection& cn) {
         u.password = q.fieldByName(QStringLiteral("userPwd")).asString();
         u.start = q.fieldByName(QStringLiteral("startTime")).asString();
         u.end = q.fieldByName(QStringLiteral("endTime")).asString();
-        u.allow = q.fieldByName(QStringLiteral("Allow")).asString() == QLatin1String("T");
+        u.allow = q.fieldByName(QStringLiteral("Allow")).asString() == schema::kGranted;
         u.discount = q.fieldByName(QStringLiteral("AllowZekou")).asInteger();
         u.zuid = q.fieldByName(QStringLiteral("zuid")).asInteger();
         out.append(u);
@@ -107,9 +107,9 @@ const UserInfo* groupByName(const QVector<UserInfo>& users, const QString& name)
 }
 
 const UserInfo* parentGroup(const QVector<UserInfo>& users, const UserInfo& u) {
-    if (u.zuid < 1000 || u.zuid >= adminops::kNoGroup)
+    if (!schema::isGroupMember(u.zuid))
         return nullptr;
-    return groupByNumber(users, u.zuid - 1000);
+    return groupByNumber(users, schema::groupOfMember(u.zuid));
 }
 
 QStringList permissionGroups(AdoConnection& cn) {
@@ -127,10 +127,6 @@ QStringList permissionGroups(AdoConnection& cn) {
 
 bool itemExists(AdoConnection& cn, int qxId) {
     return !selectRows(cn, QStringLiteral("select qxID from qx_Name where qxID = %1").arg(qxId)).isEmpty();
-}
-
-QString sqlText(const QString& value) {
-    return QLatin1Char('\'') + escapeQuotes(value) + QLatin1Char('\'');
 }
 
 } // namespace vardex::cli

@@ -3,6 +3,7 @@
 // per verb, and what the administration window would show, read back from the tables.
 #include "cli/cli.h"
 #include "library/adminops.h"
+#include "library/storeschema.h"
 #include "library/udata.h"
 
 #include <functional>
@@ -30,7 +31,7 @@ struct UserInfo {
     bool allow = false;
     int discount = 0;
     int zuid = 0;
-    bool isGroup() const { return zuid >= 1 && zuid < 1000; }
+    bool isGroup() const { return schema::isUserGroup(zuid); }
 };
 
 // The qx_user rows in the order the administration window lists them.
@@ -44,6 +45,5 @@ const UserInfo* parentGroup(const QVector<UserInfo>& users, const UserInfo& u);
 // Every permission group name, sorted.
 QStringList permissionGroups(AdoConnection& cn);
 bool itemExists(AdoConnection& cn, int qxId);
-QString sqlText(const QString& value); // a quoted literal
 
 } // namespace vardex::cli

@@ -5,8 +5,9 @@
 // the session's data module (the connection and the two queries the windows use) and raise
 // the data layer's errors; they begin and end no transaction of their own.
 //
-// Flags are the store's texts "T" and "F". A user group is the qx_user row with zuid 1..999
-// (its number); its members have zuid 1000 + number; a user in no user group has 10000.
+// Flags are the store's texts "T" and "F"; users, user groups and their numbers as
+// library/storeschema.h describes them.
+#include "library/storeschema.h"
 #include "library/udata.h"
 
 #include <QList>
@@ -15,8 +16,6 @@
 #include <QStringList>
 
 namespace vardex::adminops {
-
-constexpr int kNoGroup = 10000; // zuid of a user in no user group
 
 // Marks the session's transaction as a window's (the item list editor or the administration
 // window run with useTransaction 1) from its beginning to its end. What is sent meanwhile lands
@@ -60,7 +59,7 @@ struct UserRow {
     bool allow = false;
     int discount = 0;
     int group = 0; // user group number, 0 for none
-    int zuid() const { return group != 0 ? 1000 + group : kNoGroup; }
+    int zuid() const { return schema::memberZuid(group); }
 };
 
 // The duplicate checks of the two dialogs; true when the name is taken.
