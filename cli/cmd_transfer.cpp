@@ -147,7 +147,7 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
             throw Refused(QStringLiteral("用户组已达999个, 不能再添加用户组."));
         groupNumbers.insert(g.id, n);
         if (!g.enabled)
-            off.append({g.id, QStringLiteral("F")});
+            off.append({g.id, schema::kRefused});
     }
     for (exportfile::User u : setup.users) {
         u.row.group = u.group.isNull() ? 0 : groupNumbers.value(u.group);
@@ -158,10 +158,10 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
         adminops::addPermissionGroup(d, p.name);
         QList<QPair<QString, QString>> on;
         for (int id : p.items)
-            on.append({QString::number(id), QStringLiteral("T")});
+            on.append({QString::number(id), schema::kGranted});
         adminops::sendItemFlags(d, p.name, on);
         for (const QString& holder : p.assignedTo)
-            adminops::setAssignment(d, holder, p.name, QStringLiteral("T"));
+            adminops::setAssignment(d, holder, p.name, schema::kGranted);
     }
 }
 
