@@ -51,6 +51,17 @@ constexpr bool isHeadItem(int qxID) {
     return qxID % kMemberBase == 0;
 }
 
+// The boundaries, as the rows have always been read.
+static_assert(isUserGroup(1) && isUserGroup(999) && !isUserGroup(0) && !isUserGroup(1000));
+static_assert(!isUserRow(999) && isUserRow(1000) && isUserRow(kNoGroupZuid));
+static_assert(isGroupMember(1000) && isGroupMember(9999) && !isGroupMember(999) && !isGroupMember(10000));
+static_assert(memberZuid(1) == 1001 && memberZuid(999) == 1999 && memberZuid(0) == kNoGroupZuid);
+static_assert(groupOfMember(1001) == 1 && groupOfMember(1000) == 0 && groupOfMember(10000) == 0);
+static_assert(!isKnownUserZuid(1000) && isKnownUserZuid(1001) && isKnownUserZuid(1999) &&
+              !isKnownUserZuid(2000) && isKnownUserZuid(10000) && !isKnownUserZuid(10001));
+static_assert(holdsOwnRights(999) && !holdsOwnRights(1001) && holdsOwnRights(10000) && !holdsOwnRights(0));
+static_assert(isHeadItem(0) && isHeadItem(2000) && !isHeadItem(2001));
+
 // The Allow columns' texts: granted, refused, and (in the windows' trees) partly granted.
 constexpr QLatin1String kGranted("T");
 constexpr QLatin1String kRefused("F");
