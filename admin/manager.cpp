@@ -6,10 +6,11 @@
 #include "library/adminops.h"
 #include "library/cipher.h"
 #include "library/dmain.h"
+#include "library/storeschema.h"
+#include "library/uitext.h"
 #include "platform/errors.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
-#include "library/uitext.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -33,8 +34,8 @@ namespace vardex {
 
 namespace {
 
-const QString kT = QStringLiteral("T");
-const QString kF = QStringLiteral("F");
+const QString kT = schema::kGranted;
+const QString kF = schema::kRefused;
 
 // Field names of the user-list columns.
 const QString fName = QStringLiteral("name");
@@ -45,7 +46,7 @@ const QString fEnd = QStringLiteral("endDate");
 const QString fDiscount = QStringLiteral("discount");
 const QString fUserId = QStringLiteral("userID");
 
-using adminops::kNoGroup;
+using schema::kNoGroupZuid;
 
 std::function<void(const char*)>& faultHook() {
     static std::function<void(const char*)> hook;
@@ -55,10 +56,6 @@ std::function<void(const char*)>& faultHook() {
 void step(const char* name) {
     if (faultHook())
         faultHook()(name);
-}
-
-QString q(const QString& value) {
-    return escapeQuotes(value);
 }
 
 QToolButton* iconButton(QWidget* parent, const char* name, admin::ButtonIcon icon, const QString& hint,
@@ -350,13 +347,13 @@ void Tfrmanager::loadUsers() {
         adminops::readUsers(qr, [&](const adminops::UserRow& u) {
             const int zuid = u.zuid;
             QTreeWidgetItem* group = nullptr;
-            if (zuid >= 1000 && zuid < kNoGroup)
-                group = groups.value(zuid - 1000, nullptr);
+            if (schema::isGroupMember(zuid))
+                group = groups.value(schema::groupOfMember(zuid), nullptr);
             auto fill = [&](QTreeWidgetItem* n) {
                 dtl1->setCellText(n, dxTreeList1Column1->index(), u.userName);
                 dtl1->setCellText(n, dxTreeList1Column2->index(), u.allow);
                 dtl1->setCellText(n, dxTreeList1Column3->index(), u.password);
-                if (zuid < 1000) {
+                if (!schema::isUserRow(zuid)) {
                     const QString none = QStringLiteral("000000");
                     dtl1->setCellText(n, dxTreeList1Column4->index(), none);
                     dtl1->setCellText(n, dxTreeList1Column5->index(), none);
@@ -413,7 +410,7 @@ void Tfrmanager::doDtl1ChangeNode() {
             qr.close();
             qr.clearSql();
             qr.addSql(QStringLiteral("select * from qx_user_zu"));
-            qr.addSql(QStringLiteral("where userid = '") + q(dtl1->text(owner, fUserId)) + QLatin1Char('\''));
+            qr.addSql(QStringLiteral("where userid = ") + schema::sqlLiteral(dtl1->text(owner, fUserId)));
             qr.addSql(QStringLiteral("order by zuName"));
             OpenOrExecute(qr);
             for (qr.first(); !qr.eof(); qr.next()) {
@@ -425,7 +422,7 @@ void Tfrmanager::doDtl1ChangeNode() {
             }
             qr.close();
             QString title = Ui::tr("用户列表:(") + dtl1->text(node, fName) + QLatin1Char(')');
-            if (TreeList::nodeValue(node) < 1000)
+            if (!schema::isUserRow(TreeList::nodeValue(node)))
                 title += Ui::tr("(组)");
             labUser->setText(title);
         }
@@ -464,7 +461,7 @@ void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
         JoinOnExit join{dtl3, tops};
         adminops::readGroupRights(qr, [&](const adminops::GroupRight& r) {
             const int b = r.qxId;
-            const bool isHead = b % 1000 == 0;
+            const bool isHead = schema::isHeadItem(b);
             auto fill = [&](QTreeWidgetItem* n) {
                 dtl3->setText(n, fName, r.name);
                 dtl3->setText(n, fAllow, r.allow);
@@ -571,7 +568,7 @@ void Tfrmanager::reject() {
 void Tfrmanager::fillChoice(TfrUser& dlg) {
     for (int i = 0; i < dtl1->topCount(); ++i) {
         QTreeWidgetItem* n = dtl1->topNode(i);
-        if (TreeList::nodeValue(n) < 1000)
+        if (!schema::isUserRow(TreeList::nodeValue(n)))
             dlg.addChoice(dtl1->text(n, fName), TreeList::nodeValue(n));
     }
     dlg.addChoice(QString(), 0); // no user group
@@ -618,7 +615,7 @@ void Tfrmanager::mA1Click() {
             for (int i = 0; i < dtl1->topCount() && !group; ++i)
                 if (TreeList::nodeValue(dtl1->topNode(i)) == n)
                     group = dtl1->topNode(i);
-        const int zuid = n != 0 ? 1000 + n : kNoGroup;
+        const int zuid = schema::memberZuid(n);
         auto fill = [&](QTreeWidgetItem* node) {
             dtl1->setText(node, fName, trimBlanks(dlg.Edit2->text()));
             dtl1->setText(node, fAllow, dlg.chkAllow->isChecked() ? kT : kF);
@@ -645,7 +642,7 @@ void Tfrmanager::mA1Click() {
 void Tfrmanager::dtl1DblClick() {
     action([this] {
         QTreeWidgetItem* node = CurrentUserNode;
-        if (!node || TreeList::nodeValue(node) < 1000)
+        if (!node || !schema::isUserRow(TreeList::nodeValue(node)))
             return; // user groups are not edited
         TfrUser dlg(this);
         dlg.Panel1->setVisible(showDiscount != 0);
@@ -672,7 +669,7 @@ void Tfrmanager::dtl1DblClick() {
         if (ok)
             dlg.UpDown1->setPosition(discount);
         const int value = TreeList::nodeValue(node);
-        const int g = value >= 1000 && value < kNoGroup ? value - 1000 : 0;
+        const int g = schema::groupOfMember(value);
         fillChoice(dlg);
         dlg.selectCode(g);
         runDialog(dlg);
@@ -691,7 +688,7 @@ void Tfrmanager::dtl1DblClick() {
         dtl1->setText(node, fDiscount, QString::number(dlg.UpDown1->position()));
         dtl1->viewport()->update();
 
-        const int oldZuid = g != 0 ? 1000 + g : kNoGroup;
+        const int oldZuid = schema::memberZuid(g);
         // No entry selected counts as the last (empty) entry.
         const int n = dlg.selectedCode(0);
         const adminops::UserRow row = userRow(dtl1, node, n);
@@ -700,16 +697,16 @@ void Tfrmanager::dtl1DblClick() {
         adminops::editUser(dataModule(), row, g);
         if (newZuid != oldZuid) {
             QTreeWidgetItem* moved = nullptr;
-            if (newZuid == kNoGroup) {
+            if (newZuid == kNoGroupZuid) {
                 // The member has left its user group and holds rights of its own again.
                 moved = dtl1->addNode([&](QTreeWidgetItem* m) {
                     copyNode(node, m);
-                    TreeList::setNodeValue(m, kNoGroup);
+                    TreeList::setNodeValue(m, kNoGroupZuid);
                 });
             } else {
                 QTreeWidgetItem* group = nullptr;
                 for (int i = 0; i < dtl1->topCount() && !group; ++i)
-                    if (TreeList::nodeValue(dtl1->topNode(i)) + 1000 == newZuid)
+                    if (schema::memberZuid(TreeList::nodeValue(dtl1->topNode(i))) == newZuid)
                         group = dtl1->topNode(i);
                 moved = dtl1->addChildNode(group, [&](QTreeWidgetItem* m) {
                     copyNode(node, m);
@@ -731,10 +728,9 @@ void Tfrmanager::mD1Click() {
         if (!node)
             return;
         const QString name = dtl1->text(node, fName);
-        const QString question =
-            TreeList::nodeValue(node) < 1000
-                ? Ui::tr("确实要删除用户组“") + name + Ui::tr("”及该组所有用户吗?")
-                : Ui::tr("确实要删除用户“") + name + Ui::tr("”吗?");
+        const QString question = !schema::isUserRow(TreeList::nodeValue(node))
+                                     ? Ui::tr("确实要删除用户组“") + name + Ui::tr("”及该组所有用户吗?")
+                                     : Ui::tr("确实要删除用户“") + name + Ui::tr("”吗?");
         if (showMessage(question, Ui::tr("询问"), mb::OkCancel | mb::IconQuestion, this) != mb::IdOk)
             return;
         adminops::deleteUser(dataModule(), dtl1->text(node, fUserId));
@@ -860,8 +856,8 @@ void Tfrmanager::dxTreeList1Column2ToggleClick(TreeListColumn* column, const QSt
             // top-level node that is neither a user group nor a user without one (a member
             // whose group is missing) has nothing above it: its own statement only.
             const int value = TreeList::nodeValue(node);
-            scope.hasParent = value >= 1000 && node->parent();
-            scope.cascades = value < 1000 || (value != kNoGroup && node->parent());
+            scope.hasParent = schema::isUserRow(value) && node->parent();
+            scope.cascades = !schema::isUserRow(value) || (value != kNoGroupZuid && node->parent());
         } else if (column == TreeListColumn2) {
             // A head item passes the flag to its items, an item reaches its head item.
             list = dtl3;

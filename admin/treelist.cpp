@@ -1,5 +1,7 @@
 #include "admin/treelist.h"
 
+#include "library/storeschema.h"
+
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
@@ -18,9 +20,9 @@ constexpr int kSelImageRole = Qt::UserRole + 2; // column 0: selected-image inde
 constexpr int kValueRole = Qt::UserRole + 3;    // column 0: the node's integer value
 
 Qt::CheckState stateOf(const QString& flag) {
-    if (flag == QLatin1String("T"))
+    if (flag == schema::kGranted)
         return Qt::Checked;
-    if (flag == QLatin1String("O"))
+    if (flag == schema::kPartly)
         return Qt::PartiallyChecked;
     return Qt::Unchecked;
 }
@@ -39,7 +41,7 @@ class Node final : public QTreeWidgetItem {
             if (columns[i]->isCheck()) {
                 m_cells[i].check = true;
                 m_cells[i].set = true;
-                m_cells[i].text = QStringLiteral("F");
+                m_cells[i].text = schema::kRefused;
             }
     }
 
@@ -115,9 +117,9 @@ class Node final : public QTreeWidgetItem {
             }
             if (c.check && role == Qt::CheckStateRole) {
                 const int state = v.toInt();
-                setCell(column, state == Qt::Checked            ? QStringLiteral("T")
-                                : state == Qt::PartiallyChecked ? QStringLiteral("O")
-                                                                : QStringLiteral("F"));
+                setCell(column, state == Qt::Checked            ? QString(schema::kGranted)
+                                : state == Qt::PartiallyChecked ? QString(schema::kPartly)
+                                                                : QString(schema::kRefused));
                 return;
             }
         }
@@ -521,8 +523,7 @@ bool TreeList::toggleCheck(QTreeWidgetItem* node, int column) {
     TreeListColumn* c = m_columns.value(column);
     if (!node || !c || !c->isCheck() || c->readOnly())
         return false;
-    const QString value =
-        cellText(node, column) == QLatin1String("T") ? QStringLiteral("F") : QStringLiteral("T");
+    const QString value = schema::flagText(cellText(node, column) != schema::kGranted);
     setCellText(node, column, value);
     emit checkToggled(c, value);
     return true;

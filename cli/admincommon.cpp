@@ -7,8 +7,8 @@
 
 namespace vardex::cli {
 
-const QString kT = QStringLiteral("T");
-const QString kF = QStringLiteral("F");
+const QString kT = schema::kGranted;
+const QString kF = schema::kRefused;
 
 std::function<int(const Invocation&)> onStore(StoreBody body) {
     return [body = std::move(body)](const Invocation& in) {
@@ -68,7 +68,7 @@ const UserRow& owner(const QVector<UserRow>& users, const QString& id) {
 QString assignment(AdoConnection& cn, const QString& ownerId, const QString& group) {
     const auto rows =
         selectRows(cn, QStringLiteral("select Allow from qx_user_zu where userID = %1 and zuName = %2")
-                           .arg(sqlText(ownerId), sqlText(group)));
+                           .arg(schema::sqlLiteral(ownerId), schema::sqlLiteral(group)));
     return rows.isEmpty() ? QString() : rows.first().value(0).toString();
 }
 
@@ -104,7 +104,7 @@ bool setItem(StoreSession& s, const QString& group, int qxId, const QString& fla
     for (const adminops::GroupRight& r : rows) {
         const int b = r.qxId;
         Node n{{QString::number(b), r.allow}, -1};
-        if (b % 1000 == 0)
+        if (schema::isHeadItem(b))
             head = nodes.size();
         else
             n.head = head;
@@ -134,7 +134,7 @@ bool setItem(StoreSession& s, const QString& group, int qxId, const QString& fla
         return out;
     };
     if (nodes[at].head < 0) {
-        scope.children = childrenOf(nodes[at].flag.key.toInt() % 1000 == 0 ? at : -1);
+        scope.children = childrenOf(schema::isHeadItem(nodes[at].flag.key.toInt()) ? at : -1);
     } else {
         scope.hasParent = true;
         scope.parent = nodes[nodes[at].head].flag;

@@ -21,18 +21,10 @@ struct TableSpec {
 };
 
 QList<TableSpec> storeTables() {
-    return {{"qx_Name", {QStringLiteral("qxID"), QStringLiteral("qxName"), QStringLiteral("qxNameEx")}},
-            {"qx_Name_Temp", {QStringLiteral("qxID"), QStringLiteral("qxName"), QStringLiteral("qxNameEx")}},
-            {"qx_user",
-             {QStringLiteral("userID"), QStringLiteral("userName"), QStringLiteral("userPwd"),
-              QStringLiteral("startTime"), QStringLiteral("endTime"), QStringLiteral("Allow"),
-              QStringLiteral("AllowZekou"), QStringLiteral("zuid")}},
-            {"qx_user_qx", {QStringLiteral("userID"), QStringLiteral("qxID"), QStringLiteral("AllowCount")}},
-            {"qx_user_zu", {QStringLiteral("userID"), QStringLiteral("zuName"), QStringLiteral("Allow")}},
-            {"qx_zu", {QStringLiteral("zuName"), QStringLiteral("qxID"), QStringLiteral("Allow")}},
-            {"qx_Logs",
-             {QStringLiteral("CompName"), QStringLiteral("userName"), QStringLiteral("theTime"),
-              QStringLiteral("theLog")}}};
+    QList<TableSpec> out;
+    for (const schema::Table& t : schema::kTables)
+        out.append({t.name, t.columnList()});
+    return out;
 }
 
 bool numericColumn(const QString& c) {
@@ -149,7 +141,7 @@ QString literal(const RawValue& v) {
         return QStringLiteral("NULL");
     if (v.kind == 'i')
         return QString::fromLatin1(v.bytes);
-    return QLatin1Char('\'') + escapeQuotes(utf8Text(v.bytes)) + QLatin1Char('\'');
+    return schema::sqlLiteral(utf8Text(v.bytes));
 }
 
 // Count and an order-free digest of a table's rows, over the values as held.

@@ -9,7 +9,7 @@ QString grantsSelect(const QString& owner) {
         QStringLiteral("select g.userID, g.qxID, n.qxName, g.AllowCount from qx_user_qx g, qx_Name n "
                        "where g.qxID = n.qxID and g.AllowCount > 0");
     if (!owner.isNull())
-        sql += QStringLiteral(" and g.userID = ") + sqlText(owner);
+        sql += QStringLiteral(" and g.userID = ") + schema::sqlLiteral(owner);
     return sql + QStringLiteral(" order by g.userID, g.qxID");
 }
 
@@ -25,7 +25,7 @@ Table users(AdoConnection&, const QVector<UserRow>& users, const QCommandLinePar
                  QStringLiteral("enabled"),  QStringLiteral("start"),   QStringLiteral("end"),
                  QStringLiteral("discount"), QStringLiteral("password")};
     for (const UserRow& u : users) {
-        if (u.isGroup() || u.zuid < 1000)
+        if (u.isGroup() || !schema::isUserRow(u.zuid))
             continue;
         const UserRow* g = parentGroup(users, u);
         t.rows.append({u.userId, u.userName, g ? QVariant(g->userId) : QVariant(), yesNo(u.allowed()),
@@ -44,7 +44,7 @@ Table userGroups(AdoConnection&, const QVector<UserRow>& users, const QCommandLi
             continue;
         int members = 0;
         for (const UserRow& m : users)
-            members += m.zuid == 1000 + u.zuid ? 1 : 0;
+            members += m.zuid == schema::memberZuid(u.zuid) ? 1 : 0;
         t.rows.append({u.zuid, u.userId, yesNo(u.allowed()), members});
     }
     return t;
@@ -54,12 +54,12 @@ Table permGroups(AdoConnection& cn, const QVector<UserRow>&, const QCommandLineP
     Table t;
     t.columns = {QStringLiteral("name"), QStringLiteral("items"), QStringLiteral("holders")};
     for (const QString& g : permissionGroups(cn)) {
-        const auto items = selectRows(
-            cn,
-            QStringLiteral("select count(*) from qx_zu where zuName = %1 and Allow = 'T'").arg(sqlText(g)));
+        const auto items =
+            selectRows(cn, QStringLiteral("select count(*) from qx_zu where zuName = %1 and Allow = 'T'")
+                               .arg(schema::sqlLiteral(g)));
         const auto holders =
             selectRows(cn, QStringLiteral("select count(*) from qx_user_zu where zuName = %1 and Allow = 'T'")
-                               .arg(sqlText(g)));
+                               .arg(schema::sqlLiteral(g)));
         t.rows.append({g, numberCell(items.value(0).value(0)), numberCell(holders.value(0).value(0))});
     }
     return t;
@@ -82,9 +82,9 @@ Table grants(AdoConnection& cn, const QVector<UserRow>& users, const QCommandLin
         const UserRow* u = findUser(users, p.value(QStringLiteral("user")));
         if (!u)
             throw Refused(QStringLiteral("no user %1").arg(p.value(QStringLiteral("user"))));
-        if (u->zuid >= 1000 && u->zuid < adminops::kNoGroup) {
+        if (schema::isGroupMember(u->zuid)) {
             // A member holds its user group's rights; one whose group is gone, none.
-            const UserRow* g = groupByNumber(users, u->zuid - 1000);
+            const UserRow* g = groupByNumber(users, schema::groupOfMember(u->zuid));
             if (!g)
                 return t;
             owner = g->userId;

@@ -24,16 +24,16 @@ int log(const Invocation& in) {
     const Format f = formatFrom(p);
     QStringList where;
     if (p.isSet(QStringLiteral("user")))
-        where << QStringLiteral("userName = ") + sqlText(p.value(QStringLiteral("user")));
+        where << QStringLiteral("userName = ") + schema::sqlLiteral(p.value(QStringLiteral("user")));
     // Times are kept as text of one fixed form, so they compare as text; an end day given
     // without a time takes the whole day.
     if (p.isSet(QStringLiteral("since")))
-        where << QStringLiteral("theTime >= ") + sqlText(p.value(QStringLiteral("since")));
+        where << QStringLiteral("theTime >= ") + schema::sqlLiteral(p.value(QStringLiteral("since")));
     if (p.isSet(QStringLiteral("until"))) {
         QString until = p.value(QStringLiteral("until"));
         if (until.size() == 10)
             until += QStringLiteral(" 99:99:99");
-        where << QStringLiteral("theTime <= ") + sqlText(until);
+        where << QStringLiteral("theTime <= ") + schema::sqlLiteral(until);
     }
     StoreSession s(p);
     QString sql = QStringLiteral("select CompName, userName, theTime, theLog from qx_Logs");

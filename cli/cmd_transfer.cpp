@@ -83,16 +83,16 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
         QJsonArray granted;
         for (const auto& r : selectRows(
                  cn, QStringLiteral("select qxID from qx_zu where zuName = %1 and Allow = 'T' order by qxID")
-                         .arg(sqlText(name))))
+                         .arg(schema::sqlLiteral(name))))
             granted.append(r.value(0).toInt());
         // A member's own assignment rows are read by nothing (its rights are its group's):
         // only rights-holding rows are holders.
         QJsonArray holders;
         for (const auto& r : selectRows(cn, QStringLiteral("select distinct userID from qx_user_zu where "
                                                            "zuName = %1 and Allow = 'T' order by userID")
-                                                .arg(sqlText(name)))) {
+                                                .arg(schema::sqlLiteral(name)))) {
             const UserRow* u = findUser(users, r.value(0).toString());
-            if (u && !parentGroup(users, *u) && (u->isGroup() || u->zuid == adminops::kNoGroup))
+            if (u && !parentGroup(users, *u) && (u->isGroup() || u->zuid == schema::kNoGroupZuid))
                 holders.append(u->userId);
         }
         permGroups.append(QJsonObject{{QStringLiteral("name"), name},
@@ -147,7 +147,7 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
             throw Refused(QStringLiteral("用户组已达999个, 不能再添加用户组."));
         groupNumbers.insert(g.id, n);
         if (!g.enabled)
-            off.append({g.id, QStringLiteral("F")});
+            off.append({g.id, schema::kRefused});
     }
     for (exportfile::User u : setup.users) {
         u.row.setGroup(u.group.isNull() ? 0 : groupNumbers.value(u.group));
@@ -158,10 +158,10 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
         adminops::addPermissionGroup(d, p.name);
         QList<QPair<QString, QString>> on;
         for (int id : p.items)
-            on.append({QString::number(id), QStringLiteral("T")});
+            on.append({QString::number(id), schema::kGranted});
         adminops::sendItemFlags(d, p.name, on);
         for (const QString& holder : p.assignedTo)
-            adminops::setAssignment(d, holder, p.name, QStringLiteral("T"));
+            adminops::setAssignment(d, holder, p.name, schema::kGranted);
     }
 }
 

@@ -14,8 +14,6 @@ namespace vardex::cli {
 
 namespace {
 
-using adminops::kNoGroup;
-
 QString checkedDate(const QString& text, const char* what) {
     const QString problem = rules::dateProblem(text);
     if (!problem.isEmpty())
@@ -103,7 +101,7 @@ int checkedDiscount(const QString& text) {
 // A user as the edit dialog fills it from the list: the stored password deciphered and
 // enciphered anew, the dates read back, and the user group only when it is listed.
 UserRow editRow(const QVector<UserRow>& users, const UserRow& u, int& oldGroup) {
-    if (u.isGroup() || u.zuid < 1000)
+    if (u.isGroup() || !schema::isUserRow(u.zuid))
         throw Refused(QStringLiteral("%1 is a user group, not a user").arg(u.userId));
     adminops::UserRow r;
     r.userId = u.userId;
@@ -122,7 +120,7 @@ UserRow editRow(const QVector<UserRow>& users, const UserRow& u, int& oldGroup) 
     r.endDate = u.endDate;
     r.allow = u.allow;
     r.discount = u.discount;
-    oldGroup = u.zuid >= 1000 && u.zuid < kNoGroup ? u.zuid - 1000 : 0;
+    oldGroup = schema::groupOfMember(u.zuid);
     r.setGroup(groupByNumber(users, oldGroup) ? oldGroup : 0);
     return r;
 }
@@ -144,11 +142,11 @@ void toggleUser(StoreSession& s, const QString& id, const QString& flag) {
         if (groupByNumber(users, g.zuid) != &g)
             return out; // a second row with the same number lists no members
         for (const UserRow& m : users)
-            if (m.zuid == 1000 + g.zuid)
+            if (m.zuid == schema::memberZuid(g.zuid))
                 out.append(flagOf(m));
         return out;
     };
-    if (u.zuid < 1000) {
+    if (!schema::isUserRow(u.zuid)) {
         scope.children = u.isGroup() ? membersOf(u) : QList<adminops::FlagNode>();
     } else if (const UserRow* g = parentGroup(users, u)) {
         scope.hasParent = true;

@@ -77,9 +77,9 @@ const UserRow* groupByName(const QVector<UserRow>& users, const QString& name) {
 }
 
 const UserRow* parentGroup(const QVector<UserRow>& users, const UserRow& u) {
-    if (u.zuid < 1000 || u.zuid >= adminops::kNoGroup)
+    if (!schema::isGroupMember(u.zuid))
         return nullptr;
-    return groupByNumber(users, u.zuid - 1000);
+    return groupByNumber(users, schema::groupOfMember(u.zuid));
 }
 
 QStringList permissionGroups(AdoConnection& cn) {
@@ -97,10 +97,6 @@ QStringList permissionGroups(AdoConnection& cn) {
 
 bool itemExists(AdoConnection& cn, int qxId) {
     return !selectRows(cn, QStringLiteral("select qxID from qx_Name where qxID = %1").arg(qxId)).isEmpty();
-}
-
-QString sqlText(const QString& value) {
-    return QLatin1Char('\'') + escapeQuotes(value) + QLatin1Char('\'');
 }
 
 } // namespace vardex::cli

@@ -3,6 +3,7 @@
 // per verb, and what the administration window would show, read back from the tables.
 #include "cli/cli.h"
 #include "library/adminops.h"
+#include "library/storeschema.h"
 #include "library/udata.h"
 
 #include <functional>
@@ -37,6 +38,5 @@ const UserRow* parentGroup(const QVector<UserRow>& users, const UserRow& u);
 // Every permission group name, sorted.
 QStringList permissionGroups(AdoConnection& cn);
 bool itemExists(AdoConnection& cn, int qxId);
-QString sqlText(const QString& value); // a quoted literal
 
 } // namespace vardex::cli

@@ -1,9 +1,9 @@
 #include "library/adminops.h"
 
 #include "library/dmain.h"
+#include "library/storeschema.h"
 #include "library/uitext.h"
 #include "platform/errors.h"
-#include "platform/sqldialect.h"
 
 #include <memory>
 #include <optional>
@@ -13,7 +13,7 @@ namespace vardex::adminops {
 
 namespace {
 
-const QString kT = QStringLiteral("T");
+const QString kT = schema::kGranted;
 
 // The windows and their transactions live on the library's one thread. An action belongs to
 // the thread that runs it, so programs that administer the store from several threads, each on
@@ -46,10 +46,6 @@ void serialise(TdData& d) {
         g_action.own = std::make_unique<AdoTransaction>(cn);
     }
     cn.lockAdministration();
-}
-
-QString q(const QString& value) {
-    return escapeQuotes(value);
 }
 
 void exec(TdData& d, const QString& sql) {
@@ -146,55 +142,55 @@ Action::~Action() {
 }
 
 bool userIdTaken(TdData& d, const QString& userId) {
-    return found(d, QStringLiteral("select * from qx_user where userID ='") + q(userId) + QLatin1Char('\''));
+    return found(d, QStringLiteral("select * from qx_user where userID =") + schema::sqlLiteral(userId));
 }
 
 bool userGroupNameTaken(TdData& d, const QString& name) {
-    return found(d, QStringLiteral("select * from qx_user where userid = '") + q(name) + QLatin1Char('\''));
+    return found(d, QStringLiteral("select * from qx_user where userid = ") + schema::sqlLiteral(name));
 }
 
 bool permissionGroupTaken(TdData& d, const QString& name) {
-    return found(d, QStringLiteral("select * from qx_zu where zuName = '") + q(name) + QLatin1Char('\''));
+    return found(d, QStringLiteral("select * from qx_zu where zuName = ") + schema::sqlLiteral(name));
 }
 
 void addUser(TdData& d, const UserRow& u) {
     const int zuid = u.zuid;
     exec(d, QStringLiteral(
                 "Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) "
-                "VALUES ('") +
-                q(u.userId) + QStringLiteral("','") + q(u.userName) + QStringLiteral("','") + q(u.password) +
-                QStringLiteral("','") + q(u.startDate) + QStringLiteral("','") + q(u.endDate) +
-                QStringLiteral("','") + (u.allowed() ? QStringLiteral("T") : QStringLiteral("F")) +
-                QStringLiteral("',") + QString::number(u.discount) + QLatin1Char(',') +
-                QString::number(zuid) + QLatin1Char(')'));
+                "VALUES (") +
+                schema::sqlLiteral(u.userId) + QLatin1Char(',') + schema::sqlLiteral(u.userName) +
+                QLatin1Char(',') + schema::sqlLiteral(u.password) + QLatin1Char(',') +
+                schema::sqlLiteral(u.startDate) + QLatin1Char(',') + schema::sqlLiteral(u.endDate) +
+                QStringLiteral(",'") + schema::flagText(u.allowed()) + QStringLiteral("',") +
+                QString::number(u.discount) + QLatin1Char(',') + QString::number(zuid) + QLatin1Char(')'));
     // A member gets no rows of its own: its rights are those of its user group.
-    if (zuid == kNoGroup)
-        exec(d, QStringLiteral("Exec qxAddUser '") + q(u.userId) + QLatin1Char('\''));
+    if (zuid == schema::kNoGroupZuid)
+        exec(d, QStringLiteral("Exec qxAddUser ") + schema::sqlLiteral(u.userId));
 }
 
 void editUser(TdData& d, const UserRow& u, int oldGroup) {
-    const int oldZuid = oldGroup != 0 ? 1000 + oldGroup : kNoGroup;
+    const int oldZuid = schema::memberZuid(oldGroup);
     const int newZuid = u.zuid;
-    exec(d, QStringLiteral("Update qx_user Set userName = '") + q(u.userName) + QStringLiteral("',") +
-                QStringLiteral("userPwd = '") + q(u.password) + QStringLiteral("',") +
-                QStringLiteral("startTime = '") + q(u.startDate) + QStringLiteral("',") +
-                QStringLiteral("endTime = '") + q(u.endDate) + QStringLiteral("',") +
-                QStringLiteral("Allow = '") + (u.allowed() ? QStringLiteral("T") : QStringLiteral("F")) +
+    exec(d, QStringLiteral("Update qx_user Set userName = ") + schema::sqlLiteral(u.userName) +
+                QLatin1Char(',') + QStringLiteral("userPwd = ") + schema::sqlLiteral(u.password) +
+                QLatin1Char(',') + QStringLiteral("startTime = ") + schema::sqlLiteral(u.startDate) +
+                QLatin1Char(',') + QStringLiteral("endTime = ") + schema::sqlLiteral(u.endDate) +
+                QLatin1Char(',') + QStringLiteral("Allow = '") + schema::flagText(u.allowed()) +
                 QStringLiteral("',") + QStringLiteral("AllowZekou = ") + QString::number(u.discount) +
-                QStringLiteral(", zuid = ") + QString::number(newZuid) + QStringLiteral(" where userID = '") +
-                q(u.userId) + QLatin1Char('\''));
+                QStringLiteral(", zuid = ") + QString::number(newZuid) + QStringLiteral(" where userID = ") +
+                schema::sqlLiteral(u.userId));
     if (newZuid == oldZuid)
         return;
-    if (newZuid == kNoGroup)
-        exec(d, QStringLiteral("exec qxuseroutzu '") + q(u.userId) + QStringLiteral("',") +
-                    QString::number(oldZuid - 1000));
-    else if (oldZuid == kNoGroup)
-        exec(d, QStringLiteral("exec qxuserintozu '") + q(u.userId) + QStringLiteral("',") +
-                    QString::number(newZuid - 1000));
+    if (newZuid == schema::kNoGroupZuid)
+        exec(d, QStringLiteral("exec qxuseroutzu ") + schema::sqlLiteral(u.userId) + QLatin1Char(',') +
+                    QString::number(oldZuid - schema::kMemberBase));
+    else if (oldZuid == schema::kNoGroupZuid)
+        exec(d, QStringLiteral("exec qxuserintozu ") + schema::sqlLiteral(u.userId) + QLatin1Char(',') +
+                    QString::number(newZuid - schema::kMemberBase));
 }
 
 void deleteUser(TdData& d, const QString& userId) {
-    exec(d, QStringLiteral("Exec qxDelUser '") + q(userId) + QLatin1Char('\''));
+    exec(d, QStringLiteral("Exec qxDelUser ") + schema::sqlLiteral(userId));
 }
 
 int addUserGroup(TdData& d, const QString& name, QString* storedAllow) {
@@ -203,7 +199,7 @@ int addUserGroup(TdData& d, const QString& name, QString* storedAllow) {
     AdoQuery& qr = d.ADOqr;
     qr.close();
     qr.clearSql();
-    qr.addSql(QStringLiteral("select * from qx_user where zuid < 1000 order by zuid"));
+    qr.addSql(QStringLiteral("select * from qx_user where zuid < %1 order by zuid").arg(schema::kMemberBase));
     OpenOrExecute(qr);
     int k = 0;
     bool stopped = false;
@@ -215,8 +211,8 @@ int addUserGroup(TdData& d, const QString& name, QString* storedAllow) {
         }
     }
     const int number = stopped ? k : qr.recordCount() + 1;
-    if (number >= 1000) {
-        // 1000 and above are member codes: 999 user groups are all the numbering holds.
+    if (!schema::isUserGroup(number)) {
+        // The numbers above are member codes: 999 user groups are all the numbering holds.
         qr.close();
         endOwnTransaction();
         return 0;
@@ -236,7 +232,7 @@ int addUserGroup(TdData& d, const QString& name, QString* storedAllow) {
     if (storedAllow) {
         // The columns the insert left out take the store's values (its default for Allow).
         qr.clearSql();
-        qr.addSql(QStringLiteral("select * from qx_user where userid = '") + q(name) + QLatin1Char('\''));
+        qr.addSql(QStringLiteral("select * from qx_user where userid = ") + schema::sqlLiteral(name));
         OpenOrExecute(qr);
         try {
             *storedAllow = qr.fieldByName(QStringLiteral("Allow")).asString();
@@ -247,21 +243,21 @@ int addUserGroup(TdData& d, const QString& name, QString* storedAllow) {
         qr.close();
     }
     // The user group holds grant rows like a user; its members' rights are read from them.
-    exec(d, QStringLiteral("Exec qxAddUser '") + q(name) + QLatin1Char('\''));
+    exec(d, QStringLiteral("Exec qxAddUser ") + schema::sqlLiteral(name));
     return number;
 }
 
 void addPermissionGroup(TdData& d, const QString& name) {
-    exec(d, QStringLiteral("Exec qxAddzuName '") + q(name) + QLatin1Char('\''));
+    exec(d, QStringLiteral("Exec qxAddzuName ") + schema::sqlLiteral(name));
 }
 
 void deletePermissionGroup(TdData& d, const QString& name) {
-    exec(d, QStringLiteral("Exec qxDelzu '") + q(name) + QLatin1Char('\''));
+    exec(d, QStringLiteral("Exec qxDelzu ") + schema::sqlLiteral(name));
 }
 
 void setAssignment(TdData& d, const QString& ownerId, const QString& permissionGroup, const QString& flag) {
-    exec(d, QStringLiteral("Exec qx_user_zu_changed '") + q(ownerId) + QStringLiteral("','") +
-                q(permissionGroup) + QStringLiteral("','") + q(flag) + QLatin1Char('\''));
+    exec(d, QStringLiteral("Exec qx_user_zu_changed ") + schema::sqlLiteral(ownerId) + QLatin1Char(',') +
+                schema::sqlLiteral(permissionGroup) + QLatin1Char(',') + schema::sqlLiteral(flag));
 }
 
 QList<QPair<QString, QString>> toggleFlags(const FlagScope& s, const QString& flag) {
@@ -279,7 +275,7 @@ QList<QPair<QString, QString>> toggleFlags(const FlagScope& s, const QString& fl
             out.append({s.parent.key, kT});
         return out;
     }
-    if (s.parent.flag == QLatin1String("F"))
+    if (s.parent.flag == schema::kRefused)
         return out;
     for (const FlagNode& other : s.children)
         if (other.key != s.node.key && other.flag == kT)
@@ -290,14 +286,15 @@ QList<QPair<QString, QString>> toggleFlags(const FlagScope& s, const QString& fl
 
 void sendUserFlags(TdData& d, const QList<QPair<QString, QString>>& flags) {
     for (const auto& f : flags)
-        exec(d, QStringLiteral("Exec qxUpDateUserAllows '") + q(f.first) + QStringLiteral("','") + f.second +
-                    QLatin1Char('\''));
+        exec(d, QStringLiteral("Exec qxUpDateUserAllows ") + schema::sqlLiteral(f.first) +
+                    QStringLiteral(",'") + f.second + QLatin1Char('\''));
 }
 
 void sendItemFlags(TdData& d, const QString& permissionGroup, const QList<QPair<QString, QString>>& flags) {
     for (const auto& f : flags)
-        exec(d, QStringLiteral("Exec qxUpDateAllows '") + q(permissionGroup) + QStringLiteral("',") +
-                    QString::number(f.first.toInt()) + QStringLiteral(",'") + f.second + QLatin1Char('\''));
+        exec(d, QStringLiteral("Exec qxUpDateAllows ") + schema::sqlLiteral(permissionGroup) +
+                    QLatin1Char(',') + QString::number(f.first.toInt()) + QStringLiteral(",'") + f.second +
+                    QLatin1Char('\''));
 }
 
 QString itemListSelect() {
@@ -421,7 +418,7 @@ void readUsers(AdoQuery& q, const std::function<void(const UserRow&)>& row) {
         u.password = fieldAt(q, iPwd).asString();
         u.startDate = fieldAt(q, iStart).asString();
         u.endDate = fieldAt(q, iEnd).asString();
-        if (u.zuid >= 1000) // a user group's row shows no discount, and it is not read
+        if (schema::isUserRow(u.zuid)) // a user group's row shows no discount, and it is not read
             u.discount = fieldAt(q, iZekou).asInteger();
         u.userId = fieldAt(q, iId).asString();
         row(u);
@@ -442,7 +439,7 @@ void setGroupRightsSelect(AdoQuery& query, const QString& permissionGroup) {
     query.addSql(QStringLiteral("select qx_zu.zuname a,qx_zu.qxid b,"));
     query.addSql(QStringLiteral("qx_name.qxname c,qx_zu.allow d from qx_zu,qx_name"));
     query.addSql(QStringLiteral("where qx_zu.qxid = qx_Name.qxid"));
-    query.addSql(QStringLiteral("and qx_zu.zuname = '") + q(permissionGroup) + QLatin1Char('\''));
+    query.addSql(QStringLiteral("and qx_zu.zuname = ") + schema::sqlLiteral(permissionGroup));
     query.addSql(QStringLiteral("order by qx_zu.qxid"));
 }
 

@@ -5,8 +5,9 @@
 // the session's data module (the connection and the two queries the windows use) and raise
 // the data layer's errors; they begin and end no transaction of their own.
 //
-// Flags are the store's texts "T" and "F". A user group is the qx_user row with zuid 1..999
-// (its number); its members have zuid 1000 + number; a user in no user group has 10000.
+// Flags are the store's texts "T" and "F"; users, user groups and their numbers as
+// library/storeschema.h describes them.
+#include "library/storeschema.h"
 #include "library/udata.h"
 
 #include <QList>
@@ -17,8 +18,6 @@
 #include <functional>
 
 namespace vardex::adminops {
-
-constexpr int kNoGroup = 10000; // zuid of a user in no user group
 
 // Marks the session's transaction as a window's (the item list editor or the administration
 // window run with useTransaction 1) from its beginning to its end. What is sent meanwhile lands
@@ -68,7 +67,7 @@ class Action {
 // the stored text: the cipher text, or empty for no password (an empty password is never
 // enciphered). allow is the stored flag as it reads ("T" for valid); a write sends "T" for
 // "T" and "F" for anything else. zuid is the stored code: a user group's number, 1000 + the
-// number for a member, kNoGroup for a user in none.
+// number for a member, schema::kNoGroupZuid for a user in none.
 struct UserRow {
     QString userId;
     QString userName;
@@ -77,11 +76,11 @@ struct UserRow {
     QString endDate;   // yyyy-MM-dd
     QString allow = QStringLiteral("F");
     int discount = 0;
-    int zuid = kNoGroup;
-    bool allowed() const { return allow == QLatin1String("T"); }
-    bool isGroup() const { return zuid >= 1 && zuid < 1000; }
+    int zuid = schema::kNoGroupZuid;
+    bool allowed() const { return allow == schema::kGranted; }
+    bool isGroup() const { return schema::isUserGroup(zuid); }
     // Lists the user in user group number, or in none for 0.
-    void setGroup(int number) { zuid = number != 0 ? 1000 + number : kNoGroup; }
+    void setGroup(int number) { zuid = schema::memberZuid(number); }
 };
 
 // The user list: the select the administration window reads it with, and its rows read from a

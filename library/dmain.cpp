@@ -1,9 +1,10 @@
 #include "library/dmain.h"
 #include "library/cipher.h"
+#include "library/storeschema.h"
+#include "library/uitext.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
 #include "platform/sysinfo.h"
-#include "library/uitext.h"
 
 #include <QDateTime>
 #include <QSet>
@@ -105,9 +106,9 @@ void WriteLog(const QString& text) {
 
 void WriteLog(const QString& text, const QString& userName) {
     const SessionValues& s = session();
-    const QString sql = QStringLiteral("INSERT INTO qx_Logs VALUES ('") + escapeQuotes(s.ComputerName) +
-                        QStringLiteral("','") + escapeQuotes(userName) + QStringLiteral("','") + nowText() +
-                        QStringLiteral("','") + escapeQuotes(text) + QStringLiteral("')");
+    const QString sql = QStringLiteral("INSERT INTO qx_Logs VALUES (") + schema::sqlLiteral(s.ComputerName) +
+                        QLatin1Char(',') + schema::sqlLiteral(userName) + QStringLiteral(",'") + nowText() +
+                        QStringLiteral("',") + schema::sqlLiteral(text) + QLatin1Char(')');
     // An audit row outlasts the rollback of a transaction open meanwhile (a window's Cancel).
     dataModule().ADOcn.executeOutsideTransaction(sql);
 }
@@ -116,7 +117,7 @@ void ClearLogs(const QString& beforeTime) {
     CallInProgress busy;
     QString sql = QStringLiteral("DELETE qx_Logs");
     if (!beforeTime.isEmpty())
-        sql += QStringLiteral(" where theTime <= '") + escapeQuotes(beforeTime) + QLatin1Char('\'');
+        sql += QStringLiteral(" where theTime <= ") + schema::sqlLiteral(beforeTime);
     ExecSql(sql);
 }
 
@@ -166,8 +167,8 @@ int CheckUserLogin(const QString& userId, const QString& password, const QString
     AdoQuery& q = d.ADOqrCheck;
     q.close();
     q.clearSql();
-    q.addSql(QStringLiteral("select * from qx_user where userID = '") + escapeQuotes(userId) +
-             QStringLiteral("' and zuid > 1000"));
+    q.addSql(QStringLiteral("select * from qx_user where userID = ") + schema::sqlLiteral(userId) +
+             QStringLiteral(" and zuid > %1").arg(schema::kMemberBase));
     OpenOrExecute(q);
 
     int code = login::Verified;
@@ -197,7 +198,7 @@ int CheckUserLogin(const QString& userId, const QString& password, const QString
             const QString endTime = q.fieldByName(QStringLiteral("endTime")).asString();
             const QString allow = q.fieldByName(QStringLiteral("Allow")).asString();
             const QString userName = q.fieldByName(QStringLiteral("userName")).asString();
-            if (allow != QLatin1String("T")) {
+            if (allow != schema::kGranted) {
                 code = login::Disabled;
                 message = login::builtInText(code);
             } else if (compareBytes(s.WorkDate, startTime) < 0 || compareBytes(s.WorkDate, endTime) > 0) {
@@ -244,7 +245,7 @@ namespace {
 // is left closed.
 int decidingUser(AdoQuery& q, const QString& userId, QString* effective) {
     q.close();
-    q.setSql(QStringLiteral("select * from qx_user where userid = '") + escapeQuotes(userId) + QLatin1Char('\''));
+    q.setSql(QStringLiteral("select * from qx_user where userid = ") + schema::sqlLiteral(userId));
     OpenOrExecute(q);
     if (q.recordCount() == 0) {
         q.close();
@@ -253,13 +254,14 @@ int decidingUser(AdoQuery& q, const QString& userId, QString* effective) {
     q.first();
     const int zuid = q.fieldByName(QStringLiteral("zuid")).asInteger();
     q.close();
-    if (zuid >= 10000) {
+    if (zuid >= schema::kNoGroupZuid) {
         *effective = userId;
         return rights::Held;
     }
     // A member is judged by his user group's grants. The group number is written as computed,
     // so a row below 1000 asks for a negative number and finds nothing.
-    q.setSql(QStringLiteral("select * from qx_user where zuid =") + QString::number(static_cast<qint64>(zuid) - 1000));
+    q.setSql(QStringLiteral("select * from qx_user where zuid =") +
+             QString::number(static_cast<qint64>(zuid) - schema::kMemberBase));
     q.open();
     if (q.recordCount() == 0) {
         q.close();
@@ -310,8 +312,9 @@ int CheckUserRight(const QString& userId, int rightId, const QString* failText, 
     if (code == rights::Held) {
         q.clearSql();
         q.addSql(QStringLiteral("select * from qx_user_qx"));
-        q.addSql(QStringLiteral("where UserID = '") + escapeQuotes(effective) + QStringLiteral("' and ") +
-                 QStringLiteral("qxID = ") + QString::number(rightId) + QStringLiteral(" and AllowCount > 0"));
+        q.addSql(QStringLiteral("where UserID = ") + schema::sqlLiteral(effective) + QStringLiteral(" and ") +
+                 QStringLiteral("qxID = ") + QString::number(rightId) +
+                 QStringLiteral(" and AllowCount > 0"));
         q.open();
         const int count = q.recordCount();
         q.close();
@@ -394,8 +397,8 @@ void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, 
     QSet<qint64> granted;
     if (code == rights::Held) {
         code = rights::NotHeld; // for every item not found among the grants
-        q.setSql(QStringLiteral("select qxID from qx_user_qx where UserID = '") + escapeQuotes(effective) +
-                 QStringLiteral("' and AllowCount > 0"));
+        q.setSql(QStringLiteral("select qxID from qx_user_qx where UserID = ") +
+                 schema::sqlLiteral(effective) + QStringLiteral(" and AllowCount > 0"));
         q.open();
         const bool sqlite = d.ADOcn.dialect() == Dialect::SQLite;
         for (int row = 0; row < q.recordCount(); ++row)
@@ -446,18 +449,19 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
     AdoTransaction own(cn, !cn.inTransaction()); // a transaction the caller holds is joined
     int rows = 0;
     {
-        const QString who = escapeQuotes(userId);
+        const QString who = schema::sqlLiteral(userId);
         QString lockSql;
         switch (cn.dialect()) {
         case Dialect::PostgreSQL:
-            lockSql = QStringLiteral("select userPwd from qx_user where userID = '") + who + QStringLiteral("' for update");
+            lockSql = QStringLiteral("select userPwd from qx_user where userID = ") + who +
+                      QStringLiteral(" for update");
             break;
         case Dialect::SqlServer:
-            lockSql = QStringLiteral("select userPwd from qx_user with (updlock, rowlock) where userID = '") + who +
-                      QLatin1Char('\'');
+            lockSql =
+                QStringLiteral("select userPwd from qx_user with (updlock, rowlock) where userID = ") + who;
             break;
         case Dialect::SQLite:
-            lockSql = QStringLiteral("select userPwd from qx_user where userID = '") + who + QLatin1Char('\'');
+            lockSql = QStringLiteral("select userPwd from qx_user where userID = ") + who;
             break;
         }
         AdoQuery again(&cn, lockSql);
@@ -467,8 +471,8 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
             unchanged = again.fieldByName(QStringLiteral("userPwd")).asString() == verified;
         again.close();
         if (unchanged)
-            rows = cn.execute(QStringLiteral("Update qx_user set userPwd = '") + escapeQuotes(stored) +
-                              QStringLiteral("' where userID = '") + who + QLatin1Char('\''));
+            rows = cn.execute(QStringLiteral("Update qx_user set userPwd = ") + schema::sqlLiteral(stored) +
+                              QStringLiteral(" where userID = ") + who);
         if (own.active()) {
             if (rows > 0)
                 own.commit();

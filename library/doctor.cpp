@@ -1,5 +1,6 @@
 #include "library/doctor.h"
 #include "library/storerules.h"
+#include "library/storeschema.h"
 #include "platform/sqldialect.h"
 
 #include <QHash>
@@ -12,10 +13,6 @@
 namespace vardex {
 
 namespace {
-
-bool isRightsHolding(int zuid) { return (zuid >= 1 && zuid <= 999) || zuid >= 10000; }
-
-QString q(const QString& v) { return QLatin1Char('\'') + escapeQuotes(v) + QLatin1Char('\''); }
 
 // Everything the checks need, read once.
 struct Snapshot {
@@ -30,10 +27,10 @@ struct Snapshot {
         int n = 0;
         for (const QString& g : groups) {
             auto a = assigned.find({user, g});
-            if (a == assigned.end() || a->second.isEmpty() || a->second.first() != QLatin1String("T"))
+            if (a == assigned.end() || a->second.isEmpty() || a->second.first() != schema::kGranted)
                 continue;
             auto c = contents.find({g, item});
-            if (c != contents.end() && !c->second.isEmpty() && c->second.first() == QLatin1String("T"))
+            if (c != contents.end() && !c->second.isEmpty() && c->second.first() == schema::kGranted)
                 ++n;
         }
         return n;
@@ -51,7 +48,7 @@ Snapshot read(AdoConnection& cn) {
         // A zuid that is no number holds no rights; checkExportable reports it.
         bool number = false;
         const int zuid = query.fieldByName(QStringLiteral("zuid")).value().toInt(&number);
-        if (id.isNull() || !number || !isRightsHolding(zuid))
+        if (id.isNull() || !number || !schema::holdsOwnRights(zuid))
             continue;
         if (!seen.contains(id.asString())) {
             seen.insert(id.asString());
@@ -120,7 +117,6 @@ DoctorReport examine(const Snapshot& s) {
     return r;
 }
 
-const char* const storeTables[] = {"qx_Name", "qx_Name_Temp", "qx_user", "qx_user_qx", "qx_user_zu", "qx_zu", "qx_Logs"};
 const char* const storeProcedures[] = {"qxAddUser", "qxAddzuName", "qxDelUser", "qxDelzu", "qxNameChanged",
                                        "qxNameChanged_before", "qxUpDateAllows", "qx_user_zu_changed",
                                        "qxUpDateUserAllows", "qxuserintozu", "qxuseroutzu"};
@@ -164,9 +160,9 @@ QList<Violation> checkSchema(AdoConnection& cn) {
     QSet<QString> tables;
     for (const QString& t : cn.tableNames())
         tables.insert(t.section(QLatin1Char('.'), -1).remove(QLatin1Char('"')).toLower());
-    for (const char* t : storeTables)
-        if (!tables.contains(QString::fromLatin1(t).toLower()))
-            out.append({Violation::MissingTable, QString(), QString(), 0, 0, 1, QString::fromLatin1(t)});
+    for (const schema::Table& t : schema::kTables)
+        if (!tables.contains(QString::fromLatin1(t.name).toLower()))
+            out.append({Violation::MissingTable, QString(), QString(), 0, 0, 1, QString::fromLatin1(t.name)});
     const QSet<QString> procedures = procedureNames(cn);
     for (const char* p : storeProcedures)
         if (!procedures.contains(QString::fromLatin1(p).toLower()))
@@ -259,8 +255,7 @@ QString nameOrNull(const AdoField& f, int maxLength) {
 
 QString flagProblem(const AdoField& f) {
     const QString v = f.isNull() ? QString() : f.asString().trimmed();
-    return v == QLatin1String("T") || v == QLatin1String("F") ? QString()
-                                                              : QStringLiteral("is neither T nor F");
+    return v == schema::kGranted || v == schema::kRefused ? QString() : QStringLiteral("is neither T nor F");
 }
 
 // Integer columns read as they are stored: a real or a text in one reads as a problem, not as
@@ -325,18 +320,18 @@ QList<Violation> checkExportable(AdoConnection& cn) {
         checkValue(out, id, 0, "zuid", zuidProblem);
         if (!zuidProblem.isEmpty())
             continue;
-        if (zuid >= 1 && zuid <= 999) {
+        if (schema::isUserGroup(zuid)) {
             groupIds[zuid].append(id);
             checkValue(out, id, 0, "userName",
                        nameOrNull(query.fieldByName(QStringLiteral("userName")), rules::kIdLength));
             continue;
         }
-        if (!(zuid > 1000 && zuid < 2000) && zuid != 10000) {
+        if (!schema::isKnownUserZuid(zuid)) {
             out.append({Violation::UnknownUserCode, id, QString(), 0, zuid, 0, QString()});
             continue;
         }
-        if (zuid != 10000)
-            members.append({id, zuid - 1000});
+        if (zuid != schema::kNoGroupZuid)
+            members.append({id, schema::groupOfMember(zuid)});
         checkValue(out, id, 0, "userName",
                    nameOrNull(query.fieldByName(QStringLiteral("userName")), rules::kIdLength));
         checkValue(out, id, 0, "userPwd",
@@ -481,7 +476,7 @@ DoctorReport repairStore(AdoConnection& cn) {
                 continue; // different names: which one is meant is the operator's choice
             const auto value = [&](const char* column) {
                 const AdoField f = rows.fieldByName(QLatin1String(column));
-                return f.isNull() ? QStringLiteral("NULL") : q(f.asString());
+                return f.isNull() ? QStringLiteral("NULL") : sqlLiteral(f.asString());
             };
             const QString name = value("qxName"), nameEx = value("qxNameEx");
             cn.execute(QStringLiteral("DELETE FROM qx_Name WHERE qxID = %1").arg(v.qxID));
@@ -500,10 +495,15 @@ DoctorReport repairStore(AdoConnection& cn) {
                 QList<QString>& rows = s.contents[{g, item}];
                 if (rows.size() == 1)
                     continue;
-                const QString flag = rows.isEmpty() ? QStringLiteral("F") : rows.first();
+                const QString flag = rows.isEmpty() ? QString(schema::kRefused) : rows.first();
                 if (!rows.isEmpty())
-                    cn.execute(QStringLiteral("DELETE FROM qx_zu WHERE zuName = %1 AND qxID = %2").arg(q(g)).arg(item));
-                cn.execute(QStringLiteral("INSERT INTO qx_zu (zuName, qxID, Allow) VALUES (%1, %2, %3)").arg(q(g)).arg(item).arg(q(flag)));
+                    cn.execute(QStringLiteral("DELETE FROM qx_zu WHERE zuName = %1 AND qxID = %2")
+                                   .arg(sqlLiteral(g))
+                                   .arg(item));
+                cn.execute(QStringLiteral("INSERT INTO qx_zu (zuName, qxID, Allow) VALUES (%1, %2, %3)")
+                               .arg(sqlLiteral(g))
+                               .arg(item)
+                               .arg(sqlLiteral(flag)));
                 rows = {flag};
             }
         for (const QString& u : s.holders)
@@ -511,10 +511,13 @@ DoctorReport repairStore(AdoConnection& cn) {
                 QList<QString>& rows = s.assigned[{u, g}];
                 if (rows.size() == 1)
                     continue;
-                const QString flag = rows.isEmpty() ? QStringLiteral("F") : rows.first();
+                const QString flag = rows.isEmpty() ? QString(schema::kRefused) : rows.first();
                 if (!rows.isEmpty())
-                    cn.execute(QStringLiteral("DELETE FROM qx_user_zu WHERE userID = %1 AND zuName = %2").arg(q(u), q(g)));
-                cn.execute(QStringLiteral("INSERT INTO qx_user_zu (userID, zuName, Allow) VALUES (%1, %2, %3)").arg(q(u), q(g), q(flag)));
+                    cn.execute(QStringLiteral("DELETE FROM qx_user_zu WHERE userID = %1 AND zuName = %2")
+                                   .arg(sqlLiteral(u), sqlLiteral(g)));
+                cn.execute(
+                    QStringLiteral("INSERT INTO qx_user_zu (userID, zuName, Allow) VALUES (%1, %2, %3)")
+                        .arg(sqlLiteral(u), sqlLiteral(g), sqlLiteral(flag)));
                 rows = {flag};
             }
         for (const QString& u : s.holders)
@@ -525,14 +528,22 @@ DoctorReport repairStore(AdoConnection& cn) {
                 if (n == 1 && it->second.first() == expected)
                     continue;
                 if (n == 1) {
-                    cn.execute(QStringLiteral("UPDATE qx_user_qx SET AllowCount = %1 WHERE userID = %2 AND qxID = %3")
-                                   .arg(expected).arg(q(u)).arg(item));
+                    cn.execute(QStringLiteral(
+                                   "UPDATE qx_user_qx SET AllowCount = %1 WHERE userID = %2 AND qxID = %3")
+                                   .arg(expected)
+                                   .arg(sqlLiteral(u))
+                                   .arg(item));
                     continue;
                 }
                 if (n > 1)
-                    cn.execute(QStringLiteral("DELETE FROM qx_user_qx WHERE userID = %1 AND qxID = %2").arg(q(u)).arg(item));
-                cn.execute(QStringLiteral("INSERT INTO qx_user_qx (userID, qxID, AllowCount) VALUES (%1, %2, %3)")
-                               .arg(q(u)).arg(item).arg(expected));
+                    cn.execute(QStringLiteral("DELETE FROM qx_user_qx WHERE userID = %1 AND qxID = %2")
+                                   .arg(sqlLiteral(u))
+                                   .arg(item));
+                cn.execute(
+                    QStringLiteral("INSERT INTO qx_user_qx (userID, qxID, AllowCount) VALUES (%1, %2, %3)")
+                        .arg(sqlLiteral(u))
+                        .arg(item)
+                        .arg(expected));
             }
         tx.commit();
         return before;

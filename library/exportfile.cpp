@@ -136,8 +136,8 @@ Setup read(const QByteArray& json) {
     // User groups and users share one space of IDs.
     QSet<QString> ids, groupIds, holdersAllowed;
     const QJsonArray groups = root.array("userGroups");
-    if (groups.size() > 999)
-        fault(element("userGroups", 999), Ui::tr("用户组已达999个, 不能再添加用户组."));
+    if (groups.size() > schema::kMaxUserGroups)
+        fault(element("userGroups", schema::kMaxUserGroups), Ui::tr("用户组已达999个, 不能再添加用户组."));
     for (int i = 0; i < groups.size(); ++i) {
         const Fields o(groups[i], element("userGroups", i),
                        {QStringLiteral("id"), QStringLiteral("name"), QStringLiteral("enabled")});

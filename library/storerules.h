@@ -3,13 +3,16 @@
 // given, the import makes of an export file and the store doctor makes of the rows. Each answers
 // an empty text for a value that passes, else what is wrong with it (for a message that names the
 // value's place before it).
+#include "library/storeschema.h"
+
 #include <QString>
 
 namespace vardex::rules {
 
-constexpr int kIdLength = 20;       // userID, userName, zuName
-constexpr int kItemNameLength = 30; // qxName
-constexpr int kPasswordLength = 100;
+// The column limits, as the store's vocabulary sets them.
+using schema::kIdLength;
+using schema::kItemNameLength;
+using schema::kPasswordLength;
 
 // A name as the dialogs keep it: no leading or trailing blank, not empty, no control
 // character, text that the store's 8-bit conversion keeps (no lone surrogate half), and no

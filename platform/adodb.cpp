@@ -1011,7 +1011,7 @@ void AdoQuery::post() {
         else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::UInt)
             values.append(QString::number(v.toLongLong()));
         else
-            values.append(QLatin1Char('\'') + escapeQuotes(v.toString()) + QLatin1Char('\''));
+            values.append(sqlLiteral(v.toString()));
     }
     // A new record that nothing was entered into is a row of NULLs (and column defaults).
     const QString sql = columns.isEmpty()
@@ -1173,7 +1173,7 @@ QString AdoQuery::literal(const QVariant& v) const {
         return v.toString();
     if (v.typeId() == QMetaType::Bool)
         return v.toBool() ? QStringLiteral("1") : QStringLiteral("0");
-    return QLatin1Char('\'') + escapeQuotes(v.toString()) + QLatin1Char('\'');
+    return sqlLiteral(v.toString());
 }
 
 QString AdoQuery::locateCondition(const QVector<QVariant>& row) const {

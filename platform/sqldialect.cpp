@@ -204,6 +204,10 @@ QString escapeQuotes(const QString& value) {
     return v;
 }
 
+QString sqlLiteral(const QString& value) {
+    return QLatin1Char('\'') + escapeQuotes(value) + QLatin1Char('\'');
+}
+
 QString trimBlanks(const QString& text) {
     int b = 0;
     int e = text.size();

@@ -13,8 +13,10 @@ namespace vardex {
 
 QString translateStatement(const QString& tsql, Dialect target);
 
-// Doubles every single quote, so a value placed between quotes stays one literal.
-// Every value that the system places between single quotes goes through here.
+// The value as an SQL literal: between single quotes, every single quote in it doubled, so it
+// stays one literal. Every text value that the system places in a statement goes through here.
+QString sqlLiteral(const QString& value);
+// The doubling alone, for text that a statement already holds between quotes.
 QString escapeQuotes(const QString& value);
 
 // Trims as the classic runtime does: removes leading and trailing characters up to and
