@@ -1,4 +1,5 @@
 #include "library/exportfile.h"
+#include "library/storeschema.h"
 #include "library/storerules.h"
 #include "library/uitext.h"
 #include "platform/errors.h"
@@ -94,17 +95,15 @@ QString element(const char* array, int i) {
     return QStringLiteral("%1[%2]").arg(QLatin1String(array)).arg(i);
 }
 
-} // namespace
+// What the sections read so far tell the later ones: the IDs taken, the user groups, and who
+// may hold a permission group (user groups and users in none).
+struct Known {
+    QSet<int> itemIds;
+    QSet<QString> ids, groupIds, holdersAllowed; // user groups and users share one space of IDs
+    QSet<QString> permNames;
+};
 
-Setup read(const QByteArray& json) {
-    QJsonParseError err;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &err);
-    if (err.error != QJsonParseError::NoError)
-        throw ConvertError(QStringLiteral("no JSON: %1 at %2").arg(err.errorString()).arg(err.offset));
-    const Fields root(doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(), QStringLiteral("$"),
-                      {QStringLiteral("format"), QStringLiteral("version"), QStringLiteral("keyNote"),
-                       QStringLiteral("items"), QStringLiteral("userGroups"), QStringLiteral("users"),
-                       QStringLiteral("permissionGroups"), QStringLiteral("grants")});
+void readHeader(const Fields& root) {
     if (root.text("format") != QLatin1String(kFormat))
         fault(root.at(QStringLiteral("format")),
               QStringLiteral("not an export of this program (format is not %1)").arg(QLatin1String(kFormat)));
@@ -116,25 +115,25 @@ Setup read(const QByteArray& json) {
                   .arg(kVersion));
     if (root.has("keyNote"))
         root.text("keyNote");
+}
 
-    Setup s;
-    QSet<int> itemIds;
+void readItems(const Fields& root, Known& k, Setup& s) {
     const QJsonArray items = root.array("items");
     for (int i = 0; i < items.size(); ++i) {
         const Fields o(items[i], element("items", i), {QStringLiteral("id"), QStringLiteral("name")});
         Item item;
         item.id = o.number("id");
-        if (itemIds.contains(item.id))
+        if (k.itemIds.contains(item.id))
             fault(o.at(QStringLiteral("id")), QStringLiteral("item %1 exists").arg(item.id));
-        itemIds.insert(item.id);
+        k.itemIds.insert(item.id);
         // The item list editor leaves a name out as NULL.
         if (!o.need("name").isNull())
             item.name = o.name("name", rules::kItemNameLength);
         s.items.append(item);
     }
+}
 
-    // User groups and users share one space of IDs.
-    QSet<QString> ids, groupIds, holdersAllowed;
+void readUserGroups(const Fields& root, Known& k, Setup& s) {
     const QJsonArray groups = root.array("userGroups");
     if (groups.size() > schema::kMaxUserGroups)
         fault(element("userGroups", schema::kMaxUserGroups), Ui::tr("用户组已达999个, 不能再添加用户组."));
@@ -142,90 +141,122 @@ Setup read(const QByteArray& json) {
         const Fields o(groups[i], element("userGroups", i),
                        {QStringLiteral("id"), QStringLiteral("name"), QStringLiteral("enabled")});
         UserGroup g;
-        g.id = o.newName("id", rules::kIdLength, ids, QStringLiteral("user or user group %1 exists"));
+        g.id = o.newName("id", rules::kIdLength, k.ids, QStringLiteral("user or user group %1 exists"));
         // The name dialog makes a user group's name its ID; the name is checked, not read.
         o.name("name", rules::kIdLength);
         g.enabled = o.flag("enabled");
-        groupIds.insert(g.id);
-        holdersAllowed.insert(g.id);
+        k.groupIds.insert(g.id);
+        k.holdersAllowed.insert(g.id);
         s.userGroups.append(g);
     }
+}
+
+User readUser(const Fields& o, Known& k) {
+    User u;
+    u.row.userId = o.newName("id", rules::kIdLength, k.ids, QStringLiteral("user %1 exists"));
+    u.row.userName = o.name("name", rules::kIdLength);
+    u.row.password = o.text("password");
+    o.check("password", rules::cipherTextProblem(u.row.password));
+    u.row.startDate = o.text("start");
+    o.check("start", rules::dateProblem(u.row.startDate));
+    u.row.endDate = o.text("end");
+    o.check("end", rules::dateProblem(u.row.endDate));
+    u.row.allow = schema::flagText(o.flag("enabled"));
+    u.row.discount = o.number("discount");
+    o.check("discount", rules::discountProblem(u.row.discount));
+    if (!o.need("group").isNull()) {
+        u.group = o.text("group");
+        if (!k.groupIds.contains(u.group))
+            fault(o.at(QStringLiteral("group")), QStringLiteral("no user group %1").arg(u.group));
+    } else {
+        k.holdersAllowed.insert(u.row.userId);
+    }
+    return u;
+}
+
+void readUsers(const Fields& root, Known& k, Setup& s) {
     const QJsonArray users = root.array("users");
-    for (int i = 0; i < users.size(); ++i) {
-        const Fields o(users[i], element("users", i),
-                       {QStringLiteral("id"), QStringLiteral("name"), QStringLiteral("password"),
-                        QStringLiteral("start"), QStringLiteral("end"), QStringLiteral("enabled"),
-                        QStringLiteral("discount"), QStringLiteral("group")});
-        User u;
-        u.row.userId = o.newName("id", rules::kIdLength, ids, QStringLiteral("user %1 exists"));
-        u.row.userName = o.name("name", rules::kIdLength);
-        u.row.password = o.text("password");
-        o.check("password", rules::cipherTextProblem(u.row.password));
-        u.row.startDate = o.text("start");
-        o.check("start", rules::dateProblem(u.row.startDate));
-        u.row.endDate = o.text("end");
-        o.check("end", rules::dateProblem(u.row.endDate));
-        u.row.allow = o.flag("enabled") ? QStringLiteral("T") : QStringLiteral("F");
-        u.row.discount = o.number("discount");
-        o.check("discount", rules::discountProblem(u.row.discount));
-        const QJsonValue g = o.need("group");
-        if (!g.isNull()) {
-            u.group = o.text("group");
-            if (!groupIds.contains(u.group))
-                fault(o.at(QStringLiteral("group")), QStringLiteral("no user group %1").arg(u.group));
-        } else {
-            holdersAllowed.insert(u.row.userId);
-        }
-        s.users.append(u);
-    }
+    for (int i = 0; i < users.size(); ++i)
+        s.users.append(readUser(Fields(users[i], element("users", i),
+                                       {QStringLiteral("id"), QStringLiteral("name"), QStringLiteral("password"),
+                                        QStringLiteral("start"), QStringLiteral("end"), QStringLiteral("enabled"),
+                                        QStringLiteral("discount"), QStringLiteral("group")}),
+                                k));
+}
 
-    QSet<QString> permNames;
+PermissionGroup readPermissionGroup(const Fields& o, Known& k) {
+    PermissionGroup p;
+    p.name = o.newName("name", rules::kIdLength, k.permNames, QStringLiteral("permission group %1 exists"));
+    const QJsonArray granted = o.array("items");
+    for (int j = 0; j < granted.size(); ++j) {
+        const QString path = o.at(QStringLiteral("items[%1]").arg(j));
+        const int id = Fields::wholeNumber(granted[j], path);
+        if (!k.itemIds.contains(id))
+            fault(path, QStringLiteral("no item %1").arg(id));
+        if (p.items.contains(id))
+            fault(path, QStringLiteral("item %1 is listed twice").arg(id));
+        p.items.append(id);
+    }
+    const QJsonArray holders = o.array("assignedTo");
+    for (int j = 0; j < holders.size(); ++j) {
+        const QString path = o.at(QStringLiteral("assignedTo[%1]").arg(j));
+        if (!holders[j].isString())
+            fault(path, QStringLiteral("is not a text"));
+        const QString h = holders[j].toString();
+        if (!k.ids.contains(h))
+            fault(path, QStringLiteral("no user %1").arg(h));
+        if (!k.holdersAllowed.contains(h))
+            fault(path,
+                  QStringLiteral("%1 is a member of a user group and holds no permission group of its own").arg(h));
+        if (p.assignedTo.contains(h))
+            fault(path, QStringLiteral("%1 is listed twice").arg(h));
+        p.assignedTo.append(h);
+    }
+    return p;
+}
+
+void readPermissionGroups(const Fields& root, Known& k, Setup& s) {
     const QJsonArray perms = root.array("permissionGroups");
-    for (int i = 0; i < perms.size(); ++i) {
-        const Fields o(perms[i], element("permissionGroups", i),
-                       {QStringLiteral("name"), QStringLiteral("items"), QStringLiteral("assignedTo")});
-        PermissionGroup p;
-        p.name = o.newName("name", rules::kIdLength, permNames, QStringLiteral("permission group %1 exists"));
-        const QJsonArray granted = o.array("items");
-        for (int j = 0; j < granted.size(); ++j) {
-            const QString path = o.at(QStringLiteral("items[%1]").arg(j));
-            const int id = Fields::wholeNumber(granted[j], path);
-            if (!itemIds.contains(id))
-                fault(path, QStringLiteral("no item %1").arg(id));
-            if (p.items.contains(id))
-                fault(path, QStringLiteral("item %1 is listed twice").arg(id));
-            p.items.append(id);
-        }
-        const QJsonArray holders = o.array("assignedTo");
-        for (int j = 0; j < holders.size(); ++j) {
-            const QString path = o.at(QStringLiteral("assignedTo[%1]").arg(j));
-            if (!holders[j].isString())
-                fault(path, QStringLiteral("is not a text"));
-            const QString h = holders[j].toString();
-            if (!ids.contains(h))
-                fault(path, QStringLiteral("no user %1").arg(h));
-            if (!holdersAllowed.contains(h))
-                fault(path, QStringLiteral("%1 is a member of a user group and holds no permission group of "
-                                           "its own")
-                                .arg(h));
-            if (p.assignedTo.contains(h))
-                fault(path, QStringLiteral("%1 is listed twice").arg(h));
-            p.assignedTo.append(h);
-        }
-        s.permissionGroups.append(p);
-    }
+    for (int i = 0; i < perms.size(); ++i)
+        s.permissionGroups.append(readPermissionGroup(
+            Fields(perms[i], element("permissionGroups", i),
+                   {QStringLiteral("name"), QStringLiteral("items"), QStringLiteral("assignedTo")}),
+            k));
+}
 
-    // The grant counts are written for comparison and never read; their form is checked all the same.
-    if (root.has("grants")) {
-        const QJsonArray grants = root.array("grants");
-        for (int i = 0; i < grants.size(); ++i) {
-            const Fields o(grants[i], element("grants", i),
-                           {QStringLiteral("holder"), QStringLiteral("item"), QStringLiteral("count")});
-            o.text("holder");
-            o.number("item");
-            o.number("count");
-        }
+// The grant counts are written for comparison and never read; their form is checked all the same.
+void readGrants(const Fields& root) {
+    if (!root.has("grants"))
+        return;
+    const QJsonArray grants = root.array("grants");
+    for (int i = 0; i < grants.size(); ++i) {
+        const Fields o(grants[i], element("grants", i),
+                       {QStringLiteral("holder"), QStringLiteral("item"), QStringLiteral("count")});
+        o.text("holder");
+        o.number("item");
+        o.number("count");
     }
+}
+
+} // namespace
+
+Setup read(const QByteArray& json) {
+    QJsonParseError err;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &err);
+    if (err.error != QJsonParseError::NoError)
+        throw ConvertError(QStringLiteral("no JSON: %1 at %2").arg(err.errorString()).arg(err.offset));
+    const Fields root(doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(), QStringLiteral("$"),
+                      {QStringLiteral("format"), QStringLiteral("version"), QStringLiteral("keyNote"),
+                       QStringLiteral("items"), QStringLiteral("userGroups"), QStringLiteral("users"),
+                       QStringLiteral("permissionGroups"), QStringLiteral("grants")});
+    readHeader(root);
+    Setup s;
+    Known known;
+    readItems(root, known, s);
+    readUserGroups(root, known, s);
+    readUsers(root, known, s);
+    readPermissionGroups(root, known, s);
+    readGrants(root);
     return s;
 }
 
