@@ -453,101 +453,123 @@ QString Violation::describe() const {
 
 DoctorReport checkStore(AdoConnection& cn) { return fullCheck(cn); }
 
+namespace {
+
+// A repair that would have to guess is refused whole.
+void refuseWhatCannotBeRepaired(const DoctorReport& before) {
+    QStringList blockers;
+    for (const Violation& v : before.violations)
+        if (blocksRepair(v))
+            blockers << v.describe();
+    if (!blockers.isEmpty())
+        throw DbError(QStringLiteral("Nothing was repaired: %1. Install the store again or restore it from a backup.")
+                          .arg(blockers.join(QLatin1String("; "))));
+}
+
+// An item listed twice under one name is one item: keep one row of it.
+void mendDuplicateItems(AdoConnection& cn, const DoctorReport& before) {
+    for (const Violation& v : before.violations) {
+        if (v.kind != Violation::DuplicateItem)
+            continue;
+        AdoQuery rows(&cn,
+                      QStringLiteral("select distinct qxName, qxNameEx from qx_Name where qxID = %1").arg(v.qxID));
+        rows.open();
+        if (rows.recordCount() != 1)
+            continue; // different names: which one is meant is the operator's choice
+        const auto value = [&](const char* column) {
+            const AdoField f = rows.fieldByName(QLatin1String(column));
+            return f.isNull() ? QStringLiteral("NULL") : sqlLiteral(f.asString());
+        };
+        const QString name = value("qxName"), nameEx = value("qxNameEx");
+        cn.execute(QStringLiteral("DELETE FROM qx_Name WHERE qxID = %1").arg(v.qxID));
+        cn.execute(QStringLiteral("INSERT INTO qx_Name (qxID, qxName, qxNameEx) VALUES (%1, %2, %3)")
+                       .arg(v.qxID)
+                       .arg(name, nameEx));
+    }
+}
+
+// Every group holds every item exactly once (a missing one refused).
+void mendContents(AdoConnection& cn, Snapshot& s) {
+    for (const QString& g : s.groups)
+        for (int item : s.items) {
+            QList<QString>& rows = s.contents[{g, item}];
+            if (rows.size() == 1)
+                continue;
+            const QString flag = rows.isEmpty() ? QString(schema::kRefused) : rows.first();
+            if (!rows.isEmpty())
+                cn.execute(QStringLiteral("DELETE FROM qx_zu WHERE zuName = %1 AND qxID = %2")
+                               .arg(sqlLiteral(g))
+                               .arg(item));
+            cn.execute(QStringLiteral("INSERT INTO qx_zu (zuName, qxID, Allow) VALUES (%1, %2, %3)")
+                           .arg(sqlLiteral(g))
+                           .arg(item)
+                           .arg(sqlLiteral(flag)));
+            rows = {flag};
+        }
+}
+
+// Every holder has every group's assignment row exactly once (a missing one not assigned).
+void mendAssignments(AdoConnection& cn, Snapshot& s) {
+    for (const QString& u : s.holders)
+        for (const QString& g : s.groups) {
+            QList<QString>& rows = s.assigned[{u, g}];
+            if (rows.size() == 1)
+                continue;
+            const QString flag = rows.isEmpty() ? QString(schema::kRefused) : rows.first();
+            if (!rows.isEmpty())
+                cn.execute(QStringLiteral("DELETE FROM qx_user_zu WHERE userID = %1 AND zuName = %2")
+                               .arg(sqlLiteral(u), sqlLiteral(g)));
+            cn.execute(QStringLiteral("INSERT INTO qx_user_zu (userID, zuName, Allow) VALUES (%1, %2, %3)")
+                           .arg(sqlLiteral(u), sqlLiteral(g), sqlLiteral(flag)));
+            rows = {flag};
+        }
+}
+
+// Every holder's grant count is the one its assignments and the groups' contents give.
+void mendGrants(AdoConnection& cn, const Snapshot& s) {
+    for (const QString& u : s.holders)
+        for (int item : s.items) {
+            const int expected = s.expectedCount(u, item);
+            const auto it = s.grants.find({u, item});
+            const int n = it == s.grants.end() ? 0 : it->second.size();
+            if (n == 1 && it->second.first() == expected)
+                continue;
+            if (n == 1) {
+                cn.execute(QStringLiteral("UPDATE qx_user_qx SET AllowCount = %1 WHERE userID = %2 AND qxID = %3")
+                               .arg(expected)
+                               .arg(sqlLiteral(u))
+                               .arg(item));
+                continue;
+            }
+            if (n > 1)
+                cn.execute(QStringLiteral("DELETE FROM qx_user_qx WHERE userID = %1 AND qxID = %2")
+                               .arg(sqlLiteral(u))
+                               .arg(item));
+            cn.execute(QStringLiteral("INSERT INTO qx_user_qx (userID, qxID, AllowCount) VALUES (%1, %2, %3)")
+                           .arg(sqlLiteral(u))
+                           .arg(item)
+                           .arg(expected));
+        }
+}
+
+} // namespace
+
 DoctorReport repairStore(AdoConnection& cn) {
     AdoTransaction tx(cn);
-    {
-        const DoctorReport before = fullCheck(cn);
-        QStringList blockers;
-        for (const Violation& v : before.violations)
-            if (blocksRepair(v))
-                blockers << v.describe();
-        if (!blockers.isEmpty())
-            throw DbError(QStringLiteral("Nothing was repaired: %1. Install the store again or restore it from a backup.")
-                              .arg(blockers.join(QLatin1String("; "))));
-        // An item listed twice under one name is one item: keep one row of it.
-        for (const Violation& v : before.violations) {
-            if (v.kind != Violation::DuplicateItem)
-                continue;
-            AdoQuery rows(
-                &cn,
-                QStringLiteral("select distinct qxName, qxNameEx from qx_Name where qxID = %1").arg(v.qxID));
-            rows.open();
-            if (rows.recordCount() != 1)
-                continue; // different names: which one is meant is the operator's choice
-            const auto value = [&](const char* column) {
-                const AdoField f = rows.fieldByName(QLatin1String(column));
-                return f.isNull() ? QStringLiteral("NULL") : sqlLiteral(f.asString());
-            };
-            const QString name = value("qxName"), nameEx = value("qxNameEx");
-            cn.execute(QStringLiteral("DELETE FROM qx_Name WHERE qxID = %1").arg(v.qxID));
-            cn.execute(QStringLiteral("INSERT INTO qx_Name (qxID, qxName, qxNameEx) VALUES (%1, %2, %3)")
-                           .arg(v.qxID)
-                           .arg(name, nameEx));
-        }
-        // Orphans first; the other repairs are worked out on what is left.
-        cn.execute(QStringLiteral("DELETE FROM qx_zu WHERE ") + QLatin1String(contentOrphan));
-        cn.execute(QStringLiteral("DELETE FROM qx_user_zu WHERE ") + QLatin1String(assignmentOrphan));
-        cn.execute(QStringLiteral("DELETE FROM qx_user_qx WHERE ") + QLatin1String(grantOrphan));
-        Snapshot s = read(cn);
-        // Group contents and assignments first: the counts are computed from them.
-        for (const QString& g : s.groups)
-            for (int item : s.items) {
-                QList<QString>& rows = s.contents[{g, item}];
-                if (rows.size() == 1)
-                    continue;
-                const QString flag = rows.isEmpty() ? QString(schema::kRefused) : rows.first();
-                if (!rows.isEmpty())
-                    cn.execute(QStringLiteral("DELETE FROM qx_zu WHERE zuName = %1 AND qxID = %2")
-                                   .arg(sqlLiteral(g))
-                                   .arg(item));
-                cn.execute(QStringLiteral("INSERT INTO qx_zu (zuName, qxID, Allow) VALUES (%1, %2, %3)")
-                               .arg(sqlLiteral(g))
-                               .arg(item)
-                               .arg(sqlLiteral(flag)));
-                rows = {flag};
-            }
-        for (const QString& u : s.holders)
-            for (const QString& g : s.groups) {
-                QList<QString>& rows = s.assigned[{u, g}];
-                if (rows.size() == 1)
-                    continue;
-                const QString flag = rows.isEmpty() ? QString(schema::kRefused) : rows.first();
-                if (!rows.isEmpty())
-                    cn.execute(QStringLiteral("DELETE FROM qx_user_zu WHERE userID = %1 AND zuName = %2")
-                                   .arg(sqlLiteral(u), sqlLiteral(g)));
-                cn.execute(
-                    QStringLiteral("INSERT INTO qx_user_zu (userID, zuName, Allow) VALUES (%1, %2, %3)")
-                        .arg(sqlLiteral(u), sqlLiteral(g), sqlLiteral(flag)));
-                rows = {flag};
-            }
-        for (const QString& u : s.holders)
-            for (int item : s.items) {
-                const int expected = s.expectedCount(u, item);
-                auto it = s.grants.find({u, item});
-                const int n = it == s.grants.end() ? 0 : it->second.size();
-                if (n == 1 && it->second.first() == expected)
-                    continue;
-                if (n == 1) {
-                    cn.execute(QStringLiteral(
-                                   "UPDATE qx_user_qx SET AllowCount = %1 WHERE userID = %2 AND qxID = %3")
-                                   .arg(expected)
-                                   .arg(sqlLiteral(u))
-                                   .arg(item));
-                    continue;
-                }
-                if (n > 1)
-                    cn.execute(QStringLiteral("DELETE FROM qx_user_qx WHERE userID = %1 AND qxID = %2")
-                                   .arg(sqlLiteral(u))
-                                   .arg(item));
-                cn.execute(
-                    QStringLiteral("INSERT INTO qx_user_qx (userID, qxID, AllowCount) VALUES (%1, %2, %3)")
-                        .arg(sqlLiteral(u))
-                        .arg(item)
-                        .arg(expected));
-            }
-        tx.commit();
-        return before;
-    }
+    const DoctorReport before = fullCheck(cn);
+    refuseWhatCannotBeRepaired(before);
+    mendDuplicateItems(cn, before);
+    // Orphans first; the other repairs are worked out on what is left.
+    cn.execute(QStringLiteral("DELETE FROM qx_zu WHERE ") + QLatin1String(contentOrphan));
+    cn.execute(QStringLiteral("DELETE FROM qx_user_zu WHERE ") + QLatin1String(assignmentOrphan));
+    cn.execute(QStringLiteral("DELETE FROM qx_user_qx WHERE ") + QLatin1String(grantOrphan));
+    Snapshot s = read(cn);
+    // Group contents and assignments first: the counts are computed from them.
+    mendContents(cn, s);
+    mendAssignments(cn, s);
+    mendGrants(cn, s);
+    tx.commit();
+    return before;
 }
 
 } // namespace vardex
