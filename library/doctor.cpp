@@ -556,7 +556,7 @@ void mendGrants(AdoConnection& cn, const Snapshot& s) {
 
 DoctorReport repairStore(AdoConnection& cn) {
     AdoTransaction tx(cn);
-    const DoctorReport before = fullCheck(cn);
+    DoctorReport before = fullCheck(cn);
     refuseWhatCannotBeRepaired(before);
     mendDuplicateItems(cn, before);
     // Orphans first; the other repairs are worked out on what is left.
