@@ -155,31 +155,31 @@ Tfrmanager::Tfrmanager(QWidget* parent)
         return l;
     };
     dtl1 = makeList("dtl1");
-    dxTreeList1Column1 = dtl1->addColumn(QStringLiteral("dxTreeList1Column1"), Ui::tr("用户(组)名"),
-                                         fName, TreeListColumn::Text, 133);
+    dxTreeList1Column1 = dtl1->addColumn(QStringLiteral("dxTreeList1Column1"), Ui::tr("用户(组)名"), fName,
+                                         TreeListColumn::Text, 133);
     dxTreeList1Column2 = dtl1->addColumn(QStringLiteral("dxTreeList1Column2"), Ui::tr("允许"), fAllow,
                                          TreeListColumn::Check, 32);
-    dxTreeList1Column3 = dtl1->addColumn(QStringLiteral("dxTreeList1Column3"), Ui::tr("密码"),
-                                         fPassword, TreeListColumn::Text, 60, false);
+    dxTreeList1Column3 = dtl1->addColumn(QStringLiteral("dxTreeList1Column3"), Ui::tr("密码"), fPassword,
+                                         TreeListColumn::Text, 60, false);
     dxTreeList1Column4 =
-        dtl1->addColumn(QStringLiteral("dxTreeList1Column4"), Ui::tr("起始日期,组的起始日期为000000"),
-                        fStart, TreeListColumn::Text, 60, false);
-    dxTreeList1Column5 = dtl1->addColumn(QStringLiteral("dxTreeList1Column5"), Ui::tr("到期日期"),
-                                         fEnd, TreeListColumn::Text, 60, false);
-    dxTreeList1Column6 = dtl1->addColumn(QStringLiteral("dxTreeList1Column6"), Ui::tr("折扣率"),
-                                         fDiscount, TreeListColumn::Text, 60, false);
-    dxTreeList1Column7 = dtl1->addColumn(QStringLiteral("dxTreeList1Column7"), Ui::tr("用户ID"),
-                                         fUserId, TreeListColumn::Text, 60, false);
+        dtl1->addColumn(QStringLiteral("dxTreeList1Column4"), Ui::tr("起始日期,组的起始日期为000000"), fStart,
+                        TreeListColumn::Text, 60, false);
+    dxTreeList1Column5 = dtl1->addColumn(QStringLiteral("dxTreeList1Column5"), Ui::tr("到期日期"), fEnd,
+                                         TreeListColumn::Text, 60, false);
+    dxTreeList1Column6 = dtl1->addColumn(QStringLiteral("dxTreeList1Column6"), Ui::tr("折扣率"), fDiscount,
+                                         TreeListColumn::Text, 60, false);
+    dxTreeList1Column7 = dtl1->addColumn(QStringLiteral("dxTreeList1Column7"), Ui::tr("用户ID"), fUserId,
+                                         TreeListColumn::Text, 60, false);
     dtl2 = makeList("dtl2");
-    dxTreeList2Column1 = dtl2->addColumn(QStringLiteral("dxTreeList2Column1"), Ui::tr("权限组名称"),
-                                         fName, TreeListColumn::Text, 114);
+    dxTreeList2Column1 = dtl2->addColumn(QStringLiteral("dxTreeList2Column1"), Ui::tr("权限组名称"), fName,
+                                         TreeListColumn::Text, 114);
     dxTreeList2Column2 = dtl2->addColumn(QStringLiteral("dxTreeList2Column2"), Ui::tr("允许"), fAllow,
                                          TreeListColumn::Check, 30);
     dtl3 = makeList("dtl3");
     TreeListColumn1 = dtl3->addColumn(QStringLiteral("TreeListColumn1"), Ui::tr("权限名称"), fName,
                                       TreeListColumn::Text, 172);
-    TreeListColumn2 = dtl3->addColumn(QStringLiteral("TreeListColumn2"), Ui::tr("允许"), fAllow,
-                                      TreeListColumn::Check, 32);
+    TreeListColumn2 =
+        dtl3->addColumn(QStringLiteral("TreeListColumn2"), Ui::tr("允许"), fAllow, TreeListColumn::Check, 32);
     // The permission-group and group-rights checks start refusing edits.
     dxTreeList2Column2->setReadOnly(true);
     TreeListColumn2->setReadOnly(true);
@@ -188,20 +188,20 @@ Tfrmanager::Tfrmanager(QWidget* parent)
     Splitter1->setStretchFactor(1, 0);
     Splitter1->setStretchFactor(2, 1);
 
-    btnAddUser = iconButton(this, "btnAddUser", admin::ButtonIcon::AddUser, Ui::tr("添加用户"),
-                            QRect(8, 363, 24, 24));
+    btnAddUser =
+        iconButton(this, "btnAddUser", admin::ButtonIcon::AddUser, Ui::tr("添加用户"), QRect(8, 363, 24, 24));
     btnDelUser = iconButton(this, "btnDelUser", admin::ButtonIcon::DelUser, Ui::tr("删除用户"),
                             QRect(32, 363, 24, 24));
     btnEditUser = iconButton(this, "btnEditUser", admin::ButtonIcon::EditUser, Ui::tr("用户信息编辑"),
                              QRect(56, 363, 24, 24));
-    btnAddUserzu = iconButton(this, "btnAddUserzu", admin::ButtonIcon::AddUserGroup,
-                              Ui::tr("添加用户组"), QRect(88, 363, 89, 24));
+    btnAddUserzu = iconButton(this, "btnAddUserzu", admin::ButtonIcon::AddUserGroup, Ui::tr("添加用户组"),
+                              QRect(88, 363, 89, 24));
     btnAddUserzu->setText(Ui::tr("添加用户组", "short button text"));
     btnAddUserzu->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    btnAddZu = iconButton(this, "btnAddZu", admin::ButtonIcon::AddZu, Ui::tr("添加权限组"),
-                          QRect(198, 363, 24, 24));
-    btnDelZu = iconButton(this, "btnDelZu", admin::ButtonIcon::DelZu, Ui::tr("删除权限组"),
-                          QRect(222, 363, 24, 24));
+    btnAddZu =
+        iconButton(this, "btnAddZu", admin::ButtonIcon::AddZu, Ui::tr("添加权限组"), QRect(198, 363, 24, 24));
+    btnDelZu =
+        iconButton(this, "btnDelZu", admin::ButtonIcon::DelZu, Ui::tr("删除权限组"), QRect(222, 363, 24, 24));
     btnDelUser->setEnabled(false);
     btnEditUser->setEnabled(false);
     btnDelZu->setEnabled(false);
@@ -547,8 +547,8 @@ void Tfrmanager::btnHelpClick() {
 bool Tfrmanager::FormCloseQuery() {
     if (!btnHelp->isVisibleTo(this) || !btnHelp->isEnabled() || Tag == 1 || Tag == 2)
         return true;
-    const int answer = showMessage(Ui::tr("数据可能已经更改, 是否先保存数据再退出?"),
-                                   Ui::tr("确认"), mb::YesNoCancel | mb::IconQuestion, this);
+    const int answer = showMessage(Ui::tr("数据可能已经更改, 是否先保存数据再退出?"), Ui::tr("确认"),
+                                   mb::YesNoCancel | mb::IconQuestion, this);
     if (answer == mb::IdYes) {
         Tag = 1;
         return true;
@@ -811,8 +811,8 @@ void Tfrmanager::mD2Click() {
         if (!node)
             return;
         const QString name = dtl2->text(node, fName);
-        if (showMessage(Ui::tr("确实要删除权限组:(") + name + Ui::tr(")吗?"),
-                        Ui::tr("询问"), mb::OkCancel | mb::IconQuestion, this) != mb::IdOk)
+        if (showMessage(Ui::tr("确实要删除权限组:(") + name + Ui::tr(")吗?"), Ui::tr("询问"),
+                        mb::OkCancel | mb::IconQuestion, this) != mb::IdOk)
             return;
         adminops::deletePermissionGroup(dataModule(), name);
         dtl2->deleteNode(node);

@@ -3,9 +3,9 @@
 #include "admin/adminshared.h"
 #include "library/adminops.h"
 #include "library/dmain.h"
+#include "library/uitext.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
-#include "library/uitext.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -70,11 +70,11 @@ void Tfrqxzu::btnOKClick() {
         return;
     }
     if (Tag == 2)
-        showMessage(Ui::tr("组名称\"") + n + Ui::tr("\"已存在! 请输入一个新组名称."),
-                    Ui::tr("错误"), mb::Ok, this);
+        showMessage(Ui::tr("组名称\"") + n + Ui::tr("\"已存在! 请输入一个新组名称."), Ui::tr("错误"), mb::Ok,
+                    this);
     else
-        showMessage(Ui::tr("用户组名称不能与已有组,或用户名称重复! 请重新输入."),
-                    Ui::tr("错误"), mb::Ok, this);
+        showMessage(Ui::tr("用户组名称不能与已有组,或用户名称重复! 请重新输入."), Ui::tr("错误"), mb::Ok,
+                    this);
 }
 
 bool Tfrqxzu::eventFilter(QObject* watched, QEvent* event) {

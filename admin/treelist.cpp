@@ -265,7 +265,7 @@ TreeListColumn* TreeList::column(const QString& fieldName) const {
 // The node is filled before it joins the tree: a detached node's data changes cost no
 // notifications, which keeps rebuilding a list of thousands of nodes fast.
 QTreeWidgetItem* TreeList::newNode(const Fill& fill) {
-    std::unique_ptr<Node> node(new Node(m_columns)); // check cells start as "F"
+    std::unique_ptr<Node> node(new Node(m_columns));          // check cells start as "F"
     node->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled); // checks are toggled by the list only
     if (fill)
         fill(node.get());

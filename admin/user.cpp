@@ -1,12 +1,12 @@
 #include "admin/user.h"
 
 #include "admin/adminshared.h"
+#include "dialogs/dlgcommon.h"
 #include "library/adminops.h"
 #include "library/dmain.h"
+#include "library/uitext.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
-#include "dialogs/dlgcommon.h"
-#include "library/uitext.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -191,8 +191,7 @@ void TfrUser::btnOKClick() {
     if (Tag == 3) {
         try {
             if (adminops::userIdTaken(dataModule(), id)) {
-                showMessage(Ui::tr("用户ID\"") + id +
-                                Ui::tr("\"已存在! 请输入一个新的用户ID."),
+                showMessage(Ui::tr("用户ID\"") + id + Ui::tr("\"已存在! 请输入一个新的用户ID."),
                             Ui::tr("错误"), mb::Ok, this);
                 return;
             }

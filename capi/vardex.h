@@ -104,9 +104,9 @@ extern "C" {
  */
 #define VARDEX_CONNECT_FAILED 1
 
-VARDEX_API int32_t VARDEX_CALL ConnectDatabase(const char *connectionString, const char *userId,
-                                               const char *password, const char *workDate,
-                                               const char *cipherKey);
+VARDEX_API int32_t VARDEX_CALL ConnectDatabase(const char* connectionString, const char* userId,
+                                               const char* password, const char* workDate,
+                                               const char* cipherKey);
 
 /*
  * DisconnectDatabase writes the logout row of the current user (when somebody has logged in
@@ -122,7 +122,7 @@ VARDEX_API int32_t VARDEX_CALL DisconnectDatabase(void);
  * them); an empty beforeTime deletes every row. No audit row is written about the deletion.
  * Returns 0, or VARDEX_ERROR.
  */
-VARDEX_API int32_t VARDEX_CALL ClearLogs(const char *beforeTime);
+VARDEX_API int32_t VARDEX_CALL ClearLogs(const char* beforeTime);
 
 /* ---------------------------------------------------------------------------------------------
  * Login verification, right check, password change
@@ -153,9 +153,8 @@ VARDEX_API int32_t VARDEX_CALL ClearLogs(const char *beforeTime);
 #define VARDEX_LOGIN_WRONG_PASSWORD 3
 #define VARDEX_LOGIN_NO_USER 4
 
-VARDEX_API int32_t VARDEX_CALL CheckUserLogin(const char *userId, const char *password,
-                                              const char *workDate, const char *failText,
-                                              int32_t mode);
+VARDEX_API int32_t VARDEX_CALL CheckUserLogin(const char* userId, const char* password, const char* workDate,
+                                              const char* failText, int32_t mode);
 
 /*
  * CheckUserRight answers whether userId holds permission item rightId. A member of a user group
@@ -179,8 +178,8 @@ VARDEX_API int32_t VARDEX_CALL CheckUserLogin(const char *userId, const char *pa
 #define VARDEX_RIGHT_NO_GROUP 2
 #define VARDEX_RIGHT_NOT_HELD 3
 
-VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char *userId, int32_t rightId,
-                                              const char *failText, int32_t mode);
+VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char* userId, int32_t rightId, const char* failText,
+                                              int32_t mode);
 
 /*
  * VardexQueryRights answers, for count items at once, what CheckUserRight would answer for each:
@@ -197,8 +196,8 @@ VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char *userId, int32_t rightI
  * database error; answers is then left as it was. With count 0 nothing is read. Every rightIds
  * entry is read before any answer is written, so answers may overlap rightIds.
  */
-VARDEX_API int32_t VARDEX_CALL VardexQueryRights(const char *userId, const int32_t *rightIds,
-                                                 int32_t count, int32_t *answers);
+VARDEX_API int32_t VARDEX_CALL VardexQueryRights(const char* userId, const int32_t* rightIds, int32_t count,
+                                                 int32_t* answers);
 
 /*
  * ChangeUserPassword verifies oldPassword on workDate (as CheckUserLogin, but without recording
@@ -218,8 +217,8 @@ VARDEX_API int32_t VARDEX_CALL VardexQueryRights(const char *userId, const int32
 #define VARDEX_PASSWORD_SAME 5
 #define VARDEX_PASSWORD_NOT_CHANGED 6
 
-VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char *userId, const char *oldPassword,
-                                                  const char *newPassword, const char *workDate);
+VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char* userId, const char* oldPassword,
+                                                  const char* newPassword, const char* workDate);
 
 /* ShowAbout shows the about box. It needs no session. Returns 0, or VARDEX_ERROR. */
 VARDEX_API int32_t VARDEX_CALL ShowAbout(void);
@@ -252,8 +251,8 @@ VARDEX_API int32_t VARDEX_CALL ShowAbout(void);
 #define VARDEX_DIALOG_TIMED_OUT 2
 #define VARDEX_DIALOG_CANCELLED 3
 
-VARDEX_API int32_t VARDEX_CALL ShowLoginDialog(const char *caption, const char *workDate, char **userIdRef,
-                                               int32_t *countRef, int32_t *shiftRef, int32_t maxShift);
+VARDEX_API int32_t VARDEX_CALL ShowLoginDialog(const char* caption, const char* workDate, char** userIdRef,
+                                               int32_t* countRef, int32_t* shiftRef, int32_t maxShift);
 
 /*
  * ShowChangePasswordDialog lets userId change his or her own password on workDate (empty:
@@ -262,7 +261,7 @@ VARDEX_API int32_t VARDEX_CALL ShowLoginDialog(const char *caption, const char *
  */
 #define VARDEX_DIALOG_NOT_CHANGED 1
 
-VARDEX_API int32_t VARDEX_CALL ShowChangePasswordDialog(const char *userId, const char *workDate);
+VARDEX_API int32_t VARDEX_CALL ShowChangePasswordDialog(const char* userId, const char* workDate);
 
 /*
  * EditRightList opens the permission item list editor. useTransaction 1: the visit is one
@@ -303,15 +302,17 @@ VARDEX_API int32_t VARDEX_CALL ShowRightManager(int32_t useTransaction, int32_t 
 
 /* text and caption are in the process's local 8-bit encoding; user is the pointer given to
  * VardexSetMessageHandler. Return the button pressed (VARDEX_ID...). */
-typedef int32_t (VARDEX_CALL *VardexMessageHandler)(const char *text, const char *caption, uint32_t type, void *user);
-VARDEX_API void VARDEX_CALL VardexSetMessageHandler(VardexMessageHandler handler, void *user); /* NULL: the built-in boxes again */
+typedef int32_t(VARDEX_CALL* VardexMessageHandler)(const char* text, const char* caption, uint32_t type,
+                                                   void* user);
+VARDEX_API void VARDEX_CALL VardexSetMessageHandler(VardexMessageHandler handler,
+                                                    void* user); /* NULL: the built-in boxes again */
 
 /* The message of the last failed call on this thread, or the reason of the last ConnectDatabase
  * that answered 1; "" after a call that succeeded. */
-VARDEX_API const char *VARDEX_CALL VardexLastError(void);
+VARDEX_API const char* VARDEX_CALL VardexLastError(void);
 
 /* The library's version, "major.minor.patch". */
-VARDEX_API const char *VARDEX_CALL VardexVersion(void);
+VARDEX_API const char* VARDEX_CALL VardexVersion(void);
 
 /* The language of the windows and message boxes the library shows from now on: "zh" (Chinese,
  * the default whatever the locale says) or "en" (English). Without this call the environment
@@ -323,7 +324,7 @@ VARDEX_API const char *VARDEX_CALL VardexVersion(void);
  * window already open keeps its language. Returns 0, or VARDEX_ERROR (nothing changes) for any
  * other code, NULL, a call from another thread, or a call made while another library call is
  * in progress (from a message handler or while a library window is open). */
-VARDEX_API int32_t VARDEX_CALL VardexSetLanguage(const char *code);
+VARDEX_API int32_t VARDEX_CALL VardexSetLanguage(const char* code);
 
 #ifdef __cplusplus
 }

@@ -40,8 +40,12 @@ namespace {
 thread_local std::string g_lastError;
 }
 
-void setLastError(const std::string& message) { g_lastError = message.empty() ? "unknown error" : message; }
-void clearLastError() { g_lastError.clear(); }
+void setLastError(const std::string& message) {
+    g_lastError = message.empty() ? "unknown error" : message;
+}
+void clearLastError() {
+    g_lastError.clear();
+}
 
 QString exactText(const char* s, const char* argument) {
     if (!s)
@@ -49,9 +53,10 @@ QString exactText(const char* s, const char* argument) {
     QStringDecoder decoder(QStringConverter::System, QStringConverter::Flag::Stateless);
     QString out = decoder(QByteArrayView(s));
     if (decoder.hasError())
-        throw vardex::Error(QStringLiteral("The argument %1 is not valid text in the local 8-bit encoding; it is "
-                                           "refused rather than read with its invalid bytes replaced.")
-                                .arg(QLatin1String(argument)));
+        throw vardex::Error(
+            QStringLiteral("The argument %1 is not valid text in the local 8-bit encoding; it is "
+                           "refused rather than read with its invalid bytes replaced.")
+                .arg(QLatin1String(argument)));
     return out;
 }
 
@@ -83,15 +88,16 @@ using vardex::capi::text;
 
 extern "C" {
 
-VARDEX_API int32_t VARDEX_CALL ConnectDatabase(const char* connectionString, const char* userId, const char* password,
-                                               const char* workDate, const char* cipherKey) {
+VARDEX_API int32_t VARDEX_CALL ConnectDatabase(const char* connectionString, const char* userId,
+                                               const char* password, const char* workDate,
+                                               const char* cipherKey) {
     return guarded(vardex::capi::Scope::SessionChange, [&] {
         using vardex::capi::exactText;
         QString failure;
         const int32_t rc = vardex::ConnectDatabase(
             exactText(connectionString, "connectionString"), exactText(userId, "userId"),
-            exactText(password, "password"), exactText(workDate, "workDate"), exactText(cipherKey, "cipherKey"),
-            &failure);
+            exactText(password, "password"), exactText(workDate, "workDate"),
+            exactText(cipherKey, "cipherKey"), &failure);
         if (rc != VARDEX_OK)
             vardex::capi::setLastError(failure.toLocal8Bit().toStdString());
         return rc;
@@ -123,7 +129,8 @@ VARDEX_API int32_t VARDEX_CALL CheckUserLogin(const char* userId, const char* pa
     });
 }
 
-VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char* userId, int32_t rightId, const char* failText, int32_t mode) {
+VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char* userId, int32_t rightId, const char* failText,
+                                              int32_t mode) {
     return guarded([&] {
         const QString fail = text(failText);
         QString auditLoss;
@@ -142,20 +149,22 @@ VARDEX_API int32_t VARDEX_CALL VardexQueryRights(const char* userId, const int32
         if (count < 0)
             throw vardex::Error(QStringLiteral("VardexQueryRights: count is negative (%1).").arg(count));
         if (count > 0 && (!rightIds || !answers))
-            throw vardex::Error(QStringLiteral("VardexQueryRights: rightIds and answers must not be NULL when "
-                                               "count is above 0."));
+            throw vardex::Error(
+                QStringLiteral("VardexQueryRights: rightIds and answers must not be NULL when "
+                               "count is above 0."));
         vardex::QueryUserRights(vardex::capi::exactText(userId, "userId"), rightIds, count, answers);
         return VARDEX_OK;
     });
 }
 
-VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char* userId, const char* oldPassword, const char* newPassword,
-                                                  const char* workDate) {
+VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char* userId, const char* oldPassword,
+                                                  const char* newPassword, const char* workDate) {
     return guarded([&] {
         vardex::adminops::refuseInWindowTransaction("ChangeUserPassword");
         using vardex::capi::exactText;
         return vardex::ChangeUserPassword(exactText(userId, "userId"), exactText(oldPassword, "oldPassword"),
-                                          exactText(newPassword, "newPassword"), exactText(workDate, "workDate"));
+                                          exactText(newPassword, "newPassword"),
+                                          exactText(workDate, "workDate"));
     });
 }
 
@@ -186,21 +195,27 @@ VARDEX_API void VARDEX_CALL VardexSetMessageHandler(VardexMessageHandler handler
 VARDEX_API int32_t VARDEX_CALL VardexSetLanguage(const char* code) {
     return guarded(vardex::capi::Scope::SessionChange, [&] {
         if (vardex::CallInProgress::depth() > 0)
-            throw vardex::Error(QStringLiteral("VardexSetLanguage: refused while another Vardex call is in progress; "
-                                               "choose the language before opening a window."));
+            throw vardex::Error(
+                QStringLiteral("VardexSetLanguage: refused while another Vardex call is in progress; "
+                               "choose the language before opening a window."));
         if (!code)
             throw vardex::Error(QStringLiteral("VardexSetLanguage: code is NULL; give \"zh\" or \"en\"."));
         // Only the two exact two-letter codes are accepted: longer texts and other bytes are
         // refused before anything is decoded.
         const size_t length = std::strlen(code);
         if (length != 2 || !vardex::gui::setLanguage(QString::fromLatin1(code, 2)))
-            throw vardex::Error(QStringLiteral("VardexSetLanguage: the language code is not \"zh\" or \"en\"."));
+            throw vardex::Error(
+                QStringLiteral("VardexSetLanguage: the language code is not \"zh\" or \"en\"."));
         return VARDEX_OK;
     });
 }
 
-VARDEX_API const char* VARDEX_CALL VardexLastError(void) { return vardex::capi::g_lastError.c_str(); }
+VARDEX_API const char* VARDEX_CALL VardexLastError(void) {
+    return vardex::capi::g_lastError.c_str();
+}
 
-VARDEX_API const char* VARDEX_CALL VardexVersion(void) { return VARDEX_VERSION_TEXT; }
+VARDEX_API const char* VARDEX_CALL VardexVersion(void) {
+    return VARDEX_VERSION_TEXT;
+}
 
 } // extern "C"

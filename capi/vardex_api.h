@@ -13,7 +13,9 @@ namespace vardex::capi {
 
 // A C text shown to somebody (a caption, a fail text): local 8-bit encoding; NULL reads as
 // empty; a byte that is not valid text is shown as the replacement character.
-inline QString text(const char* s) { return s ? QString::fromLocal8Bit(s) : QString() ; }
+inline QString text(const char* s) {
+    return s ? QString::fromLocal8Bit(s) : QString();
+}
 
 // A C text that is compared, stored or sent to the store (IDs, passwords, keys, dates, the
 // connection string): NULL reads as empty; bytes that are not valid text in the local 8-bit
@@ -34,8 +36,7 @@ enum class Scope { Call, SessionChange };
 // Runs one exported call. Scope::Call marks a call in progress (a ConnectDatabase or
 // DisconnectDatabase made from inside it is refused); ConnectDatabase and DisconnectDatabase
 // themselves use Scope::SessionChange.
-template <typename F>
-int32_t guarded(Scope scope, F&& body) {
+template <typename F> int32_t guarded(Scope scope, F&& body) {
     try {
         clearLastError();
         if (!prepare()) {
@@ -56,8 +57,7 @@ int32_t guarded(Scope scope, F&& body) {
     return VARDEX_ERROR;
 }
 
-template <typename F>
-int32_t guarded(F&& body) {
+template <typename F> int32_t guarded(F&& body) {
     return guarded(Scope::Call, std::forward<F>(body));
 }
 

@@ -38,8 +38,8 @@ VARDEX_API int32_t VARDEX_CALL ShowLoginDialog(const char* caption, const char* 
         if (!countRef)
             throw vardex::Error(QStringLiteral("ShowLoginDialog: countRef is NULL."));
         const int shift = shiftRef ? *shiftRef : 0;
-        const vardex::LoginDialogOutcome out =
-            vardex::ShowLoginDialog(text(caption), vardex::capi::exactText(workDate, "workDate"), *countRef, shift, maxShift);
+        const vardex::LoginDialogOutcome out = vardex::ShowLoginDialog(
+            text(caption), vardex::capi::exactText(workDate, "workDate"), *countRef, shift, maxShift);
         if (out.result != VARDEX_OK) {
             *countRef = 0;
             return out.result;

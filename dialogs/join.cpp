@@ -3,9 +3,9 @@
 #include "dialogs/dlgcommon.h"
 #include "dialogs/widgets.h"
 #include "library/dmain.h"
+#include "library/uitext.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
-#include "library/uitext.h"
 
 #include <QDateTime>
 #include <QKeyEvent>
@@ -212,8 +212,7 @@ void TfrJoin::btnOKClick() {
     }
     const QString reason = loginReasonText(code);
     if (timedMode) {
-        showFailure(reason + Ui::tr("用户登录不成功. ") +
-                    Ui::tr("请检查您输入的信息, 或与系统管理员联系."));
+        showFailure(reason + Ui::tr("用户登录不成功. ") + Ui::tr("请检查您输入的信息, 或与系统管理员联系."));
         return;
     }
     ++failCount;

@@ -82,8 +82,8 @@ QString loginReasonText(int code);
 
 struct LoginDialogOutcome {
     int result = loginDialog::Cancelled; // a loginDialog:: code
-    QString userId; // the trimmed user ID (result 0 only)
-    int shift = 0;  // the selector's position (result 0 only)
+    QString userId;                      // the trimmed user ID (result 0 only)
+    int shift = 0;                       // the selector's position (result 0 only)
 };
 
 // Shows the login window modally. A negative count, no session or no display raise an error

@@ -46,7 +46,9 @@ bool setLanguage(const QString& code) {
     return true;
 }
 
-QString language() { return g_translator ? QStringLiteral("en") : QStringLiteral("zh"); }
+QString language() {
+    return g_translator ? QStringLiteral("en") : QStringLiteral("zh");
+}
 
 void applyEnvironmentLanguage() {
     if (g_environmentRead || g_chosen)
@@ -56,8 +58,9 @@ void applyEnvironmentLanguage() {
     if (value.isEmpty())
         return;
     if (!setLanguage(value))
-        std::fprintf(stderr, "vardex: VARDEX_LANG=%s is not a language of this library (zh, en); "
-                             "the texts stay Chinese.\n",
+        std::fprintf(stderr,
+                     "vardex: VARDEX_LANG=%s is not a language of this library (zh, en); "
+                     "the texts stay Chinese.\n",
                      value.left(40).toLocal8Bit().constData());
     g_chosen = false; // the environment is a default: an explicit choice still replaces it
 }

@@ -4,8 +4,8 @@
 #include "dialogs/widgets.h"
 #include "library/adminops.h"
 #include "library/dmain.h"
-#include "platform/msgservice.h"
 #include "library/uitext.h"
+#include "platform/msgservice.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>

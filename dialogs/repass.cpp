@@ -2,9 +2,9 @@
 
 #include "dialogs/dlgcommon.h"
 #include "library/dmain.h"
+#include "library/uitext.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
-#include "library/uitext.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -82,8 +82,7 @@ void TfrRepass::SpeedButton2Click() {
     const uint32_t warning = mb::Ok | mb::IconWarning;
     // The two new entries are compared exactly as typed.
     if (Edit3->text() != Edit4->text()) {
-        showMessage(Ui::tr("新密码和重复输入的新密码必须一致! 请重新输入."), Ui::tr("错误"),
-                    warning, this);
+        showMessage(Ui::tr("新密码和重复输入的新密码必须一致! 请重新输入."), Ui::tr("错误"), warning, this);
         return;
     }
     const QString userId = trimBlanks(Edit1->text());
@@ -96,8 +95,8 @@ void TfrRepass::SpeedButton2Click() {
         if (code == login::Verified) {
             if (ChangeUserPassword(userId, oldPassword, newPassword, workDate) == passwordChange::Changed) {
                 repassResult = passwordDialog::Changed;
-                showMessage(Ui::tr("恭喜您! 密码修改成功."), Ui::tr("修改密码"),
-                            mb::Ok | mb::IconInformation, this);
+                showMessage(Ui::tr("恭喜您! 密码修改成功."), Ui::tr("修改密码"), mb::Ok | mb::IconInformation,
+                            this);
                 reject();
                 return;
             }
@@ -110,8 +109,8 @@ void TfrRepass::SpeedButton2Click() {
         return;
     }
     if (!reason.isEmpty())
-        showMessage(reason + Ui::tr("修改密码不成功. 请重试或与系统管理员联系."),
-                    Ui::tr("修改密码"), warning, this);
+        showMessage(reason + Ui::tr("修改密码不成功. 请重试或与系统管理员联系."), Ui::tr("修改密码"), warning,
+                    this);
 }
 
 void TfrRepass::SpeedButton1Click() {

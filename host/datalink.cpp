@@ -1,9 +1,9 @@
 #include "host/datalink.h"
 
+#include "library/uitext.h"
 #include "platform/adodb.h"
 #include "platform/connstr.h"
 #include "platform/msgservice.h"
-#include "library/uitext.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -273,8 +273,7 @@ void TfrDataLink::btnBrowseClick() {
     chooser.setOption(QFileDialog::DontUseNativeDialog, true);
     chooser.setFileMode(QFileDialog::AnyFile); // a new file becomes a new store
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
-    chooser.setNameFilters(
-        {Ui::tr("SQLite 数据库 (*.db *.sqlite *.sqlite3)"), Ui::tr("所有文件 (*)")});
+    chooser.setNameFilters({Ui::tr("SQLite 数据库 (*.db *.sqlite *.sqlite3)"), Ui::tr("所有文件 (*)")});
     if (!edFile->text().trimmed().isEmpty())
         chooser.selectFile(edFile->text().trimmed());
     if (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty())
@@ -298,11 +297,9 @@ void TfrDataLink::btnTestClick() {
     }
     QApplication::restoreOverrideCursor();
     if (error.isEmpty())
-        showMessage(Ui::tr("测试连接成功."), Ui::tr("测试连接"), mb::Ok | mb::IconInformation,
-                    this);
+        showMessage(Ui::tr("测试连接成功."), Ui::tr("测试连接"), mb::Ok | mb::IconInformation, this);
     else
-        showMessage(Ui::tr("测试连接失败: ") + error, Ui::tr("测试连接"),
-                    mb::Ok | mb::IconWarning, this);
+        showMessage(Ui::tr("测试连接失败: ") + error, Ui::tr("测试连接"), mb::Ok | mb::IconWarning, this);
 }
 
 void TfrDataLink::btnOKClick() {

@@ -100,7 +100,8 @@ int main(int argc, char** argv) {
     // Qt aborts a widget program that cannot reach a display; look first and say so instead.
     vardex::gui::ensureApplication();
     if (!vardex::gui::haveWidgets()) {
-        std::fprintf(stderr, "vardex: no display could be reached (DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM).\n");
+        std::fprintf(stderr,
+                     "vardex: no display could be reached (DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM).\n");
         return 1;
     }
     QApplication::setApplicationName(QStringLiteral("Vardex"));

@@ -1,16 +1,16 @@
 #include "host/mainExe.h"
 
+#include "capi/vardex.h"
+#include "dialogs/dlgcommon.h"
+#include "dialogs/language.h"
 #include "host/datalink.h"
 #include "host/formkit.h"
 #include "library/installer.h"
-#include "capi/vardex.h"
+#include "library/uitext.h"
 #include "platform/inifile.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
 #include "platform/sysinfo.h"
-#include "library/uitext.h"
-#include "dialogs/dlgcommon.h"
-#include "dialogs/language.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -39,7 +39,8 @@ namespace {
 const char* const kSection = "setting";
 const char* const kNotConnected = QT_TRANSLATE_NOOP("Ui", "数据库尚未连接");
 const char* const kConnected = QT_TRANSLATE_NOOP("Ui", "已连接到数据库");
-const char* const kCannotConnect = QT_TRANSLATE_NOOP("Ui", "可能有些参数设置错误,数据库不能连接成功,请重设或再试.");
+const char* const kCannotConnect =
+    QT_TRANSLATE_NOOP("Ui", "可能有些参数设置错误,数据库不能连接成功,请重设或再试.");
 const char* const kErrorCaption = QT_TRANSLATE_NOOP("Ui", "错误");
 
 // Readme.txt is UTF-8 here; a copy saved on Windows in the Chinese code page is read too.
@@ -333,8 +334,8 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::applySettingsLanguage(const QString& file) {
-    const QString code = ini::getPrivateProfileString(QLatin1String(kSection), QStringLiteral("language"), QString(),
-                                                      ini::DefaultBufferSize, file)
+    const QString code = ini::getPrivateProfileString(QLatin1String(kSection), QStringLiteral("language"),
+                                                      QString(), ini::DefaultBufferSize, file)
                              .trimmed()
                              .toLower();
     // A value this program does not know leaves the choice to VARDEX_LANG, else Chinese.
@@ -492,13 +493,17 @@ void TForm1::FormClose() {
     const QString file = settingsFile();
     const QString section = QLatin1String(kSection);
     bool saved = prepareSettingsFolder(file);
-    saved = saved && ini::writePrivateProfileString(section, QStringLiteral("cnstr"), Memo1->toPlainText(), file);
-    saved = saved && ini::writePrivateProfileString(section, QStringLiteral("userID"), trimmedText(Edit1), file);
-    saved = saved && ini::writePrivateProfileString(section, QStringLiteral("userPwd"), trimmedText(Edit2), file);
-    saved = saved && ini::writePrivateProfileString(section, QStringLiteral("enPwd"), trimmedText(Edit3), file);
-    saved = saved && ini::writePrivateProfileString(section, QStringLiteral("tran"),
-                                                    chktran->isChecked() ? QStringLiteral("1") : QLatin1String(""),
-                                                    file);
+    saved =
+        saved && ini::writePrivateProfileString(section, QStringLiteral("cnstr"), Memo1->toPlainText(), file);
+    saved =
+        saved && ini::writePrivateProfileString(section, QStringLiteral("userID"), trimmedText(Edit1), file);
+    saved =
+        saved && ini::writePrivateProfileString(section, QStringLiteral("userPwd"), trimmedText(Edit2), file);
+    saved =
+        saved && ini::writePrivateProfileString(section, QStringLiteral("enPwd"), trimmedText(Edit3), file);
+    saved = saved && ini::writePrivateProfileString(
+                         section, QStringLiteral("tran"),
+                         chktran->isChecked() ? QStringLiteral("1") : QLatin1String(""), file);
     saved = saved && ini::writePrivateProfileString(section, QStringLiteral("UpDown1"),
                                                     QString::number(UpDown1->value()), file);
     saved = saved && ini::writePrivateProfileString(section, QStringLiteral("UpDown2"),

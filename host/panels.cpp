@@ -1,12 +1,12 @@
 // The main window's second page, "权限管理维护和测试": opens the library's maintenance windows
 // and tries every verification call by hand, showing the call's result code beside its button.
 // Nothing here writes to the store except through the library.
+#include "capi/vardex.h"
+#include "dialogs/dlgcommon.h"
 #include "host/formkit.h"
 #include "host/mainExe.h"
-#include "capi/vardex.h"
-#include "platform/msgservice.h"
-#include "dialogs/dlgcommon.h"
 #include "library/uitext.h"
+#include "platform/msgservice.h"
 
 #include <QCheckBox>
 #include <QFrame>

@@ -10,7 +10,9 @@ namespace vardex::host {
 
 namespace {
 
-bool writable(const QString& path) { return ::access(QFile::encodeName(path).constData(), W_OK) == 0; }
+bool writable(const QString& path) {
+    return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
 
 QString configHome() {
     // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG base-directory rules say.

@@ -20,7 +20,9 @@ SessionValues& session() {
     return values;
 }
 
-bool hasDataModule() { return dData != nullptr; }
+bool hasDataModule() {
+    return dData != nullptr;
+}
 
 TdData& dataModule() {
     if (!dData)
@@ -28,24 +30,35 @@ TdData& dataModule() {
     return *dData;
 }
 
-QString todayText() { return QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")); }
+QString todayText() {
+    return QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+}
 
-QString nowText() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")); }
+QString nowText() {
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
 
 namespace {
 int g_callDepth = 0;
 
 void refuseWhileBusy(const char* call) {
     if (g_callDepth > 0)
-        throw Error(QStringLiteral("%1 was called while another library call is still in progress (from a message "
-                                   "handler or a window); it is refused and the session is left as it is.")
-                        .arg(QLatin1String(call)));
+        throw Error(
+            QStringLiteral("%1 was called while another library call is still in progress (from a message "
+                           "handler or a window); it is refused and the session is left as it is.")
+                .arg(QLatin1String(call)));
 }
 } // namespace
 
-CallInProgress::CallInProgress() { ++g_callDepth; }
-CallInProgress::~CallInProgress() { --g_callDepth; }
-int CallInProgress::depth() { return g_callDepth; }
+CallInProgress::CallInProgress() {
+    ++g_callDepth;
+}
+CallInProgress::~CallInProgress() {
+    --g_callDepth;
+}
+int CallInProgress::depth() {
+    return g_callDepth;
+}
 
 int ConnectDatabase(const QString& connectionString, const QString& userId, const QString& password,
                     const QString& workDate, const QString& cipherKey, QString* failure) {
@@ -88,7 +101,9 @@ void DisconnectDatabase() {
     dData = nullptr;
 }
 
-void ExecSql(const QString& sql) { dataModule().ADOcn.execute(sql); }
+void ExecSql(const QString& sql) {
+    dataModule().ADOcn.execute(sql);
+}
 
 int OpenOrExecute(AdoQuery& query) {
     try {
@@ -157,8 +172,8 @@ QString login::builtInText(int code) {
     }
 }
 
-int CheckUserLogin(const QString& userId, const QString& password, const QString& workDate, const QString* failText,
-                   int mode) {
+int CheckUserLogin(const QString& userId, const QString& password, const QString& workDate,
+                   const QString* failText, int mode) {
     CallInProgress busy;
     SessionValues& s = session();
     TdData& d = dataModule();
@@ -235,7 +250,9 @@ int CheckUserLogin(const QString& userId, const QString& password, const QString
     return code;
 }
 
-QString rightRefusedText() { return Ui::tr("您没有使用这个功能的权限, 要想使用, 请与系统管理员联系."); }
+QString rightRefusedText() {
+    return Ui::tr("您没有使用这个功能的权限, 要想使用, 请与系统管理员联系.");
+}
 
 namespace {
 
@@ -334,7 +351,8 @@ int CheckUserRight(const QString& userId, int rightId, const QString* failText, 
     }
     const QString fail = failText ? *failText : QString();
     if (q.recordCount() == 0)
-        showMessage(Ui::tr("权限没有定义(") + QString::number(rightId) + QLatin1Char(' ') + fail + QLatin1Char(')'),
+        showMessage(Ui::tr("权限没有定义(") + QString::number(rightId) + QLatin1Char(' ') + fail +
+                        QLatin1Char(')'),
                     Ui::tr("用户权限"), kWarningBox);
     q.close();
     if (mode == 1) {
@@ -486,7 +504,9 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
     return passwordChange::Changed;
 }
 
-QString aboutCaption() { return Ui::tr("关于权限管理应用工具"); }
+QString aboutCaption() {
+    return Ui::tr("关于权限管理应用工具");
+}
 
 QString aboutText() {
     return Ui::tr("权限管理应用工具 (Vardex)\r\n"
@@ -497,6 +517,8 @@ QString aboutText() {
                   "权限库可以是 SQLite 文件、PostgreSQL 服务器或 SQL Server.");
 }
 
-void ShowAbout() { showMessage(aboutText(), aboutCaption(), mb::Ok); }
+void ShowAbout() {
+    showMessage(aboutText(), aboutCaption(), mb::Ok);
+}
 
 } // namespace vardex

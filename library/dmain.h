@@ -15,7 +15,7 @@ struct SessionValues {
     QString CurrentUserID;   // the user who last logged in successfully
     QString CurrentUserName; // that user's display name; empty while nobody has logged in
     bool LoginUpdatesSession = false;
-    QChar DateSeparator;     // set to '-' by a successful ConnectDatabase; the dialogs use it
+    QChar DateSeparator; // set to '-' by a successful ConnectDatabase; the dialogs use it
 };
 
 // The process-wide session values. They outlive DisconnectDatabase on purpose: the current
@@ -36,7 +36,7 @@ void DisconnectDatabase();
 // hold one, so a ConnectDatabase or DisconnectDatabase made from inside them (a message
 // handler, a modal window's loop) is refused instead of freeing what they are using.
 class CallInProgress {
-public:
+  public:
     CallInProgress();
     ~CallInProgress();
     CallInProgress(const CallInProgress&) = delete;
@@ -60,8 +60,8 @@ void WriteLog(const QString& text, const QString& userName);
 void ClearLogs(const QString& beforeTime);
 
 // Local date and time in the forms the store keeps.
-QString todayText();      // yyyy-MM-dd
-QString nowText();        // yyyy-MM-dd hh:mm:ss
+QString todayText(); // yyyy-MM-dd
+QString nowText();   // yyyy-MM-dd hh:mm:ss
 
 // The library's own texts of the login codes (library/answers.h).
 namespace login {

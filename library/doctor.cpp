@@ -16,10 +16,10 @@ namespace {
 
 // Everything the checks need, read once.
 struct Snapshot {
-    QStringList holders; // rights-holding user IDs, in table order, distinct
-    QList<int> items;    // distinct item numbers
-    QStringList groups;  // distinct permission-group names
-    std::map<std::pair<QString, int>, QList<int>> grants;           // (user, item) -> counts
+    QStringList holders;                                  // rights-holding user IDs, in table order, distinct
+    QList<int> items;                                     // distinct item numbers
+    QStringList groups;                                   // distinct permission-group names
+    std::map<std::pair<QString, int>, QList<int>> grants; // (user, item) -> counts
     std::map<std::pair<QString, QString>, QList<QString>> assigned; // (user, group) -> flags
     std::map<std::pair<QString, int>, QList<QString>> contents;     // (group, item) -> flags
 
@@ -59,27 +59,51 @@ Snapshot read(AdoConnection& cn) {
     query.open();
     for (query.first(); !query.eof(); query.next())
         s.items.append(query.fieldByName(QStringLiteral("qxID")).asInteger());
-    query.setSql(QStringLiteral("select distinct zuName from qx_zu where zuName is not null order by zuName"));
+    query.setSql(
+        QStringLiteral("select distinct zuName from qx_zu where zuName is not null order by zuName"));
     query.open();
     for (query.first(); !query.eof(); query.next())
         s.groups.append(query.fieldByName(QStringLiteral("zuName")).asString());
 
-    query.setSql(QStringLiteral("select userID, qxID, AllowCount from qx_user_qx where userID is not null and qxID is not null"));
+    query.setSql(QStringLiteral(
+        "select userID, qxID, AllowCount from qx_user_qx where userID is not null and qxID is not null"));
     query.open();
     for (query.first(); !query.eof(); query.next())
-        s.grants[{query.fieldByName(QStringLiteral("userID")).asString(), query.fieldByName(QStringLiteral("qxID")).asInteger()}]
+        s.grants[{query.fieldByName(QStringLiteral("userID")).asString(),
+                  query.fieldByName(QStringLiteral("qxID")).asInteger()}]
             .append(query.fieldByName(QStringLiteral("AllowCount")).asInteger());
-    query.setSql(QStringLiteral("select userID, zuName, Allow from qx_user_zu where userID is not null and zuName is not null"));
+    query.setSql(QStringLiteral(
+        "select userID, zuName, Allow from qx_user_zu where userID is not null and zuName is not null"));
     query.open();
     for (query.first(); !query.eof(); query.next())
-        s.assigned[{query.fieldByName(QStringLiteral("userID")).asString(), query.fieldByName(QStringLiteral("zuName")).asString()}]
+        s.assigned[{query.fieldByName(QStringLiteral("userID")).asString(),
+                    query.fieldByName(QStringLiteral("zuName")).asString()}]
             .append(query.fieldByName(QStringLiteral("Allow")).asString().trimmed());
-    query.setSql(QStringLiteral("select zuName, qxID, Allow from qx_zu where zuName is not null and qxID is not null"));
+    query.setSql(QStringLiteral(
+        "select zuName, qxID, Allow from qx_zu where zuName is not null and qxID is not null"));
     query.open();
     for (query.first(); !query.eof(); query.next())
-        s.contents[{query.fieldByName(QStringLiteral("zuName")).asString(), query.fieldByName(QStringLiteral("qxID")).asInteger()}]
+        s.contents[{query.fieldByName(QStringLiteral("zuName")).asString(),
+                    query.fieldByName(QStringLiteral("qxID")).asInteger()}]
             .append(query.fieldByName(QStringLiteral("Allow")).asString().trimmed());
     return s;
+}
+
+// The grant rows of one holder: one a item, with the count its assignments give.
+void examineGrants(const Snapshot& s, const QString& u, DoctorReport& r) {
+    for (int item : s.items) {
+        auto it = s.grants.find({u, item});
+        const int n = it == s.grants.end() ? 0 : it->second.size();
+        if (n != 1) {
+            r.violations.append({n == 0 ? Violation::MissingGrantRow : Violation::DuplicateGrantRow, u,
+                                 QString(), item, n, 1, QString()});
+            continue;
+        }
+        const int expected = s.expectedCount(u, item);
+        if (it->second.first() != expected)
+            r.violations.append(
+                {Violation::WrongCount, u, QString(), item, it->second.first(), expected, QString()});
+    }
 }
 
 DoctorReport examine(const Snapshot& s) {
@@ -92,34 +116,28 @@ DoctorReport examine(const Snapshot& s) {
             auto it = s.contents.find({g, item});
             const int n = it == s.contents.end() ? 0 : it->second.size();
             if (n != 1)
-                r.violations.append({n == 0 ? Violation::MissingGroupItemRow : Violation::DuplicateGroupItemRow, QString(), g,
-                                     item, n, 1, QString()});
+                r.violations.append(
+                    {n == 0 ? Violation::MissingGroupItemRow : Violation::DuplicateGroupItemRow, QString(), g,
+                     item, n, 1, QString()});
         }
     for (const QString& u : s.holders) {
         for (const QString& g : s.groups) {
             auto it = s.assigned.find({u, g});
             const int n = it == s.assigned.end() ? 0 : it->second.size();
             if (n != 1)
-                r.violations.append({n == 0 ? Violation::MissingAssignmentRow : Violation::DuplicateAssignmentRow, u, g, 0, n, 1, QString()});
+                r.violations.append(
+                    {n == 0 ? Violation::MissingAssignmentRow : Violation::DuplicateAssignmentRow, u, g, 0, n,
+                     1, QString()});
         }
-        for (int item : s.items) {
-            auto it = s.grants.find({u, item});
-            const int n = it == s.grants.end() ? 0 : it->second.size();
-            if (n != 1) {
-                r.violations.append({n == 0 ? Violation::MissingGrantRow : Violation::DuplicateGrantRow, u, QString(), item, n, 1, QString()});
-                continue;
-            }
-            const int expected = s.expectedCount(u, item);
-            if (it->second.first() != expected)
-                r.violations.append({Violation::WrongCount, u, QString(), item, it->second.first(), expected, QString()});
-        }
+        examineGrants(s, u, r);
     }
     return r;
 }
 
-const char* const storeProcedures[] = {"qxAddUser", "qxAddzuName", "qxDelUser", "qxDelzu", "qxNameChanged",
-                                       "qxNameChanged_before", "qxUpDateAllows", "qx_user_zu_changed",
-                                       "qxUpDateUserAllows", "qxuserintozu", "qxuseroutzu"};
+const char* const storeProcedures[] = {"qxAddUser",      "qxAddzuName",        "qxDelUser",
+                                       "qxDelzu",        "qxNameChanged",      "qxNameChanged_before",
+                                       "qxUpDateAllows", "qx_user_zu_changed", "qxUpDateUserAllows",
+                                       "qxuserintozu",   "qxuseroutzu"};
 
 // Lower-case names of the stored procedures the database holds. On SQLite a procedure is a view
 // with an INSTEAD OF trigger named after it with "_run" appended; both must be there.
@@ -129,11 +147,13 @@ QSet<QString> procedureNames(AdoConnection& cn) {
     switch (cn.dialect()) {
     case Dialect::SQLite: {
         QSet<QString> views, triggers;
-        query.setSql(QStringLiteral("select name, type from sqlite_master where type in ('view', 'trigger')"));
+        query.setSql(
+            QStringLiteral("select name, type from sqlite_master where type in ('view', 'trigger')"));
         query.open();
         for (query.first(); !query.eof(); query.next()) {
             const QString name = query.fieldByName(QStringLiteral("name")).asString().toLower();
-            (query.fieldByName(QStringLiteral("type")).asString() == QLatin1String("view") ? views : triggers).insert(name);
+            (query.fieldByName(QStringLiteral("type")).asString() == QLatin1String("view") ? views : triggers)
+                .insert(name);
         }
         for (const QString& v : views)
             if (triggers.contains(v + QLatin1String("_run")))
@@ -141,8 +161,9 @@ QSet<QString> procedureNames(AdoConnection& cn) {
         return names;
     }
     case Dialect::PostgreSQL:
-        query.setSql(QStringLiteral("select p.proname from pg_proc p join pg_namespace n on n.oid = p.pronamespace "
-                                    "where n.nspname = current_schema() and p.prokind = 'p'"));
+        query.setSql(
+            QStringLiteral("select p.proname from pg_proc p join pg_namespace n on n.oid = p.pronamespace "
+                           "where n.nspname = current_schema() and p.prokind = 'p'"));
         break;
     case Dialect::SqlServer:
         query.setSql(QStringLiteral("select name from sysobjects where xtype = 'P'"));
@@ -195,7 +216,8 @@ const char* const grantOrphan = "NOT EXISTS (SELECT 1 FROM qx_user u WHERE u.use
 // An assignment row of a permission group without contents is not one: the procedures leave
 // such rows when a group loses its last item (or is made while there is none) and drop them
 // when the name is given to a new group; they grant nothing.
-const char* const assignmentOrphan = "NOT EXISTS (SELECT 1 FROM qx_user u WHERE u.userID = qx_user_zu.userID)";
+const char* const assignmentOrphan =
+    "NOT EXISTS (SELECT 1 FROM qx_user u WHERE u.userID = qx_user_zu.userID)";
 const char* const contentOrphan = "NOT EXISTS (SELECT 1 FROM qx_Name i WHERE i.qxID = qx_zu.qxID)";
 
 // Rows that refer to a user, item or permission group that does not exist, one finding per
@@ -203,18 +225,22 @@ const char* const contentOrphan = "NOT EXISTS (SELECT 1 FROM qx_Name i WHERE i.q
 // its own collation decides what "the same user" means, as it does for the right check.
 QList<Violation> findOrphans(AdoConnection& cn) {
     QList<Violation> out;
-    auto collect = [&](Violation::Kind kind, const QString& sql, const char* firstKind, const char* secondKind) {
+    auto collect = [&](Violation::Kind kind, const QString& sql, const char* firstKind,
+                       const char* secondKind) {
         AdoQuery query(&cn, sql);
         query.open();
         std::map<std::tuple<QString, QString, int, bool, bool>, int> keys; // ordered: a stable report
         for (query.first(); !query.eof(); query.next()) {
             const bool firstKnown = query.value(query.recNo(), 2).toInt() != 0;
             const bool secondKnown = query.value(query.recNo(), 3).toInt() != 0;
-            const QString user = kind == Violation::OrphanGroupItemRow ? QString() : query.value(query.recNo(), 0).toString();
-            const QString group = kind == Violation::OrphanAssignmentRow ? query.value(query.recNo(), 1).toString().trimmed()
-                                  : kind == Violation::OrphanGroupItemRow ? query.value(query.recNo(), 0).toString()
-                                                                          : QString();
-            const int item = kind == Violation::OrphanAssignmentRow ? 0 : query.value(query.recNo(), 1).toInt();
+            const QString user =
+                kind == Violation::OrphanGroupItemRow ? QString() : query.value(query.recNo(), 0).toString();
+            const QString group =
+                kind == Violation::OrphanAssignmentRow  ? query.value(query.recNo(), 1).toString().trimmed()
+                : kind == Violation::OrphanGroupItemRow ? query.value(query.recNo(), 0).toString()
+                                                        : QString();
+            const int item =
+                kind == Violation::OrphanAssignmentRow ? 0 : query.value(query.recNo(), 1).toInt();
             ++keys[{user, group, item, firstKnown, secondKnown}];
         }
         for (const auto& [key, rows] : keys) {
@@ -228,16 +254,21 @@ QList<Violation> findOrphans(AdoConnection& cn) {
         }
     };
     collect(Violation::OrphanGrantRow,
-            QStringLiteral("select userID, qxID, "
-                           "case when exists (select 1 from qx_user u where u.userID = qx_user_qx.userID) then 1 else 0 end, "
-                           "case when exists (select 1 from qx_Name i where i.qxID = qx_user_qx.qxID) then 1 else 0 end "
-                           "from qx_user_qx where ") + QLatin1String(grantOrphan),
+            QStringLiteral(
+                "select userID, qxID, "
+                "case when exists (select 1 from qx_user u where u.userID = qx_user_qx.userID) then 1 else 0 "
+                "end, "
+                "case when exists (select 1 from qx_Name i where i.qxID = qx_user_qx.qxID) then 1 else 0 end "
+                "from qx_user_qx where ") +
+                QLatin1String(grantOrphan),
             "user", "item");
     collect(Violation::OrphanAssignmentRow,
-            QStringLiteral("select userID, zuName, 0, 1 from qx_user_zu where ") + QLatin1String(assignmentOrphan), "user",
-            nullptr);
+            QStringLiteral("select userID, zuName, 0, 1 from qx_user_zu where ") +
+                QLatin1String(assignmentOrphan),
+            "user", nullptr);
     collect(Violation::OrphanGroupItemRow,
-            QStringLiteral("select zuName, qxID, 0, 1 from qx_zu where ") + QLatin1String(contentOrphan), "item", nullptr);
+            QStringLiteral("select zuName, qxID, 0, 1 from qx_zu where ") + QLatin1String(contentOrphan),
+            "item", nullptr);
     return out;
 }
 
@@ -368,7 +399,9 @@ QList<Violation> checkExportable(AdoConnection& cn) {
 
 namespace {
 
-bool blocksRepair(const Violation& v) { return v.kind == Violation::MissingTable || v.kind == Violation::DamagedStore; }
+bool blocksRepair(const Violation& v) {
+    return v.kind == Violation::MissingTable || v.kind == Violation::DamagedStore;
+}
 
 // Every check, in the order the report lists them; the rows only when their tables exist.
 // On a damaged file, reading the rows may fail: the damage is the finding then.
@@ -377,7 +410,8 @@ DoctorReport fullCheck(AdoConnection& cn) {
     QList<Violation> store = checkPages(cn);
     const bool damaged = !store.isEmpty();
     store += checkSchema(cn);
-    if (std::none_of(store.begin(), store.end(), [](const Violation& v) { return v.kind == Violation::MissingTable; })) {
+    if (std::none_of(store.begin(), store.end(),
+                     [](const Violation& v) { return v.kind == Violation::MissingTable; })) {
         try {
             r = examine(read(cn));
             r.violations += findOrphans(cn);
@@ -399,27 +433,42 @@ QString Violation::describe() const {
     case MissingGrantRow:
         return QStringLiteral("missing qx_user_qx row: user '%1', item %2").arg(userId).arg(qxID);
     case DuplicateGrantRow:
-        return QStringLiteral("duplicated qx_user_qx row: user '%1', item %2 (%3 rows)").arg(userId).arg(qxID).arg(found);
+        return QStringLiteral("duplicated qx_user_qx row: user '%1', item %2 (%3 rows)")
+            .arg(userId)
+            .arg(qxID)
+            .arg(found);
     case MissingAssignmentRow:
         return QStringLiteral("missing qx_user_zu row: user '%1', permission group '%2'").arg(userId, zuName);
     case DuplicateAssignmentRow:
-        return QStringLiteral("duplicated qx_user_zu row: user '%1', permission group '%2' (%3 rows)").arg(userId, zuName).arg(found);
+        return QStringLiteral("duplicated qx_user_zu row: user '%1', permission group '%2' (%3 rows)")
+            .arg(userId, zuName)
+            .arg(found);
     case MissingGroupItemRow:
         return QStringLiteral("missing qx_zu row: permission group '%1', item %2").arg(zuName).arg(qxID);
     case DuplicateGroupItemRow:
-        return QStringLiteral("duplicated qx_zu row: permission group '%1', item %2 (%3 rows)").arg(zuName).arg(qxID).arg(found);
+        return QStringLiteral("duplicated qx_zu row: permission group '%1', item %2 (%3 rows)")
+            .arg(zuName)
+            .arg(qxID)
+            .arg(found);
     case WrongCount:
         return QStringLiteral("wrong grant count: user '%1', item %2: stored %3, the assignments give %4")
-            .arg(userId).arg(qxID).arg(found).arg(expected);
+            .arg(userId)
+            .arg(qxID)
+            .arg(found)
+            .arg(expected);
     case OrphanGrantRow:
         return QStringLiteral("orphan qx_user_qx row: user '%1', item %2: no such %3 (%4)")
-            .arg(userId).arg(qxID).arg(detail, rows);
+            .arg(userId)
+            .arg(qxID)
+            .arg(detail, rows);
     case OrphanAssignmentRow:
         return QStringLiteral("orphan qx_user_zu row: user '%1', permission group '%2': no such %3 (%4)")
             .arg(userId, zuName, detail, rows);
     case OrphanGroupItemRow:
         return QStringLiteral("orphan qx_zu row: permission group '%1', item %2: no such item (%3)")
-            .arg(zuName).arg(qxID).arg(rows);
+            .arg(zuName)
+            .arg(qxID)
+            .arg(rows);
     case MissingTable:
         return QStringLiteral("missing table %1").arg(detail);
     case MissingProcedure:
@@ -451,7 +500,9 @@ QString Violation::describe() const {
     return QString();
 }
 
-DoctorReport checkStore(AdoConnection& cn) { return fullCheck(cn); }
+DoctorReport checkStore(AdoConnection& cn) {
+    return fullCheck(cn);
+}
 
 namespace {
 
@@ -462,8 +513,9 @@ void refuseWhatCannotBeRepaired(const DoctorReport& before) {
         if (blocksRepair(v))
             blockers << v.describe();
     if (!blockers.isEmpty())
-        throw DbError(QStringLiteral("Nothing was repaired: %1. Install the store again or restore it from a backup.")
-                          .arg(blockers.join(QLatin1String("; "))));
+        throw DbError(
+            QStringLiteral("Nothing was repaired: %1. Install the store again or restore it from a backup.")
+                .arg(blockers.join(QLatin1String("; "))));
 }
 
 // An item listed twice under one name is one item: keep one row of it.
@@ -471,8 +523,8 @@ void mendDuplicateItems(AdoConnection& cn, const DoctorReport& before) {
     for (const Violation& v : before.violations) {
         if (v.kind != Violation::DuplicateItem)
             continue;
-        AdoQuery rows(&cn,
-                      QStringLiteral("select distinct qxName, qxNameEx from qx_Name where qxID = %1").arg(v.qxID));
+        AdoQuery rows(
+            &cn, QStringLiteral("select distinct qxName, qxNameEx from qx_Name where qxID = %1").arg(v.qxID));
         rows.open();
         if (rows.recordCount() != 1)
             continue; // different names: which one is meant is the operator's choice
@@ -535,10 +587,11 @@ void mendGrants(AdoConnection& cn, const Snapshot& s) {
             if (n == 1 && it->second.first() == expected)
                 continue;
             if (n == 1) {
-                cn.execute(QStringLiteral("UPDATE qx_user_qx SET AllowCount = %1 WHERE userID = %2 AND qxID = %3")
-                               .arg(expected)
-                               .arg(sqlLiteral(u))
-                               .arg(item));
+                cn.execute(
+                    QStringLiteral("UPDATE qx_user_qx SET AllowCount = %1 WHERE userID = %2 AND qxID = %3")
+                        .arg(expected)
+                        .arg(sqlLiteral(u))
+                        .arg(item));
                 continue;
             }
             if (n > 1)

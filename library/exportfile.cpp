@@ -1,6 +1,6 @@
 #include "library/exportfile.h"
-#include "library/storeschema.h"
 #include "library/storerules.h"
+#include "library/storeschema.h"
 #include "library/uitext.h"
 #include "platform/errors.h"
 
@@ -177,11 +177,12 @@ User readUser(const Fields& o, Known& k) {
 void readUsers(const Fields& root, Known& k, Setup& s) {
     const QJsonArray users = root.array("users");
     for (int i = 0; i < users.size(); ++i)
-        s.users.append(readUser(Fields(users[i], element("users", i),
-                                       {QStringLiteral("id"), QStringLiteral("name"), QStringLiteral("password"),
-                                        QStringLiteral("start"), QStringLiteral("end"), QStringLiteral("enabled"),
-                                        QStringLiteral("discount"), QStringLiteral("group")}),
-                                k));
+        s.users.append(
+            readUser(Fields(users[i], element("users", i),
+                            {QStringLiteral("id"), QStringLiteral("name"), QStringLiteral("password"),
+                             QStringLiteral("start"), QStringLiteral("end"), QStringLiteral("enabled"),
+                             QStringLiteral("discount"), QStringLiteral("group")}),
+                     k));
 }
 
 PermissionGroup readPermissionGroup(const Fields& o, Known& k) {
@@ -207,7 +208,8 @@ PermissionGroup readPermissionGroup(const Fields& o, Known& k) {
             fault(path, QStringLiteral("no user %1").arg(h));
         if (!k.holdersAllowed.contains(h))
             fault(path,
-                  QStringLiteral("%1 is a member of a user group and holds no permission group of its own").arg(h));
+                  QStringLiteral("%1 is a member of a user group and holds no permission group of its own")
+                      .arg(h));
         if (p.assignedTo.contains(h))
             fault(path, QStringLiteral("%1 is listed twice").arg(h));
         p.assignedTo.append(h);

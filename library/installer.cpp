@@ -1,17 +1,21 @@
 #include "library/installer.h"
+#include "library/uitext.h"
 #include "platform/sqldialect.h"
 #include "storage/acFileStorage.h"
 #include "store/storeblob.h"
-#include "library/uitext.h"
 
 #include <QFile>
 #include <optional>
 
 namespace vardex {
 
-QString installSuccessText() { return Ui::tr("成功导入数据表! 您现在可以使用它的功能了."); }
+QString installSuccessText() {
+    return Ui::tr("成功导入数据表! 您现在可以使用它的功能了.");
+}
 
-QString installFailureText() { return Ui::tr("可能与数据库已有的表名称冲突,导入已终止,请先检查原因再导入."); }
+QString installFailureText() {
+    return Ui::tr("可能与数据库已有的表名称冲突,导入已终止,请先检查原因再导入.");
+}
 
 QList<QStringList> splitBatches(const QStringList& lines) {
     QList<QStringList> batches;

@@ -12,15 +12,15 @@ namespace vardex {
 
 struct InstallOutcome {
     bool ok = false;
-    int batchesRun = 0;   // batches whose work stays in the database
-    int failedBatch = 0;  // 1-based number of the refused batch, 0 when none failed
-    QString error;        // the database's error text for the refused batch, or the file error
+    int batchesRun = 0;     // batches whose work stays in the database
+    int failedBatch = 0;    // 1-based number of the refused batch, 0 when none failed
+    QString error;          // the database's error text for the refused batch, or the file error
     bool fileError = false; // the script could not be extracted or read; no batch ran
 };
 
 // The two messages the installer shows.
-QString installSuccessText();  // "成功导入数据表! 您现在可以使用它的功能了."
-QString installFailureText();  // "可能与数据库已有的表名称冲突,导入已终止,请先检查原因再导入."
+QString installSuccessText(); // "成功导入数据表! 您现在可以使用它的功能了."
+QString installFailureText(); // "可能与数据库已有的表名称冲突,导入已终止,请先检查原因再导入."
 
 // Cuts script lines into batches: every line is trimmed, a trimmed line that is exactly "GO"
 // (case-sensitive) closes the batch; lines after the last "GO" are never part of a batch.
@@ -30,6 +30,7 @@ QList<QStringList> splitBatches(const QStringList& lines);
 // tempFile, reads its lines (CR LF), deletes the file and runs the batches on cn through a
 // query, each sent as its lines joined with line ends. Unless cn is already inside a
 // transaction, SQLite and PostgreSQL run them in one transaction of their own.
-InstallOutcome runInstallScript(AdoConnection& cn, const QString& tempFile, const QString& storedName = QString());
+InstallOutcome runInstallScript(AdoConnection& cn, const QString& tempFile,
+                                const QString& storedName = QString());
 
 } // namespace vardex

@@ -11,17 +11,17 @@ struct TDataSource {
 };
 
 class TdData {
-public:
+  public:
     TdData();
     TdData(const TdData&) = delete;
     TdData& operator=(const TdData&) = delete;
 
     // Declared in this order; every query runs on ADOcn.
-    AdoQuery ADOqrCheck;  // login verification and right check
-    AdoConnection ADOcn;  // the session connection: every statement of the system
-    AdoQuery ADOqr;       // administration window and its dialogs
+    AdoQuery ADOqrCheck; // login verification and right check
+    AdoConnection ADOcn; // the session connection: every statement of the system
+    AdoQuery ADOqr;      // administration window and its dialogs
     TDataSource DatasrList;
-    AdoQuery ADOqrList;   // permission item list editor
+    AdoQuery ADOqrList; // permission item list editor
 };
 
 extern TdData* dData;

@@ -125,7 +125,8 @@ QString forQtOdbc(const QString& text) {
 
 } // namespace
 
-AdoConnection::AdoConnection() : m_name(QStringLiteral("vardex-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1))) {}
+AdoConnection::AdoConnection()
+    : m_name(QStringLiteral("vardex-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1))) {}
 
 AdoConnection::~AdoConnection() {
     forgetCredentials();
@@ -137,7 +138,9 @@ AdoConnection::~AdoConnection() {
         QSqlDatabase::removeDatabase(m_name);
 }
 
-QSqlDatabase AdoConnection::database() const { return QSqlDatabase::database(m_name, false); }
+QSqlDatabase AdoConnection::database() const {
+    return QSqlDatabase::database(m_name, false);
+}
 
 void AdoConnection::setConnectionString(const QString& text) {
     close();
@@ -153,7 +156,9 @@ void AdoConnection::forgetCredentials() {
     m_keptPassword.clear();
 }
 
-void AdoConnection::open(const QString& userId, const QString& password) { openConnection(userId, password, false); }
+void AdoConnection::open(const QString& userId, const QString& password) {
+    openConnection(userId, password, false);
+}
 
 void AdoConnection::openOrCreate(const QString& userId, const QString& password) {
     openConnection(userId, password, true);
@@ -161,7 +166,9 @@ void AdoConnection::openOrCreate(const QString& userId, const QString& password)
 
 namespace {
 
-bool isMemoryDatabase(const QString& name) { return name == QLatin1String(":memory:"); }
+bool isMemoryDatabase(const QString& name) {
+    return name == QLatin1String(":memory:");
+}
 
 // Creates an empty file readable and writable by its owner only; an existing file is left alone.
 void createOwnerOnlyFile(const QString& path) {
@@ -211,9 +218,10 @@ void AdoConnection::openConnection(const QString& userId, const QString& passwor
             if (create)
                 createOwnerOnlyFile(databaseName);
             else if (!QFileInfo::exists(databaseName))
-                throw DbError(QStringLiteral("The SQLite store file %1 does not exist (a store is made by installing "
-                                             "it; opening never creates one).")
-                                  .arg(databaseName));
+                throw DbError(
+                    QStringLiteral("The SQLite store file %1 does not exist (a store is made by installing "
+                                   "it; opening never creates one).")
+                        .arg(databaseName));
             // Opened through a URI with mode=rw, so a file removed meanwhile is not made anew.
             databaseName = noCreateUri(databaseName);
             options += QStringLiteral(";QSQLITE_OPEN_URI");
@@ -276,16 +284,18 @@ void AdoConnection::setStandardStrings() {
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SET standard_conforming_strings TO on")))
-        throw DbError(QStringLiteral("The session cannot be opened: the server refused standard_conforming_strings "
-                                     "on (%1).")
-                          .arg(errorText(q.lastError())));
+        throw DbError(
+            QStringLiteral("The session cannot be opened: the server refused standard_conforming_strings "
+                           "on (%1).")
+                .arg(errorText(q.lastError())));
     QString value;
     if (q.exec(QStringLiteral("SHOW standard_conforming_strings")) && q.next())
         value = q.value(0).toString();
     if (value.compare(QLatin1String("on"), Qt::CaseInsensitive) != 0)
-        throw DbError(QStringLiteral("The session cannot be opened: standard_conforming_strings is \"%1\" after "
-                                     "setting it on; values could not be quoted safely.")
-                          .arg(value));
+        throw DbError(
+            QStringLiteral("The session cannot be opened: standard_conforming_strings is \"%1\" after "
+                           "setting it on; values could not be quoted safely.")
+                .arg(value));
 }
 
 void AdoConnection::dropQuery() {
@@ -395,7 +405,8 @@ QMetaType sqliteValueType(int storageClass) {
 QVariant sqliteValue(sqlite3_stmt* stmt, int i) {
     switch (sqlite3_column_type(stmt, i)) {
     case SQLITE_BLOB:
-        return QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, i)), sqlite3_column_bytes(stmt, i));
+        return QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, i)),
+                          sqlite3_column_bytes(stmt, i));
     case SQLITE_INTEGER:
         return QVariant(static_cast<qlonglong>(sqlite3_column_int64(stmt, i)));
     case SQLITE_FLOAT:
@@ -654,7 +665,9 @@ AdoConnection::Result AdoConnection::run(const QString& tsql, bool fetchRows) {
     }
 }
 
-int AdoConnection::execute(const QString& tsql) { return run(tsql, false).rowsAffected; }
+int AdoConnection::execute(const QString& tsql) {
+    return run(tsql, false).rowsAffected;
+}
 
 void AdoConnection::beginTrans() {
     ensureOpen();
@@ -912,13 +925,19 @@ int AdoQuery::execSql() {
     return m_connection->execute(commandText());
 }
 
-void AdoQuery::first() { m_current = 0; }
+void AdoQuery::first() {
+    m_current = 0;
+}
 void AdoQuery::next() {
     if (m_current < m_rows.size())
         ++m_current;
 }
-bool AdoQuery::eof() const { return !m_active || m_current >= m_rows.size(); }
-void AdoQuery::moveTo(int index) { m_current = qBound(0, index, static_cast<int>(m_rows.size())); }
+bool AdoQuery::eof() const {
+    return !m_active || m_current >= m_rows.size();
+}
+void AdoQuery::moveTo(int index) {
+    m_current = qBound(0, index, static_cast<int>(m_rows.size()));
+}
 
 int AdoQuery::fieldIndex(const QString& name) const {
     for (int i = 0; i < m_fields.size(); ++i)
@@ -1008,7 +1027,8 @@ void AdoQuery::post() {
         const QVariant& v = p.second;
         if (v.isNull() || !v.isValid())
             values.append(QStringLiteral("NULL"));
-        else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::UInt)
+        else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
+                 v.typeId() == QMetaType::UInt)
             values.append(QString::number(v.toLongLong()));
         else
             values.append(sqlLiteral(v.toString()));
@@ -1145,7 +1165,9 @@ bool isPlainColumn(const QString& e) {
 
 } // namespace
 
-bool AdoQuery::isNumericField(int i) const { return isNumberType(m_types.value(i).id()); }
+bool AdoQuery::isNumericField(int i) const {
+    return isNumberType(m_types.value(i).id());
+}
 
 QString AdoQuery::listedColumn(int field) const {
     const QString name = m_fields.value(field);
@@ -1203,7 +1225,8 @@ QString AdoQuery::oneRowStatement(bool update, const QString& setList, const QSt
                       : QStringLiteral("DELETE TOP (1) FROM %1 WHERE %2").arg(table, condition);
     // Of several identical rows exactly one is taken, by its physical row address.
     const QString address = d == Dialect::SQLite ? QStringLiteral("rowid") : QStringLiteral("ctid");
-    const QString pick = QStringLiteral("%1 = (SELECT %1 FROM %2 WHERE %3 LIMIT 1)").arg(address, table, condition);
+    const QString pick =
+        QStringLiteral("%1 = (SELECT %1 FROM %2 WHERE %3 LIMIT 1)").arg(address, table, condition);
     return update ? QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(table, setList, pick)
                   : QStringLiteral("DELETE FROM %1 WHERE %2").arg(table, pick);
 }
@@ -1257,7 +1280,8 @@ void AdoQuery::postEdit() {
     if (!sets.isEmpty()) {
         const QString sql = oneRowStatement(true, sets.join(QStringLiteral(", ")), locateCondition(original));
         if (m_connection->execute(sql) != 1)
-            throw DbError(QStringLiteral("Row cannot be located for updating. Some values may have been changed since it was last read."));
+            throw DbError(QStringLiteral("Row cannot be located for updating. Some values may have been "
+                                         "changed since it was last read."));
     }
     m_rows[m_current] = m_editBuffer;
     m_editing = false;
@@ -1275,7 +1299,8 @@ void AdoQuery::deleteRecord() {
         throw DbError(QStringLiteral("There is no current record to delete."));
     const QString sql = oneRowStatement(false, QString(), locateCondition(m_rows[m_current]));
     if (m_connection->execute(sql) != 1)
-        throw DbError(QStringLiteral("Row cannot be located for deleting. Some values may have been changed since it was last read."));
+        throw DbError(QStringLiteral(
+            "Row cannot be located for deleting. Some values may have been changed since it was last read."));
     m_editing = false;
     m_editBuffer.clear();
     m_rows.removeAt(m_current);

@@ -7,8 +7,8 @@
 #include "platform/connstr.h"
 #include "platform/errors.h"
 
-#include <QSqlDatabase>
 #include <QHash>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
@@ -19,7 +19,7 @@
 namespace vardex {
 
 class AdoConnection {
-public:
+  public:
     AdoConnection();
     ~AdoConnection();
     AdoConnection(const AdoConnection&) = delete;
@@ -101,7 +101,7 @@ public:
     QSqlDatabase database() const;
     QString name() const { return m_name; }
 
-private:
+  private:
     void record(const QString& tsql);
     void runKeptStatements();
     void openConnection(const QString& userId, const QString& password, bool create);
@@ -124,7 +124,7 @@ private:
     KeptFailureHandler m_keptFailure;
     bool m_administrationLocked = false; // lockAdministration() ran in the open transaction
     QStringList m_afterTransaction;      // statements kept by executeOutsideTransaction()
-    QString m_keptUserId;   // credentials of the last successful open() that was given some
+    QString m_keptUserId;                // credentials of the last successful open() that was given some
     QString m_keptPassword;
     // The query object statements are run through, kept for the connection's life (until it is
     // closed) because constructing one per statement makes the driver set up and tear down a
@@ -168,7 +168,7 @@ class AdoTransaction {
 
 // One field of the current record of an open query.
 class AdoField {
-public:
+  public:
     AdoField() = default;
     AdoField(QString name, QVariant value) : m_name(std::move(name)), m_value(std::move(value)) {}
     bool isNull() const { return m_value.isNull() || !m_value.isValid(); }
@@ -177,13 +177,13 @@ public:
     QVariant value() const { return m_value; }
     QString name() const { return m_name; }
 
-private:
+  private:
     QString m_name;
     QVariant m_value;
 };
 
 class AdoQuery {
-public:
+  public:
     explicit AdoQuery(AdoConnection* connection = nullptr, const QString& initialSql = QString());
 
     void setConnection(AdoConnection* connection) { m_connection = connection; }
@@ -215,7 +215,7 @@ public:
 
     int fieldCount() const { return m_fields.size(); }
     QString fieldName(int i) const { return m_fields.value(i); }
-    int fieldIndex(const QString& name) const; // case-insensitive, -1 when absent
+    int fieldIndex(const QString& name) const;       // case-insensitive, -1 when absent
     AdoField fieldByName(const QString& name) const; // raises DbError for an unknown field
     QVariant value(int row, int column) const;
 
@@ -254,7 +254,7 @@ public:
     // computed.
     QString baseColumn(int field) const;
 
-private:
+  private:
     QString tableName() const;
     QString literal(const QVariant& v) const;
     QString locateCondition(const QVector<QVariant>& row) const;
@@ -271,7 +271,7 @@ private:
     bool m_inserting = false;
     QList<QPair<QString, QVariant>> m_pending;
     QVector<QMetaType> m_types;
-    int m_insertPos = -1;          // -1: the posted insert goes to the end
+    int m_insertPos = -1; // -1: the posted insert goes to the end
     bool m_editing = false;
     QVector<QVariant> m_editBuffer; // the current record's values while it is edited
 };

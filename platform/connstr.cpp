@@ -62,7 +62,8 @@ QList<QPair<QString, QString>> ConnectionString::parse(const QString& text) {
     return pairs;
 }
 
-QString ConnectionString::value(const QList<QPair<QString, QString>>& pairs, std::initializer_list<const char*> keys) {
+QString ConnectionString::value(const QList<QPair<QString, QString>>& pairs,
+                                std::initializer_list<const char*> keys) {
     for (const char* k : keys) {
         for (const auto& p : pairs) {
             if (p.first.compare(QLatin1String(k), Qt::CaseInsensitive) == 0)
@@ -83,7 +84,8 @@ QString ConnectionString::compose(const QList<QPair<QString, QString>>& pairs) {
         const bool bare = !v.startsWith(QLatin1Char('{')) && !v.startsWith(QLatin1Char('\'')) &&
                           !v.contains(QLatin1Char(';')) && !v.contains(QLatin1Char('"')) && v == v.trimmed();
         if (!braced && !bare)
-            v = QLatin1Char('"') + QString(v).replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
+            v = QLatin1Char('"') + QString(v).replace(QLatin1String("\""), QLatin1String("\"\"")) +
+                QLatin1Char('"');
         out += p.first + QLatin1Char('=') + v + QLatin1Char(';');
     }
     return out;
@@ -92,12 +94,13 @@ QString ConnectionString::compose(const QList<QPair<QString, QString>>& pairs) {
 QString ConnectionString::odbcQuote(const QString& value) {
     bool bare = !value.isEmpty() && value == value.trimmed();
     for (const QChar c : value)
-        if (c == QLatin1Char(';') || c == QLatin1Char('{') || c == QLatin1Char('}') || c == QLatin1Char('=') ||
-            c.unicode() < 0x20)
+        if (c == QLatin1Char(';') || c == QLatin1Char('{') || c == QLatin1Char('}') ||
+            c == QLatin1Char('=') || c.unicode() < 0x20)
             bare = false;
     if (bare)
         return value;
-    return QLatin1Char('{') + QString(value).replace(QLatin1String("}"), QLatin1String("}}")) + QLatin1Char('}');
+    return QLatin1Char('{') + QString(value).replace(QLatin1String("}"), QLatin1String("}}")) +
+           QLatin1Char('}');
 }
 
 namespace {
@@ -162,10 +165,11 @@ int wholeNumber(const QString& text, const char* key, int low, int high) {
             digits = false;
     const int v = digits ? t.toInt() : -1;
     if (!digits || v < low || v > high)
-        throw DbError(QStringLiteral("The value of %1 in the connection string must be a whole number from %2 to %3.")
-                          .arg(QLatin1String(key))
-                          .arg(low)
-                          .arg(high));
+        throw DbError(
+            QStringLiteral("The value of %1 in the connection string must be a whole number from %2 to %3.")
+                .arg(QLatin1String(key))
+                .arg(low)
+                .arg(high));
     return v;
 }
 
@@ -233,18 +237,21 @@ ConnectionSpec ConnectionString::resolve(const QString& text) {
         QStringList opts;
         const QString timeout = value(pairs, {"Connect Timeout", "connect_timeout"});
         opts << QStringLiteral("connect_timeout=") +
-                    QString::number(timeout.isEmpty() ? 10 : wholeNumber(timeout, "Connect Timeout", 0, 86400));
+                    QString::number(timeout.isEmpty() ? 10
+                                                      : wholeNumber(timeout, "Connect Timeout", 0, 86400));
         const QString sslmode = value(pairs, {"SSL Mode", "sslmode"}).trimmed();
         if (!sslmode.isEmpty()) {
             if (!isOneOf(sslmode, {"disable", "allow", "prefer", "require", "verify-ca", "verify-full"}))
-                throw DbError(QStringLiteral("The value of SSL Mode in the connection string must be one of disable, "
-                                             "allow, prefer, require, verify-ca or verify-full."));
+                throw DbError(
+                    QStringLiteral("The value of SSL Mode in the connection string must be one of disable, "
+                                   "allow, prefer, require, verify-ca or verify-full."));
             opts << QStringLiteral("sslmode=") + sslmode.toLower();
         }
         target.options = opts.join(QLatin1Char(';'));
         return target;
     }
-    if (isOneOf(provider, {"ODBC", "MSDASQL", "MSDASQL.1"}) || (provider.isEmpty() && (!value(pairs, {"Driver"}).isEmpty() || !value(pairs, {"DSN"}).isEmpty()))) {
+    if (isOneOf(provider, {"ODBC", "MSDASQL", "MSDASQL.1"}) ||
+        (provider.isEmpty() && (!value(pairs, {"Driver"}).isEmpty() || !value(pairs, {"DSN"}).isEmpty()))) {
         target.driver = QStringLiteral("QODBC");
         QList<QPair<QString, QString>> rest;
         for (const auto& p : pairs) {
@@ -265,7 +272,8 @@ ConnectionSpec ConnectionString::resolve(const QString& text) {
     }
     if (provider.startsWith(QLatin1String("SQLOLEDB"), Qt::CaseInsensitive) ||
         provider.startsWith(QLatin1String("SQLNCLI"), Qt::CaseInsensitive) ||
-        provider.startsWith(QLatin1String("MSOLEDBSQL"), Qt::CaseInsensitive) || isOneOf(provider, {"SQLServer", "MSSQL"})) {
+        provider.startsWith(QLatin1String("MSOLEDBSQL"), Qt::CaseInsensitive) ||
+        isOneOf(provider, {"SQLServer", "MSSQL"})) {
         // An ADO string for SQL Server: reach the same server through ODBC (FreeTDS by default).
         target.driver = QStringLiteral("QODBC");
         target.dialect = Dialect::SqlServer;
@@ -289,7 +297,8 @@ ConnectionSpec ConnectionString::resolve(const QString& text) {
         return target;
     }
     if (provider.isEmpty())
-        throw DbError(QStringLiteral("The connection string names no provider (Provider=SQLite, PostgreSQL, ODBC or SQLOLEDB)."));
+        throw DbError(QStringLiteral(
+            "The connection string names no provider (Provider=SQLite, PostgreSQL, ODBC or SQLOLEDB)."));
     throw DbError(QStringLiteral("Unknown provider \"%1\" in the connection string.").arg(provider));
 }
 

@@ -18,14 +18,14 @@ namespace vardex {
 enum class Dialect { SqlServer, SQLite, PostgreSQL };
 
 struct ConnectionSpec {
-    QString driver;       // Qt SQL driver: QSQLITE, QPSQL or QODBC
+    QString driver; // Qt SQL driver: QSQLITE, QPSQL or QODBC
     Dialect dialect = Dialect::SqlServer;
     QString databaseName; // file path, database, or the ODBC connection string
     QString host;
     int port = -1;
     QString userId;
     QString password;
-    QString options;      // driver options (QSqlDatabase::setConnectOptions)
+    QString options; // driver options (QSqlDatabase::setConnectOptions)
     // Through ODBC the dialect above is only a first guess from the names in the text: the
     // connection asks the driver which database it reaches and takes the dialect from that.
     // statedBy names the key that states a database kind (Dialect, or Provider for SQL Server);
@@ -34,12 +34,13 @@ struct ConnectionSpec {
 };
 
 class ConnectionString {
-public:
+  public:
     // Splits the text into key/value pairs, in order. Empty segments are skipped; a segment
     // without '=' is kept as a key with an empty value.
     static QList<QPair<QString, QString>> parse(const QString& text);
     // Looks a key up case-insensitively (first occurrence); the aliases are tried in order.
-    static QString value(const QList<QPair<QString, QString>>& pairs, std::initializer_list<const char*> keys);
+    static QString value(const QList<QPair<QString, QString>>& pairs,
+                         std::initializer_list<const char*> keys);
     // Builds the driver settings. Throws DbError for an unknown provider or a missing file name.
     static ConnectionSpec resolve(const QString& text);
     // Joins pairs back to "key=value;" text, quoting values that need it.

@@ -7,24 +7,24 @@
 namespace vardex {
 
 class Error : public std::runtime_error {
-public:
+  public:
     explicit Error(const QString& message)
         : std::runtime_error(message.toUtf8().toStdString()), m_message(message) {}
     const QString& message() const { return m_message; }
 
-private:
+  private:
     QString m_message;
 };
 
 // A statement the database refused, a connection that could not be opened.
 class DbError : public Error {
-public:
+  public:
     using Error::Error;
 };
 
 // A text that does not convert: a cipher text with a non-hex pair, a field that is not a number.
 class ConvertError : public Error {
-public:
+  public:
     using Error::Error;
 };
 

@@ -3,8 +3,8 @@
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QFont>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -49,7 +49,8 @@ bool boxesVisible() {
 
 int showBox(const MessageBoxRequest& r) {
     if (!boxesVisible()) {
-        std::fprintf(stderr, "[%s] %s\n", r.caption.toLocal8Bit().constData(), r.text.toLocal8Bit().constData());
+        std::fprintf(stderr, "[%s] %s\n", r.caption.toLocal8Bit().constData(),
+                     r.text.toLocal8Bit().constData());
         return defaultAnswer(r.type);
     }
     QMessageBox box(r.owner);
@@ -114,7 +115,9 @@ int showBox(const MessageBoxRequest& r) {
 
 } // namespace
 
-bool haveWidgets() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
+bool haveWidgets() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
 
 void ensureApplication() {
     if (QCoreApplication::instance())
@@ -125,7 +128,8 @@ void ensureApplication() {
     if (displayReachable()) {
         new QApplication(argc, argv);
         QFont font;
-        font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
+        font.setFamilies(
+            {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
         font.setPointSize(9);
         QApplication::setFont(font);
     } else {

@@ -49,7 +49,11 @@ void notifyWarning(const QString& text, const QString& caption) {
         toStandardError(text, caption, type);
 }
 
-void setMessageHandler(MessageHandler handler) { clientHandler() = std::move(handler); }
-void setMessagePresenter(MessageHandler p) { presenter() = std::move(p); }
+void setMessageHandler(MessageHandler handler) {
+    clientHandler() = std::move(handler);
+}
+void setMessagePresenter(MessageHandler p) {
+    presenter() = std::move(p);
+}
 
 } // namespace vardex

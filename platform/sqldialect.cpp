@@ -73,7 +73,9 @@ QVector<Token> tokenize(const QString& s) {
     return out;
 }
 
-bool significant(const Token& t) { return t.kind != Tok::Space && t.kind != Tok::Comment; }
+bool significant(const Token& t) {
+    return t.kind != Tok::Space && t.kind != Tok::Comment;
+}
 
 int nextSignificant(const QVector<Token>& toks, int from) {
     for (int i = from; i < toks.size(); ++i)
@@ -83,7 +85,8 @@ int nextSignificant(const QVector<Token>& toks, int from) {
 }
 
 bool wordIs(const QString& s, const Token& t, const char* word) {
-    return t.kind == Tok::Word && QStringView(s).mid(t.pos, t.len).compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
+    return t.kind == Tok::Word &&
+           QStringView(s).mid(t.pos, t.len).compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
 }
 
 // PostgreSQL folds unquoted names to lower case: an alias such as 权限ID would come back as
@@ -152,7 +155,8 @@ QString translateStatement(const QString& tsql, Dialect target) {
             return head + QStringLiteral("CALL ") + name + QLatin1Char('(') + args + QLatin1Char(')');
         if (args.isEmpty())
             return head + QStringLiteral("INSERT INTO ") + name + QStringLiteral(" DEFAULT VALUES");
-        return head + QStringLiteral("INSERT INTO ") + name + QStringLiteral(" VALUES (") + args + QLatin1Char(')');
+        return head + QStringLiteral("INSERT INTO ") + name + QStringLiteral(" VALUES (") + args +
+               QLatin1Char(')');
     }
 
     QString out = tsql;
@@ -191,7 +195,8 @@ QString translateStatement(const QString& tsql, Dialect target) {
     for (const auto& ins : inserts)
         edits.append({ins.first, 0, ins.second});
     for (const auto& qa : quoteAliases)
-        edits.append({qa.first, qa.second, QLatin1Char('"') + tsql.mid(qa.first, qa.second) + QLatin1Char('"')});
+        edits.append(
+            {qa.first, qa.second, QLatin1Char('"') + tsql.mid(qa.first, qa.second) + QLatin1Char('"')});
     std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.pos > b.pos; });
     for (const auto& e : edits)
         out.replace(e.pos, e.removeLen, e.text);

@@ -19,7 +19,8 @@ QString applicationFolder() {
     if (QCoreApplication::instance())
         dir = QCoreApplication::applicationDirPath();
     else
-        dir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
+        dir =
+            QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
     return dir;

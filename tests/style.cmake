@@ -9,3 +9,4 @@ add_test(NAME layers
   COMMAND_EXPAND_LISTS)
 add_test(NAME tidy COMMAND bash ${PROJECT_SOURCE_DIR}/tools/tidy.sh ${CMAKE_BINARY_DIR})
 set_tests_properties(tidy PROPERTIES TIMEOUT 900)
+add_test(NAME format COMMAND bash ${PROJECT_SOURCE_DIR}/tools/format-check.sh)
