@@ -237,7 +237,7 @@ QSqlDatabase rawDatabase(const Store& s) {
         if (db.isOpen())
             return db;
     }
-    const ConnectionSpec settings = ConnectionString::resolve(s.connectionString);
+    const ConnectionTarget settings = ConnectionString::resolve(s.connectionString);
     QSqlDatabase db = QSqlDatabase::addDatabase(settings.driver, s.rawName);
     db.setDatabaseName(settings.databaseName);
     if (!settings.host.isEmpty())

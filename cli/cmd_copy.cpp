@@ -15,13 +15,13 @@ namespace vardex::cli {
 
 namespace {
 
-struct TableSpec {
+struct CopiedTable {
     const char* name;
     QStringList columns;
 };
 
-QList<TableSpec> storeTables() {
-    QList<TableSpec> out;
+QList<CopiedTable> storeTables() {
+    QList<CopiedTable> out;
     for (const schema::Table& t : schema::kTables)
         out.append({t.name, t.columnList()});
     return out;
@@ -41,7 +41,7 @@ struct RawValue {
 using RawRow = QVector<RawValue>;
 
 // SQLite keeps any kind in any column and any bytes in a text: read through typeof() and hex().
-QVector<RawRow> sqliteRawRows(AdoConnection& cn, const TableSpec& t) {
+QVector<RawRow> sqliteRawRows(AdoConnection& cn, const CopiedTable& t) {
     QVector<RawRow> out;
     QStringList cols;
     for (const QString& c : t.columns)
@@ -65,7 +65,7 @@ QVector<RawRow> sqliteRawRows(AdoConnection& cn, const TableSpec& t) {
 
 // The servers keep every value in its column's type. PostgreSQL hands its texts over as the
 // bytes they are (the driver's conversion would drop a leading byte-order mark).
-QVector<RawRow> serverRawRows(AdoConnection& cn, const TableSpec& t) {
+QVector<RawRow> serverRawRows(AdoConnection& cn, const CopiedTable& t) {
     QVector<RawRow> out;
     const bool pg = cn.dialect() == Dialect::PostgreSQL;
     QStringList cols;
@@ -91,7 +91,7 @@ QVector<RawRow> serverRawRows(AdoConnection& cn, const TableSpec& t) {
     return out;
 }
 
-QVector<RawRow> rawRows(AdoConnection& cn, const TableSpec& t) {
+QVector<RawRow> rawRows(AdoConnection& cn, const CopiedTable& t) {
     return cn.dialect() == Dialect::SQLite ? sqliteRawRows(cn, t) : serverRawRows(cn, t);
 }
 
@@ -199,8 +199,8 @@ std::unique_ptr<AdoConnection> openStore(const QString& cs, const char* which) {
 }
 
 // Refused unless the destination holds an installed store without rows.
-void requireEmptyStore(AdoConnection& dst, const QList<TableSpec>& tables) {
-    for (const TableSpec& t : tables) {
+void requireEmptyStore(AdoConnection& dst, const QList<CopiedTable>& tables) {
+    for (const CopiedTable& t : tables) {
         QVector<QVector<QVariant>> n;
         try {
             n = selectRows(dst, QStringLiteral("select count(*) from %1").arg(QLatin1String(t.name)));
@@ -216,9 +216,9 @@ void requireEmptyStore(AdoConnection& dst, const QList<TableSpec>& tables) {
 }
 
 // Every row of the source; Refused when a value is one the store's column cannot hold as it is.
-QList<QVector<RawRow>> readSource(AdoConnection& src, const QList<TableSpec>& tables) {
+QList<QVector<RawRow>> readSource(AdoConnection& src, const QList<CopiedTable>& tables) {
     QList<QVector<RawRow>> source;
-    for (const TableSpec& t : tables) {
+    for (const CopiedTable& t : tables) {
         source.append(rawRows(src, t));
         for (int r = 0; r < source.last().size(); ++r)
             for (int c = 0; c < t.columns.size(); ++c) {
@@ -235,7 +235,7 @@ QList<QVector<RawRow>> readSource(AdoConnection& src, const QList<TableSpec>& ta
 }
 
 // Inserts the rows of a table, batch rows a statement.
-void insertRows(AdoConnection& dst, const TableSpec& t, const QVector<RawRow>& rows, int batch) {
+void insertRows(AdoConnection& dst, const CopiedTable& t, const QVector<RawRow>& rows, int batch) {
     const QString head = QStringLiteral("INSERT INTO %1 (%2) VALUES ")
                              .arg(QLatin1String(t.name), t.columns.join(QLatin1Char(',')));
     QString sql;
@@ -258,7 +258,7 @@ void insertRows(AdoConnection& dst, const TableSpec& t, const QVector<RawRow>& r
 
 // Value for value as each side holds it: a copy that differs is never left behind. Equal rows
 // in every table also mean the store doctor finds the same in both.
-void verifyCopy(AdoConnection& dst, const QList<TableSpec>& tables, const QList<QVector<RawRow>>& source) {
+void verifyCopy(AdoConnection& dst, const QList<CopiedTable>& tables, const QList<QVector<RawRow>>& source) {
     for (int i = 0; i < tables.size(); ++i) {
         const auto expected = digest(source[i]);
         const auto got = digest(rawRows(dst, tables[i]));
@@ -277,7 +277,7 @@ void verifyCopy(AdoConnection& dst, const QList<TableSpec>& tables, const QList<
 // Copies every table in one transaction of the destination, verified before the commit;
 // answers the rows copied. On a failure the destination is rolled back and the source's read
 // ended.
-qint64 copyTables(AdoConnection& src, AdoConnection& dst, const QList<TableSpec>& tables, int batch) {
+qint64 copyTables(AdoConnection& src, AdoConnection& dst, const QList<CopiedTable>& tables, int batch) {
     beginReading(src);
     qint64 copied = 0;
     try {
@@ -316,7 +316,7 @@ int copy(const Invocation& in) {
     clock.start();
     auto src = openStore(in.args[0], "source");
     auto dst = openStore(in.args[1], "destination");
-    const QList<TableSpec> tables = storeTables();
+    const QList<CopiedTable> tables = storeTables();
     requireEmptyStore(*dst, tables);
     const qint64 copied = copyTables(*src, *dst, tables, batch);
     printOut(QStringLiteral("copied %1 row(s) of %2 tables in %3 s; counts and contents agree")

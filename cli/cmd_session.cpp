@@ -63,7 +63,7 @@ bool splitLine(const std::string& line, std::vector<Arg>& out, std::string& erro
     return true;
 }
 
-struct CallSpec {
+struct CallEntry {
     std::string types; // 's' text, 'i' integer; a last '*': any number of integers follow
     std::function<int32_t(const std::vector<Arg>&)> run;
 };
@@ -76,8 +76,8 @@ int32_t n(const std::vector<Arg>& a, size_t i) {
     return static_cast<int32_t>(std::strtoll(a[i].text.c_str(), nullptr, 10));
 }
 
-std::map<std::string, CallSpec> calls() {
-    std::map<std::string, CallSpec> m;
+std::map<std::string, CallEntry> calls() {
+    std::map<std::string, CallEntry> m;
     m["ClearLogs"] = {"s", [](const std::vector<Arg>& a) { return ClearLogs(s(a, 0)); }};
     m["DisconnectDatabase"] = {"", [](const std::vector<Arg>&) { return DisconnectDatabase(); }};
     m["ConnectDatabase"] = {"sssss", [](const std::vector<Arg>& a) {
@@ -154,7 +154,7 @@ bool argumentsFit(const std::string& call, std::string types, const std::vector<
 enum class LineDone { Nothing, Failed, Ran, Disconnected };
 
 // Runs the call on one line and prints its result or what was wrong.
-LineDone runLine(const std::map<std::string, CallSpec>& table, const std::string& line) {
+LineDone runLine(const std::map<std::string, CallEntry>& table, const std::string& line) {
     if (line.find('\0') != std::string::npos) {
         // A C string would end at the NUL: the call would see another text than the line's.
         std::printf("error: the line holds a NUL byte\n");

@@ -72,7 +72,7 @@ QString odbcDbmsName(const QSqlDatabase& db) {
 
 // The dialect of what the driver reaches; a database of another kind, a driver that does not say,
 // or a Dialect= (or SQL Server provider) that says otherwise refuses the connection.
-Dialect odbcDialect(const QSqlDatabase& db, const ConnectionSpec& spec) {
+Dialect odbcDialect(const QSqlDatabase& db, const ConnectionTarget& target) {
     const QString dbms = odbcDbmsName(db);
     if (dbms.isEmpty())
         throw DbError(
@@ -90,11 +90,11 @@ Dialect odbcDialect(const QSqlDatabase& db, const ConnectionSpec& spec) {
             QStringLiteral("The connection is refused: the ODBC data source is a \"%1\" database; a store "
                            "is kept in SQLite, PostgreSQL or SQL Server.")
                 .arg(dbms));
-    if (!spec.statedBy.isEmpty() && reached != spec.dialect)
+    if (!target.statedBy.isEmpty() && reached != target.dialect)
         throw DbError(
             QStringLiteral("The connection is refused: %1 in the connection string says %2, but the ODBC "
                            "driver reaches a %3 database (\"%4\").")
-                .arg(spec.statedBy, dialectName(spec.dialect), dialectName(reached), dbms));
+                .arg(target.statedBy, dialectName(target.dialect), dialectName(reached), dbms));
     return reached;
 }
 
@@ -196,22 +196,22 @@ QString noCreateUri(const QString& path) {
 void AdoConnection::openConnection(const QString& userId, const QString& password, bool create) {
     close();
     m_pgTypes.clear(); // type numbers of another database may mean other types
-    m_spec = ConnectionString::resolve(m_connectionString);
+    m_target = ConnectionString::resolve(m_connectionString);
     if (QSqlDatabase::contains(m_name))
         QSqlDatabase::removeDatabase(m_name);
-    if (!QSqlDatabase::isDriverAvailable(m_spec.driver))
-        throw DbError(QStringLiteral("The database driver %1 is not installed.").arg(m_spec.driver));
-    const bool sqlite = m_spec.driver == QLatin1String("QSQLITE");
-    const bool odbc = m_spec.driver == QLatin1String("QODBC");
+    if (!QSqlDatabase::isDriverAvailable(m_target.driver))
+        throw DbError(QStringLiteral("The database driver %1 is not installed.").arg(m_target.driver));
+    const bool sqlite = m_target.driver == QLatin1String("QSQLITE");
+    const bool odbc = m_target.driver == QLatin1String("QODBC");
     // Credentials given now take the place of kept ones; none given: the kept ones, if any.
     const bool given = !userId.isEmpty() || !password.isEmpty();
     const QString openUser = given ? userId : m_keptUserId;
     const QString openPassword = given ? password : m_keptPassword;
-    const QString user = openUser.isEmpty() ? m_spec.userId : openUser;
-    const QString pwd = openUser.isEmpty() && openPassword.isEmpty() ? m_spec.password : openPassword;
+    const QString user = openUser.isEmpty() ? m_target.userId : openUser;
+    const QString pwd = openUser.isEmpty() && openPassword.isEmpty() ? m_target.password : openPassword;
 
-    QString databaseName = m_spec.databaseName;
-    QString options = m_spec.options;
+    QString databaseName = m_target.databaseName;
+    QString options = m_target.options;
     if (sqlite) {
         options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000");
         if (!isMemoryDatabase(databaseName)) {
@@ -239,12 +239,12 @@ void AdoConnection::openConnection(const QString& userId, const QString& passwor
             databaseName += QStringLiteral("PWD=") + ConnectionString::odbcQuote(pwd) + QLatin1Char(';');
         databaseName = forQtOdbc(databaseName);
     }
-    QSqlDatabase db = QSqlDatabase::addDatabase(m_spec.driver, m_name);
+    QSqlDatabase db = QSqlDatabase::addDatabase(m_target.driver, m_name);
     db.setDatabaseName(databaseName);
-    if (!m_spec.host.isEmpty())
-        db.setHostName(m_spec.host);
-    if (m_spec.port > 0)
-        db.setPort(m_spec.port);
+    if (!m_target.host.isEmpty())
+        db.setHostName(m_target.host);
+    if (m_target.port > 0)
+        db.setPort(m_target.port);
     db.setConnectOptions(options);
     const bool opened = odbc ? db.open() : db.open(user, pwd);
     if (!opened) {
@@ -255,13 +255,13 @@ void AdoConnection::openConnection(const QString& userId, const QString& passwor
     }
     try {
         if (odbc)
-            m_spec.dialect = odbcDialect(db, m_spec);
+            m_target.dialect = odbcDialect(db, m_target);
         if (sqlite) {
             // Several desktops may share one file: write-ahead log so readers never wait for a
             // writer, and a busy timeout so writers queue instead of failing at once.
             runSqliteNative(QStringLiteral("PRAGMA journal_mode=WAL"));
             runSqliteNative(QStringLiteral("PRAGMA synchronous=NORMAL"));
-        } else if (m_spec.dialect == Dialect::PostgreSQL) {
+        } else if (m_target.dialect == Dialect::PostgreSQL) {
             setStandardStrings();
             QSqlQuery q(db);
             q.exec(QStringLiteral("SET client_min_messages TO warning"));
@@ -561,7 +561,7 @@ bool AdoConnection::pgColumns(const QSqlQuery& q, Result* result) {
 }
 
 AdoConnection::Result AdoConnection::runOnce(const QString& sql, bool fetchRows) {
-    if (m_spec.driver == QLatin1String("QSQLITE"))
+    if (m_target.driver == QLatin1String("QSQLITE"))
         return fetchRows ? runSqliteRows(sql) : runSqliteNative(sql);
     // The connection's query object, unless it is being read (then one of its own).
     std::unique_ptr<QSqlQuery> own;
@@ -613,7 +613,7 @@ AdoConnection::Result AdoConnection::runOnce(const QString& sql, bool fetchRows)
 bool AdoConnection::connectionLost() {
     // Only a server connection can drop under a session; a statement the server refused leaves
     // the connection answering.
-    if (m_spec.driver == QLatin1String("QSQLITE") || !connected())
+    if (m_target.driver == QLatin1String("QSQLITE") || !connected())
         return !connected();
     QSqlDatabase db = database();
     QSqlQuery probe(db);
@@ -623,11 +623,11 @@ bool AdoConnection::connectionLost() {
 AdoConnection::Result AdoConnection::run(const QString& tsql, bool fetchRows) {
     record(tsql);
     ensureOpen();
-    const QString sql = translateStatement(tsql, m_spec.dialect);
+    const QString sql = translateStatement(tsql, m_target.dialect);
     // On PostgreSQL a failed statement aborts the whole transaction. A savepoint around each
     // statement gives the behaviour the windows rely on: a refused statement is undone alone and
     // what was sent before it stays in the transaction.
-    const bool guard = m_inTransaction && m_spec.dialect == Dialect::PostgreSQL;
+    const bool guard = m_inTransaction && m_target.dialect == Dialect::PostgreSQL;
     if (!guard) {
         try {
             return runOnce(sql, fetchRows);
@@ -673,7 +673,7 @@ void AdoConnection::beginTrans() {
     ensureOpen();
     if (m_inTransaction)
         throw DbError(QStringLiteral("A transaction is already open on this connection."));
-    if (m_spec.driver == QLatin1String("QSQLITE")) {
+    if (m_target.driver == QLatin1String("QSQLITE")) {
         // Take the write lock at once: a deferred transaction that later needs to write can fail
         // with "database is locked" without waiting when another desktop wrote in between.
         runSqliteNative(QStringLiteral("BEGIN IMMEDIATE"));
@@ -693,7 +693,7 @@ void AdoConnection::lockAdministration() {
         return;
     // One fixed key for every store on the server: administration of one store rarely waits
     // for another's, and the lock is held for one transaction only.
-    switch (m_spec.dialect) {
+    switch (m_target.dialect) {
     case Dialect::PostgreSQL:
         runOnce(QStringLiteral("SELECT pg_advisory_xact_lock(7236917)"), false);
         break;
@@ -739,7 +739,7 @@ void AdoConnection::commitTrans() {
     if (!m_inTransaction)
         throw DbError(QStringLiteral("No transaction is open on this connection."));
     try {
-        if (m_spec.driver == QLatin1String("QSQLITE")) {
+        if (m_target.driver == QLatin1String("QSQLITE")) {
             runSqliteNative(QStringLiteral("COMMIT"));
         } else {
             QSqlDatabase db = database();
@@ -773,7 +773,7 @@ void AdoConnection::rollbackTrans() {
         return; // the server ends an open transaction with the connection
     if (m_hook)
         m_hook(QStringLiteral("ROLLBACK")); // not in the statement log
-    if (m_spec.driver == QLatin1String("QSQLITE")) {
+    if (m_target.driver == QLatin1String("QSQLITE")) {
         sqlite3* h = sqliteHandle(database());
         if (h && !sqlite3_get_autocommit(h))
             runSqliteNative(QStringLiteral("ROLLBACK"));

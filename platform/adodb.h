@@ -47,7 +47,7 @@ class AdoConnection {
     // Overwrites and drops the credentials kept from open().
     void forgetCredentials();
 
-    Dialect dialect() const { return m_spec.dialect; }
+    Dialect dialect() const { return m_target.dialect; }
 
     // Executes one command text (several statements are allowed in one text, as a script batch
     // has them). Returns the rows affected by the last statement as the driver reports them.
@@ -116,7 +116,7 @@ class AdoConnection {
 
     QString m_name; // QSqlDatabase connection name, unique per instance
     QString m_connectionString;
-    ConnectionSpec m_spec;
+    ConnectionTarget m_target;
     bool m_inTransaction = false;
     bool m_logging = false;
     QStringList m_log;

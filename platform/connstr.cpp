@@ -209,9 +209,9 @@ QList<QPair<QString, QString>> dataSourceFirst(QList<QPair<QString, QString>> pa
 
 } // namespace
 
-ConnectionSpec ConnectionString::resolve(const QString& text) {
+ConnectionTarget ConnectionString::resolve(const QString& text) {
     const auto pairs = parse(text);
-    ConnectionSpec target;
+    ConnectionTarget target;
     const QString provider = value(pairs, {"Provider"});
     const QString explicitDialect = value(pairs, {"Dialect"});
     target.userId = value(pairs, {"User ID", "UID", "User"});

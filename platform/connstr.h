@@ -17,7 +17,7 @@ namespace vardex {
 
 enum class Dialect { SqlServer, SQLite, PostgreSQL };
 
-struct ConnectionSpec {
+struct ConnectionTarget {
     QString driver; // Qt SQL driver: QSQLITE, QPSQL or QODBC
     Dialect dialect = Dialect::SqlServer;
     QString databaseName; // file path, database, or the ODBC connection string
@@ -42,7 +42,7 @@ class ConnectionString {
     static QString value(const QList<QPair<QString, QString>>& pairs,
                          std::initializer_list<const char*> keys);
     // Builds the driver settings. Throws DbError for an unknown provider or a missing file name.
-    static ConnectionSpec resolve(const QString& text);
+    static ConnectionTarget resolve(const QString& text);
     // Joins pairs back to "key=value;" text, quoting values that need it.
     static QString compose(const QList<QPair<QString, QString>>& pairs);
     // A value as an ODBC connection string carries it: bare when that is unambiguous, else

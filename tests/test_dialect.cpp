@@ -100,7 +100,7 @@ TEST(Trim, RemovesBlanksAndControlCharactersAtBothEnds) {
 }
 
 TEST(ConnectionStrings, Sqlite) {
-    const ConnectionSpec s = ConnectionString::resolve("Provider=SQLite;Data Source=/tmp/a b;c.db");
+    const ConnectionTarget s = ConnectionString::resolve("Provider=SQLite;Data Source=/tmp/a b;c.db");
     EXPECT_EQ(s.driver, "QSQLITE");
     EXPECT_EQ(s.dialect, Dialect::SQLite);
     EXPECT_EQ(s.databaseName, "/tmp/a b");
@@ -109,7 +109,7 @@ TEST(ConnectionStrings, Sqlite) {
 }
 
 TEST(ConnectionStrings, Postgres) {
-    const ConnectionSpec s =
+    const ConnectionTarget s =
         ConnectionString::resolve("Provider=PostgreSQL;Host=10.0.0.5;Port=6543;Database=perm;User ID=clerk;Password=p;w");
     EXPECT_EQ(s.driver, "QPSQL");
     EXPECT_EQ(s.host, "10.0.0.5");
@@ -121,7 +121,7 @@ TEST(ConnectionStrings, Postgres) {
 }
 
 TEST(ConnectionStrings, OdbcAndSqlServer) {
-    const ConnectionSpec o = ConnectionString::resolve(
+    const ConnectionTarget o = ConnectionString::resolve(
         "Provider=ODBC;Driver={PostgreSQL Unicode};Server=h;Port=5;Database=d;Uid=u;Pwd=secret");
     EXPECT_EQ(o.driver, "QODBC");
     EXPECT_EQ(o.dialect, Dialect::PostgreSQL);
@@ -130,7 +130,7 @@ TEST(ConnectionStrings, OdbcAndSqlServer) {
     EXPECT_FALSE(o.databaseName.contains("secret")); // given at open time, not in the string
     EXPECT_TRUE(o.databaseName.startsWith("Driver={PostgreSQL Unicode};Server=h;"));
 
-    const ConnectionSpec m = ConnectionString::resolve("Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=perm");
+    const ConnectionTarget m = ConnectionString::resolve("Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=perm");
     EXPECT_EQ(m.driver, "QODBC");
     EXPECT_EQ(m.dialect, Dialect::SqlServer);
     EXPECT_TRUE(m.databaseName.contains("Server=srv;"));
