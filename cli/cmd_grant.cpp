@@ -42,8 +42,7 @@ void revoke(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
             s.cn(), QStringLiteral("select a.zuName from qx_user_zu a, qx_zu z where a.userID = %1 and "
                                    "a.Allow = 'T' and z.zuName = a.zuName and z.qxID = %2 and z.Allow = 'T' "
                                    "order by a.zuName")
-                        .arg(schema::sqlLiteral(o.userId))
-                        .arg(item));
+                        .arg(schema::sqlLiteral(o.userId), QString::number(item)));
         if (rows.isEmpty())
             printErr(QStringLiteral("%1 holds item %2 through no permission group; nothing to change")
                          .arg(o.userId)

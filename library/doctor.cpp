@@ -540,41 +540,36 @@ void mendDuplicateItems(AdoConnection& cn, const DoctorReport& before) {
     }
 }
 
+// Leaves exactly one row where rows holds none or several: the first one's flag is kept, a
+// missing row is refused. where names the rows (for the delete), key the row's leading values.
+void keepOneRow(AdoConnection& cn, QList<QString>& rows, const QString& table, const QString& columns,
+                const QString& where, const QString& key) {
+    if (rows.size() == 1)
+        return;
+    const QString flag = rows.isEmpty() ? QString(schema::kRefused) : rows.first();
+    if (!rows.isEmpty())
+        cn.execute(QStringLiteral("DELETE FROM %1 WHERE %2").arg(table, where));
+    cn.execute(QStringLiteral("INSERT INTO %1 (%2, Allow) VALUES (%3, %4)")
+                   .arg(table, columns, key, sqlLiteral(flag)));
+    rows = {flag};
+}
+
 // Every group holds every item exactly once (a missing one refused).
 void mendContents(AdoConnection& cn, Snapshot& s) {
     for (const QString& g : s.groups)
-        for (int item : s.items) {
-            QList<QString>& rows = s.contents[{g, item}];
-            if (rows.size() == 1)
-                continue;
-            const QString flag = rows.isEmpty() ? QString(schema::kRefused) : rows.first();
-            if (!rows.isEmpty())
-                cn.execute(QStringLiteral("DELETE FROM qx_zu WHERE zuName = %1 AND qxID = %2")
-                               .arg(sqlLiteral(g))
-                               .arg(item));
-            cn.execute(QStringLiteral("INSERT INTO qx_zu (zuName, qxID, Allow) VALUES (%1, %2, %3)")
-                           .arg(sqlLiteral(g))
-                           .arg(item)
-                           .arg(sqlLiteral(flag)));
-            rows = {flag};
-        }
+        for (int item : s.items)
+            keepOneRow(cn, s.contents[{g, item}], QStringLiteral("qx_zu"), QStringLiteral("zuName, qxID"),
+                       QStringLiteral("zuName = %1 AND qxID = %2").arg(sqlLiteral(g), QString::number(item)),
+                       QStringLiteral("%1, %2").arg(sqlLiteral(g), QString::number(item)));
 }
 
 // Every holder has every group's assignment row exactly once (a missing one not assigned).
 void mendAssignments(AdoConnection& cn, Snapshot& s) {
     for (const QString& u : s.holders)
-        for (const QString& g : s.groups) {
-            QList<QString>& rows = s.assigned[{u, g}];
-            if (rows.size() == 1)
-                continue;
-            const QString flag = rows.isEmpty() ? QString(schema::kRefused) : rows.first();
-            if (!rows.isEmpty())
-                cn.execute(QStringLiteral("DELETE FROM qx_user_zu WHERE userID = %1 AND zuName = %2")
-                               .arg(sqlLiteral(u), sqlLiteral(g)));
-            cn.execute(QStringLiteral("INSERT INTO qx_user_zu (userID, zuName, Allow) VALUES (%1, %2, %3)")
-                           .arg(sqlLiteral(u), sqlLiteral(g), sqlLiteral(flag)));
-            rows = {flag};
-        }
+        for (const QString& g : s.groups)
+            keepOneRow(cn, s.assigned[{u, g}], QStringLiteral("qx_user_zu"), QStringLiteral("userID, zuName"),
+                       QStringLiteral("userID = %1 AND zuName = %2").arg(sqlLiteral(u), sqlLiteral(g)),
+                       QStringLiteral("%1, %2").arg(sqlLiteral(u), sqlLiteral(g)));
 }
 
 // Every holder's grant count is the one its assignments and the groups' contents give.
@@ -589,19 +584,14 @@ void mendGrants(AdoConnection& cn, const Snapshot& s) {
             if (n == 1) {
                 cn.execute(
                     QStringLiteral("UPDATE qx_user_qx SET AllowCount = %1 WHERE userID = %2 AND qxID = %3")
-                        .arg(expected)
-                        .arg(sqlLiteral(u))
-                        .arg(item));
+                        .arg(QString::number(expected), sqlLiteral(u), QString::number(item)));
                 continue;
             }
             if (n > 1)
                 cn.execute(QStringLiteral("DELETE FROM qx_user_qx WHERE userID = %1 AND qxID = %2")
-                               .arg(sqlLiteral(u))
-                               .arg(item));
+                               .arg(sqlLiteral(u), QString::number(item)));
             cn.execute(QStringLiteral("INSERT INTO qx_user_qx (userID, qxID, AllowCount) VALUES (%1, %2, %3)")
-                           .arg(sqlLiteral(u))
-                           .arg(item)
-                           .arg(expected));
+                           .arg(sqlLiteral(u), QString::number(item), QString::number(expected)));
         }
 }
 

@@ -188,6 +188,22 @@ TEST_P(Doctor, SeveralViolationsAtOnceAreAllFoundAndMendedTogether) {
     EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_zu where zuName = 'P1' and qxID = 4"), 1);
 }
 
+// A user ID that looks like a placeholder ("p%2") is repaired as written, not rewritten into
+// the statement's other values.
+TEST_P(Doctor, RepairTakesIdsThatLookLikePlaceholdersAsTheyAre) {
+    cn->execute("Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) "
+                "VALUES ('p%2', 'p', '', '2020-01-01', '2099-12-31', 'T', 0, 10000)");
+    cn->execute("Exec qxAddUser 'p%2'");
+    cn->execute("Exec qx_user_zu_changed 'p%2','P1','T'");
+    cn->execute("Update qx_user_qx set AllowCount = 7 where userID = 'p%2' and qxID = 2");
+    cn->execute("DELETE qx_user_zu where userID = 'p%2' and zuName = 'P2'");
+    ASSERT_EQ(checkStore(*cn).violations.size(), 2) << describeAll(checkStore(*cn));
+    repairStore(*cn);
+    EXPECT_TRUE(checkStore(*cn).clean()) << describeAll(checkStore(*cn));
+    EXPECT_EQ(scalarInt(*cn, "select AllowCount from qx_user_qx where userID = 'p%2' and qxID = 2"), 1);
+    EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_user_zu where userID = 'p%2'"), 3);
+}
+
 TEST_P(Doctor, MembersRowsAreNeverReportedAndZuidBoundsDecideWhoHoldsRights) {
     // m0 was given rows by the procedures; damage them every way, and give m1 a count from nowhere.
     ASSERT_GT(scalarInt(*cn, "select count(*) from qx_user_qx where userID = 'm0'"), 0);
@@ -262,7 +278,8 @@ TEST_P(Doctor, RowsThatReferToWhatIsGoneAreFoundAndRepairRemovesOnlyThem) {
     for (int item : {1, 2, 3, 5})
         want << QString("orphan qx_user_qx row: user 'u2', item %1: no such user (1 row)").arg(item);
     for (const char* zu : {"P1", "P2", "P3"}) {
-        want << QString("orphan qx_user_zu row: user 'u2', permission group '%1': no such user (1 row)").arg(zu);
+        want << QString("orphan qx_user_zu row: user 'u2', permission group '%1': no such user (1 row)")
+                    .arg(zu);
         want << QString("orphan qx_zu row: permission group '%1', item 4: no such item (1 row)").arg(zu);
     }
     for (const char* user : {"g1", "g2", "u1", "m0"})
@@ -302,7 +319,8 @@ TEST_P(Doctor, MissingTablesAndProceduresAreReportedAndRepairWritesNothing) {
         repairStore(*cn);
         ADD_FAILURE() << "a repair around a missing table reported success";
     } catch (const DbError& e) {
-        EXPECT_TRUE(e.message().startsWith("Nothing was repaired: missing table qx_Logs.")) << e.message().toStdString();
+        EXPECT_TRUE(e.message().startsWith("Nothing was repaired: missing table qx_Logs."))
+            << e.message().toStdString();
     }
     EXPECT_EQ(count("u1", 3), 5);
     EXPECT_FALSE(cn->inTransaction());
@@ -342,7 +360,8 @@ TEST_P(Doctor, ADamagedPageIsReportedAndRepairWritesNothing) {
         p.start(binDir() + "/vardex-cli", args);
         ASSERT_TRUE(p.waitForFinished(120000));
         EXPECT_EQ(p.exitCode(), repair ? 2 : 1);
-        EXPECT_TRUE((repair ? p.readAllStandardError() : p.readAllStandardOutput()).contains("damaged store file: "));
+        EXPECT_TRUE(
+            (repair ? p.readAllStandardError() : p.readAllStandardOutput()).contains("damaged store file: "));
     }
 }
 
