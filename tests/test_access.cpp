@@ -1,8 +1,8 @@
 // Login verification, right check, password change and the about box, on every database kind,
 // through the core and through the C interface.
+#include "capi/vardex.h"
 #include "library/cipher.h"
 #include "library/dmain.h"
-#include "capi/vardex.h"
 #include "platform/sqldialect.h"
 #include "tests/support/testsupport.h"
 
@@ -19,7 +19,7 @@ const uint32_t kWarning = 0x30;
 } // namespace
 
 class Access : public ::testing::TestWithParam<Backend> {
-protected:
+  protected:
     void SetUp() override {
         store = std::make_unique<TempStore>(GetParam());
         db = openConnection(store->connectionString());
@@ -38,12 +38,15 @@ protected:
         session() = SessionValues();
     }
     void addUser(const QString& id, const QString& password, int zuid = 10000, const QString& allow = "T",
-                 const QString& start = "2026-01-01", const QString& end = "2026-12-31", const QString& name = QString()) {
+                 const QString& start = "2026-01-01", const QString& end = "2026-12-31",
+                 const QString& name = QString()) {
         const QString pwd = password.isEmpty() ? QString() : EncryptPassword(password, "kmpq");
-        db->execute(QString("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) "
+        db->execute(QString("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, "
+                            "AllowZekou, zuid) "
                             "VALUES ('%1', '%2', '%3', %4, %5, '%6', 0, %7)")
                         .arg(escapeQuotes(id), escapeQuotes(name.isEmpty() ? id : name), pwd,
-                             start.isNull() ? "NULL" : "'" + start + "'", end.isNull() ? "NULL" : "'" + end + "'", allow)
+                             start.isNull() ? "NULL" : "'" + start + "'",
+                             end.isNull() ? "NULL" : "'" + end + "'", allow)
                         .arg(zuid));
         if (zuid < 1000 || zuid >= 10000)
             db->execute("Exec qxAddUser '" + escapeQuotes(id) + "'");
@@ -57,7 +60,8 @@ protected:
     }
     int groups = 0;
     int logRows(const QString& where = QString()) {
-        return scalarInt(*db, "select count(*) from qx_Logs" + (where.isEmpty() ? QString() : " where " + where));
+        return scalarInt(*db,
+                         "select count(*) from qx_Logs" + (where.isEmpty() ? QString() : " where " + where));
     }
     QStringList logTexts() {
         AdoQuery q(db.get(), "select userName, theLog from qx_Logs");
@@ -80,7 +84,7 @@ TEST_P(Access, LoginCodes) {
     addUser("off", "pw", 10000, "F", "2020-01-01", "2020-12-31"); // disabled and expired
     addUser("late", "pw", 10000, "T", "2026-07-01", "2026-12-31");
     addUser("old", "pw", 10000, "T", "2025-01-01", "2026-06-14");
-    addUser("open", "pw", 10000, "T", QString(), "2026-06-15"); // NULL start: no lower bound
+    addUser("open", "pw", 10000, "T", QString(), "2026-06-15");  // NULL start: no lower bound
     addUser("noend", "pw", 10000, "T", "2026-01-01", QString()); // NULL end: always too late
     addUser("nopw", "");
     addUser("grp", "", 3);
@@ -150,8 +154,9 @@ TEST_P(Access, LoginsSwitchTheCurrentUserAndWriteRowsInOrder) {
     EXPECT_EQ(session().CurrentUserID, "a");
     EXPECT_EQ(login("b", "2"), 0);
     EXPECT_EQ(session().CurrentUserName, "Bob");
-    EXPECT_EQ(logTexts(), (QStringList{QString::fromUtf8("用户登录/Alice"), QString::fromUtf8("用户退出登录/Alice"),
-                                       QString::fromUtf8("用户登录/Bob")}));
+    EXPECT_EQ(logTexts(),
+              (QStringList{QString::fromUtf8("用户登录/Alice"), QString::fromUtf8("用户退出登录/Alice"),
+                           QString::fromUtf8("用户登录/Bob")}));
     // Only verifying: no rows, no switch.
     session().LoginUpdatesSession = false;
     EXPECT_EQ(login("a", "1"), 0);
@@ -185,7 +190,8 @@ TEST_P(Access, QuotesInTextArgumentsAreLiteral) {
 }
 
 TEST_P(Access, StoredTextThatIsNoCipherIsAnError) {
-    db->execute("INSERT INTO qx_user (userID, userName, userPwd, Allow, AllowZekou, zuid) VALUES ('bad','bad','XYZ','T',0,10000)");
+    db->execute("INSERT INTO qx_user (userID, userName, userPwd, Allow, AllowZekou, zuid) VALUES "
+                "('bad','bad','XYZ','T',0,10000)");
     EXPECT_THROW(login("bad", "x"), ConvertError);
     EXPECT_EQ(::CheckUserLogin("bad", "x", "", nullptr, 0), VARDEX_ERROR);
     EXPECT_STRNE(VardexLastError(), "");
@@ -207,7 +213,8 @@ TEST_P(Access, RightCodesAndAuditRows) {
     EXPECT_EQ(vardex::CheckUserRight("grp", 2, nullptr, 0), 2); // a group's own ID
     EXPECT_EQ(vardex::CheckUserRight("orphan", 2, nullptr, 0), 2);
     EXPECT_EQ(vardex::CheckUserRight("nobody", 2, nullptr, 0), 1);
-    EXPECT_EQ(logTexts(), (QStringList{QString::fromUtf8("使用权限(查询)/op"), QString::fromUtf8("使用权限(print)/op")}));
+    EXPECT_EQ(logTexts(),
+              (QStringList{QString::fromUtf8("使用权限(查询)/op"), QString::fromUtf8("使用权限(print)/op")}));
     // A member's own grant rows never count.
     db->execute("INSERT INTO qx_user_qx (userID, qxID, AllowCount) VALUES ('mem', 1, 5)");
     EXPECT_EQ(vardex::CheckUserRight("mem", 1, nullptr, 0), 3);
@@ -222,9 +229,10 @@ TEST_P(Access, RightStatementsWordForWord) {
     dataModule().ADOcn.setLogging(true);
     vardex::CheckUserRight("mem", 2, nullptr, 0);
     EXPECT_EQ(dataModule().ADOcn.statementLog(),
-              (QStringList{"select * from qx_user where userid = 'mem'\r\n", "select * from qx_user where zuid =3\r\n",
-                           "select * from qx_user_qx\r\nwhere UserID = 'grp' and qxID = 2 and AllowCount > 0\r\n",
-                           "select * from qx_Name\r\nwhere qxID = 2\r\n"}));
+              (QStringList{
+                  "select * from qx_user where userid = 'mem'\r\n", "select * from qx_user where zuid =3\r\n",
+                  "select * from qx_user_qx\r\nwhere UserID = 'grp' and qxID = 2 and AllowCount > 0\r\n",
+                  "select * from qx_Name\r\nwhere qxID = 2\r\n"}));
     dataModule().ADOcn.clearLog();
     vardex::CheckUserRight("grp", 2, nullptr, 0);
     EXPECT_EQ(dataModule().ADOcn.statementLog().at(1), "select * from qx_user where zuid =-997\r\n");

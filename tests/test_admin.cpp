@@ -6,11 +6,11 @@
 #include "admin/manager.h"
 #include "admin/qxzu.h"
 #include "admin/user.h"
+#include "capi/vardex.h"
 #include "library/adminops.h"
 #include "library/cipher.h"
 #include "library/dmain.h"
 #include "library/doctor.h"
-#include "capi/vardex.h"
 #include "tests/support/testsupport.h"
 
 #include <QApplication>
@@ -1538,11 +1538,14 @@ TEST_P(ConcurrentWindows, ActionsAtTheSameMomentAddNothingTwice) {
         EXPECT_EQ(e, "");
     auto cn = openConnection(cs);
     EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_user where zuid < 1000"), rounds * (desktops + 1));
-    EXPECT_EQ(scalarInt(*cn, "select count(distinct zuid) from qx_user where zuid < 1000"), rounds * (desktops + 1));
+    EXPECT_EQ(scalarInt(*cn, "select count(distinct zuid) from qx_user where zuid < 1000"),
+              rounds * (desktops + 1));
     EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_user where zuid = 10000"), rounds);
     EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_zu"), rounds * 3);
     EXPECT_TRUE(checkStore(*cn).clean());
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, ConcurrentWindows, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
-                         [](const ::testing::TestParamInfo<Backend>& info) { return backendName(info.param); });
+                         [](const ::testing::TestParamInfo<Backend>& info) {
+                             return backendName(info.param);
+                         });

@@ -8,7 +8,7 @@ using namespace vardex;
 using namespace vardex::test;
 
 class Ado : public ::testing::TestWithParam<Backend> {
-protected:
+  protected:
     void SetUp() override {
         db = std::make_unique<TempDatabase>(GetParam());
         cn = openConnection(db->connectionString());
@@ -151,10 +151,11 @@ TEST_P(Ado, ClosedConnectionReopensFromItsConnectionString) {
 }
 
 TEST_P(Ado, QuotedValuesStayLiteral) {
-    for (const QString& v : {QString("a'b"), QString("' or '1'='1"), QString("'; DROP TABLE t; --"), QString("back\\slash\\"),
-                            QString::fromUtf8("中文'名")}) {
+    for (const QString& v : {QString("a'b"), QString("' or '1'='1"), QString("'; DROP TABLE t; --"),
+                             QString("back\\slash\\"), QString::fromUtf8("中文'名")}) {
         cn->execute("INSERT INTO t (id, name) VALUES (50, '" + escapeQuotes(v) + "')");
-        EXPECT_EQ(scalarInt(*cn, "select count(*) from t where name = '" + escapeQuotes(v) + "'"), 1) << v.toStdString();
+        EXPECT_EQ(scalarInt(*cn, "select count(*) from t where name = '" + escapeQuotes(v) + "'"), 1)
+            << v.toStdString();
         EXPECT_EQ(scalar(*cn, "select name from t where name = '" + escapeQuotes(v) + "'"), v);
     }
     EXPECT_EQ(count(), 8);

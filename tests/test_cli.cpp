@@ -34,13 +34,14 @@ ProcessResult run(const QString& program, const QStringList& args, const QByteAr
     p.write(input);
     p.closeWriteChannel();
     EXPECT_TRUE(p.waitForFinished(60000));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
 }
 
 } // namespace
 
 class Cli : public ::testing::TestWithParam<Backend> {
-protected:
+  protected:
     void SetUp() override { db = std::make_unique<TempDatabase>(GetParam()); }
     std::unique_ptr<TempDatabase> db;
 };
@@ -51,7 +52,8 @@ TEST_P(Cli, InstallThenSessionThenInstallAgain) {
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(QString::fromUtf8("成功导入数据表! 您现在可以使用它的功能了.")));
 
-    r = run("vardex-cli", {"session", cs}, "ClearLogs \"\"\nClearLogs NULL\n# a comment\n\nCheckUserRight \"x\" 1 \"\" 0\n");
+    r = run("vardex-cli", {"session", cs},
+            "ClearLogs \"\"\nClearLogs NULL\n# a comment\n\nCheckUserRight \"x\" 1 \"\" 0\n");
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "0\n0\n1\n");
 
@@ -59,7 +61,8 @@ TEST_P(Cli, InstallThenSessionThenInstallAgain) {
     cn->execute("INSERT INTO qx_Logs VALUES ('pc','u','2020-01-01 00:00:00','x')");
     r = run("vardex-cli", {"install", cs});
     EXPECT_NE(r.exitCode, 0);
-    EXPECT_TRUE(r.err.contains(QString::fromUtf8("可能与数据库已有的表名称冲突,导入已终止,请先检查原因再导入.")));
+    EXPECT_TRUE(
+        r.err.contains(QString::fromUtf8("可能与数据库已有的表名称冲突,导入已终止,请先检查原因再导入.")));
     EXPECT_TRUE(r.err.contains("batch 1"));
     EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_Logs"), 1); // nothing changed
 }
@@ -68,8 +71,8 @@ TEST_P(Cli, SessionReportsBadLinesAndErrors) {
     const QString cs = db->connectionString();
     ASSERT_EQ(run("vardex-cli", {"install", cs}).exitCode, 0);
     const ProcessResult r = run("vardex-cli", {"session", cs},
-                      "NoSuchCall\nClearLogs\nCheckUserRight \"x\" one \"\" 0\nClearLogs \"open\n"
-                      "CheckUserLogin \"a\\\"b\" \"\" \"\" NULL 0\n");
+                                "NoSuchCall\nClearLogs\nCheckUserRight \"x\" one \"\" 0\nClearLogs \"open\n"
+                                "CheckUserLogin \"a\\\"b\" \"\" \"\" NULL 0\n");
     EXPECT_EQ(r.exitCode, 1);
     const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 5) << r.out.toStdString();
@@ -79,7 +82,8 @@ TEST_P(Cli, SessionReportsBadLinesAndErrors) {
 }
 
 TEST_P(Cli, ConnectFailureAndUsage) {
-    EXPECT_EQ(run("vardex-cli", {"session", "Provider=SQLite;Data Source=/nonexistent-dir/q/x.db"}).exitCode, 2);
+    EXPECT_EQ(run("vardex-cli", {"session", "Provider=SQLite;Data Source=/nonexistent-dir/q/x.db"}).exitCode,
+              2);
     EXPECT_EQ(run("vardex-cli", {"install"}).exitCode, 2);
     EXPECT_EQ(run("vardex-cli", {"frobnicate", db->connectionString()}).exitCode, 2);
 }
@@ -89,8 +93,10 @@ TEST_P(Cli, TheCExampleVerifiesALoginAndARight) {
     ASSERT_EQ(run("vardex-cli", {"install", cs}).exitCode, 0);
     auto cn = openConnection(cs);
     cn->execute("INSERT INTO qx_Name (qxID, qxName) VALUES (7, 'export')");
-    cn->execute("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) VALUES "
-                "('clerk', 'Clerk', '" + EncryptPassword("secret", "kmpq") + "', '2000-01-01', '2099-12-31', 'T', 0, 10000)");
+    cn->execute(
+        "INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) VALUES "
+        "('clerk', 'Clerk', '" +
+        EncryptPassword("secret", "kmpq") + "', '2000-01-01', '2099-12-31', 'T', 0, 10000)");
     cn->execute("Exec qxAddUser 'clerk'");
     cn->execute("Exec qxAddzuName 'sales'");
     cn->execute("Exec qxUpDateAllows 'sales',7,'T'");
@@ -106,15 +112,17 @@ TEST_P(Cli, TheCExampleVerifiesALoginAndARight) {
     EXPECT_EQ(r.out, "login clerk: 3 (wrong password)\nright 7: 0 (granted)\n");
     // login, right use, logout, login, right use, logout
     EXPECT_EQ(scalarInt(*cn, QString::fromUtf8("select count(*) from qx_Logs where theLog = '用户登录'")), 2);
-    EXPECT_EQ(scalarInt(*cn, QString::fromUtf8("select count(*) from qx_Logs where theLog = '使用权限(export)'")), 2);
+    EXPECT_EQ(
+        scalarInt(*cn, QString::fromUtf8("select count(*) from qx_Logs where theLog = '使用权限(export)'")),
+        2);
 }
 
 TEST_P(Cli, WithoutADisplayBoxesGoToStandardErrorAndTheCallGoesOn) {
     const QString cs = db->connectionString();
     ASSERT_EQ(run("vardex-cli", {"install", cs}).exitCode, 0);
-    const ProcessResult r = run("vardex-cli", {"session", cs},
-                                "CheckUserLogin \"nobody\" \"\" \"\" \"\" 2\nCheckUserRight \"nobody\" 5 \"x\" 2\nShowAbout\n",
-                                true);
+    const ProcessResult r = run(
+        "vardex-cli", {"session", cs},
+        "CheckUserLogin \"nobody\" \"\" \"\" \"\" 2\nCheckUserRight \"nobody\" 5 \"x\" 2\nShowAbout\n", true);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "4\n1\n0\n");
     EXPECT_TRUE(r.err.contains(QString::fromUtf8("[用户登录] 无此用户! 登录不成功, 请与系统管理员联系.")));
@@ -127,8 +135,9 @@ TEST_P(Cli, SessionRefusesNumbersBeyond32BitsAndLinesHoldingANul) {
     ASSERT_EQ(run("vardex-cli", {"install", cs}).exitCode, 0);
     auto cn = openConnection(cs);
     cn->execute("INSERT INTO qx_Name (qxID, qxName) VALUES (1, 'one')");
-    cn->execute("Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) VALUES "
-                "('alice','alice','','2000-01-01','2099-12-31','T',0,10000)");
+    cn->execute(
+        "Insert qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou,zuid) VALUES "
+        "('alice','alice','','2000-01-01','2099-12-31','T',0,10000)");
     cn->execute("Exec qxAddUser 'alice'");
     cn->execute("Exec qxAddzuName 'g'");
     cn->execute("Exec qxUpDateAllows 'g',1,'T'");
@@ -146,14 +155,17 @@ TEST_P(Cli, SessionRefusesNumbersBeyond32BitsAndLinesHoldingANul) {
     ASSERT_EQ(lines.size(), 5) << r.out.toStdString();
     EXPECT_TRUE(lines[0].startsWith("error: ") && lines[0].contains("32 bits")) << lines[0].toStdString();
     EXPECT_TRUE(lines[1].startsWith("error: "));
-    EXPECT_FALSE(lines[2].startsWith("error") || lines[2] == "0") << lines[2].toStdString(); // in range: no such item
+    EXPECT_FALSE(lines[2].startsWith("error") || lines[2] == "0")
+        << lines[2].toStdString(); // in range: no such item
     EXPECT_EQ(lines[3], "error: the line holds a NUL byte");
     EXPECT_EQ(lines[4], "0");
-    EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_Logs where theLog like '%one%'"), 1); // only the last call
+    EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_Logs where theLog like '%one%'"),
+              1); // only the last call
 }
 
 TEST_P(Cli, APasswordFileThatCannotBeReadIsAnErrorNotAnEmptyPassword) {
-    const ProcessResult r = run("vardex-cli", {"install", db->connectionString(), "--user", "u", "--password-file", "/nonexistent/pw"});
+    const ProcessResult r = run("vardex-cli", {"install", db->connectionString(), "--user", "u",
+                                               "--password-file", "/nonexistent/pw"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains("cannot read the password file /nonexistent/pw")) << r.err.toStdString();
 }
@@ -186,7 +198,8 @@ TEST(CliInstall, ADamagedScriptBlobIsAnErrorLine) {
     const QString err = QString::fromUtf8(p.readAllStandardError());
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 1);
-    EXPECT_TRUE(err.contains("the stored script cannot be read: StoredData header: Count 100000")) << err.toStdString();
+    EXPECT_TRUE(err.contains("the stored script cannot be read: StoredData header: Count 100000"))
+        << err.toStdString();
 }
 
 // The trace's masking, form by form: what sets, compares or inserts a userPwd value hides it;

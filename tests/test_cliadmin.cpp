@@ -588,7 +588,8 @@ TEST_P(CliAdmin, ParallelAddsAddNothingTwice) {
                                      QStringList{"item", "add", QString::number(100 + r), "x"},
                                      QStringList{"permgroup", "add", QString("pg%1").arg(r)}}) {
                 running.push_back(std::make_unique<QProcess>());
-                running.back()->start(binDir() + "/vardex-cli", args << "--store" << store->connectionString());
+                running.back()->start(binDir() + "/vardex-cli",
+                                      args << "--store" << store->connectionString());
             }
         for (auto& p : running) {
             EXPECT_TRUE(p->waitForFinished(300000));
@@ -596,8 +597,9 @@ TEST_P(CliAdmin, ParallelAddsAddNothingTwice) {
         }
     }
     const auto doubled = [&](const QString& table, const QString& key) {
-        return scalarInt(*db, QString("select count(*) from (select %2 from %1 group by %2 having count(*) > 1) d")
-                                  .arg(table, key));
+        return scalarInt(*db,
+                         QString("select count(*) from (select %2 from %1 group by %2 having count(*) > 1) d")
+                             .arg(table, key));
     };
     EXPECT_EQ(doubled("qx_user", "zuid"), 1); // 10000: the users in no user group
     EXPECT_EQ(doubled("qx_user", "userID"), 0);

@@ -1,9 +1,9 @@
 // The permission item list editor: the grid's record editing in the data access layer, the
 // window's handlers, and real modal runs of EditRightList with and without a transaction, on
 // every database kind.
+#include "capi/vardex.h"
 #include "dialogs/qxList.h"
 #include "dialogs/widgets.h"
-#include "capi/vardex.h"
 #include "tests/test_dialogs.h"
 
 #include <QHeaderView>

@@ -16,9 +16,10 @@ namespace {
 int objectCount(AdoConnection& cn) {
     if (cn.dialect() == Dialect::SQLite)
         return scalarInt(cn, "select count(*) from sqlite_master");
-    return scalarInt(cn, "select (select count(*) from pg_class c join pg_namespace n on n.oid = c.relnamespace "
-                         "where n.nspname = current_schema()) + (select count(*) from pg_proc p join pg_namespace n "
-                         "on n.oid = p.pronamespace where n.nspname = current_schema())");
+    return scalarInt(
+        cn, "select (select count(*) from pg_class c join pg_namespace n on n.oid = c.relnamespace "
+            "where n.nspname = current_schema()) + (select count(*) from pg_proc p join pg_namespace n "
+            "on n.oid = p.pronamespace where n.nspname = current_schema())");
 }
 
 } // namespace

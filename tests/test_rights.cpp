@@ -14,7 +14,7 @@ using namespace vardex;
 using namespace vardex::test;
 
 class Rights : public ::testing::TestWithParam<Backend> {
-protected:
+  protected:
     void SetUp() override {
         store = std::make_unique<TempStore>(GetParam());
         auto db = openConnection(store->connectionString());
@@ -23,9 +23,10 @@ protected:
         // group can match), grants with count 0, on an undefined item (9) and without an item.
         for (const char* u : {"'solo',10000", "'o''brien',10001", "'grp',3", "'mem',1003", "'mem2',1003",
                               "'orphan',1007", "'m1000',1000", "'low',5"})
-            db->execute(QString("INSERT INTO qx_user (userID, userName, zuid) VALUES (%1)").arg(QString(u).replace(",", ",'x',")));
-        for (const char* g : {"'solo',1,1", "'solo',2,0", "'solo',9,4", "'solo',NULL,5", "'o''brien',3,2", "'grp',2,1",
-                              "'grp',1,0", "'mem',1,7", "'orphan',2,1", "'m1000',2,1"})
+            db->execute(QString("INSERT INTO qx_user (userID, userName, zuid) VALUES (%1)")
+                            .arg(QString(u).replace(",", ",'x',")));
+        for (const char* g : {"'solo',1,1", "'solo',2,0", "'solo',9,4", "'solo',NULL,5", "'o''brien',3,2",
+                              "'grp',2,1", "'grp',1,0", "'mem',1,7", "'orphan',2,1", "'m1000',2,1"})
             db->execute(QString("INSERT INTO qx_user_qx (userID, qxID, AllowCount) VALUES (%1)").arg(g));
         ASSERT_EQ(vardex::ConnectDatabase(store->connectionString(), "", "", "2026-06-15", ""), 0);
         session().CurrentUserName = "op";
@@ -64,7 +65,8 @@ TEST_P(Rights, AnswersAreTheRightChecksInConstantStatementsWithoutBoxesOrAuditRo
         cn.clearLog();
         ASSERT_EQ(::VardexQueryRights("mem", ids.data(), count, answers.data()), 0);
         EXPECT_EQ(cn.statementLog().size(), 3);
-        EXPECT_EQ(cn.statementLog().value(2), "select qxID from qx_user_qx where UserID = 'grp' and AllowCount > 0\r\n");
+        EXPECT_EQ(cn.statementLog().value(2),
+                  "select qxID from qx_user_qx where UserID = 'grp' and AllowCount > 0\r\n");
     }
 }
 

@@ -1,7 +1,7 @@
 // The library session: opening and closing it, its values, the two statement paths and the
 // audit log, through the C++ core and through the exported C interface.
-#include "library/dmain.h"
 #include "capi/vardex.h"
+#include "library/dmain.h"
 #include "tests/support/testsupport.h"
 
 #include <QDate>
@@ -13,7 +13,7 @@ using namespace vardex;
 using namespace vardex::test;
 
 class Session : public ::testing::TestWithParam<Backend> {
-protected:
+  protected:
     void SetUp() override {
         store = std::make_unique<TempStore>(GetParam());
         check = openConnection(store->connectionString());
@@ -30,7 +30,8 @@ protected:
         return vardex::ConnectDatabase(store->connectionString(), QString(), QString(), workDate, key);
     }
     int logRows(const QString& where = QString()) {
-        return scalarInt(*check, "select count(*) from qx_Logs" + (where.isEmpty() ? QString() : " where " + where));
+        return scalarInt(*check,
+                         "select count(*) from qx_Logs" + (where.isEmpty() ? QString() : " where " + where));
     }
     std::unique_ptr<TempStore> store;
     std::unique_ptr<AdoConnection> check;
@@ -53,7 +54,9 @@ TEST_P(Session, FailedConnectKeepsPreviousValuesAndLaterStatementsReopenOrFail) 
     ASSERT_EQ(connect("2021-02-03", "k1"), 0);
     vardex::DisconnectDatabase();
     session().LoginUpdatesSession = false;
-    EXPECT_EQ(vardex::ConnectDatabase("Provider=SQLite;Data Source=/nonexistent-dir/a/b.db", "", "", "2030-01-01", "k2"), 1);
+    EXPECT_EQ(vardex::ConnectDatabase("Provider=SQLite;Data Source=/nonexistent-dir/a/b.db", "", "",
+                                      "2030-01-01", "k2"),
+              1);
     EXPECT_TRUE(hasDataModule()); // the data module stays, unconnected
     EXPECT_EQ(session().WorkDate, "2021-02-03");
     EXPECT_EQ(session().CipherKey, "k1");
@@ -116,13 +119,15 @@ TEST_P(Session, AuditRowsCarryComputerUserAndTime) {
     EXPECT_EQ(q.fieldByName("CompName").asString(), session().ComputerName);
     EXPECT_EQ(q.fieldByName("userName").asString(), "");
     const QString t = q.fieldByName("theTime").asString();
-    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}$").match(t).hasMatch()) << t.toStdString();
+    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}$").match(t).hasMatch())
+        << t.toStdString();
     EXPECT_EQ(logRows("userName = 'o''neil' and theLog = 'it''s'"), 1);
 }
 
 TEST_P(Session, ClearLogsComparesTimesAsText) {
     ASSERT_EQ(connect(), 0);
-    for (const char* t : {"2026-01-30 10:00:00", "2026-01-31 00:00:00", "2026-01-31 23:59:59", "2026-02-01 08:00:00"})
+    for (const char* t :
+         {"2026-01-30 10:00:00", "2026-01-31 00:00:00", "2026-01-31 23:59:59", "2026-02-01 08:00:00"})
         check->execute(QString("INSERT INTO qx_Logs VALUES ('pc','u','%1','x')").arg(t));
     vardex::ClearLogs("2026-01-31"); // a bare date sorts before every time of that day
     EXPECT_EQ(logRows(), 3);
