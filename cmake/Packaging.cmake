@@ -2,7 +2,9 @@
 # CPack builds from it:
 #   vardex      runtime: libvardex, the private core and widget libraries, vardex, vardex-cli,
 #               the help text, the desktop entry and its icon
-#   vardex-dev  the header, vardex.pc and the CMake package (find_package(Vardex))
+#   vardex-dev  the header, vardex.pc, the CMake package (find_package(Vardex)), the Free Pascal
+#               unit and the C examples
+#   python3-vardex  the Python 3 module
 include(CMakePackageConfigHelpers)
 
 set(VARDEX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Vardex)
@@ -42,14 +44,41 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/vardex.desktop DESTINATION ${CMAKE_INSTA
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/vardex.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
   COMPONENT runtime)
 
-# Debian wants a copyright file and a changelog in each package's documentation folder.
-set(VARDEX_DEB_MAINTAINER "Vardex developers <packages@vardex.example.org>")
+# The Python binding, where Debian's python3 finds it (the python3-vardex package).
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/bindings/python/vardex DESTINATION lib/python3/dist-packages
+  COMPONENT python FILES_MATCHING PATTERN "*.py" PATTERN "py.typed" PATTERN "__pycache__" EXCLUDE)
+# vardex-dev: the Free Pascal unit (a source unit, compiled with the program that uses it) and
+# the C examples.
+install(FILES ${PROJECT_SOURCE_DIR}/bindings/pascal/vardex.pas DESTINATION ${CMAKE_INSTALL_DATADIR}/vardex/pascal
+  COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/login_check.c DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vardex-dev/examples
+  COMPONENT dev)
+
+# Debian wants a copyright file and a changelog in each package's documentation folder, and
+# manual pages compressed. They are written when the tree is configured, so that an install
+# works from any configured tree, whatever was built in it.
+set(VARDEX_DEB_MAINTAINER "Vardex developers")
 string(TIMESTAMP VARDEX_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-foreach(pkg vardex vardex-dev)
-  if(pkg STREQUAL "vardex")
-    set(component runtime)
-  else()
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE vardex_license)
+string(REGEX REPLACE "^.*\n(Permission )" "\\1" vardex_license "${vardex_license}")
+string(STRIP "${vardex_license}" vardex_license)
+string(REGEX REPLACE "\n\n" "\n.\n" vardex_license "${vardex_license}")
+string(REGEX REPLACE "\n" "\n " VARDEX_LICENSE_TEXT " ${vardex_license}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright ${CMAKE_BINARY_DIR}/pkg/copyright @ONLY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+function(vardex_gzip source target)
+  execute_process(COMMAND gzip -n -9 -c ${source} OUTPUT_FILE ${target} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "gzip ${source} failed")
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+endfunction()
+foreach(pkg vardex vardex-dev python3-vardex)
+  set(component runtime)
+  if(pkg STREQUAL "vardex-dev")
     set(component dev)
+  elseif(pkg STREQUAL "python3-vardex")
+    set(component python)
   endif()
   file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog CONTENT
 "${pkg} (${PROJECT_VERSION}) unstable; urgency=medium
@@ -58,23 +87,19 @@ foreach(pkg vardex vardex-dev)
 
  -- ${VARDEX_DEB_MAINTAINER}  ${VARDEX_DEB_DATE}
 ")
-  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.gz
-    COMMAND gzip -n -9 -c ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog > ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.gz
-    DEPENDS ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog VERBATIM)
-  list(APPEND VARDEX_CHANGELOGS ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.gz)
-  install(FILES ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.gz ${CMAKE_CURRENT_LIST_DIR}/copyright
+  vardex_gzip(${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/pkg/${pkg}/changelog.gz ${CMAKE_BINARY_DIR}/pkg/copyright
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${pkg} COMPONENT ${component})
+  if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/deb/${pkg}/lintian-overrides)
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/deb/${pkg}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+      COMPONENT ${component} RENAME ${pkg})
+  endif()
 endforeach()
-# Manual pages, compressed as Debian wants them.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/pkg/man)
 foreach(page vardex.1 vardex-cli.1)
-  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/pkg/man/${page}.gz
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/pkg/man
-    COMMAND gzip -n -9 -c ${PROJECT_SOURCE_DIR}/docs/man/${page} > ${CMAKE_BINARY_DIR}/pkg/man/${page}.gz
-    DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page} VERBATIM)
-  list(APPEND VARDEX_CHANGELOGS ${CMAKE_BINARY_DIR}/pkg/man/${page}.gz)
+  vardex_gzip(${PROJECT_SOURCE_DIR}/docs/man/${page} ${CMAKE_BINARY_DIR}/pkg/man/${page}.gz)
   install(FILES ${CMAKE_BINARY_DIR}/pkg/man/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 endforeach()
-add_custom_target(vardex_changelogs ALL DEPENDS ${VARDEX_CHANGELOGS})
 
 set(CPACK_PACKAGE_NAME vardex)
 set(CPACK_PACKAGE_VENDOR "Vardex")
@@ -84,13 +109,12 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
-set(CPACK_COMPONENTS_ALL runtime dev)
+set(CPACK_COMPONENTS_ALL runtime dev python)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VARDEX_DEB_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://vardex.example.org/")
 # The Qt libraries the programs link are found by dpkg-shlibdeps; the plugins Qt loads at run
 # time are named here: the SQLite driver of the embedded store and a display platform.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -105,7 +129,10 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS "odbc-postgresql, tdsodbc")
 # libvardex gets a shlibs entry, and ldconfig runs through a trigger.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/triggers)
+# The symbols file names the version each call of libvardex appeared in (a new call is added
+# there with the version it comes with, as in capi/vardex.exports).
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/triggers
+  ${CMAKE_CURRENT_LIST_DIR}/deb/vardex/symbols)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "user and permission management for desktop database programs
 Vardex keeps the users, user groups and permission items of a desktop database
@@ -120,7 +147,23 @@ set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "vardex (= ${PROJECT_VERSION})")
 set(CPACK_COMPONENT_DEV_DESCRIPTION "user and permission management - development files
 Vardex keeps the users, user groups and permission items of a desktop database
 program in an SQL store. This package holds what a program needs to build
-against libvardex: the C header vardex.h, the pkg-config file vardex.pc and
-the CMake package (find_package(Vardex) gives the target Vardex::vardex).")
+against libvardex: the C header vardex.h, the pkg-config file vardex.pc, the
+CMake package (find_package(Vardex) gives the target Vardex::vardex), the Free
+Pascal unit vardex.pas and a C example.")
+
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-vardex)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3:any, vardex (>= ${PROJECT_VERSION})")
+# Byte-compiled on installation and cleaned on removal, as Debian's Python packages are.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/deb/python3-vardex/postinst
+  ${CMAKE_CURRENT_LIST_DIR}/deb/python3-vardex/prerm)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION "user and permission management - Python 3 binding
+Vardex keeps the users, user groups and permission items of a desktop database
+program in an SQL store. This package holds the Python 3 module vardex, a
+ctypes binding of libvardex: every call of vardex.h with its answer codes as
+IntEnums, and vardex.Session for the library's session.")
 
 include(CPack)

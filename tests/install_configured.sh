@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# install_configured.sh SOURCE_DIR WORK_DIR: every file the install rules take from the build
+# tree, other than the built programs and libraries, exists as soon as the tree is configured, so
+# `cmake --install` works after building only some targets (tools/run.sh builds two).
+set -euo pipefail
+src=$1 work=$2
+rm -rf "$work" && mkdir -p "$work"
+cmake -S "$src" -B "$work/tree" -G Ninja -DVARDEX_BUILD_TESTS=OFF -DVARDEX_BUILD_BENCH=OFF >/dev/null
+files=$(grep -rhoE "\"$work/tree/pkg/[^\"]+\"" --include=cmake_install.cmake "$work/tree" | tr -d '"' | sort -u)
+[ -n "$files" ] || { echo "install_configured: no file of the tree's pkg/ is installed" >&2; exit 1; }
+missing=0
+for f in $files; do
+  [ -s "$f" ] || { echo "install_configured: $f is installed but not there after configuring" >&2; missing=1; }
+done
+[ "$missing" = 0 ]
+rm -rf "$work"
