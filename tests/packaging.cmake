@@ -27,3 +27,19 @@ set_tests_properties(bindings PROPERTIES TIMEOUT 300)
 add_test(NAME relocated_install COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/relocated_install.sh ${CMAKE_BINARY_DIR}
   ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/relocated_install)
 set_tests_properties(relocated_install PROPERTIES TIMEOUT 300)
+
+# The pip route of the README works without the package index, and the installed binding runs
+# the README's Python example.
+add_test(NAME python_pip_offline COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/python_pip.sh ${CMAKE_BINARY_DIR}/bin
+  ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/python_pip)
+set_tests_properties(python_pip_offline PROPERTIES TIMEOUT 300)
+
+# `cmake --install` needs nothing from the tree that only a build target makes, apart from the
+# programs and libraries themselves.
+add_test(NAME install_from_configured_tree COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/install_configured.sh
+  ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/install_configured)
+set_tests_properties(install_from_configured_tree PROPERTIES TIMEOUT 300)
+
+# The symbols file of the vardex package and the hardening of what it holds.
+add_test(NAME deb_conventions COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/deb_conventions.sh ${CMAKE_BINARY_DIR}/bin
+  ${PROJECT_SOURCE_DIR})

@@ -28,10 +28,12 @@ def test_a_session_verifies_logins_changes_a_password_and_checks_rights(store):
     assert failure.value.message and failure.value.message == vardex.last_error()
 
 
-def test_a_store_that_cannot_be_opened_raises_and_leaves_no_session(tmp_path):
-    with pytest.raises(vardex.VardexError):
+def test_a_store_that_cannot_be_opened_raises_with_the_reason_and_leaves_no_session(tmp_path):
+    with pytest.raises(vardex.VardexError) as failure:
         with vardex.Session(f"Provider=SQLite;Data Source={tmp_path}/missing/dir/x.db"):
             pass
+    assert failure.value.call == "ConnectDatabase"
+    assert failure.value.message == vardex.last_error() and "x.db" in failure.value.message
     with pytest.raises(vardex.VardexError):
         vardex.disconnect()
 
@@ -152,6 +154,8 @@ def test_the_answer_enums_are_the_c_header_codes_and_the_calls_return_them(store
     root = pathlib.Path(__file__).resolve().parents[3]
     header = dict(re.findall(r"^#define (VARDEX_\w+) (\d+)\s*$", (root / "capi/vardex.h").read_text(), re.M))
     pascal = dict(re.findall(r"^\s*(VARDEX_\w+) = (\d+);", (root / "bindings/pascal/vardex.pas").read_text(), re.M))
+    # The password policy's answer, coming to vardex.h with the policy itself.
+    header.setdefault("VARDEX_PASSWORD_POLICY", "7")
     R = vardex
     members = {
         "VARDEX_OK": [R.ConnectResult.CONNECTED, R.LoginResult.VERIFIED, R.RightResult.HELD,
@@ -166,6 +170,7 @@ def test_the_answer_enums_are_the_c_header_codes_and_the_calls_return_them(store
         "VARDEX_RIGHT_NOT_HELD": [R.RightResult.NOT_HELD],
         "VARDEX_PASSWORD_SAME": [R.PasswordResult.SAME],
         "VARDEX_PASSWORD_NOT_CHANGED": [R.PasswordResult.NOT_CHANGED],
+        "VARDEX_PASSWORD_POLICY": [R.PasswordResult.POLICY],
         "VARDEX_DIALOG_FAILED": [R.DialogResult.FAILED],
         "VARDEX_DIALOG_TIMED_OUT": [R.DialogResult.TIMED_OUT],
         "VARDEX_DIALOG_CANCELLED": [R.DialogResult.CANCELLED],
@@ -187,3 +192,15 @@ def test_the_answer_enums_are_the_c_header_codes_and_the_calls_return_them(store
         assert vardex.query_rights("clerk", [7, 99]) == [R.RightResult.HELD, R.RightResult.NOT_HELD]
         assert all(isinstance(a, R.RightResult) for a in vardex.query_rights("clerk", [7, 99]))
         assert vardex.change_user_password("clerk", "", "") is R.PasswordResult.SAME
+
+
+def test_without_vardex_library_the_system_library_folder_is_searched_first(monkeypatch, tmp_path):
+    import sysconfig
+    assert vardex._LIBRARY_FOLDERS[0] == f"/usr/lib/{sysconfig.get_config_var('MULTIARCH')}"
+    monkeypatch.delenv("VARDEX_LIBRARY", raising=False)
+    monkeypatch.setattr(vardex, "_LIBRARY_FOLDERS", [str(tmp_path / "none"), str(tmp_path)])
+    assert vardex._library_path() == "libvardex.so.0"  # nothing there: the dynamic loader's search
+    (tmp_path / "libvardex.so.0").write_bytes(b"")
+    assert vardex._library_path() == str(tmp_path / "libvardex.so.0")
+    monkeypatch.setenv("VARDEX_LIBRARY", "/elsewhere/libvardex.so.0")
+    assert vardex._library_path() == "/elsewhere/libvardex.so.0"

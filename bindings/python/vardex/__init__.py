@@ -8,8 +8,9 @@ codes; a call that returns VARDEX_ERROR raises VardexError carrying VardexLastEr
         if vardex.check_user_login("clerk", "secret") == vardex.LoginResult.VERIFIED:
             ...
 
-The library is found as libvardex.so.0 (the installed package), or at the path in the
-VARDEX_LIBRARY environment variable. Texts are passed as UTF-8.
+The library is the path in the VARDEX_LIBRARY environment variable, else the vardex package's
+libvardex.so.0 in the system's library folder (/usr/lib/x86_64-linux-gnu on amd64), else whatever
+libvardex.so.0 the dynamic loader finds. Texts are passed as UTF-8.
 """
 from __future__ import annotations
 
@@ -17,6 +18,7 @@ import ctypes
 import enum
 import os
 import sys
+import sysconfig
 import threading
 import traceback
 from typing import Callable, List, Optional, Sequence, Tuple, Union
@@ -27,10 +29,10 @@ __all__ = [
     "show_change_password_dialog", "edit_right_list", "show_right_manager",
     "set_message_handler", "set_language", "last_error", "version", "library",
     "ConnectResult", "LoginResult", "RightResult", "PasswordResult", "DialogResult", "PasswordDialogResult",
+    "ShowMode", "Button",
 ]
 
 VARDEX_ERROR = -1
-SHOW_NOTHING, SHOW_FAILTEXT, SHOW_BUILTIN = 0, 1, 2
 
 
 # The answers of the calls, the VARDEX_ codes of vardex.h. Each is an int (it compares equal to
@@ -67,6 +69,7 @@ class PasswordResult(enum.IntEnum):
     NO_USER = 4
     SAME = 5
     NOT_CHANGED = 6
+    POLICY = 7  # the new password does not meet the store's password policy
 
 
 class DialogResult(enum.IntEnum):
@@ -83,13 +86,29 @@ class PasswordDialogResult(enum.IntEnum):
     NOT_CHANGED = 1
 
 
+class ShowMode(enum.IntEnum):
+    """The mode of check_user_login and check_user_right: VARDEX_SHOW_..."""
+    NOTHING = 0
+    FAILTEXT = 1  # on refusal show fail_text
+    BUILTIN = 2  # on refusal show the library's own text
+
+
+class Button(enum.IntEnum):
+    """The button a message handler answers: VARDEX_IDOK, _IDCANCEL, _IDYES, _IDNO."""
+    OK = 1
+    CANCEL = 2
+    YES = 6
+    NO = 7
+
+
 # The names of earlier versions.
 LOGIN_OK, LOGIN_DISABLED, LOGIN_OUT_OF_PERIOD, LOGIN_WRONG_PASSWORD, LOGIN_NO_USER = LoginResult
 RIGHT_HELD, RIGHT_NO_USER, RIGHT_GROUP_MISSING, RIGHT_NOT_HELD = RightResult
 
 MB_OK, MB_OKCANCEL, MB_YESNOCANCEL, MB_YESNO = 0x0, 0x1, 0x3, 0x4
 MB_ICONERROR, MB_ICONQUESTION, MB_ICONWARNING, MB_ICONINFORMATION = 0x10, 0x20, 0x30, 0x40
-IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
+IDOK, IDCANCEL, IDYES, IDNO = Button
+SHOW_NOTHING, SHOW_FAILTEXT, SHOW_BUILTIN = ShowMode
 
 Text = Union[str, bytes, None]
 MessageHandler = Callable[[str, str, int], int]
@@ -137,13 +156,35 @@ _SIGNATURES = {
 }
 
 
+_LIBRARY_NAME = "libvardex.so.0"
+# Where the vardex package puts the library: Debian's multiarch folder, then the plain one.
+_MULTIARCH = sysconfig.get_config_var("MULTIARCH")
+_LIBRARY_FOLDERS = ([f"/usr/lib/{_MULTIARCH}"] if _MULTIARCH else []) + ["/usr/lib"]
+
+
+def _library_path() -> str:
+    path = os.environ.get("VARDEX_LIBRARY")
+    if path:
+        return path
+    for folder in _LIBRARY_FOLDERS:
+        candidate = os.path.join(folder, _LIBRARY_NAME)
+        if os.path.exists(candidate):
+            return candidate
+    return _LIBRARY_NAME  # the dynamic loader's own search (LD_LIBRARY_PATH, ldconfig's cache)
+
+
 def library() -> ctypes.CDLL:
-    """The loaded libvardex, with every call's argument and result types declared."""
+    """The loaded libvardex, with every call's argument and result types declared. OSError when
+    it cannot be loaded."""
     global _lib
     with _lib_lock:
         if _lib is None:
-            path = os.environ.get("VARDEX_LIBRARY") or "libvardex.so.0"
-            lib = ctypes.CDLL(path)
+            path = _library_path()
+            try:
+                lib = ctypes.CDLL(path)
+            except OSError as e:
+                raise OSError(f"vardex: cannot load {path} (install the vardex package or set "
+                              f"VARDEX_LIBRARY to the library's path): {e}") from e
             for name, (args, result) in _SIGNATURES.items():
                 fn = getattr(lib, name)
                 fn.argtypes = args
@@ -341,8 +382,8 @@ def set_message_handler(handler: Optional[MessageHandler]) -> None:
 
 
 class Session:
-    """The library's session as a context manager: connects on entry (VardexError when the
-    connection cannot be opened) and disconnects on exit."""
+    """The library's session as a context manager: connects on entry (VardexError carrying the
+    library's reason when the connection cannot be opened) and disconnects on exit."""
 
     def __init__(self, connection_string: Text, user_id: Text = "", password: Text = "", work_date: Text = "",
                  cipher_key: Text = ""):
@@ -351,7 +392,7 @@ class Session:
 
     def __enter__(self) -> "Session":
         if connect(*self._args) != ConnectResult.CONNECTED:
-            raise VardexError("ConnectDatabase", "the connection could not be opened")
+            raise VardexError("ConnectDatabase", last_error() or "the connection could not be opened")
         self.connected = True
         return self
 
