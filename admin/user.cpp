@@ -114,10 +114,13 @@ TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setGeometry(176, 88, 185, 41);
     Panel1->setFrameShape(QFrame::NoFrame);
-    Label7 = new QLabel(Ui::tr("最高允许折扣:           %"), Panel1);
+    const char* const discount = QT_TRANSLATE_NOOP("Ui", "最高允许折扣:           %");
+    const QString caption = Ui::tr(discount);
+    Label7 = new QLabel(caption, Panel1);
     Label7->setObjectName(QStringLiteral("Label7"));
     Label7->move(11, 11);
-    {
+    const qsizetype gap = caption.indexOf(QLatin1String("  "));
+    if (caption == QString::fromUtf8(discount) || gap < 0) {
         // The blanks of the caption make room for the edit box and its arrows, as they do in 宋体,
         // whose blank is half a character wide; the Mono face of the stand-in font has such
         // blanks, so the '%' stands right of the arrows.
@@ -125,6 +128,14 @@ TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
         f.setFamilies(
             {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei Mono")});
         Label7->setFont(f);
+    } else {
+        // Another language's caption keeps the window's font: the words left of the box, the
+        // '%' on its own right of the arrows.
+        Label7->setText(caption.left(gap));
+        auto* percent = new QLabel(caption.mid(gap).trimmed(), Panel1);
+        percent->setObjectName(QStringLiteral("Label7Unit"));
+        percent->move(156, 11);
+        percent->adjustSize();
     }
     Label7->adjustSize();
     Edit4 = new QLineEdit(QStringLiteral("0"), Panel1);

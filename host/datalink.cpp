@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace vardex::host {
 
 namespace {
@@ -41,7 +43,52 @@ QString withoutTrailingSemicolons(QString s) {
     return s;
 }
 
+bool isPasswordKey(const QString& key) {
+    return isOneOf(key.trimmed(), {"Password", "PWD"});
+}
+
+// The choices of a PostgreSQL key, the first one empty (the key is not written).
+QComboBox* makeChoice(QWidget* parent, const char* name, std::initializer_list<const char*> values) {
+    auto* c = new QComboBox(parent);
+    c->setObjectName(QLatin1String(name));
+    c->addItem(QString());
+    for (const char* v : values)
+        c->addItem(QLatin1String(v));
+    return c;
+}
+
+// Selects the choice equal to value (case-insensitively); false when there is none.
+bool choose(QComboBox* c, const QString& value) {
+    const int i = c->findText(value.trimmed(), Qt::MatchFixedString);
+    if (i <= 0)
+        return false;
+    c->setCurrentIndex(i);
+    return true;
+}
+
+// A comma-separated list with the blanks around its items removed.
+QString tidyList(const QString& text) {
+    QStringList items = text.split(QLatin1Char(','));
+    for (QString& item : items)
+        item = item.trimmed();
+    return items.join(QLatin1Char(','));
+}
+
+const char* const kSslMode = "SSL Mode";
+const char* const kTargetAttrs = "Target Session Attrs";
+
 } // namespace
+
+QString displayedConnectionString(const QString& text) {
+    Pairs pairs = ConnectionString::parse(text);
+    bool masked = false;
+    for (auto& p : pairs)
+        if (isPasswordKey(p.first) && !p.second.isEmpty()) {
+            p.second = QStringLiteral("********");
+            masked = true;
+        }
+    return masked ? withoutTrailingSemicolons(ConnectionString::compose(pairs)) : text;
+}
 
 TfrDataLink::TfrDataLink(QWidget* owner) : QDialog(owner) {
     setObjectName(QStringLiteral("frDataLink"));
@@ -73,6 +120,12 @@ TfrDataLink::TfrDataLink(QWidget* owner) : QDialog(owner) {
     edUser = makeEdit(this, "edUser");
     edPassword = makeEdit(this, "edPassword");
     edPassword->setEchoMode(QLineEdit::Password);
+    edHost->setToolTip(Ui::tr("几个服务器用逗号分开: pg1,pg2 或 pg1:5432,pg2:5433"));
+    edPort->setToolTip(Ui::tr("几个服务器时: 每个服务器一个端口 (5432,5433), 或一个端口给所有服务器"));
+    cbSslMode =
+        makeChoice(this, "cbSslMode", {"disable", "allow", "prefer", "require", "verify-ca", "verify-full"});
+    cbTargetAttrs =
+        makeChoice(this, "cbTargetAttrs", {"read-write", "primary", "any", "standby", "prefer-standby"});
 
     auto* grid = new QGridLayout;
     int row = 0;
@@ -93,6 +146,8 @@ TfrDataLink::TfrDataLink(QWidget* owner) : QDialog(owner) {
     add(Ui::tr("连接字符串:"), edOdbc);
     add(Ui::tr("用户ID:"), edUser);
     add(Ui::tr("密码:"), edPassword);
+    add(Ui::tr("SSL 模式:"), cbSslMode);
+    add(Ui::tr("目标会话:"), cbTargetAttrs);
     grid->setColumnStretch(1, 1);
 
     btnTest = new QPushButton(Ui::tr("测试连接"), this);
@@ -102,6 +157,10 @@ TfrDataLink::TfrDataLink(QWidget* owner) : QDialog(owner) {
     btnOK->setDefault(true);
     btnCancel = new QPushButton(Ui::tr("取消"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    // A caption longer than the Chinese one keeps room around it, as the Chinese one has.
+    for (QPushButton* b : {btnTest, btnOK, btnCancel})
+        b->setMinimumWidth(
+            std::max(b->sizeHint().width(), b->fontMetrics().horizontalAdvance(b->text()) + 24));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btnTest);
     buttons->addStretch(1);
@@ -144,6 +203,8 @@ void TfrDataLink::cbKindChange() {
     showRow(edOdbc, k == KindOdbc);
     showRow(edUser, k != KindSQLite);
     showRow(edPassword, k != KindSQLite);
+    showRow(cbSslMode, k == KindPostgreSQL);
+    showRow(cbTargetAttrs, k == KindPostgreSQL);
     if (k == KindPostgreSQL)
         edPort->setPlaceholderText(QStringLiteral("5432"));
     else if (k == KindSqlServer)
@@ -155,6 +216,8 @@ void TfrDataLink::loadConnectionString(const QString& text) {
     m_loadedKind = -1;
     for (QLineEdit* e : {edFile, edHost, edPort, edDatabase, edDriver, edOdbc, edUser, edPassword})
         e->clear();
+    cbSslMode->setCurrentIndex(0);
+    cbTargetAttrs->setCurrentIndex(0);
     const Pairs pairs = ConnectionString::parse(text);
     const QString provider = ConnectionString::value(pairs, {"Provider"});
     const auto take = [&](std::initializer_list<const char*> keys) {
@@ -175,6 +238,11 @@ void TfrDataLink::loadConnectionString(const QString& text) {
         shown = QStringList{
             "Provider", "Host",    "Server", "Data Source", "Port",     "Database", "Initial Catalog",
             "dbname",   "User ID", "UID",    "User",        "Password", "PWD"};
+        // A value the choices do not hold stays in the string as it was.
+        if (choose(cbSslMode, take({kSslMode, "sslmode"})))
+            shown << QLatin1String(kSslMode) << QStringLiteral("sslmode");
+        if (choose(cbTargetAttrs, take({kTargetAttrs, "target_session_attrs"})))
+            shown << QLatin1String(kTargetAttrs) << QStringLiteral("target_session_attrs");
     } else if (provider.startsWith(QLatin1String("SQLOLEDB"), Qt::CaseInsensitive) ||
                provider.startsWith(QLatin1String("SQLNCLI"), Qt::CaseInsensitive) ||
                provider.startsWith(QLatin1String("MSOLEDBSQL"), Qt::CaseInsensitive) ||
@@ -234,8 +302,8 @@ QString TfrDataLink::connectionString() const {
         break;
     case KindPostgreSQL:
         pairs.append({QStringLiteral("Provider"), QStringLiteral("PostgreSQL")});
-        addIf("Host", edHost->text());
-        addIf("Port", edPort->text());
+        addIf("Host", tidyList(edHost->text()));
+        addIf("Port", tidyList(edPort->text()));
         addIf("Database", edDatabase->text());
         break;
     case KindSqlServer:
@@ -251,7 +319,20 @@ QString TfrDataLink::connectionString() const {
         break;
     }
     if (k == m_loadedKind)
-        pairs.append(m_extra);
+        for (const auto& p : m_extra) {
+            // A choice made in the dialog replaces a value it did not know.
+            const bool chosen =
+                k == KindPostgreSQL &&
+                ((!cbSslMode->currentText().isEmpty() && isOneOf(p.first.trimmed(), {kSslMode, "sslmode"})) ||
+                 (!cbTargetAttrs->currentText().isEmpty() &&
+                  isOneOf(p.first.trimmed(), {kTargetAttrs, "target_session_attrs"})));
+            if (!chosen)
+                pairs.append(p);
+        }
+    if (k == KindPostgreSQL) {
+        addIf(kSslMode, cbSslMode->currentText());
+        addIf(kTargetAttrs, cbTargetAttrs->currentText());
+    }
     Pairs credentials;
     if (k != KindSQLite) {
         const QString user = edUser->text().trimmed();
@@ -281,6 +362,8 @@ void TfrDataLink::btnBrowseClick() {
 }
 
 void TfrDataLink::btnTestClick() {
+    if (!hostsAgree())
+        return;
     const QString text = connectionString();
     QString error;
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -302,8 +385,33 @@ void TfrDataLink::btnTestClick() {
         showMessage(Ui::tr("测试连接失败: ") + error, Ui::tr("测试连接"), mb::Ok | mb::IconWarning, this);
 }
 
+bool TfrDataLink::hostsAgree() {
+    if (kind() != KindPostgreSQL)
+        return true;
+    const QString hostText = tidyList(edHost->text()), portText = tidyList(edPort->text());
+    if (hostText.isEmpty() || portText.isEmpty())
+        return true;
+    const QStringList hosts = hostText.split(QLatin1Char(','));
+    const int ports = static_cast<int>(portText.count(QLatin1Char(','))) + 1;
+    bool withPort = false;
+    for (const QString& h : hosts)
+        // host:port, but not a bare IPv6 address ([::1]:5432 is one with a port).
+        withPort = withPort || (h.count(QLatin1Char(':')) == 1 || h.contains(QLatin1String("]:")));
+    QString fault;
+    if (withPort)
+        fault = Ui::tr("服务器已带端口 (服务器:端口) 时, 端口框应为空.");
+    else if (ports != 1 && ports != hosts.size())
+        fault = Ui::tr("端口的个数 (%1) 与服务器的个数 (%2) 不一致.").arg(ports).arg(hosts.size());
+    if (fault.isEmpty())
+        return true;
+    showMessage(fault, Ui::tr("获取连接参数"), mb::Ok | mb::IconWarning, this);
+    edPort->setFocus();
+    return false;
+}
+
 void TfrDataLink::btnOKClick() {
-    accept();
+    if (hostsAgree())
+        accept();
 }
 
 void TfrDataLink::btnCancelClick() {

@@ -13,6 +13,10 @@ class QPushButton;
 
 namespace vardex::host {
 
+// A connection string as it is shown: the value of every Password (PWD) key replaced by
+// asterisks. Text without a password is given back unchanged.
+QString displayedConnectionString(const QString& text);
+
 class TfrDataLink : public QDialog {
     Q_OBJECT
   public:
@@ -49,12 +53,18 @@ class TfrDataLink : public QDialog {
     QLineEdit* edOdbc = nullptr;   // ODBC: the driver's connection string
     QLineEdit* edUser = nullptr;
     QLineEdit* edPassword = nullptr;
+    QComboBox* cbSslMode = nullptr;     // PostgreSQL: libpq's sslmode (empty: libpq's default)
+    QComboBox* cbTargetAttrs = nullptr; // PostgreSQL: which of several hosts to take
     QPushButton* btnTest = nullptr;
     QPushButton* btnOK = nullptr;
     QPushButton* btnCancel = nullptr;
 
   private:
     void showRow(QWidget* field, bool on);
+    // The host and port lists of the PostgreSQL page agree: one port for every host, or a
+    // single port for all, and no host:port together with a port list. Else a message names
+    // the fault and false is returned.
+    bool hostsAgree();
 
     // Keys of the loaded string that no field shows (Connect Timeout, SSL Mode, ...): they are
     // given back unchanged as long as the kind stays the one loaded.

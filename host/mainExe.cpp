@@ -25,12 +25,15 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QSqlDatabase>
 #include <QStatusBar>
 #include <QStringConverter>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace vardex::host {
 
@@ -139,7 +142,8 @@ void TForm1::buildFirstPage() {
 
     captioned(makeLabel(p, QString(), QPoint(14, 119)), QT_TRANSLATE_NOOP("Ui", "用户ID:"), Fit::Sized);
     Edit1 = makeEdit(p, "Edit1", QRect(104, 115, 150, 22));
-    captioned(makeLabel(p, QString(), QPoint(276, 119)), QT_TRANSLATE_NOOP("Ui", "密码:"), Fit::Sized, 52);
+    m_passwordLabel =
+        captioned(makeLabel(p, QString(), QPoint(276, 119)), QT_TRANSLATE_NOOP("Ui", "密码:"), Fit::Sized);
     Edit2 = makeEdit(p, "Edit2", QRect(330, 115, 184, 22));
     captioned(makeLabel(p, QString(), QPoint(14, 149)), QT_TRANSLATE_NOOP("Ui", "密码加密因子:"), Fit::Sized);
     Edit3 = makeEdit(p, "Edit3", QRect(104, 145, 150, 22));
@@ -174,7 +178,17 @@ void TForm1::buildFirstPage() {
     connect(cbLanguage, qOverload<int>(&QComboBox::activated), this, [this] { cbLanguageChange(); });
     // Another connection string: the probe connection of the old one is of no use any more.
     connect(Memo1, &QPlainTextEdit::textChanged, this, [this] {
-        if (ADOConnection1.connected() && ADOConnection1.connectionString() != Memo1->toPlainText())
+        const QString shown = Memo1->toPlainText();
+        if (shown != displayedConnectionString(m_connectionString)) {
+            // A new string (from the dialog or the settings file): kept as it is, shown masked.
+            m_connectionString = shown;
+            const QString masked = displayedConnectionString(shown);
+            if (masked != shown) {
+                const QSignalBlocker quiet(Memo1);
+                Memo1->setPlainText(masked);
+            }
+        }
+        if (ADOConnection1.connected() && ADOConnection1.connectionString() != m_connectionString)
             closeProbe();
     });
 }
@@ -234,6 +248,12 @@ void TForm1::retranslateUi() {
         if (c.room > 0)
             dialogs::fitCaption(c.widget, c.room);
     }
+    // The password caption ends where the Chinese one has room to (the edit box at 330); a
+    // wider one starts further left, up to the user ID box, and shrinks only past that.
+    m_passwordLabel->setFont(QFont());
+    m_passwordLabel->adjustSize();
+    dialogs::fitCaption(m_passwordLabel, 328 - 258);
+    m_passwordLabel->move(std::min(276, 328 - m_passwordLabel->width()), m_passwordLabel->y());
     cbLanguage->setToolTip(Ui::tr("所选语言立即生效."));
     SpeedButton7->setToolTip(Ui::tr("请在出错信息框中输入新密码"));
     // The error-message boxes of the tests: a text still as it was put there follows the
@@ -361,7 +381,7 @@ void TForm1::cbLanguageChange() {
 }
 
 void TForm1::SpeedButton2Click() {
-    QString text = Memo1->toPlainText();
+    QString text = m_connectionString;
     if (TfrDataLink::execute(this, text))
         Memo1->setPlainText(text);
 }
@@ -371,7 +391,7 @@ void TForm1::SpeedButton6Click() {
 }
 
 void TForm1::btnlinkClick() {
-    const QString cnstr = Memo1->toPlainText();
+    const QString cnstr = m_connectionString;
     if (cnstr.isEmpty()) {
         warn(Ui::tr("请先取得数据库连接参数!"));
         return;
@@ -449,7 +469,7 @@ void TForm1::btndkClick() {
 
 void TForm1::btnInportClick() {
     // Only into the database shown, on the connection its probe opened.
-    if (!ADOConnection1.connected() || ADOConnection1.connectionString() != Memo1->toPlainText()) {
+    if (!ADOConnection1.connected() || ADOConnection1.connectionString() != m_connectionString) {
         closeProbe();
         warn(Ui::tr(kCannotConnect));
         return;
@@ -494,7 +514,7 @@ void TForm1::FormClose() {
     const QString section = QLatin1String(kSection);
     bool saved = prepareSettingsFolder(file);
     saved =
-        saved && ini::writePrivateProfileString(section, QStringLiteral("cnstr"), Memo1->toPlainText(), file);
+        saved && ini::writePrivateProfileString(section, QStringLiteral("cnstr"), m_connectionString, file);
     saved =
         saved && ini::writePrivateProfileString(section, QStringLiteral("userID"), trimmedText(Edit1), file);
     saved =

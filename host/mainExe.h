@@ -61,6 +61,8 @@ class TForm1 : public QMainWindow {
     void chkwindowClick();    // either "窗口" box
 
     QString settingsFile() const { return settingsFilePath(AppPath); }
+    // The connection string in use, password included (Memo1 shows it masked).
+    QString connectionText() const { return m_connectionString; }
 
     QTabWidget* PageControl1 = nullptr;
     QWidget* TabSheet1 = nullptr;
@@ -71,6 +73,7 @@ class TForm1 : public QMainWindow {
     // First page
     QPushButton* SpeedButton2 = nullptr;
     QPushButton* SpeedButton6 = nullptr;
+    // Shows the connection string with its password masked; connectionText() is the string.
     QPlainTextEdit* Memo1 = nullptr;
     QLineEdit* Edit1 = nullptr;
     QLineEdit* Edit2 = nullptr;
@@ -164,6 +167,9 @@ class TForm1 : public QMainWindow {
         int room;
     };
     std::vector<Caption> m_captions;
+    QString m_connectionString = QStringLiteral(""); // written to the settings even when empty
+    // "密码:" of the first page: a wider caption takes the room left of it before it shrinks.
+    QLabel* m_passwordLabel = nullptr;
     const char* m_statusSource = nullptr;
     // The number each test last answered, shown after "返回值:" (empty before the first test).
     QString m_loginResult;

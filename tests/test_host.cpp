@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -528,6 +529,74 @@ TEST(DataLink, TestButtonReportsWhetherTheConnectionOpens) {
     EXPECT_EQ(rec.boxes[1].type, kWarning);
 }
 
+// The PostgreSQL page as typed into: several hosts with their ports, SSL Mode and Target Session
+// Attrs chosen from the keyboard; OK gives the string, and the string opens the dialog as it was
+// left. Hosts and ports that do not agree are refused with a message, the dialog staying open.
+TEST(DataLink, ThePostgreSQLPageTakesSeveralHostsSslModeAndTargetSession) {
+    struct Case {
+        const char *host, *port, *ssl, *target, *expected;
+    };
+    const Case cases[] = {
+        {"pg1, pg2", "5432,5433", "verify-full", "read-write",
+         "Provider=PostgreSQL;Host=pg1,pg2;Port=5432,5433;Database=perm;SSL Mode=verify-full;"
+         "Target Session Attrs=read-write;User ID=u;Password=p'w"},
+        {"pg1:5432,pg2:5433", "", "verify-ca", "prefer-standby",
+         "Provider=PostgreSQL;Host=pg1:5432,pg2:5433;Database=perm;SSL Mode=verify-ca;"
+         "Target Session Attrs=prefer-standby;User ID=u;Password=p'w"},
+        {"db", "5432", "", "", "Provider=PostgreSQL;Host=db;Port=5432;Database=perm;User ID=u;Password=p'w"},
+        {"pg1,pg2,pg3", "5432,5433", "", "", nullptr},
+        {"pg1:5432,pg2", "5433", "", "", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        TfrDataLink d;
+        d.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
+        d.cbKind->setFocus();
+        QTest::keyClick(d.cbKind, Qt::Key_Down); // SQLite -> PostgreSQL
+        ASSERT_EQ(d.kind(), TfrDataLink::KindPostgreSQL);
+        ASSERT_TRUE(d.cbSslMode->isVisible() && d.cbTargetAttrs->isVisible());
+        QTest::keyClicks(d.edHost, c.host);
+        QTest::keyClicks(d.edPort, c.port);
+        QTest::keyClicks(d.edDatabase, "perm");
+        QTest::keyClicks(d.edUser, "u");
+        QTest::keyClicks(d.edPassword, "p'w");
+        d.cbSslMode->setFocus();
+        QTest::keyClicks(d.cbSslMode, c.ssl); // a closed list selects the entry typed
+        d.cbTargetAttrs->setFocus();
+        QTest::keyClicks(d.cbTargetAttrs, c.target);
+        MessageRecorder rec;
+        QTest::mouseClick(d.btnOK, Qt::LeftButton);
+        if (!c.expected) {
+            ASSERT_EQ(rec.boxes.size(), 1u);
+            EXPECT_EQ(rec.boxes[0].type, kWarning);
+            EXPECT_TRUE(d.isVisible());
+            continue;
+        }
+        EXPECT_TRUE(rec.boxes.empty());
+        EXPECT_EQ(d.result(), QDialog::Accepted);
+        EXPECT_EQ(d.connectionString(), c.expected);
+        TfrDataLink again;
+        again.loadConnectionString(c.expected);
+        EXPECT_EQ(again.edHost->text(), QString(c.host).remove(' '));
+        EXPECT_EQ(again.cbSslMode->currentText(), c.ssl);
+        EXPECT_EQ(again.cbTargetAttrs->currentText(), c.target);
+        EXPECT_EQ(again.connectionString(), c.expected);
+    }
+    // A value the choices do not hold is given back as it was; one chosen replaces it.
+    TfrDataLink d;
+    d.loadConnectionString("Provider=PostgreSQL;Host=h;SSL Mode=sometimes;target_session_attrs=Standby");
+    EXPECT_EQ(d.cbSslMode->currentText(), "");
+    EXPECT_EQ(d.cbTargetAttrs->currentText(), "standby");
+    EXPECT_EQ(d.connectionString(),
+              "Provider=PostgreSQL;Host=h;SSL Mode=sometimes;Target Session Attrs=standby");
+    d.show();
+    d.cbSslMode->setFocus();
+    QTest::keyClicks(d.cbSslMode, "require");
+    EXPECT_EQ(d.connectionString(),
+              "Provider=PostgreSQL;Host=h;SSL Mode=require;Target Session Attrs=standby");
+}
+
 class HostDialog : public ::testing::Test, public HostBase {};
 
 TEST_F(HostDialog, OkPutsTheNewStringInMemo1AndCancelLeavesItAlone) {
@@ -562,4 +631,53 @@ TEST_F(HostDialog, OkPutsTheNewStringInMemo1AndCancelLeavesItAlone) {
     EXPECT_TRUE(rec.boxes.empty());
     EXPECT_TRUE(w.IsConnected);
     w.btndkClick();
+}
+
+// The connection string box shows the password masked, whatever key carries it; the settings
+// file, the connection and the dialog opened again get it as it is.
+TEST_F(HostDialog, TheShownStringMasksThePasswordAndTheSettingsKeepIt) {
+    const QString secret = "v;p'w\\\"";
+    const QString expected =
+        ConnectionString::compose(
+            {{"Provider", "PostgreSQL"}, {"Host", "db"}, {"User ID", "clerk"}, {"Password", secret}})
+            .chopped(1);
+    const QString masked = "Provider=PostgreSQL;Host=db;User ID=clerk;Password=********";
+    {
+        TForm1 w(appPath);
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        whenModal([&](QWidget* modal) {
+            auto* kind = child<QComboBox>(modal, "cbKind");
+            kind->setFocus();
+            QTest::keyClick(kind, Qt::Key_Down);
+            QTest::keyClicks(child<QLineEdit>(modal, "edHost"), "db");
+            QTest::keyClicks(child<QLineEdit>(modal, "edUser"), "clerk");
+            QTest::keyClicks(child<QLineEdit>(modal, "edPassword"), secret);
+            QTest::mouseClick(child<QPushButton>(modal, "btnOK"), Qt::LeftButton);
+        });
+        QTest::mouseClick(w.SpeedButton2, Qt::LeftButton);
+        EXPECT_EQ(w.Memo1->toPlainText(), masked);
+        EXPECT_EQ(w.connectionText(), expected);
+        QString seen;
+        whenModal([&](QWidget* modal) {
+            seen = child<QLineEdit>(modal, "edPassword")->text();
+            QTest::mouseClick(child<QPushButton>(modal, "btnCancel"), Qt::LeftButton);
+        });
+        QTest::mouseClick(w.SpeedButton2, Qt::LeftButton);
+        EXPECT_EQ(seen, secret);
+        EXPECT_EQ(w.Memo1->toPlainText(), masked);
+        w.close();
+    }
+    EXPECT_EQ(setting("cnstr"), expected);
+    TForm1 again(appPath);
+    EXPECT_EQ(again.Memo1->toPlainText(), masked);
+    EXPECT_EQ(again.connectionText(), expected);
+    for (const auto& [text, shown] : std::initializer_list<std::pair<QString, QString>>{
+             {"Provider=ODBC;DSN=x;pwd={a;b};UID=u", "Provider=ODBC;DSN=x;pwd=********;UID=u"},
+             {" Provider=SQLite;Data Source=/a;b.db ", " Provider=SQLite;Data Source=/a;b.db "},
+             {"Provider=PostgreSQL;Host=h;Password=", "Provider=PostgreSQL;Host=h;Password="}}) {
+        again.Memo1->setPlainText(text);
+        EXPECT_EQ(again.Memo1->toPlainText(), shown);
+        EXPECT_EQ(again.connectionText(), text);
+    }
 }

@@ -251,7 +251,7 @@ TEST(HostLanguage, TheSettingAndTheMainPageChoice) {
         EXPECT_EQ(ini::getPrivateProfileString("setting", "language", "", ini::DefaultBufferSize, ini), "en");
         // A window opened now is English, and so is this one at once.
         host::TfrDataLink link(&w);
-        EXPECT_EQ(link.windowTitle(), "Connection Settings");
+        EXPECT_EQ(link.windowTitle(), "Data Source");
         EXPECT_EQ(w.windowTitle(), "Permission Management Tool");
         w.close();
     }
@@ -273,6 +273,51 @@ TEST(HostLanguage, TheSettingAndTheMainPageChoice) {
 
 // Every text of the window with where and how large it is drawn, and every typed text.
 QStringList everyText(QWidget& w) {
+// In English every caption of the host's fixed pages, of its connection dialog (every kind) and
+// of the user dialog is drawn in the window's font, proportional, and a button's caption
+// leaves room at both ends.
+void expectCaptionsFit(QWidget& top, const std::string& where) {
+    const int pixels = QFontInfo(top.font()).pixelSize();
+    for (QWidget* c : top.findChildren<QWidget*>()) {
+        QString text;
+        if (auto* l = qobject_cast<QLabel*>(c))
+            text = l->text();
+        else if (auto* b = qobject_cast<QAbstractButton*>(c); b && !qobject_cast<QTabBar*>(b->parent()))
+            text = b->text();
+        if (text.isEmpty() || !c->isVisibleTo(&top))
+            continue;
+        const std::string name = where + " " + text.toStdString();
+        EXPECT_EQ(QFontInfo(c->font()).pixelSize(), pixels) << name;
+        EXPECT_FALSE(QFontInfo(c->font()).fixedPitch()) << name;
+        if (auto* b = qobject_cast<QPushButton*>(c))
+            EXPECT_LE(b->fontMetrics().horizontalAdvance(text.remove('&')) + 16, b->width()) << name;
+    }
+}
+
+TEST(HostLanguage, EnglishCaptionsFitTheFixedLayoutsAtTheWindowsFont) {
+    ChineseAfterwards reset;
+    QTemporaryDir dir;
+    host::TForm1 w(dir.path() + "/");
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    chooseLanguage(w, 1);
+    ASSERT_EQ(gui::language(), "en");
+    expectCaptionsFit(*w.TabSheet1, "main page:");
+    expectCaptionsFit(*w.TabSheet2, "test page:");
+    host::TfrDataLink link(&w);
+    link.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&link));
+    link.cbKind->setFocus();
+    for (int kind = 0; kind < link.cbKind->count(); ++kind) {
+        expectCaptionsFit(link, "connection dialog, " + link.cbKind->currentText().toStdString() + ":");
+        QTest::keyClick(link.cbKind, Qt::Key_Down);
+    }
+    TfrUser user;
+    user.Panel1->show(); // the discount, shown where the window offers it
+    expectCaptionsFit(user, "user dialog:");
+    w.close();
+}
+
     QStringList out{w.windowTitle()};
     const auto where = [](QWidget* c) {
         const QRect g = c->geometry();
@@ -475,6 +520,14 @@ TEST_P(Screenshots, EveryWindow) {
         shootModal("connect.png", [&] { QTest::mouseClick(w.SpeedButton2, Qt::LeftButton); });
         w.PageControl1->setCurrentIndex(2);
         save(&w, "help.png");
+        // A PostgreSQL string: its password masked in the box, and the dialog's PostgreSQL page.
+        const QString embedded = w.connectionText();
+        w.Memo1->setPlainText(
+            "Provider=PostgreSQL;Host=pg1,pg2;Port=5432,5433;Database=perm;SSL Mode=verify-full;"
+            "Target Session Attrs=read-write;User ID=vardex;Password=secret");
+        save(&w, "main-postgresql.png");
+        shootModal("connect-postgresql.png", [&] { QTest::mouseClick(w.SpeedButton2, Qt::LeftButton); });
+        w.Memo1->setPlainText(embedded);
         vardex::DisconnectDatabase(); // the host opens the session itself
         QTest::mouseClick(w.btnlink, Qt::LeftButton);
         ASSERT_TRUE(w.IsConnected);

@@ -413,7 +413,7 @@
     </message>
     <message>
         <source>获取连接参数</source>
-        <translation>Connection Settings</translation>
+        <translation>Data Source</translation>
     </message>
     <message>
         <source>SQLite 数据库文件</source>
@@ -593,15 +593,15 @@
     </message>
     <message>
         <source>权限项目维护</source>
-        <translation>Permission Items</translation>
+        <translation>Item List</translation>
     </message>
     <message>
         <source>权限管理</source>
-        <translation>Permissions</translation>
+        <translation>Manager</translation>
     </message>
     <message>
         <source>使用ADO事务</source>
-        <translation>Use transaction</translation>
+        <translation>Transaction</translation>
     </message>
     <message>
         <source>窗口</source>
@@ -609,7 +609,7 @@
     </message>
     <message>
         <source>更改用户密码</source>
-        <translation>Change Password</translation>
+        <translation>New Password</translation>
     </message>
     <message>
         <source>请在出错信息框中输入新密码</source>
@@ -771,6 +771,30 @@ or SQL Server.</translation>
     <message>
         <source>所选语言立即生效.</source>
         <translation>The chosen language takes effect at once.</translation>
+    </message>
+    <message>
+        <source>几个服务器用逗号分开: pg1,pg2 或 pg1:5432,pg2:5433</source>
+        <translation>Several servers separated by commas: pg1,pg2 or pg1:5432,pg2:5433</translation>
+    </message>
+    <message>
+        <source>几个服务器时: 每个服务器一个端口 (5432,5433), 或一个端口给所有服务器</source>
+        <translation>With several servers: one port for each (5432,5433), or one port for all</translation>
+    </message>
+    <message>
+        <source>SSL 模式:</source>
+        <translation>SSL mode:</translation>
+    </message>
+    <message>
+        <source>目标会话:</source>
+        <translation>Target session:</translation>
+    </message>
+    <message>
+        <source>服务器已带端口 (服务器:端口) 时, 端口框应为空.</source>
+        <translation>The servers carry their ports (server:port): leave the port box empty.</translation>
+    </message>
+    <message>
+        <source>端口的个数 (%1) 与服务器的个数 (%2) 不一致.</source>
+        <translation>The number of ports (%1) does not match the number of servers (%2).</translation>
     </message>
 </context>
 </TS>
