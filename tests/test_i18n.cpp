@@ -271,8 +271,6 @@ TEST(HostLanguage, TheSettingAndTheMainPageChoice) {
     EXPECT_EQ(ini::getPrivateProfileString("setting", "language", "", ini::DefaultBufferSize, ini), "en");
 }
 
-// Every text of the window with where and how large it is drawn, and every typed text.
-QStringList everyText(QWidget& w) {
 // In English every caption of the host's fixed pages, of its connection dialog (every kind) and
 // of the user dialog is drawn in the window's font, proportional, and a button's caption
 // leaves room at both ends.
@@ -289,8 +287,9 @@ void expectCaptionsFit(QWidget& top, const std::string& where) {
         const std::string name = where + " " + text.toStdString();
         EXPECT_EQ(QFontInfo(c->font()).pixelSize(), pixels) << name;
         EXPECT_FALSE(QFontInfo(c->font()).fixedPitch()) << name;
-        if (auto* b = qobject_cast<QPushButton*>(c))
+        if (auto* b = qobject_cast<QPushButton*>(c)) {
             EXPECT_LE(b->fontMetrics().horizontalAdvance(text.remove('&')) + 16, b->width()) << name;
+        }
     }
 }
 
@@ -318,6 +317,8 @@ TEST(HostLanguage, EnglishCaptionsFitTheFixedLayoutsAtTheWindowsFont) {
     w.close();
 }
 
+// Every text of the window with where and how large it is drawn, and every typed text.
+QStringList everyText(QWidget& w) {
     QStringList out{w.windowTitle()};
     const auto where = [](QWidget* c) {
         const QRect g = c->geometry();
