@@ -57,12 +57,15 @@ expect_login() { # program output must report the unknown user of a fresh store
 }
 
 step "C with pkg-config"
-cc -Wall -Werror -o "$work/login_check" "$src/examples/login_check.c" $(pkg-config --cflags --libs vardex)
+# The example vardex-dev carries, as a developer finds it.
+example=/usr/share/doc/vardex-dev/examples/login_check.c
+cmp -s "$example" "$src/examples/login_check.c" || { echo "package-check: $example is not examples/login_check.c" >&2; exit 1; }
+cc -Wall -Werror -o "$work/login_check" "$example" $(pkg-config --cflags --libs vardex)
 expect_login "$work/login_check" "$conn" nobody x 1
 
 step "C with find_package(Vardex)"
 mkdir -p "$work/cmake"
-cp "$src/examples/login_check.c" "$work/cmake/"
+cp "$example" "$work/cmake/"
 cat >"$work/cmake/CMakeLists.txt" <<'CMAKE'
 cmake_minimum_required(VERSION 3.21)
 project(login_check C)
@@ -84,7 +87,8 @@ mv "$ex/CMakeLists.txt" "$ex/cmake/" && cp "$ex/app.c" "$ex/cmake/"
 cmake -S "$ex/cmake" -B "$ex/cmake/build" >/dev/null && cmake --build "$ex/cmake/build" >/dev/null
 (cd "$ex" && expect_login "$ex/cmake/build/app")
 (cd "$ex" && expect_login env -u PYTHONPATH -u VARDEX_LIBRARY "$py" example.py)
-fpc -v0 -Fu"$src/bindings/pascal" -FU"$ex" -FE"$ex" "$ex/example.pas" >/dev/null
+# The Free Pascal unit of vardex-dev.
+fpc -v0 -Fu/usr/share/vardex/pascal -FU"$ex" -FE"$ex" "$ex/example.pas" >/dev/null
 (cd "$ex" && expect_login "$ex/example")
 
 step "Python binding (python3-vardex)"
