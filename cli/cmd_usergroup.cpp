@@ -18,7 +18,16 @@ void add(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
 void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
     s.transaction([&] {
         const QVector<UserRow> users = loadUsers(s.cn());
-        groupNumber(users, a[0]);
+        const int number = groupNumber(users, a[0]);
+        QStringList members;
+        for (const UserRow& m : users)
+            if (m.zuid == schema::memberZuid(number))
+                members << m.userId;
+        notice(QStringLiteral("user group %1 goes with its %2 member(s)%3%4")
+                   .arg(a[0])
+                   .arg(members.size())
+                   .arg(members.isEmpty() ? QString() : QStringLiteral(": "),
+                        members.join(QStringLiteral(", "))));
         adminops::deleteUser(s.data(), a[0]);
     });
 }
@@ -26,16 +35,16 @@ void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
 } // namespace
 
 CommandGroup userGroupCommands() {
-    const QStringList name{QStringLiteral("NAME")};
+    const QStringList name{QStringLiteral("NAME: The user group's name.")};
     return {QStringLiteral("usergroup add|delete NAME"),
             false,
             {
                 {QStringLiteral("usergroup add"), name,
                  QStringLiteral("Add a user group with the first free number."), Takes::Store, nullptr,
-                 onStore(add)},
+                 onStore(add), Writes},
                 {QStringLiteral("usergroup delete"), name,
                  QStringLiteral("Delete a user group and all its members."), Takes::Store, nullptr,
-                 onStore(remove)},
+                 onStore(remove), Destructive},
             }};
 }
 
