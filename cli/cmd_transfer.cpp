@@ -7,6 +7,7 @@
 #include "library/dmain.h"
 #include "library/doctor.h"
 #include "library/exportfile.h"
+#include "library/uitext.h"
 
 #include <QFile>
 #include <QHash>
@@ -172,7 +173,7 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
     for (const exportfile::UserGroup& g : setup.userGroups) {
         const int n = adminops::addUserGroup(d, g.id);
         if (n == 0)
-            throw Refused(QStringLiteral("用户组已达999个, 不能再添加用户组."));
+            throw Refused(Ui::tr("用户组已达999个, 不能再添加用户组."));
         groupNumbers.insert(g.id, n);
         if (!g.enabled)
             off.append({g.id, schema::kRefused});

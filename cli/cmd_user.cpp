@@ -6,6 +6,7 @@
 #include "library/cipher.h"
 #include "library/dmain.h"
 #include "library/storerules.h"
+#include "library/uitext.h"
 #include "platform/sqldialect.h"
 
 #include <QDate>
@@ -115,7 +116,7 @@ UserRow editRow(const QVector<UserRow>& users, const UserRow& u, int& oldGroup) 
     }
     for (const QString* date : {&u.startDate, &u.endDate})
         if (!QDate::fromString(*date, QStringLiteral("yyyy-MM-dd")).isValid())
-            throw Refused(QStringLiteral("“") + *date + QStringLiteral("”不是有效的日期."));
+            throw Refused(Ui::tr("“") + *date + Ui::tr("”不是有效的日期."));
     r.startDate = u.startDate;
     r.endDate = u.endDate;
     r.allow = u.allow;

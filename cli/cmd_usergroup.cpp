@@ -1,6 +1,8 @@
 // The user group verbs: add and delete, as the user list adds and deletes a user group.
 #include "cli/admincommon.h"
 
+#include "library/uitext.h"
+
 namespace vardex::cli {
 
 namespace {
@@ -11,7 +13,7 @@ void add(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
         if (adminops::userGroupNameTaken(s.data(), name))
             throw Refused(QStringLiteral("user or user group %1 exists").arg(name));
         if (adminops::addUserGroup(s.data(), name) == 0)
-            throw Refused(QStringLiteral("用户组已达999个, 不能再添加用户组."));
+            throw Refused(Ui::tr("用户组已达999个, 不能再添加用户组."));
     });
 }
 

@@ -247,10 +247,12 @@ TEST_F(CliConventions, EveryVerbOfTheTablesKeepsThem) {
         QJsonParseError error{};
         const QJsonDocument doc = QJsonDocument::fromJson(j.out.toUtf8(), &error);
         EXPECT_EQ(error.error, QJsonParseError::NoError) << j.out.left(300).toStdString();
-        if (verb == "list")
-            EXPECT_TRUE(doc.array()[0]["enabled"].isBool()); // true, not "yes"
-        if (verb == "doctor")
+        if (verb == "list") {
+            EXPECT_TRUE(doc.array().at(0).toObject().value("enabled").isBool()); // true, not "yes"
+        }
+        if (verb == "doctor") {
             EXPECT_TRUE(doc["clean"].isBool());
+        }
         if (v["writes"].toBool()) {
             ASSERT_TRUE(doc.isObject());
             EXPECT_TRUE(doc["ok"].isBool() && doc["ok"].toBool());
@@ -378,11 +380,18 @@ TEST_F(CliConventions, QuietAndVerbose) {
     EXPECT_TRUE(verbose.err.contains("'***'")) << verbose.err.toStdString(); // the password masked
 }
 
-TEST_F(CliConventions, InstallSpeaksTheLanguageOfVardexLang) {
+TEST_F(CliConventions, TheTextsTheWindowsShareFollowVardexLang) {
     const CliRun zh = cli({"install", Stores::cs(stores.dir() + "/zh.db")}, {}, {}, {"VARDEX_LANG"});
     EXPECT_TRUE(zh.out.startsWith("导入数据表: 成功导入数据表!")) << zh.out.toStdString();
     const CliRun en = cli({"install", Stores::cs(stores.dir() + "/en.db")}, {}, {{"VARDEX_LANG", "en"}});
     EXPECT_TRUE(en.out.startsWith("Install Tables: The tables have been installed.")) << en.out.toStdString();
+    // A refusal in the window's words: in the window's language.
+    const QString cs = stores.fresh();
+    openConnection(cs)->execute("update qx_user set startTime = '2026-13-01' where userID = 'bob'");
+    const CliRun refused =
+        cli({"user", "edit", "bob", "--name", "B", "--store", cs}, {}, {{"VARDEX_LANG", "en"}});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.contains("“2026-13-01” is not a valid date.")) << refused.err.toStdString();
 }
 
 // The completion is written from the same tables: every verb completes from its first letters,
