@@ -7,19 +7,24 @@
 // The conventions every verb follows live in main.cpp and common.cpp, not in the verbs:
 // - Help: VERB --help and `help VERB` on standard output. Each name in synopsis is an
 //   argument; write it "NAME: what it is" (a name main.cpp knows, ITEM, ID, ..., may go without).
-// - Checks: a wrong count of arguments, an unknown option, an argument ITEM or NEW or an option
+// - Checks: a wrong count of arguments, an unknown option, an argument ITEM, NEW or N or an option
 //   value N that is no whole number of 32 bits and an option value T that is no time
 //   (yyyy-MM-dd[ hh:mm:ss]) are exit 2 before the verb runs.
 // - flags, the last field of a table entry:
 //     Writes       the verb changes a store. It gets --json (one result object: verb, ok,
-//                  dryRun, statements, results) and --dry-run; it ends its transaction through
-//                  StoreSession::transaction or finishTransaction(), which roll back under
-//                  --dry-run, and says what it did with say().
+//                  dryRun, committed, statements, results, error) and --dry-run. It ends its
+//                  transaction through StoreSession::transaction or finishTransaction(), which
+//                  roll back under --dry-run (a verb that ends none fails a dry run, exit 1),
+//                  says what it did with say(), and a verb on a connection of its own hands
+//                  its statement log to noteStatements() (-v, the count).
 //     Destructive  it deletes (implies Writes): --yes, and a question on a terminal before the
 //                  commit; refused (exit 2) when no terminal is there and --yes is not given.
 //     GivesJson    it writes JSON of its own with --json (conventions().json; tables through
 //                  render()).
 // - -q and -v are every verb's: notice() is silent with -q; -v lists the statements sent.
+// A verb that deletes, for example, needs no more than its flag:
+//   {QStringLiteral("item delete"), {QStringLiteral("ITEM")}, QStringLiteral("Delete an item."),
+//    Takes::Store, nullptr, onStore(remove), Destructive}
 #include "cli/cli.h"
 
 #include <functional>

@@ -72,7 +72,8 @@ struct Argument {
 Argument argument(const QString& entry) {
     const qsizetype colon = entry.indexOf(QStringLiteral(": "));
     Argument a{colon < 0 ? entry : entry.left(colon), colon < 0 ? QString() : entry.mid(colon + 2)};
-    a.number = a.name == QLatin1String("ITEM") || a.name == QLatin1String("NEW");
+    a.number =
+        a.name == QLatin1String("ITEM") || a.name == QLatin1String("NEW") || a.name == QLatin1String("N");
     static const QHash<QString, QString> common{
         {QStringLiteral("ID"), QStringLiteral("A user's ID.")},
         {QStringLiteral("USER"), QStringLiteral("The ID of a user or user group.")},
@@ -207,12 +208,13 @@ int report(const Verb& v, const QStringList& args, int rc) {
     if (!(v.flags & Writes))
         return rc;
     const qsizetype writes = writesIn(c.statements);
-    if (rc == kOk && c.dryRun && writes > 0 && !c.committed) {
-        // Statements that no transaction of this program held: the dry run cannot be vouched for.
-        printErr(QStringLiteral("%1 sent %2 statement(s) outside a transaction: --dry-run did not hold")
-                     .arg(v.name)
-                     .arg(writes));
-        rc = kFailed;
+    if (rc == kOk && c.dryRun && !c.committed) {
+        // The verb ended no transaction through finishTransaction(): what it did cannot be said
+        // to have been rolled back.
+        rc = failed(QStringLiteral("%1 ended its work outside a transaction of vardex-cli: --dry-run cannot "
+                                   "vouch that nothing changed")
+                        .arg(v.name),
+                    kFailed);
     }
     if (c.json) {
         QJsonObject o{{QStringLiteral("verb"), v.name},
