@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 
 namespace vardex::cli {
 
@@ -29,6 +30,8 @@ int doctor(const Invocation& o) {
     const bool json = conventions().json;
     vardex::AdoConnection cn;
     cn.setConnectionString(o.connectionString);
+    cn.setLogging(true);
+    const auto note = qScopeGuard([&] { noteStatements(cn.statementLog()); });
     try {
         cn.open(o.user, o.password);
         const vardex::DoctorReport report = repair ? vardex::repairStore(cn) : vardex::checkStore(cn);

@@ -4,6 +4,7 @@
 #include "library/installer.h"
 #include "library/uitext.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -14,6 +15,8 @@ namespace {
 int install(const Invocation& o) {
     vardex::AdoConnection cn;
     cn.setConnectionString(o.connectionString);
+    cn.setLogging(true);
+    const auto note = qScopeGuard([&] { vardex::cli::noteStatements(cn.statementLog()); });
     try {
         cn.openOrCreate(o.user, o.password);
     } catch (const vardex::Error& e) {

@@ -95,7 +95,8 @@ void addOptions(QCommandLineParser& p, const Verb& v) {
     p.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")});
     p.addOption({{QStringLiteral("q"), QStringLiteral("quiet")}, QStringLiteral("No remarks, no progress.")});
     p.addOption({{QStringLiteral("v"), QStringLiteral("verbose")},
-                 QStringLiteral("List the statements sent to the store (password values shown as '***').")});
+                 QStringLiteral("List the statements sent to the store (password values shown as '***'), "
+                                "and let Qt's own messages through.")});
     if (v.flags & (Writes | GivesJson))
         p.addOption({QStringLiteral("json"), v.flags & Writes
                                                  ? QStringLiteral("Write the outcome as one JSON object.")
@@ -204,7 +205,7 @@ int report(const Verb& v, const QStringList& args, int rc) {
     if (c.verbose)
         for (const QString& s : c.statements)
             if (!s.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive))
-                printErr(QStringLiteral("sent: ") + maskPasswords(s));
+                printErr(QStringLiteral("sent: ") + maskPasswords(s).trimmed());
     if (!(v.flags & Writes))
         return rc;
     const qsizetype writes = writesIn(c.statements);
