@@ -30,7 +30,7 @@ QString checkedName(const QString& raw, const QString& what, int maxLength) {
 int checkedItem(const QString& text) {
     int n = 0;
     if (!parseInt32(text, n))
-        throw Refused(QStringLiteral("item number \"%1\" is not a whole number of 32 bits").arg(text));
+        throw Usage(QStringLiteral("item number \"%1\" is not a whole number of 32 bits").arg(text));
     return n;
 }
 
@@ -81,9 +81,9 @@ void assign(StoreSession& s, const QString& group, const QString& ownerId, const
     if (now.isEmpty())
         throw Refused(QStringLiteral("permission group %1 is not listed for %2").arg(group, o.userId));
     if (now == flag) {
-        printErr(QStringLiteral("%1 %2 permission group %3 already; nothing to change")
-                     .arg(o.userId, flag == kT ? QStringLiteral("holds") : QStringLiteral("does not hold"),
-                          group));
+        notice(QStringLiteral("%1 %2 permission group %3 already; nothing to change")
+                   .arg(o.userId, flag == kT ? QStringLiteral("holds") : QStringLiteral("does not hold"),
+                        group));
         return;
     }
     adminops::setAssignment(s.data(), o.userId, group, flag);
@@ -119,9 +119,9 @@ bool setItem(StoreSession& s, const QString& group, int qxId, const QString& fla
                 : QStringLiteral("no item %1").arg(qxId));
     if (nodes[at].flag.flag == flag) {
         if (!quiet)
-            printErr(QStringLiteral("permission group %1 %2 item %3 already; nothing to change")
-                         .arg(group, flag == kT ? QStringLiteral("holds") : QStringLiteral("does not hold"))
-                         .arg(qxId));
+            notice(QStringLiteral("permission group %1 %2 item %3 already; nothing to change")
+                       .arg(group, flag == kT ? QStringLiteral("holds") : QStringLiteral("does not hold"))
+                       .arg(qxId));
         return false;
     }
     adminops::FlagScope scope;

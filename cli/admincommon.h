@@ -13,7 +13,7 @@ extern const QString kF; // a flag off
 // A name as the dialogs take it: blanks trimmed, then the store's rule for a name. Raises
 // Refused naming what.
 QString checkedName(const QString& raw, const QString& what, int maxLength);
-// An item number: a whole number of 32 bits, else Refused.
+// An item number: a whole number of 32 bits, else Usage.
 int checkedItem(const QString& text);
 // The number of the user group named, else Refused.
 int groupNumber(const QVector<UserRow>& users, const QString& name);

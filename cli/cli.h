@@ -36,22 +36,71 @@ class Usage : public std::runtime_error {
 void printErr(const QString& text); // "vardex-cli: text" on standard error
 void printOut(const QString& text); // text and a line end on standard output
 
+// What the command line asked of the verb that runs, besides its own options: set by main.cpp
+// from the options every verb takes (-q, -v) and those its table entry's flags give it (--json,
+// --dry-run, --yes).
+struct Conventions {
+    QString verb;             // its words: "user delete"
+    bool quiet = false;       // -q: no notices, no progress
+    bool verbose = false;     // -v: the statements sent, and Qt's own messages
+    bool json = false;        // --json
+    bool dryRun = false;      // --dry-run: the transaction is rolled back
+    bool yes = false;         // --yes: a destructive verb does not ask
+    bool destructive = false; // the verb deletes: it asks before its commit
+    bool committed = false;   // a transaction of the verb reached its end (committed or rolled back)
+    QStringList results;      // what a write verb said it did (the "results" of its JSON object)
+    QStringList statements;   // what it sent to the store
+    QString error;            // why it failed
+};
+Conventions& conventions();
+// Keeps the statements a verb's connection sent (its log), for -v and the result object.
+void noteStatements(const QStringList& log);
+// A remark on standard error ("already; nothing to change"); none with -q.
+void notice(const QString& text);
+// What a write verb did, one line: on standard output, or into its JSON result object.
+void say(const QString& text);
+// The end of a verb's transaction, for every verb that changes a store: a destructive verb
+// asks first (on a terminal; refused with Usage without one and without --yes, Refused when
+// the answer is no); with --dry-run it is rolled back, else committed.
+void finishTransaction(AdoTransaction& tx, const AdoConnection& cn);
+
+// Progress of a verb that carries many rows (copy, import, export), on standard error when it
+// is a terminal (and not -q): rows done of rows in all, the table at work and the rate, on one
+// line redrawn. Silent otherwise.
+class Progress {
+  public:
+    explicit Progress(qint64 total);
+    ~Progress();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+    void table(const QString& name); // the table now at work
+    void advance(qint64 rows);
+
+  private:
+    void draw(bool last);
+    bool m_on;
+    qint64 m_total, m_done = 0, m_drawnAt = -1;
+    QString m_table;
+    qint64 m_started;
+};
+
+// A time as the audit log holds it: yyyy-MM-dd or yyyy-MM-dd hh:mm:ss, a real day and time.
+bool parseTime(const QString& text);
+
+// Says why a verb failed (standard error, and its result object) and answers rc.
+int failed(const QString& why, int rc);
 // Runs a verb's body and turns what it throws into a message and an exit code.
 template <typename F> int guarded(F&& body) {
     try {
         return body();
     } catch (const Refused& r) {
-        printErr(r.text);
-        return kFailed;
+        return failed(r.text, kFailed);
     } catch (const Usage& u) {
-        printErr(u.text);
-        return kUsage;
+        return failed(u.text, kUsage);
     } catch (const Error& e) {
-        printErr(e.message());
-        return kFailed;
+        return failed(e.message(), kFailed);
     } catch (const std::exception& e) {
-        printErr(QString::fromLocal8Bit(e.what()));
-        return kFailed;
+        return failed(QString::fromLocal8Bit(e.what()), kFailed);
     }
 }
 

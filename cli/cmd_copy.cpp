@@ -235,7 +235,9 @@ QList<QVector<RawRow>> readSource(AdoConnection& src, const QList<CopiedTable>& 
 }
 
 // Inserts the rows of a table, batch rows a statement.
-void insertRows(AdoConnection& dst, const CopiedTable& t, const QVector<RawRow>& rows, int batch) {
+void insertRows(AdoConnection& dst, const CopiedTable& t, const QVector<RawRow>& rows, int batch,
+                Progress& progress) {
+    progress.table(QLatin1String(t.name));
     const QString head = QStringLiteral("INSERT INTO %1 (%2) VALUES ")
                              .arg(QLatin1String(t.name), t.columns.join(QLatin1Char(',')));
     QString sql;
@@ -248,12 +250,15 @@ void insertRows(AdoConnection& dst, const CopiedTable& t, const QVector<RawRow>&
                values.join(QLatin1Char(',')) + QLatin1Char(')');
         if (++inBatch == batch) {
             dst.execute(sql);
+            progress.advance(inBatch);
             sql.clear();
             inBatch = 0;
         }
     }
-    if (inBatch > 0)
+    if (inBatch > 0) {
         dst.execute(sql);
+        progress.advance(inBatch);
+    }
 }
 
 // Value for value as each side holds it: a copy that differs is never left behind. Equal rows
@@ -283,13 +288,19 @@ qint64 copyTables(AdoConnection& src, AdoConnection& dst, const QList<CopiedTabl
     try {
         // Every value is read and checked before anything is written.
         const QList<QVector<RawRow>> source = readSource(src, tables);
+        qint64 all = 0;
+        for (const QVector<RawRow>& rows : source)
+            all += rows.size();
         AdoTransaction tx(dst);
-        for (int i = 0; i < tables.size(); ++i) {
-            insertRows(dst, tables[i], source[i], batch);
-            copied += source[i].size();
+        {
+            Progress progress(all);
+            for (int i = 0; i < tables.size(); ++i) {
+                insertRows(dst, tables[i], source[i], batch, progress);
+                copied += source[i].size();
+            }
         }
         verifyCopy(dst, tables, source);
-        tx.commit();
+        finishTransaction(tx, dst);
     } catch (...) {
         try {
             endReading(src);
@@ -316,13 +327,22 @@ int copy(const Invocation& in) {
     clock.start();
     auto src = openStore(in.args[0], "source");
     auto dst = openStore(in.args[1], "destination");
+    dst->setLogging(true);
     const QList<CopiedTable> tables = storeTables();
     requireEmptyStore(*dst, tables);
-    const qint64 copied = copyTables(*src, *dst, tables, batch);
-    printOut(QStringLiteral("copied %1 row(s) of %2 tables in %3 s; counts and contents agree")
-                 .arg(copied)
-                 .arg(tables.size())
-                 .arg(clock.elapsed() / 1000.0, 0, 'f', 1));
+    qint64 copied = 0;
+    try {
+        copied = copyTables(*src, *dst, tables, batch);
+    } catch (...) {
+        noteStatements(dst->statementLog());
+        throw;
+    }
+    noteStatements(dst->statementLog());
+    say(QStringLiteral("%1 %2 row(s) of %3 tables in %4 s; counts and contents agree")
+            .arg(conventions().dryRun ? QStringLiteral("copied and rolled back") : QStringLiteral("copied"))
+            .arg(copied)
+            .arg(tables.size())
+            .arg(clock.elapsed() / 1000.0, 0, 'f', 1));
     return kOk;
 }
 
@@ -334,13 +354,15 @@ CommandGroup copyCommands() {
         true,
         {
             {QStringLiteral("copy"),
-             {QStringLiteral("SRC"), QStringLiteral("DST")},
+             {QStringLiteral("SRC: Connection string of the store to copy."),
+              QStringLiteral("DST: Connection string of an installed, empty store to fill.")},
              QStringLiteral("Copies a whole store, audit log included, into an installed, empty store of any "
                             "kind, in one transaction there, and verifies the copy. Credentials go in the "
                             "connection strings."),
              Takes::Own,
              options,
-             copy},
+             copy,
+             Writes},
         }};
 }
 

@@ -3,38 +3,66 @@
 
 #include "library/doctor.h"
 
-#include <cstdio>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QScopeGuard>
 
 namespace vardex::cli {
 
 namespace {
 
+// The report as JSON: the counts, every violation, whether the store is clean, and with --repair
+// whether it was repaired and is clean now.
+QJsonObject reportJson(const vardex::DoctorReport& report) {
+    QJsonArray violations;
+    for (const vardex::Violation& v : report.violations)
+        violations.append(v.describe());
+    return {{QStringLiteral("rightsHoldingRows"), report.rightsHolders},
+            {QStringLiteral("items"), report.items},
+            {QStringLiteral("permissionGroups"), report.groups},
+            {QStringLiteral("violations"), violations},
+            {QStringLiteral("clean"), report.clean()}};
+}
+
 int doctor(const Invocation& o) {
     const bool repair = o.options.isSet(QStringLiteral("repair"));
+    const bool json = conventions().json;
     vardex::AdoConnection cn;
     cn.setConnectionString(o.connectionString);
+    cn.setLogging(true);
+    const auto note = qScopeGuard([&] { noteStatements(cn.statementLog()); });
     try {
         cn.open(o.user, o.password);
         const vardex::DoctorReport report = repair ? vardex::repairStore(cn) : vardex::checkStore(cn);
-        for (const vardex::Violation& v : report.violations)
-            std::printf("%s\n", v.describe().toLocal8Bit().constData());
-        std::printf("%d rights-holding rows, %d items, %d permission groups: %lld violation(s)%s\n",
-                    report.rightsHolders, report.items, report.groups,
-                    static_cast<long long>(report.violations.size()),
-                    repair && !report.clean() ? ", repaired" : "");
+        QJsonObject out = reportJson(report);
+        if (!json) {
+            for (const vardex::Violation& v : report.violations)
+                printOut(v.describe());
+            printOut(
+                QStringLiteral("%1 rights-holding rows, %2 items, %3 permission groups: %4 violation(s)%5")
+                    .arg(report.rightsHolders)
+                    .arg(report.items)
+                    .arg(report.groups)
+                    .arg(report.violations.size())
+                    .arg(repair && !report.clean() ? QStringLiteral(", repaired") : QString()));
+        }
+        int rc = report.clean() ? kOk : kFailed;
         if (repair && !report.clean()) {
             const vardex::DoctorReport after = vardex::checkStore(cn);
-            if (!after.clean()) {
-                std::fprintf(stderr, "vardex-cli: %lld violation(s) remain after the repair\n",
-                             static_cast<long long>(after.violations.size()));
-                return 1;
-            }
-            return 0;
+            out.insert(QStringLiteral("repaired"), after.clean());
+            out.insert(QStringLiteral("remaining"), static_cast<qint64>(after.violations.size()));
+            if (!after.clean())
+                printErr(
+                    QStringLiteral("%1 violation(s) remain after the repair").arg(after.violations.size()));
+            rc = after.clean() ? kOk : kFailed;
         }
-        return report.clean() ? 0 : 1;
+        if (json)
+            printOut(QString::fromUtf8(QJsonDocument(out).toJson(QJsonDocument::Indented)).trimmed());
+        return rc;
     } catch (const vardex::Error& e) {
-        std::fprintf(stderr, "vardex-cli: %s\n", e.message().toLocal8Bit().constData());
-        return 2;
+        printErr(e.message());
+        return kUsage;
     }
 }
 
@@ -53,7 +81,8 @@ CommandGroup doctorCommands() {
                  QStringLiteral("Checks that the store's tables agree with each other."),
                  Takes::Account,
                  options,
-                 doctor},
+                 doctor,
+                 GivesJson},
             }};
 }
 

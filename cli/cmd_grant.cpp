@@ -44,12 +44,12 @@ void revoke(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
                                    "order by a.zuName")
                         .arg(schema::sqlLiteral(o.userId), QString::number(item)));
         if (rows.isEmpty())
-            printErr(QStringLiteral("%1 holds item %2 through no permission group; nothing to change")
-                         .arg(o.userId)
-                         .arg(item));
+            notice(QStringLiteral("%1 holds item %2 through no permission group; nothing to change")
+                       .arg(o.userId)
+                       .arg(item));
         for (const auto& r : rows) {
             adminops::setAssignment(s.data(), o.userId, r.value(0).toString(), kF);
-            printOut(QStringLiteral("unassigned permission group %1").arg(r.value(0).toString()));
+            say(QStringLiteral("unassigned permission group %1").arg(r.value(0).toString()));
         }
     });
 }
@@ -66,12 +66,12 @@ CommandGroup grantCommands() {
              QStringLiteral("Grant a user or user group an item through a permission group (default: the one "
                             "named like the user, added when missing): the item is switched on there and the "
                             "group assigned."),
-             Takes::Store, grantOptions, onStore(grant)},
+             Takes::Store, grantOptions, onStore(grant), Writes},
             {QStringLiteral("revoke"), holderItem,
              QStringLiteral("Take an item from a user or user group: every permission group assigned to it "
                             "that grants the item is taken back (with the other items it grants); they are "
                             "listed."),
-             Takes::Store, nullptr, onStore(revoke)},
+             Takes::Store, nullptr, onStore(revoke), Writes},
         }};
 }
 

@@ -2,7 +2,9 @@
 #include "cli/commands.h"
 
 #include "library/installer.h"
+#include "library/uitext.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -13,6 +15,8 @@ namespace {
 int install(const Invocation& o) {
     vardex::AdoConnection cn;
     cn.setConnectionString(o.connectionString);
+    cn.setLogging(true);
+    const auto note = qScopeGuard([&] { vardex::cli::noteStatements(cn.statementLog()); });
     try {
         cn.openOrCreate(o.user, o.password);
     } catch (const vardex::Error& e) {
@@ -36,11 +40,14 @@ int install(const Invocation& o) {
         return 1;
     }
     if (!r.ok) {
-        std::fprintf(stderr, "出错: %s\n", vardex::installFailureText().toLocal8Bit().constData());
+        // The texts of the window's installation, in the language VARDEX_LANG chooses.
+        std::fprintf(stderr, "%s: %s\n", vardex::Ui::tr("出错").toLocal8Bit().constData(),
+                     vardex::installFailureText().toLocal8Bit().constData());
         std::fprintf(stderr, "batch %d: %s\n", r.failedBatch, r.error.toLocal8Bit().constData());
         return 1;
     }
-    std::printf("导入数据表: %s\n", vardex::installSuccessText().toLocal8Bit().constData());
+    std::printf("%s: %s\n", vardex::Ui::tr("导入数据表").toLocal8Bit().constData(),
+                vardex::installSuccessText().toLocal8Bit().constData());
     std::printf("%d batches\n", r.batchesRun);
     return 0;
 }

@@ -50,26 +50,29 @@ void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
 } // namespace
 
 CommandGroup itemCommands() {
-    const QStringList itemAndName{QStringLiteral("ITEM"), QStringLiteral("NAME")};
+    const QStringList itemAndName{QStringLiteral("ITEM"),
+                                  QStringLiteral("NAME: The item's name (up to 30 characters).")};
     return {QStringLiteral("item add|rename ITEM NAME | renumber ITEM NEW | delete ITEM"),
             false,
             {
                 {QStringLiteral("item add"), itemAndName, QStringLiteral("Add a permission item."),
-                 Takes::Store, nullptr, onStore(named(true))},
+                 Takes::Store, nullptr, onStore(named(true)), Writes},
                 {QStringLiteral("item rename"), itemAndName, QStringLiteral("Give an item a new name."),
-                 Takes::Store, nullptr, onStore(named(false))},
+                 Takes::Store, nullptr, onStore(named(false)), Writes},
                 {QStringLiteral("item renumber"),
                  {QStringLiteral("ITEM"), QStringLiteral("NEW")},
                  QStringLiteral("Give an item a new number; its grants follow it."),
                  Takes::Store,
                  nullptr,
-                 onStore(renumber)},
+                 onStore(renumber),
+                 Writes},
                 {QStringLiteral("item delete"),
                  {QStringLiteral("ITEM")},
                  QStringLiteral("Delete an item; its grants go with it."),
                  Takes::Store,
                  nullptr,
-                 onStore(remove)},
+                 onStore(remove),
+                 Destructive},
             }};
 }
 

@@ -15,8 +15,9 @@ QString grantsSelect(const QString& owner) {
 
 namespace {
 
-QString yesNo(bool on) {
-    return on ? QStringLiteral("yes") : QStringLiteral("no");
+// A flag: "yes" or "no" in a text table and a CSV file, true or false in JSON.
+QVariant yesNo(bool on) {
+    return QVariant(on);
 }
 
 Table users(AdoConnection&, const QVector<UserRow>& users, const QCommandLineParser&) {
@@ -146,11 +147,12 @@ CommandGroup listCommands() {
             false,
             {
                 {QStringLiteral("list"),
-                 {QStringLiteral("WHAT")},
+                 {QStringLiteral("WHAT: users, usergroups, permgroups, items or grants.")},
                  QStringLiteral("Lists users, usergroups, permgroups, items or grants."),
                  Takes::OwnThenStore,
                  options,
-                 list},
+                 list,
+                 GivesJson},
             }};
 }
 

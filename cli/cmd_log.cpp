@@ -1,6 +1,9 @@
-// log: the audit log of a store, oldest first, as a table.
+// log: the audit log of a store, oldest first, as a table; log clear: its rows before a time
+// deleted, as the library's ClearLogs deletes them.
 #include "cli/commands.h"
 #include "cli/store.h"
+
+#include "library/dmain.h"
 
 namespace vardex::cli {
 
@@ -8,8 +11,11 @@ namespace {
 
 void options(QCommandLineParser& p) {
     addFormatOptions(p);
-    p.addOption(
-        {QStringLiteral("user"), QStringLiteral("Only rows of this user name."), QStringLiteral("U")});
+    p.addOption({QStringLiteral("user"),
+                 QStringLiteral("Only rows of the user with this ID (by the name its rows carry)."),
+                 QStringLiteral("ID")});
+    p.addOption({QStringLiteral("name"), QStringLiteral("Only rows carrying this user name."),
+                 QStringLiteral("NAME")});
     p.addOption({QStringLiteral("since"),
                  QStringLiteral("Only rows at or after this time (yyyy-mm-dd[ hh:mm:ss])."),
                  QStringLiteral("T")});
@@ -23,8 +29,8 @@ int log(const Invocation& in) {
     const QCommandLineParser& p = in.options;
     const Format f = formatFrom(p);
     QStringList where;
-    if (p.isSet(QStringLiteral("user")))
-        where << QStringLiteral("userName = ") + schema::sqlLiteral(p.value(QStringLiteral("user")));
+    if (p.isSet(QStringLiteral("name")))
+        where << QStringLiteral("userName = ") + schema::sqlLiteral(p.value(QStringLiteral("name")));
     // Times are kept as text of one fixed form, so they compare as text; an end day given
     // without a time takes the whole day.
     if (p.isSet(QStringLiteral("since")))
@@ -36,6 +42,15 @@ int log(const Invocation& in) {
         where << QStringLiteral("theTime <= ") + schema::sqlLiteral(until);
     }
     StoreSession s(p);
+    if (p.isSet(QStringLiteral("user"))) {
+        // The rows carry the name the user logged in under: the user's display name.
+        const QVector<UserRow> users = loadUsers(s.cn());
+        const UserRow* u = findUser(users, p.value(QStringLiteral("user")));
+        if (!u)
+            throw Refused(QStringLiteral("no user %1 (--name finds rows by the name they carry)")
+                              .arg(p.value(QStringLiteral("user"))));
+        where << QStringLiteral("userName = ") + schema::sqlLiteral(u->userName);
+    }
     QString sql = QStringLiteral("select CompName, userName, theTime, theLog from qx_Logs");
     if (!where.isEmpty())
         sql += QStringLiteral(" where ") + where.join(QStringLiteral(" and "));
@@ -54,19 +69,50 @@ int log(const Invocation& in) {
     return kOk;
 }
 
+void clearOptions(QCommandLineParser& p) {
+    p.addOption({QStringLiteral("before"),
+                 QStringLiteral("Delete the rows whose time is at or before T (yyyy-mm-dd[ hh:mm:ss]), as "
+                                "ClearLogs does."),
+                 QStringLiteral("T")});
+}
+
+void clear(StoreSession& s, const QCommandLineParser& p, const QStringList&) {
+    if (!p.isSet(QStringLiteral("before")))
+        throw Usage(QStringLiteral("log clear needs --before T"));
+    const QString before = p.value(QStringLiteral("before"));
+    s.transaction([&] {
+        const auto n = selectRows(s.cn(), QStringLiteral("select count(*) from qx_Logs where theTime <= ") +
+                                              schema::sqlLiteral(before));
+        notice(QStringLiteral("%1 audit row(s) at or before %2 go")
+                   .arg(n.value(0).value(0).toLongLong())
+                   .arg(before));
+        vardex::ClearLogs(before);
+    });
+}
+
 } // namespace
 
 CommandGroup logCommands() {
-    return {QStringLiteral("log [--user U] [--since T] [--until T] [--text S] [--json|--csv]"),
-            false,
-            {
-                {QStringLiteral("log"),
-                 {},
-                 QStringLiteral("Prints the audit log, oldest first."),
-                 Takes::OwnThenStore,
-                 options,
-                 log},
-            }};
+    return {
+        QStringLiteral("log [--user ID] [--name NAME] [--since T] [--until T] [--text S] [--json|--csv] | "
+                       "log clear --before T"),
+        false,
+        {
+            {QStringLiteral("log"),
+             {},
+             QStringLiteral("Prints the audit log, oldest first."),
+             Takes::OwnThenStore,
+             options,
+             log,
+             GivesJson},
+            {QStringLiteral("log clear"),
+             {},
+             QStringLiteral("Deletes the audit rows at or before a time."),
+             Takes::Store,
+             clearOptions,
+             onStore(clear),
+             Destructive},
+        }};
 }
 
 } // namespace vardex::cli

@@ -49,31 +49,34 @@ void set(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
 } // namespace
 
 CommandGroup permGroupCommands() {
-    const QStringList name{QStringLiteral("NAME")};
-    const QStringList holder{QStringLiteral("NAME"), QStringLiteral("USER")};
+    const QString group = QStringLiteral("NAME: The permission group's name.");
+    const QStringList name{group};
+    const QStringList holder{group, QStringLiteral("USER")};
     return {QStringLiteral("permgroup add|delete NAME | assign|unassign NAME USER | set NAME ITEM on|off"),
             false,
             {
                 {QStringLiteral("permgroup add"), name,
                  QStringLiteral("Add a permission group (it grants nothing yet)."), Takes::Store, nullptr,
-                 onStore(add)},
+                 onStore(add), Writes},
                 {QStringLiteral("permgroup delete"), name,
                  QStringLiteral("Delete a permission group; its grants go with it."), Takes::Store, nullptr,
-                 onStore(remove)},
+                 onStore(remove), Destructive},
                 {QStringLiteral("permgroup assign"), holder,
                  QStringLiteral("Give a user or user group a permission group."), Takes::Store, nullptr,
-                 onStore(assignTo(kT))},
+                 onStore(assignTo(kT)), Writes},
                 {QStringLiteral("permgroup unassign"), holder,
                  QStringLiteral("Take a permission group back from a user or user group."), Takes::Store,
-                 nullptr, onStore(assignTo(kF))},
+                 nullptr, onStore(assignTo(kF)), Writes},
                 {QStringLiteral("permgroup set"),
-                 {QStringLiteral("NAME"), QStringLiteral("ITEM"), QStringLiteral("on|off")},
+                 {group, QStringLiteral("ITEM"),
+                  QStringLiteral("on|off: on (also t, yes, 1) or off (f, no, 0).")},
                  QStringLiteral(
                      "Switch an item of a permission group on or off (a head item, number divisible by "
                      "1000, takes its items along)."),
                  Takes::Store,
                  nullptr,
-                 onStore(set)},
+                 onStore(set),
+                 Writes},
             }};
 }
 

@@ -7,6 +7,7 @@
 #include "library/dmain.h"
 #include "library/doctor.h"
 #include "library/exportfile.h"
+#include "library/uitext.h"
 
 #include <QFile>
 #include <QHash>
@@ -25,6 +26,17 @@ QJsonValue jsonText(const QString& s, bool null) {
     return null ? QJsonValue(QJsonValue::Null) : QJsonValue(s);
 }
 
+// The rows of the tables an export reads, for its progress.
+qint64 storeRows(AdoConnection& cn) {
+    qint64 n = 0;
+    for (const char* t : {"qx_Name", "qx_user", "qx_zu", "qx_user_zu", "qx_user_qx"})
+        n += selectRows(cn, QStringLiteral("select count(*) from %1").arg(QLatin1String(t)))
+                 .value(0)
+                 .value(0)
+                 .toLongLong();
+    return n;
+}
+
 QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
     // What the store doctor calls unsound cannot be carried: the file would not import back, or
     // would import as something else.
@@ -34,12 +46,16 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
     if (!faults.isEmpty())
         throw Refused(QStringLiteral("the store cannot be exported (vardex-cli doctor lists it): %1")
                           .arg(faults.join(QStringLiteral("; "))));
+    Progress progress(storeRows(cn));
+    progress.table(QStringLiteral("qx_user"));
     const QVector<UserRow> users = loadUsers(cn);
+    progress.advance(users.size());
     QJsonObject root;
     root.insert(QStringLiteral("format"), QLatin1String(exportfile::kFormat));
     root.insert(QStringLiteral("version"), exportfile::kVersion);
     root.insert(QStringLiteral("keyNote"), keyNote);
 
+    progress.table(QStringLiteral("qx_Name"));
     QJsonArray items;
     for (const auto& r :
          selectRows(cn, QStringLiteral("select qxID, qxName from qx_Name order by qxID, qxName"))) {
@@ -48,6 +64,8 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
         items.append(o);
     }
     root.insert(QStringLiteral("items"), items);
+    progress.advance(items.size());
+    progress.table(QStringLiteral("qx_zu, qx_user_zu"));
 
     QJsonArray groups, people;
     for (const UserRow& u : users) {
@@ -85,6 +103,7 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
                  cn, QStringLiteral("select qxID from qx_zu where zuName = %1 and Allow = 'T' order by qxID")
                          .arg(schema::sqlLiteral(name))))
             granted.append(r.value(0).toInt());
+        progress.advance(granted.size());
         // A member's own assignment rows are read by nothing (its rights are its group's):
         // only rights-holding rows are holders.
         QJsonArray holders;
@@ -94,6 +113,7 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
             const UserRow* u = findUser(users, r.value(0).toString());
             if (u && !parentGroup(users, *u) && (u->isGroup() || u->zuid == schema::kNoGroupZuid))
                 holders.append(u->userId);
+            progress.advance(1);
         }
         permGroups.append(QJsonObject{{QStringLiteral("name"), name},
                                       {QStringLiteral("items"), granted},
@@ -101,12 +121,14 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
     }
     root.insert(QStringLiteral("permissionGroups"), permGroups);
 
+    progress.table(QStringLiteral("qx_user_qx"));
     QJsonArray grants;
     for (const auto& r : selectRows(cn, grantsSelect(QString())))
         grants.append(QJsonObject{{QStringLiteral("holder"), r.value(0).toString()},
                                   {QStringLiteral("item"), r.value(1).toInt()},
                                   {QStringLiteral("count"), r.value(3).toInt()}});
     root.insert(QStringLiteral("grants"), grants);
+    progress.advance(grants.size());
     return root;
 }
 
@@ -121,7 +143,12 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
                               .arg(QLatin1String(t))
                               .arg(r.value(0).value(0).toLongLong()));
     }
+    qint64 rows = setup.items.size() + setup.userGroups.size() + setup.users.size();
+    for (const exportfile::PermissionGroup& p : setup.permissionGroups)
+        rows += p.items.size() + p.assignedTo.size() + 1;
+    Progress progress(rows);
     // Items: one visit of the item list, every item posted in it.
+    progress.table(QStringLiteral("qx_Name"));
     if (!setup.items.isEmpty()) {
         AdoQuery& list = d.ADOqrList;
         list.close();
@@ -134,6 +161,7 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
             list.setFieldValue(list.fieldName(0), item.id);
             list.setFieldValue(list.fieldName(1), item.name.isNull() ? QVariant() : QVariant(item.name));
             list.post();
+            progress.advance(1);
         }
         adminops::afterItemEdit(d);
         list.close();
@@ -141,19 +169,23 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
     // User groups in their order: they take the numbers 1, 2, ...
     QHash<QString, int> groupNumbers;
     QList<QPair<QString, QString>> off;
+    progress.table(QStringLiteral("qx_user"));
     for (const exportfile::UserGroup& g : setup.userGroups) {
         const int n = adminops::addUserGroup(d, g.id);
         if (n == 0)
-            throw Refused(QStringLiteral("用户组已达999个, 不能再添加用户组."));
+            throw Refused(Ui::tr("用户组已达999个, 不能再添加用户组."));
         groupNumbers.insert(g.id, n);
         if (!g.enabled)
             off.append({g.id, schema::kRefused});
+        progress.advance(1);
     }
     for (exportfile::User u : setup.users) {
         u.row.setGroup(u.group.isNull() ? 0 : groupNumbers.value(u.group));
         adminops::addUser(d, u.row);
+        progress.advance(1);
     }
     adminops::sendUserFlags(d, off);
+    progress.table(QStringLiteral("qx_zu, qx_user_zu"));
     for (const exportfile::PermissionGroup& p : setup.permissionGroups) {
         adminops::addPermissionGroup(d, p.name);
         QList<QPair<QString, QString>> on;
@@ -162,6 +194,7 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
         adminops::sendItemFlags(d, p.name, on);
         for (const QString& holder : p.assignedTo)
             adminops::setAssignment(d, holder, p.name, schema::kGranted);
+        progress.advance(1 + p.items.size() + p.assignedTo.size());
     }
 }
 
@@ -204,7 +237,9 @@ int exportVerb(const Invocation& in) {
 int importVerb(const Invocation& in) {
     const QString file = in.args.first();
     QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
+    const bool opened =
+        file == QLatin1String("-") ? f.open(stdin, QIODevice::ReadOnly) : f.open(QIODevice::ReadOnly);
+    if (!opened)
         throw Refused(QStringLiteral("cannot read %1: %2").arg(file, f.errorString()));
     // The whole file is checked before the store is opened: a fault writes nothing.
     exportfile::Setup setup;
@@ -225,17 +260,18 @@ CommandGroup transferCommands() {
             false,
             {
                 {QStringLiteral("export"),
-                 {QStringLiteral("FILE")},
+                 {QStringLiteral("FILE: The file to write (\"-\": standard output).")},
                  QStringLiteral("Writes the whole permission setup as JSON (\"-\": standard output)."),
                  Takes::OwnThenStore,
                  exportOptions,
                  exportVerb},
                 {QStringLiteral("import"),
-                 {QStringLiteral("FILE")},
+                 {QStringLiteral("FILE: The export to read (\"-\": standard input).")},
                  QStringLiteral("Fills an empty store from an export, through the store's procedures."),
                  Takes::OwnThenStore,
                  nullptr,
-                 importVerb},
+                 importVerb,
+                 Writes},
             }};
 }
 

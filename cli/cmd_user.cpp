@@ -6,6 +6,7 @@
 #include "library/cipher.h"
 #include "library/dmain.h"
 #include "library/storerules.h"
+#include "library/uitext.h"
 #include "platform/sqldialect.h"
 
 #include <QDate>
@@ -115,7 +116,7 @@ UserRow editRow(const QVector<UserRow>& users, const UserRow& u, int& oldGroup) 
     }
     for (const QString* date : {&u.startDate, &u.endDate})
         if (!QDate::fromString(*date, QStringLiteral("yyyy-MM-dd")).isValid())
-            throw Refused(QStringLiteral("“") + *date + QStringLiteral("”不是有效的日期."));
+            throw Refused(Ui::tr("“") + *date + Ui::tr("”不是有效的日期."));
     r.startDate = u.startDate;
     r.endDate = u.endDate;
     r.allow = u.allow;
@@ -130,8 +131,8 @@ void toggleUser(StoreSession& s, const QString& id, const QString& flag) {
     const QVector<UserRow> users = loadUsers(s.cn());
     const UserRow& u = existingUser(users, id);
     if ((u.allowed() ? kT : kF) == flag) {
-        printErr(QStringLiteral("%1 is already %2; nothing to change")
-                     .arg(id, flag == kT ? QStringLiteral("enabled") : QStringLiteral("disabled")));
+        notice(QStringLiteral("%1 is already %2; nothing to change")
+                   .arg(id, flag == kT ? QStringLiteral("enabled") : QStringLiteral("disabled")));
         return;
     }
     auto flagOf = [](const UserRow& x) { return adminops::FlagNode{x.userId, x.allowed() ? kT : kF}; };
@@ -287,29 +288,30 @@ StoreBody toggle(const QString& flag) {
 
 CommandGroup userCommands() {
     const QStringList id{QStringLiteral("ID")};
+    const QStringList userOrGroup{QStringLiteral("ID: The ID of a user or user group.")};
     return {
         QStringLiteral("user add|edit|delete|enable|disable|passwd|move ID ..."),
         false,
         {
             {QStringLiteral("user add"), id,
              QStringLiteral("Add a user (enabled, valid from today to 2099-12-31 unless told)."),
-             Takes::Store, addOptions, onStore(add)},
+             Takes::Store, addOptions, onStore(add), Writes},
             {QStringLiteral("user edit"), id, QStringLiteral("Change a user's fields; those not given stay."),
-             Takes::Store, editOptions, onStore(edit)},
+             Takes::Store, editOptions, onStore(edit), Writes},
             {QStringLiteral("user passwd"), id,
              QStringLiteral("Set a user's password, enciphered with the session's key (--key)."),
-             Takes::Store, addPasswordOptions, onStore(passwd)},
+             Takes::Store, addPasswordOptions, onStore(passwd), Writes},
             {QStringLiteral("user move"), id,
              QStringLiteral("Move a user into a user group (--group) or out of it (--no-group)."),
-             Takes::Store, moveOptions, onStore(move)},
+             Takes::Store, moveOptions, onStore(move), Writes},
             {QStringLiteral("user delete"), id, QStringLiteral("Delete a user."), Takes::Store, nullptr,
-             onStore(remove)},
-            {QStringLiteral("user enable"), id,
+             onStore(remove), Destructive},
+            {QStringLiteral("user enable"), userOrGroup,
              QStringLiteral("Mark a user (or a user group with its members) valid."), Takes::Store, nullptr,
-             onStore(toggle(kT))},
-            {QStringLiteral("user disable"), id,
+             onStore(toggle(kT)), Writes},
+            {QStringLiteral("user disable"), userOrGroup,
              QStringLiteral("Mark a user (or a user group with its members) not valid."), Takes::Store,
-             nullptr, onStore(toggle(kF))},
+             nullptr, onStore(toggle(kF)), Writes},
         }};
 }
 

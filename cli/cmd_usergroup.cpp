@@ -1,6 +1,8 @@
 // The user group verbs: add and delete, as the user list adds and deletes a user group.
 #include "cli/admincommon.h"
 
+#include "library/uitext.h"
+
 namespace vardex::cli {
 
 namespace {
@@ -11,14 +13,23 @@ void add(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
         if (adminops::userGroupNameTaken(s.data(), name))
             throw Refused(QStringLiteral("user or user group %1 exists").arg(name));
         if (adminops::addUserGroup(s.data(), name) == 0)
-            throw Refused(QStringLiteral("用户组已达999个, 不能再添加用户组."));
+            throw Refused(Ui::tr("用户组已达999个, 不能再添加用户组."));
     });
 }
 
 void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
     s.transaction([&] {
         const QVector<UserRow> users = loadUsers(s.cn());
-        groupNumber(users, a[0]);
+        const int number = groupNumber(users, a[0]);
+        QStringList members;
+        for (const UserRow& m : users)
+            if (m.zuid == schema::memberZuid(number))
+                members << m.userId;
+        notice(QStringLiteral("user group %1 goes with its %2 member(s)%3%4")
+                   .arg(a[0])
+                   .arg(members.size())
+                   .arg(members.isEmpty() ? QString() : QStringLiteral(": "),
+                        members.join(QStringLiteral(", "))));
         adminops::deleteUser(s.data(), a[0]);
     });
 }
@@ -26,16 +37,16 @@ void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
 } // namespace
 
 CommandGroup userGroupCommands() {
-    const QStringList name{QStringLiteral("NAME")};
+    const QStringList name{QStringLiteral("NAME: The user group's name.")};
     return {QStringLiteral("usergroup add|delete NAME"),
             false,
             {
                 {QStringLiteral("usergroup add"), name,
                  QStringLiteral("Add a user group with the first free number."), Takes::Store, nullptr,
-                 onStore(add)},
+                 onStore(add), Writes},
                 {QStringLiteral("usergroup delete"), name,
                  QStringLiteral("Delete a user group and all its members."), Takes::Store, nullptr,
-                 onStore(remove)},
+                 onStore(remove), Destructive},
             }};
 }
 

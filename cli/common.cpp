@@ -2,6 +2,8 @@
 
 #include "platform/privatefile.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -26,6 +28,117 @@ void printErr(const QString& text) {
 void printOut(const QString& text) {
     const QByteArray b = (text + QLatin1Char('\n')).toUtf8();
     std::fwrite(b.constData(), 1, b.size(), stdout);
+}
+
+Conventions& conventions() {
+    static Conventions c;
+    return c;
+}
+
+int failed(const QString& why, int rc) {
+    conventions().error = why;
+    printErr(why);
+    return rc;
+}
+
+void noteStatements(const QStringList& log) {
+    conventions().statements << log;
+}
+
+void notice(const QString& text) {
+    if (!conventions().quiet)
+        printErr(text);
+}
+
+void say(const QString& text) {
+    Conventions& c = conventions();
+    c.results << text;
+    if (!c.json)
+        printOut(text);
+}
+
+namespace {
+
+// The answer typed to a question on the terminal: true for y or yes.
+bool confirmed(const QString& question) {
+    const QByteArray q = (QStringLiteral("vardex-cli: ") + question + QStringLiteral(" [y/N] ")).toUtf8();
+    std::fwrite(q.constData(), 1, q.size(), stderr);
+    std::fflush(stderr);
+    QByteArray line;
+    int c;
+    while ((c = std::fgetc(stdin)) != EOF && c != '\n')
+        line.append(static_cast<char>(c));
+    const QByteArray a = line.trimmed().toLower();
+    return a == "y" || a == "yes";
+}
+
+} // namespace
+
+void finishTransaction(AdoTransaction& tx, const AdoConnection& cn) {
+    Conventions& c = conventions();
+    if (c.dryRun) {
+        tx.rollback();
+        c.committed = true;
+        return;
+    }
+    if (c.destructive && !c.yes) {
+        if (!isatty(STDIN_FILENO) || !isatty(STDERR_FILENO))
+            throw Usage(QStringLiteral("%1 deletes and standard input is no terminal to ask on: pass --yes "
+                                       "to do it, or --dry-run to see what it would do")
+                            .arg(c.verb));
+        qsizetype writes = 0;
+        for (const QString& s : cn.statementLog())
+            writes += s.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive) ? 0 : 1;
+        if (!confirmed(QStringLiteral("%1: %2 statement(s) to commit; commit them?").arg(c.verb).arg(writes)))
+            throw Refused(QStringLiteral("not done: the answer was no"));
+    }
+    tx.commit();
+    c.committed = true;
+}
+
+Progress::Progress(qint64 total)
+    : m_on(isatty(STDERR_FILENO) && !conventions().quiet), m_total(total),
+      m_started(QDateTime::currentMSecsSinceEpoch()) {}
+
+Progress::~Progress() {
+    if (m_on && m_drawnAt >= 0)
+        draw(true);
+}
+
+void Progress::table(const QString& name) {
+    m_table = name;
+    draw(false);
+}
+
+void Progress::advance(qint64 rows) {
+    m_done += rows;
+    draw(false);
+}
+
+void Progress::draw(bool last) {
+    if (!m_on)
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    // Redrawn at most ten times a second, and once at the end.
+    if (!last && m_drawnAt >= 0 && now - m_drawnAt < 100)
+        return;
+    m_drawnAt = now;
+    const double seconds = qMax<qint64>(1, now - m_started) / 1000.0;
+    const QByteArray line = QStringLiteral("\r%1: %2 of %3 rows, %4 rows/s\x1b[K%5")
+                                .arg(m_table)
+                                .arg(m_done)
+                                .arg(m_total)
+                                .arg(qRound64(m_done / seconds))
+                                .arg(last ? QStringLiteral("\n") : QString())
+                                .toUtf8();
+    std::fwrite(line.constData(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+bool parseTime(const QString& text) {
+    if (text.size() == 10)
+        return QDate::fromString(text, QStringLiteral("yyyy-MM-dd")).isValid();
+    return text.size() == 19 && QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss")).isValid();
 }
 
 void addStoreOptions(QCommandLineParser& p, bool userIsAccount) {
@@ -381,7 +494,7 @@ bool parseInt32(const QString& text, int& out) {
 }
 
 void addFormatOptions(QCommandLineParser& p) {
-    p.addOption({QStringLiteral("json"), QStringLiteral("Write a JSON array of objects.")});
+    // --json is added by main.cpp for every verb whose table entry says GivesJson.
     p.addOption({QStringLiteral("csv"), QStringLiteral("Write comma-separated values with a header line.")});
 }
 
@@ -429,6 +542,8 @@ int widthOf(const QString& s) {
 QString cellText(const QVariant& v) {
     if (v.isNull() || !v.isValid())
         return QString();
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool() ? QStringLiteral("yes") : QStringLiteral("no");
     QString out;
     for (const QChar c : v.toString()) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7F)
@@ -442,7 +557,7 @@ QString cellText(const QVariant& v) {
 QString csvField(const QVariant& v) {
     if (v.isNull() || !v.isValid())
         return QString();
-    const QString s = v.toString();
+    const QString s = v.typeId() == QMetaType::Bool ? cellText(v) : v.toString();
     if (s.contains(QLatin1Char(',')) || s.contains(QLatin1Char('"')) || s.contains(QLatin1Char('\n')) ||
         s.contains(QLatin1Char('\r')))
         return QLatin1Char('"') + QString(s).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
@@ -461,6 +576,8 @@ QString render(const Table& t, Format f) {
                 const QVariant v = row.value(c);
                 if (v.isNull() || !v.isValid())
                     o.insert(t.columns[c], QJsonValue::Null);
+                else if (v.typeId() == QMetaType::Bool)
+                    o.insert(t.columns[c], v.toBool());
                 else if (isNumber(v))
                     o.insert(t.columns[c], v.toLongLong());
                 else

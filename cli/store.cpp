@@ -27,11 +27,13 @@ StoreSession::StoreSession(const QCommandLineParser& p, const QString& positiona
         throw Usage(QStringLiteral("cannot open the store%1%2")
                         .arg(reason.isEmpty() ? QString() : QStringLiteral(": "), reason));
     }
-    if (m_trace.active())
-        dataModule().ADOcn.setLogging(true);
+    // The statements are kept for the trace, -v and a write verb's count of them.
+    dataModule().ADOcn.setLogging(true);
 }
 
 StoreSession::~StoreSession() {
+    if (hasDataModule())
+        noteStatements(dataModule().ADOcn.statementLog());
     if (m_trace.active() && hasDataModule())
         m_trace.write(dataModule().ADOcn.statementLog());
     try {
@@ -52,7 +54,7 @@ void StoreSession::transaction(const std::function<void()>& body) {
     // changes cannot interleave with another desktop's.
     c.lockAdministration();
     body();
-    tx.commit();
+    finishTransaction(tx, c);
 }
 
 const UserRow* findUser(const QVector<UserRow>& users, const QString& id) {

@@ -236,10 +236,10 @@ TEST_P(CliAdmin, EveryVerbSendsTheWindowsStatementsAndLeavesACleanStore) {
     EXPECT_EQ(writes(verb({"revoke", "m1", "1001"})), QStringList({"Exec qx_user_zu_changed 'm1','m1','F'"}));
     EXPECT_EQ(scalarInt(*db, "select AllowCount from qx_user_qx where userID = 'm1' and qxID = 1001"), 0);
     expectClean();
-    EXPECT_EQ(writes(verb({"item", "delete", "1003"})).mid(1, 1).value(0).left(6), "DELETE");
-    EXPECT_EQ(writes(verb({"permgroup", "delete", "admin"})), QStringList({"Exec qxDelzu 'admin'"}));
-    EXPECT_EQ(writes(verb({"user", "delete", "m1"})), QStringList({"Exec qxDelUser 'm1'"}));
-    EXPECT_EQ(writes(verb({"usergroup", "delete", "fin"})), QStringList({"Exec qxDelUser 'fin'"}));
+    EXPECT_EQ(writes(verb({"item", "delete", "1003", "--yes"})).mid(1, 1).value(0).left(6), "DELETE");
+    EXPECT_EQ(writes(verb({"permgroup", "delete", "admin", "--yes"})), QStringList({"Exec qxDelzu 'admin'"}));
+    EXPECT_EQ(writes(verb({"user", "delete", "m1", "--yes"})), QStringList({"Exec qxDelUser 'm1'"}));
+    EXPECT_EQ(writes(verb({"usergroup", "delete", "fin", "--yes"})), QStringList({"Exec qxDelUser 'fin'"}));
     EXPECT_EQ(scalarInt(*db, "select count(*) from qx_user"), 0); // the members went with it
     expectClean();
 }
@@ -258,8 +258,8 @@ TEST_P(CliAdmin, RefusedVerbsNameWhatWasWrongAndChangeNothing) {
     } cases[] = {
         {{"user", "add", "x", "--group", "销售部", "--no-password"}, 1, "no user group 销售部"},
         {{"item", "add", "1001", "again"}, 1, "item 1001 exists"},
-        {{"item", "add", "4294968297", "wraps"}, 1, "not a whole number of 32 bits"},
-        {{"item", "add", " 1002", "padded"}, 1, "not a whole number of 32 bits"},
+        {{"item", "add", "4294968297", "wraps"}, 2, "not a whole number of 32 bits"},
+        {{"item", "add", " 1002", "padded"}, 2, "not a whole number of 32 bits"},
         {{"item", "rename", "77", "x"}, 1, "no item 77"},
         {{"user", "add", "o'brien", "--no-password"}, 1, "user o'brien exists"},
         {{"user", "add", "a\\b\"c'); DROP TABLE qx_user; --"}, 1, "longer than 20 characters"},
@@ -330,15 +330,15 @@ TEST_P(CliAdmin, ListsAndTheLogInTheirThreeForms) {
     EXPECT_EQ(items[0].toObject().value("name").toString(), "say \"hi\", then\\go");
     verb({"list", "items"});
     EXPECT_EQ(last.out.split('\n').value(3), "8     打印");
-    // The log: a day given to --until takes the whole day; --text and --user narrow it.
+    // The log: a day given to --until takes the whole day; --text and --name narrow it.
     verb({"log", "--since", "2026-03-02", "--until", "2026-03-31", "--csv"});
     EXPECT_EQ(last.out, "computer,user,time,text\r\npc2,Bob,2026-03-02 09:00:00,使用权限(打印)\r\n"
                         "pc1,Alice,2026-03-31 23:59:59,使用权限(打印)\n");
-    verb({"log", "--user", "Alice", "--text", "登录", "--json"});
+    verb({"log", "--name", "Alice", "--text", "登录", "--json"});
     const QJsonArray rows = QJsonDocument::fromJson(last.out.toUtf8()).array();
     ASSERT_EQ(rows.size(), 2); // 用户登录 and 用户退出登录
     EXPECT_EQ(rows[1].toObject().value("time").toString(), "2026-04-01 00:00:00");
-    verb({"log", "--user", "o'brien"});
+    verb({"log", "--name", "o'brien"});
     EXPECT_EQ(last.out.count('\n'), 2); // the heading and its rule
     verb({"log", "--json", "--csv"}, 2);
 }
