@@ -93,16 +93,20 @@ void groupItemAction(vardex::AdoConnection& cn, const QString& group, int item) 
     }
 }
 
-int load(const QByteArray& conn, quint32 seed, int operations) {
-    if (ConnectDatabase(conn.constData(), "", "", "2026-06-15", "") != 0) {
+// Opens the session, says "ready" and waits for a line on stdin: all desktops start together.
+bool connectAndWait(const QByteArray& conn, const char* dbUser, const char* cipherKey) {
+    if (ConnectDatabase(conn.constData(), dbUser, "", "2026-06-15", cipherKey) != 0) {
         std::fprintf(stderr, "connect: %s\n", VardexLastError());
-        return 2;
+        return false;
     }
-    // All desktops start together: each says it is connected and waits for a line on stdin.
     std::printf("ready\n");
     std::fflush(stdout);
     char go[16];
-    if (!std::fgets(go, sizeof go, stdin))
+    return std::fgets(go, sizeof go, stdin) != nullptr;
+}
+
+int load(const QByteArray& conn, quint32 seed, int operations) {
+    if (!connectAndWait(conn, "", ""))
         return 2;
     QRandomGenerator rng(seed);
     long rights = 0, logins = 0, admin = 0, errors = 0;
@@ -312,14 +316,7 @@ class MixedDesktop {
 };
 
 int mixed(const QByteArray& conn, const QByteArray& dbUser, int n, quint32 seed, int seconds, bool admin) {
-    if (ConnectDatabase(conn.constData(), dbUser.constData(), "", "2026-06-15", "kmpq") != 0) {
-        std::fprintf(stderr, "connect: %s\n", VardexLastError());
-        return 2;
-    }
-    std::printf("ready\n");
-    std::fflush(stdout);
-    char go[16];
-    if (!std::fgets(go, sizeof go, stdin))
+    if (!connectAndWait(conn, dbUser.constData(), "kmpq"))
         return 2;
     MixedDesktop desktop("m" + QByteArray::number(n), admin);
     QRandomGenerator rng(seed);
