@@ -85,6 +85,8 @@ max_client_conn = 1000
 logfile = $dir/pgbouncer/pgbouncer.log
 pidfile = $dir/pgbouncer/pgbouncer.pid
 admin_users = postgres
+# libpq's options (PGOPTIONS) is dropped rather than refused, as sites configure it.
+ignore_startup_parameters = extra_float_digits, options
 INI
   [ "$(id -u)" = 0 ] && chown -R postgres "$dir/pgbouncer"
   as_owner pgbouncer -d "$dir/pgbouncer/pgbouncer.ini" || { cat "$dir/pgbouncer/pgbouncer.log" >&2; exit 1; }
