@@ -16,7 +16,7 @@ set_tests_properties(test_replica PROPERTIES FIXTURES_REQUIRED replica)
 # programs that restart or kill the server, and the long load and property runs, stay direct.
 set(VARDEX_POOLED_PROGRAMS test_adodb test_session test_access test_rights test_trust test_doctor test_procedures
     test_installer test_host test_cli test_cliadmin test_admin test_windows_typing test_dialogs_login
-    test_dialogs_list test_panels test_hardening_input test_datalayer)
+    test_dialogs_list test_panels test_hardening_input test_datalayer test_transfer)
 set(pooled_files)
 foreach(program ${VARDEX_POOLED_PROGRAMS})
   list(APPEND pooled_files $<TARGET_FILE:${program}>)
