@@ -213,8 +213,9 @@ TEST_F(Replica, DesktopsThroughTransactionPoolingAnswerRightAndKeepTheAuditExact
     EXPECT_EQ(doctor.exitCode(), 0) << doctor.readAllStandardOutput().toStdString();
 }
 
-// Eight desktops on a two-host string with Target Session Attrs=read-write; the primary is
-// killed with SIGKILL and the standby promoted a few seconds later. Every desktop goes on by
+// Eight desktops on a two-host string with Target Session Attrs=read-write (one of them also
+// making window actions, each a transaction); the primary is killed with SIGKILL and the
+// standby promoted a few seconds later. Every desktop goes on by
 // itself on the new primary, not one call answers wrongly, and every audit row of a call that
 // answered 0 before the kill is on the new primary (the standby is synchronous).
 TEST_F(Replica, DesktopsFollowThePromotedStandbyAndKeepEveryAcknowledgedAuditRow) {
@@ -229,7 +230,7 @@ TEST_F(Replica, DesktopsFollowThePromotedStandbyAndKeepEveryAcknowledgedAuditRow
         seedDesktops(*cn, n);
     }
     qint64 killedAt = 0, promotedAt = 0;
-    const auto desktops = runDesktops(failover + ";Database=" + db, n, 14, false, [&] {
+    const auto desktops = runDesktops(failover + ";Database=" + db, n, 14, true, [&] {
         QThread::sleep(4);
         // The server first, at the moment noted, then its children (by the script).
         QFile pidFile(replicaDir() + "/primary/data/postmaster.pid");
