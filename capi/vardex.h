@@ -95,7 +95,11 @@ extern "C" {
  * reopen, runs with standard_conforming_strings on whatever the server, the role or PGOPTIONS
  * say, and is refused when that cannot be set. Values that reach a driver's option text are
  * checked: Connect Timeout and Port take a whole number, SSL Mode one of disable, allow,
- * prefer, require, verify-ca, verify-full; anything else answers 1 naming the key. Through
+ * prefer, require, verify-ca, verify-full; anything else answers 1 naming the key. Host may
+ * name several servers (Host=pg1,pg2;Port=5432,5433 or Host=pg1:5432,pg2:5433), tried in order
+ * at every opening and reopening, and Target Session Attrs takes libpq's any, read-write,
+ * read-only, primary, standby or prefer-standby: a host name that is not one, a port count that
+ * fits neither one nor the hosts, or another value answers 1 naming the key. Through
  * ODBC the user ID and password are passed as quoted values, so ';' or '}' in them is text, and
  * the database kind is the one the driver names (SQL_DBMS_NAME), whatever the driver or DSN is
  * called: a PostgreSQL server reached through ODBC gets standard_conforming_strings on as well.

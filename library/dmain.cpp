@@ -110,7 +110,12 @@ int OpenOrExecute(AdoQuery& query) {
         query.open();
         return query.recordCount();
     } catch (const std::exception&) {
-        // The text is tried once more as a command; its error is the one the caller sees.
+        // The text is tried once more as a command; its error is the one the caller sees. Not
+        // when the connection was lost and could not be opened again: the next host of a
+        // failover string may answer the second try, and a SELECT run as a command returns no
+        // rows, which would read as "no such user".
+        if (query.connection() && !query.connection()->connected())
+            throw;
     }
     return query.execSql();
 }

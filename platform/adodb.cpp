@@ -624,6 +624,32 @@ AdoConnection::Result AdoConnection::run(const QString& tsql, bool fetchRows) {
     record(tsql);
     ensureOpen();
     const QString sql = translateStatement(tsql, m_target.dialect);
+    // Behind a pooler in transaction mode (PgBouncer) each transaction may run on another server
+    // connection than the one the session set standard_conforming_strings on at open. Only a
+    // text holding a backslash reads differently with it off: such a text runs inside a
+    // transaction that sets it on first, on the server connection that runs the text.
+    const bool backslash = m_target.dialect == Dialect::PostgreSQL && sql.contains(QLatin1Char('\\'));
+    if (backslash && !m_inTransaction) {
+        AdoTransaction own(*this);
+        Result r = runTranslated(sql, fetchRows, true);
+        own.commit();
+        return r;
+    }
+    return runTranslated(sql, fetchRows, backslash);
+}
+
+AdoConnection::Result AdoConnection::runTranslated(const QString& sql, bool fetchRows, bool backslash) {
+    if (backslash && !m_standardStringsInTransaction) {
+        try {
+            runOnce(QStringLiteral("SET LOCAL standard_conforming_strings TO on"), false);
+        } catch (const DbError& e) {
+            throw DbError(
+                QStringLiteral("The statement was not sent: the server refused standard_conforming_strings "
+                               "on for it (%1).")
+                    .arg(e.message()));
+        }
+        m_standardStringsInTransaction = true;
+    }
     // On PostgreSQL a failed statement aborts the whole transaction. A savepoint around each
     // statement gives the behaviour the windows rely on: a refused statement is undone alone and
     // what was sent before it stays in the transaction.
@@ -684,6 +710,7 @@ void AdoConnection::beginTrans() {
     }
     m_inTransaction = true;
     m_administrationLocked = false;
+    m_standardStringsInTransaction = false;
 }
 
 void AdoConnection::lockAdministration() {

@@ -107,6 +107,7 @@ class AdoConnection {
     void openConnection(const QString& userId, const QString& password, bool create);
     void setStandardStrings();
     bool connectionLost();
+    Result runTranslated(const QString& sql, bool fetchRows, bool backslash);
     Result runOnce(const QString& sql, bool fetchRows);
     Result runSqliteNative(const QString& sql);
     Result runSqliteRows(const QString& sql);
@@ -122,9 +123,10 @@ class AdoConnection {
     QStringList m_log;
     StatementHook m_hook;
     KeptFailureHandler m_keptFailure;
-    bool m_administrationLocked = false; // lockAdministration() ran in the open transaction
-    QStringList m_afterTransaction;      // statements kept by executeOutsideTransaction()
-    QString m_keptUserId;                // credentials of the last successful open() that was given some
+    bool m_administrationLocked = false;         // lockAdministration() ran in the open transaction
+    bool m_standardStringsInTransaction = false; // the open transaction set standard_conforming_strings
+    QStringList m_afterTransaction;              // statements kept by executeOutsideTransaction()
+    QString m_keptUserId; // credentials of the last successful open() that was given some
     QString m_keptPassword;
     // The query object statements are run through, kept for the connection's life (until it is
     // closed) because constructing one per statement makes the driver set up and tear down a

@@ -207,6 +207,83 @@ QList<QPair<QString, QString>> dataSourceFirst(QList<QPair<QString, QString>> pa
     return pairs;
 }
 
+// One host name, IP address or socket folder as libpq takes it in a list: no separator of the
+// list and nothing a conninfo text would read as quoting or as the start of another keyword.
+bool plainHostName(const QString& h) {
+    if (h.isEmpty())
+        return false;
+    for (const QChar c : h)
+        if (!(c.isLetterOrNumber() || c == QLatin1Char('.') || c == QLatin1Char('-') ||
+              c == QLatin1Char('_') || c == QLatin1Char('/') || c == QLatin1Char(':') ||
+              c == QLatin1Char('%')))
+            return false;
+    return true;
+}
+
+[[noreturn]] void badHost() {
+    throw DbError(
+        QStringLiteral("The value of Host in the connection string must be one host name or several "
+                       "separated by commas (pg1,pg2), each optionally followed by :port."));
+}
+
+// Host=pg1,pg2;Port=5432,5433 or Host=pg1:5432,pg2:5433 (or one host, as always). One host with
+// at most one port keeps the driver's own host and port settings; several go to libpq as its
+// lists: the hosts through the host name (the driver quotes it), the ports as digits and commas
+// in the option text. libpq tries the hosts in order at every connection.
+void pgHosts(const QString& hostText, const QString& portText, ConnectionTarget* target, QStringList* opts) {
+    const QString text = hostText.trimmed();
+    if (text.isEmpty()) {
+        target->port = portText.isEmpty() ? -1 : wholeNumber(portText, "Port", 1, 65535);
+        return;
+    }
+    QStringList hosts;
+    QStringList hostPorts;
+    bool anyHostPort = false;
+    for (const QString& item : text.split(QLatin1Char(','))) {
+        QString h = item.trimmed();
+        QString p;
+        bool hasPort = false;
+        // "name:port" unless the name is an IPv6 address; "[addr]:port" for one of those.
+        const int colon = h.lastIndexOf(QLatin1Char(':'));
+        if (h.startsWith(QLatin1Char('['))) {
+            const int close = h.indexOf(QLatin1Char(']'));
+            if (close < 0 || (close + 1 < h.size() && h[close + 1] != QLatin1Char(':')))
+                badHost();
+            hasPort = close + 1 < h.size();
+            p = h.mid(close + 2);
+            h = h.mid(1, close - 1);
+        } else if (colon >= 0 && h.indexOf(QLatin1Char(':')) == colon) {
+            hasPort = true;
+            p = h.mid(colon + 1);
+            h = h.left(colon);
+        }
+        if (!plainHostName(h))
+            badHost();
+        anyHostPort = anyHostPort || hasPort;
+        hosts << h;
+        hostPorts << (hasPort ? QString::number(wholeNumber(p, "Host", 1, 65535)) : QString());
+    }
+    QStringList ports;
+    if (!portText.trimmed().isEmpty()) {
+        if (anyHostPort)
+            throw DbError(
+                QStringLiteral("The connection string gives ports both after the hosts and in Port: "
+                               "write them in one place only."));
+        for (const QString& p : portText.split(QLatin1Char(',')))
+            ports << QString::number(wholeNumber(p, "Port", 1, 65535));
+        if (ports.size() != 1 && ports.size() != hosts.size())
+            throw DbError(QStringLiteral("The value of Port in the connection string must be one port or one "
+                                         "for each host in Host."));
+    } else if (anyHostPort) {
+        ports = hostPorts; // an empty entry: libpq's default port for that host
+    }
+    target->host = hosts.join(QLatin1Char(','));
+    if (ports.size() == 1 && hosts.size() == 1)
+        target->port = ports.front().toInt();
+    else if (!ports.isEmpty())
+        *opts << QStringLiteral("port=") + ports.join(QLatin1Char(','));
+}
+
 } // namespace
 
 ConnectionTarget ConnectionString::resolve(const QString& text) {
@@ -228,11 +305,8 @@ ConnectionTarget ConnectionString::resolve(const QString& text) {
     if (isOneOf(provider, {"PostgreSQL", "PgSQL", "Postgres", "Npgsql"})) {
         target.driver = QStringLiteral("QPSQL");
         target.dialect = Dialect::PostgreSQL;
-        target.host = value(pairs, {"Host", "Server", "Data Source"});
-        const QString port = value(pairs, {"Port"});
-        target.port = port.isEmpty() ? -1 : wholeNumber(port, "Port", 1, 65535);
         target.databaseName = value(pairs, {"Database", "Initial Catalog", "dbname"});
-        // These two reach the driver's option text as they are, so only the values the driver
+        // These reach the driver's option text as they are, so only the values the driver
         // defines are let through: anything else could carry options of its own.
         QStringList opts;
         const QString timeout = value(pairs, {"Connect Timeout", "connect_timeout"});
@@ -246,6 +320,15 @@ ConnectionTarget ConnectionString::resolve(const QString& text) {
                     QStringLiteral("The value of SSL Mode in the connection string must be one of disable, "
                                    "allow, prefer, require, verify-ca or verify-full."));
             opts << QStringLiteral("sslmode=") + sslmode.toLower();
+        }
+        pgHosts(value(pairs, {"Host", "Server", "Data Source"}), value(pairs, {"Port"}), &target, &opts);
+        const QString attrs = value(pairs, {"Target Session Attrs", "target_session_attrs"}).trimmed();
+        if (!attrs.isEmpty()) {
+            if (!isOneOf(attrs, {"any", "read-write", "read-only", "primary", "standby", "prefer-standby"}))
+                throw DbError(QStringLiteral(
+                    "The value of Target Session Attrs in the connection string must be one of any, "
+                    "read-write, read-only, primary, standby or prefer-standby."));
+            opts << QStringLiteral("target_session_attrs=") + attrs.toLower();
         }
         target.options = opts.join(QLatin1Char(';'));
         return target;

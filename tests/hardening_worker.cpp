@@ -16,11 +16,22 @@
 //   hardening_worker audit <connection> <user> <item>
 //       Checks a granted right forever; after each check has returned 0 (its audit row written)
 //       prints "ack <n>", flushed, and waits to be killed.
-#include "library/dmain.h"
+//   hardening_worker mixed <connection> <db user> <n> <seed> <seconds> [admin]
+//       A desktop of user m<n> (password "pw" or "pw2", item 1 granted, 2 and 3 not, no user group)
+//       for the failover and pooling tests: opens with the database user given to the open call,
+//       prints "ready", waits for a line on stdin, then for the given seconds mixes right checks,
+//       menu queries, logins (right and wrong passwords) and password changes, and with admin
+//       window actions on permission group gx. Every answer is judged against the one the store
+//       must give: R right, E VARDEX_ERROR with its reason, W anything else. Prints a line
+//       "<ms since the epoch> <R|E|W> <audit rows acknowledged>" per call and at the end
+//       "calls=<n> right=<n> errors=<n> wrong=<n> rows=<acknowledged audit rows> lost=<grants
+//       whose audit row was reported lost>".
 #include "capi/vardex.h"
+#include "library/dmain.h"
 #include "platform/errors.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QRandomGenerator>
 #include <QThread>
 
@@ -82,16 +93,20 @@ void groupItemAction(vardex::AdoConnection& cn, const QString& group, int item) 
     }
 }
 
-int load(const QByteArray& conn, quint32 seed, int operations) {
-    if (ConnectDatabase(conn.constData(), "", "", "2026-06-15", "") != 0) {
+// Opens the session, says "ready" and waits for a line on stdin: all desktops start together.
+bool connectAndWait(const QByteArray& conn, const char* dbUser, const char* cipherKey) {
+    if (ConnectDatabase(conn.constData(), dbUser, "", "2026-06-15", cipherKey) != 0) {
         std::fprintf(stderr, "connect: %s\n", VardexLastError());
-        return 2;
+        return false;
     }
-    // All desktops start together: each says it is connected and waits for a line on stdin.
     std::printf("ready\n");
     std::fflush(stdout);
     char go[16];
-    if (!std::fgets(go, sizeof go, stdin))
+    return std::fgets(go, sizeof go, stdin) != nullptr;
+}
+
+int load(const QByteArray& conn, quint32 seed, int operations) {
+    if (!connectAndWait(conn, "", ""))
         return 2;
     QRandomGenerator rng(seed);
     long rights = 0, logins = 0, admin = 0, errors = 0;
@@ -183,6 +198,146 @@ int passwd(const QByteArray& conn, const char* user, const char* oldPassword, co
     return 0;
 }
 
+// One desktop's calls, each judged against the answer the store must give.
+class MixedDesktop {
+  public:
+    MixedDesktop(QByteArray user, bool admin) : m_user(std::move(user)), m_admin(admin) {}
+
+    // One call of the mix; returns its verdict.
+    char call(int kind) {
+        m_rows = 0;
+        m_kind = kind;
+        if (kind < 3)
+            return judge(CheckUserRight(m_user.constData(), 1, nullptr, VARDEX_SHOW_NOTHING), 0, 1);
+        if (kind == 3)
+            return judge(CheckUserRight(m_user.constData(), 2, nullptr, VARDEX_SHOW_NOTHING), 3, 0);
+        if (kind < 6)
+            return menuQuery();
+        if (kind == 6)
+            return login();
+        if (kind == 7)
+            return judge(
+                CheckUserLogin(m_user.constData(), "nope", "2026-06-15", nullptr, VARDEX_SHOW_NOTHING), 3, 0);
+        if (kind == 8 || !m_admin)
+            return changePassword();
+        try {
+            groupItemAction(vardex::dataModule().ADOcn, QStringLiteral("gx"), 1);
+            return 'R';
+        } catch (const vardex::Error& e) {
+            std::fprintf(stderr, "admin: %s\n", e.message().toLocal8Bit().constData());
+            return 'E';
+        }
+    }
+    int rows() const { return m_rows; }
+    long lost() const { return m_lost; }
+
+  private:
+    // A granted check whose audit row could not be written answers 0 and says so: the row is
+    // then not counted as acknowledged.
+    char judge(int32_t rc, int32_t expected, int rows) {
+        if (rc == expected) {
+            if (rows > 0 && *VardexLastError() != '\0') {
+                ++m_lost;
+                return 'R';
+            }
+            m_rows = rows;
+            return 'R';
+        }
+        if (rc == VARDEX_ERROR && *VardexLastError() != '\0')
+            return 'E';
+        std::fprintf(stderr, "%s: call %d answered %d, not %d (%s)\n", m_user.constData(), m_kind, rc,
+                     expected, VardexLastError());
+        return 'W';
+    }
+
+    char menuQuery() {
+        const int32_t ids[3] = {1, 2, 3};
+        int32_t answers[3] = {-1, -1, -1};
+        const int32_t rc = VardexQueryRights(m_user.constData(), ids, 3, answers);
+        if (rc == 0 && (answers[0] != 0 || answers[1] != 3 || answers[2] != 3)) {
+            std::fprintf(stderr, "%s: menu %d %d %d\n", m_user.constData(), answers[0], answers[1],
+                         answers[2]);
+            return 'W';
+        }
+        return judge(rc, 0, 0);
+    }
+
+    // A login writes the login row, and after the first one the logout row before it.
+    char login() {
+        if (m_password.isEmpty())
+            return settlePassword();
+        const char v = judge(CheckUserLogin(m_user.constData(), m_password.constData(), "2026-06-15", nullptr,
+                                            VARDEX_SHOW_NOTHING),
+                             0, m_loggedIn ? 2 : 1);
+        if (v == 'R')
+            m_loggedIn = true;
+        return v;
+    }
+
+    // After a change that answered VARDEX_ERROR the password is one of the two: a login finds it.
+    char settlePassword() {
+        for (const char* candidate : {"pw", "pw2"}) {
+            const int32_t rc =
+                CheckUserLogin(m_user.constData(), candidate, "2026-06-15", nullptr, VARDEX_SHOW_NOTHING);
+            if (rc == 0) {
+                m_password = candidate;
+                const int rows = m_loggedIn ? 2 : 1;
+                m_loggedIn = true;
+                return judge(rc, 0, rows);
+            }
+            if (rc != VARDEX_LOGIN_WRONG_PASSWORD)
+                return judge(rc, 0, 0);
+        }
+        std::fprintf(stderr, "%s: neither password logs in\n", m_user.constData());
+        return 'W';
+    }
+
+    char changePassword() {
+        if (m_password.isEmpty())
+            return settlePassword();
+        const QByteArray next = m_password == "pw" ? "pw2" : "pw";
+        const int32_t rc =
+            ChangeUserPassword(m_user.constData(), m_password.constData(), next.constData(), "2026-06-15");
+        const char v = judge(rc, 0, 1);
+        if (v == 'R')
+            m_password = next;
+        else if (v == 'E')
+            m_password.clear(); // changed or not: the next login tells
+        return v;
+    }
+
+    QByteArray m_user;
+    bool m_admin;
+    QByteArray m_password; // "pw" or "pw2": an earlier run may have changed it; a login tells
+    bool m_loggedIn = false;
+    int m_rows = 0;
+    int m_kind = 0;
+    long m_lost = 0;
+};
+
+int mixed(const QByteArray& conn, const QByteArray& dbUser, int n, quint32 seed, int seconds, bool admin) {
+    if (!connectAndWait(conn, dbUser.constData(), "kmpq"))
+        return 2;
+    MixedDesktop desktop("m" + QByteArray::number(n), admin);
+    QRandomGenerator rng(seed);
+    long calls = 0, right = 0, errors = 0, wrong = 0, rows = 0;
+    const qint64 end = QDateTime::currentMSecsSinceEpoch() + qint64(seconds) * 1000;
+    for (qint64 now = 0; (now = QDateTime::currentMSecsSinceEpoch()) < end;) {
+        const char v = desktop.call(rng.bounded(10));
+        ++calls;
+        right += v == 'R';
+        errors += v == 'E';
+        wrong += v == 'W';
+        rows += desktop.rows();
+        std::printf("%lld %c %d\n", static_cast<long long>(QDateTime::currentMSecsSinceEpoch()), v,
+                    desktop.rows());
+    }
+    std::printf("calls=%ld right=%ld errors=%ld wrong=%ld rows=%ld lost=%ld\n", calls, right, errors, wrong,
+                rows, desktop.lost());
+    std::fflush(stdout);
+    return wrong == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -195,6 +350,9 @@ int main(int argc, char** argv) {
         return passwd(argv[2], argv[3], argv[4], argv[5]);
     if (argc >= 5 && std::strcmp(argv[1], "audit") == 0)
         return audit(argv[2], argv[3], std::atoi(argv[4]));
-    std::fprintf(stderr, "usage: hardening_worker load|hang|passwd|audit <connection> ...\n");
+    if (argc >= 7 && std::strcmp(argv[1], "mixed") == 0)
+        return mixed(argv[2], argv[3], std::atoi(argv[4]), static_cast<quint32>(std::atoi(argv[5])),
+                     std::atoi(argv[6]), argc >= 8 && std::strcmp(argv[7], "admin") == 0);
+    std::fprintf(stderr, "usage: hardening_worker load|hang|passwd|audit|mixed <connection> ...\n");
     return 2;
 }

@@ -2,6 +2,7 @@
 #include "platform/sqldialect.h"
 #include "tests/support/testsupport.h"
 
+#include <QSqlQuery>
 #include <gtest/gtest.h>
 
 using namespace vardex;
@@ -161,6 +162,27 @@ TEST_P(Ado, QuotedValuesStayLiteral) {
     EXPECT_EQ(count(), 8);
 }
 
+// Behind a pooler in transaction mode a statement may land on a server connection with
+// standard_conforming_strings off (set here on the session, as such a connection has it): a value
+// holding a backslash still reads as written, outside a transaction and inside one.
+TEST_P(Ado, BackslashValuesStayLiteralOnAServerConnectionWithStandardStringsOff) {
+    if (cn->dialect() != Dialect::PostgreSQL)
+        GTEST_SKIP() << "a PostgreSQL setting";
+    const QString v = "x\\'; DELETE FROM t;";
+    for (const bool inTransaction : {false, true}) {
+        QSqlQuery(cn->database()).exec("SET standard_conforming_strings TO off");
+        if (inTransaction)
+            cn->beginTrans();
+        cn->execute("INSERT INTO t (id, name) VALUES (60, '" + escapeQuotes(v) + "')");
+        if (inTransaction)
+            cn->commitTrans();
+        QSqlQuery(cn->database()).exec("SET standard_conforming_strings TO off");
+        EXPECT_EQ(scalar(*cn, "select name from t where id = 60 and name = '" + escapeQuotes(v) + "'"), v);
+    }
+    EXPECT_EQ(count("id = 60"), 2);
+    EXPECT_EQ(count(), 5);
+}
+
 TEST_P(Ado, AppendPostsOneInsertWithTheGivenColumns) {
     cn->setLogging(true);
     AdoQuery q(cn.get(), "select * from t");
@@ -206,4 +228,27 @@ TEST(AdoOpen, BadConnectionsRaise) {
     EXPECT_THROW(cn.open(), DbError);
     cn.setConnectionString("nonsense");
     EXPECT_THROW(cn.open(), DbError);
+}
+
+// Several hosts reach libpq: a first host that does not answer is passed over, in both
+// spellings, and a session that must be on a standby is refused by a primary.
+TEST(AdoOpen, SeveralHostsReachLibpq) {
+    if (!postgresAvailable())
+        GTEST_SKIP() << "no PostgreSQL test cluster";
+    TempDatabase db(Backend::PostgreSQL);
+    const auto pairs = ConnectionString::parse(db.connectionString());
+    const QString port = ConnectionString::value(pairs, {"Port"});
+    const QString rest = "Provider=PostgreSQL;User ID=" + ConnectionString::value(pairs, {"User ID"}) +
+                         ";Database=" + ConnectionString::value(pairs, {"Database"});
+    // (In the last, the first host takes libpq's default port, where nothing listens.)
+    for (const QString& hosts : {"Host=127.0.0.1:1,127.0.0.1:" + port, "Host=127.0.0.1,127.0.0.1;Port=1," + port,
+                                 "Host=127.0.0.1,127.0.0.1:" + port}) {
+        AdoConnection cn;
+        cn.setConnectionString(rest + ";" + hosts + ";Target Session Attrs=read-write");
+        EXPECT_NO_THROW(cn.open()) << hosts.toStdString();
+        EXPECT_EQ(scalar(cn, "select 1"), "1");
+    }
+    AdoConnection standby;
+    standby.setConnectionString(rest + ";Host=127.0.0.1:" + port + ";Target Session Attrs=standby");
+    EXPECT_THROW(standby.open(), DbError);
 }

@@ -120,6 +120,57 @@ TEST(ConnectionStrings, Postgres) {
     EXPECT_EQ(ConnectionString::resolve("Provider=PostgreSQL;Password=\"p;w\"\"x\"").password, "p;w\"x");
 }
 
+// Several hosts in either spelling reach libpq as its host and port lists; every value that
+// goes into the driver's option text is one libpq defines, so none can carry a keyword of its own.
+TEST(ConnectionStrings, PostgresHostLists) {
+    struct Case {
+        const char* keys;
+        const char* host;
+        int port;
+        const char* options; // after connect_timeout=10
+    };
+    const Case good[] = {
+        {"Host=pg1,pg2;Port=5432,5433", "pg1,pg2", -1, ";port=5432,5433"},
+        {"Host=pg1:5432, pg2:5433", "pg1,pg2", -1, ";port=5432,5433"},
+        {"Host=pg1,pg2:6000", "pg1,pg2", -1, ";port=,6000"},
+        {"Host=pg1,pg2;Port=6000", "pg1,pg2", -1, ";port=6000"},
+        {"Host=pg1:6000", "pg1", 6000, ""},
+        {"Host=[::1]:6000,/run/pg", "::1,/run/pg", -1, ";port=6000,"},
+        {"Host=pg1,pg2;Target Session Attrs=Read-Write", "pg1,pg2", -1, ";target_session_attrs=read-write"},
+        {"Host=pg1;target_session_attrs=prefer-standby", "pg1", -1, ";target_session_attrs=prefer-standby"},
+    };
+    for (const Case& c : good) {
+        const ConnectionTarget t = ConnectionString::resolve(QStringLiteral("Provider=PostgreSQL;") + c.keys);
+        EXPECT_EQ(t.host.toStdString(), c.host) << c.keys;
+        EXPECT_EQ(t.port, c.port) << c.keys;
+        EXPECT_EQ(t.options.toStdString(), std::string("connect_timeout=10") + c.options) << c.keys;
+    }
+    const std::pair<const char*, const char*> bad[] = {
+        {"Host=pg1,pg2;Port=5432,5433,5434", "Port"},
+        {"Host=pg1:5432,pg2;Port=5433", "Port"},
+        {"Host=pg1,pg2;Port=5432,x", "Port"},
+        {"Host=pg1:99999", "Host"},
+        {"Host=pg1:", "Host"},
+        {"Host=pg1,,pg2", "Host"},
+        {"Host=\"pg1' port='1\"", "Host"},
+        {"Host=\"pg1 options=-cx\"", "Host"},
+        {"Host=pg1\\", "Host"},
+        {"Host=a=b", "Host"},
+        {"Host=[::1]x", "Host"},
+        {"Target Session Attrs=master", "Target Session Attrs"},
+        {"Target Session Attrs=\"any options='-c standard_conforming_strings=off'\"", "Target Session Attrs"},
+    };
+    for (const auto& [keys, named] : bad) {
+        try {
+            ConnectionString::resolve(QStringLiteral("Provider=PostgreSQL;") + keys);
+            ADD_FAILURE() << keys << " was accepted";
+        } catch (const DbError& e) {
+            EXPECT_TRUE(e.message().contains(QLatin1String(named)))
+                << keys << ": " << e.message().toStdString();
+        }
+    }
+}
+
 TEST(ConnectionStrings, OdbcAndSqlServer) {
     const ConnectionTarget o = ConnectionString::resolve(
         "Provider=ODBC;Driver={PostgreSQL Unicode};Server=h;Port=5;Database=d;Uid=u;Pwd=secret");

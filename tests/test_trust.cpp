@@ -95,9 +95,17 @@ TEST_P(Trust, BackslashesStayLiteralWhateverTurnsStandardStringsOff) {
     if (GetParam() == Backend::PostgreSQL) {
         EXPECT_EQ(::ConnectDatabase(smuggled.c_str(), "", "", "", ""), 1);
         EXPECT_NE(std::string(VardexLastError()).find("Connect Timeout"), std::string::npos) << VardexLastError();
-        const std::string ssl = conn + ";SSL Mode=\"prefer options='-c standard_conforming_strings=off'\"";
-        EXPECT_EQ(::ConnectDatabase(ssl.c_str(), "", "", "", ""), 1);
-        EXPECT_NE(std::string(VardexLastError()).find("SSL Mode"), std::string::npos) << VardexLastError();
+        // The first Host key counts, so the hostile one goes in front.
+        const std::pair<std::string, const char*> hostile[] = {
+            {conn + ";SSL Mode=\"prefer options='-c standard_conforming_strings=off'\"", "SSL Mode"},
+            {conn + ";Target Session Attrs=\"any options='-c standard_conforming_strings=off'\"",
+             "Target Session Attrs"},
+            {"Host=\"127.0.0.1 options='-c standard_conforming_strings=off'\";" + conn, "Host"},
+            {"Host=\"127.0.0.1,127.0.0.1' options='-c standard_conforming_strings=off\";" + conn, "Host"}};
+        for (const auto& [text, key] : hostile) {
+            EXPECT_EQ(::ConnectDatabase(text.c_str(), "", "", "", ""), 1) << text;
+            EXPECT_NE(std::string(VardexLastError()).find(key), std::string::npos) << VardexLastError();
+        }
     } else {
         const std::string pqopt = conn + ";Pqopt={options=-cstandard_conforming_strings=off}";
         ASSERT_EQ(::ConnectDatabase(pqopt.c_str(), "", "", "2026-06-15", ""), 0) << VardexLastError();

@@ -16,7 +16,7 @@ packages=(
 if [ "${1:-}" = "--test" ]; then
   packages+=(
     libgtest-dev libbenchmark-dev
-    postgresql-common postgresql odbc-postgresql
+    postgresql-common postgresql odbc-postgresql pgbouncer
     dpkg-dev file lintian python3 python3-pytest fp-compiler clang-format clang-tidy
   )
 fi
