@@ -13,10 +13,10 @@ namespace vardex::cli {
 namespace {
 
 const QList<CommandGroup>& groups() {
-    static const QList<CommandGroup> all{installCommands(), sessionCommands(),   doctorCommands(),
-                                         userCommands(),    userGroupCommands(), permGroupCommands(),
-                                         itemCommands(),    grantCommands(),     listCommands(),
-                                         logCommands(),     transferCommands(),  copyCommands()};
+    static const QList<CommandGroup> all{
+        installCommands(),   sessionCommands(), doctorCommands(),  userCommands(),    userGroupCommands(),
+        permGroupCommands(), itemCommands(),    grantCommands(),   listCommands(),    logCommands(),
+        transferCommands(),  copyCommands(),    upgradeCommands(), passwordCommands()};
     return all;
 }
 
@@ -114,7 +114,9 @@ int runVerb(const Verb& v, const QStringList& words) {
     if (v.takes == Takes::Account)
         return runOnAccount(v, p);
     const QStringList pos = p.positionalArguments();
-    if (pos.size() != v.synopsis.size()) {
+    // An argument written "NAME..." takes one or more words.
+    const bool more = !v.synopsis.isEmpty() && v.synopsis.last().endsWith(QLatin1String("..."));
+    if (more ? pos.size() < v.synopsis.size() : pos.size() != v.synopsis.size()) {
         printErr(QStringLiteral("%1 takes %2").arg(v.name, v.synopsis.join(QLatin1Char(' '))));
         return kUsage;
     }
