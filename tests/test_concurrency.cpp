@@ -121,16 +121,6 @@ TEST_P(ManyDesktops, FourProcessesKeepEveryCountAndEveryAuditRow) {
     EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_Logs"), t.rights + t.logins + t.logouts);
 }
 
-namespace {
-std::vector<Backend> serverAndFile() {
-    std::vector<Backend> out;
-    for (Backend b : availableBackends())
-        if (b != Backend::OdbcPostgreSQL)
-            out.push_back(b);
-    return out;
-}
-} // namespace
-
 INSTANTIATE_TEST_SUITE_P(Store, ManyDesktops, ::testing::ValuesIn(serverAndFile()),
                          [](const ::testing::TestParamInfo<Backend>& info) {
                              return backendName(info.param);
