@@ -60,25 +60,11 @@ TEST_P(ManyDesktops, FourProcessesKeepEveryCountAndEveryAuditRow) {
 
     QElapsedTimer clock; // for the figures only, never asserted
     clock.start();
-    std::vector<std::unique_ptr<QProcess>> workers;
-    for (int i = 0; i < processes; ++i) {
-        auto p = std::make_unique<QProcess>();
-        p->start(binDir() + "/hardening_worker",
-                 {"load", store.connectionString(), QString::number(1000 + i), QString::number(operations)});
-        ASSERT_TRUE(p->waitForStarted(30000));
-        workers.push_back(std::move(p));
-    }
     // Every worker connected, then all go at once so that their operations overlap.
-    for (auto& p : workers) {
-        while (!p->canReadLine())
-            ASSERT_TRUE(p->waitForReadyRead(60000)) << p->readAllStandardError().toStdString();
-        ASSERT_EQ(p->readLine().trimmed(), "ready");
-    }
-    for (auto& p : workers) {
-        p->write("go\n");
-        p->closeWriteChannel(); // a QProcess sends buffered input only from its own wait calls
-        ASSERT_TRUE(p->waitForBytesWritten(30000));
-    }
+    std::vector<QStringList> args;
+    for (int i = 0; i < processes; ++i)
+        args.push_back({"load", store.connectionString(), QString::number(1000 + i), QString::number(operations)});
+    const auto workers = startWorkersTogether(args);
     Totals t;
     const QRegularExpression line("rights=(\\d+) logins=(\\d+) admin=(\\d+) errors=(\\d+)");
     for (auto& p : workers) {
