@@ -63,7 +63,8 @@ TEST_P(ManyDesktops, FourProcessesKeepEveryCountAndEveryAuditRow) {
     // Every worker connected, then all go at once so that their operations overlap.
     std::vector<QStringList> args;
     for (int i = 0; i < processes; ++i)
-        args.push_back({"load", store.connectionString(), QString::number(1000 + i), QString::number(operations)});
+        args.push_back(
+            {"load", store.connectionString(), QString::number(1000 + i), QString::number(operations)});
     const auto workers = startWorkersTogether(args);
     Totals t;
     const QRegularExpression line("rights=(\\d+) logins=(\\d+) admin=(\\d+) errors=(\\d+)");
