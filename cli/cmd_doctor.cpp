@@ -22,6 +22,7 @@ QJsonObject reportJson(const vardex::DoctorReport& report) {
             {QStringLiteral("items"), report.items},
             {QStringLiteral("permissionGroups"), report.groups},
             {QStringLiteral("violations"), violations},
+            {QStringLiteral("notes"), QJsonArray::fromStringList(report.notes)},
             {QStringLiteral("clean"), report.clean()}};
 }
 
@@ -39,6 +40,8 @@ int doctor(const Invocation& o) {
         if (!json) {
             for (const vardex::Violation& v : report.violations)
                 printOut(v.describe());
+            for (const QString& line : report.notes)
+                printOut(line);
             printOut(
                 QStringLiteral("%1 rights-holding rows, %2 items, %3 permission groups: %4 violation(s)%5")
                     .arg(report.rightsHolders)

@@ -20,9 +20,9 @@ namespace {
 
 const QList<CommandGroup>& groups() {
     static const QList<CommandGroup> all{
-        installCommands(),   sessionCommands(), doctorCommands(),    userCommands(), userGroupCommands(),
-        permGroupCommands(), itemCommands(),    grantCommands(),     listCommands(), logCommands(),
-        transferCommands(),  copyCommands(),    completionCommands()};
+        installCommands(),   sessionCommands(), doctorCommands(),  userCommands(),     userGroupCommands(),
+        permGroupCommands(), itemCommands(),    grantCommands(),   listCommands(),     logCommands(),
+        transferCommands(),  copyCommands(),    upgradeCommands(), passwordCommands(), completionCommands()};
     return all;
 }
 
@@ -271,7 +271,9 @@ int runVerb(const Verb& v, const QStringList& words) {
     const QStringList pos = p.positionalArguments();
     if (v.takes == Takes::Account)
         return report(v, pos, runOnAccount(v, p));
-    if (pos.size() != v.synopsis.size()) {
+    // An argument written "NAME..." takes one or more words.
+    const bool more = !v.synopsis.isEmpty() && v.synopsis.last().endsWith(QLatin1String("..."));
+    if (more ? pos.size() < v.synopsis.size() : pos.size() != v.synopsis.size()) {
         QStringList names;
         for (const QString& entry : v.synopsis)
             names << argument(entry).name;

@@ -3,6 +3,7 @@
 #include "library/storeschema.h"
 #include "library/uitext.h"
 #include "platform/msgservice.h"
+#include "platform/passwordhash.h"
 #include "platform/sqldialect.h"
 #include "platform/sysinfo.h"
 
@@ -77,6 +78,18 @@ int ConnectDatabase(const QString& connectionString, const QString& userId, cons
         // goes to the caller that asked for it.
         if (failure)
             *failure = e.message();
+    }
+    if (dData->ADOcn.connected()) {
+        // The store's password policy is read once here: the logins of the session send no
+        // statement for it. A policy that cannot be read fails the connection.
+        try {
+            dData->Policy = policy::readPolicy(dData->ADOcn);
+        } catch (const Error& e) {
+            if (failure)
+                *failure = e.message();
+            dData->ADOcn.close();
+            dData->ADOcn.forgetCredentials();
+        }
     }
     if (dData->ADOcn.connected()) {
         SessionValues& s = session();
@@ -177,68 +190,65 @@ QString login::builtInText(int code) {
     }
 }
 
-int CheckUserLogin(const QString& userId, const QString& password, const QString& workDate,
-                   const QString* failText, int mode) {
-    CallInProgress busy;
-    SessionValues& s = session();
-    TdData& d = dataModule();
-    s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
+namespace {
 
-    AdoQuery& q = d.ADOqrCheck;
-    q.close();
-    q.clearSql();
-    q.addSql(QStringLiteral("select * from qx_user where userID = ") + schema::sqlLiteral(userId) +
-             QStringLiteral(" and zuid > %1").arg(schema::kMemberBase));
-    OpenOrExecute(q);
+// Whether a typed password is the one a row stores: empty for empty, a hash that verifies, or
+// cipher text that deciphers to it under the session's key.
+bool storedPasswordMatches(const QString& stored, const QString& typed, const QByteArray& typedBytes,
+                           const QByteArray& key) {
+    if (stored.isEmpty())
+        return typed.isEmpty();
+    if (isPasswordHash(stored))
+        return verifyPasswordHash(typed, stored);
+    return decipherBytes(stored, key) == typedBytes;
+}
 
-    int code = login::Verified;
-    QString message;
-    if (q.recordCount() == 0) {
-        code = login::NoSuchUser;
-        if (mode == 2)
-            message = login::builtInText(code);
-    } else {
-        // The password picks the row: the first whose stored password deciphers to it.
-        const QByteArray typed = toCipherBytes(password);
-        const QByteArray key = toCipherBytes(s.CipherKey);
-        bool matched = false;
-        for (q.first(); !q.eof(); q.next()) {
-            const QString stored = q.fieldByName(QStringLiteral("userPwd")).asString();
-            if ((stored.isEmpty() && password.isEmpty()) || decipherBytes(stored, key) == typed) {
-                matched = true;
-                break;
-            }
-        }
-        if (!matched) {
-            code = login::WrongPassword;
-            if (mode == 2)
-                message = login::builtInText(code);
-        } else {
-            const QString startTime = q.fieldByName(QStringLiteral("startTime")).asString();
-            const QString endTime = q.fieldByName(QStringLiteral("endTime")).asString();
-            const QString allow = q.fieldByName(QStringLiteral("Allow")).asString();
-            const QString userName = q.fieldByName(QStringLiteral("userName")).asString();
-            if (allow != schema::kGranted) {
-                code = login::Disabled;
-                message = login::builtInText(code);
-            } else if (compareBytes(s.WorkDate, startTime) < 0 || compareBytes(s.WorkDate, endTime) > 0) {
-                code = login::Expired;
-                message = login::builtInText(code);
-            } else {
-                if (!s.LoginUpdatesSession)
-                    return login::Verified;
-                if (!s.CurrentUserName.isEmpty())
-                    WriteLog(QStringLiteral("用户退出登录"));
-                // The user becomes current only once his login row is written: a login that
-                // ends in an error leaves the session's rows under the user it had.
-                WriteLog(QStringLiteral("用户登录"), userName);
-                s.CurrentUserID = userId;
-                s.CurrentUserName = userName;
-                return login::Verified;
-            }
-        }
+// What a wrong password does under lockout: counted, and the failure that reaches the limit
+// writes the lock's audit row under the user's name.
+void countWrongPassword(TdData& d, const QString& userId, const QString& userName) {
+    if (policy::countFailure(d.ADOcn, d.Policy, userId) == d.Policy.lockoutFailures)
+        WriteLog(QStringLiteral("账号锁定"), userName);
+}
+
+// The matched row still holds cipher text while the store asks for hashes: it is re-written as
+// the hash of the password just verified, unless another desktop changed it meanwhile.
+void upgradeStoredPassword(TdData& d, const QString& userId, const QString& stored, const QString& typed) {
+    if (!d.Policy.bcrypt || stored.isEmpty() || isPasswordHash(stored))
+        return;
+    ExecSql(QStringLiteral("Update qx_user set userPwd = ") +
+            schema::sqlLiteral(hashPassword(typed, d.Policy.cost)) + QStringLiteral(" where userID = ") +
+            schema::sqlLiteral(userId) + QStringLiteral(" and userPwd = ") + schema::sqlLiteral(stored));
+}
+
+// The answer of the row whose password matched: Disabled or Expired with the library's text in
+// message, or Verified, the login then recorded while the session records logins.
+int matchedRowAnswer(AdoQuery& q, SessionValues& s, const QString& userId, QString& message) {
+    const QString startTime = q.fieldByName(QStringLiteral("startTime")).asString();
+    const QString endTime = q.fieldByName(QStringLiteral("endTime")).asString();
+    const QString allow = q.fieldByName(QStringLiteral("Allow")).asString();
+    const QString userName = q.fieldByName(QStringLiteral("userName")).asString();
+    if (allow != schema::kGranted) {
+        message = login::builtInText(login::Disabled);
+        return login::Disabled;
     }
-    q.close();
+    if (compareBytes(s.WorkDate, startTime) < 0 || compareBytes(s.WorkDate, endTime) > 0) {
+        message = login::builtInText(login::Expired);
+        return login::Expired;
+    }
+    if (!s.LoginUpdatesSession)
+        return login::Verified;
+    if (!s.CurrentUserName.isEmpty())
+        WriteLog(QStringLiteral("用户退出登录"));
+    // The user becomes current only once his login row is written: a login that ends in an
+    // error leaves the session's rows under the user it had.
+    WriteLog(QStringLiteral("用户登录"), userName);
+    s.CurrentUserID = userId;
+    s.CurrentUserName = userName;
+    return login::Verified;
+}
+
+// Shows a refusal as the display mode says, and answers its code.
+int reportLoginAnswer(int code, QString message, const QString* failText, int mode) {
     switch (mode) {
     case 1:
         if (!failText)
@@ -253,6 +263,78 @@ int CheckUserLogin(const QString& userId, const QString& password, const QString
     }
     showMessage(message, Ui::tr("用户登录"), kWarningBox);
     return code;
+}
+
+// CheckUserLogin, and the verification of ChangeUserPassword (upgrade false: the stored
+// password is left as it is, the change writes its own).
+int verifyLogin(const QString& userId, const QString& password, const QString& workDate,
+                const QString* failText, int mode, bool upgrade) {
+    CallInProgress busy;
+    SessionValues& s = session();
+    TdData& d = dataModule();
+    const PasswordPolicy& policy = d.Policy;
+    s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
+
+    AdoQuery& q = d.ADOqrCheck;
+    q.close();
+    q.clearSql();
+    q.addSql(QStringLiteral("select * from qx_user where userID = ") + schema::sqlLiteral(userId) +
+             QStringLiteral(" and zuid > %1").arg(schema::kMemberBase));
+    OpenOrExecute(q);
+
+    int code = login::Verified;
+    QString message;
+    if (q.recordCount() == 0) {
+        // An unknown ID costs what a wrong password costs, so the answers' times tell nothing.
+        if (policy.bcrypt)
+            spendVerification(password, policy.cost);
+        code = login::NoSuchUser;
+        if (mode == 2)
+            message = login::builtInText(code);
+    } else if (policy.lockoutOn() && policy::isLocked(d.ADOcn, policy, userId)) {
+        // A locked user is answered as a disabled one; the password is not even tried.
+        code = login::Disabled;
+        message = login::builtInText(code);
+    } else {
+        // The password picks the row: the first whose stored password matches it.
+        const QByteArray typed = toCipherBytes(password);
+        const QByteArray key = toCipherBytes(s.CipherKey);
+        q.first();
+        const QString firstName = q.fieldByName(QStringLiteral("userName")).asString();
+        bool matched = false;
+        for (; !q.eof(); q.next()) {
+            if (storedPasswordMatches(q.fieldByName(QStringLiteral("userPwd")).asString(), password, typed,
+                                      key)) {
+                matched = true;
+                break;
+            }
+        }
+        if (!matched) {
+            if (policy.lockoutOn())
+                countWrongPassword(d, userId, firstName);
+            code = login::WrongPassword;
+            if (mode == 2)
+                message = login::builtInText(code);
+        } else {
+            if (policy.lockoutOn())
+                policy::clearFailures(d.ADOcn, userId);
+            if (upgrade)
+                upgradeStoredPassword(d, userId, q.fieldByName(QStringLiteral("userPwd")).asString(),
+                                      password);
+            code = matchedRowAnswer(q, s, userId, message);
+            if (code == login::Verified)
+                return code;
+        }
+    }
+    q.close();
+    return reportLoginAnswer(code, message, failText, mode);
+}
+
+} // namespace
+
+int CheckUserLogin(const QString& userId, const QString& password, const QString& workDate,
+                   const QString* failText, int mode) {
+    return verifyLogin(userId, password, workDate, failText, mode, true);
 }
 
 QString rightRefusedText() {
@@ -448,7 +530,7 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
         s.LoginUpdatesSession = false;
         const QString empty;
         try {
-            code = CheckUserLogin(userId, oldPassword, workDate, &empty, 0);
+            code = verifyLogin(userId, oldPassword, workDate, &empty, 0, false);
         } catch (...) {
             s.LoginUpdatesSession = saved;
             throw;
@@ -462,7 +544,9 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
     d.ADOqrCheck.close();
     if (toCipherBytes(oldPassword) == toCipherBytes(newPassword))
         return passwordChange::Same;
-    const QString stored = newPassword.isEmpty() ? QString() : EncryptPassword(newPassword, s.CipherKey);
+    if (!meetsPolicy(d.Policy, newPassword))
+        return passwordChange::PolicyRefused;
+    const QString stored = storedPassword(d.Policy, newPassword, s.CipherKey);
 
     // The update counts only while the password verified is still the stored one: under a
     // lock on the user's rows (SQLite: the write lock of BEGIN IMMEDIATE) its cipher text is
@@ -507,6 +591,18 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
         return passwordChange::NotChanged;
     WriteLog(QStringLiteral("用户更改密码成功"));
     return passwordChange::Changed;
+}
+
+bool UnlockUser(const QString& userId, const QString& userName) {
+    CallInProgress busy;
+    TdData& d = dataModule();
+    if (!d.Policy.lockoutOn())
+        return false; // nothing is counted, nor sent, while the store has no lockout
+    const bool locked = policy::isLocked(d.ADOcn, d.Policy, userId);
+    policy::clearFailures(d.ADOcn, userId);
+    if (locked)
+        WriteLog(QStringLiteral("账号解锁"), userName);
+    return locked;
 }
 
 QString aboutCaption() {
