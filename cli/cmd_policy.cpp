@@ -8,6 +8,8 @@
 #include "platform/passwordhash.h"
 #include "platform/sqldialect.h"
 
+#include <QScopeGuard>
+
 namespace vardex::cli {
 
 namespace {
@@ -19,6 +21,8 @@ int onConnection(const Invocation& in, const std::function<int(AdoConnection&)>&
     const QString password = databasePassword(in.options);
     AdoConnection cn;
     cn.setConnectionString(cs);
+    cn.setLogging(true);
+    const auto note = qScopeGuard([&] { noteStatements(cn.statementLog()); });
     try {
         cn.open(in.options.value(QStringLiteral("db-user")), password);
     } catch (const Error& e) {
@@ -62,7 +66,8 @@ int set(const Invocation& in) {
                                  .arg(sqlLiteral(value), sqlLiteral(name))
                            : QStringLiteral("insert into vardex_settings (name, value) values (%1, %2)")
                                  .arg(sqlLiteral(name), sqlLiteral(value)));
-        tx.commit();
+        finishTransaction(tx, cn);
+        say(QStringLiteral("%1 setting(s) set").arg(pairs.size()));
         return kOk;
     });
 }
@@ -114,7 +119,7 @@ void upgradePasswords(StoreSession& s, const QCommandLineParser& p, const QStrin
                 QStringLiteral("Update qx_user set userPwd = %1 where userID = %2 and userPwd = %3")
                     .arg(sqlLiteral(hashPassword(plains[i], policy.cost)), sqlLiteral(rows[i].first),
                          sqlLiteral(rows[i].second)));
-        printOut(QStringLiteral("%1 password(s) upgraded").arg(rows.size()));
+        say(QStringLiteral("%1 password(s) upgraded").arg(rows.size()));
     });
 }
 
@@ -123,7 +128,7 @@ void unlock(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
         const QVector<UserRow> users = loadUsers(s.cn());
         const UserRow& u = existingUser(users, a[0]);
         if (!UnlockUser(u.userId, u.userName))
-            printErr(QStringLiteral("%1 is not locked; nothing to change").arg(u.userId));
+            notice(QStringLiteral("%1 is not locked; nothing to change").arg(u.userId));
     });
 }
 
@@ -145,20 +150,23 @@ CommandGroup passwordCommands() {
              QStringLiteral("Changes settings of the password policy; every pair is checked first."),
              Takes::Store,
              nullptr,
-             set},
+             set,
+             Writes},
             {QStringLiteral("passwords upgrade"),
              {},
              QStringLiteral("Re-writes every password still held as cipher text under --key as a bcrypt "
                             "hash, in one transaction."),
              Takes::Store,
              nullptr,
-             onStore(upgradePasswords)},
+             onStore(upgradePasswords),
+             Writes},
             {QStringLiteral("user unlock"),
              {QStringLiteral("ID")},
              QStringLiteral("Lifts the lockout of a user."),
              Takes::Store,
              nullptr,
-             onStore(unlock)},
+             onStore(unlock),
+             Writes},
         }};
 }
 

@@ -62,7 +62,8 @@ int onTerminal(const QStringList& args, const QByteArray& typed, QString& screen
 QStringList dump(const QString& cs) {
     auto cn = openConnection(cs);
     QStringList out;
-    for (const char* t : {"qx_Name", "qx_user", "qx_user_qx", "qx_user_zu", "qx_zu", "qx_Logs"}) {
+    for (const char* t : {"qx_Name", "qx_user", "qx_user_qx", "qx_user_zu", "qx_zu", "qx_Logs",
+                          "vardex_settings", "vardex_lockout"}) {
         AdoQuery q(cn.get(), QString("select * from %1").arg(t));
         q.open();
         for (int r = 0; r < q.recordCount(); ++r) {
@@ -99,7 +100,10 @@ class Stores {
                  {"user", "add", "dan", "--disabled", "--no-password"},
                  {"permgroup", "add", "clerks"},
                  {"permgroup", "set", "clerks", "1001", "on"},
-                 {"permgroup", "assign", "clerks", "sales"}}) {
+                 {"permgroup", "assign", "clerks", "sales"},
+                 // bob's cipher text is left for passwords upgrade; dan is locked out.
+                 {"user", "passwd", "bob", "--new-password-file", passwordFile},
+                 {"policy", "set", "password.hash=bcrypt", "lockout.failures=3"}}) {
             const CliRun r = cli(a + QStringList{"--store", base});
             EXPECT_EQ(r.exitCode, 0) << a.join(' ').toStdString() << r.err.toStdString();
         }
@@ -107,6 +111,7 @@ class Stores {
         cn->execute("INSERT INTO qx_Logs VALUES ('pc1','Alice','2026-03-01 08:00:00','用户登录')");
         cn->execute("INSERT INTO qx_Logs VALUES ('pc2','Bob','2026-03-02 09:00:00','用户登录')");
         cn->execute("INSERT INTO qx_Logs VALUES ('pc1','Alice','2026-04-01 00:00:00','用户退出登录')");
+        cn->execute("INSERT INTO vardex_lockout VALUES ('dan', 3, '2999-01-01 00:00:00')");
     }
     // A fresh copy of the prepared store (or of the empty one).
     QString fresh(bool empty = false) {
@@ -156,6 +161,9 @@ const QMap<QString, Sample>& samples() {
         {"list", {{"users"}}},
         {"log", {{}}},
         {"log clear", {{"--before", "2026-03-15"}}},
+        {"policy set", {{"lockout.minutes=30"}}},
+        {"passwords upgrade", {{"--key", "kmpq"}}},
+        {"user unlock", {{"dan"}}},
         {"import", {{"@EXPORT", "--store", "@EMPTY"}, false}},
         {"copy", {{"@STORE", "@EMPTY"}, false}},
     };
