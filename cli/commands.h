@@ -61,6 +61,7 @@ CommandGroup listCommands();
 CommandGroup logCommands();
 CommandGroup transferCommands(); // export, import
 CommandGroup copyCommands();
+CommandGroup secureCommands(); // secure, on PostgreSQL
 
 // The usage of the program, on standard error.
 void printUsage();

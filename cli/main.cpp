@@ -16,7 +16,8 @@ const QList<CommandGroup>& groups() {
     static const QList<CommandGroup> all{installCommands(), sessionCommands(),   doctorCommands(),
                                          userCommands(),    userGroupCommands(), permGroupCommands(),
                                          itemCommands(),    grantCommands(),     listCommands(),
-                                         logCommands(),     transferCommands(),  copyCommands()};
+                                         logCommands(),     transferCommands(),  copyCommands(),
+                                         secureCommands()};
     return all;
 }
 

@@ -22,6 +22,9 @@ class TdData {
     AdoQuery ADOqr;      // administration window and its dialogs
     TDataSource DatasrList;
     AdoQuery ADOqrList; // permission item list editor
+    // A desktop's account on a secured store (library/securestore.h): the checks are calls of
+    // the store's functions and the administration is refused.
+    bool Secured = false;
 };
 
 extern TdData* dData;
