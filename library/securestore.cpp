@@ -24,7 +24,6 @@ const char* const kDesktopFunctions[] = {
 };
 const char* const kHelperFunctions[] = {
     "vardex_sec_setting(text, integer, integer, integer)",
-    "vardex_sec_now()",
     "vardex_sec_log(text, text, text)",
     "vardex_sec_matches(text, text)",
     "vardex_sec_verify(text, text, text, text)",
