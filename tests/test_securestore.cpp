@@ -403,6 +403,16 @@ TEST_F(SecuredSameAnswers, AdministrationIsRefusedBeforeAnythingIsSent) {
                        QStringLiteral("--store"), cs});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains(QLatin1String("administrator's account"))) << r.err.toStdString();
+    // vardex-cli session takes the same path: a right answered, the log left alone.
+    const Ran calls = runProgram(
+        binDir() + QStringLiteral("/vardex-cli"),
+        {QStringLiteral("session"), cs, QStringLiteral("--work-date"), QStringLiteral("2024-05-06")},
+        "CheckUserRight \"a\" 1 \"\" 0\nClearLogs \"\"\n");
+    EXPECT_EQ(calls.out.section(QLatin1Char('\n'), 0, 0), QStringLiteral("0")) << calls.out.toStdString();
+    EXPECT_TRUE(calls.out.section(QLatin1Char('\n'), 1, 1).contains(QLatin1String("administrator's account")))
+        << calls.out.toStdString();
+    EXPECT_EQ(
+        scalarInt(*owner, QStringLiteral("select count(*) from qx_Logs where theLog = '使用权限(One)'")), 1);
 }
 
 TEST_F(SecuredSameAnswers, EveryLoginCaseAndPasswordChangeWithTheLockout) {
