@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 
 #include "library/doctor.h"
+#include "library/securestore.h"
 
 #include <cstdio>
 
@@ -15,6 +16,10 @@ int doctor(const Invocation& o) {
     cn.setConnectionString(o.connectionString);
     try {
         cn.open(o.user, o.password);
+        if (vardex::securestore::detect(cn)) {
+            printErr(vardex::securestore::adminNeededText(QStringLiteral("doctor")));
+            return 1;
+        }
         const vardex::DoctorReport report = repair ? vardex::repairStore(cn) : vardex::checkStore(cn);
         for (const vardex::Violation& v : report.violations)
             std::printf("%s\n", v.describe().toLocal8Bit().constData());

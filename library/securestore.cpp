@@ -101,7 +101,7 @@ RightAnswer checkRight(AdoConnection& cn, const QString& userId, int rightId, co
 void queryRights(AdoConnection& cn, const QString& userId, const int32_t* rightIds, int count,
                  int32_t* answers) {
     QString list;
-    list.reserve(count * 6);
+    list.reserve(qsizetype(count) * 6);
     for (int i = 0; i < count; ++i) {
         if (i)
             list += QLatin1Char(',');

@@ -399,10 +399,14 @@ TEST_F(SecuredSameAnswers, AdministrationIsRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(::DisconnectDatabase(), VARDEX_OK);
     QString cs = store->connectionString();
     cs.replace(QRegularExpression(QStringLiteral("User ID=[^;]*")), QStringLiteral("User ID=") + role);
-    const Ran r = cli({QStringLiteral("user"), QStringLiteral("enable"), QStringLiteral("a"),
-                       QStringLiteral("--store"), cs});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.err.contains(QLatin1String("administrator's account"))) << r.err.toStdString();
+    TempStore other(Backend::SQLite);
+    for (const QStringList& verb :
+         {QStringList{"user", "enable", "a", "--store", cs}, QStringList{"doctor", cs},
+          QStringList{"copy", cs, other.connectionString()}}) {
+        const Ran r = cli(verb);
+        EXPECT_EQ(r.code, 1) << verb.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains(QLatin1String("administrator's account"))) << r.err.toStdString();
+    }
     // vardex-cli session takes the same path: a right answered, the log left alone.
     const Ran calls = runProgram(
         binDir() + QStringLiteral("/vardex-cli"),
