@@ -6,11 +6,13 @@
 #include "library/adminops.h"
 #include "library/cipher.h"
 #include "library/dmain.h"
+#include "library/passwordpolicy.h"
 #include "library/securestore.h"
 #include "library/storeschema.h"
 #include "library/uitext.h"
 #include "platform/errors.h"
 #include "platform/msgservice.h"
+#include "platform/passwordhash.h"
 #include "platform/sqldialect.h"
 
 #include <QAction>
@@ -620,10 +622,9 @@ void Tfrmanager::mA1Click() {
         auto fill = [&](QTreeWidgetItem* node) {
             dtl1->setText(node, fName, trimBlanks(dlg.Edit2->text()));
             dtl1->setText(node, fAllow, dlg.chkAllow->isChecked() ? kT : kF);
-            QString pwd = trimBlanks(dlg.Edit3->text());
-            if (!pwd.isEmpty())
-                pwd = EncryptPassword(pwd, session().CipherKey);
-            dtl1->setText(node, fPassword, pwd);
+            dtl1->setText(
+                node, fPassword,
+                storedPassword(dataModule().Policy, trimBlanks(dlg.Edit3->text()), session().CipherKey));
             dtl1->setText(node, fStart, dlg.dt1->date().toString(admin::dateFormat()));
             dtl1->setText(node, fEnd, dlg.dt2->date().toString(admin::dateFormat()));
             dtl1->setText(node, fDiscount, QString::number(dlg.UpDown1->position()));
@@ -654,8 +655,11 @@ void Tfrmanager::dtl1DblClick() {
         QPalette pal = dlg.Edit1->palette();
         pal.setColor(QPalette::Base, pal.color(QPalette::Window));
         dlg.Edit1->setPalette(pal);
+        // A hash never deciphers: its box starts empty, and the hash stays unless one is typed.
         const QString stored = dtl1->text(node, fPassword);
-        dlg.Edit3->setText(stored.isEmpty() ? QString() : DecryptPassword(stored, session().CipherKey));
+        const bool hashed = isPasswordHash(stored);
+        dlg.Edit3->setText(stored.isEmpty() || hashed ? QString()
+                                                      : DecryptPassword(stored, session().CipherKey));
         auto readDate = [](const QString& text) {
             const QDate d = QDate::fromString(text, admin::dateFormat());
             if (!d.isValid())
@@ -679,10 +683,9 @@ void Tfrmanager::dtl1DblClick() {
 
         dtl1->setText(node, fName, trimBlanks(dlg.Edit2->text()));
         dtl1->setText(node, fUserId, trimBlanks(dlg.Edit1->text()));
-        QString pwd = trimBlanks(dlg.Edit3->text());
-        if (!pwd.isEmpty())
-            pwd = EncryptPassword(pwd, session().CipherKey);
-        dtl1->setText(node, fPassword, pwd);
+        const QString typed = trimBlanks(dlg.Edit3->text());
+        if (!hashed || !typed.isEmpty())
+            dtl1->setText(node, fPassword, storedPassword(dataModule().Policy, typed, session().CipherKey));
         dtl1->setText(node, fAllow, dlg.chkAllow->isChecked() ? kT : kF);
         dtl1->setText(node, fStart, dlg.dt1->date().toString(admin::dateFormat()));
         dtl1->setText(node, fEnd, dlg.dt2->date().toString(admin::dateFormat()));
@@ -696,6 +699,7 @@ void Tfrmanager::dtl1DblClick() {
         const int newZuid = row.zuid;
         // The row, and for a change of user group the procedure of the move.
         adminops::editUser(dataModule(), row, g);
+        UnlockUser(row.userId, row.userName); // saving the user lifts a lockout
         if (newZuid != oldZuid) {
             QTreeWidgetItem* moved = nullptr;
             if (newZuid == kNoGroupZuid) {

@@ -86,7 +86,8 @@ extern "C" {
  *                     meaning "kmpq", answers VARDEX_LOGIN_WRONG_PASSWORD for them).
  * Returns VARDEX_OK (0) when the session is connected, VARDEX_CONNECT_FAILED (1) when the
  * connection could not be opened (no message is shown; the session values keep what they held;
- * VardexLastError() tells why).
+ * VardexLastError() tells why), also when the store's password policy (its vardex_settings
+ * table) holds a value out of range: the reason then names the setting.
  * A session already open is closed first, without a logout row. VARDEX_ERROR: an argument is
  * not valid text, or the call was made while another library call was in progress.
  *
@@ -147,6 +148,11 @@ VARDEX_API int32_t VARDEX_CALL ClearLogs(const char* beforeTime);
  *   VARDEX_ERROR                    a database error, or a stored password that is not cipher text
  * On codes 1 to 4 a warning box captioned "用户登录" is shown as mode says. Passwords compare
  * byte for byte, letter case significant.
+ * The store's policy (read by ConnectDatabase) may add to this: under password.hash=bcrypt a row
+ * still holding cipher text is re-written as a hash once its password verifies; with
+ * lockout.failures=N above 0, N consecutive answers 3 for one user ID (counted in the store, for
+ * every desktop) lock it, and it is answered 1 whatever the password until lockout.minutes have
+ * passed since the last failure or an administrator unlocks it. A success resets the count.
  */
 #define VARDEX_LOGIN_DISABLED 1
 #define VARDEX_LOGIN_EXPIRED 2
@@ -201,13 +207,16 @@ VARDEX_API int32_t VARDEX_CALL VardexQueryRights(const char* userId, const int32
 
 /*
  * ChangeUserPassword verifies oldPassword on workDate (as CheckUserLogin, but without recording
- * a login) and stores newPassword enciphered; an empty newPassword is stored as empty.
+ * a login) and stores newPassword enciphered, or as a bcrypt hash when the store's policy says
+ * password.hash=bcrypt; an empty newPassword is stored as empty.
  * Returns
  *   VARDEX_OK                    0  changed (the audit row "用户更改密码成功" is written under
  *                                   the session's current user)
  *   VARDEX_LOGIN_...             1 to 4 as CheckUserLogin
  *   VARDEX_PASSWORD_SAME         5  newPassword equals oldPassword (nothing changed)
  *   VARDEX_PASSWORD_NOT_CHANGED  6  the update changed no row
+ *   VARDEX_PASSWORD_POLICY       7  newPassword does not meet the store's policy: it has fewer
+ *                                   characters than password.minlength (nothing changed)
  *   VARDEX_ERROR                    a database error (a new password of more than 49 bytes does
  *                                   not fit the store and is refused by it)
  * The update is made only while the stored password is still the one just verified: of several
@@ -216,6 +225,7 @@ VARDEX_API int32_t VARDEX_CALL VardexQueryRights(const char* userId, const int32
  */
 #define VARDEX_PASSWORD_SAME 5
 #define VARDEX_PASSWORD_NOT_CHANGED 6
+#define VARDEX_PASSWORD_POLICY 7
 
 VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char* userId, const char* oldPassword,
                                                   const char* newPassword, const char* workDate);

@@ -28,7 +28,8 @@ static_assert(VARDEX_RIGHT_NO_USER == vardex::rights::NoSuchUser &&
               VARDEX_RIGHT_NO_GROUP == vardex::rights::NoGroup &&
               VARDEX_RIGHT_NOT_HELD == vardex::rights::NotHeld);
 static_assert(VARDEX_PASSWORD_SAME == vardex::passwordChange::Same &&
-              VARDEX_PASSWORD_NOT_CHANGED == vardex::passwordChange::NotChanged);
+              VARDEX_PASSWORD_NOT_CHANGED == vardex::passwordChange::NotChanged &&
+              VARDEX_PASSWORD_POLICY == vardex::passwordChange::PolicyRefused);
 static_assert(VARDEX_DIALOG_FAILED == vardex::loginDialog::AttemptsUsed &&
               VARDEX_DIALOG_TIMED_OUT == vardex::loginDialog::TimedOut &&
               VARDEX_DIALOG_CANCELLED == vardex::loginDialog::Cancelled);

@@ -19,6 +19,7 @@ namespace {
 struct CopiedTable {
     const char* name;
     QStringList columns;
+    bool replaces = false; // the destination's own rows give way to the source's
 };
 
 QList<CopiedTable> storeTables() {
@@ -28,9 +29,31 @@ QList<CopiedTable> storeTables() {
     return out;
 }
 
+// The store's own tables that the source has: its password policy, which replaces the defaults
+// the destination's install wrote, and its lockout counts. A source that has them needs a
+// destination that has them too.
+QList<CopiedTable> ownTables(AdoConnection& src, AdoConnection& dst) {
+    const QList<CopiedTable> own{
+        {"vardex_settings", {QStringLiteral("name"), QStringLiteral("value")}, true},
+        {"vardex_lockout",
+         {QStringLiteral("userID"), QStringLiteral("failures"), QStringLiteral("lastFailure")}}};
+    const QStringList have = src.tableNames(), take = dst.tableNames();
+    QList<CopiedTable> out;
+    for (const CopiedTable& t : own) {
+        if (!have.contains(QLatin1String(t.name), Qt::CaseInsensitive))
+            continue;
+        if (!take.contains(QLatin1String(t.name), Qt::CaseInsensitive))
+            throw Refused(
+                QStringLiteral("the destination has no table %1: run vardex-cli upgrade on it first")
+                    .arg(QLatin1String(t.name)));
+        out.append(t);
+    }
+    return out;
+}
+
 bool numericColumn(const QString& c) {
     return c == QLatin1String("qxID") || c == QLatin1String("AllowZekou") || c == QLatin1String("zuid") ||
-           c == QLatin1String("AllowCount");
+           c == QLatin1String("AllowCount") || c == QLatin1String("failures");
 }
 
 // A value as the database holds it: its kind and its bytes (the decimal digits of an integer,
@@ -204,6 +227,8 @@ std::unique_ptr<AdoConnection> openStore(const QString& cs, const char* which) {
 // Refused unless the destination holds an installed store without rows.
 void requireEmptyStore(AdoConnection& dst, const QList<CopiedTable>& tables) {
     for (const CopiedTable& t : tables) {
+        if (t.replaces)
+            continue;
         QVector<QVector<QVariant>> n;
         try {
             n = selectRows(dst, QStringLiteral("select count(*) from %1").arg(QLatin1String(t.name)));
@@ -288,6 +313,8 @@ qint64 copyTables(AdoConnection& src, AdoConnection& dst, const QList<CopiedTabl
         const QList<QVector<RawRow>> source = readSource(src, tables);
         AdoTransaction tx(dst);
         for (int i = 0; i < tables.size(); ++i) {
+            if (tables[i].replaces)
+                dst.execute(QStringLiteral("DELETE FROM %1").arg(QLatin1String(tables[i].name)));
             insertRows(dst, tables[i], source[i], batch);
             copied += source[i].size();
         }
@@ -319,7 +346,7 @@ int copy(const Invocation& in) {
     clock.start();
     auto src = openStore(in.args[0], "source");
     auto dst = openStore(in.args[1], "destination");
-    const QList<CopiedTable> tables = storeTables();
+    const QList<CopiedTable> tables = storeTables() + ownTables(*src, *dst);
     requireEmptyStore(*dst, tables);
     const qint64 copied = copyTables(*src, *dst, tables, batch);
     printOut(QStringLiteral("copied %1 row(s) of %2 tables in %3 s; counts and contents agree")

@@ -23,6 +23,8 @@ int doctor(const Invocation& o) {
         const vardex::DoctorReport report = repair ? vardex::repairStore(cn) : vardex::checkStore(cn);
         for (const vardex::Violation& v : report.violations)
             std::printf("%s\n", v.describe().toLocal8Bit().constData());
+        for (const QString& note : report.notes)
+            std::printf("%s\n", note.toLocal8Bit().constData());
         std::printf("%d rights-holding rows, %d items, %d permission groups: %lld violation(s)%s\n",
                     report.rightsHolders, report.items, report.groups,
                     static_cast<long long>(report.violations.size()),

@@ -7,6 +7,7 @@
 #include "library/dmain.h"
 #include "library/doctor.h"
 #include "library/exportfile.h"
+#include "library/passwordpolicy.h"
 
 #include <QFile>
 #include <QHash>
@@ -23,6 +24,57 @@ namespace {
 
 QJsonValue jsonText(const QString& s, bool null) {
     return null ? QJsonValue(QJsonValue::Null) : QJsonValue(s);
+}
+
+// The password policy as the store's rows hold it, and the lockout counts of its users; a store
+// without the tables writes neither.
+void exportPolicy(AdoConnection& cn, const QVector<UserRow>& users, QJsonObject& root) {
+    const QStringList tables = cn.tableNames();
+    if (tables.contains(QLatin1String(policy::kSettingsTable), Qt::CaseInsensitive)) {
+        QJsonObject settings;
+        const QMap<QString, QString> stored = policy::storedSettings(cn);
+        for (auto it = stored.begin(); it != stored.end(); ++it)
+            settings.insert(it.key(), it.value());
+        root.insert(QStringLiteral("settings"), settings);
+    }
+    if (tables.contains(QLatin1String(policy::kLockoutTable), Qt::CaseInsensitive)) {
+        QJsonArray rows;
+        for (const auto& r : selectRows(
+                 cn, QStringLiteral(
+                         "select userID, failures, lastFailure from vardex_lockout order by userID"))) {
+            const UserRow* u = findUser(users, r.value(0).toString());
+            if (u && !u->isGroup())
+                rows.append(QJsonObject{{QStringLiteral("user"), u->userId},
+                                        {QStringLiteral("failures"), r.value(1).toInt()},
+                                        {QStringLiteral("lastFailure"), r.value(2).toString()}});
+        }
+        root.insert(QStringLiteral("lockout"), rows);
+    }
+}
+
+// Writes the policy and the lockout counts of an export into the store being filled.
+void importPolicy(AdoConnection& cn, const exportfile::Setup& setup) {
+    if (setup.settings.isEmpty() && setup.lockouts.isEmpty())
+        return;
+    const QStringList tables = cn.tableNames();
+    for (const char* t : {policy::kSettingsTable, policy::kLockoutTable})
+        if (!tables.contains(QLatin1String(t), Qt::CaseInsensitive))
+            throw Refused(QStringLiteral("the store has no table %1: run vardex-cli upgrade on it first")
+                              .arg(QLatin1String(t)));
+    for (const auto& [name, value] : setup.settings) {
+        cn.execute(
+            QStringLiteral("delete from vardex_settings where name = %1").arg(schema::sqlLiteral(name)));
+        cn.execute(QStringLiteral("insert into vardex_settings (name, value) values (%1, %2)")
+                       .arg(schema::sqlLiteral(name), schema::sqlLiteral(value)));
+    }
+    for (const exportfile::Lockout& l : setup.lockouts) {
+        cn.execute(
+            QStringLiteral("delete from vardex_lockout where userID = %1").arg(schema::sqlLiteral(l.userId)));
+        cn.execute(
+            QStringLiteral("insert into vardex_lockout (userID, failures, lastFailure) values (%1, %2, %3)")
+                .arg(schema::sqlLiteral(l.userId), QString::number(l.failures),
+                     schema::sqlLiteral(l.lastFailure)));
+    }
 }
 
 QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
@@ -107,6 +159,7 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
                                   {QStringLiteral("item"), r.value(1).toInt()},
                                   {QStringLiteral("count"), r.value(3).toInt()}});
     root.insert(QStringLiteral("grants"), grants);
+    exportPolicy(cn, users, root);
     return root;
 }
 
@@ -163,6 +216,7 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
         for (const QString& holder : p.assignedTo)
             adminops::setAssignment(d, holder, p.name, schema::kGranted);
     }
+    importPolicy(cn, setup);
 }
 
 void exportOptions(QCommandLineParser& p) {

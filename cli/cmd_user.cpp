@@ -6,6 +6,7 @@
 #include "library/cipher.h"
 #include "library/dmain.h"
 #include "library/storerules.h"
+#include "platform/passwordhash.h"
 #include "platform/sqldialect.h"
 
 #include <QDate>
@@ -60,10 +61,20 @@ QString newPassword(const QCommandLineParser& p) {
     return typed;
 }
 
-// The stored form of a typed password, as the user dialog makes it.
+// The stored form of a typed password, as the user dialog makes it: under the store's policy,
+// cipher text or a hash.
 QString stored(const QString& typed) {
-    const QString pwd = trimBlanks(typed);
-    return pwd.isEmpty() ? QString() : EncryptPassword(pwd, session().CipherKey);
+    return storedPassword(dataModule().Policy, trimBlanks(typed), session().CipherKey);
+}
+
+// The stored form of a new password, refused when it is shorter than the store's policy allows.
+QString storedNew(const QString& typed) {
+    const PasswordPolicy& policy = dataModule().Policy;
+    if (!meetsPolicy(policy, trimBlanks(typed)))
+        throw Refused(
+            QStringLiteral("the password has fewer than %1 characters (the store's password.minlength)")
+                .arg(policy.minLength));
+    return stored(typed);
 }
 
 void addPasswordOptions(QCommandLineParser& p) {
@@ -107,8 +118,11 @@ UserRow editRow(const QVector<UserRow>& users, const UserRow& u, int& oldGroup) 
     r.userId = u.userId;
     r.userName = u.userName;
     try {
+        // A hash never deciphers: it is kept as it is.
         r.password =
-            stored(u.password.isEmpty() ? QString() : DecryptPassword(u.password, session().CipherKey));
+            isPasswordHash(u.password)
+                ? u.password
+                : stored(u.password.isEmpty() ? QString() : DecryptPassword(u.password, session().CipherKey));
     } catch (const Error& e) {
         throw Refused(
             QStringLiteral("the stored password of %1 cannot be read: %2").arg(u.userId, e.message()));
@@ -183,7 +197,7 @@ void add(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
             r.setGroup(groupNumber(users, p.value(QStringLiteral("group"))));
         if (adminops::userIdTaken(s.data(), r.userId))
             throw Refused(QStringLiteral("user %1 exists").arg(r.userId));
-        r.password = stored(typed);
+        r.password = storedNew(typed);
         adminops::addUser(s.data(), r);
     });
 }
@@ -238,7 +252,7 @@ void edit(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
         if (p.isSet(QStringLiteral("disable")))
             r.allow = kF;
         if (newPwd)
-            r.password = stored(typed);
+            r.password = storedNew(typed);
         if (p.isSet(QStringLiteral("group")))
             r.setGroup(groupNumber(users, p.value(QStringLiteral("group"))));
         if (p.isSet(QStringLiteral("no-group")))
@@ -248,7 +262,7 @@ void edit(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
 
 void passwd(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
     const QString typed = newPassword(p);
-    editUser(s, a[0], [&](adminops::UserRow& r, const QVector<UserRow>&) { r.password = stored(typed); });
+    editUser(s, a[0], [&](adminops::UserRow& r, const QVector<UserRow>&) { r.password = storedNew(typed); });
 }
 
 void moveOptions(QCommandLineParser& p) {
@@ -297,7 +311,8 @@ CommandGroup userCommands() {
             {QStringLiteral("user edit"), id, QStringLiteral("Change a user's fields; those not given stay."),
              Takes::Store, editOptions, onStore(edit)},
             {QStringLiteral("user passwd"), id,
-             QStringLiteral("Set a user's password, enciphered with the session's key (--key)."),
+             QStringLiteral("Set a user's password: a bcrypt hash under the store's policy, else enciphered "
+                            "with the session's key (--key)."),
              Takes::Store, addPasswordOptions, onStore(passwd)},
             {QStringLiteral("user move"), id,
              QStringLiteral("Move a user into a user group (--group) or out of it (--no-group)."),

@@ -50,6 +50,8 @@ std::function<int(const Invocation&)> onStore(StoreBody body);
 
 // The command groups, in the order of the usage.
 CommandGroup installCommands();
+CommandGroup upgradeCommands();
+CommandGroup passwordCommands(); // policy, passwords upgrade, user unlock
 CommandGroup sessionCommands();
 CommandGroup doctorCommands();
 CommandGroup userCommands();

@@ -13,11 +13,11 @@ namespace vardex::cli {
 namespace {
 
 const QList<CommandGroup>& groups() {
-    static const QList<CommandGroup> all{installCommands(), sessionCommands(),   doctorCommands(),
-                                         userCommands(),    userGroupCommands(), permGroupCommands(),
-                                         itemCommands(),    grantCommands(),     listCommands(),
-                                         logCommands(),     transferCommands(),  copyCommands(),
-                                         secureCommands()};
+    static const QList<CommandGroup> all{
+        installCommands(),   sessionCommands(), doctorCommands(),  userCommands(),    userGroupCommands(),
+        permGroupCommands(), itemCommands(),    grantCommands(),   listCommands(),    logCommands(),
+        transferCommands(),  copyCommands(),    upgradeCommands(), passwordCommands(),
+        secureCommands()};
     return all;
 }
 
@@ -115,7 +115,9 @@ int runVerb(const Verb& v, const QStringList& words) {
     if (v.takes == Takes::Account)
         return runOnAccount(v, p);
     const QStringList pos = p.positionalArguments();
-    if (pos.size() != v.synopsis.size()) {
+    // An argument written "NAME..." takes one or more words.
+    const bool more = !v.synopsis.isEmpty() && v.synopsis.last().endsWith(QLatin1String("..."));
+    if (more ? pos.size() < v.synopsis.size() : pos.size() != v.synopsis.size()) {
         printErr(QStringLiteral("%1 takes %2").arg(v.name, v.synopsis.join(QLatin1Char(' '))));
         return kUsage;
     }

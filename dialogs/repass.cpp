@@ -46,6 +46,8 @@ QString repassReasonText(int code) {
         return Ui::tr("原密码不正确! ");
     case login::NoSuchUser:
         return Ui::tr("无此用户! ");
+    case passwordChange::PolicyRefused:
+        return Ui::tr("新密码不符合密码规则(长度不够)! ");
     default:
         return QString();
     }
@@ -93,14 +95,16 @@ void TfrRepass::SpeedButton2Click() {
         const QString noText;
         const int code = CheckUserLogin(userId, oldPassword, workDate, &noText, 0);
         if (code == login::Verified) {
-            if (ChangeUserPassword(userId, oldPassword, newPassword, workDate) == passwordChange::Changed) {
+            const int changed = ChangeUserPassword(userId, oldPassword, newPassword, workDate);
+            if (changed == passwordChange::Changed) {
                 repassResult = passwordDialog::Changed;
                 showMessage(Ui::tr("恭喜您! 密码修改成功."), Ui::tr("修改密码"), mb::Ok | mb::IconInformation,
                             this);
                 reject();
                 return;
             }
-            reason = Ui::tr("不明原因, ");
+            reason =
+                changed == passwordChange::PolicyRefused ? repassReasonText(changed) : Ui::tr("不明原因, ");
         } else {
             reason = repassReasonText(code);
         }

@@ -23,6 +23,8 @@ constexpr int Held = Ok, NoSuchUser = 1, NoGroup = 2, NotHeld = 3;
 namespace passwordChange {
 // ChangeUserPassword also answers the login codes 1 to 4 of verifying the old password.
 constexpr int Changed = Ok, Same = 5, NotChanged = 6;
+// The new password does not meet the store's policy (password.minlength); nothing changed.
+constexpr int PolicyRefused = 7;
 } // namespace passwordChange
 
 namespace loginDialog {

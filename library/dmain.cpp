@@ -4,6 +4,7 @@
 #include "library/storeschema.h"
 #include "library/uitext.h"
 #include "platform/msgservice.h"
+#include "platform/passwordhash.h"
 #include "platform/sqldialect.h"
 #include "platform/sysinfo.h"
 
@@ -81,13 +82,18 @@ int ConnectDatabase(const QString& connectionString, const QString& userId, cons
     }
     if (dData->ADOcn.connected()) {
         // A desktop's account on a secured store makes every check a call of the store's
-        // functions; a store that cannot be asked is not opened.
+        // functions, which apply the password policy themselves; otherwise the store's password
+        // policy is read once here: the logins of the session send no statement for it. A store
+        // that cannot be asked, or a policy that cannot be read, fails the connection.
         try {
             dData->Secured = securestore::detect(dData->ADOcn);
+            if (!dData->Secured)
+                dData->Policy = policy::readPolicy(dData->ADOcn);
         } catch (const Error& e) {
             if (failure)
                 *failure = e.message();
             dData->ADOcn.close();
+            dData->ADOcn.forgetCredentials();
         }
     }
     if (dData->ADOcn.connected()) {
@@ -224,13 +230,42 @@ int securedLogin(const QString& userId, const QString& password, const QString* 
     return login::Verified;
 }
 
-} // namespace
+// Whether a typed password is the one a row stores: empty for empty, a hash that verifies, or
+// cipher text that deciphers to it under the session's key.
+bool storedPasswordMatches(const QString& stored, const QString& typed, const QByteArray& typedBytes,
+                           const QByteArray& key) {
+    if (stored.isEmpty())
+        return typed.isEmpty();
+    if (isPasswordHash(stored))
+        return verifyPasswordHash(typed, stored);
+    return decipherBytes(stored, key) == typedBytes;
+}
 
-int CheckUserLogin(const QString& userId, const QString& password, const QString& workDate,
-                   const QString* failText, int mode) {
+// What a wrong password does under lockout: counted, and the failure that reaches the limit
+// writes the lock's audit row under the user's name.
+void countWrongPassword(TdData& d, const QString& userId, const QString& userName) {
+    if (policy::countFailure(d.ADOcn, d.Policy, userId) == d.Policy.lockoutFailures)
+        WriteLog(QStringLiteral("账号锁定"), userName);
+}
+
+// The matched row still holds cipher text while the store asks for hashes: it is re-written as
+// the hash of the password just verified, unless another desktop changed it meanwhile.
+void upgradeStoredPassword(TdData& d, const QString& userId, const QString& stored, const QString& typed) {
+    if (!d.Policy.bcrypt || stored.isEmpty() || isPasswordHash(stored))
+        return;
+    ExecSql(QStringLiteral("Update qx_user set userPwd = ") +
+            schema::sqlLiteral(hashPassword(typed, d.Policy.cost)) + QStringLiteral(" where userID = ") +
+            schema::sqlLiteral(userId) + QStringLiteral(" and userPwd = ") + schema::sqlLiteral(stored));
+}
+
+// CheckUserLogin, and the verification of ChangeUserPassword (upgrade false: the stored
+// password is left as it is, the change writes its own).
+int verifyLogin(const QString& userId, const QString& password, const QString& workDate,
+                const QString* failText, int mode, bool upgrade) {
     CallInProgress busy;
     SessionValues& s = session();
     TdData& d = dataModule();
+    const PasswordPolicy& policy = d.Policy;
     s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
     if (d.Secured)
         return securedLogin(userId, password, failText, mode);
@@ -245,26 +280,42 @@ int CheckUserLogin(const QString& userId, const QString& password, const QString
     int code = login::Verified;
     QString message;
     if (q.recordCount() == 0) {
+        // An unknown ID costs what a wrong password costs, so the answers' times tell nothing.
+        if (policy.bcrypt)
+            spendVerification(password, policy.cost);
         code = login::NoSuchUser;
         if (mode == 2)
             message = login::builtInText(code);
+    } else if (policy.lockoutOn() && policy::isLocked(d.ADOcn, policy, userId)) {
+        // A locked user is answered as a disabled one; the password is not even tried.
+        code = login::Disabled;
+        message = login::builtInText(code);
     } else {
-        // The password picks the row: the first whose stored password deciphers to it.
+        // The password picks the row: the first whose stored password matches it.
         const QByteArray typed = toCipherBytes(password);
         const QByteArray key = toCipherBytes(s.CipherKey);
+        q.first();
+        const QString firstName = q.fieldByName(QStringLiteral("userName")).asString();
         bool matched = false;
-        for (q.first(); !q.eof(); q.next()) {
-            const QString stored = q.fieldByName(QStringLiteral("userPwd")).asString();
-            if ((stored.isEmpty() && password.isEmpty()) || decipherBytes(stored, key) == typed) {
+        for (; !q.eof(); q.next()) {
+            if (storedPasswordMatches(q.fieldByName(QStringLiteral("userPwd")).asString(), password, typed,
+                                      key)) {
                 matched = true;
                 break;
             }
         }
         if (!matched) {
+            if (policy.lockoutOn())
+                countWrongPassword(d, userId, firstName);
             code = login::WrongPassword;
             if (mode == 2)
                 message = login::builtInText(code);
         } else {
+            if (policy.lockoutOn())
+                policy::clearFailures(d.ADOcn, userId);
+            if (upgrade)
+                upgradeStoredPassword(d, userId, q.fieldByName(QStringLiteral("userPwd")).asString(),
+                                      password);
             const QString startTime = q.fieldByName(QStringLiteral("startTime")).asString();
             const QString endTime = q.fieldByName(QStringLiteral("endTime")).asString();
             const QString allow = q.fieldByName(QStringLiteral("Allow")).asString();
@@ -291,6 +342,13 @@ int CheckUserLogin(const QString& userId, const QString& password, const QString
     }
     q.close();
     return loginAnswered(code, message, failText, mode);
+}
+
+} // namespace
+
+int CheckUserLogin(const QString& userId, const QString& password, const QString& workDate,
+                   const QString* failText, int mode) {
+    return verifyLogin(userId, password, workDate, failText, mode, true);
 }
 
 QString rightRefusedText() {
@@ -517,7 +575,7 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
         s.LoginUpdatesSession = false;
         const QString empty;
         try {
-            code = CheckUserLogin(userId, oldPassword, workDate, &empty, 0);
+            code = verifyLogin(userId, oldPassword, workDate, &empty, 0, false);
         } catch (...) {
             s.LoginUpdatesSession = saved;
             throw;
@@ -531,7 +589,9 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
     d.ADOqrCheck.close();
     if (toCipherBytes(oldPassword) == toCipherBytes(newPassword))
         return passwordChange::Same;
-    const QString stored = newPassword.isEmpty() ? QString() : EncryptPassword(newPassword, s.CipherKey);
+    if (!meetsPolicy(d.Policy, newPassword))
+        return passwordChange::PolicyRefused;
+    const QString stored = storedPassword(d.Policy, newPassword, s.CipherKey);
 
     // The update counts only while the password verified is still the stored one: under a
     // lock on the user's rows (SQLite: the write lock of BEGIN IMMEDIATE) its cipher text is
@@ -576,6 +636,18 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
         return passwordChange::NotChanged;
     WriteLog(QStringLiteral("用户更改密码成功"));
     return passwordChange::Changed;
+}
+
+bool UnlockUser(const QString& userId, const QString& userName) {
+    CallInProgress busy;
+    TdData& d = dataModule();
+    if (!d.Policy.lockoutOn())
+        return false; // nothing is counted, nor sent, while the store has no lockout
+    const bool locked = policy::isLocked(d.ADOcn, d.Policy, userId);
+    policy::clearFailures(d.ADOcn, userId);
+    if (locked)
+        WriteLog(QStringLiteral("账号解锁"), userName);
+    return locked;
 }
 
 QString aboutCaption() {

@@ -89,6 +89,11 @@ void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, 
 int ChangeUserPassword(const QString& userId, const QString& oldPassword, const QString& newPassword,
                        const QString& workDate);
 
+// Lifts a lockout: forgets the user's failures. When they held a lock in force, the audit row
+// "账号解锁" is written under userName and the answer is true; otherwise nothing is written.
+// Without lockout in the store's policy no statement is sent.
+bool UnlockUser(const QString& userId, const QString& userName);
+
 // The about box.
 void ShowAbout();
 QString aboutCaption();

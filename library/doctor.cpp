@@ -1,6 +1,8 @@
 #include "library/doctor.h"
+#include "library/passwordpolicy.h"
 #include "library/storerules.h"
 #include "library/storeschema.h"
+#include "platform/passwordhash.h"
 #include "platform/sqldialect.h"
 
 #include <QHash>
@@ -501,7 +503,21 @@ QString Violation::describe() const {
 }
 
 DoctorReport checkStore(AdoConnection& cn) {
-    return fullCheck(cn);
+    DoctorReport report = fullCheck(cn);
+    if (policy::effectiveSettings(cn).value(QStringLiteral("password.hash")) == QLatin1String("bcrypt")) {
+        int cipher = 0;
+        AdoQuery query(&cn, QStringLiteral("select userPwd from qx_user"));
+        query.open();
+        for (query.first(); !query.eof(); query.next()) {
+            const QString stored = query.fieldByName(QStringLiteral("userPwd")).asString();
+            cipher += !stored.isEmpty() && !isPasswordHash(stored) ? 1 : 0;
+        }
+        if (cipher > 0)
+            report.notes << QStringLiteral("note: %1 stored password(s) are still cipher text under "
+                                           "password.hash=bcrypt")
+                                .arg(cipher);
+    }
+    return report;
 }
 
 namespace {

@@ -30,6 +30,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace vardex {
 
@@ -71,13 +72,17 @@ struct Violation {
 
 struct DoctorReport {
     QList<Violation> violations;
+    // What is worth knowing but violates nothing: under password.hash=bcrypt, the rows that
+    // still hold cipher text (they become hashes at their user's next login, or all at once
+    // with `vardex-cli passwords upgrade`).
+    QStringList notes;
     int rightsHolders = 0;
     int items = 0;
     int groups = 0;
     bool clean() const { return violations.isEmpty(); }
 };
 
-// Reads the store and lists every violation.
+// Reads the store and lists every violation, and the notes.
 DoctorReport checkStore(AdoConnection& cn);
 
 // The violations among the above that keep the store from being exported faithfully: the

@@ -1,4 +1,5 @@
 #include "library/exportfile.h"
+#include "library/passwordpolicy.h"
 #include "library/storerules.h"
 #include "library/storeschema.h"
 #include "library/uitext.h"
@@ -8,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSet>
 #include <cmath>
 
@@ -240,6 +242,50 @@ void readGrants(const Fields& root) {
     }
 }
 
+void readSettings(const Fields& root, Setup& s) {
+    if (!root.has("settings"))
+        return;
+    const QJsonValue v = root.need("settings");
+    if (!v.isObject())
+        fault(root.at(QStringLiteral("settings")), QStringLiteral("is not an object"));
+    const QJsonObject o = v.toObject();
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        const QString path = root.at(QStringLiteral("settings.") + it.key());
+        if (!it.value().isString())
+            fault(path, QStringLiteral("is not a text"));
+        const QString problem = policy::valueProblem(it.key(), it.value().toString());
+        if (!problem.isEmpty())
+            fault(path, problem);
+        s.settings.append({it.key(), it.value().toString()});
+    }
+}
+
+void readLockouts(const Fields& root, const Known& k, Setup& s) {
+    if (!root.has("lockout"))
+        return;
+    static const QRegularExpression time(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"));
+    const QJsonArray rows = root.array("lockout");
+    QSet<QString> seen;
+    for (int i = 0; i < rows.size(); ++i) {
+        const Fields o(rows[i], element("lockout", i),
+                       {QStringLiteral("user"), QStringLiteral("failures"), QStringLiteral("lastFailure")});
+        Lockout l;
+        l.userId = o.text("user");
+        if (!k.ids.contains(l.userId) || k.groupIds.contains(l.userId))
+            fault(o.at(QStringLiteral("user")), QStringLiteral("no user %1").arg(l.userId));
+        if (seen.contains(l.userId))
+            fault(o.at(QStringLiteral("user")), QStringLiteral("%1 is listed twice").arg(l.userId));
+        seen.insert(l.userId);
+        l.failures = o.number("failures");
+        if (l.failures < 1)
+            fault(o.at(QStringLiteral("failures")), QStringLiteral("is not a count of 1 or more"));
+        l.lastFailure = o.text("lastFailure");
+        if (!time.match(l.lastFailure).hasMatch())
+            fault(o.at(QStringLiteral("lastFailure")), QStringLiteral("is not a time yyyy-MM-dd hh:mm:ss"));
+        s.lockouts.append(l);
+    }
+}
+
 } // namespace
 
 Setup read(const QByteArray& json) {
@@ -250,7 +296,8 @@ Setup read(const QByteArray& json) {
     const Fields root(doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(), QStringLiteral("$"),
                       {QStringLiteral("format"), QStringLiteral("version"), QStringLiteral("keyNote"),
                        QStringLiteral("items"), QStringLiteral("userGroups"), QStringLiteral("users"),
-                       QStringLiteral("permissionGroups"), QStringLiteral("grants")});
+                       QStringLiteral("permissionGroups"), QStringLiteral("grants"),
+                       QStringLiteral("settings"), QStringLiteral("lockout")});
     readHeader(root);
     Setup s;
     Known known;
@@ -259,6 +306,8 @@ Setup read(const QByteArray& json) {
     readUsers(root, known, s);
     readPermissionGroups(root, known, s);
     readGrants(root);
+    readSettings(root, s);
+    readLockouts(root, known, s);
     return s;
 }
 

@@ -33,11 +33,20 @@ struct PermissionGroup {
     QList<int> items;
     QStringList assignedTo;
 };
+struct Lockout {
+    QString userId;
+    int failures = 0;
+    QString lastFailure; // yyyy-MM-dd hh:mm:ss, the store's clock in UTC
+};
 struct Setup {
     QList<Item> items;
     QList<UserGroup> userGroups;
     QList<User> users;
     QList<PermissionGroup> permissionGroups;
+    // The store's password policy as its rows hold it, and its lockout counts; files written
+    // before the policy existed have neither, and import as stores with the defaults.
+    QList<QPair<QString, QString>> settings;
+    QList<Lockout> lockouts;
 };
 
 // Parses and checks a file's bytes.

@@ -1,10 +1,12 @@
 #include "library/installer.h"
+#include "library/passwordpolicy.h"
 #include "library/uitext.h"
 #include "platform/sqldialect.h"
 #include "storage/acFileStorage.h"
 #include "store/storeblob.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <optional>
 
 namespace vardex {
@@ -52,7 +54,64 @@ QStringList readLines(const QString& path, bool* ok) {
     return lines;
 }
 
+// The lines of a stored script, extracted through tempFile (deleted again).
+QStringList storedScriptLines(const QString& name, const QString& tempFile, bool* ok) {
+    TacFileStorage storage(nullptr);
+    storage.loadStoredData(storedScripts());
+    storage.ExtractFile(name, tempFile); // its result is not checked: reading tells
+    const QStringList lines = readLines(tempFile, ok);
+    QFile::remove(tempFile);
+    return lines;
+}
+
+// The table a batch creates first, as the batch names it (brackets and schema removed).
+QString createdTable(const QStringList& batch) {
+    static const QRegularExpression re(QStringLiteral(R"(^CREATE\s+TABLE\s+(?:\[dbo\]\.)?\[?(\w+)\]?)"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    for (const QString& line : batch) {
+        const auto m = re.match(line);
+        if (m.hasMatch())
+            return m.captured(1);
+    }
+    return QString();
+}
+
 } // namespace
+
+QStringList upgradeStore(AdoConnection& cn, const QString& tempFile) {
+    cn.ensureOpen();
+    bool readOk = false;
+    const QStringList lines = storedScriptLines(scriptNameFor(cn.dialect()), tempFile, &readOk);
+    if (!readOk)
+        throw Error(QStringLiteral("Cannot open file \"%1\".").arg(tempFile));
+    QStringList done;
+    AdoTransaction tx(cn, !cn.inTransaction());
+    const QStringList present = cn.tableNames();
+    AdoQuery query(&cn);
+    // The store's own tables (the ones not named qx_) that it lacks are made as install makes them.
+    for (const QStringList& batch : splitBatches(lines)) {
+        const QString table = createdTable(batch);
+        if (!table.startsWith(QLatin1String("vardex_")) || present.contains(table, Qt::CaseInsensitive))
+            continue;
+        query.setSqlLines(batch);
+        query.execSql();
+        query.close();
+        done << QStringLiteral("created %1").arg(table);
+    }
+    // Then the settings rows it lacks get their defaults; those it has stay as they are.
+    const QMap<QString, QString> stored = policy::storedSettings(cn);
+    for (const policy::Setting& s : policy::kSettings) {
+        const QString name = QLatin1String(s.name);
+        if (stored.contains(name))
+            continue;
+        cn.execute(QStringLiteral("INSERT INTO vardex_settings (name, value) VALUES (%1, %2)")
+                       .arg(sqlLiteral(name), sqlLiteral(QLatin1String(s.defaultValue))));
+        done << QStringLiteral("%1=%2").arg(name, QLatin1String(s.defaultValue));
+    }
+    if (tx.active())
+        tx.commit();
+    return done;
+}
 
 InstallOutcome runInstallScript(AdoConnection& cn, const QString& tempFile, const QString& storedName) {
     InstallOutcome outcome;
@@ -62,12 +121,8 @@ InstallOutcome runInstallScript(AdoConnection& cn, const QString& tempFile, cons
         name = scriptNameFor(cn.dialect());
     }
 
-    TacFileStorage storage(nullptr);
-    storage.loadStoredData(storedScripts());
-    storage.ExtractFile(name, tempFile); // its result is not checked: reading tells
     bool readOk = false;
-    const QStringList lines = readLines(tempFile, &readOk);
-    QFile::remove(tempFile);
+    const QStringList lines = storedScriptLines(name, tempFile, &readOk);
     if (!readOk) {
         outcome.fileError = true;
         outcome.error = QStringLiteral("Cannot open file \"%1\".").arg(tempFile);

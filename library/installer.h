@@ -33,4 +33,10 @@ QList<QStringList> splitBatches(const QStringList& lines);
 InstallOutcome runInstallScript(AdoConnection& cn, const QString& tempFile,
                                 const QString& storedName = QString());
 
+// Adds to an installed store what newer versions of the script make and it lacks: the store's
+// own tables (vardex_*) and the default of every setting without a row; what is there stays.
+// One transaction unless the caller holds one. Returns what was added ("created vardex_lockout",
+// "lockout.failures=0"), empty when nothing was missing. Raises Error, changing nothing.
+QStringList upgradeStore(AdoConnection& cn, const QString& tempFile);
+
 } // namespace vardex

@@ -1,4 +1,5 @@
 #include "library/storerules.h"
+#include "platform/passwordhash.h"
 #include "platform/sqldialect.h"
 
 #include <QDate>
@@ -38,7 +39,7 @@ QString discountProblem(int value) {
 }
 
 QString cipherTextProblem(const QString& value) {
-    if (value.isEmpty())
+    if (value.isEmpty() || isPasswordHash(value))
         return QString();
     bool hex = true;
     for (const QChar c : value)
@@ -46,7 +47,7 @@ QString cipherTextProblem(const QString& value) {
                       (c >= QLatin1Char('A') && c <= QLatin1Char('F')));
     if (!hex || value.size() % 2 != 0 || value.size() < 4 || value.size() > kPasswordLength)
         return QStringLiteral("is no cipher text (upper-case hexadecimal pairs, a seed and at most 49 "
-                              "bytes, or empty for no password)");
+                              "bytes), no bcrypt hash, and not empty for no password");
     return QString();
 }
 

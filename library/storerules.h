@@ -22,8 +22,8 @@ QString nameProblem(const QString& value, int maxLength);
 QString dateProblem(const QString& value);
 // The highest discount: a whole percentage.
 QString discountProblem(int value);
-// A stored password: the empty text, or cipher text (upper-case hexadecimal pairs, the seed and
-// at least one byte) that fits the column.
+// A stored password: the empty text, cipher text (upper-case hexadecimal pairs, the seed and at
+// least one byte) that fits the column, or a bcrypt hash (platform/passwordhash.h).
 QString cipherTextProblem(const QString& value);
 // Whether a text holds no lone surrogate half (which would reach the store as '?').
 bool isWholeText(const QString& value);

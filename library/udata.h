@@ -1,6 +1,7 @@
 #pragma once
 // The data module: the session connection and the queries that run on it. One instance,
 // dData, lives from ConnectDatabase to DisconnectDatabase.
+#include "library/passwordpolicy.h"
 #include "platform/adodb.h"
 
 namespace vardex {
@@ -22,6 +23,9 @@ class TdData {
     AdoQuery ADOqr;      // administration window and its dialogs
     TDataSource DatasrList;
     AdoQuery ADOqrList; // permission item list editor
+
+    // The store's password policy, read once by ConnectDatabase.
+    PasswordPolicy Policy;
     // A desktop's account on a secured store (library/securestore.h): the checks are calls of
     // the store's functions and the administration is refused.
     bool Secured = false;

@@ -13,11 +13,14 @@
 //   hardening_worker passwd <connection> <user> <old> <new>
 //       Connects, prints "ready", waits for a line on stdin, then changes the user's password
 //       and prints "rc=<answer>".
+//   hardening_worker login <connection> <user> <password>
+//       Connects, prints "ready", waits for a line on stdin, then checks the login and prints
+//       "rc=<answer>".
 //   hardening_worker audit <connection> <user> <item>
 //       Checks a granted right forever; after each check has returned 0 (its audit row written)
 //       prints "ack <n>", flushed, and waits to be killed.
-#include "library/dmain.h"
 #include "capi/vardex.h"
+#include "library/dmain.h"
 #include "platform/errors.h"
 
 #include <QCoreApplication>
@@ -166,7 +169,8 @@ int audit(const QByteArray& conn, const QByteArray& user, int item) {
     }
 }
 
-int passwd(const QByteArray& conn, const char* user, const char* oldPassword, const char* newPassword) {
+// Connects, says "ready", waits for a line on stdin, makes one call and prints its answer.
+template <typename Call> int oneCall(const QByteArray& conn, const char* what, Call call) {
     if (ConnectDatabase(conn.constData(), "", "", "2026-06-15", "") != 0)
         return 2;
     std::printf("ready\n");
@@ -174,10 +178,10 @@ int passwd(const QByteArray& conn, const char* user, const char* oldPassword, co
     char go[16];
     if (!std::fgets(go, sizeof go, stdin))
         return 2;
-    const int32_t rc = ChangeUserPassword(user, oldPassword, newPassword, "2026-06-15");
+    const int32_t rc = call();
     std::printf("rc=%d\n", rc);
     if (rc == VARDEX_ERROR)
-        std::fprintf(stderr, "passwd: %s\n", VardexLastError());
+        std::fprintf(stderr, "%s: %s\n", what, VardexLastError());
     std::fflush(stdout);
     DisconnectDatabase();
     return 0;
@@ -192,9 +196,14 @@ int main(int argc, char** argv) {
     if (argc >= 5 && std::strcmp(argv[1], "hang") == 0)
         return hang(argv[2], QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]));
     if (argc >= 6 && std::strcmp(argv[1], "passwd") == 0)
-        return passwd(argv[2], argv[3], argv[4], argv[5]);
+        return oneCall(argv[2], "passwd",
+                       [&] { return ChangeUserPassword(argv[3], argv[4], argv[5], "2026-06-15"); });
+    if (argc >= 5 && std::strcmp(argv[1], "login") == 0)
+        return oneCall(argv[2], "login", [&] {
+            return CheckUserLogin(argv[3], argv[4], "2026-06-15", nullptr, VARDEX_SHOW_NOTHING);
+        });
     if (argc >= 5 && std::strcmp(argv[1], "audit") == 0)
         return audit(argv[2], argv[3], std::atoi(argv[4]));
-    std::fprintf(stderr, "usage: hardening_worker load|hang|passwd|audit <connection> ...\n");
+    std::fprintf(stderr, "usage: hardening_worker load|hang|passwd|login|audit <connection> ...\n");
     return 2;
 }

@@ -11,6 +11,7 @@
 #include "library/cipher.h"
 #include "library/dmain.h"
 #include "library/doctor.h"
+#include "platform/passwordhash.h"
 #include "tests/support/testsupport.h"
 
 #include <QApplication>
@@ -936,6 +937,40 @@ TEST_P(Admin, AThousandthUserGroupIsRefusedAndNothingIsSent) {
     EXPECT_EQ(count("select count(*) from qx_user"), 999);
     EXPECT_EQ(w.dtl1->topCount(), 999);
     EXPECT_FALSE(w.btnHelp->isEnabled());
+}
+
+// Under the store's password policy: a hashed row opens with an empty password box and keeps its
+// hash unless one is typed, a typed one is stored as a hash, and saving the user lifts its lock.
+TEST_P(Admin, TheUserDialogKeepsAHashAndSavingLiftsTheLock) {
+    seed();
+    db->execute("update vardex_settings set value = 'bcrypt' where name = 'password.hash'");
+    db->execute("update vardex_settings set value = '2' where name = 'lockout.failures'");
+    const QString hash = hashPassword("secret", 10);
+    db->execute("update qx_user set userPwd = '" + hash + "' where userID = 'u1'");
+    db->execute(
+        "insert into vardex_lockout (userID, failures, lastFailure) values ('u1', 2, '2999-01-01 00:00:00')");
+    Tfrmanager& w = open();
+    const auto edit = [&](const char* typed) {
+        ModalScript s;
+        s.then("frUser", [typed](QWidget* d) {
+            QLineEdit* box = child<QLineEdit>(d, "Edit3");
+            EXPECT_EQ(box->text(), "");
+            QTest::mouseClick(box, Qt::LeftButton);
+            QTest::keyClicks(box, typed);
+            QTest::mouseClick(child<QAbstractButton>(d, "btnOK"), Qt::LeftButton);
+        });
+        QTest::mouseDClick(w.dtl1->viewport(), Qt::LeftButton, Qt::NoModifier,
+                           w.dtl1->visualItemRect(user("u1")).center() - QPoint(40, 0));
+    };
+    edit("");
+    EXPECT_EQ(value("select userPwd from qx_user where userID = 'u1'"), hash);
+    EXPECT_EQ(count("select count(*) from vardex_lockout"), 0);
+    EXPECT_EQ(count("select count(*) from qx_Logs where theLog = '账号解锁' and userName = 'Ursula'"), 1);
+    edit("fresh");
+    const QString stored = value("select userPwd from qx_user where userID = 'u1'");
+    EXPECT_NE(stored, hash);
+    EXPECT_TRUE(verifyPasswordHash("fresh", stored));
+    EXPECT_EQ(count("select count(*) from qx_Logs where theLog = '账号解锁'"), 1); // no lock, no row
 }
 
 TEST_P(Admin, ButtonsMenusAndDoubleClicksReachTheActions) {

@@ -57,7 +57,7 @@ TEST_P(InstallCrash, AKilledInstallLeavesNothingAndTheNextOneInstalls) {
     QTemporaryDir tmp;
     const InstallOutcome again = runInstallScript(*cn, tmp.path() + "/Morlan.tmp");
     ASSERT_TRUE(again.ok) << again.error.toStdString();
-    EXPECT_EQ(again.batchesRun, 18);
+    EXPECT_EQ(again.batchesRun, 20);
     cn->execute("Insert qx_user (zuid,userID,userName) values (1,'g1','g1')");
     cn->execute("Exec qxAddUser 'g1'");
     cn->execute("INSERT INTO qx_Name (qxID, qxName) VALUES (1, 'item1')");

@@ -37,10 +37,11 @@ TEST_P(Installer, InstallsEveryBatchAndRemovesTheTemporaryFile) {
     cn->setLogging(true);
     const InstallOutcome r = runInstallScript(*cn, temp);
     ASSERT_TRUE(r.ok) << r.error.toStdString();
-    EXPECT_EQ(r.batchesRun, 18);
+    EXPECT_EQ(r.batchesRun, 20);
     EXPECT_FALSE(QFile::exists(temp));
     const QStringList tables = cn->tableNames();
-    for (const char* t : {"qx_Name", "qx_Name_Temp", "qx_user", "qx_user_qx", "qx_user_zu", "qx_zu", "qx_Logs"})
+    for (const char* t : {"qx_Name", "qx_Name_Temp", "qx_user", "qx_user_qx", "qx_user_zu", "qx_zu", "qx_Logs",
+                          "vardex_settings", "vardex_lockout"})
         EXPECT_TRUE(tables.contains(t, Qt::CaseInsensitive)) << t;
     // The first batch is the qx_Name table: five lines, sent without their indentation.
     const QStringList first = cn->statementLog().first().split("\r\n");
@@ -99,7 +100,7 @@ TEST_P(Installer, ARefusalHalfWayLeavesTheDatabaseAsItWasAndARerunInstalls) {
     cn->execute("DROP TABLE qx_zu");
     const InstallOutcome again = runInstallScript(*cn, temp);
     ASSERT_TRUE(again.ok) << again.error.toStdString();
-    EXPECT_EQ(again.batchesRun, 18);
+    EXPECT_EQ(again.batchesRun, 20);
     cn->execute("Insert qx_user (zuid,userID,userName) values (1,'g1','g1')");
     cn->execute("Exec qxAddUser 'g1'");
 }

@@ -23,6 +23,8 @@ namespace {
 
 const QStringList kTables{"qx_Name",    "qx_Name_Temp", "qx_user", "qx_user_qx",
                           "qx_user_zu", "qx_zu",        "qx_Logs"};
+// The store's own tables, made after the procedures.
+const QStringList kOwnTables{"vardex_settings", "vardex_lockout"};
 // Procedure name and the number of arguments its callers pass.
 const QList<QPair<QString, int>> kProcedures{
     {"qxAddUser", 1},          {"qxAddzuName", 1},          {"qxDelUser", 1},      {"qxDelzu", 1},
@@ -90,7 +92,7 @@ TEST_P(Script, LinesEndInCrLfAndTheLastLineIsGo) {
 TEST_P(Script, TablesThenProceduresOneObjectPerBatch) {
     const QString name = GetParam();
     const QList<QStringList> batches = batchesOf(readScript(name));
-    ASSERT_EQ(batches.size(), kTables.size() + kProcedures.size());
+    ASSERT_EQ(batches.size(), kTables.size() + kProcedures.size() + kOwnTables.size());
 
     // The first batch is exactly the qx_Name table: five lines, three columns, nothing else.
     const QStringList first = batches[0];
@@ -125,6 +127,9 @@ TEST_P(Script, TablesThenProceduresOneObjectPerBatch) {
         }
         EXPECT_EQ(objects, (QStringList{"VIEW " + proc, "TRIGGER " + proc + "_run"}));
     }
+    for (int i = 0; i < kOwnTables.size(); ++i)
+        EXPECT_EQ(createdObjects(batches[kTables.size() + kProcedures.size() + i].join("\r\n")),
+                  QStringList{"TABLE " + kOwnTables[i]});
 }
 
 TEST_P(Script, SameColumnsAndLookupIndexesInEveryScript) {
@@ -170,13 +175,14 @@ TEST(SQLiteScript, EveryTextColumnChecksItsLength) {
             EXPECT_TRUE(line.contains(QString("CHECK (length(%1) <= %2)").arg(m.captured(1), m.captured(2))))
                 << line.toStdString();
         }
-    EXPECT_EQ(checked, 2 + 2 + 6 + 1 + 3 + 2 + 4 + 2); // the seven tables and qx_Temp
+    // The seven tables, qx_Temp, vardex_settings and vardex_lockout.
+    EXPECT_EQ(checked, 2 + 2 + 6 + 1 + 3 + 2 + 4 + 2 + 2 + 2);
 }
 
 // SQL Server cannot be run here: check by reading what a server would refuse or mishandle.
 TEST(SqlServerScript, ProceduresAreEncryptedAndTheirCursorsLocalAndComplete) {
     const QList<QStringList> batches = batchesOf(readScript("tb_sp_SQL.sql"));
-    ASSERT_EQ(batches.size(), kTables.size() + kProcedures.size());
+    ASSERT_EQ(batches.size(), kTables.size() + kProcedures.size() + kOwnTables.size());
     static const QRegularExpression cursorDecl(R"(^declare (\w+) cursor (\w+))",
                                                QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression variable(R"(@@?\w+)");

@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins qt6-wayland libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc libsqlite3-dev
-  unixodbc-dev
+  unixodbc-dev libcrypt-dev
   qt6-l10n-tools qt6-tools-dev
   fonts-wqy-microhei
 )

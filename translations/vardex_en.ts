@@ -344,6 +344,10 @@
         <translation>The old password is incorrect. </translation>
     </message>
     <message>
+        <source>新密码不符合密码规则(长度不够)! </source>
+        <translation>The new password does not meet the password rules (it is too short). </translation>
+    </message>
+    <message>
         <source>修改口令</source>
         <translation>Change Password</translation>
     </message>

@@ -37,6 +37,7 @@ const
   VARDEX_RIGHT_NOT_HELD = 3;
   VARDEX_PASSWORD_SAME = 5;
   VARDEX_PASSWORD_NOT_CHANGED = 6;
+  VARDEX_PASSWORD_POLICY = 7; { the new password is shorter than the store's policy allows }
   VARDEX_DIALOG_FAILED = 1;
   VARDEX_DIALOG_TIMED_OUT = 2;
   VARDEX_DIALOG_CANCELLED = 3;

@@ -166,6 +166,7 @@ def test_the_answer_enums_are_the_c_header_codes_and_the_calls_return_them(store
         "VARDEX_RIGHT_NOT_HELD": [R.RightResult.NOT_HELD],
         "VARDEX_PASSWORD_SAME": [R.PasswordResult.SAME],
         "VARDEX_PASSWORD_NOT_CHANGED": [R.PasswordResult.NOT_CHANGED],
+        "VARDEX_PASSWORD_POLICY": [R.PasswordResult.POLICY],
         "VARDEX_DIALOG_FAILED": [R.DialogResult.FAILED],
         "VARDEX_DIALOG_TIMED_OUT": [R.DialogResult.TIMED_OUT],
         "VARDEX_DIALOG_CANCELLED": [R.DialogResult.CANCELLED],

@@ -67,6 +67,7 @@ class PasswordResult(enum.IntEnum):
     NO_USER = 4
     SAME = 5
     NOT_CHANGED = 6
+    POLICY = 7  # the new password does not meet the store's policy (too short)
 
 
 class DialogResult(enum.IntEnum):
@@ -254,8 +255,8 @@ def query_rights(user_id: Text, right_ids: Sequence[int]) -> List[RightResult]:
 
 def change_user_password(user_id: Text, old_password: Text, new_password: Text,
                          work_date: Text = "") -> PasswordResult:
-    """CHANGED, the login answers DISABLED to NO_USER, SAME (the new password equals the old) or
-    NOT_CHANGED (no row changed)."""
+    """CHANGED, the login answers DISABLED to NO_USER, SAME (the new password equals the old),
+    NOT_CHANGED (no row changed) or POLICY (the new password is shorter than the store allows)."""
     return _answer(PasswordResult, "ChangeUserPassword", library().ChangeUserPassword(
         _text(user_id, "user_id"), _text(old_password, "old_password"), _text(new_password, "new_password"),
         _text(work_date, "work_date")))

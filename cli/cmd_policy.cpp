@@ -1,0 +1,165 @@
+// The store's password policy: policy show and set, passwords upgrade (every remaining cipher
+// text re-written as a hash) and user unlock.
+#include "cli/admincommon.h"
+
+#include "library/cipher.h"
+#include "library/dmain.h"
+#include "library/passwordpolicy.h"
+#include "platform/passwordhash.h"
+#include "platform/sqldialect.h"
+
+namespace vardex::cli {
+
+namespace {
+
+// The policy verbs run on a connection of their own, not the library's session: a policy that
+// the session would refuse to read can still be shown and mended.
+int onConnection(const Invocation& in, const std::function<int(AdoConnection&)>& body) {
+    const QString cs = storeFrom(in.options);
+    const QString password = databasePassword(in.options);
+    AdoConnection cn;
+    cn.setConnectionString(cs);
+    try {
+        cn.open(in.options.value(QStringLiteral("db-user")), password);
+    } catch (const Error& e) {
+        throw Usage(QStringLiteral("cannot open the store: %1").arg(e.message()));
+    }
+    return body(cn);
+}
+
+int show(const Invocation& in) {
+    return onConnection(in, [](AdoConnection& cn) {
+        const QMap<QString, QString> values = policy::effectiveSettings(cn);
+        for (const policy::Setting& s : policy::kSettings)
+            printOut(QStringLiteral("%1=%2").arg(QLatin1String(s.name), values.value(QLatin1String(s.name))));
+        return kOk;
+    });
+}
+
+int set(const Invocation& in) {
+    if (in.args.isEmpty())
+        throw Usage(QStringLiteral("give at least one NAME=VALUE"));
+    // Every pair is checked before anything is written.
+    QList<QPair<QString, QString>> pairs;
+    for (const QString& arg : in.args) {
+        const int eq = arg.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            throw Usage(QStringLiteral("\"%1\" is not NAME=VALUE").arg(arg));
+        const QString name = arg.left(eq), value = arg.mid(eq + 1);
+        const QString problem = policy::valueProblem(name, value);
+        if (!problem.isEmpty())
+            throw Usage(problem);
+        pairs.append({name, value});
+    }
+    return onConnection(in, [&](AdoConnection& cn) {
+        AdoTransaction tx(cn);
+        const QMap<QString, QString> stored = policy::storedSettings(cn);
+        if (!cn.tableNames().contains(QLatin1String(policy::kSettingsTable), Qt::CaseInsensitive))
+            throw Refused(QStringLiteral("the store has no settings table: run vardex-cli upgrade first"));
+        for (const auto& [name, value] : pairs)
+            cn.execute(stored.contains(name)
+                           ? QStringLiteral("update vardex_settings set value = %1 where name = %2")
+                                 .arg(sqlLiteral(value), sqlLiteral(name))
+                           : QStringLiteral("insert into vardex_settings (name, value) values (%1, %2)")
+                                 .arg(sqlLiteral(name), sqlLiteral(value)));
+        tx.commit();
+        return kOk;
+    });
+}
+
+// The plain text a cipher text stands for under key, when it is text a person could have typed:
+// it deciphers, every byte is part of a character, and no character is a control character.
+bool plainText(const QString& cipherText, const QByteArray& key, QString* plain) {
+    try {
+        *plain = fromCipherBytes(decipherBytes(cipherText, key));
+    } catch (const Error&) {
+        return false;
+    }
+    for (const QChar c : *plain)
+        if (c.isSurrogate() || c.category() == QChar::Other_Control)
+            return false;
+    return !plain->isEmpty();
+}
+
+void upgradePasswords(StoreSession& s, const QCommandLineParser& p, const QStringList&) {
+    if (!p.isSet(QStringLiteral("key")))
+        throw Usage(QStringLiteral("give the cipher key of the stored passwords with --key (the library's "
+                                   "and the host's default keys differ)"));
+    const PasswordPolicy& policy = s.data().Policy;
+    if (!policy.bcrypt)
+        throw Refused(QStringLiteral("the store's password.hash is cipher: set password.hash=bcrypt first"));
+    const QByteArray key = toCipherBytes(session().CipherKey);
+    s.transaction([&] {
+        QList<QPair<QString, QString>> rows; // userID, cipher text
+        for (const auto& r : selectRows(s.cn(), QStringLiteral("select userID, userPwd from qx_user"))) {
+            const QString stored = r.value(1).toString();
+            if (!stored.isEmpty() && !isPasswordHash(stored))
+                rows.append({r.value(0).toString(), stored});
+        }
+        QStringList plains;
+        int failed = 0;
+        for (const auto& row : rows) {
+            QString plain;
+            failed += plainText(row.second, key, &plain) ? 0 : 1;
+            plains << plain;
+        }
+        if (failed > 0)
+            throw Refused(
+                QStringLiteral("%1 of %2 stored password(s) do not decipher under this key to valid "
+                               "text; nothing was changed")
+                    .arg(failed)
+                    .arg(rows.size()));
+        for (int i = 0; i < rows.size(); ++i)
+            s.cn().execute(
+                QStringLiteral("Update qx_user set userPwd = %1 where userID = %2 and userPwd = %3")
+                    .arg(sqlLiteral(hashPassword(plains[i], policy.cost)), sqlLiteral(rows[i].first),
+                         sqlLiteral(rows[i].second)));
+        printOut(QStringLiteral("%1 password(s) upgraded").arg(rows.size()));
+    });
+}
+
+void unlock(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
+    s.transaction([&] {
+        const QVector<UserRow> users = loadUsers(s.cn());
+        const UserRow& u = existingUser(users, a[0]);
+        if (!UnlockUser(u.userId, u.userName))
+            printErr(QStringLiteral("%1 is not locked; nothing to change").arg(u.userId));
+    });
+}
+
+} // namespace
+
+CommandGroup passwordCommands() {
+    return {
+        QStringLiteral("policy show | policy set NAME=VALUE... | passwords upgrade --key K | user unlock ID"),
+        false,
+        {
+            {QStringLiteral("policy show"),
+             {},
+             QStringLiteral("Prints the store's password policy, one name=value line per setting."),
+             Takes::Store,
+             nullptr,
+             show},
+            {QStringLiteral("policy set"),
+             {QStringLiteral("NAME=VALUE...")},
+             QStringLiteral("Changes settings of the password policy; every pair is checked first."),
+             Takes::Store,
+             nullptr,
+             set},
+            {QStringLiteral("passwords upgrade"),
+             {},
+             QStringLiteral("Re-writes every password still held as cipher text under --key as a bcrypt "
+                            "hash, in one transaction."),
+             Takes::Store,
+             nullptr,
+             onStore(upgradePasswords)},
+            {QStringLiteral("user unlock"),
+             {QStringLiteral("ID")},
+             QStringLiteral("Lifts the lockout of a user."),
+             Takes::Store,
+             nullptr,
+             onStore(unlock)},
+        }};
+}
+
+} // namespace vardex::cli

@@ -1,0 +1,472 @@
+// The store's password policy on every kind of store: bcrypt hashes that the system's crypt
+// library and the server's pgcrypto verify, the upgrade of cipher rows at login, the lockout
+// counted in the store (also by many processes at once), the least length (answer 7), and the
+// verbs that add the policy's tables to an older store.
+#include "capi/vardex.h"
+#include "library/cipher.h"
+#include "library/dmain.h"
+#include "platform/passwordhash.h"
+#include "tests/support/testsupport.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <crypt.h>
+
+#include <cstring>
+
+using namespace vardex;
+using namespace vardex::test;
+
+namespace {
+
+const char* const kDay = "2026-06-15";
+
+std::string local(const QString& s) {
+    return s.toLocal8Bit().toStdString();
+}
+
+// The system's crypt library, called directly: what a hash says about password.
+bool cryptVerifies(const QString& password, const QString& hash) {
+    crypt_data data;
+    std::memset(&data, 0, sizeof data);
+    const char* out = crypt_r(password.toUtf8().constData(), hash.toLatin1().constData(), &data);
+    return out && QString::fromLatin1(out) == hash;
+}
+
+} // namespace
+
+class Passwords : public ::testing::TestWithParam<Backend> {
+  protected:
+    void SetUp() override {
+        store = std::make_unique<TempStore>(GetParam());
+        db = openConnection(store->connectionString());
+        conn = local(store->connectionString());
+        session() = SessionValues();
+    }
+    void TearDown() override {
+        if (hasDataModule()) {
+            session().CurrentUserName.clear();
+            vardex::DisconnectDatabase();
+        }
+        session() = SessionValues();
+    }
+    bool server() const { return GetParam() != Backend::SQLite; }
+    void addUser(const QString& id, const QString& password) {
+        db->execute(
+            "INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) "
+            "VALUES ('" +
+            id + "', 'N" + id + "', '" + EncryptPassword(password, "kmpq") +
+            "', '2026-01-01', '2026-12-31', 'T', 0, 10000)");
+        db->execute("Exec qxAddUser '" + id + "'");
+    }
+    void set(const QString& name, const QString& value) {
+        db->execute("update vardex_settings set value = '" + value + "' where name = '" + name + "'");
+    }
+    int connect() { return ::ConnectDatabase(conn.c_str(), "", "", kDay, ""); }
+    int login(const char* id, const char* password, int mode = VARDEX_SHOW_NOTHING) {
+        return ::CheckUserLogin(id, password, kDay, nullptr, mode);
+    }
+    QString stored(const QString& id) {
+        return scalar(*db, "select userPwd from qx_user where userID = '" + id + "'");
+    }
+    int logRows(const char* text) {
+        return scalarInt(*db,
+                         "select count(*) from qx_Logs where theLog = '" + QString::fromUtf8(text) + "'");
+    }
+    int failures(const QString& id) {
+        return scalarInt(*db, "select failures from vardex_lockout where userID = '" + id + "'");
+    }
+    std::unique_ptr<TempStore> store;
+    std::unique_ptr<AdoConnection> db;
+    std::string conn;
+};
+
+TEST_P(Passwords, HashesVerifyInTheLibraryTheCryptLibraryAndPgcrypto) {
+    addUser("alice", "old");
+    set("password.hash", "bcrypt");
+    ASSERT_EQ(connect(), VARDEX_OK) << VardexLastError();
+    const char* typed = "pässwörd€密";
+    ASSERT_EQ(::ChangeUserPassword("alice", "old", typed, kDay), VARDEX_OK) << VardexLastError();
+    const QString hash = stored("alice");
+    EXPECT_TRUE(QRegularExpression(R"(^\$2a\$10\$[./A-Za-z0-9]{53}$)").match(hash).hasMatch()) << local(hash);
+    EXPECT_TRUE(cryptVerifies(QString::fromUtf8(typed), hash));
+    EXPECT_EQ(login("alice", typed), VARDEX_OK);
+    EXPECT_EQ(login("alice", "old"), VARDEX_LOGIN_WRONG_PASSWORD);
+    EXPECT_EQ(login("nobody", typed), VARDEX_LOGIN_NO_USER);
+    if (!server())
+        return;
+    db->execute("create extension if not exists pgcrypto");
+    const QString check =
+        "select count(*) from qx_user where userID = 'alice' and crypt('%1', userPwd) = userPwd";
+    EXPECT_EQ(scalarInt(*db, check.arg(QString::fromUtf8(typed))), 1);
+    EXPECT_EQ(scalarInt(*db, check.arg("old")), 0);
+    // And the other way: a hash the server makes logs in through the library.
+    db->execute("update qx_user set userPwd = crypt('srv', gen_salt('bf', 10)) where userID = 'alice'");
+    EXPECT_EQ(login("alice", "srv"), VARDEX_OK);
+}
+
+TEST_P(Passwords, CipherRowsBecomeHashesAtLoginAndTheDefaultPolicySendsNothingMore) {
+    addUser("alice", "pw");
+    addUser("bob", "pw2");
+    // Under the default policy a login sends the one select it always sent, and nothing changes.
+    ASSERT_EQ(connect(), VARDEX_OK) << VardexLastError();
+    dataModule().ADOcn.setLogging(true);
+    EXPECT_EQ(login("alice", "bad"), VARDEX_LOGIN_WRONG_PASSWORD);
+    EXPECT_EQ(login("nobody", "pw"), VARDEX_LOGIN_NO_USER);
+    for (const QString& sql : dataModule().ADOcn.statementLog())
+        EXPECT_FALSE(sql.contains("vardex_")) << local(sql);
+    EXPECT_EQ(dataModule().ADOcn.statementLog().size(), 2);
+    EXPECT_EQ(login("alice", "pw"), VARDEX_OK);
+    EXPECT_FALSE(isPasswordHash(stored("alice")));
+    ::DisconnectDatabase();
+
+    set("password.hash", "bcrypt");
+    ASSERT_EQ(connect(), VARDEX_OK) << VardexLastError();
+    EXPECT_EQ(login("alice", "bad"), VARDEX_LOGIN_WRONG_PASSWORD);
+    EXPECT_FALSE(isPasswordHash(stored("alice"))); // a wrong password changes nothing
+    EXPECT_EQ(login("alice", "pw"), VARDEX_OK);
+    EXPECT_TRUE(isPasswordHash(stored("alice")));
+    EXPECT_EQ(login("alice", "pw"), VARDEX_OK);
+    // The verification of a password change leaves the row to the change itself.
+    EXPECT_EQ(::ChangeUserPassword("bob", "pw2", "pw2", kDay), VARDEX_PASSWORD_SAME);
+    EXPECT_FALSE(isPasswordHash(stored("bob")));
+}
+
+TEST_P(Passwords, WrongPasswordsLockUntilTheLockRunsOutOrIsLifted) {
+    addUser("alice", "pw");
+    set("lockout.failures", "3");
+    ASSERT_EQ(connect(), VARDEX_OK) << VardexLastError();
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(login("alice", "bad"), VARDEX_LOGIN_WRONG_PASSWORD) << i;
+        EXPECT_EQ(failures("alice"), i);
+    }
+    EXPECT_EQ(logRows("账号锁定"), 1);
+    EXPECT_EQ(
+        scalar(*db, "select userName from qx_Logs where theLog = '" + QString::fromUtf8("账号锁定") + "'"),
+        "Nalice");
+    {
+        MessageRecorder boxes;
+        EXPECT_EQ(login("alice", "pw", VARDEX_SHOW_BUILTIN), VARDEX_LOGIN_DISABLED);
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].text, login::builtInText(login::Disabled));
+    }
+    EXPECT_EQ(login("alice", "bad"), VARDEX_LOGIN_DISABLED); // not counted while locked
+    EXPECT_EQ(failures("alice"), 3);
+    EXPECT_EQ(::ChangeUserPassword("alice", "pw", "new", kDay), VARDEX_LOGIN_DISABLED);
+
+    // The lock runs out on the database's clock; the count then starts again.
+    db->execute("update vardex_lockout set lastFailure = '2000-01-01 00:00:00'");
+    EXPECT_EQ(login("alice", "bad"), VARDEX_LOGIN_WRONG_PASSWORD);
+    EXPECT_EQ(failures("alice"), 1);
+    EXPECT_EQ(login("alice", "pw"), VARDEX_OK); // a success forgets the count
+    EXPECT_EQ(scalarInt(*db, "select count(*) from vardex_lockout"), 0);
+
+    for (int i = 0; i < 3; ++i)
+        login("alice", "bad");
+    EXPECT_TRUE(UnlockUser("alice", "Nalice"));
+    EXPECT_FALSE(UnlockUser("alice", "Nalice")); // nothing left to lift: no second audit row
+    EXPECT_EQ(logRows("账号解锁"), 1);
+    EXPECT_EQ(login("alice", "pw"), VARDEX_OK);
+    EXPECT_EQ(logRows("账号锁定"), 2);
+}
+
+TEST_P(Passwords, ANewPasswordShorterThanTheLeastLengthAnswersSeven) {
+    addUser("alice", "pw");
+    set("password.minlength", "6");
+    ASSERT_EQ(connect(), VARDEX_OK) << VardexLastError();
+    const struct {
+        const char* newPassword;
+        int answer;
+    } cases[] = {{"", VARDEX_PASSWORD_POLICY},
+                 {"abcde", VARDEX_PASSWORD_POLICY},
+                 {"密码密码密", VARDEX_PASSWORD_POLICY}, // 15 bytes, 5 characters
+                 {"密码密码密码", VARDEX_OK},
+                 {"abcdefg", VARDEX_OK}};
+    QString old = "pw";
+    for (const auto& c : cases) {
+        const QString before = stored("alice");
+        EXPECT_EQ(::ChangeUserPassword("alice", local(old).c_str(), c.newPassword, kDay), c.answer)
+            << c.newPassword;
+        if (c.answer == VARDEX_OK)
+            old = QString::fromUtf8(c.newPassword);
+        else
+            EXPECT_EQ(stored("alice"), before) << c.newPassword;
+    }
+    EXPECT_EQ(login("alice", "abcdefg"), VARDEX_OK);
+}
+
+TEST_P(Passwords, APolicyValueOutOfRangeFailsTheConnectionNamingIt) {
+    const struct {
+        const char* name;
+        const char* value;
+    } cases[] = {{"password.hash", "sha1"},    {"password.cost", "9"},       {"password.cost", "16"},
+                 {"lockout.failures", "-1"},   {"lockout.failures", "1001"}, {"lockout.minutes", "0"},
+                 {"password.minlength", "50"}, {"password.minlength", " 5"}};
+    for (const auto& c : cases) {
+        db->execute("delete from vardex_settings");
+        db->execute(
+            QString("insert into vardex_settings (name, value) values ('%1', '%2')").arg(c.name, c.value));
+        EXPECT_EQ(connect(), VARDEX_CONNECT_FAILED) << c.name << "=" << c.value;
+        EXPECT_NE(std::strstr(VardexLastError(), c.name), nullptr) << VardexLastError();
+    }
+    // A store without the settings table reads as the defaults.
+    db->execute("drop table vardex_settings");
+    ASSERT_EQ(connect(), VARDEX_OK) << VardexLastError();
+}
+
+TEST_P(Passwords, UpgradeAddsTheTablesAndTheMissingSettingsOnly) {
+    db->execute("drop table vardex_settings");
+    db->execute("drop table vardex_lockout");
+    const auto upgrade = [&] {
+        QProcess cli;
+        cli.start(binDir() + "/vardex-cli", {"upgrade", store->connectionString()});
+        EXPECT_TRUE(cli.waitForFinished(60000));
+        EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+        return QString::fromLocal8Bit(cli.readAllStandardOutput());
+    };
+    EXPECT_TRUE(upgrade().contains("created vardex_lockout"));
+    EXPECT_EQ(scalarInt(*db, "select count(*) from vardex_settings"), 5);
+    set("lockout.failures", "4");
+    db->execute("delete from vardex_settings where name = 'password.cost'");
+    EXPECT_EQ(upgrade(), "password.cost=10\n1 addition(s)\n");
+    EXPECT_EQ(scalar(*db, "select value from vardex_settings where name = 'lockout.failures'"), "4");
+    EXPECT_EQ(upgrade(), "the store is up to date\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Store, Passwords, VARDEX_BACKEND_PARAMS);
+
+// Sixteen desktops (processes: the library keeps one session per process) type a wrong password
+// for the same user at once: every failure is counted once, and the lock is written once.
+class ManyWrongPasswords : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(ManyWrongPasswords, SixteenProcessesLockAfterExactlyN) {
+    const int processes = 16, limit = 6;
+    TempStore store(GetParam());
+    auto db = openConnection(store.connectionString());
+    db->execute(
+        "INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) "
+        "VALUES ('u1', 'user1', '" +
+        EncryptPassword("pw", "kmpq") + "', '2026-01-01', '2026-12-31', 'T', 0, 10000)");
+    db->execute(
+        QString("update vardex_settings set value = '%1' where name = 'lockout.failures'").arg(limit));
+    std::vector<std::unique_ptr<QProcess>> workers;
+    for (int i = 0; i < processes; ++i) {
+        auto p = std::make_unique<QProcess>();
+        p->start(binDir() + "/hardening_worker", {"login", store.connectionString(), "u1", "wrong"});
+        ASSERT_TRUE(p->waitForStarted(30000));
+        workers.push_back(std::move(p));
+    }
+    for (auto& p : workers) {
+        while (!p->canReadLine())
+            ASSERT_TRUE(p->waitForReadyRead(60000)) << p->readAllStandardError().toStdString();
+        ASSERT_EQ(p->readLine().trimmed(), "ready");
+    }
+    for (auto& p : workers) {
+        p->write("go\n");
+        p->closeWriteChannel();
+        ASSERT_TRUE(p->waitForBytesWritten(30000));
+    }
+    int wrong = 0, disabled = 0;
+    for (auto& p : workers) {
+        ASSERT_TRUE(p->waitForFinished(120000));
+        const QByteArray out = p->readAllStandardOutput().trimmed();
+        EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
+        wrong += out == "rc=3";
+        disabled += out == "rc=1";
+    }
+    EXPECT_EQ(wrong + disabled, processes);
+    EXPECT_GE(wrong, limit);
+    // Every answer 3 was counted, once; exactly one failure reached the limit.
+    EXPECT_EQ(scalarInt(*db, "select failures from vardex_lockout where userID = 'u1'"), wrong);
+    EXPECT_EQ(
+        scalarInt(*db, "select count(*) from qx_Logs where theLog = '" + QString::fromUtf8("账号锁定") + "'"),
+        1);
+    ASSERT_EQ(vardex::ConnectDatabase(store.connectionString(), "", "", kDay, ""), 0);
+    EXPECT_EQ(::CheckUserLogin("u1", "pw", kDay, nullptr, 0), VARDEX_LOGIN_DISABLED);
+    session().CurrentUserName.clear();
+    vardex::DisconnectDatabase();
+}
+
+namespace {
+std::vector<Backend> serverAndFile() {
+    std::vector<Backend> out;
+    for (Backend b : availableBackends())
+        if (b != Backend::OdbcPostgreSQL)
+            out.push_back(b);
+    return out;
+}
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(Store, ManyWrongPasswords, ::testing::ValuesIn(serverAndFile()),
+                         [](const ::testing::TestParamInfo<Backend>& info) {
+                             return backendName(info.param);
+                         });
+
+namespace {
+
+struct CliRun {
+    int exitCode;
+    QString out, err;
+};
+
+CliRun cli(const QStringList& args, const QString& newPassword = QString()) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("VARDEX_NEW_PASSWORD");
+    if (!newPassword.isNull())
+        env.insert("VARDEX_NEW_PASSWORD", newPassword);
+    p.setProcessEnvironment(env);
+    p.start(binDir() + "/vardex-cli", args);
+    EXPECT_TRUE(p.waitForFinished(120000));
+    return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+} // namespace
+
+TEST_P(Passwords, PasswordsUpgradeRewritesEveryCipherTextOnlyUnderTheRightKey) {
+    // Cipher texts of fixed seeds, so that what the wrong key makes of them is the same every run:
+    // alice's reads as text under it, bob's does not; neither is changed.
+    const QByteArray key = "kmpq";
+    const auto cipher = [&](const char* plain, int seed) {
+        return encipherBytes(toCipherBytes(plain), key, seed);
+    };
+    for (const auto& [id, pwd] :
+         {std::pair{"alice", cipher("pw1", 17)}, std::pair{"bob", cipher("密码2", 200)}})
+        db->execute(
+            QString("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, "
+                    "zuid) VALUES ('%1', '%1', '%2', '2026-01-01', '2026-12-31', 'T', 0, 10000)")
+                .arg(id, pwd));
+    const QString cs = store->connectionString();
+    const QStringList before{stored("alice"), stored("bob")};
+    EXPECT_EQ(cli({"passwords", "upgrade", "--key", "kmpq", "--store", cs}).exitCode, 1); // still cipher
+    set("password.hash", "bcrypt");
+    EXPECT_EQ(cli({"passwords", "upgrade", "--store", cs}).exitCode, 2); // the key is required
+    const CliRun wrong = cli({"passwords", "upgrade", "--key", "KMPQ", "--store", cs});
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_TRUE(wrong.err.contains("1 of 2 stored password(s) do not decipher")) << local(wrong.err);
+    EXPECT_EQ((QStringList{stored("alice"), stored("bob")}), before);
+
+    const CliRun right = cli({"passwords", "upgrade", "--key", "kmpq", "--store", cs});
+    EXPECT_EQ(right.exitCode, 0) << local(right.err);
+    EXPECT_EQ(right.out, "2 password(s) upgraded\n");
+    EXPECT_TRUE(isPasswordHash(stored("alice")) && isPasswordHash(stored("bob")));
+    ASSERT_EQ(connect(), VARDEX_OK) << VardexLastError();
+    EXPECT_EQ(login("alice", "pw1"), VARDEX_OK);
+    EXPECT_EQ(login("bob", "密码2"), VARDEX_OK);
+}
+
+TEST_P(Passwords, TheUserVerbsHonourTheLeastLengthAndUnlock) {
+    addUser("alice", "pw");
+    set("lockout.failures", "2");
+    set("password.minlength", "4");
+    const QString cs = store->connectionString();
+    const struct {
+        QStringList args;
+        const char* password;
+        int exitCode;
+    } cases[] = {
+        {{"user", "add", "carol"}, "abc", 1},
+        {{"user", "add", "carol", "--start", "2026-01-01"}, "abcd", 0},
+        {{"user", "passwd", "carol"}, "xyz", 1},
+        {{"user", "add", "dan", "--no-password"}, nullptr, 1},
+        {{"user", "passwd", "alice"}, "wxyz", 0},
+    };
+    for (const auto& c : cases) {
+        const CliRun r =
+            cli(c.args + QStringList{"--store", cs}, c.password ? QString::fromUtf8(c.password) : QString());
+        EXPECT_EQ(r.exitCode, c.exitCode) << local(c.args.join(' ')) << " " << local(r.err);
+    }
+    EXPECT_EQ(scalarInt(*db, "select count(*) from qx_user where userID in ('carol', 'dan')"), 1);
+
+    ASSERT_EQ(connect(), VARDEX_OK) << VardexLastError();
+    EXPECT_EQ(login("carol", "abcd"), VARDEX_OK);
+    login("alice", "bad");
+    login("alice", "bad");
+    EXPECT_EQ(login("alice", "wxyz"), VARDEX_LOGIN_DISABLED);
+    EXPECT_EQ(cli({"user", "unlock", "alice", "--store", cs}).exitCode, 0);
+    EXPECT_EQ(logRows("账号解锁"), 1);
+    EXPECT_TRUE(cli({"user", "unlock", "alice", "--store", cs}).err.contains("not locked"));
+    EXPECT_EQ(logRows("账号解锁"), 1);
+    EXPECT_EQ(login("alice", "wxyz"), VARDEX_OK);
+}
+
+TEST_P(Passwords, PolicySetChecksEveryPairBeforeWritingAny) {
+    const QString cs = store->connectionString();
+    EXPECT_EQ(cli({"policy", "set", "lockout.failures=5", "password.cost=9", "--store", cs}).exitCode, 2);
+    EXPECT_EQ(cli({"policy", "set", "lockout.failures=5", "colour=blue", "--store", cs}).exitCode, 2);
+    EXPECT_EQ(cli({"policy", "show", "--store", cs}).out,
+              "password.hash=cipher\npassword.cost=10\nlockout.failures=0\nlockout.minutes=15\npassword."
+              "minlength=0\n");
+    EXPECT_EQ(cli({"policy", "set", "lockout.failures=5", "password.hash=bcrypt", "--store", cs}).exitCode,
+              0);
+    const QString shown = cli({"policy", "show", "--store", cs}).out;
+    EXPECT_TRUE(shown.contains("password.hash=bcrypt\n") && shown.contains("lockout.failures=5\n"))
+        << local(shown);
+}
+
+// A hashed store with a policy and a lock, carried to another store by copy (SQLite to
+// PostgreSQL) and by export and import: every login answers as it did.
+TEST(PasswordTransfer, AHashedStoreAnswersEveryLoginAsBeforeWhereverItIsCarried) {
+    TempStore src(Backend::SQLite);
+    auto db = openConnection(src.connectionString());
+    const auto add = [&](const char* id, const QString& pwd, const char* allow) {
+        db->execute(
+            QString("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, "
+                    "zuid) VALUES ('%1', '%1', '%2', '2026-01-01', '2026-12-31', '%3', 0, 10000)")
+                .arg(id, pwd, allow));
+        db->execute(QString("Exec qxAddUser '%1'").arg(id));
+    };
+    add("alice", hashPassword("a1", 10), "T");
+    add("bob", EncryptPassword("b2", "kmpq"), "T");
+    add("carol", hashPassword("c3", 10), "F");
+    add("dave", EncryptPassword("d4", "kmpq"), "T");
+    db->execute("update vardex_settings set value = 'bcrypt' where name = 'password.hash'");
+    db->execute("update vardex_settings set value = '3' where name = 'lockout.failures'");
+    db->execute("insert into vardex_lockout (userID, failures, lastFailure) values ('dave', 3, '2999-01-01 "
+                "00:00:00')");
+    ASSERT_EQ(cli({"doctor", src.connectionString()}).exitCode, 0); // hashes are no violation
+    EXPECT_TRUE(
+        cli({"doctor", src.connectionString()}).out.contains("2 stored password(s) are still cipher text"));
+
+    QTemporaryDir dir;
+    const QString file = dir.path() + "/setup.json";
+    ASSERT_EQ(cli({"export", file, "--store", src.connectionString()}).exitCode, 0);
+    std::vector<std::pair<std::string, std::unique_ptr<TempStore>>> targets;
+    for (Backend b : availableBackends()) {
+        if (b == Backend::OdbcPostgreSQL)
+            continue;
+        auto imported = std::make_unique<TempStore>(b);
+        const CliRun r = cli({"import", file, "--store", imported->connectionString()});
+        EXPECT_EQ(r.exitCode, 0) << local(r.err);
+        targets.emplace_back("import into " + backendName(b), std::move(imported));
+    }
+    if (postgresAvailable()) {
+        auto copied = std::make_unique<TempStore>(Backend::PostgreSQL);
+        const CliRun r = cli({"copy", src.connectionString(), copied->connectionString()});
+        EXPECT_EQ(r.exitCode, 0) << local(r.err);
+        targets.emplace_back("copy to PostgreSQL", std::move(copied));
+    }
+    const struct {
+        const char* id;
+        const char* password;
+        int answer;
+    } logins[] = {{"alice", "a1", VARDEX_OK},
+                  {"alice", "a2", VARDEX_LOGIN_WRONG_PASSWORD},
+                  {"bob", "b2", VARDEX_OK},
+                  {"carol", "c3", VARDEX_LOGIN_DISABLED},
+                  {"dave", "d4", VARDEX_LOGIN_DISABLED},
+                  {"nobody", "x", VARDEX_LOGIN_NO_USER}};
+    for (const auto& [name, target] : targets) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(::ConnectDatabase(local(target->connectionString()).c_str(), "", "", kDay, ""), VARDEX_OK)
+            << VardexLastError();
+        for (const auto& l : logins)
+            EXPECT_EQ(::CheckUserLogin(l.id, l.password, kDay, nullptr, 0), l.answer)
+                << l.id << " " << l.password;
+        session().CurrentUserName.clear();
+        vardex::DisconnectDatabase();
+    }
+}
