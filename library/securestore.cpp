@@ -205,14 +205,14 @@ void requirePasswordPolicy(AdoConnection& cn, const Store& st) {
                                    sqlLiteral(st.schemaSql + QStringLiteral(".vardex_lockout"))))))
         throw Error(
             QStringLiteral("the store has no password policy yet: run vardex-cli upgrade, then policy set "
-                           "password.hash bcrypt and passwords upgrade"));
+                           "password.hash=bcrypt and passwords upgrade"));
     const QString hash =
         single(cn, QStringLiteral("select value from %1 where name = 'password.hash'").arg(settings))
             .toString();
     if (hash != QLatin1String("bcrypt"))
         throw Error(
             QStringLiteral("password.hash is %1: a secured store checks bcrypt hashes only (policy set "
-                           "password.hash bcrypt, then passwords upgrade)")
+                           "password.hash=bcrypt, then passwords upgrade)")
                 .arg(hash.isEmpty() ? QStringLiteral("cipher") : hash));
     const int left =
         single(cn, QStringLiteral("select count(*) from %1.qx_user where coalesce(userPwd, '') <> '' "
