@@ -14,10 +14,9 @@ namespace {
 
 const QList<CommandGroup>& groups() {
     static const QList<CommandGroup> all{
-        installCommands(),   sessionCommands(), doctorCommands(),  userCommands(),    userGroupCommands(),
-        permGroupCommands(), itemCommands(),    grantCommands(),   listCommands(),    logCommands(),
-        transferCommands(),  copyCommands(),    upgradeCommands(), passwordCommands(),
-        secureCommands()};
+        installCommands(),   sessionCommands(), doctorCommands(),  userCommands(),     userGroupCommands(),
+        permGroupCommands(), itemCommands(),    grantCommands(),   listCommands(),     logCommands(),
+        transferCommands(),  copyCommands(),    upgradeCommands(), passwordCommands(), secureCommands()};
     return all;
 }
 

@@ -216,8 +216,11 @@ int loginAnswered(int code, const QString& message, const QString* failText, int
 
 // CheckUserLogin on a secured store: one call of vardex_login, which verifies and writes the
 // logout and login rows; the session is updated here.
-int securedLogin(const QString& userId, const QString& password, const QString* failText, int mode) {
+int securedLogin(const QString& userId, const QString& password, const QString& workDate,
+                 const QString* failText, int mode) {
+    CallInProgress busy;
     SessionValues& s = session();
+    s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
     const securestore::LoginAnswer a =
         securestore::login(dataModule().ADOcn, userId, password, s.WorkDate, s.ComputerName,
                            s.LoginUpdatesSession ? s.CurrentUserName : QString(), s.LoginUpdatesSession);
@@ -267,8 +270,6 @@ int verifyLogin(const QString& userId, const QString& password, const QString& w
     TdData& d = dataModule();
     const PasswordPolicy& policy = d.Policy;
     s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
-    if (d.Secured)
-        return securedLogin(userId, password, failText, mode);
 
     AdoQuery& q = d.ADOqrCheck;
     q.close();
@@ -348,6 +349,8 @@ int verifyLogin(const QString& userId, const QString& password, const QString& w
 
 int CheckUserLogin(const QString& userId, const QString& password, const QString& workDate,
                    const QString* failText, int mode) {
+    if (dataModule().Secured)
+        return securedLogin(userId, password, workDate, failText, mode);
     return verifyLogin(userId, password, workDate, failText, mode, true);
 }
 
