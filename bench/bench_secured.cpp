@@ -87,11 +87,13 @@ void selectOne(benchmark::State& state, const char* account) {
     disconnect();
 }
 
-void checkRight(benchmark::State& state, const char* account) {
+// Item 501 is granted (the call writes its audit row), 502 is not (it only reads).
+void checkRight(benchmark::State& state, const char* account, int item) {
     connectAs(state, account);
+    const int expected = item % 2 ? rights::Held : rights::NotHeld;
     for (auto _ : state)
-        if (CheckUserRight(QStringLiteral("u"), 501, nullptr, 0) != rights::Held)
-            state.SkipWithError("not granted");
+        if (CheckUserRight(QStringLiteral("u"), item, nullptr, 0) != expected)
+            state.SkipWithError("wrong answer");
     disconnect();
 }
 
@@ -122,8 +124,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     benchmark::RegisterBenchmark("SELECT_1/secured", selectOne, kRole)->UseRealTime();
-    benchmark::RegisterBenchmark("CheckUserRight/secured", checkRight, kRole)->UseRealTime();
-    benchmark::RegisterBenchmark("CheckUserRight/classic", checkRight, "")->UseRealTime();
+    benchmark::RegisterBenchmark("CheckUserRight/secured", checkRight, kRole, 501)->UseRealTime();
+    benchmark::RegisterBenchmark("CheckUserRight/classic", checkRight, "", 501)->UseRealTime();
+    benchmark::RegisterBenchmark("CheckUserRight_refused/secured", checkRight, kRole, 502)->UseRealTime();
+    benchmark::RegisterBenchmark("CheckUserRight_refused/classic", checkRight, "", 502)->UseRealTime();
     benchmark::RegisterBenchmark("VardexQueryRights_1000/secured", queryRights, kRole)->UseRealTime();
     benchmark::RegisterBenchmark("VardexQueryRights_1000/classic", queryRights, "")->UseRealTime();
     benchmark::Initialize(&argc, argv);
