@@ -2,6 +2,7 @@
 // library on that role answering, showing and writing exactly what an owner's session does on
 // the same store, one statement per call as the server's log counts them.
 #include "capi/vardex.h"
+#include "library/cipher.h"
 #include "library/dmain.h"
 #include "platform/sqldialect.h"
 #include "tests/support/testsupport.h"
@@ -263,6 +264,19 @@ TEST_F(SecuredStore, TheRoleCanTouchNoTableNoProcedureAndNoSchemaAndHostileTexts
     EXPECT_EQ(
         scalar(*owner, QStringLiteral("select CompName || '|' || userName || '|' || theLog from qx_Logs")),
         hostile[0] + QLatin1Char('|') + who + QStringLiteral("|用户退出登录"));
+
+    // Cipher text written after securing verifies neither against its password nor as typed.
+    const QString cipher = EncryptPassword(QStringLiteral("pc"), QStringLiteral("kmpq"));
+    owner->execute(
+        QStringLiteral("update qx_user set userPwd = %1 where userID = 'm3'").arg(sqlLiteral(cipher)));
+    const Ran codes = runProgram(QStringLiteral("psql"),
+                                 {QStringLiteral("-X"), QStringLiteral("-At"), QStringLiteral("-h"),
+                                  clusterValue("Host"), QStringLiteral("-p"), clusterValue("Port"),
+                                  QStringLiteral("-U"), role, QStringLiteral("-d"), database},
+                                 "select code from vardex_login('m3', 'pc', '2024-05-06', 'pc', '', "
+                                 "true);\nselect code from vardex_login('m3', " +
+                                     sqlLiteral(cipher).toUtf8() + ", '2024-05-06', 'pc', '', true);\n");
+    EXPECT_EQ(codes.out, QStringLiteral("3\n3\n")) << codes.err.toStdString();
 }
 
 namespace {
