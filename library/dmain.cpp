@@ -197,42 +197,6 @@ QString login::builtInText(int code) {
 
 namespace {
 
-// Shows what a refused login shows in its mode: the caller's text (1), the library's (2, in
-// message), nothing (0 and any mode a caller was not meant to pass). Answers code.
-int loginAnswered(int code, const QString& message, const QString* failText, int mode) {
-    switch (mode) {
-    case 1:
-        if (!failText)
-            return code;
-        showMessage(*failText, Ui::tr("用户登录"), kWarningBox);
-        return code;
-    case 2:
-        showMessage(message, Ui::tr("用户登录"), kWarningBox);
-        return code;
-    default:
-        return code;
-    }
-}
-
-// CheckUserLogin on a secured store: one call of vardex_login, which verifies and writes the
-// logout and login rows; the session is updated here.
-int securedLogin(const QString& userId, const QString& password, const QString& workDate,
-                 const QString* failText, int mode) {
-    CallInProgress busy;
-    SessionValues& s = session();
-    s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
-    const securestore::LoginAnswer a =
-        securestore::login(dataModule().ADOcn, userId, password, s.WorkDate, s.ComputerName,
-                           s.LoginUpdatesSession ? s.CurrentUserName : QString(), s.LoginUpdatesSession);
-    if (a.code != login::Verified)
-        return loginAnswered(a.code, login::builtInText(a.code), failText, mode);
-    if (s.LoginUpdatesSession) {
-        s.CurrentUserID = userId;
-        s.CurrentUserName = a.userName;
-    }
-    return login::Verified;
-}
-
 // Whether a typed password is the one a row stores: empty for empty, a hash that verifies, or
 // cipher text that deciphers to it under the session's key.
 bool storedPasswordMatches(const QString& stored, const QString& typed, const QByteArray& typedBytes,
@@ -259,6 +223,70 @@ void upgradeStoredPassword(TdData& d, const QString& userId, const QString& stor
     ExecSql(QStringLiteral("Update qx_user set userPwd = ") +
             schema::sqlLiteral(hashPassword(typed, d.Policy.cost)) + QStringLiteral(" where userID = ") +
             schema::sqlLiteral(userId) + QStringLiteral(" and userPwd = ") + schema::sqlLiteral(stored));
+}
+
+// The answer of the row whose password matched: Disabled or Expired with the library's text in
+// message, or Verified, the login then recorded while the session records logins.
+int matchedRowAnswer(AdoQuery& q, SessionValues& s, const QString& userId, QString& message) {
+    const QString startTime = q.fieldByName(QStringLiteral("startTime")).asString();
+    const QString endTime = q.fieldByName(QStringLiteral("endTime")).asString();
+    const QString allow = q.fieldByName(QStringLiteral("Allow")).asString();
+    const QString userName = q.fieldByName(QStringLiteral("userName")).asString();
+    if (allow != schema::kGranted) {
+        message = login::builtInText(login::Disabled);
+        return login::Disabled;
+    }
+    if (compareBytes(s.WorkDate, startTime) < 0 || compareBytes(s.WorkDate, endTime) > 0) {
+        message = login::builtInText(login::Expired);
+        return login::Expired;
+    }
+    if (!s.LoginUpdatesSession)
+        return login::Verified;
+    if (!s.CurrentUserName.isEmpty())
+        WriteLog(QStringLiteral("用户退出登录"));
+    // The user becomes current only once his login row is written: a login that ends in an
+    // error leaves the session's rows under the user it had.
+    WriteLog(QStringLiteral("用户登录"), userName);
+    s.CurrentUserID = userId;
+    s.CurrentUserName = userName;
+    return login::Verified;
+}
+
+// Shows a refusal as the display mode says, and answers its code.
+int reportLoginAnswer(int code, QString message, const QString* failText, int mode) {
+    switch (mode) {
+    case 1:
+        if (!failText)
+            return code;
+        message = *failText;
+        break;
+    case 2:
+        break;
+    default:
+        // Mode 0, and any mode a caller was not meant to pass: nothing is shown.
+        return code;
+    }
+    showMessage(message, Ui::tr("用户登录"), kWarningBox);
+    return code;
+}
+
+// CheckUserLogin on a secured store: one call of vardex_login, which verifies and writes the
+// logout and login rows; the session is updated here.
+int securedLogin(const QString& userId, const QString& password, const QString& workDate,
+                 const QString* failText, int mode) {
+    CallInProgress busy;
+    SessionValues& s = session();
+    s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
+    const securestore::LoginAnswer a =
+        securestore::login(dataModule().ADOcn, userId, password, s.WorkDate, s.ComputerName,
+                           s.LoginUpdatesSession ? s.CurrentUserName : QString(), s.LoginUpdatesSession);
+    if (a.code != login::Verified)
+        return reportLoginAnswer(a.code, login::builtInText(a.code), failText, mode);
+    if (s.LoginUpdatesSession) {
+        s.CurrentUserID = userId;
+        s.CurrentUserName = a.userName;
+    }
+    return login::Verified;
 }
 
 // CheckUserLogin, and the verification of ChangeUserPassword (upgrade false: the stored
@@ -317,32 +345,13 @@ int verifyLogin(const QString& userId, const QString& password, const QString& w
             if (upgrade)
                 upgradeStoredPassword(d, userId, q.fieldByName(QStringLiteral("userPwd")).asString(),
                                       password);
-            const QString startTime = q.fieldByName(QStringLiteral("startTime")).asString();
-            const QString endTime = q.fieldByName(QStringLiteral("endTime")).asString();
-            const QString allow = q.fieldByName(QStringLiteral("Allow")).asString();
-            const QString userName = q.fieldByName(QStringLiteral("userName")).asString();
-            if (allow != schema::kGranted) {
-                code = login::Disabled;
-                message = login::builtInText(code);
-            } else if (compareBytes(s.WorkDate, startTime) < 0 || compareBytes(s.WorkDate, endTime) > 0) {
-                code = login::Expired;
-                message = login::builtInText(code);
-            } else {
-                if (!s.LoginUpdatesSession)
-                    return login::Verified;
-                if (!s.CurrentUserName.isEmpty())
-                    WriteLog(QStringLiteral("用户退出登录"));
-                // The user becomes current only once his login row is written: a login that
-                // ends in an error leaves the session's rows under the user it had.
-                WriteLog(QStringLiteral("用户登录"), userName);
-                s.CurrentUserID = userId;
-                s.CurrentUserName = userName;
-                return login::Verified;
-            }
+            code = matchedRowAnswer(q, s, userId, message);
+            if (code == login::Verified)
+                return code;
         }
     }
     q.close();
-    return loginAnswered(code, message, failText, mode);
+    return reportLoginAnswer(code, message, failText, mode);
 }
 
 } // namespace

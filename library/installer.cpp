@@ -59,7 +59,7 @@ QStringList storedScriptLines(const QString& name, const QString& tempFile, bool
     TacFileStorage storage(nullptr);
     storage.loadStoredData(storedScripts());
     storage.ExtractFile(name, tempFile); // its result is not checked: reading tells
-    const QStringList lines = readLines(tempFile, ok);
+    QStringList lines = readLines(tempFile, ok);
     QFile::remove(tempFile);
     return lines;
 }

@@ -60,25 +60,12 @@ TEST_P(ManyDesktops, FourProcessesKeepEveryCountAndEveryAuditRow) {
 
     QElapsedTimer clock; // for the figures only, never asserted
     clock.start();
-    std::vector<std::unique_ptr<QProcess>> workers;
-    for (int i = 0; i < processes; ++i) {
-        auto p = std::make_unique<QProcess>();
-        p->start(binDir() + "/hardening_worker",
-                 {"load", store.connectionString(), QString::number(1000 + i), QString::number(operations)});
-        ASSERT_TRUE(p->waitForStarted(30000));
-        workers.push_back(std::move(p));
-    }
     // Every worker connected, then all go at once so that their operations overlap.
-    for (auto& p : workers) {
-        while (!p->canReadLine())
-            ASSERT_TRUE(p->waitForReadyRead(60000)) << p->readAllStandardError().toStdString();
-        ASSERT_EQ(p->readLine().trimmed(), "ready");
-    }
-    for (auto& p : workers) {
-        p->write("go\n");
-        p->closeWriteChannel(); // a QProcess sends buffered input only from its own wait calls
-        ASSERT_TRUE(p->waitForBytesWritten(30000));
-    }
+    std::vector<QStringList> args;
+    for (int i = 0; i < processes; ++i)
+        args.push_back(
+            {"load", store.connectionString(), QString::number(1000 + i), QString::number(operations)});
+    const auto workers = startWorkersTogether(args);
     Totals t;
     const QRegularExpression line("rights=(\\d+) logins=(\\d+) admin=(\\d+) errors=(\\d+)");
     for (auto& p : workers) {
@@ -120,16 +107,6 @@ TEST_P(ManyDesktops, FourProcessesKeepEveryCountAndEveryAuditRow) {
     EXPECT_EQ(count(*cn, QString::fromUtf8("用户退出登录")), t.logouts);
     EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_Logs"), t.rights + t.logins + t.logouts);
 }
-
-namespace {
-std::vector<Backend> serverAndFile() {
-    std::vector<Backend> out;
-    for (Backend b : availableBackends())
-        if (b != Backend::OdbcPostgreSQL)
-            out.push_back(b);
-    return out;
-}
-} // namespace
 
 INSTANTIATE_TEST_SUITE_P(Store, ManyDesktops, ::testing::ValuesIn(serverAndFile()),
                          [](const ::testing::TestParamInfo<Backend>& info) {

@@ -107,16 +107,6 @@ TEST_P(Crash, EveryAcknowledgedAuditRowSurvivesAKill) {
     EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_Logs"), rows + 1);
 }
 
-namespace {
-std::vector<Backend> serverAndFile() {
-    std::vector<Backend> out;
-    for (Backend b : availableBackends())
-        if (b != Backend::OdbcPostgreSQL)
-            out.push_back(b);
-    return out;
-}
-} // namespace
-
 INSTANTIATE_TEST_SUITE_P(Store, Crash, ::testing::ValuesIn(serverAndFile()),
                          [](const ::testing::TestParamInfo<Backend>& info) {
                              return backendName(info.param);

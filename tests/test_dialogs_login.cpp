@@ -1,10 +1,10 @@
 // The login and change-password windows: their handlers driven directly, and real modal runs
 // through the C interface, on every database kind.
+#include "capi/vardex.h"
 #include "dialogs/join.h"
 #include "dialogs/repass.h"
 #include "dialogs/widgets.h"
 #include "library/cipher.h"
-#include "capi/vardex.h"
 #include "platform/sqldialect.h"
 #include "tests/test_dialogs.h"
 
@@ -544,6 +544,27 @@ TEST_P(Dialogs, RepassRefusals) {
     }
     EXPECT_FALSE(r.w.closed());
     EXPECT_EQ(r.w.repassResult, 1);
+}
+
+// A new password shorter than the store's policy allows is refused with a reason of its own.
+TEST_P(Dialogs, RepassTellsWhenTheNewPasswordIsTooShort) {
+    db->execute("update vardex_settings set value = '6' where name = 'password.minlength'");
+    vardex::DisconnectDatabase();
+    ASSERT_EQ(vardex::ConnectDatabase(store->connectionString(), "", "", "2026-06-15", ""), 0);
+    MessageRecorder rec;
+    Repass r;
+    r.w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&r.w));
+    for (const auto& [box, text] :
+         {std::pair{r.w.Edit2, "pw"}, std::pair{r.w.Edit3, "short"}, std::pair{r.w.Edit4, "short"}}) {
+        QTest::mouseClick(box, Qt::LeftButton);
+        QTest::keyClicks(box, text);
+    }
+    QTest::mouseClick(r.w.SpeedButton2, Qt::LeftButton);
+    ASSERT_EQ(rec.boxes.size(), 1u);
+    EXPECT_EQ(rec.boxes[0].text, QString::fromUtf8("新密码不符合密码规则(长度不够)! ") + kRepassFail);
+    EXPECT_EQ(r.w.repassResult, 1);
+    EXPECT_EQ(vardex::CheckUserLogin("clerk", "pw", "", nullptr, 0), 0);
 }
 
 TEST_P(Dialogs, RepassKeys) {

@@ -251,23 +251,8 @@ TEST_P(ManyWrongPasswords, SixteenProcessesLockAfterExactlyN) {
         EncryptPassword("pw", "kmpq") + "', '2026-01-01', '2026-12-31', 'T', 0, 10000)");
     db->execute(
         QString("update vardex_settings set value = '%1' where name = 'lockout.failures'").arg(limit));
-    std::vector<std::unique_ptr<QProcess>> workers;
-    for (int i = 0; i < processes; ++i) {
-        auto p = std::make_unique<QProcess>();
-        p->start(binDir() + "/hardening_worker", {"login", store.connectionString(), "u1", "wrong"});
-        ASSERT_TRUE(p->waitForStarted(30000));
-        workers.push_back(std::move(p));
-    }
-    for (auto& p : workers) {
-        while (!p->canReadLine())
-            ASSERT_TRUE(p->waitForReadyRead(60000)) << p->readAllStandardError().toStdString();
-        ASSERT_EQ(p->readLine().trimmed(), "ready");
-    }
-    for (auto& p : workers) {
-        p->write("go\n");
-        p->closeWriteChannel();
-        ASSERT_TRUE(p->waitForBytesWritten(30000));
-    }
+    const std::vector<QStringList> args(processes, {"login", store.connectionString(), "u1", "wrong"});
+    const auto workers = startWorkersTogether(args);
     int wrong = 0, disabled = 0;
     for (auto& p : workers) {
         ASSERT_TRUE(p->waitForFinished(120000));
@@ -288,16 +273,6 @@ TEST_P(ManyWrongPasswords, SixteenProcessesLockAfterExactlyN) {
     session().CurrentUserName.clear();
     vardex::DisconnectDatabase();
 }
-
-namespace {
-std::vector<Backend> serverAndFile() {
-    std::vector<Backend> out;
-    for (Backend b : availableBackends())
-        if (b != Backend::OdbcPostgreSQL)
-            out.push_back(b);
-    return out;
-}
-} // namespace
 
 INSTANTIATE_TEST_SUITE_P(Store, ManyWrongPasswords, ::testing::ValuesIn(serverAndFile()),
                          [](const ::testing::TestParamInfo<Backend>& info) {

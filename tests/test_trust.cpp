@@ -248,24 +248,10 @@ TEST_P(Trust, DistinctInvalidBytesNeverLogInAsEachOther) {
 
 TEST_P(Trust, SixteenRacingPasswordChangesMakeExactlyOne) {
     const int processes = 16;
-    std::vector<std::unique_ptr<QProcess>> workers;
-    for (int i = 0; i < processes; ++i) {
-        auto p = std::make_unique<QProcess>();
-        p->start(binDir() + "/hardening_worker",
-                 {"passwd", store->connectionString(), "bob", "bobpw", QString("new%1").arg(i)});
-        ASSERT_TRUE(p->waitForStarted(30000));
-        workers.push_back(std::move(p));
-    }
-    for (auto& p : workers) {
-        while (!p->canReadLine())
-            ASSERT_TRUE(p->waitForReadyRead(60000)) << p->readAllStandardError().toStdString();
-        ASSERT_EQ(p->readLine().trimmed(), "ready");
-    }
-    for (auto& p : workers) {
-        p->write("go\n");
-        p->closeWriteChannel();
-        ASSERT_TRUE(p->waitForBytesWritten(30000));
-    }
+    std::vector<QStringList> args;
+    for (int i = 0; i < processes; ++i)
+        args.push_back({"passwd", store->connectionString(), "bob", "bobpw", QString("new%1").arg(i)});
+    const auto workers = startWorkersTogether(args);
     int changed = -1, winners = 0;
     for (int i = 0; i < processes; ++i) {
         QProcess& p = *workers[i];

@@ -52,6 +52,39 @@ std::vector<Backend> availableBackends() {
     return b;
 }
 
+std::vector<Backend> serverAndFile() {
+    std::vector<Backend> out;
+    for (Backend b : availableBackends())
+        if (b != Backend::OdbcPostgreSQL)
+            out.push_back(b);
+    return out;
+}
+
+std::vector<std::unique_ptr<QProcess>> startWorkersTogether(const std::vector<QStringList>& argLists) {
+    std::vector<std::unique_ptr<QProcess>> workers;
+    for (const QStringList& args : argLists) {
+        auto p = std::make_unique<QProcess>();
+        p->start(binDir() + "/hardening_worker", args);
+        if (!p->waitForStarted(30000))
+            ADD_FAILURE() << "a worker did not start";
+        workers.push_back(std::move(p));
+    }
+    for (auto& p : workers) {
+        while (!p->canReadLine())
+            if (!p->waitForReadyRead(60000)) {
+                ADD_FAILURE() << p->readAllStandardError().toStdString();
+                return workers;
+            }
+        EXPECT_EQ(p->readLine().trimmed(), "ready");
+    }
+    for (auto& p : workers) {
+        p->write("go\n");
+        p->closeWriteChannel(); // a QProcess sends buffered input only from its own wait calls
+        EXPECT_TRUE(p->waitForBytesWritten(30000));
+    }
+    return workers;
+}
+
 TempDatabase::TempDatabase(Backend backend) : m_backend(backend) {
     if (backend == Backend::SQLite) {
         m_dir = std::make_unique<QTemporaryDir>();

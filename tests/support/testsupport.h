@@ -4,7 +4,9 @@
 #include "platform/adodb.h"
 #include "platform/msgservice.h"
 
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
 #include <string>
@@ -19,6 +21,8 @@ std::string backendName(Backend b);
 // with the cluster (VARDEX_PG_CONNFILE). With CI set, a missing cluster is a failure, not a skip.
 std::vector<Backend> availableBackends();
 bool postgresAvailable();
+// The available backends of their own kind: SQLite and PostgreSQL, without the ODBC path.
+std::vector<Backend> serverAndFile();
 
 // An empty database of the given kind that is dropped when the object goes: a file in a
 // temporary folder for SQLite, a new database in the test cluster for the servers.
@@ -69,6 +73,11 @@ public:
     std::vector<Box> boxes;
     std::vector<int> answers; // taken front first; when empty, defaultAnswer(type)
 };
+
+// Starts bin/hardening_worker once per argument list, waits until every one has said "ready",
+// then lets them all go at once (a line on stdin). A worker that does not start or get ready
+// fails the test; the workers started are returned all the same.
+std::vector<std::unique_ptr<QProcess>> startWorkersTogether(const std::vector<QStringList>& argLists);
 
 // Folder of the source tree and of the built binaries (from the test environment).
 QString sourceDir();
