@@ -7,6 +7,7 @@
 #include "library/cipher.h"
 #include "library/dmain.h"
 #include "library/passwordpolicy.h"
+#include "library/securestore.h"
 #include "library/storeschema.h"
 #include "library/uitext.h"
 #include "platform/errors.h"
@@ -910,6 +911,7 @@ int ShowRightManager(int useTransaction, int showDiscount) {
     // Inside another window's transaction this window would end, or write into, a transaction
     // it did not begin.
     adminops::refuseInWindowTransaction("ShowRightManager");
+    securestore::refuseOnDesktop("ShowRightManager");
     const bool transaction = useTransaction == 1;
     std::unique_ptr<Tfrmanager> window;
     const QString noted = adminops::visitInTransaction(

@@ -2,6 +2,7 @@
 // in one transaction there, and verified value for value before it is committed.
 #include "cli/commands.h"
 #include "cli/store.h"
+#include "library/securestore.h"
 
 #include "platform/sqldialect.h"
 
@@ -218,6 +219,8 @@ std::unique_ptr<AdoConnection> openStore(const QString& cs, const char* which) {
     } catch (const Error& e) {
         throw Usage(QStringLiteral("cannot open the %1 store: %2").arg(QLatin1String(which), e.message()));
     }
+    if (securestore::detect(*cn))
+        throw Refused(securestore::adminNeededText(QStringLiteral("copy")));
     return cn;
 }
 

@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 
 #include "library/doctor.h"
+#include "library/securestore.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -35,6 +36,10 @@ int doctor(const Invocation& o) {
     const auto note = qScopeGuard([&] { noteStatements(cn.statementLog()); });
     try {
         cn.open(o.user, o.password);
+        if (vardex::securestore::detect(cn)) {
+            printErr(vardex::securestore::adminNeededText(QStringLiteral("doctor")));
+            return 1;
+        }
         const vardex::DoctorReport report = repair ? vardex::repairStore(cn) : vardex::checkStore(cn);
         QJsonObject out = reportJson(report);
         if (!json) {

@@ -93,6 +93,7 @@ CommandGroup logCommands();
 CommandGroup transferCommands(); // export, import
 CommandGroup copyCommands();
 CommandGroup completionCommands(); // completion bash
+CommandGroup secureCommands();     // secure, on PostgreSQL
 
 // Every verb of the tables, in the order of the usage, and the options of one (-q, --store, ...).
 QList<const Verb*> allVerbs();

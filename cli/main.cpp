@@ -20,9 +20,10 @@ namespace {
 
 const QList<CommandGroup>& groups() {
     static const QList<CommandGroup> all{
-        installCommands(),   sessionCommands(), doctorCommands(),  userCommands(),     userGroupCommands(),
-        permGroupCommands(), itemCommands(),    grantCommands(),   listCommands(),     logCommands(),
-        transferCommands(),  copyCommands(),    upgradeCommands(), passwordCommands(), completionCommands()};
+        installCommands(),   sessionCommands(),   doctorCommands(),   userCommands(),
+        userGroupCommands(), permGroupCommands(), itemCommands(),     grantCommands(),
+        listCommands(),      logCommands(),       transferCommands(), copyCommands(),
+        upgradeCommands(),   passwordCommands(),  secureCommands(),   completionCommands()};
     return all;
 }
 

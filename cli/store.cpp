@@ -1,6 +1,7 @@
 #include "cli/store.h"
 
 #include "library/dmain.h"
+#include "library/securestore.h"
 #include "platform/sqldialect.h"
 
 #include <QSet>
@@ -26,6 +27,11 @@ StoreSession::StoreSession(const QCommandLineParser& p, const QString& positiona
             vardex::DisconnectDatabase();
         throw Usage(QStringLiteral("cannot open the store%1%2")
                         .arg(reason.isEmpty() ? QString() : QStringLiteral(": "), reason));
+    }
+    if (dataModule().Secured) {
+        // A desktop's account may run the store's functions only: no administration is tried.
+        vardex::DisconnectDatabase();
+        throw Refused(securestore::adminNeededText(QStringLiteral("this verb")));
     }
     // The statements are kept for the trace, -v and a write verb's count of them.
     dataModule().ADOcn.setLogging(true);

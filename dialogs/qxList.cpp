@@ -4,6 +4,7 @@
 #include "dialogs/widgets.h"
 #include "library/adminops.h"
 #include "library/dmain.h"
+#include "library/securestore.h"
 #include "library/uitext.h"
 #include "platform/msgservice.h"
 
@@ -519,6 +520,7 @@ void EditRightList(int useTransaction) {
     // Inside another window's transaction the editor would end, or write into, a transaction
     // it did not begin.
     adminops::refuseInWindowTransaction("EditRightList");
+    securestore::refuseOnDesktop("EditRightList");
     dialogs::requireDisplay();
     TfrqxList window;
     const bool transaction = useTransaction == 1;

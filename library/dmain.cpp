@@ -1,5 +1,6 @@
 #include "library/dmain.h"
 #include "library/cipher.h"
+#include "library/securestore.h"
 #include "library/storeschema.h"
 #include "library/uitext.h"
 #include "platform/msgservice.h"
@@ -80,10 +81,14 @@ int ConnectDatabase(const QString& connectionString, const QString& userId, cons
             *failure = e.message();
     }
     if (dData->ADOcn.connected()) {
-        // The store's password policy is read once here: the logins of the session send no
-        // statement for it. A policy that cannot be read fails the connection.
+        // A desktop's account on a secured store makes every check a call of the store's
+        // functions, which apply the password policy themselves; otherwise the store's password
+        // policy is read once here: the logins of the session send no statement for it. A store
+        // that cannot be asked, or a policy that cannot be read, fails the connection.
         try {
-            dData->Policy = policy::readPolicy(dData->ADOcn);
+            dData->Secured = securestore::detect(dData->ADOcn);
+            if (!dData->Secured)
+                dData->Policy = policy::readPolicy(dData->ADOcn);
         } catch (const Error& e) {
             if (failure)
                 *failure = e.message();
@@ -106,8 +111,12 @@ int ConnectDatabase(const QString& connectionString, const QString& userId, cons
 void DisconnectDatabase() {
     refuseWhileBusy("DisconnectDatabase");
     TdData& d = dataModule();
-    if (!session().CurrentUserName.isEmpty())
-        WriteLog(QStringLiteral("用户退出登录"));
+    if (!session().CurrentUserName.isEmpty()) {
+        if (d.Secured)
+            securestore::logout(d.ADOcn, session().ComputerName, session().CurrentUserName);
+        else
+            WriteLog(QStringLiteral("用户退出登录"));
+    }
     d.ADOcn.close();
     d.ADOcn.forgetCredentials();
     delete dData;
@@ -148,6 +157,7 @@ void WriteLog(const QString& text, const QString& userName) {
 
 void ClearLogs(const QString& beforeTime) {
     CallInProgress busy;
+    securestore::refuseOnDesktop("ClearLogs");
     QString sql = QStringLiteral("DELETE qx_Logs");
     if (!beforeTime.isEmpty())
         sql += QStringLiteral(" where theTime <= ") + schema::sqlLiteral(beforeTime);
@@ -265,6 +275,25 @@ int reportLoginAnswer(int code, QString message, const QString* failText, int mo
     return code;
 }
 
+// CheckUserLogin on a secured store: one call of vardex_login, which verifies and writes the
+// logout and login rows; the session is updated here.
+int securedLogin(const QString& userId, const QString& password, const QString& workDate,
+                 const QString* failText, int mode) {
+    CallInProgress busy;
+    SessionValues& s = session();
+    s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
+    const securestore::LoginAnswer a =
+        securestore::login(dataModule().ADOcn, userId, password, s.WorkDate, s.ComputerName,
+                           s.LoginUpdatesSession ? s.CurrentUserName : QString(), s.LoginUpdatesSession);
+    if (a.code != login::Verified)
+        return reportLoginAnswer(a.code, login::builtInText(a.code), failText, mode);
+    if (s.LoginUpdatesSession) {
+        s.CurrentUserID = userId;
+        s.CurrentUserName = a.userName;
+    }
+    return login::Verified;
+}
+
 // CheckUserLogin, and the verification of ChangeUserPassword (upgrade false: the stored
 // password is left as it is, the change writes its own).
 int verifyLogin(const QString& userId, const QString& password, const QString& workDate,
@@ -334,6 +363,8 @@ int verifyLogin(const QString& userId, const QString& password, const QString& w
 
 int CheckUserLogin(const QString& userId, const QString& password, const QString& workDate,
                    const QString* failText, int mode) {
+    if (dataModule().Secured)
+        return securedLogin(userId, password, workDate, failText, mode);
     return verifyLogin(userId, password, workDate, failText, mode, true);
 }
 
@@ -406,10 +437,20 @@ void recordRightUse(AdoQuery& q, const QString& userId, int rightId, QString* au
 
 } // namespace
 
+namespace {
+int rightRefused(int code, bool defined, int rightId, const QString* failText, int mode);
+} // namespace
+
 int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode,
                    QString* auditLoss) {
     CallInProgress busy;
     TdData& d = dataModule();
+    if (d.Secured) {
+        const securestore::RightAnswer a = securestore::checkRight(
+            d.ADOcn, userId, rightId, session().ComputerName, session().CurrentUserName);
+        return a.code == rights::Held ? rights::Held
+                                      : rightRefused(a.code, a.itemDefined, rightId, failText, mode);
+    }
     AdoQuery& q = d.ADOqrCheck;
     QString effective;
     int code = decidingUser(q, userId, &effective);
@@ -436,12 +477,21 @@ int CheckUserRight(const QString& userId, int rightId, const QString* failText, 
         recordRightUse(q, userId, rightId, auditLoss);
         return rights::Held;
     }
+    const bool defined = q.recordCount() > 0;
+    q.close();
+    return rightRefused(code, defined, rightId, failText, mode);
+}
+
+namespace {
+
+// Shows what a refused right check shows: the undefined-item box when the item has no qx_Name
+// row, then the caller's text (mode 1) or the library's (mode 2). Answers code.
+int rightRefused(int code, bool defined, int rightId, const QString* failText, int mode) {
     const QString fail = failText ? *failText : QString();
-    if (q.recordCount() == 0)
+    if (!defined)
         showMessage(Ui::tr("权限没有定义(") + QString::number(rightId) + QLatin1Char(' ') + fail +
                         QLatin1Char(')'),
                     Ui::tr("用户权限"), kWarningBox);
-    q.close();
     if (mode == 1) {
         if (failText)
             showMessage(*failText, Ui::tr("用户权限"), kWarningBox);
@@ -450,6 +500,8 @@ int CheckUserRight(const QString& userId, int rightId, const QString* failText, 
     }
     return code;
 }
+
+} // namespace
 
 namespace {
 
@@ -492,6 +544,10 @@ void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, 
     TdData& d = dataModule();
     if (count <= 0)
         return;
+    if (d.Secured) {
+        securestore::queryRights(d.ADOcn, userId, rightIds, count, answers);
+        return;
+    }
     // A query of its own: a call made from a message handler while CheckUserRight has the
     // check query open must not close it under that call.
     AdoQuery q(&d.ADOcn);
@@ -522,6 +578,12 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
     CallInProgress busy;
     SessionValues& s = session();
     TdData& d = dataModule();
+    if (d.Secured) {
+        // The working date is set as the verification of the classic path sets it.
+        s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
+        return securestore::changePassword(d.ADOcn, userId, oldPassword, newPassword, s.WorkDate,
+                                           s.ComputerName, s.CurrentUserName);
+    }
     int code = login::Verified;
     {
         // Verification only: no audit row, no change of the current user. The flag is restored

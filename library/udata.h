@@ -26,6 +26,9 @@ class TdData {
 
     // The store's password policy, read once by ConnectDatabase.
     PasswordPolicy Policy;
+    // A desktop's account on a secured store (library/securestore.h): the checks are calls of
+    // the store's functions and the administration is refused.
+    bool Secured = false;
 };
 
 extern TdData* dData;

@@ -1,0 +1,364 @@
+#include "library/securestore.h"
+
+#include "library/dmain.h"
+#include "platform/errors.h"
+#include "platform/sqldialect.h"
+
+#include <QVector>
+
+namespace vardex::securestore {
+
+namespace {
+
+const char* const kScript =
+#include "library/securestore_sql.inc"
+    ;
+
+// The functions a desktop may run, with their argument types, and the helpers only they run.
+const char* const kDesktopFunctions[] = {
+    "vardex_login(text, text, text, text, text, boolean)",
+    "vardex_check_right(text, integer, text, text)",
+    "vardex_query_rights(text, integer[])",
+    "vardex_change_password(text, text, text, text, text, text)",
+    "vardex_logout(text, text)",
+};
+const char* const kHelperFunctions[] = {
+    "vardex_sec_setting(text, integer, integer, integer)",
+    "vardex_sec_log(text, text, text)",
+    "vardex_sec_matches(text, text)",
+    "vardex_sec_verify(text, text, text, text)",
+    "vardex_sec_deciding(text)",
+};
+
+// A stored password that is a bcrypt hash; anything else that is not empty is cipher text.
+const char* const kHashPattern = "'^\\$2[aby]\\$(1[0-5]|0[4-9])\\$[./A-Za-z0-9]{53}$'";
+
+QVector<QVector<QVariant>> rows(AdoConnection& cn, const QString& sql) {
+    return cn.run(sql, true).rows;
+}
+
+QVariant single(AdoConnection& cn, const QString& sql) {
+    const auto r = rows(cn, sql);
+    return r.isEmpty() || r.first().isEmpty() ? QVariant() : r.first().first();
+}
+
+bool truth(const QVariant& v) {
+    const QString t = v.toString().toLower();
+    return t == QLatin1String("true") || t == QLatin1String("t") || t == QLatin1String("1");
+}
+
+QString ident(const QString& name) {
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+           QLatin1Char('"');
+}
+
+QString boolText(bool b) {
+    return b ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+} // namespace
+
+bool detect(AdoConnection& cn) {
+    if (cn.dialect() != Dialect::PostgreSQL)
+        return false;
+    return truth(
+        single(cn, QStringLiteral("select coalesce(not has_table_privilege(to_regclass('qx_user'), "
+                                  "'SELECT'), false) and to_regproc('vardex_check_right') is not null")));
+}
+
+QString adminNeededText(const QString& call) {
+    return QStringLiteral("%1 needs an administrator's account: this session was opened with a desktop's "
+                          "account on a secured store, which may only run the store's functions.")
+        .arg(call);
+}
+
+void refuseOnDesktop(const char* call) {
+    if (hasDataModule() && dataModule().Secured)
+        throw Error(adminNeededText(QLatin1String(call)));
+}
+
+LoginAnswer login(AdoConnection& cn, const QString& userId, const QString& password, const QString& workDate,
+                  const QString& computer, const QString& previousUser, bool writeRows) {
+    const auto r = rows(cn, QStringLiteral("select code, user_name from vardex_login(%1, %2, %3, %4, %5, %6)")
+                                .arg(sqlLiteral(userId), sqlLiteral(password), sqlLiteral(workDate),
+                                     sqlLiteral(computer), sqlLiteral(previousUser), boolText(writeRows)));
+    if (r.isEmpty() || r.first().size() < 2)
+        throw DbError(QStringLiteral("vardex_login answered no row."));
+    return {r.first().at(0).toInt(), r.first().at(1).toString()};
+}
+
+RightAnswer checkRight(AdoConnection& cn, const QString& userId, int rightId, const QString& computer,
+                       const QString& userName) {
+    const auto r = rows(
+        cn,
+        QStringLiteral("select code, item_defined, item_name from vardex_check_right(%1, %2, %3, %4)")
+            .arg(sqlLiteral(userId), QString::number(rightId), sqlLiteral(computer), sqlLiteral(userName)));
+    if (r.isEmpty() || r.first().size() < 3)
+        throw DbError(QStringLiteral("vardex_check_right answered no row."));
+    return {r.first().at(0).toInt(), truth(r.first().at(1)), r.first().at(2).toString()};
+}
+
+void queryRights(AdoConnection& cn, const QString& userId, const int32_t* rightIds, int count,
+                 int32_t* answers) {
+    QString list;
+    list.reserve(qsizetype(count) * 6);
+    for (int i = 0; i < count; ++i) {
+        if (i)
+            list += QLatin1Char(',');
+        list += QString::number(rightIds[i]);
+    }
+    const QString answer =
+        single(cn, QStringLiteral("select vardex_query_rights(%1, '{%2}')").arg(sqlLiteral(userId), list))
+            .toString();
+    // The answer is the array's text, "{0,3,...}", one number per item.
+    const QStringList parts = answer.mid(1, answer.size() - 2).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (!answer.startsWith(QLatin1Char('{')) || parts.size() != count)
+        throw DbError(QStringLiteral("vardex_query_rights answered %1 for %2 items.").arg(answer).arg(count));
+    for (int i = 0; i < count; ++i)
+        answers[i] = parts.at(i).toInt();
+}
+
+int changePassword(AdoConnection& cn, const QString& userId, const QString& oldPassword,
+                   const QString& newPassword, const QString& workDate, const QString& computer,
+                   const QString& userName) {
+    const QVariant v =
+        single(cn, QStringLiteral("select vardex_change_password(%1, %2, %3, %4, %5, %6)")
+                       .arg(sqlLiteral(userId), sqlLiteral(oldPassword), sqlLiteral(newPassword),
+                            sqlLiteral(workDate), sqlLiteral(computer), sqlLiteral(userName)));
+    bool ok = false;
+    const int code = v.toInt(&ok);
+    if (!ok)
+        throw DbError(QStringLiteral("vardex_change_password answered no number."));
+    return code;
+}
+
+void logout(AdoConnection& cn, const QString& computer, const QString& userName) {
+    rows(cn, QStringLiteral("select vardex_logout(%1, %2)").arg(sqlLiteral(computer), sqlLiteral(userName)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Securing a store, and taking it back
+
+namespace {
+
+struct Store {
+    QString schema;    // the schema of qx_user, as its name
+    QString schemaSql; // ... quoted
+    QString roleOid;   // the client role's oid, as a number
+    QString roleSql;   // ... quoted
+};
+
+// The store cn is opened on, refusing what secure and undo cannot work on.
+Store storeOf(AdoConnection& cn, const QString& role) {
+    if (cn.dialect() != Dialect::PostgreSQL)
+        throw Error(QStringLiteral("a secured store needs PostgreSQL; SQLite and SQL Server stores keep the "
+                                   "classic model (every desktop's account reads and writes the tables)"));
+    const auto s =
+        rows(cn, QStringLiteral("select n.nspname, pg_has_role(c.relowner, 'MEMBER') from pg_class c "
+                                "join pg_namespace n on n.oid = c.relnamespace "
+                                "where c.oid = to_regclass('qx_user')"));
+    if (s.isEmpty())
+        throw Error(QStringLiteral("no store here: the table qx_user was not found"));
+    if (!truth(s.first().at(1)))
+        throw Error(
+            QStringLiteral("run it with the store owner's account: the account %1 does not own the store")
+                .arg(single(cn, QStringLiteral("select current_user")).toString()));
+    const auto r =
+        rows(cn, QStringLiteral("select oid::text, rolsuper, pg_has_role(oid, (select relowner from "
+                                "pg_class where oid = to_regclass('qx_user')), 'USAGE') "
+                                "from pg_roles where rolname = %1")
+                     .arg(sqlLiteral(role)));
+    if (r.isEmpty())
+        throw Error(
+            QStringLiteral("there is no role %1 (the database administrator creates it: CREATE ROLE ... "
+                           "LOGIN)")
+                .arg(role));
+    if (truth(r.first().at(1)) || truth(r.first().at(2)))
+        throw Error(
+            QStringLiteral("the role %1 is a superuser or may act as the store's owner; a desktops' role "
+                           "must be neither")
+                .arg(role));
+    const QString schema = s.first().at(0).toString();
+    return {schema, ident(schema), r.first().at(0).toString(), ident(role)};
+}
+
+// Everything of the store a privilege can be held on: its tables, procedures and schema, as
+// kind, name (as GRANT takes it) and its privileges (aclitem[] text, the defaults when none set).
+QString storeObjects(const Store& st) {
+    const QString ns = sqlLiteral(st.schema) + QStringLiteral("::regnamespace");
+    return QStringLiteral(
+               "select 'TABLE' as kind, c.oid::regclass::text as object, "
+               "coalesce(c.relacl, acldefault('r', c.relowner)) as acl from pg_class c "
+               "where c.relnamespace = %1 and c.relkind in ('r', 'p', 'v', 'm') "
+               "and (c.relname like 'qx\\_%' or c.relname like 'vardex\\_%') "
+               "union all select 'ROUTINE', p.oid::regprocedure::text, coalesce(p.proacl, acldefault('f', "
+               "p.proowner)) from pg_proc p where p.pronamespace = %1 and p.proname like 'qx%' "
+               "union all select 'SCHEMA', quote_ident(n.nspname), coalesce(n.nspacl, acldefault('n', "
+               "n.nspowner)) from pg_namespace n where n.oid = %1")
+        .arg(ns);
+}
+
+void requirePasswordPolicy(AdoConnection& cn, const Store& st) {
+    const QString settings = st.schemaSql + QStringLiteral(".vardex_settings");
+    if (!truth(single(cn, QStringLiteral("select to_regclass(%1) is not null and to_regclass(%2) is not null")
+                              .arg(sqlLiteral(settings),
+                                   sqlLiteral(st.schemaSql + QStringLiteral(".vardex_lockout"))))))
+        throw Error(
+            QStringLiteral("the store has no password policy yet: run vardex-cli upgrade, then policy set "
+                           "password.hash=bcrypt and passwords upgrade"));
+    const QString hash =
+        single(cn, QStringLiteral("select value from %1 where name = 'password.hash'").arg(settings))
+            .toString();
+    if (hash != QLatin1String("bcrypt"))
+        throw Error(
+            QStringLiteral("password.hash is %1: a secured store checks bcrypt hashes only (policy set "
+                           "password.hash=bcrypt, then passwords upgrade)")
+                .arg(hash.isEmpty() ? QStringLiteral("cipher") : hash));
+    const int left =
+        single(cn, QStringLiteral("select count(*) from %1.qx_user where coalesce(userPwd, '') <> '' "
+                                  "and userPwd !~ %2")
+                       .arg(st.schemaSql, QLatin1String(kHashPattern)))
+            .toInt();
+    if (left > 0)
+        throw Error(
+            QStringLiteral("%1 stored password(s) are still cipher text: run vardex-cli passwords upgrade "
+                           "first")
+                .arg(left));
+}
+
+// The schema pgcrypto's functions are in; the extension is created in the store's schema when
+// the database has none.
+QString cryptoSchema(AdoConnection& cn, const Store& st, Report& report) {
+    const QString sql =
+        QStringLiteral("select quote_ident(n.nspname) from pg_extension e join pg_namespace n "
+                       "on n.oid = e.extnamespace where e.extname = 'pgcrypto'");
+    QString schema = single(cn, sql).toString();
+    if (schema.isEmpty()) {
+        cn.execute(QStringLiteral("CREATE EXTENSION pgcrypto SCHEMA ") + st.schemaSql);
+        report.lines << QStringLiteral("created the extension pgcrypto in %1").arg(st.schema);
+        schema = single(cn, sql).toString();
+    }
+    return schema;
+}
+
+QStringList qualified(const Store& st, const char* const* names, size_t count) {
+    QStringList out;
+    for (size_t i = 0; i < count; ++i)
+        out << st.schemaSql + QLatin1Char('.') + QLatin1String(names[i]);
+    return out;
+}
+
+// What the role still holds of the store after the revokes, through any role it belongs to.
+QStringList privilegesLeft(AdoConnection& cn, const Store& st) {
+    QStringList left;
+    const QString ns = sqlLiteral(st.schema) + QStringLiteral("::regnamespace");
+    for (const auto& r :
+         rows(cn, QStringLiteral(
+                      "select c.oid::regclass::text from pg_class c where c.relnamespace = %1 "
+                      "and c.relkind in ('r', 'p', 'v', 'm') and has_table_privilege(%2::oid, c.oid, "
+                      "'SELECT, INSERT, UPDATE, DELETE, TRUNCATE, REFERENCES, TRIGGER') "
+                      "union all select p.oid::regprocedure::text from pg_proc p where "
+                      "p.pronamespace = %1 and p.proname like 'qx%' and has_function_privilege(%2::oid, "
+                      "p.oid, 'EXECUTE') union all select 'CREATE on the schema' where "
+                      "has_schema_privilege(%2::oid, %1, 'CREATE')")
+                      .arg(ns, st.roleOid)))
+        left << r.value(0).toString();
+    return left;
+}
+
+} // namespace
+
+Report secure(AdoConnection& cn, const QString& clientRole) {
+    Report report;
+    const Store st = storeOf(cn, clientRole);
+    requirePasswordPolicy(cn, st);
+    AdoTransaction tx(cn);
+    const QString crypto = cryptoSchema(cn, st, report);
+    cn.execute(QString::fromUtf8(kScript)
+                   .replace(QStringLiteral("@S@"), st.schemaSql)
+                   .replace(QStringLiteral("@C@"), crypto));
+    // What the role and PUBLIC held before is kept, once, so that undo can give it back.
+    const QString kept = st.schemaSql + QStringLiteral(".vardex_secure_grants");
+    if (!truth(single(cn, QStringLiteral("select to_regclass(%1) is not null").arg(sqlLiteral(kept))))) {
+        cn.execute(QStringLiteral("CREATE TABLE %1 (kind varchar(10) not null, object text not null, grantee "
+                                  "text not null, privilege text not null)")
+                       .arg(kept));
+        cn.execute(
+            QStringLiteral("INSERT INTO %1 select o.kind, o.object, case when a.grantee = 0 then 'PUBLIC' "
+                           "else %3 end, a.privilege_type from (%2) o, aclexplode(o.acl) a "
+                           "where a.grantee in (0, %4::oid)")
+                .arg(kept, storeObjects(st), sqlLiteral(st.roleSql), st.roleOid));
+    }
+    int tables = 0, routines = 0;
+    for (const auto& r : rows(cn, storeObjects(st))) {
+        const QString kind = r.value(0).toString();
+        if (kind == QLatin1String("SCHEMA"))
+            continue;
+        (kind == QLatin1String("TABLE") ? tables : routines)++;
+        cn.execute(QStringLiteral("REVOKE ALL ON %1 %2 FROM PUBLIC, %3")
+                       .arg(kind, r.value(1).toString(), st.roleSql));
+    }
+    cn.execute(QStringLiteral("REVOKE CREATE ON SCHEMA %1 FROM PUBLIC, %2").arg(st.schemaSql, st.roleSql));
+    cn.execute(QStringLiteral("GRANT USAGE ON SCHEMA %1 TO %2").arg(st.schemaSql, st.roleSql));
+    const QStringList helpers = qualified(st, kHelperFunctions, std::size(kHelperFunctions));
+    const QStringList desktop = qualified(st, kDesktopFunctions, std::size(kDesktopFunctions));
+    for (const QString& f : helpers + desktop)
+        cn.execute(QStringLiteral("REVOKE ALL ON FUNCTION %1 FROM PUBLIC, %2").arg(f, st.roleSql));
+    for (const QString& f : desktop)
+        cn.execute(QStringLiteral("GRANT EXECUTE ON FUNCTION %1 TO %2").arg(f, st.roleSql));
+    const QStringList left = privilegesLeft(cn, st);
+    if (!left.isEmpty())
+        throw Error(QStringLiteral("the role %1 still holds privileges on the store through another role it "
+                                   "belongs to (%2); revoke them there first")
+                        .arg(clientRole, left.join(QStringLiteral(", "))));
+    tx.commit();
+    report.lines << QStringLiteral(
+                        "revoked every privilege of %1 and PUBLIC on %2 tables and %3 procedures, and "
+                        "CREATE on the schema %4")
+                        .arg(clientRole)
+                        .arg(tables)
+                        .arg(routines)
+                        .arg(st.schema);
+    report.lines << QStringLiteral("%1 may run: vardex_login, vardex_check_right, vardex_query_rights, "
+                                   "vardex_change_password, vardex_logout")
+                        .arg(clientRole);
+    return report;
+}
+
+Report undo(AdoConnection& cn, const QString& clientRole) {
+    Report report;
+    const Store st = storeOf(cn, clientRole);
+    AdoTransaction tx(cn);
+    int dropped = 0;
+    for (const QString& f : qualified(st, kDesktopFunctions, std::size(kDesktopFunctions)) +
+                                qualified(st, kHelperFunctions, std::size(kHelperFunctions))) {
+        if (truth(single(cn, QStringLiteral("select to_regprocedure(%1) is not null").arg(sqlLiteral(f))))) {
+            cn.execute(QStringLiteral("DROP FUNCTION %1").arg(f));
+            ++dropped;
+        }
+    }
+    const QString kept = st.schemaSql + QStringLiteral(".vardex_secure_grants");
+    int given = 0;
+    if (truth(single(cn, QStringLiteral("select to_regclass(%1) is not null").arg(sqlLiteral(kept))))) {
+        cn.execute(QStringLiteral("REVOKE USAGE ON SCHEMA %1 FROM %2").arg(st.schemaSql, st.roleSql));
+        for (const auto& r :
+             rows(cn, QStringLiteral("select kind, object, grantee, privilege from %1").arg(kept))) {
+            cn.execute(QStringLiteral("GRANT %1 ON %2 %3 TO %4")
+                           .arg(r.value(3).toString(), r.value(0).toString(), r.value(1).toString(),
+                                r.value(2).toString()));
+            ++given;
+        }
+        cn.execute(QStringLiteral("DROP TABLE %1").arg(kept));
+    }
+    tx.commit();
+    if (dropped == 0 && given == 0)
+        report.lines << QStringLiteral("the store was not secured; nothing changed");
+    else
+        report.lines << QStringLiteral("dropped %1 functions and gave back %2 privileges of %3 and PUBLIC")
+                            .arg(dropped)
+                            .arg(given)
+                            .arg(clientRole);
+    return report;
+}
+
+} // namespace vardex::securestore

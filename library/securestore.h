@@ -1,0 +1,60 @@
+#pragma once
+// The secured PostgreSQL store. Its owner installs functions (SECURITY DEFINER) that do what the
+// desktop calls do, and the desktops' role may run those functions and nothing else: it can
+// read no password, change no grant and touch no audit row. A session opened with such an
+// account finds out at ConnectDatabase and then makes each check one call of a function.
+#include "platform/adodb.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+namespace vardex::securestore {
+
+// Whether cn is a desktop's session on a secured store: PostgreSQL, the functions present and
+// qx_user not readable by the account. One statement; false on the other databases (none sent).
+bool detect(AdoConnection& cn);
+
+// The message of a call that needs an administrator's account, made on a desktop's session.
+QString adminNeededText(const QString& call);
+// Raises Error with adminNeededText(call) when the session is a desktop's on a secured store.
+void refuseOnDesktop(const char* call);
+
+struct LoginAnswer {
+    int code = 0;
+    QString userName; // for 0: the name of the user whose row matched
+};
+// Verifies a login (with the lockout); with writeRows, a success writes the logout row of
+// previousUser (when not empty) and the login row.
+LoginAnswer login(AdoConnection& cn, const QString& userId, const QString& password, const QString& workDate,
+                  const QString& computer, const QString& previousUser, bool writeRows);
+
+struct RightAnswer {
+    int code = 0;
+    bool itemDefined = false;
+    QString itemName;
+};
+// Checks a right; a grant writes the audit row under userName.
+RightAnswer checkRight(AdoConnection& cn, const QString& userId, int rightId, const QString& computer,
+                       const QString& userName);
+// Answers count items (count > 0); answers may overlap rightIds.
+void queryRights(AdoConnection& cn, const QString& userId, const int32_t* rightIds, int count,
+                 int32_t* answers);
+int changePassword(AdoConnection& cn, const QString& userId, const QString& oldPassword,
+                   const QString& newPassword, const QString& workDate, const QString& computer,
+                   const QString& userName);
+void logout(AdoConnection& cn, const QString& computer, const QString& userName);
+
+// What secure and undo did, one line each.
+struct Report {
+    QStringList lines;
+};
+// Secures the store cn is opened on (the owner's account) for the login role clientRole.
+// Raises Error naming what stands in the way (not PostgreSQL, not the owner, no such role,
+// password.hash not bcrypt, cipher text left, a privilege the role keeps through another role);
+// nothing is changed then. Running it again changes nothing.
+Report secure(AdoConnection& cn, const QString& clientRole);
+// Drops the functions and gives back to clientRole and PUBLIC the privileges secure took.
+Report undo(AdoConnection& cn, const QString& clientRole);
+
+} // namespace vardex::securestore
