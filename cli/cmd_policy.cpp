@@ -9,6 +9,7 @@
 #include "platform/sqldialect.h"
 
 #include <QScopeGuard>
+#include <algorithm>
 
 namespace vardex::cli {
 
@@ -60,6 +61,17 @@ int set(const Invocation& in) {
         const QMap<QString, QString> stored = policy::storedSettings(cn);
         if (!cn.tableNames().contains(QLatin1String(policy::kSettingsTable), Qt::CaseInsensitive))
             throw Refused(QStringLiteral("the store has no settings table: run vardex-cli upgrade first"));
+        // A secured store's functions verify and write bcrypt hashes only: going back to cipher
+        // text would lock every desktop out of the passwords written from then on.
+        const bool toCipher = std::any_of(pairs.begin(), pairs.end(), [](const auto& pair) {
+            return pair.first == QLatin1String("password.hash") && pair.second == QLatin1String("cipher");
+        });
+        if (toCipher && cn.dialect() == Dialect::PostgreSQL &&
+            !selectRows(cn, QStringLiteral("select 1 where to_regproc('vardex_login') is not null"))
+                 .isEmpty())
+            throw Refused(
+                QStringLiteral("the store is secured, and its functions take bcrypt hashes only: run "
+                               "vardex-cli secure --undo first"));
         for (const auto& [name, value] : pairs)
             cn.execute(stored.contains(name)
                            ? QStringLiteral("update vardex_settings set value = %1 where name = %2")

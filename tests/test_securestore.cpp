@@ -197,6 +197,14 @@ TEST_F(SecuredStore, RefusesUntilThePolicyAllowsAndChangesNothingTheSecondTime) 
     const QString once = scalar(*owner, grants);
     ASSERT_EQ(secure().code, 0) << "a second run";
     EXPECT_EQ(scalar(*owner, grants).toStdString(), once.toStdString());
+    // Back to cipher text while the functions take hashes only: refused, the setting kept.
+    r = cli({QStringLiteral("policy"), QStringLiteral("set"), QStringLiteral("password.hash=cipher"),
+             QStringLiteral("--store"), store->connectionString()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(QLatin1String("secure --undo"))) << r.err.toStdString();
+    EXPECT_EQ(
+        scalar(*owner, QStringLiteral("select value from vardex_settings where name = 'password.hash'")),
+        QStringLiteral("bcrypt"));
     const Ran undone = secure({QStringLiteral("--undo")});
     ASSERT_EQ(undone.code, 0) << undone.err.toStdString();
     EXPECT_EQ(scalar(*owner, grants).toStdString(), before.toStdString());
