@@ -158,7 +158,8 @@ CommandGroup passwordCommands() {
              nullptr,
              show},
             {QStringLiteral("policy set"),
-             {QStringLiteral("NAME=VALUE...")},
+             {QStringLiteral("NAME=VALUE...: A setting and its new value: password.hash, password.cost, "
+                             "lockout.failures, lockout.minutes or password.minlength.")},
              QStringLiteral("Changes settings of the password policy; every pair is checked first."),
              Takes::Store,
              nullptr,

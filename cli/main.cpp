@@ -273,7 +273,8 @@ int runVerb(const Verb& v, const QStringList& words) {
     if (v.takes == Takes::Account)
         return report(v, pos, runOnAccount(v, p));
     // An argument written "NAME..." takes one or more words.
-    const bool more = !v.synopsis.isEmpty() && v.synopsis.last().endsWith(QLatin1String("..."));
+    const bool more =
+        !v.synopsis.isEmpty() && argument(v.synopsis.last()).name.endsWith(QLatin1String("..."));
     if (more ? pos.size() < v.synopsis.size() : pos.size() != v.synopsis.size()) {
         QStringList names;
         for (const QString& entry : v.synopsis)

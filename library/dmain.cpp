@@ -146,13 +146,18 @@ void WriteLog(const QString& text) {
     WriteLog(text, session().CurrentUserName);
 }
 
-void WriteLog(const QString& text, const QString& userName) {
+namespace {
+QString auditRowSql(const QString& text, const QString& userName) {
     const SessionValues& s = session();
-    const QString sql = QStringLiteral("INSERT INTO qx_Logs VALUES (") + schema::sqlLiteral(s.ComputerName) +
-                        QLatin1Char(',') + schema::sqlLiteral(userName) + QStringLiteral(",'") + nowText() +
-                        QStringLiteral("',") + schema::sqlLiteral(text) + QLatin1Char(')');
+    return QStringLiteral("INSERT INTO qx_Logs VALUES (") + schema::sqlLiteral(s.ComputerName) +
+           QLatin1Char(',') + schema::sqlLiteral(userName) + QStringLiteral(",'") + nowText() +
+           QStringLiteral("',") + schema::sqlLiteral(text) + QLatin1Char(')');
+}
+} // namespace
+
+void WriteLog(const QString& text, const QString& userName) {
     // An audit row outlasts the rollback of a transaction open meanwhile (a window's Cancel).
-    dataModule().ADOcn.executeOutsideTransaction(sql);
+    dataModule().ADOcn.executeOutsideTransaction(auditRowSql(text, userName));
 }
 
 void ClearLogs(const QString& beforeTime) {
@@ -662,8 +667,10 @@ bool UnlockUser(const QString& userId, const QString& userName) {
         return false; // nothing is counted, nor sent, while the store has no lockout
     const bool locked = policy::isLocked(d.ADOcn, d.Policy, userId);
     policy::clearFailures(d.ADOcn, userId);
+    // The unlock row belongs to the unlock: made in the same transaction, it goes when a window's
+    // Cancel (or a dry run) takes the unlock back.
     if (locked)
-        WriteLog(QStringLiteral("账号解锁"), userName);
+        d.ADOcn.execute(auditRowSql(QStringLiteral("账号解锁"), userName));
     return locked;
 }
 

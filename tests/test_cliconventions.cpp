@@ -101,8 +101,8 @@ class Stores {
                  {"permgroup", "add", "clerks"},
                  {"permgroup", "set", "clerks", "1001", "on"},
                  {"permgroup", "assign", "clerks", "sales"},
-                 // bob's cipher text is left for passwords upgrade; dan is locked out.
-                 {"user", "passwd", "bob", "--new-password-file", passwordFile},
+                 // dan's cipher text is left for passwords upgrade, and dan is locked out.
+                 {"user", "passwd", "dan", "--new-password-file", passwordFile},
                  {"policy", "set", "password.hash=bcrypt", "lockout.failures=3"}}) {
             const CliRun r = cli(a + QStringList{"--store", base});
             EXPECT_EQ(r.exitCode, 0) << a.join(' ').toStdString() << r.err.toStdString();
@@ -363,8 +363,9 @@ TEST_F(CliConventions, NothingButTheVerbsOwnOutput) {
 TEST_F(CliConventions, ProgressOnATerminalOnly) {
     QString screen;
     EXPECT_EQ(onTerminal({"copy", stores.fresh(), stores.fresh(true)}, {}, screen), 0)
+        // The last table a copy fills is the lockout counts.
         << screen.toStdString();
-    EXPECT_TRUE(screen.contains(QRegularExpression("qx_Logs: \\d+ of \\d+ rows, \\d+ rows/s")))
+    EXPECT_TRUE(screen.contains(QRegularExpression("vardex_lockout: \\d+ of \\d+ rows, \\d+ rows/s")))
         << screen.toStdString();
     const CliRun quiet = cli({"copy", stores.fresh(), stores.fresh(true)});
     EXPECT_EQ(quiet.exitCode, 0);
