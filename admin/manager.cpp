@@ -660,6 +660,8 @@ void Tfrmanager::dtl1DblClick() {
         const bool hashed = isPasswordHash(stored);
         dlg.Edit3->setText(stored.isEmpty() || hashed ? QString()
                                                       : DecryptPassword(stored, session().CipherKey));
+        dlg.ShownPassword = dlg.Edit3->text();
+        dlg.EmptyKeepsPassword = hashed;
         auto readDate = [](const QString& text) {
             const QDate d = QDate::fromString(text, admin::dateFormat());
             if (!d.isValid())

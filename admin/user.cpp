@@ -4,6 +4,7 @@
 #include "dialogs/dlgcommon.h"
 #include "library/adminops.h"
 #include "library/dmain.h"
+#include "library/passwordpolicy.h"
 #include "library/uitext.h"
 #include "platform/msgservice.h"
 #include "platform/sqldialect.h"
@@ -197,6 +198,13 @@ void TfrUser::btnOKClick() {
     const QString name = trimBlanks(Edit2->text());
     if (id.isEmpty() || name.isEmpty()) {
         showMessage(Ui::tr("用户ID和姓名必须输入,不能为空."), Ui::tr("错误"), mb::Ok, this);
+        return;
+    }
+    const QString typed = trimBlanks(Edit3->text());
+    const bool newPassword = Tag == 3 || (typed != ShownPassword && !(EmptyKeepsPassword && typed.isEmpty()));
+    if (newPassword && !meetsPolicy(dataModule().Policy, typed)) {
+        showMessage(Ui::tr("新密码不符合密码规则(长度不够)! "), Ui::tr("错误"), mb::Ok, this);
+        Edit3->setFocus();
         return;
     }
     if (Tag == 3) {

@@ -26,6 +26,11 @@ class TfrUser : public QDialog {
     explicit TfrUser(QWidget* parent = nullptr);
 
     int Tag = 0; // 3 = add mode; 1 = confirmed
+    // The password the box opened with, and whether an empty box keeps the stored password (a
+    // hash, which never shows): a password other than these is new, and the store's rule of a
+    // least length applies to it.
+    QString ShownPassword;
+    bool EmptyKeepsPassword = false;
 
     QLabel* Label1;
     QLineEdit* Edit1; // user ID
