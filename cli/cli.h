@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
+#include <memory>
 #include <stdexcept>
 
 namespace vardex::cli {
@@ -166,5 +167,11 @@ QString render(const Table& t, Format f);
 
 // Runs a select on a connection and returns its rows.
 QVector<QVector<QVariant>> selectRows(AdoConnection& cn, const QString& sql);
+
+// A connection of the verb's own (not the library's session) on the store cs, opened with the
+// database account given; refused with Usage ("cannot open the <what>: <reason>") when it
+// cannot be opened.
+std::unique_ptr<AdoConnection> openAccount(const QString& cs, const QString& user, const QString& password,
+                                           const QString& what = QStringLiteral("store"));
 
 } // namespace vardex::cli

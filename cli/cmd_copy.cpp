@@ -212,13 +212,7 @@ void endReading(AdoConnection& src) {
 }
 
 std::unique_ptr<AdoConnection> openStore(const QString& cs, const char* which) {
-    auto cn = std::make_unique<AdoConnection>();
-    cn->setConnectionString(cs);
-    try {
-        cn->open();
-    } catch (const Error& e) {
-        throw Usage(QStringLiteral("cannot open the %1 store: %2").arg(QLatin1String(which), e.message()));
-    }
+    auto cn = openAccount(cs, QString(), QString(), QLatin1String(which) + QStringLiteral(" store"));
     if (securestore::detect(*cn))
         throw Refused(securestore::adminNeededText(QStringLiteral("copy")));
     return cn;

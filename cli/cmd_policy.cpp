@@ -20,16 +20,10 @@ namespace {
 int onConnection(const Invocation& in, const std::function<int(AdoConnection&)>& body) {
     const QString cs = storeFrom(in.options);
     const QString password = databasePassword(in.options);
-    AdoConnection cn;
-    cn.setConnectionString(cs);
-    cn.setLogging(true);
-    const auto note = qScopeGuard([&] { noteStatements(cn.statementLog()); });
-    try {
-        cn.open(in.options.value(QStringLiteral("db-user")), password);
-    } catch (const Error& e) {
-        throw Usage(QStringLiteral("cannot open the store: %1").arg(e.message()));
-    }
-    return body(cn);
+    const auto cn = openAccount(cs, in.options.value(QStringLiteral("db-user")), password);
+    cn->setLogging(true);
+    const auto note = qScopeGuard([&] { noteStatements(cn->statementLog()); });
+    return body(*cn);
 }
 
 int show(const Invocation& in) {

@@ -10,17 +10,10 @@ namespace vardex::cli {
 namespace {
 
 int upgrade(const Invocation& o) {
-    vardex::AdoConnection cn;
-    cn.setConnectionString(o.connectionString);
-    try {
-        cn.open(o.user, o.password);
-    } catch (const vardex::Error& e) {
-        printErr(QStringLiteral("cannot connect: %1").arg(e.message()));
-        return kUsage;
-    }
     return guarded([&] {
+        const auto cn = openAccount(o.connectionString, o.user, o.password);
         QTemporaryDir tmp;
-        const QStringList added = vardex::upgradeStore(cn, tmp.path() + QStringLiteral("/Morlan.tmp"));
+        const QStringList added = vardex::upgradeStore(*cn, tmp.path() + QStringLiteral("/Morlan.tmp"));
         for (const QString& line : added)
             printOut(line);
         printOut(added.isEmpty() ? QStringLiteral("the store is up to date")

@@ -634,6 +634,18 @@ QVariant numberCell(const QVariant& v) {
     return v.isNull() ? QVariant() : QVariant(v.toLongLong());
 }
 
+std::unique_ptr<AdoConnection> openAccount(const QString& cs, const QString& user, const QString& password,
+                                           const QString& what) {
+    auto cn = std::make_unique<AdoConnection>();
+    cn->setConnectionString(cs);
+    try {
+        cn->open(user, password);
+    } catch (const Error& e) {
+        throw Usage(QStringLiteral("cannot open the %1: %2").arg(what, e.message()));
+    }
+    return cn;
+}
+
 QVector<QVector<QVariant>> selectRows(AdoConnection& cn, const QString& sql) {
     return cn.run(sql, true).rows;
 }
