@@ -54,7 +54,9 @@ using namespace vardex;
 
 enum class Backend { SQLite, PostgreSQL };
 
-const char* backendName(Backend b) { return b == Backend::SQLite ? "SQLite" : "PostgreSQL"; }
+const char* backendName(Backend b) {
+    return b == Backend::SQLite ? "SQLite" : "PostgreSQL";
+}
 
 // The shape of a generated store. Every rights-holding row (a user group, or a user outside any
 // group) has one grant row per item; members of a group hold no grant rows of their own.
@@ -67,8 +69,8 @@ struct StoreShape {
     qint64 grantRows() const { return qint64(groups + standalone) * items; }
 };
 
-const StoreShape kSmall{"1k", 1, 1, 2, 500};        // 2 x 500 = 1,000 grant rows
-const StoreShape kLarge{"1M", 20, 1980, 100, 500};  // 2,000 x 500 = 1,000,000 grant rows
+const StoreShape kSmall{"1k", 1, 1, 2, 500};       // 2 x 500 = 1,000 grant rows
+const StoreShape kLarge{"1M", 20, 1980, 100, 500}; // 2,000 x 500 = 1,000,000 grant rows
 
 // Items added after the grants (nobody holds them), so a menu of 1,000 items can be asked about:
 // items + 1 .. items + kUngrantedItems.
@@ -90,7 +92,9 @@ struct Store {
     int grantedItem = 251; // odd items have AllowCount 1
     int refusedItem = 250; // even items have AllowCount 0
 
-    QString name() const { return QString::fromLatin1(backendName(backend)) + QLatin1Char('/') + QLatin1String(shape.label); }
+    QString name() const {
+        return QString::fromLatin1(backendName(backend)) + QLatin1Char('/') + QLatin1String(shape.label);
+    }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -103,10 +107,12 @@ QString idText(const char* prefix, int n, int width) {
 // "SELECT <list> FROM <1..n as i>", set-based on either backend.
 QString series(Backend b, int n, const QString& selectList) {
     if (b == Backend::SQLite)
-        return QStringLiteral("WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < %1) SELECT ")
+        return QStringLiteral(
+                   "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < %1) SELECT ")
                    .arg(n) +
                selectList + QStringLiteral(" FROM s");
-    return QStringLiteral("SELECT ") + selectList + QStringLiteral(" FROM generate_series(1, %1) AS s(i)").arg(n);
+    return QStringLiteral("SELECT ") + selectList +
+           QStringLiteral(" FROM generate_series(1, %1) AS s(i)").arg(n);
 }
 
 // The number i as a text of `width` digits with leading zeros.
@@ -116,30 +122,37 @@ QString padded(Backend b, int width) {
     return QStringLiteral("lpad(i::text, %1, '0')").arg(width);
 }
 
-QString quoted(const QString& v) { return QLatin1Char('\'') + QString(v).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\''); }
+QString quoted(const QString& v) {
+    return QLatin1Char('\'') + QString(v).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
+}
 
 void fillStore(AdoConnection& cn, const Store& s) {
     const Backend b = s.backend;
     const StoreShape& sh = s.shape;
-    const QString pwd = quoted(EncryptPassword(QString::fromLatin1(kPassword), QString::fromLatin1(kCipherKey)));
+    const QString pwd =
+        quoted(EncryptPassword(QString::fromLatin1(kPassword), QString::fromLatin1(kCipherKey)));
     const QString userCols = QStringLiteral(
         "INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) ");
     const QStringList statements = {
         QStringLiteral("INSERT INTO qx_Name (qxID, qxName, qxNameEx) ") +
             series(b, sh.items, QStringLiteral("i, 'Item ' || i, NULL")),
         // User groups: zuid 1..groups, no password, as the administration window creates them.
-        userCols + series(b, sh.groups,
-                          QStringLiteral("'grp' || %1, 'Group ' || %1, NULL, NULL, NULL, 'T', 0, i").arg(padded(b, 3))),
+        userCols +
+            series(
+                b, sh.groups,
+                QStringLiteral("'grp' || %1, 'Group ' || %1, NULL, NULL, NULL, 'T', 0, i").arg(padded(b, 3))),
         // Users outside any group.
-        userCols + series(b, sh.standalone,
-                          QStringLiteral("'u' || %1, 'User ' || %1, %2, '2000-01-01', '2099-12-31', 'T', 10, 10000")
-                              .arg(padded(b, 5), pwd)),
+        userCols +
+            series(b, sh.standalone,
+                   QStringLiteral("'u' || %1, 'User ' || %1, %2, '2000-01-01', '2099-12-31', 'T', 10, 10000")
+                       .arg(padded(b, 5), pwd)),
         // Members, spread over the groups in turn.
-        userCols + series(b, sh.members,
-                          QStringLiteral("'m' || %1, 'Member ' || %1, %2, '2000-01-01', '2099-12-31', 'T', 5, "
-                                         "1000 + ((i - 1) % %3) + 1")
-                              .arg(padded(b, 4), pwd)
-                              .arg(sh.groups)),
+        userCols +
+            series(b, sh.members,
+                   QStringLiteral("'m' || %1, 'Member ' || %1, %2, '2000-01-01', '2099-12-31', 'T', 5, "
+                                  "1000 + ((i - 1) % %3) + 1")
+                       .arg(padded(b, 4), pwd)
+                       .arg(sh.groups)),
         // One grant row per rights-holder and item, stored user by user as the procedures add them.
         QStringLiteral("INSERT INTO qx_user_qx (userID, qxID, AllowCount) "
                        "SELECT u.userID, n.qxID, CASE WHEN n.qxID % 2 = 1 THEN 1 ELSE 0 END "
@@ -158,7 +171,8 @@ void fillStore(AdoConnection& cn, const Store& s) {
     const QString extra = qEnvironmentVariable("VARDEX_BENCH_AFTER_FILL");
     for (const QString& sql : extra.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         if (!sql.trimmed().isEmpty()) {
-            std::fprintf(stderr, "store %s, experiment: %s\n", qPrintable(s.name()), qPrintable(sql.trimmed()));
+            std::fprintf(stderr, "store %s, experiment: %s\n", qPrintable(s.name()),
+                         qPrintable(sql.trimmed()));
             cn.execute(sql.trimmed());
         }
     }
@@ -171,9 +185,12 @@ void installAndFill(Store& s, const QString& tempFolder) {
     AdoConnection cn;
     cn.setConnectionString(s.connectionString);
     cn.openOrCreate();
-    const InstallOutcome outcome = runInstallScript(cn, tempFolder + QStringLiteral("/install-%1.sql").arg(s.shape.label));
+    const InstallOutcome outcome =
+        runInstallScript(cn, tempFolder + QStringLiteral("/install-%1.sql").arg(s.shape.label));
     if (!outcome.ok)
-        throw Error(QStringLiteral("installing the store failed at batch %1: %2").arg(outcome.failedBatch).arg(outcome.error));
+        throw Error(QStringLiteral("installing the store failed at batch %1: %2")
+                        .arg(outcome.failedBatch)
+                        .arg(outcome.error));
     fillStore(cn, s);
     AdoQuery q(&cn);
     q.setSql(QStringLiteral("select count(*) from qx_user_qx"));
@@ -184,11 +201,13 @@ void installAndFill(Store& s, const QString& tempFolder) {
     cn.close();
 }
 
-std::unique_ptr<Store> makeStore(Backend b, const StoreShape& shape, const QString& sqliteFolder, const QString& pgBase) {
+std::unique_ptr<Store> makeStore(Backend b, const StoreShape& shape, const QString& sqliteFolder,
+                                 const QString& pgBase) {
     auto s = std::make_unique<Store>();
     s->backend = b;
     s->shape = shape;
-    s->rawName = QStringLiteral("bench-raw-%1-%2").arg(QLatin1String(backendName(b)), QLatin1String(shape.label));
+    s->rawName =
+        QStringLiteral("bench-raw-%1-%2").arg(QLatin1String(backendName(b)), QLatin1String(shape.label));
     s->standaloneUser = idText("u", shape.standalone / 2 + 1, 5);
     s->memberUser = idText("m", qMax(1, shape.members / 2), 4);
     if (b == Backend::SQLite) {
@@ -200,7 +219,8 @@ std::unique_ptr<Store> makeStore(Backend b, const StoreShape& shape, const QStri
         AdoConnection admin;
         admin.setConnectionString(pgBase + QStringLiteral(";Database=postgres"));
         admin.open();
-        admin.execute(QStringLiteral("DROP DATABASE IF EXISTS ") + s->pgDatabase + QStringLiteral(" WITH (FORCE)"));
+        admin.execute(QStringLiteral("DROP DATABASE IF EXISTS ") + s->pgDatabase +
+                      QStringLiteral(" WITH (FORCE)"));
         admin.execute(QStringLiteral("CREATE DATABASE ") + s->pgDatabase);
         s->connectionString = pgBase + QStringLiteral(";Database=") + s->pgDatabase;
     }
@@ -220,7 +240,8 @@ void dropPgDatabase(const Store& s, const QString& pgBase) {
         AdoConnection admin;
         admin.setConnectionString(pgBase + QStringLiteral(";Database=postgres"));
         admin.open();
-        admin.execute(QStringLiteral("DROP DATABASE IF EXISTS ") + s.pgDatabase + QStringLiteral(" WITH (FORCE)"));
+        admin.execute(QStringLiteral("DROP DATABASE IF EXISTS ") + s.pgDatabase +
+                      QStringLiteral(" WITH (FORCE)"));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "dropping %s: %s\n", qPrintable(s.pgDatabase), e.what());
     }
@@ -268,7 +289,8 @@ void useSession(const Store& s) {
     if (hasDataModule())
         DisconnectDatabase();
     g_sessionStore = nullptr;
-    if (ConnectDatabase(s.connectionString, QString(), QString(), QString(), QString::fromLatin1(kCipherKey)) != 0)
+    if (ConnectDatabase(s.connectionString, QString(), QString(), QString(),
+                        QString::fromLatin1(kCipherKey)) != 0)
         throw Error(QStringLiteral("ConnectDatabase failed on ") + s.name());
     g_sessionStore = &s;
 }
@@ -277,7 +299,8 @@ void useSession(const Store& s) {
 // not carry over to the next.
 void clearAuditLog(const Store& s) {
     QSqlQuery q(rawDatabase(s));
-    const QString sql = s.backend == Backend::SQLite ? QStringLiteral("DELETE FROM qx_Logs") : QStringLiteral("TRUNCATE qx_Logs");
+    const QString sql = s.backend == Backend::SQLite ? QStringLiteral("DELETE FROM qx_Logs")
+                                                     : QStringLiteral("TRUNCATE qx_Logs");
     if (!q.exec(sql))
         throw Error(q.lastError().text());
     if (s.backend == Backend::SQLite)
@@ -312,7 +335,9 @@ void verifyColumns(const Store& s) {
     check(QStringLiteral("qx_Name"), kItemName, "qxName");
 }
 
-QString esc(const QString& v) { return QString(v).replace(QLatin1Char('\''), QLatin1String("''")); }
+QString esc(const QString& v) {
+    return QString(v).replace(QLatin1Char('\''), QLatin1String("''"));
+}
 
 void run(QSqlQuery& q, const QString& sql) {
     if (!q.exec(sql))
@@ -320,10 +345,10 @@ void run(QSqlQuery& q, const QString& sql) {
 }
 
 void rawAudit(QSqlQuery& q, const QString& computer, const QString& userName, const QString& text) {
-    run(q, QStringLiteral("INSERT INTO qx_Logs VALUES ('") + esc(computer) + QStringLiteral("','") + esc(userName) +
-               QStringLiteral("','") +
-               QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) + QStringLiteral("','") +
-               esc(text) + QStringLiteral("')"));
+    run(q, QStringLiteral("INSERT INTO qx_Logs VALUES ('") + esc(computer) + QStringLiteral("','") +
+               esc(userName) + QStringLiteral("','") +
+               QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) +
+               QStringLiteral("','") + esc(text) + QStringLiteral("')"));
 }
 
 struct RawSession {
@@ -343,7 +368,8 @@ int rawCheckUserRight(RawSession& rs, const QString& userId, int rightId) {
     } else {
         const int zuid = q.value(kZuid).toInt();
         if (zuid < 10000) {
-            run(q, QStringLiteral("select * from qx_user where zuid =") + QString::number(zuid - 1000) + QStringLiteral("\r\n"));
+            run(q, QStringLiteral("select * from qx_user where zuid =") + QString::number(zuid - 1000) +
+                       QStringLiteral("\r\n"));
             if (!q.next())
                 code = 2;
             else
@@ -351,12 +377,14 @@ int rawCheckUserRight(RawSession& rs, const QString& userId, int rightId) {
         }
         if (code == 0) {
             run(q, QStringLiteral("select * from qx_user_qx\r\nwhere UserID = '") + esc(effective) +
-                       QStringLiteral("' and qxID = ") + QString::number(rightId) + QStringLiteral(" and AllowCount > 0\r\n"));
+                       QStringLiteral("' and qxID = ") + QString::number(rightId) +
+                       QStringLiteral(" and AllowCount > 0\r\n"));
             if (!q.next())
                 code = 3;
         }
     }
-    run(q, QStringLiteral("select * from qx_Name\r\nwhere qxID = ") + QString::number(rightId) + QStringLiteral("\r\n"));
+    run(q, QStringLiteral("select * from qx_Name\r\nwhere qxID = ") + QString::number(rightId) +
+               QStringLiteral("\r\n"));
     const QString name = q.next() ? q.value(kItemName).toString() : QString();
     q.finish();
     if (code == 0)
@@ -368,7 +396,8 @@ int rawCheckUserLogin(RawSession& rs, const QString& userId, const QString& pass
     const QString workDate = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
     QSqlQuery q(rs.db);
     q.setForwardOnly(true);
-    run(q, QStringLiteral("select * from qx_user where userID = '") + esc(userId) + QStringLiteral("' and zuid > 1000\r\n"));
+    run(q, QStringLiteral("select * from qx_user where userID = '") + esc(userId) +
+               QStringLiteral("' and zuid > 1000\r\n"));
     const QByteArray typed = toCipherBytes(password);
     bool any = false;
     while (q.next()) {
@@ -451,7 +480,8 @@ Call prepareRaw(const Store* s, Case c) {
     clearAuditLog(*s);
     // The computer name the library records, so both sides write rows of the same length; the
     // right check writes its audit row under the session's current user, as ours does.
-    auto rs = std::make_shared<RawSession>(RawSession{rawDatabase(*s), computerName(), session().CurrentUserName});
+    auto rs =
+        std::make_shared<RawSession>(RawSession{rawDatabase(*s), computerName(), session().CurrentUserName});
     const Subject subj = subjectOf(*s, c);
     if (c == Case::LoginSuccess)
         return [rs, user = subj.user, password = QString::fromLatin1(kPassword),
@@ -466,9 +496,13 @@ Call prepareRaw(const Store* s, Case c) {
 // answer the number of items granted, so the two sides are checked against each other.
 enum class MenuWay { QueryRights, CheckEach };
 
-const char* menuWayName(MenuWay w) { return w == MenuWay::QueryRights ? "QueryRights" : "CheckUserRight"; }
+const char* menuWayName(MenuWay w) {
+    return w == MenuWay::QueryRights ? "QueryRights" : "CheckUserRight";
+}
 
-int grantedInMenu(const Store& s, int n) { return (qMin(n, s.shape.items) + 1) / 2; } // odd items
+int grantedInMenu(const Store& s, int n) {
+    return (qMin(n, s.shape.items) + 1) / 2;
+} // odd items
 
 Call prepareMenu(const Store* s, MenuWay way, int n) {
     useSession(*s);
@@ -575,7 +609,8 @@ int main(int argc, char** argv) {
     try {
         for (Backend b : backends)
             for (const StoreShape* shape : {&kSmall, &kLarge})
-                if (wanted.split(QLatin1Char(','), Qt::SkipEmptyParts).contains(QLatin1String(shape->label), Qt::CaseInsensitive))
+                if (wanted.split(QLatin1Char(','), Qt::SkipEmptyParts)
+                        .contains(QLatin1String(shape->label), Qt::CaseInsensitive))
                     stores.push_back(makeStore(b, *shape, folder.path(), pgBase));
         for (const auto& s : stores)
             verifyColumns(*s);
@@ -598,9 +633,9 @@ int main(int argc, char** argv) {
         // Named <store>/Menu_<n>/<way>: bench/report.py tables them apart from the ours/raw pairs.
         for (int n : {1, 10, 100, 1000}) {
             for (MenuWay way : {MenuWay::QueryRights, MenuWay::CheckEach}) {
-                const std::string name = (s->name() + QStringLiteral("/Menu_%1/").arg(n, 4, 10, QLatin1Char('0')))
-                                             .toStdString() +
-                                         menuWayName(way);
+                const std::string name =
+                    (s->name() + QStringLiteral("/Menu_%1/").arg(n, 4, 10, QLatin1Char('0'))).toStdString() +
+                    menuWayName(way);
                 menus.push_back({name, st, way, n});
                 cases.push_back({name, [st, way, n]() { return prepareMenu(st, way, n); }});
             }
@@ -610,10 +645,13 @@ int main(int argc, char** argv) {
     int status = 0;
     const std::string profile = qEnvironmentVariable("VARDEX_BENCH_PROFILE").toStdString();
     if (!profile.empty()) {
-        const int n = qEnvironmentVariableIntValue("VARDEX_BENCH_PROFILE_N") > 0 ? qEnvironmentVariableIntValue("VARDEX_BENCH_PROFILE_N") : 1000;
+        const int n = qEnvironmentVariableIntValue("VARDEX_BENCH_PROFILE_N") > 0
+                          ? qEnvironmentVariableIntValue("VARDEX_BENCH_PROFILE_N")
+                          : 1000;
         // Each named case in the order given; a profiler that dumps after every profiledCalls()
         // gets one profile per case, in this order.
-        for (const QString& wantedName : QString::fromStdString(profile).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        for (const QString& wantedName :
+             QString::fromStdString(profile).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const std::string name = wantedName.trimmed().toStdString();
             const Registered* found = nullptr;
             for (const Registered& r : cases)
@@ -630,7 +668,8 @@ int main(int argc, char** argv) {
                 QElapsedTimer t;
                 t.start();
                 profiledCalls(call, n);
-                std::printf("profiled %s: %d calls, %.1f us per call\n", name.c_str(), n, t.nsecsElapsed() / 1000.0 / n);
+                std::printf("profiled %s: %d calls, %.1f us per call\n", name.c_str(), n,
+                            t.nsecsElapsed() / 1000.0 / n);
                 std::fflush(stdout);
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "%s: %s\n", name.c_str(), e.what());
@@ -641,7 +680,8 @@ int main(int argc, char** argv) {
         for (const auto& s : stores)
             for (Case c : {Case::RightGranted, Case::RightMember, Case::RightRefused, Case::LoginSuccess}) {
                 const std::string prefix = (s->name() + QLatin1Char('/')).toStdString() + caseName(c);
-                benchmark::RegisterBenchmark((prefix + "/ours").c_str(), runBenchmark, &prepareOurs, s.get(), c)
+                benchmark::RegisterBenchmark((prefix + "/ours").c_str(), runBenchmark, &prepareOurs, s.get(),
+                                             c)
                     ->Unit(benchmark::kMicrosecond)
                     ->UseRealTime();
                 benchmark::RegisterBenchmark((prefix + "/raw").c_str(), runBenchmark, &prepareRaw, s.get(), c)

@@ -241,8 +241,9 @@ TEST(AdoOpen, SeveralHostsReachLibpq) {
     const QString rest = "Provider=PostgreSQL;User ID=" + ConnectionString::value(pairs, {"User ID"}) +
                          ";Database=" + ConnectionString::value(pairs, {"Database"});
     // (In the last, the first host takes libpq's default port, where nothing listens.)
-    for (const QString& hosts : {"Host=127.0.0.1:1,127.0.0.1:" + port, "Host=127.0.0.1,127.0.0.1;Port=1," + port,
-                                 "Host=127.0.0.1,127.0.0.1:" + port}) {
+    for (const QString& hosts :
+         {"Host=127.0.0.1:1,127.0.0.1:" + port, "Host=127.0.0.1,127.0.0.1;Port=1," + port,
+          "Host=127.0.0.1,127.0.0.1:" + port}) {
         AdoConnection cn;
         cn.setConnectionString(rest + ";" + hosts + ";Target Session Attrs=read-write");
         EXPECT_NO_THROW(cn.open()) << hosts.toStdString();

@@ -1,18 +1,21 @@
 // Statement translation, quoting and connection strings: pure text, no database.
 #include "platform/connstr.h"
-#include "platform/sqldialect.h"
 #include "platform/errors.h"
+#include "platform/sqldialect.h"
 
 #include <gtest/gtest.h>
 
 using namespace vardex;
 
 namespace {
-QString tr(const char* s, Dialect d) { return translateStatement(QString::fromUtf8(s), d); }
+QString tr(const char* s, Dialect d) {
+    return translateStatement(QString::fromUtf8(s), d);
+}
 } // namespace
 
 TEST(Dialect, SqlServerTextIsNeverChanged) {
-    for (const char* s : {"Exec qxAddUser 'a'", "Insert qx_user (a) values (1)", "DELETE qx_Logs", "select 1 as 权限ID"})
+    for (const char* s :
+         {"Exec qxAddUser 'a'", "Insert qx_user (a) values (1)", "DELETE qx_Logs", "select 1 as 权限ID"})
         EXPECT_EQ(tr(s, Dialect::SqlServer), QString::fromUtf8(s));
 }
 
@@ -22,7 +25,8 @@ TEST(Dialect, ProcedureCalls) {
     EXPECT_EQ(tr("exec qxuserintozu 'u1',3", Dialect::SQLite), "INSERT INTO qxuserintozu VALUES ('u1',3)");
     EXPECT_EQ(tr("exec qxuserintozu 'u1',3", Dialect::PostgreSQL), "CALL qxuserintozu('u1',3)");
     EXPECT_EQ(tr("Exec qxUpDateAllows 'g',-5,'T'", Dialect::PostgreSQL), "CALL qxUpDateAllows('g',-5,'T')");
-    EXPECT_EQ(tr("Exec qxNameChanged_before", Dialect::SQLite), "INSERT INTO qxNameChanged_before DEFAULT VALUES");
+    EXPECT_EQ(tr("Exec qxNameChanged_before", Dialect::SQLite),
+              "INSERT INTO qxNameChanged_before DEFAULT VALUES");
     EXPECT_EQ(tr("Exec qxNameChanged", Dialect::PostgreSQL), "CALL qxNameChanged()");
     EXPECT_EQ(tr("EXECUTE qxDelzu 'x';", Dialect::PostgreSQL), "CALL qxDelzu('x')");
     // A statement that only mentions exec later is not a call.
@@ -44,7 +48,8 @@ TEST(Dialect, QuotedTextIsNeverTouched) {
 TEST(Dialect, InsertAndDeleteWithoutKeywords) {
     EXPECT_EQ(tr("Insert qx_user (zuid,userID,userName) values (1,'g','g')", Dialect::SQLite),
               "Insert INTO qx_user (zuid,userID,userName) values (1,'g','g')");
-    EXPECT_EQ(tr("INSERT INTO qx_Logs VALUES ('a')", Dialect::PostgreSQL), "INSERT INTO qx_Logs VALUES ('a')");
+    EXPECT_EQ(tr("INSERT INTO qx_Logs VALUES ('a')", Dialect::PostgreSQL),
+              "INSERT INTO qx_Logs VALUES ('a')");
     EXPECT_EQ(tr("DELETE qx_Logs", Dialect::PostgreSQL), "DELETE FROM qx_Logs");
     EXPECT_EQ(tr("delete from qx_Logs", Dialect::SQLite), "delete from qx_Logs");
     EXPECT_EQ(tr("  \r\nDELETE qx_Logs where theTime <= '1'\r\n", Dialect::SQLite),
@@ -60,12 +65,13 @@ TEST(Dialect, PostgresAliasesKeepTheirSpelling) {
               "CREATE TABLE qx_Temp AS SELECT CAST(a AS INT) AS ID FROM t");
     EXPECT_EQ(tr("CREATE PROCEDURE p() AS $$ select 1 as 名 $$ LANGUAGE sql", Dialect::PostgreSQL),
               QString::fromUtf8("CREATE PROCEDURE p() AS $$ select 1 as 名 $$ LANGUAGE sql"));
-    EXPECT_EQ(tr("select qxID as 权限ID from qx_Name", Dialect::SQLite), QString::fromUtf8("select qxID as 权限ID from qx_Name"));
+    EXPECT_EQ(tr("select qxID as 权限ID from qx_Name", Dialect::SQLite),
+              QString::fromUtf8("select qxID as 权限ID from qx_Name"));
 }
 
 TEST(Dialect, NeverMakesTwoStatementsFromOne) {
-    const char* inputs[] = {"Exec p 'a;b'", "Exec p 'it''s'", "DELETE t where a = ';'", "Insert t values (';--')",
-                            "Exec p /* ; */ 'x'"};
+    const char* inputs[] = {"Exec p 'a;b'", "Exec p 'it''s'", "DELETE t where a = ';'",
+                            "Insert t values (';--')", "Exec p /* ; */ 'x'"};
     for (const char* in : inputs)
         for (Dialect d : {Dialect::SQLite, Dialect::PostgreSQL}) {
             const QString out = tr(in, d);
@@ -96,7 +102,8 @@ TEST(Trim, RemovesBlanksAndControlCharactersAtBothEnds) {
     EXPECT_EQ(trimBlanks(" \t GO \r"), "GO");
     EXPECT_EQ(trimBlanks(QString::fromUtf8("\x01 a b \x1f")), "a b");
     EXPECT_EQ(trimBlanks("   "), "");
-    EXPECT_EQ(trimBlanks(QString::fromUtf8("　全角")), QString::fromUtf8("　全角")); // an ideographic blank is text
+    EXPECT_EQ(trimBlanks(QString::fromUtf8("　全角")),
+              QString::fromUtf8("　全角")); // an ideographic blank is text
 }
 
 TEST(ConnectionStrings, Sqlite) {
@@ -104,13 +111,14 @@ TEST(ConnectionStrings, Sqlite) {
     EXPECT_EQ(s.driver, "QSQLITE");
     EXPECT_EQ(s.dialect, Dialect::SQLite);
     EXPECT_EQ(s.databaseName, "/tmp/a b");
-    EXPECT_EQ(ConnectionString::resolve("provider=sqlite; data source = \"/x;y.db\" ").databaseName, "/x;y.db");
+    EXPECT_EQ(ConnectionString::resolve("provider=sqlite; data source = \"/x;y.db\" ").databaseName,
+              "/x;y.db");
     EXPECT_THROW(ConnectionString::resolve("Provider=SQLite"), DbError);
 }
 
 TEST(ConnectionStrings, Postgres) {
-    const ConnectionTarget s =
-        ConnectionString::resolve("Provider=PostgreSQL;Host=10.0.0.5;Port=6543;Database=perm;User ID=clerk;Password=p;w");
+    const ConnectionTarget s = ConnectionString::resolve(
+        "Provider=PostgreSQL;Host=10.0.0.5;Port=6543;Database=perm;User ID=clerk;Password=p;w");
     EXPECT_EQ(s.driver, "QPSQL");
     EXPECT_EQ(s.host, "10.0.0.5");
     EXPECT_EQ(s.port, 6543);
@@ -181,7 +189,8 @@ TEST(ConnectionStrings, OdbcAndSqlServer) {
     EXPECT_FALSE(o.databaseName.contains("secret")); // given at open time, not in the string
     EXPECT_TRUE(o.databaseName.startsWith("Driver={PostgreSQL Unicode};Server=h;"));
 
-    const ConnectionTarget m = ConnectionString::resolve("Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=perm");
+    const ConnectionTarget m =
+        ConnectionString::resolve("Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=perm");
     EXPECT_EQ(m.driver, "QODBC");
     EXPECT_EQ(m.dialect, Dialect::SqlServer);
     EXPECT_TRUE(m.databaseName.contains("Server=srv;"));

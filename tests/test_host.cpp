@@ -1,9 +1,9 @@
 // The host's main window: start-up with and without settings, connect, install, disconnect,
 // close, the connection dialog, and every message with its caption and icon.
+#include "capi/vardex.h"
 #include "host/datalink.h"
 #include "host/mainExe.h"
 #include "library/dmain.h"
-#include "capi/vardex.h"
 #include "platform/inifile.h"
 #include "tests/support/testsupport.h"
 

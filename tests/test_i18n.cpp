@@ -49,9 +49,10 @@ class English : public SessionStore {
   protected:
     void prepareStore() override {
         db->execute("INSERT INTO qx_Name (qxID, qxName) VALUES (7, '开单')");
-        db->execute("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) "
-                    "VALUES ('clerk', 'clerk', '" + EncryptPassword("pw", "kmpq") +
-                    "', '2026-01-01', '2026-12-31', 'T', 0, 10000)");
+        db->execute(
+            "INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) "
+            "VALUES ('clerk', 'clerk', '" +
+            EncryptPassword("pw", "kmpq") + "', '2026-01-01', '2026-12-31', 'T', 0, 10000)");
         db->execute("Exec qxAddUser 'clerk'");
         db->execute("Exec qxAddzuName 'sales'");
         db->execute("Exec qxUpDateAllows 'sales',7,'T'");
@@ -62,7 +63,8 @@ class English : public SessionStore {
         QStringList out;
         const int n = scalarInt(*db, "select count(*) from qx_Logs");
         for (int i = 0; i < n; ++i)
-            out << scalar(*db, QString("select theLog from qx_Logs order by theLog limit 1 offset %1").arg(i));
+            out << scalar(*db,
+                          QString("select theLog from qx_Logs order by theLog limit 1 offset %1").arg(i));
         return out;
     }
     ChineseAfterwards reset;
@@ -76,8 +78,8 @@ TEST(LanguageCall, OnlyTheTwoExactCodesAreTakenAndEveryOtherCallChangesNothing) 
     ASSERT_EQ(VardexSetLanguage("en"), 0);
     EXPECT_EQ(gui::language(), "en");
     const QByteArray huge(1 << 20, 'e');
-    for (const char* bad : {static_cast<const char*>(nullptr), "", "fr", "EN", "en ", " en", "e\xff", "\xff\xfe",
-                            "en_US", "zh'--", huge.constData()}) {
+    for (const char* bad : {static_cast<const char*>(nullptr), "", "fr", "EN", "en ", " en", "e\xff",
+                            "\xff\xfe", "en_US", "zh'--", huge.constData()}) {
         EXPECT_EQ(VardexSetLanguage(bad), VARDEX_ERROR) << (bad ? std::string(bad).substr(0, 8) : "NULL");
         EXPECT_STRNE(VardexLastError(), "");
         EXPECT_EQ(gui::language(), "en");
@@ -452,18 +454,18 @@ TEST(EnvironmentLanguage, ReadAtTheFirstCall) {
 class Screenshots : public SessionStore {
   protected:
     void prepareStore() override {
-        const std::pair<int, const char*> items[] = {{1000, "System"}, {1001, "User maintenance"},
-                                                     {1002, "Backup"}, {2000, "Sales"},
-                                                     {2001, "New order"}, {2002, "Returns"},
-                                                     {3000, "Accounts"}, {3001, "Vouchers"},
-                                                     {3002, "Reports"}};
+        const std::pair<int, const char*> items[] = {
+            {1000, "System"},   {1001, "User maintenance"}, {1002, "Backup"},
+            {2000, "Sales"},    {2001, "New order"},        {2002, "Returns"},
+            {3000, "Accounts"}, {3001, "Vouchers"},         {3002, "Reports"}};
         for (const auto& [id, name] : items)
             db->execute(QString("INSERT INTO qx_Name (qxID, qxName) VALUES (%1, '%2')").arg(id).arg(name));
         auto add = [&](const QString& id, const QString& name, int zuid, const QString& allow) {
-            db->execute(QString("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, "
-                                "AllowZekou, zuid) VALUES ('%1','%2','','2026-01-01','2026-12-31','%3',10,%4)")
-                            .arg(id, name, allow)
-                            .arg(zuid));
+            db->execute(
+                QString("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, "
+                        "AllowZekou, zuid) VALUES ('%1','%2','','2026-01-01','2026-12-31','%3',10,%4)")
+                    .arg(id, name, allow)
+                    .arg(zuid));
             if (zuid < 1000 || zuid >= 10000)
                 db->execute("Exec qxAddUser '" + id + "'");
         };
@@ -546,16 +548,19 @@ TEST_P(Screenshots, EveryWindow) {
     int32_t count = 3, shift = 2;
     shootModal("login.png", [&] { ShowLoginDialog(nullptr, "2026-06-15", &ref, &count, &shift, 0); });
     count = 30;
-    shootModal("login-timed-shift.png", [&] { ShowLoginDialog(nullptr, "2026-06-15", &ref, &count, &shift, 3); });
+    shootModal("login-timed-shift.png",
+               [&] { ShowLoginDialog(nullptr, "2026-06-15", &ref, &count, &shift, 3); });
     shootModal("repass.png", [&] { ShowChangePasswordDialog("wangf", "2026-06-15"); });
     shootModal("qxlist.png", [&] { ::EditRightList(1); });
-    shootModal("manager.png", [&] { ::ShowRightManager(1, 1); }, [](QWidget* w) {
-        auto* m = qobject_cast<Tfrmanager*>(w);
-        m->dtl1->expandAll();
-        for (QTreeWidgetItemIterator it(m->dtl1); *it; ++it)
-            if (m->dtl1->text(*it, "userID") == "wangf")
-                m->dtl1->setCurrentNode(*it);
-    });
+    shootModal(
+        "manager.png", [&] { ::ShowRightManager(1, 1); },
+        [](QWidget* w) {
+            auto* m = qobject_cast<Tfrmanager*>(w);
+            m->dtl1->expandAll();
+            for (QTreeWidgetItemIterator it(m->dtl1); *it; ++it)
+                if (m->dtl1->text(*it, "userID") == "wangf")
+                    m->dtl1->setCurrentNode(*it);
+        });
     {
         TfrUser u;
         u.Edit1->setText("liuy");

@@ -11,8 +11,9 @@ using namespace vardex;
 using namespace vardex::test;
 
 TEST(Batches, GoLinesSeparateOnlyWhenExactAfterTrimming) {
-    const QStringList lines{"  CREATE TABLE a (", "\tx int", ")", " \tGO\t ", "", "select 'go'", "go", "Go",
-                            "GO", "left over", "never run"};
+    const QStringList lines{"  CREATE TABLE a (", "\tx int", ")",  " \tGO\t ", "",
+                            "select 'go'",        "go",      "Go", "GO",       "left over",
+                            "never run"};
     const QList<QStringList> b = splitBatches(lines);
     ASSERT_EQ(b.size(), 2);
     EXPECT_EQ(b[0], (QStringList{"CREATE TABLE a (", "x int", ")"}));
@@ -21,7 +22,7 @@ TEST(Batches, GoLinesSeparateOnlyWhenExactAfterTrimming) {
 }
 
 class Installer : public ::testing::TestWithParam<Backend> {
-protected:
+  protected:
     void SetUp() override {
         db = std::make_unique<TempDatabase>(GetParam());
         cn = openConnection(db->connectionString());
@@ -40,8 +41,8 @@ TEST_P(Installer, InstallsEveryBatchAndRemovesTheTemporaryFile) {
     EXPECT_EQ(r.batchesRun, 20);
     EXPECT_FALSE(QFile::exists(temp));
     const QStringList tables = cn->tableNames();
-    for (const char* t : {"qx_Name", "qx_Name_Temp", "qx_user", "qx_user_qx", "qx_user_zu", "qx_zu", "qx_Logs",
-                          "vardex_settings", "vardex_lockout"})
+    for (const char* t : {"qx_Name", "qx_Name_Temp", "qx_user", "qx_user_qx", "qx_user_zu", "qx_zu",
+                          "qx_Logs", "vardex_settings", "vardex_lockout"})
         EXPECT_TRUE(tables.contains(t, Qt::CaseInsensitive)) << t;
     // The first batch is the qx_Name table: five lines, sent without their indentation.
     const QStringList first = cn->statementLog().first().split("\r\n");

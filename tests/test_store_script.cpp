@@ -152,8 +152,9 @@ TEST_P(Script, SameColumnsAndLookupIndexesInEveryScript) {
             indexes << unbracket(m.captured(1)) + '(' + unbracket(m.captured(2)).remove(' ') + ')';
         }
     }
-    EXPECT_EQ(indexes, (QStringList{"qx_Name(qxID)", "qx_user(userID)", "qx_user(zuid)", "qx_user_qx(userID,qxID)",
-                                    "qx_user_zu(userID,zuName)", "qx_zu(zuName,qxID)", "qx_Logs(theTime)"}));
+    EXPECT_EQ(indexes,
+              (QStringList{"qx_Name(qxID)", "qx_user(userID)", "qx_user(zuid)", "qx_user_qx(userID,qxID)",
+                           "qx_user_zu(userID,zuName)", "qx_zu(zuName,qxID)", "qx_Logs(theTime)"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, Script,

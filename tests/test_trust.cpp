@@ -1,9 +1,9 @@
 // The library under hostile callers: server settings that change how literals read, values that
 // try to smuggle driver options, re-entry from a message handler, foreign threads, invalid bytes,
 // racing password changes and stores that do not exist. Runs under the sanitizers too.
+#include "capi/vardex.h"
 #include "library/cipher.h"
 #include "library/dmain.h"
-#include "capi/vardex.h"
 #include "tests/support/testsupport.h"
 
 #include <QFile>
@@ -24,12 +24,14 @@ using namespace vardex::test;
 
 namespace {
 
-std::string local(const QString& s) { return s.toLocal8Bit().toStdString(); }
+std::string local(const QString& s) {
+    return s.toLocal8Bit().toStdString();
+}
 
 } // namespace
 
 class Trust : public ::testing::TestWithParam<Backend> {
-protected:
+  protected:
     void SetUp() override {
         store = std::make_unique<TempStore>(GetParam());
         db = openConnection(store->connectionString());
@@ -51,9 +53,11 @@ protected:
         session() = SessionValues();
     }
     void addUser(const QString& id, const QString& password) {
-        db->execute("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) "
-                    "VALUES ('" + id + "', '" + id + "', '" + EncryptPassword(password, "kmpq") +
-                    "', '2026-01-01', '2026-12-31', 'T', 0, 10000)");
+        db->execute(
+            "INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) "
+            "VALUES ('" +
+            id + "', '" + id + "', '" + EncryptPassword(password, "kmpq") +
+            "', '2026-01-01', '2026-12-31', 'T', 0, 10000)");
         db->execute("Exec qxAddUser '" + id + "'");
     }
     bool server() const { return GetParam() != Backend::SQLite; }
@@ -91,10 +95,12 @@ TEST_P(Trust, BackslashesStayLiteralWhateverTurnsStandardStringsOff) {
     expectLiteralsHold("PGOPTIONS");
     // 3. Options inside the connection string's values: refused, naming the key; on ODBC the
     //    driver's own option key is overruled by the session.
-    const std::string smuggled = conn + ";Connect Timeout=\"10 options='-c standard_conforming_strings=off'\"";
+    const std::string smuggled =
+        conn + ";Connect Timeout=\"10 options='-c standard_conforming_strings=off'\"";
     if (GetParam() == Backend::PostgreSQL) {
         EXPECT_EQ(::ConnectDatabase(smuggled.c_str(), "", "", "", ""), 1);
-        EXPECT_NE(std::string(VardexLastError()).find("Connect Timeout"), std::string::npos) << VardexLastError();
+        EXPECT_NE(std::string(VardexLastError()).find("Connect Timeout"), std::string::npos)
+            << VardexLastError();
         // The first Host key counts, so the hostile one goes in front.
         const std::pair<std::string, const char*> hostile[] = {
             {conn + ";SSL Mode=\"prefer options='-c standard_conforming_strings=off'\"", "SSL Mode"},
@@ -211,13 +217,27 @@ TEST_P(Trust, EightForeignThreadsAreRefusedWhileTheSessionThreadWorks) {
             for (int i = 0; i < 40; ++i) {
                 int32_t rc = 0;
                 switch ((t + i) % 7) {
-                case 0: rc = ::CheckUserRight("alice", 1, nullptr, 0); break;
-                case 1: rc = ::CheckUserLogin("alice", "secret", "", nullptr, 0); break;
-                case 2: rc = ::ChangeUserPassword("bob", "bobpw", "other", ""); break;
-                case 3: rc = ::ClearLogs(""); break;
-                case 4: rc = ::DisconnectDatabase(); break;
-                case 5: rc = ::ConnectDatabase(wrongConn.c_str(), "", "", "", ""); break;
-                case 6: rc = ::ShowAbout(); break;
+                case 0:
+                    rc = ::CheckUserRight("alice", 1, nullptr, 0);
+                    break;
+                case 1:
+                    rc = ::CheckUserLogin("alice", "secret", "", nullptr, 0);
+                    break;
+                case 2:
+                    rc = ::ChangeUserPassword("bob", "bobpw", "other", "");
+                    break;
+                case 3:
+                    rc = ::ClearLogs("");
+                    break;
+                case 4:
+                    rc = ::DisconnectDatabase();
+                    break;
+                case 5:
+                    rc = ::ConnectDatabase(wrongConn.c_str(), "", "", "", "");
+                    break;
+                case 6:
+                    rc = ::ShowAbout();
+                    break;
                 }
                 if (rc == VARDEX_ERROR && std::string(VardexLastError()).find("thread") != std::string::npos)
                     ++refused;
@@ -269,13 +289,17 @@ TEST_P(Trust, SixteenRacingPasswordChangesMakeExactlyOne) {
             ++winners;
             changed = i;
         } else {
-            EXPECT_TRUE(out == "rc=6" || out == "rc=3") << out.toStdString() << p.readAllStandardError().toStdString();
+            EXPECT_TRUE(out == "rc=6" || out == "rc=3")
+                << out.toStdString() << p.readAllStandardError().toStdString();
         }
     }
     ASSERT_EQ(winners, 1);
     ASSERT_EQ(::ConnectDatabase(conn.c_str(), "", "", "2026-06-15", ""), 0);
-    EXPECT_EQ(::CheckUserLogin("bob", qPrintable(QString("new%1").arg(changed)), "2026-06-15", nullptr, 0), 0);
-    EXPECT_EQ(scalarInt(*db, "select count(*) from qx_Logs where theLog = '" + QString::fromUtf8("用户更改密码成功") + "'"), 1);
+    EXPECT_EQ(::CheckUserLogin("bob", qPrintable(QString("new%1").arg(changed)), "2026-06-15", nullptr, 0),
+              0);
+    EXPECT_EQ(scalarInt(*db, "select count(*) from qx_Logs where theLog = '" +
+                                 QString::fromUtf8("用户更改密码成功") + "'"),
+              1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, Trust, VARDEX_BACKEND_PARAMS);
@@ -289,8 +313,8 @@ TEST(TrustOpen, AMissingStoreIsNotMadeAndTheReasonIsKept) {
     EXPECT_NE(std::string(VardexLastError()).find(local(path)), std::string::npos) << VardexLastError();
     ::DisconnectDatabase();
     // A refused server login explains itself too.
-    EXPECT_EQ(::ConnectDatabase("Provider=PostgreSQL;Host=127.0.0.1;Port=1;Database=x;Connect Timeout=2", "", "", "",
-                                ""),
+    EXPECT_EQ(::ConnectDatabase("Provider=PostgreSQL;Host=127.0.0.1;Port=1;Database=x;Connect Timeout=2", "",
+                                "", "", ""),
               1);
     EXPECT_STRNE(VardexLastError(), "");
     ::DisconnectDatabase();

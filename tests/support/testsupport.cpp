@@ -38,14 +38,17 @@ QString pgValue(const QString& base, const char* key) {
 
 } // namespace
 
-bool postgresAvailable() { return !pgBase().isEmpty(); }
+bool postgresAvailable() {
+    return !pgBase().isEmpty();
+}
 
 std::vector<Backend> availableBackends() {
     std::vector<Backend> b{Backend::SQLite};
     if (postgresAvailable()) {
         b.push_back(Backend::PostgreSQL);
         b.push_back(Backend::OdbcPostgreSQL);
-    } else if (!qEnvironmentVariable("VARDEX_PG_CONNFILE").isEmpty() || !qEnvironmentVariable("CI").isEmpty()) {
+    } else if (!qEnvironmentVariable("VARDEX_PG_CONNFILE").isEmpty() ||
+               !qEnvironmentVariable("CI").isEmpty()) {
         ADD_FAILURE() << "The PostgreSQL test cluster is not running (VARDEX_PG_CONNFILE="
                       << qPrintable(qEnvironmentVariable("VARDEX_PG_CONNFILE")) << ")";
     }
@@ -88,7 +91,8 @@ std::vector<std::unique_ptr<QProcess>> startWorkersTogether(const std::vector<QS
 TempDatabase::TempDatabase(Backend backend) : m_backend(backend) {
     if (backend == Backend::SQLite) {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_connectionString = QStringLiteral("Provider=SQLite;Data Source=") + m_dir->path() + QStringLiteral("/store.db");
+        m_connectionString =
+            QStringLiteral("Provider=SQLite;Data Source=") + m_dir->path() + QStringLiteral("/store.db");
         return;
     }
     const QString base = pgBase();
@@ -107,7 +111,8 @@ QString TempDatabase::connectionStringFor(Backend b) const {
         return m_connectionString;
     const QString base = pgBase();
     if (b == Backend::OdbcPostgreSQL)
-        return QStringLiteral("Provider=ODBC;Driver={PostgreSQL Unicode};Server=%1;Port=%2;Database=%3;Uid=%4")
+        return QStringLiteral(
+                   "Provider=ODBC;Driver={PostgreSQL Unicode};Server=%1;Port=%2;Database=%3;Uid=%4")
             .arg(pgValue(base, "Host"), pgValue(base, "Port"), m_dbName, pgValue(base, "User ID"));
     return base + QStringLiteral(";Database=") + m_dbName;
 }
@@ -119,7 +124,8 @@ TempDatabase::~TempDatabase() {
         AdoConnection admin;
         admin.setConnectionString(pgBase() + QStringLiteral(";Database=postgres"));
         admin.open();
-        admin.execute(QStringLiteral("DROP DATABASE IF EXISTS ") + m_dbName + QStringLiteral(" WITH (FORCE)"));
+        admin.execute(QStringLiteral("DROP DATABASE IF EXISTS ") + m_dbName +
+                      QStringLiteral(" WITH (FORCE)"));
     } catch (...) {
         // The cluster is thrown away at the end of the run anyway.
     }
@@ -130,7 +136,8 @@ TempStore::TempStore(Backend backend) : TempDatabase(backend) {
     QTemporaryDir tmp;
     const InstallOutcome r = runInstallScript(*cn, tmp.path() + QStringLiteral("/Morlan.tmp"));
     if (!r.ok)
-        throw DbError(QStringLiteral("installing the store failed at batch %1: %2").arg(r.failedBatch).arg(r.error));
+        throw DbError(
+            QStringLiteral("installing the store failed at batch %1: %2").arg(r.failedBatch).arg(r.error));
 }
 
 std::unique_ptr<AdoConnection> openConnection(const QString& connectionString) {
@@ -149,7 +156,9 @@ QString scalar(AdoConnection& cn, const QString& sql) {
     return v.isNull() ? QString() : v.toString();
 }
 
-int scalarInt(AdoConnection& cn, const QString& sql) { return scalar(cn, sql).toInt(); }
+int scalarInt(AdoConnection& cn, const QString& sql) {
+    return scalar(cn, sql).toInt();
+}
 
 MessageRecorder::MessageRecorder() {
     setMessageHandler([this](const MessageBoxRequest& r) {
@@ -163,16 +172,23 @@ MessageRecorder::MessageRecorder() {
     });
 }
 
-MessageRecorder::~MessageRecorder() { installUnexpectedBoxGuard(); }
+MessageRecorder::~MessageRecorder() {
+    installUnexpectedBoxGuard();
+}
 
 void installUnexpectedBoxGuard() {
     setMessageHandler([](const MessageBoxRequest& r) {
-        ADD_FAILURE() << "unexpected message box [" << r.caption.toStdString() << "] " << r.text.toStdString();
+        ADD_FAILURE() << "unexpected message box [" << r.caption.toStdString() << "] "
+                      << r.text.toStdString();
         return defaultAnswer(r.type);
     });
 }
 
-QString sourceDir() { return qEnvironmentVariable("VARDEX_SOURCE_DIR"); }
-QString binDir() { return qEnvironmentVariable("VARDEX_BIN_DIR"); }
+QString sourceDir() {
+    return qEnvironmentVariable("VARDEX_SOURCE_DIR");
+}
+QString binDir() {
+    return qEnvironmentVariable("VARDEX_BIN_DIR");
+}
 
 } // namespace vardex::test

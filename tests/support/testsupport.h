@@ -27,7 +27,7 @@ std::vector<Backend> serverAndFile();
 // An empty database of the given kind that is dropped when the object goes: a file in a
 // temporary folder for SQLite, a new database in the test cluster for the servers.
 class TempDatabase {
-public:
+  public:
     explicit TempDatabase(Backend backend);
     ~TempDatabase();
     Backend backend() const { return m_backend; }
@@ -35,7 +35,7 @@ public:
     // Same database through the other server path (PostgreSQL <-> ODBC); SQLite: itself.
     QString connectionStringFor(Backend b) const;
 
-private:
+  private:
     Backend m_backend;
     QString m_connectionString;
     QString m_dbName;
@@ -44,7 +44,7 @@ private:
 
 // A TempDatabase with the store installed from the program's own stored script.
 class TempStore : public TempDatabase {
-public:
+  public:
     explicit TempStore(Backend backend);
 };
 
@@ -61,7 +61,7 @@ void installUnexpectedBoxGuard();
 
 // Records every message box and answers from a script (default: the box's default answer).
 class MessageRecorder {
-public:
+  public:
     MessageRecorder();
     ~MessageRecorder();
     struct Box {
@@ -86,8 +86,8 @@ QString binDir();
 } // namespace vardex::test
 
 // Gives parameterised tests readable names: Store/Backends.X/SQLite
-#define VARDEX_BACKEND_PARAMS                                                                    \
-    ::testing::ValuesIn(::vardex::test::availableBackends()),                                    \
-        [](const ::testing::TestParamInfo<::vardex::test::Backend>& info) {                      \
-            return ::vardex::test::backendName(info.param);                                      \
+#define VARDEX_BACKEND_PARAMS                                                                                \
+    ::testing::ValuesIn(::vardex::test::availableBackends()),                                                \
+        [](const ::testing::TestParamInfo<::vardex::test::Backend>& info) {                                  \
+            return ::vardex::test::backendName(info.param);                                                  \
         }
