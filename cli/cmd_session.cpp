@@ -196,8 +196,10 @@ int session(const Invocation& o) {
     const int32_t rc =
         ConnectDatabase(cs.constData(), u.constData(), p.constData(), d.constData(), k.constData());
     if (rc != VARDEX_OK) {
-        std::fprintf(stderr, "vardex-cli: ConnectDatabase returned %d%s%s\n", rc, rc < 0 ? ": " : "",
-                     rc < 0 ? VardexLastError() : "");
+        // Both a failed connection (1) and a refused call (VARDEX_ERROR) leave their reason.
+        const char* reason = VardexLastError();
+        std::fprintf(stderr, "vardex-cli: ConnectDatabase returned %d%s%s\n", rc, *reason ? ": " : "",
+                     reason);
         return 2;
     }
     const auto table = calls();

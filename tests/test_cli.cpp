@@ -82,8 +82,12 @@ TEST_P(Cli, SessionReportsBadLinesAndErrors) {
 }
 
 TEST_P(Cli, ConnectFailureAndUsage) {
-    EXPECT_EQ(run("vardex-cli", {"session", "Provider=SQLite;Data Source=/nonexistent-dir/q/x.db"}).exitCode,
-              2);
+    // The reason the connection failed is said, not only its code.
+    const ProcessResult missing =
+        run("vardex-cli", {"session", "Provider=SQLite;Data Source=/nonexistent-dir/q/x.db"});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_TRUE(missing.err.contains("ConnectDatabase returned 1: ") && missing.err.contains("x.db"))
+        << missing.err.toStdString();
     EXPECT_EQ(run("vardex-cli", {"install"}).exitCode, 2);
     EXPECT_EQ(run("vardex-cli", {"frobnicate", db->connectionString()}).exitCode, 2);
 }
