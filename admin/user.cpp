@@ -96,6 +96,7 @@ TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
         d->setCalendarPopup(true);
         d->setDisplayFormat(admin::dateFormat());
         d->setDate(QDate::currentDate());
+        dialogs::selectSectionOnClick(d);
     }
     Label4->setBuddy(dt1);
     Label5->setBuddy(dt2);
