@@ -371,6 +371,10 @@ TEST(DateBox, AClickedSectionIsReplacedByWhatIsTyped) {
         return QPoint();
     };
     QTest::mouseClick(line, Qt::LeftButton, Qt::NoModifier, at(2));
+    // With VARDEX_SCREENSHOT_DIR set (under Xvfb): the dialog with the clicked year selected.
+    if (const QString shots = qEnvironmentVariable("VARDEX_SCREENSHOT_DIR"); !shots.isEmpty()) {
+        EXPECT_TRUE(user.grab().save(shots + "/user-date-year-selected.png"));
+    }
     QTest::keyClicks(line, "2099");
     QTest::mouseClick(line, Qt::LeftButton, Qt::NoModifier, at(9));
     QTest::keyClicks(line, "03");
