@@ -483,9 +483,10 @@ Report secure(AdoConnection& cn, const QString& clientRole) {
         cn.execute(QStringLiteral("GRANT EXECUTE ON FUNCTION %1 TO %2").arg(f, st.roleSql));
     const QStringList left = privilegesLeft(cn, st, desktop);
     if (!left.isEmpty())
-        throw Error(QStringLiteral("nothing was changed: the desktops could still reach the store through "
-                                   "what %1 may act as. %2")
-                        .arg(clientRole, left.join(QStringLiteral("; "))));
+        throw Error(
+            QStringLiteral("refused, nothing changed: a desktop logging in as %1 or as a member of it "
+                           "could still reach the store:\n- %2")
+                .arg(clientRole, left.join(QStringLiteral("\n- "))));
     tx.commit();
     report.lines << QStringLiteral(
                         "revoked every privilege of %1 and PUBLIC on %2 tables (and their columns) "
