@@ -181,8 +181,9 @@ Store storeOf(AdoConnection& cn, const QString& role) {
     return {schema, ident(schema), oid, ident(role), role};
 }
 
+// The store's schema as an oid; regnamespace reads the name as an identifier, so quoted.
 QString schemaOid(const Store& st) {
-    return sqlLiteral(st.schema) + QStringLiteral("::regnamespace");
+    return sqlLiteral(st.schemaSql) + QStringLiteral("::regnamespace");
 }
 
 // Everything of the store a privilege can be held on, as kind, name (as GRANT takes it), its
