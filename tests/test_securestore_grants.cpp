@@ -29,22 +29,6 @@ using namespace vardex::test;
 
 namespace {
 
-struct Ran {
-    int code;
-    QString out, err;
-};
-
-Ran runProgram(const QString& program, const QStringList& args, const QByteArray& input = QByteArray()) {
-    QProcess p;
-    p.start(program, args);
-    EXPECT_TRUE(p.waitForStarted(10000)) << program.toStdString();
-    p.write(input);
-    p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(120000));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
-
 // A loopback port nobody listens on now, as the system hands one out.
 quint16 freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -60,18 +44,10 @@ quint16 freePort() {
     return port;
 }
 
-QString clusterValue(const char* key) {
-    QFile f(qEnvironmentVariable("VARDEX_PG_CONNFILE"));
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    const auto m = QRegularExpression(QStringLiteral("%1=([^;]*)").arg(QLatin1String(key)))
-                       .match(QString::fromUtf8(f.readAll()).trimmed());
-    return m.captured(1);
-}
-
 std::unique_ptr<AdoConnection> clusterAdmin() {
-    return openConnection(QStringLiteral("Provider=PostgreSQL;Host=%1;Port=%2;User ID=%3;Database=postgres")
-                              .arg(clusterValue("Host"), clusterValue("Port"), clusterValue("User ID")));
+    return openConnection(
+        QStringLiteral("Provider=PostgreSQL;Host=%1;Port=%2;User ID=%3;Database=postgres")
+            .arg(clusterSetting("Host"), clusterSetting("Port"), clusterSetting("User ID")));
 }
 
 // What a role may do with the database, every object of the public schema and their columns,
@@ -103,7 +79,7 @@ class Pooler {
                                               QFileDevice::ExeOther);
         QFile users(dir.filePath(QStringLiteral("users.txt")));
         users.open(QIODevice::WriteOnly);
-        for (const QString& l : logins + QStringList{clusterValue("User ID")})
+        for (const QString& l : logins + QStringList{clusterSetting("User ID")})
             users.write("\"" + l.toUtf8() + "\" \"\"\n");
         users.close();
         QFile ini(dir.filePath(QStringLiteral("pgbouncer.ini")));
@@ -113,7 +89,7 @@ class Pooler {
                            "listen_port = %3\nunix_socket_dir =\nauth_type = trust\nauth_file = %4\n"
                            "pool_mode = transaction\ndefault_pool_size = 1\nmax_client_conn = 100\n"
                            "ignore_startup_parameters = extra_float_digits, options\n")
-                .arg(clusterValue("Host"), clusterValue("Port"), QString::number(port), users.fileName())
+                .arg(clusterSetting("Host"), clusterSetting("Port"), QString::number(port), users.fileName())
                 .toUtf8());
         ini.close();
         for (QFile* f : {&users, &ini})
@@ -195,25 +171,16 @@ class SecureGrants : public ::testing::Test {
             "crypt('pa', gen_salt('bf', 10)), '2000-01-01', '2099-12-31', 'T', 10000); insert into qx_Name "
             "values (1, 'One', '')"));
     }
-    Ran cli(const QStringList& args) { return runProgram(binDir() + QStringLiteral("/vardex-cli"), args); }
-    Ran secure(const QString& clientRole, const QStringList& more = {}) {
+    ProgramRun cli(const QStringList& args) {
+        return runAndWait(binDir() + QStringLiteral("/vardex-cli"), args);
+    }
+    ProgramRun secure(const QString& clientRole, const QStringList& more = {}) {
         return cli(QStringList{QStringLiteral("secure"), store->connectionString(),
                                QStringLiteral("--client-role"), clientRole} +
                    more);
     }
-    // Runs a psql script as a login (directly, or on a given port); its ERROR lines.
     QStringList psqlAs(const QString& login, const QByteArray& script, const QString& port = QString()) {
-        const Ran r = runProgram(QStringLiteral("psql"),
-                                 {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-h"),
-                                  clusterValue("Host"), QStringLiteral("-p"),
-                                  port.isEmpty() ? clusterValue("Port") : port, QStringLiteral("-U"), login,
-                                  QStringLiteral("-d"), database},
-                                 script);
-        QStringList errors;
-        for (const QString& line : r.err.split(QLatin1Char('\n')))
-            if (line.startsWith(QLatin1String("ERROR:")))
-                errors << line;
-        return errors;
+        return psqlErrors(login, database, script, port);
     }
     QString privileges() { return scalar(*owner, QLatin1String(kPrivileges)); }
     int vardexFunctions() {
@@ -224,7 +191,7 @@ class SecureGrants : public ::testing::Test {
     // nothing changed.
     void expectRefused(const QString& clientRole, const QStringList& expected) {
         const QString before = privileges();
-        const Ran r = secure(clientRole);
+        const ProgramRun r = secure(clientRole);
         EXPECT_EQ(r.code, 1) << r.out.toStdString();
         for (const QString& e : expected)
             EXPECT_TRUE(r.err.contains(e)) << e.toStdString() << " not in: " << r.err.toStdString();
@@ -248,7 +215,7 @@ TEST_F(SecureGrants, ColumnsReachedThroughAGroupAreRefusedChangingNothing) {
     // As refused, the role still reads every hash; once the group's grant goes, secure holds.
     EXPECT_TRUE(psqlAs(role, "select userid, userpwd from qx_user;\n").isEmpty());
     owner->execute(QStringLiteral("REVOKE SELECT (userid, userpwd) ON qx_user FROM %1").arg(grp));
-    const Ran r = secure(role);
+    const ProgramRun r = secure(role);
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const QStringList errors = psqlAs(role, "select userid from qx_user;\nselect userpwd from qx_user;\n");
     EXPECT_EQ(errors.size(), 2) << errors.join(QLatin1Char('\n')).toStdString();
@@ -280,7 +247,7 @@ TEST_F(SecureGrants, RolesThatGoAroundGrantsAndDefaultPrivilegesAreRefused) {
                   {QStringLiteral("ALTER DEFAULT PRIVILEGES FOR ROLE postgres REVOKE ALL ON TABLES FROM "
                                   "PUBLIC")});
     owner->execute(QStringLiteral("ALTER DEFAULT PRIVILEGES REVOKE SELECT ON TABLES FROM PUBLIC"));
-    const Ran r = secure(role);
+    const ProgramRun r = secure(role);
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
 }
 
@@ -292,7 +259,7 @@ TEST_F(SecureGrants, TemporaryAndColumnGrantsAreTakenAndGivenBackByUndo) {
     const QByteArray attack = "create temp table qx_user (userid text);\nselect qxname from qx_Name;\n";
     EXPECT_TRUE(psqlAs(role, attack).isEmpty());
     const QString before = privileges();
-    Ran r = secure(role);
+    ProgramRun r = secure(role);
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const QStringList errors = psqlAs(role, attack);
     ASSERT_EQ(errors.size(), 2) << errors.join(QLatin1Char('\n')).toStdString();
@@ -313,13 +280,14 @@ TEST_F(SecureGrants, ARunOnAStoreSecuredByThePreviousVersionBringsItUpToDate) {
             "GRANT TEMPORARY ON DATABASE %1 TO PUBLIC; COMMENT ON TABLE vardex_secure_grants IS NULL; DELETE "
             "FROM "
             "vardex_secure_grants WHERE kind = 'DATABASE'; CREATE FUNCTION vardex_login(text) RETURNS text "
-            "LANGUAGE sql SECURITY DEFINER AS 'select userPwd from public.qx_user where userID = $1'; REVOKE ALL ON "
+            "LANGUAGE sql SECURITY DEFINER AS 'select userPwd from public.qx_user where userID = $1'; REVOKE "
+            "ALL ON "
             "FUNCTION vardex_login(text) FROM PUBLIC; GRANT EXECUTE ON FUNCTION vardex_login(text) TO %2")
             .arg(database, role));
     const QByteArray attack = "create temp table qx_user (userid text);\nselect vardex_login('a');\n";
     const QStringList before = psqlAs(role, attack);
     EXPECT_TRUE(before.isEmpty()) << before.join(QLatin1Char('\n')).toStdString();
-    const Ran r = secure(role);
+    const ProgramRun r = secure(role);
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(psqlAs(role, attack).size(), 2);
     ASSERT_EQ(secure(role, {QStringLiteral("--undo")}).code, 0);
@@ -340,7 +308,7 @@ TEST_F(SecureGrants, ADatabaseNotEncodedUtf8IsRefusedChangingNothing) {
         QTemporaryDir tmp;
         ASSERT_TRUE(runInstallScript(*cn, tmp.path() + QStringLiteral("/Morlan.tmp")).ok);
         preparePolicy(*cn);
-        const Ran r = cli({QStringLiteral("secure"), cs, QStringLiteral("--client-role"), role});
+        const ProgramRun r = cli({QStringLiteral("secure"), cs, QStringLiteral("--client-role"), role});
         EXPECT_EQ(r.code, 1);
         EXPECT_TRUE(r.err.contains(QLatin1String("encoded EUC_CN"))) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(QLatin1String("UTF8 database"))) << r.err.toStdString();
@@ -364,16 +332,16 @@ TEST_F(SecureGrants, AGroupRoleWithALoginPerDesktop) {
         grp, {QStringLiteral("the role %1 (a member of %2) holds SELECT on the table qx_user").arg(m1, grp),
               QStringLiteral("REVOKE SELECT ON TABLE qx_user FROM %1").arg(m1)});
     owner->execute(QStringLiteral("REVOKE SELECT ON qx_user FROM %1").arg(m1));
-    const Ran r = secure(grp);
+    const ProgramRun r = secure(grp);
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
 
     Pooler pooler({m1, m2});
     ASSERT_TRUE(pooler.ready);
-    for (const QString& port : {clusterValue("Port"), QString::number(pooler.port)}) {
-        SCOPED_TRACE(port == clusterValue("Port") ? "directly" : "through PgBouncer");
+    for (const QString& port : {clusterSetting("Port"), QString::number(pooler.port)}) {
+        SCOPED_TRACE(port == clusterSetting("Port") ? "directly" : "through PgBouncer");
         // The library, as a member's login: the store is found secured and answers.
         const QString cs =
-            port == clusterValue("Port") ? store->connectionString() : pooler.connectionString(database);
+            port == clusterSetting("Port") ? store->connectionString() : pooler.connectionString(database);
         ASSERT_EQ(::ConnectDatabase(cs.toUtf8().constData(), m1.toUtf8().constData(), "", "2024-05-06", ""),
                   0)
             << ::VardexLastError();
@@ -384,7 +352,7 @@ TEST_F(SecureGrants, AGroupRoleWithALoginPerDesktop) {
         QProcess other;
         other.start(QStringLiteral("psql"),
                     {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-At"), QStringLiteral("-h"),
-                     clusterValue("Host"), QStringLiteral("-p"), port, QStringLiteral("-U"), m2,
+                     clusterSetting("Host"), QStringLiteral("-p"), port, QStringLiteral("-U"), m2,
                      QStringLiteral("-d"), database});
         ASSERT_TRUE(other.waitForStarted(10000));
         other.write("select pg_backend_pid();\n");
