@@ -215,6 +215,16 @@ TEST_F(SecureGrants, ColumnsReachedThroughAGroupAreRefusedChangingNothing) {
     // As refused, the role still reads every hash; once the group's grant goes, secure holds.
     EXPECT_TRUE(psqlAs(role, "select userid, userpwd from qx_user;\n").isEmpty());
     owner->execute(QStringLiteral("REVOKE SELECT (userid, userpwd) ON qx_user FROM %1").arg(grp));
+    // A view of another schema that reads the hashes, open to the group.
+    owner->execute(
+        QStringLiteral("CREATE SCHEMA vx_side; CREATE VIEW vx_side.hashes AS SELECT userid, userpwd "
+                       "FROM qx_user; GRANT USAGE ON SCHEMA vx_side TO %1; GRANT SELECT ON "
+                       "vx_side.hashes TO %1")
+            .arg(grp));
+    expectRefused(role,
+                  {QStringLiteral("holds SELECT on the table vx_side.hashes, a view that reads the store's "
+                                  "tables")});
+    owner->execute(QStringLiteral("DROP SCHEMA vx_side CASCADE"));
     const ProgramRun r = secure(role);
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const QStringList errors = psqlAs(role, "select userid from qx_user;\nselect userpwd from qx_user;\n");
@@ -231,6 +241,10 @@ TEST_F(SecureGrants, RolesThatGoAroundGrantsAndDefaultPrivilegesAreRefused) {
     owner->execute(QStringLiteral("ALTER ROLE %1 NOINHERIT; GRANT %2 TO %1").arg(role, boss));
     expectRefused(role, {QStringLiteral("BYPASSRLS"), boss});
     owner->execute(QStringLiteral("REVOKE %1 FROM %2; ALTER ROLE %2 INHERIT").arg(boss, role));
+    // A predefined role that ends any other desktop's connection.
+    owner->execute(QStringLiteral("GRANT pg_signal_backend TO %1").arg(role));
+    expectRefused(role, {QStringLiteral("may end other desktops' connections")});
+    owner->execute(QStringLiteral("REVOKE pg_signal_backend FROM %1").arg(role));
     // New tables of the store's owner in the schema, as item add and item rename make them.
     owner->execute(
         QStringLiteral("ALTER DEFAULT PRIVILEGES IN SCHEMA public GRANT ALL ON TABLES TO %1").arg(role));
@@ -345,6 +359,7 @@ TEST_F(SecureGrants, AGroupRoleWithALoginPerDesktop) {
         ASSERT_EQ(::ConnectDatabase(cs.toUtf8().constData(), m1.toUtf8().constData(), "", "2024-05-06", ""),
                   0)
             << ::VardexLastError();
+        EXPECT_TRUE(dataModule().Secured);
         EXPECT_EQ(::CheckUserLogin("a", "pa", "", "", 0), 0) << ::VardexLastError();
         EXPECT_EQ(::CheckUserLogin("a", "wrong", "", "", 0), 3);
         EXPECT_EQ(::DisconnectDatabase(), VARDEX_OK);
