@@ -55,8 +55,11 @@ PasswordPolicy readPolicy(AdoConnection& cn);
 
 // Whether the lockout table holds a lock in force for userId, on the database's clock.
 bool isLocked(AdoConnection& cn, const PasswordPolicy& p, const QString& userId);
-// Counts one wrong password for userId in one race-free statement; returns the count now held.
-int countFailure(AdoConnection& cn, const PasswordPolicy& p, const QString& userId);
+// Counts one attempt at userId's password before it is verified, in one race-free statement
+// that commits on its own outside a transaction: returns the count now held (1 to the limit; the
+// attempt that reaches the limit is the last one verified), or 0, counting nothing, while a lock
+// is in force. A wrong password leaves its attempt counted; a right one clears the count.
+int countAttempt(AdoConnection& cn, const PasswordPolicy& p, const QString& userId);
 // Forgets the user's failures (a successful login, an unlock).
 void clearFailures(AdoConnection& cn, const QString& userId);
 
