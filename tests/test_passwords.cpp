@@ -12,9 +12,18 @@
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <crypt.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
 
 using namespace vardex;
 using namespace vardex::test;
@@ -446,4 +455,159 @@ TEST(PasswordTransfer, AHashedStoreAnswersEveryLoginAsBeforeWhereverItIsCarried)
         session().CurrentUserName.clear();
         vardex::DisconnectDatabase();
     }
+}
+
+namespace {
+
+// A loopback proxy in front of the test cluster, on a thread of its own (the library's calls
+// block the test's thread). It forwards every connection both ways; once told a text, the first
+// message of a client that holds it goes on to the server, and the server's reply to it is
+// swallowed and both ends closed: the statement reached the server, its answer never came back.
+class ReplyDropper {
+  public:
+    explicit ReplyDropper(int serverPort) : m_serverPort(serverPort) {
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(m_listen, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(m_listen, 16) != 0 ||
+            ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            throw std::runtime_error("the proxy cannot listen");
+        m_port = ntohs(a.sin_port);
+        m_acceptor = std::thread([this] { acceptLoop(); });
+    }
+    ~ReplyDropper() {
+        m_stop = true;
+        m_acceptor.join();
+        for (std::thread& t : m_pumps)
+            t.join();
+        ::close(m_listen);
+    }
+    int port() const { return m_port; }
+    void dropReplyTo(const QByteArray& text) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pattern = text;
+        m_dropped = false;
+    }
+    bool dropped() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_dropped;
+    }
+
+  private:
+    void acceptLoop() {
+        while (!m_stop) {
+            pollfd p{m_listen, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const int client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0)
+                continue;
+            const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(static_cast<uint16_t>(m_serverPort));
+            if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+                ::close(server);
+                ::close(client);
+                continue;
+            }
+            m_pumps.emplace_back([this, client, server] { pump(client, server); });
+        }
+    }
+    // Whether a chunk from the client holds the text to drop the reply to (then disarmed).
+    bool triggers(const QByteArray& chunk) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_pattern.isEmpty() || !chunk.contains(m_pattern))
+            return false;
+        m_pattern.clear();
+        return true;
+    }
+    void pump(int client, int server) {
+        bool awaitingReply = false;
+        char buffer[65536];
+        while (!m_stop) {
+            pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            if (::poll(p, 2, 50) <= 0)
+                continue;
+            if (p[0].revents != 0) {
+                const ssize_t n = ::read(client, buffer, sizeof buffer);
+                if (n <= 0 || ::write(server, buffer, size_t(n)) != n)
+                    break;
+                awaitingReply = awaitingReply || triggers(QByteArray(buffer, int(n)));
+            }
+            if (p[1].revents != 0) {
+                const ssize_t n = ::read(server, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                if (awaitingReply) {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_dropped = true;
+                    break;
+                }
+                if (::write(client, buffer, size_t(n)) != n)
+                    break;
+            }
+        }
+        ::close(client);
+        ::close(server);
+    }
+
+    int m_serverPort;
+    int m_listen = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    QByteArray m_pattern;
+    bool m_dropped = false;
+    std::thread m_acceptor;
+    std::vector<std::thread> m_pumps; // touched by the acceptor only, then joined
+};
+
+} // namespace
+
+// The connection drops after a statement reached the server and before its reply came back: the
+// call answers VARDEX_ERROR saying the statement may or may not have been carried out, and never
+// sends it again (a second count of the same guess, a second change of the password); the next
+// call takes a fresh connection and works.
+TEST(LostReplies, AStatementThatMayHaveRunIsNeverSentAgain) {
+    if (!postgresAvailable())
+        GTEST_SKIP() << "no PostgreSQL cluster";
+    TempStore store(Backend::PostgreSQL);
+    auto db = openConnection(store.connectionString());
+    db->execute(
+        "INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) "
+        "VALUES ('u1', 'user1', '" +
+        EncryptPassword("pw", "kmpq") + "', '2026-01-01', '2026-12-31', 'T', 0, 10000)");
+    db->execute("update vardex_settings set value = '5' where name = 'lockout.failures'");
+    const QRegularExpression portKey("Port=(\\d+)");
+    const QString direct = store.connectionString();
+    ReplyDropper proxy(portKey.match(direct).captured(1).toInt());
+    const QString viaProxy = QString(direct).replace(portKey, QString("Port=%1").arg(proxy.port()));
+    ASSERT_EQ(vardex::ConnectDatabase(viaProxy, "", "", kDay, ""), 0);
+    const auto failures = [&] {
+        return scalarInt(*db, "select coalesce(max(failures), 0) from vardex_lockout where userID = 'u1'");
+    };
+
+    // A wrong guess whose count committed and whose reply was lost is counted once.
+    proxy.dropReplyTo("insert into vardex_lockout");
+    EXPECT_EQ(::CheckUserLogin("u1", "wrong", kDay, nullptr, 0), VARDEX_ERROR);
+    EXPECT_TRUE(proxy.dropped());
+    EXPECT_NE(std::strstr(VardexLastError(), "may or may not have been carried out"), nullptr)
+        << VardexLastError();
+    EXPECT_EQ(failures(), 1);
+    EXPECT_EQ(::CheckUserLogin("u1", "pw", kDay, nullptr, 0), VARDEX_OK) << VardexLastError();
+    EXPECT_EQ(failures(), 0);
+
+    // A change of password committed, its reply lost: the new password holds, nothing counted.
+    proxy.dropReplyTo("COMMIT");
+    EXPECT_EQ(::ChangeUserPassword("u1", "pw", "newpass1", kDay), VARDEX_ERROR);
+    EXPECT_TRUE(proxy.dropped());
+    EXPECT_EQ(::CheckUserLogin("u1", "newpass1", kDay, nullptr, 0), VARDEX_OK) << VardexLastError();
+    EXPECT_EQ(::CheckUserLogin("u1", "pw", kDay, nullptr, 0), VARDEX_LOGIN_WRONG_PASSWORD);
+    EXPECT_EQ(failures(), 1); // the old password just tried, and nothing else
+    session().CurrentUserName.clear();
+    vardex::DisconnectDatabase();
 }
