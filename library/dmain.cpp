@@ -665,6 +665,17 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
     return passwordChange::Changed;
 }
 
+bool newPasswordTooLong(const QString& newPassword) {
+    const TdData& d = dataModule();
+    PasswordPolicy hashing = d.Policy;
+    hashing.bcrypt = hashing.bcrypt || d.Secured; // a secured store keeps bcrypt hashes only
+    return tooLongToHash(hashing, newPassword);
+}
+
+QString newPasswordTooLongText() {
+    return Ui::tr("新密码太长(超过 72 字节)! ");
+}
+
 bool UnlockUser(const QString& userId, const QString& userName) {
     CallInProgress busy;
     TdData& d = dataModule();

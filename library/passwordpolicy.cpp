@@ -5,8 +5,12 @@
 
 namespace vardex {
 
+bool tooLongToHash(const PasswordPolicy& p, const QString& password) {
+    return p.bcrypt && password.toUtf8().size() > kBcryptLongestBytes;
+}
+
 bool meetsPolicy(const PasswordPolicy& p, const QString& password) {
-    return p.minLength == 0 || password.toUcs4().size() >= p.minLength;
+    return (p.minLength == 0 || password.toUcs4().size() >= p.minLength) && !tooLongToHash(p, password);
 }
 
 QString storedPassword(const PasswordPolicy& p, const QString& password, const QString& cipherKey) {

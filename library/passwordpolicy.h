@@ -19,8 +19,13 @@ struct PasswordPolicy {
     bool lockoutOn() const { return lockoutFailures > 0; }
 };
 
-// Whether a new password is long enough for the policy: at least minLength characters (Unicode
-// code points; the empty password has none).
+// bcrypt reads the first 72 bytes of a password only: two passwords that share them would be one.
+constexpr int kBcryptLongestBytes = 72;
+// Whether a new password is longer than the policy's hash can tell apart: under bcrypt, more
+// than 72 bytes of UTF-8.
+bool tooLongToHash(const PasswordPolicy& p, const QString& password);
+// Whether a new password meets the policy: at least minLength characters (Unicode code points;
+// the empty password has none), and not too long to hash.
 bool meetsPolicy(const PasswordPolicy& p, const QString& password);
 // The form a new password is stored in under the policy: empty stays empty, else a bcrypt hash,
 // or cipher text under cipherKey.

@@ -567,6 +567,28 @@ TEST_P(Dialogs, RepassTellsWhenTheNewPasswordIsTooShort) {
     EXPECT_EQ(vardex::CheckUserLogin("clerk", "pw", "", nullptr, 0), 0);
 }
 
+// Under bcrypt a new password over 72 bytes is refused with a reason of its own.
+TEST_P(Dialogs, RepassTellsWhenTheNewPasswordIsTooLongToHash) {
+    db->execute("update vardex_settings set value = 'bcrypt' where name = 'password.hash'");
+    vardex::DisconnectDatabase();
+    ASSERT_EQ(vardex::ConnectDatabase(store->connectionString(), "", "", "2026-06-15", ""), 0);
+    MessageRecorder rec;
+    Repass r;
+    r.w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&r.w));
+    const QString longer(73, QLatin1Char('x'));
+    for (const auto& [box, text] :
+         {std::pair{r.w.Edit2, QString("pw")}, std::pair{r.w.Edit3, longer}, std::pair{r.w.Edit4, longer}}) {
+        QTest::mouseClick(box, Qt::LeftButton);
+        QTest::keyClicks(box, text);
+    }
+    QTest::mouseClick(r.w.SpeedButton2, Qt::LeftButton);
+    ASSERT_EQ(rec.boxes.size(), 1u);
+    EXPECT_EQ(rec.boxes[0].text, QString::fromUtf8("新密码太长(超过 72 字节)! ") + kRepassFail);
+    EXPECT_EQ(r.w.repassResult, 1);
+    EXPECT_EQ(vardex::CheckUserLogin("clerk", "pw", "", nullptr, 0), 0);
+}
+
 TEST_P(Dialogs, RepassKeys) {
     Repass r;
     r.w.show();

@@ -297,12 +297,16 @@ struct CliRun {
     QString out, err;
 };
 
-CliRun cli(const QStringList& args, const QString& newPassword = QString()) {
+CliRun cli(const QStringList& args, const QString& newPassword = QString(),
+           const QString& knownPassword = QString()) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("VARDEX_NEW_PASSWORD");
+    env.remove("VARDEX_KNOWN_PASSWORD");
     if (!newPassword.isNull())
         env.insert("VARDEX_NEW_PASSWORD", newPassword);
+    if (!knownPassword.isNull())
+        env.insert("VARDEX_KNOWN_PASSWORD", knownPassword);
     p.setProcessEnvironment(env);
     p.start(binDir() + "/vardex-cli", args);
     EXPECT_TRUE(p.waitForFinished(120000));
@@ -312,36 +316,59 @@ CliRun cli(const QStringList& args, const QString& newPassword = QString()) {
 
 } // namespace
 
-TEST_P(Passwords, PasswordsUpgradeRewritesEveryCipherTextOnlyUnderTheRightKey) {
+// The key is taken only once a known user's password proves it: a wrong key under which every
+// cipher text of the store reads as text (alice's, alone at first) changes nothing.
+TEST_P(Passwords, PasswordsUpgradeRewritesEveryCipherTextOnlyUnderAProvenKey) {
     // Cipher texts of fixed seeds, so that what the wrong key makes of them is the same every run:
-    // alice's reads as text under it, bob's does not; neither is changed.
+    // alice's reads as text under it, bob's does not.
     const QByteArray key = "kmpq";
     const auto cipher = [&](const char* plain, int seed) {
         return encipherBytes(toCipherBytes(plain), key, seed);
     };
-    for (const auto& [id, pwd] :
-         {std::pair{"alice", cipher("pw1", 17)}, std::pair{"bob", cipher("密码2", 200)}})
-        db->execute(
-            QString("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, "
-                    "zuid) VALUES ('%1', '%1', '%2', '2026-01-01', '2026-12-31', 'T', 0, 10000)")
-                .arg(id, pwd));
+    const auto add = [&](const QString& id, const QString& pwd) {
+        db->execute(QString("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, "
+                            "AllowZekou, zuid) VALUES ('%1', '%1', '%2', '2026-01-01', '2026-12-31', 'T', 0, "
+                            "10000)")
+                        .arg(id, pwd));
+    };
+    add("alice", cipher("pw1", 17));
+    add("carol", hashPassword("pw3", 10));
     const QString cs = store->connectionString();
-    const QStringList before{stored("alice"), stored("bob")};
-    EXPECT_EQ(cli({"passwords", "upgrade", "--key", "kmpq", "--store", cs}).exitCode, 1); // still cipher
+    const auto upgrade = [&](const char* k, const char* user, const char* password) {
+        QStringList args{"passwords", "upgrade", "--key", k, "--store", cs};
+        if (user)
+            args << "--known-user" << user;
+        return cli(args, QString(), password ? QString::fromUtf8(password) : QString());
+    };
+    EXPECT_EQ(upgrade("kmpq", "alice", "pw1").exitCode, 1); // still cipher
     set("password.hash", "bcrypt");
     EXPECT_EQ(cli({"passwords", "upgrade", "--store", cs}).exitCode, 2); // the key is required
-    const CliRun wrong = cli({"passwords", "upgrade", "--key", "KMPQ", "--store", cs});
-    EXPECT_EQ(wrong.exitCode, 1);
-    EXPECT_TRUE(wrong.err.contains("1 of 2 stored password(s) do not decipher")) << local(wrong.err);
-    EXPECT_EQ((QStringList{stored("alice"), stored("bob")}), before);
+    EXPECT_EQ(upgrade("kmpq", nullptr, nullptr).exitCode, 2);            // and its proof
+    const QString alone = stored("alice");
+    const struct {
+        const char *key, *user, *password, *reason;
+    } refused[] = {
+        {"KMPQ", "alice", "pw1", "does not decipher under this key to the password given"},
+        {"kmpq", "alice", "pw2", "does not decipher under this key to the password given"},
+        {"kmpq", "carol", "pw3", "no password held as cipher text"},
+        {"kmpq", "nobody", "pw1", "no password held as cipher text"},
+    };
+    for (const auto& r : refused) {
+        const CliRun run = upgrade(r.key, r.user, r.password);
+        EXPECT_EQ(run.exitCode, 1) << r.key << " " << r.user;
+        EXPECT_TRUE(run.err.contains(r.reason)) << local(run.err);
+        EXPECT_EQ(stored("alice"), alone);
+    }
 
-    const CliRun right = cli({"passwords", "upgrade", "--key", "kmpq", "--store", cs});
+    add("bob", cipher("密码2", 200));
+    const CliRun right = upgrade("kmpq", "alice", "pw1");
     EXPECT_EQ(right.exitCode, 0) << local(right.err);
     EXPECT_EQ(right.out, "2 password(s) upgraded\n");
     EXPECT_TRUE(isPasswordHash(stored("alice")) && isPasswordHash(stored("bob")));
     ASSERT_EQ(connect(), VARDEX_OK) << VardexLastError();
     EXPECT_EQ(login("alice", "pw1"), VARDEX_OK);
     EXPECT_EQ(login("bob", "密码2"), VARDEX_OK);
+    EXPECT_EQ(cli({"passwords", "upgrade", "--key", "kmpq", "--store", cs}).out, "0 password(s) upgraded\n");
 }
 
 TEST_P(Passwords, TheUserVerbsHonourTheLeastLengthAndUnlock) {
@@ -377,6 +404,32 @@ TEST_P(Passwords, TheUserVerbsHonourTheLeastLengthAndUnlock) {
     EXPECT_TRUE(cli({"user", "unlock", "alice", "--store", cs}).err.contains("not locked"));
     EXPECT_EQ(logRows("账号解锁"), 1);
     EXPECT_EQ(login("alice", "wxyz"), VARDEX_OK);
+}
+
+// bcrypt uses the first 72 bytes of a password only: under it a longer new password is refused
+// (answer 7, and the verbs' own reason), counted in bytes of UTF-8, not in characters.
+TEST_P(Passwords, ANewPasswordOverSeventyTwoBytesIsRefusedUnderBcrypt) {
+    addUser("alice", "old");
+    set("password.hash", "bcrypt");
+    const QByteArray ascii73(73, 'a');
+    const QByteArray cjk24 = QString(24, QChar(0x5bc6)).toUtf8(); // 72 bytes
+    const QByteArray cjk25 = cjk24 + QString(QChar(0x7801)).toUtf8();
+    ASSERT_EQ(connect(), VARDEX_OK) << VardexLastError();
+    EXPECT_EQ(::ChangeUserPassword("alice", "old", ascii73.constData(), kDay), VARDEX_PASSWORD_POLICY);
+    EXPECT_EQ(::ChangeUserPassword("alice", "old", cjk25.constData(), kDay), VARDEX_PASSWORD_POLICY);
+    EXPECT_EQ(login("alice", "old"), VARDEX_OK);
+    EXPECT_EQ(::ChangeUserPassword("alice", "old", cjk24.constData(), kDay), VARDEX_OK) << VardexLastError();
+    EXPECT_EQ(login("alice", cjk24.constData()), VARDEX_OK);
+
+    const QString cs = store->connectionString();
+    for (const QStringList& verb :
+         {QStringList{"user", "passwd", "alice"}, QStringList{"user", "add", "bob"}}) {
+        const CliRun r = cli(verb + QStringList{"--store", cs}, QString::fromUtf8(cjk25));
+        EXPECT_EQ(r.exitCode, 1) << local(verb.join(' '));
+        EXPECT_TRUE(r.err.contains("longer than 72 bytes")) << local(r.err);
+    }
+    EXPECT_EQ(login("alice", cjk24.constData()), VARDEX_OK);
+    EXPECT_EQ(scalarInt(*db, "select count(*) from qx_user where userID = 'bob'"), 0);
 }
 
 TEST_P(Passwords, PolicySetChecksEveryPairBeforeWritingAny) {
