@@ -364,8 +364,7 @@ namespace {
 struct PqLiveness {
     int (*status)(const void*) = nullptr; // PQstatus: 0 is CONNECTION_OK
     int (*socket)(const void*) = nullptr;
-    int (*consumeInput)(void*) = nullptr;
-    bool ok() const { return status && socket && consumeInput; }
+    bool ok() const { return status && socket; }
 };
 
 const PqLiveness& pqLiveness() {
@@ -375,7 +374,6 @@ const PqLiveness& pqLiveness() {
         if (lib) {
             a.status = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQstatus"));
             a.socket = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQsocket"));
-            a.consumeInput = reinterpret_cast<int (*)(void*)>(dlsym(lib, "PQconsumeInput"));
             dlclose(lib); // the plugin keeps it loaded
         }
         return a;
@@ -383,33 +381,22 @@ const PqLiveness& pqLiveness() {
     return api;
 }
 
-// Whether a PostgreSQL connection the server has already ended (a restart, a terminated
-// backend, a failover) is what the driver holds. Nothing is sent: an idle connection receives
-// nothing unless the server ends it (a termination notice, then the end of the stream), so
-// whatever waits on the socket is read into libpq's buffer, where the driver's next call finds
-// it, until the socket is quiet or libpq has seen the end.
+// Whether the PostgreSQL connection the driver holds has already been ended by the server (a
+// restart, a terminated backend, a failover): libpq knows it for lost, or its socket has
+// something to read while idle, which is the server's termination notice or the end of the
+// stream. Nothing is sent, nor read.
 bool pgConnectionDead(const QSqlDatabase& db) {
     const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
     if (!v.isValid() || (qstrcmp(v.typeName(), "PGconn*") != 0 && qstrcmp(v.typeName(), "pg_conn*") != 0))
         return false;
-    void* conn = *static_cast<void* const*>(v.constData());
+    const void* conn = *static_cast<void* const*>(v.constData());
     const PqLiveness& pq = pqLiveness();
     if (!conn || !pq.ok())
         return false;
-    for (int round = 0; round < 16; ++round) {
-        if (pq.status(conn) != 0)
-            return true;
-        const int fd = pq.socket(conn);
-        if (fd < 0)
-            return true;
-        pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, 0);
-        if (ready <= 0)
-            return false;
-        if ((p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 || !pq.consumeInput(conn))
-            return true;
-    }
-    return pq.status(conn) != 0;
+    if (pq.status(conn) != 0)
+        return true;
+    const int fd = pq.socket(conn);
+    return fd < 0 || idleSocketEnded(fd);
 }
 
 // Whether the ODBC driver knows the connection to be dead (SQL_ATTR_CONNECTION_DEAD); a driver
