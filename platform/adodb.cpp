@@ -903,10 +903,24 @@ void AdoConnection::commitTrans() {
             runSqliteNative(QStringLiteral("COMMIT"));
         } else {
             QSqlDatabase db = database();
-            if (!db.commit())
-                throw DbError(errorText(db.lastError()));
+            if (!db.commit()) {
+                const QString text = errorText(db.lastError());
+                // A COMMIT that reached the server may have been made though its reply was lost:
+                // the error says so, and the next statement starts on a fresh connection.
+                if (connectionLost()) {
+                    close();
+                    runKeptStatements();
+                    throw DbError(QStringLiteral(
+                                      "The connection to the store was lost while its transaction was being "
+                                      "committed; the transaction may or may not have been carried out (%1).")
+                                      .arg(text));
+                }
+                throw DbError(text);
+            }
         }
     } catch (...) {
+        if (!m_inTransaction)
+            throw; // the connection was lost at the commit, and closed
         // Never leave the session inside a transaction nobody will end: every later write of
         // the session would be lost with it.
         try {
