@@ -359,19 +359,27 @@ bool AdoConnection::connected() const {
 
 namespace {
 
-// The libpq calls that tell whether an idle connection is still alive, taken from the libpq the
-// PostgreSQL driver plugin has loaded.
-struct PqLiveness {
+// The libpq calls used here, taken from the libpq the PostgreSQL driver plugin has loaded (none
+// is loaded here; without it the names come from QSqlQuery::record(), and an idle connection is
+// not looked at before a statement).
+struct PqApi {
+    int (*nfields)(const void*) = nullptr;
+    char* (*fname)(const void*, int) = nullptr;
+    unsigned (*ftype)(const void*, int) = nullptr;
     int (*status)(const void*) = nullptr; // PQstatus: 0 is CONNECTION_OK
     int (*socket)(const void*) = nullptr;
-    bool ok() const { return status && socket; }
+    bool ok() const { return nfields && fname && ftype; }
+    bool livenessOk() const { return status && socket; }
 };
 
-const PqLiveness& pqLiveness() {
-    static const PqLiveness api = [] {
-        PqLiveness a;
+const PqApi& pqApi() {
+    static const PqApi api = [] {
+        PqApi a;
         void* lib = dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
         if (lib) {
+            a.nfields = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQnfields"));
+            a.fname = reinterpret_cast<char* (*)(const void*, int)>(dlsym(lib, "PQfname"));
+            a.ftype = reinterpret_cast<unsigned (*)(const void*, int)>(dlsym(lib, "PQftype"));
             a.status = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQstatus"));
             a.socket = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQsocket"));
             dlclose(lib); // the plugin keeps it loaded
@@ -390,8 +398,8 @@ bool pgConnectionDead(const QSqlDatabase& db) {
     if (!v.isValid() || (qstrcmp(v.typeName(), "PGconn*") != 0 && qstrcmp(v.typeName(), "pg_conn*") != 0))
         return false;
     const void* conn = *static_cast<void* const*>(v.constData());
-    const PqLiveness& pq = pqLiveness();
-    if (!conn || !pq.ok())
+    const PqApi& pq = pqApi();
+    if (!conn || !pq.livenessOk())
         return false;
     if (pq.status(conn) != 0)
         return true;
@@ -552,30 +560,6 @@ QVariant sqliteValue(sqlite3_stmt* stmt, int i) {
     }
 }
 
-// The three libpq calls that tell a result's columns, taken from the libpq the PostgreSQL driver
-// plugin has loaded (none is loaded here; without it the names come from QSqlQuery::record()).
-struct PqColumns {
-    int (*nfields)(const void*) = nullptr;
-    char* (*fname)(const void*, int) = nullptr;
-    unsigned (*ftype)(const void*, int) = nullptr;
-    bool ok() const { return nfields && fname && ftype; }
-};
-
-const PqColumns& pqColumns() {
-    static const PqColumns api = [] {
-        PqColumns a;
-        void* lib = dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
-        if (lib) {
-            a.nfields = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQnfields"));
-            a.fname = reinterpret_cast<char* (*)(const void*, int)>(dlsym(lib, "PQfname"));
-            a.ftype = reinterpret_cast<unsigned (*)(const void*, int)>(dlsym(lib, "PQftype"));
-            dlclose(lib); // the plugin keeps it loaded
-        }
-        return a;
-    }();
-    return api;
-}
-
 // The PGresult behind a query on the PostgreSQL driver; null for any other driver.
 const void* pgResult(const QSqlQuery& q) {
     const QVariant v = q.result() ? q.result()->handle() : QVariant();
@@ -658,7 +642,7 @@ void AdoConnection::recordColumns(const QSqlQuery& q, Result* result) {
 // the type numbers the driver has already typed once on this connection (the driver's type of a
 // column depends on its type number alone); a number not yet seen is learnt from record().
 bool AdoConnection::pgColumns(const QSqlQuery& q, Result* result) {
-    const PqColumns& pq = pqColumns();
+    const PqApi& pq = pqApi();
     const void* res = pq.ok() ? pgResult(q) : nullptr;
     if (!res)
         return false;
