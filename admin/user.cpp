@@ -204,7 +204,9 @@ void TfrUser::btnOKClick() {
     const QString typed = trimBlanks(Edit3->text());
     const bool newPassword = Tag == 3 || (typed != ShownPassword && !(EmptyKeepsPassword && typed.isEmpty()));
     if (newPassword && !meetsPolicy(dataModule().Policy, typed)) {
-        showMessage(Ui::tr("新密码不符合密码规则(长度不够)! "), Ui::tr("错误"), mb::Ok, this);
+        showMessage(tooLongToHash(dataModule().Policy, typed) ? newPasswordTooLongText()
+                                                              : Ui::tr("新密码不符合密码规则(长度不够)! "),
+                    Ui::tr("错误"), mb::Ok, this);
         Edit3->setFocus();
         return;
     }

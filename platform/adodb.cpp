@@ -12,6 +12,7 @@
 #include <QSqlRecord>
 #include <QSqlResult>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
@@ -20,9 +21,11 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -184,6 +187,27 @@ void createOwnerOnlyFile(const QString& path) {
                       .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
 }
 
+// The sockets the process holds: descriptor and inode.
+QList<QPair<int, quint64>> processSockets() {
+    QList<QPair<int, quint64>> out;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& name : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        bool ok = false;
+        const int fd = name.toInt(&ok);
+        struct stat st {};
+        if (ok && ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode))
+            out.append({fd, static_cast<quint64>(st.st_ino)});
+    }
+    return out;
+}
+
+// Whether a server connection's socket tells that the server has ended it: on an idle
+// connection the server sends nothing unless it closes it. Nothing is read.
+bool idleSocketEnded(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
 // The file as an SQLite URI that opens it for reading and writing but never creates it.
 QString noCreateUri(const QString& path) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
@@ -246,7 +270,19 @@ void AdoConnection::openConnection(const QString& userId, const QString& passwor
     if (m_target.port > 0)
         db.setPort(m_target.port);
     db.setConnectOptions(options);
+    // The socket an ODBC driver opens for the connection is the one new socket of the process
+    // after it: watched while the connection is idle, it tells when the server has ended it.
+    m_odbcSocket = -1;
+    const QList<QPair<int, quint64>> socketsBefore = odbc ? processSockets() : QList<QPair<int, quint64>>();
     const bool opened = odbc ? db.open() : db.open(user, pwd);
+    if (opened && odbc) {
+        QList<QPair<int, quint64>> added = processSockets();
+        added.removeIf([&](const QPair<int, quint64>& s) { return socketsBefore.contains(s); });
+        if (added.size() == 1) {
+            m_odbcSocket = added.first().first;
+            m_odbcSocketInode = added.first().second;
+        }
+    }
     if (!opened) {
         const QString text = errorText(db.lastError());
         db = QSqlDatabase();
@@ -274,6 +310,7 @@ void AdoConnection::openConnection(const QString& userId, const QString& passwor
         m_keptUserId = userId;
         m_keptPassword = password;
     }
+    m_lastStatement.start();
 }
 
 void AdoConnection::setStandardStrings() {
@@ -305,6 +342,7 @@ void AdoConnection::dropQuery() {
 
 void AdoConnection::close() {
     m_inTransaction = false;
+    m_odbcSocket = -1;
     dropQuery();
     if (!QSqlDatabase::contains(m_name))
         return;
@@ -319,7 +357,102 @@ bool AdoConnection::connected() const {
     return database().isOpen();
 }
 
+namespace {
+
+// The libpq calls used here, taken from the libpq the PostgreSQL driver plugin has loaded (none
+// is loaded here; without it the names come from QSqlQuery::record(), and an idle connection is
+// not looked at before a statement).
+struct PqApi {
+    int (*nfields)(const void*) = nullptr;
+    char* (*fname)(const void*, int) = nullptr;
+    unsigned (*ftype)(const void*, int) = nullptr;
+    int (*status)(const void*) = nullptr; // PQstatus: 0 is CONNECTION_OK
+    int (*socket)(const void*) = nullptr;
+    bool ok() const { return nfields && fname && ftype; }
+    bool livenessOk() const { return status && socket; }
+};
+
+const PqApi& pqApi() {
+    static const PqApi api = [] {
+        PqApi a;
+        void* lib = dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
+        if (lib) {
+            a.nfields = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQnfields"));
+            a.fname = reinterpret_cast<char* (*)(const void*, int)>(dlsym(lib, "PQfname"));
+            a.ftype = reinterpret_cast<unsigned (*)(const void*, int)>(dlsym(lib, "PQftype"));
+            a.status = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQstatus"));
+            a.socket = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQsocket"));
+            dlclose(lib); // the plugin keeps it loaded
+        }
+        return a;
+    }();
+    return api;
+}
+
+// Whether the PostgreSQL connection the driver holds has already been ended by the server (a
+// restart, a terminated backend, a failover): libpq knows it for lost, or its socket has
+// something to read while idle, which is the server's termination notice or the end of the
+// stream. Nothing is sent, nor read.
+bool pgConnectionDead(const QSqlDatabase& db) {
+    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+    if (!v.isValid() || (qstrcmp(v.typeName(), "PGconn*") != 0 && qstrcmp(v.typeName(), "pg_conn*") != 0))
+        return false;
+    const void* conn = *static_cast<void* const*>(v.constData());
+    const PqApi& pq = pqApi();
+    if (!conn || !pq.livenessOk())
+        return false;
+    if (pq.status(conn) != 0)
+        return true;
+    const int fd = pq.socket(conn);
+    return fd < 0 || idleSocketEnded(fd);
+}
+
+// Whether the ODBC driver knows the connection to be dead (SQL_ATTR_CONNECTION_DEAD); a driver
+// that cannot tell says nothing.
+bool odbcConnectionDead(const QSqlDatabase& db) {
+    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+    if (!v.isValid() || (qstrcmp(v.typeName(), "SQLHANDLE") != 0 && qstrcmp(v.typeName(), "void*") != 0))
+        return false;
+    const SQLHDBC hdbc = *static_cast<const SQLHDBC*>(v.constData());
+    if (!hdbc)
+        return false;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    return SQL_SUCCEEDED(SQLGetConnectAttr(hdbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+           dead == SQL_CD_TRUE;
+}
+
+// An ODBC connection whose socket is not known, idle this long, is asked whether it still
+// answers before a statement goes out on it: its driver may not know that the server has gone.
+constexpr qint64 kOdbcIdleProbeMs = 200;
+
+} // namespace
+
+bool AdoConnection::idleConnectionDead() {
+    if (m_inTransaction || m_queryBusy || !connected())
+        return false;
+    const QSqlDatabase db = database();
+    if (m_target.driver == QLatin1String("QPSQL"))
+        return pgConnectionDead(db);
+    if (m_target.driver != QLatin1String("QODBC"))
+        return false;
+    if (odbcConnectionDead(db))
+        return true;
+    if (m_odbcSocket >= 0) {
+        struct stat st {};
+        if (::fstat(m_odbcSocket, &st) == 0 && static_cast<quint64>(st.st_ino) == m_odbcSocketInode)
+            return idleSocketEnded(m_odbcSocket);
+    }
+    if (m_target.dialect == Dialect::SQLite ||
+        (m_lastStatement.isValid() && m_lastStatement.elapsed() < kOdbcIdleProbeMs))
+        return false;
+    return connectionLost();
+}
+
 void AdoConnection::ensureOpen() {
+    // A connection the server has already ended is replaced before anything is sent on it; a
+    // statement is never sent twice, so this is the only moment a fresh one can be taken.
+    if (idleConnectionDead())
+        close();
     if (!connected())
         openConnection(QString(), QString(), false);
 }
@@ -427,30 +560,6 @@ QVariant sqliteValue(sqlite3_stmt* stmt, int i) {
     }
 }
 
-// The three libpq calls that tell a result's columns, taken from the libpq the PostgreSQL driver
-// plugin has loaded (none is loaded here; without it the names come from QSqlQuery::record()).
-struct PqColumns {
-    int (*nfields)(const void*) = nullptr;
-    char* (*fname)(const void*, int) = nullptr;
-    unsigned (*ftype)(const void*, int) = nullptr;
-    bool ok() const { return nfields && fname && ftype; }
-};
-
-const PqColumns& pqColumns() {
-    static const PqColumns api = [] {
-        PqColumns a;
-        void* lib = dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
-        if (lib) {
-            a.nfields = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQnfields"));
-            a.fname = reinterpret_cast<char* (*)(const void*, int)>(dlsym(lib, "PQfname"));
-            a.ftype = reinterpret_cast<unsigned (*)(const void*, int)>(dlsym(lib, "PQftype"));
-            dlclose(lib); // the plugin keeps it loaded
-        }
-        return a;
-    }();
-    return api;
-}
-
 // The PGresult behind a query on the PostgreSQL driver; null for any other driver.
 const void* pgResult(const QSqlQuery& q) {
     const QVariant v = q.result() ? q.result()->handle() : QVariant();
@@ -533,7 +642,7 @@ void AdoConnection::recordColumns(const QSqlQuery& q, Result* result) {
 // the type numbers the driver has already typed once on this connection (the driver's type of a
 // column depends on its type number alone); a number not yet seen is learnt from record().
 bool AdoConnection::pgColumns(const QSqlQuery& q, Result* result) {
-    const PqColumns& pq = pqColumns();
+    const PqApi& pq = pqApi();
     const void* res = pq.ok() ? pgResult(q) : nullptr;
     if (!res)
         return false;
@@ -579,12 +688,14 @@ AdoConnection::Result AdoConnection::runOnce(const QString& sql, bool fetchRows)
     struct Release {
         QSqlQuery* q;
         bool* busy;
+        QElapsedTimer* ended;
         ~Release() {
             q->finish(); // the result's memory and any cursor or lock go now, not at the next statement
             if (busy)
                 *busy = false;
+            ended->start();
         }
-    } release{q, shared ? &m_queryBusy : nullptr};
+    } release{q, shared ? &m_queryBusy : nullptr, &m_lastStatement};
 
     q->setForwardOnly(true);
     if (!q->exec(sql))
@@ -657,20 +768,19 @@ AdoConnection::Result AdoConnection::runTranslated(const QString& sql, bool fetc
     if (!guard) {
         try {
             return runOnce(sql, fetchRows);
-        } catch (const DbError&) {
-            // A server restart or a dropped network leaves a connection that fails every
-            // statement. Outside a transaction the statement is sent once more on a fresh
-            // connection; inside one the transaction is gone with the connection, so the error
-            // stands (and the next statement starts on a fresh connection).
+        } catch (const DbError& e) {
+            // A connection that drops under a statement may have carried it out: its commit can
+            // reach the server and only the reply be lost. It is never sent again; the error
+            // says so, and the next statement starts on a fresh connection. Inside a
+            // transaction the server has discarded the transaction with the connection.
             if (!connectionLost())
                 throw;
             const bool wasInTransaction = m_inTransaction;
             close();
             if (wasInTransaction)
                 throw;
+            throw lostUnderStatement(e);
         }
-        ensureOpen();
-        return runOnce(sql, fetchRows);
     }
     QSqlDatabase db = database();
     QSqlQuery sp(db);
@@ -689,6 +799,13 @@ AdoConnection::Result AdoConnection::runTranslated(const QString& sql, bool fetc
         sp.exec(QStringLiteral("RELEASE SAVEPOINT vardex_stmt"));
         throw;
     }
+}
+
+DbError AdoConnection::lostUnderStatement(const DbError& e) {
+    return DbError(
+        QStringLiteral("The connection to the store was lost while a statement was running; it may "
+                       "or may not have been carried out, so it was not sent again (%1).")
+            .arg(e.message()));
 }
 
 int AdoConnection::execute(const QString& tsql) {
@@ -770,10 +887,24 @@ void AdoConnection::commitTrans() {
             runSqliteNative(QStringLiteral("COMMIT"));
         } else {
             QSqlDatabase db = database();
-            if (!db.commit())
-                throw DbError(errorText(db.lastError()));
+            if (!db.commit()) {
+                const QString text = errorText(db.lastError());
+                // A COMMIT that reached the server may have been made though its reply was lost:
+                // the error says so, and the next statement starts on a fresh connection.
+                if (connectionLost()) {
+                    close();
+                    runKeptStatements();
+                    throw DbError(QStringLiteral(
+                                      "The connection to the store was lost while its transaction was being "
+                                      "committed; the transaction may or may not have been carried out (%1).")
+                                      .arg(text));
+                }
+                throw DbError(text);
+            }
         }
     } catch (...) {
+        if (!m_inTransaction)
+            throw; // the connection was lost at the commit, and closed
         // Never leave the session inside a transaction nobody will end: every later write of
         // the session would be lost with it.
         try {
