@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 
 #include "library/installer.h"
+#include "library/securestore.h"
 
 #include <QScopeGuard>
 #include <cstdio>
@@ -30,7 +31,12 @@ int upgrade(const Invocation& o) {
         // that ends half-way, leaves the store at the version it had.
         AdoTransaction tx(*cn);
         const StoreVersion found = storeVersion(*cn);
-        if (found.pending.isEmpty()) {
+        // A secured store's functions and grants are brought to this program's too: secure runs
+        // again, for the role the functions were granted to, inside the same transaction (what it
+        // recorded for --undo the first time stays as it was).
+        const bool secured = securestore::isSecured(*cn);
+        const bool functionsStale = secured && !securestore::functionsCurrent(*cn);
+        if (found.pending.isEmpty() && !functionsStale) {
             say(QStringLiteral("the store is at version %1").arg(found.version));
             finishTransaction(tx, *cn);
             return kOk;
@@ -42,6 +48,11 @@ int upgrade(const Invocation& o) {
             say(QStringLiteral("step %1: %2").arg(step.version).arg(step.name));
             pauseForTest(step);
         });
+        if (secured) {
+            const QString role = securestore::securedRole(*cn);
+            for (const QString& line : securestore::secure(*cn, role).lines)
+                say(line);
+        }
         finishTransaction(tx, *cn);
         say(conventions().dryRun
                 ? QStringLiteral("%1 step(s) from version %2 to %3")

@@ -4,6 +4,7 @@
 #include "platform/errors.h"
 #include "platform/sqldialect.h"
 
+#include <QCryptographicHash>
 #include <QVector>
 
 namespace vardex::securestore {
@@ -446,14 +447,61 @@ QStringList privilegesLeft(AdoConnection& cn, const Store& st, const QStringList
     return found;
 }
 
+// What identifies the functions and grants secure makes: its script and the desktops' functions.
+QString functionsFingerprint() {
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    hash.addData(QByteArray(kScript));
+    for (const char* f : kDesktopFunctions)
+        hash.addData(QByteArray(f));
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+// Records (or with an empty fingerprint forgets) in vardex_meta which functions secure made.
+void writeFunctionsRow(AdoConnection& cn, const Store& st, const QString& fingerprint) {
+    const QString meta = st.schemaSql + QStringLiteral(".vardex_meta");
+    if (!truth(single(cn, QStringLiteral("select to_regclass(%1) is not null").arg(sqlLiteral(meta)))))
+        return;
+    cn.execute(QStringLiteral("DELETE FROM %1 WHERE name = 'secure.functions'").arg(meta));
+    if (!fingerprint.isEmpty())
+        cn.execute(QStringLiteral("INSERT INTO %1 (name, value) VALUES ('secure.functions', %2)")
+                       .arg(meta, sqlLiteral(fingerprint)));
+}
+
 } // namespace
+
+bool isSecured(AdoConnection& cn) {
+    return cn.dialect() == Dialect::PostgreSQL &&
+           truth(single(cn, QStringLiteral("select to_regclass('vardex_secure_grants') is not null")));
+}
+
+bool functionsCurrent(AdoConnection& cn) {
+    if (!truth(single(cn, QStringLiteral("select to_regclass('vardex_meta') is not null"))))
+        return false;
+    return single(cn, QStringLiteral("select value from vardex_meta where name = 'secure.functions'"))
+               .toString() == functionsFingerprint();
+}
+
+QString securedRole(AdoConnection& cn) {
+    // The role given EXECUTE on the desktops' functions: not their owner, not PUBLIC.
+    const auto roles = rows(
+        cn, QStringLiteral("select distinct r.rolname from pg_proc p cross join aclexplode(p.proacl) a join "
+                           "pg_roles r on r.oid = a.grantee where p.pronamespace = (select relnamespace from "
+                           "pg_class where oid = to_regclass('qx_user')) and p.proname like 'vardex\\_%' and "
+                           "a.privilege_type = 'EXECUTE' and a.grantee <> p.proowner order by 1"));
+    if (roles.size() != 1)
+        throw Error(
+            QStringLiteral("the secured store's functions are granted to %1 roles, not one: run vardex-cli "
+                           "secure --client-role ROLE on it again")
+                .arg(roles.size()));
+    return roles.first().value(0).toString();
+}
 
 Report secure(AdoConnection& cn, const QString& clientRole) {
     Report report;
     const Store st = storeOf(cn, clientRole);
     requireUtf8(cn);
     requirePasswordPolicy(cn, st);
-    AdoTransaction tx(cn);
+    AdoTransaction tx(cn, !cn.inTransaction());
     const QString crypto = cryptoSchema(cn, st, report);
     // The functions are made anew, so that those of an earlier version go whatever their signature.
     dropFunctions(cn, st);
@@ -488,7 +536,9 @@ Report secure(AdoConnection& cn, const QString& clientRole) {
             QStringLiteral("refused, nothing changed: a desktop logging in as %1 or as a member of it "
                            "could still reach the store:\n- %2")
                 .arg(clientRole, left.join(QStringLiteral("\n- "))));
-    tx.commit();
+    writeFunctionsRow(cn, st, functionsFingerprint());
+    if (tx.active())
+        tx.commit();
     report.lines << QStringLiteral(
                         "revoked every privilege of %1 and PUBLIC on %2 tables (and their columns) "
                         "and %3 procedures, CREATE on the schema %4 and TEMPORARY on the database "
@@ -523,6 +573,7 @@ Report undo(AdoConnection& cn, const QString& clientRole) {
         }
         cn.execute(QStringLiteral("DROP TABLE %1").arg(kept));
     }
+    writeFunctionsRow(cn, st, QString());
     tx.commit();
     if (dropped == 0 && given == 0)
         report.lines << QStringLiteral("the store was not secured; nothing changed");

@@ -8,6 +8,7 @@
 #include "store/storeblob.h"
 #include "tests/support/testsupport.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -279,6 +280,78 @@ TEST_P(Upgrade, ALibraryRefusesANewerStoreAndOpensAnOlderOne) {
     EXPECT_TRUE(up.err.contains(expected)) << up.err.toStdString();
     EXPECT_EQ(scalarInt(*cn, "select value from vardex_meta"), newest + 1);
     DisconnectDatabase();
+}
+
+// A store secured before the hostile-desktop changes: the first release's secure, replayed from
+// the statements it sent, on the scripts of its day. upgrade brings its functions and privileges
+// to those of today's secure on a fresh install, and secure --undo still gives back what the
+// role held before.
+TEST(SecuredStore, AStoreSecuredByAnEarlierReleaseUpgradesToTodaysFunctionsAndPrivileges) {
+    if (!postgresAvailable())
+        GTEST_SKIP() << "no PostgreSQL test cluster";
+    const QString role = "vxup_" + QString::number(QCoreApplication::applicationPid());
+    const QString roleSql = '"' + role + '"';
+    // The policy the secured store needs, a user, and a privilege the role held before.
+    const auto prepare = [&](AdoConnection& cn) {
+        cn.execute("CREATE EXTENSION IF NOT EXISTS pgcrypto");
+        cn.execute("update vardex_settings set value = 'bcrypt' where name = 'password.hash'");
+        cn.execute(
+            "insert into qx_user (userID, userName, userPwd, startTime, endTime, Allow, zuid) values ('a', "
+            "'Ann', crypt('pa', gen_salt('bf', 10)), '2000-01-01', '2099-12-31', 'T', 10000)");
+        cn.execute("GRANT SELECT ON qx_user TO " + roleSql);
+    };
+    {
+        TempDatabase old(Backend::PostgreSQL);
+        auto cn = openConnection(old.connectionString());
+        cn->execute("CREATE ROLE " + roleSql + " LOGIN");
+        installRelease(*cn, fixture("8471aac", "tb_sp_PG.sql"));
+        prepare(*cn);
+        const QString database = scalar(*cn, "select current_database()");
+        QString functions = QString::fromUtf8(fixture("8471aac", "securestore_sql.inc"));
+        functions = functions.section("R\"SQL(", 1).section(")SQL\"", 0, 0);
+        functions.replace("@S@", "\"public\"").replace("@C@", "public").replace("@R@", roleSql);
+        QStringList statements;
+        for (const QString& line : QString::fromUtf8(fixture("8471aac", "secure.sql")).split('\n'))
+            if (!line.startsWith("--"))
+                statements << line;
+        {
+            AdoTransaction tx(*cn);
+            for (QString st : statements.join('\n').split("\n;\n", Qt::SkipEmptyParts)) {
+                st = st.trimmed();
+                if (st.isEmpty())
+                    continue;
+                cn->execute(st == "@FUNCTIONS@"
+                                ? functions
+                                : st.replace("@R@", roleSql)
+                                      .replace("@DB@", database)
+                                      .replace("@ROID@", scalar(*cn, "select '" + role + "'::regrole::oid")));
+            }
+            tx.commit();
+        }
+        EXPECT_FALSE(psqlErrors(role, database, "select * from qx_user;\n").isEmpty());
+
+        TempStore fresh(Backend::PostgreSQL);
+        auto fcn = openConnection(fresh.connectionString());
+        prepare(*fcn);
+        const ProgramRun secured =
+            runAndWait(binDir() + "/vardex-cli", {"secure", fresh.connectionString(), "--client-role", role});
+        ASSERT_EQ(secured.code, 0) << secured.err.toStdString();
+
+        const CliRun run = cli({"upgrade", old.connectionString()});
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.out.contains(role + " may run: ")) << run.out.toStdString();
+        expectSameCatalog(catalog(*cn), catalog(*fcn));
+        // Current now, functions included.
+        EXPECT_EQ(cli({"upgrade", old.connectionString()}).out,
+                  QString("the store is at version %1\n").arg(newestStoreVersion(Dialect::PostgreSQL)));
+        // The desktop still reaches nothing but the functions; undo gives back what it held.
+        EXPECT_FALSE(psqlErrors(role, database, "select * from qx_user;\n").isEmpty());
+        const CliRun undo = cli({"secure", old.connectionString(), "--client-role", role, "--undo"});
+        EXPECT_EQ(undo.exitCode, 0) << undo.err.toStdString();
+        EXPECT_EQ(psqlErrors(role, database, "select * from qx_user;\n"), QStringList());
+        EXPECT_EQ(scalarInt(*cn, "select count(*) from pg_proc where proname like 'vardex\\_%'"), 0);
+    }
+    openConnection(TempDatabase(Backend::PostgreSQL).connectionString())->execute("DROP ROLE " + roleSql);
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, Upgrade, ::testing::ValuesIn(serverAndFile()),
