@@ -37,22 +37,26 @@ QList<QStringList> splitBatches(const QStringList& lines) {
 
 namespace {
 
-// Reads a text file as lines ended by CR LF (a lone LF ends a line too).
-QStringList readLines(const QString& path, bool* ok) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *ok = false;
-        return {};
-    }
-    const QString text = QString::fromLocal8Bit(f.readAll());
-    *ok = true;
-    QStringList lines = text.split(QLatin1Char('\n'));
+// The lines of a text ended by CR LF (a lone LF ends a line too).
+QStringList textLines(const QByteArray& bytes) {
+    QStringList lines = QString::fromLocal8Bit(bytes).split(QLatin1Char('\n'));
     for (QString& l : lines)
         if (l.endsWith(QLatin1Char('\r')))
             l.chop(1);
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+// Reads a text file as lines.
+QStringList readLines(const QString& path, bool* ok) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *ok = false;
+        return {};
+    }
+    *ok = true;
+    return textLines(f.readAll());
 }
 
 // The lines of a stored script, extracted through tempFile (deleted again).
@@ -62,17 +66,6 @@ QStringList storedScriptLines(const QString& name, const QString& tempFile, bool
     storage.ExtractFile(name, tempFile); // its result is not checked: reading tells
     QStringList lines = readLines(tempFile, ok);
     QFile::remove(tempFile);
-    return lines;
-}
-
-// The lines of a text held in memory, read as readLines reads a file.
-QStringList textLines(const QByteArray& bytes) {
-    QStringList lines = QString::fromLocal8Bit(bytes).split(QLatin1Char('\n'));
-    for (QString& l : lines)
-        if (l.endsWith(QLatin1Char('\r')))
-            l.chop(1);
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
     return lines;
 }
 

@@ -304,7 +304,7 @@ TEST(SecuredStore, AStoreSecuredByAnEarlierReleaseUpgradesToTodaysFunctionsAndPr
         TempDatabase old(Backend::PostgreSQL);
         auto cn = openConnection(old.connectionString());
         cn->execute("CREATE ROLE " + roleSql + " LOGIN");
-        installRelease(*cn, fixture("8471aac", "tb_sp_PG.sql"));
+        installRelease(*cn, fixture("24800ec", "tb_sp_PG.sql")); // unchanged until 8471aac
         prepare(*cn);
         const QString database = scalar(*cn, "select current_database()");
         QString functions = QString::fromUtf8(fixture("8471aac", "securestore_sql.inc"));
