@@ -3,33 +3,59 @@
 #include "library/dmain.h"
 #include "platform/errors.h"
 #include "platform/sqldialect.h"
+#include "storage/acFileStorage.h"
+#include "store/storeblob.h"
 
 #include <QCryptographicHash>
+#include <QRegularExpression>
 #include <QVector>
 
 namespace vardex::securestore {
 
 namespace {
 
-const char* const kScript =
-#include "library/securestore_sql.inc"
-    ;
+// The functions' script, store/pg/secure-functions.sql, carried with the store's steps.
+const QString& functionScript() {
+    static const QString script = [] {
+        const auto storage = TacFileStorage::fromStoredData(storedSteps());
+        for (const auto& file : storage->Files())
+            if (file->Name() == QLatin1String("pg/secure-functions.sql"))
+                return QString::fromUtf8(file->Data());
+        throw Error(QStringLiteral("the program carries no pg/secure-functions.sql"));
+    }();
+    return script;
+}
 
-// The functions a desktop may run, with their argument types, and the helpers only they run.
-const char* const kDesktopFunctions[] = {
-    "vardex_login(text, text, text, text, text, boolean)",
-    "vardex_check_right(text, integer, text, text)",
-    "vardex_query_rights(text, integer[])",
-    "vardex_change_password(text, text, text, text, text, text)",
-    "vardex_logout(text, text)",
-};
-const char* const kHelperFunctions[] = {
-    "vardex_sec_setting(text, integer, integer, integer)",
-    "vardex_sec_log(text, text, text)",
-    "vardex_sec_matches(text, text)",
-    "vardex_sec_verify(text, text, text, text)",
-    "vardex_sec_deciding(text)",
-};
+// The signatures of the script's functions, as GRANT and to_regprocedure take them
+// ("vardex_logout(text, text)"): the helpers (vardex_sec_) or the functions the desktops run.
+QStringList functionSignatures(bool helpers) {
+    static const QRegularExpression create(
+        QStringLiteral(R"(CREATE OR REPLACE FUNCTION @S@\.(\w+)\(([^)]*)\))"));
+    static const QRegularExpression blanks(QStringLiteral(R"(\s+)"));
+    QStringList out;
+    for (auto it = create.globalMatch(functionScript()); it.hasNext();) {
+        const auto m = it.next();
+        const QString name = m.captured(1);
+        if (name.startsWith(QLatin1String("vardex_sec_")) != helpers)
+            continue;
+        QStringList types;
+        for (QString parameter : m.captured(2).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            parameter = parameter.replace(blanks, QStringLiteral(" ")).trimmed();
+            parameter =
+                parameter.section(QStringLiteral(" DEFAULT "), 0, 0).section(QStringLiteral(" = "), 0, 0);
+            QStringList words = parameter.split(QLatin1Char(' '));
+            if (words.first() == QLatin1String("OUT"))
+                continue; // not part of the identity
+            if (words.first() == QLatin1String("IN") || words.first() == QLatin1String("INOUT") ||
+                words.first() == QLatin1String("VARIADIC"))
+                words.removeFirst();
+            words.removeFirst(); // the parameter's name
+            types << words.join(QLatin1Char(' '));
+        }
+        out << QStringLiteral("%1(%2)").arg(name, types.join(QStringLiteral(", ")));
+    }
+    return out;
+}
 
 // A stored password that is a bcrypt hash; anything else that is not empty is cipher text.
 const char* const kHashPattern = "'^\\$2[aby]\\$(1[0-5]|0[4-9])\\$[./A-Za-z0-9]{53}$'";
@@ -265,10 +291,10 @@ QString cryptoSchema(AdoConnection& cn, const Store& st, Report& report) {
     return schema;
 }
 
-QStringList qualified(const Store& st, const char* const* names, size_t count) {
+QStringList qualified(const Store& st, const QStringList& names) {
     QStringList out;
-    for (size_t i = 0; i < count; ++i)
-        out << st.schemaSql + QLatin1Char('.') + QLatin1String(names[i]);
+    for (const QString& name : names)
+        out << st.schemaSql + QLatin1Char('.') + name;
     return out;
 }
 
@@ -450,9 +476,8 @@ QStringList privilegesLeft(AdoConnection& cn, const Store& st, const QStringList
 // What identifies the functions and grants secure makes: its script and the desktops' functions.
 QString functionsFingerprint() {
     QCryptographicHash hash(QCryptographicHash::Md5);
-    hash.addData(QByteArray(kScript));
-    for (const char* f : kDesktopFunctions)
-        hash.addData(QByteArray(f));
+    hash.addData(functionScript().toUtf8());
+    hash.addData(functionSignatures(false).join(QLatin1Char(';')).toUtf8());
     return QString::fromLatin1(hash.result().toHex());
 }
 
@@ -505,7 +530,7 @@ Report secure(AdoConnection& cn, const QString& clientRole) {
     const QString crypto = cryptoSchema(cn, st, report);
     // The functions are made anew, so that those of an earlier version go whatever their signature.
     dropFunctions(cn, st);
-    cn.execute(QString::fromUtf8(kScript)
+    cn.execute(QString(functionScript())
                    .replace(QStringLiteral("@S@"), st.schemaSql)
                    .replace(QStringLiteral("@C@"), crypto)
                    .replace(QStringLiteral("@R@"), st.roleSql));
@@ -524,8 +549,8 @@ Report secure(AdoConnection& cn, const QString& clientRole) {
     cn.execute(QStringLiteral("REVOKE TEMPORARY ON DATABASE %1 FROM PUBLIC, %2").arg(database, st.roleSql));
     cn.execute(QStringLiteral("REVOKE CREATE ON SCHEMA %1 FROM PUBLIC, %2").arg(st.schemaSql, st.roleSql));
     cn.execute(QStringLiteral("GRANT USAGE ON SCHEMA %1 TO %2").arg(st.schemaSql, st.roleSql));
-    const QStringList helpers = qualified(st, kHelperFunctions, std::size(kHelperFunctions));
-    const QStringList desktop = qualified(st, kDesktopFunctions, std::size(kDesktopFunctions));
+    const QStringList helpers = qualified(st, functionSignatures(true));
+    const QStringList desktop = qualified(st, functionSignatures(false));
     for (const QString& f : helpers + desktop)
         cn.execute(QStringLiteral("REVOKE ALL ON FUNCTION %1 FROM PUBLIC, %2").arg(f, st.roleSql));
     for (const QString& f : desktop)
@@ -546,8 +571,8 @@ Report secure(AdoConnection& cn, const QString& clientRole) {
                         .arg(clientRole, QString::number(tables), QString::number(routines), st.schema,
                              database);
     QStringList names;
-    for (const char* f : kDesktopFunctions)
-        names << QString::fromLatin1(f).section(QLatin1Char('('), 0, 0);
+    for (const QString& f : functionSignatures(false))
+        names << f.section(QLatin1Char('('), 0, 0);
     report.lines << QStringLiteral("%1 may run: %2").arg(clientRole, names.join(QStringLiteral(", ")));
     return report;
 }

@@ -45,7 +45,8 @@ QString stepFolder(const QString& script) {
 
 // The step files of a script's kind, in order: "0002-password-policy.sql", ...
 QStringList stepFiles(const QString& script) {
-    return QDir(sourceDir() + "/store/" + stepFolder(script)).entryList({"*.sql"}, QDir::Files, QDir::Name);
+    return QDir(sourceDir() + "/store/" + stepFolder(script))
+        .entryList({"[0-9][0-9][0-9][0-9]-*.sql"}, QDir::Files, QDir::Name);
 }
 
 QByteArray readStep(const QString& script, const QString& file) {

@@ -1,9 +1,10 @@
-// The functions of a secured PostgreSQL store, as one script. @S@ stands for the store's schema
-// and @C@ for the schema pgcrypto is in, both as quoted identifiers; @R@ for the desktops' role.
-// Every function takes its values as typed parameters and builds no statement text; each runs
-// with a search path of its own, so nothing a caller puts on his path is found first.
-// The vardex_sec_ helpers are called by the functions only: nobody but the owner may run them.
-R"SQL(
+-- The functions of a secured PostgreSQL store, as one script. @S@ stands for the store's schema
+-- and @C@ for the schema pgcrypto is in, both as quoted identifiers; @R@ for the desktops' role.
+-- Every function takes its values as typed parameters and builds no statement text; each runs
+-- with a search path of its own, so nothing a caller puts on his path is found first.
+-- The vardex_sec_ helpers are called by the functions only: nobody but the owner may run them.
+-- secure runs this file as one statement; a function named vardex_sec_ is a helper, every other
+-- one a function the desktops may run: secure takes their signatures from here.
 CREATE OR REPLACE FUNCTION @S@.vardex_sec_setting(p_name text, p_default integer, p_low integer,
                                                   p_high integer) RETURNS integer
 LANGUAGE plpgsql STABLE SET search_path = pg_catalog, @S@, pg_temp AS $f$
@@ -262,4 +263,3 @@ BEGIN
     PERFORM @S@.vardex_sec_log(p_computer, p_user_name, '用户退出登录');
 END
 $f$;
-)SQL"
