@@ -2,7 +2,6 @@
 #include "cli/commands.h"
 
 #include "library/installer.h"
-#include "library/securestore.h"
 
 #include <QScopeGuard>
 #include <cstdio>
@@ -31,12 +30,7 @@ int upgrade(const Invocation& o) {
         // that ends half-way, leaves the store at the version it had.
         AdoTransaction tx(*cn);
         const StoreVersion found = storeVersion(*cn);
-        // A secured store's functions and grants are brought to this program's too: secure runs
-        // again, for the role the functions were granted to, inside the same transaction (what it
-        // recorded for --undo the first time stays as it was).
-        const bool secured = securestore::isSecured(*cn);
-        const bool functionsStale = secured && !securestore::functionsCurrent(*cn);
-        if (found.pending.isEmpty() && !functionsStale) {
+        if (found.current()) {
             say(QStringLiteral("the store is at version %1").arg(found.version));
             finishTransaction(tx, *cn);
             return kOk;
@@ -44,15 +38,13 @@ int upgrade(const Invocation& o) {
         if (!found.recorded)
             notice(QStringLiteral("the store records no version; what it holds is version %1")
                        .arg(found.version));
-        runSteps(*cn, found.pending, [](const StoreStep& step) {
+        // On a secured store secure runs again too, in the same transaction.
+        const QStringList secured = upgradeStore(*cn, found, [](const StoreStep& step) {
             say(QStringLiteral("step %1: %2").arg(step.version).arg(step.name));
             pauseForTest(step);
         });
-        if (secured) {
-            const QString role = securestore::securedRole(*cn);
-            for (const QString& line : securestore::secure(*cn, role).lines)
-                say(line);
-        }
+        for (const QString& line : secured)
+            say(line);
         finishTransaction(tx, *cn);
         say(conventions().dryRun
                 ? QStringLiteral("%1 step(s) from version %2 to %3")

@@ -478,14 +478,14 @@ void TForm1::offerUpgrade() {
     } catch (const Error&) {
         return;
     }
-    if (found.pending.isEmpty())
+    if (found.current())
         return;
     const QString question =
         Ui::tr("数据库是版本 %1, 本程序的版本是 %2. 现在升级数据库吗?").arg(found.version).arg(found.newest);
     if (showMessage(question, Ui::tr("升级数据库"), mb::YesNo | mb::IconQuestion, this) != mb::IdYes)
         return;
     try {
-        runSteps(ADOConnection1, found.pending);
+        upgradeStore(ADOConnection1, found);
     } catch (const Error& e) {
         showApplicationError(e.message());
         return;

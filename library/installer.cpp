@@ -1,5 +1,6 @@
 #include "library/installer.h"
 #include "library/passwordpolicy.h"
+#include "library/securestore.h"
 #include "library/uitext.h"
 #include "platform/sqldialect.h"
 #include "storage/acFileStorage.h"
@@ -150,7 +151,21 @@ StoreVersion storeVersion(AdoConnection& cn) {
     for (const StoreStep& step : storeSteps(cn.dialect()))
         if (step.version > v.version)
             v.pending.append(step);
+    v.secured = securestore::isSecured(cn);
+    v.functionsStale = v.secured && !securestore::functionsCurrent(cn);
     return v;
+}
+
+QStringList upgradeStore(AdoConnection& cn, const StoreVersion& found,
+                         const std::function<void(const StoreStep&)>& done) {
+    AdoTransaction tx(cn, !cn.inTransaction());
+    runSteps(cn, found.pending, done);
+    QStringList lines;
+    if (found.secured)
+        lines = securestore::secure(cn, securestore::securedRole(cn)).lines;
+    if (tx.active())
+        tx.commit();
+    return lines;
 }
 
 void runSteps(AdoConnection& cn, const QList<StoreStep>& steps,

@@ -63,15 +63,25 @@ int recordedStoreVersion(AdoConnection& cn);
 // what it holds: the password policy's tables make it 2, else 1.
 struct StoreVersion {
     int version = 0;
-    bool recorded = false;    // read from vardex_meta, not recognised
-    int newest = 0;           // the newest version this program knows for the store's kind
-    QList<StoreStep> pending; // the steps above its version, in order
+    bool recorded = false;       // read from vardex_meta, not recognised
+    int newest = 0;              // the newest version this program knows for the store's kind
+    QList<StoreStep> pending;    // the steps above its version, in order
+    bool secured = false;        // a secured PostgreSQL store (vardex-cli secure)
+    bool functionsStale = false; // ... whose functions are not this program's
+    bool current() const { return pending.isEmpty() && !functionsStale; }
 };
 // Raises Error when cn holds no store (no qx_Name table) and when the store is newer than this
 // program knows.
 StoreVersion storeVersion(AdoConnection& cn);
 // "The store is at version 5; this program knows versions up to 4: use a newer Vardex."
 QString newerStoreText(int found, int newest);
+
+// Brings the store to this program's version: runs found's pending steps and, on a secured
+// store, secure again for the role its functions were granted to (what secure recorded for
+// --undo stays as it was), all in one transaction (the caller's when it holds one). Answers
+// secure's report lines. Raises Error; a transaction of its own is then rolled back.
+QStringList upgradeStore(AdoConnection& cn, const StoreVersion& found,
+                         const std::function<void(const StoreStep&)>& done = {});
 
 // Runs steps in order, each step's batches then the version row it leads to (once vardex_meta
 // exists), in one transaction (the caller's when it holds one). done is called after each step,
