@@ -194,10 +194,15 @@ def test_the_answer_enums_are_the_c_header_codes_and_the_calls_return_them(store
         assert vardex.change_user_password("clerk", "", "") is R.PasswordResult.SAME
 
 
-def test_without_vardex_library_the_system_library_folder_is_searched_first(monkeypatch, tmp_path):
+def test_without_vardex_library_the_checkout_then_the_system_library_folder_is_searched(monkeypatch, tmp_path):
     import sysconfig
     assert vardex._LIBRARY_FOLDERS[0] == f"/usr/lib/{sysconfig.get_config_var('MULTIARCH')}"
     monkeypatch.delenv("VARDEX_LIBRARY", raising=False)
+    # A package outside a checkout (an installed one) has no build of its own.
+    checkout = vardex._checkout_library()
+    if checkout is not None:
+        assert checkout.endswith("/build/bin/libvardex.so.0") and vardex._library_path() == checkout
+    monkeypatch.setattr(vardex, "_checkout_library", lambda: None)
     monkeypatch.setattr(vardex, "_LIBRARY_FOLDERS", [str(tmp_path / "none"), str(tmp_path)])
     assert vardex._library_path() == "libvardex.so.0"  # nothing there: the dynamic loader's search
     (tmp_path / "libvardex.so.0").write_bytes(b"")
