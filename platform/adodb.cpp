@@ -25,6 +25,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace vardex {
 
@@ -460,6 +461,81 @@ const void* pgResult(const QSqlQuery& q) {
     return nullptr;
 }
 
+// The libpq calls a statement with bound parameters needs, from the libpq the PostgreSQL driver
+// plugin has loaded, as pqColumns() takes its own. The enumerations' values are libpq's.
+struct PqParams {
+    void* (*execParams)(void*, const char*, int, const unsigned*, const char* const*, const int*, const int*,
+                        int) = nullptr;
+    int (*resultStatus)(const void*) = nullptr;
+    char* (*resultErrorMessage)(const void*) = nullptr;
+    void (*clear)(void*) = nullptr;
+    int (*ntuples)(const void*) = nullptr;
+    int (*nfields)(const void*) = nullptr;
+    char* (*fname)(const void*, int) = nullptr;
+    char* (*getvalue)(const void*, int, int) = nullptr;
+    int (*getlength)(const void*, int, int) = nullptr;
+    int (*getisnull)(const void*, int, int) = nullptr;
+    int (*status)(const void*) = nullptr;
+    int (*transactionStatus)(const void*) = nullptr;
+    int (*consumeInput)(void*) = nullptr;
+    int (*isBusy)(void*) = nullptr;
+    char* (*errorMessage)(const void*) = nullptr;
+    char* (*cmdTuples)(void*) = nullptr;
+    bool ok() const {
+        return execParams && resultStatus && resultErrorMessage && clear && ntuples && nfields && fname &&
+               getvalue && getlength && getisnull && status && transactionStatus && consumeInput && isBusy &&
+               errorMessage && cmdTuples;
+    }
+    static constexpr int kConnectionOk = 0;    // CONNECTION_OK
+    static constexpr int kCommandOk = 1;       // PGRES_COMMAND_OK
+    static constexpr int kTuplesOk = 2;        // PGRES_TUPLES_OK
+    static constexpr int kTransactionIdle = 0; // PQTRANS_IDLE
+};
+
+template <typename F> void pqSymbol(void* lib, const char* name, F* out) {
+    *out = reinterpret_cast<F>(dlsym(lib, name));
+}
+
+const PqParams& pqParams() {
+    static const PqParams api = [] {
+        PqParams a;
+        void* lib = dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
+        if (lib) {
+            pqSymbol(lib, "PQexecParams", &a.execParams);
+            pqSymbol(lib, "PQresultStatus", &a.resultStatus);
+            pqSymbol(lib, "PQresultErrorMessage", &a.resultErrorMessage);
+            pqSymbol(lib, "PQclear", &a.clear);
+            pqSymbol(lib, "PQntuples", &a.ntuples);
+            pqSymbol(lib, "PQnfields", &a.nfields);
+            pqSymbol(lib, "PQfname", &a.fname);
+            pqSymbol(lib, "PQgetvalue", &a.getvalue);
+            pqSymbol(lib, "PQgetlength", &a.getlength);
+            pqSymbol(lib, "PQgetisnull", &a.getisnull);
+            pqSymbol(lib, "PQstatus", &a.status);
+            pqSymbol(lib, "PQtransactionStatus", &a.transactionStatus);
+            pqSymbol(lib, "PQconsumeInput", &a.consumeInput);
+            pqSymbol(lib, "PQisBusy", &a.isBusy);
+            pqSymbol(lib, "PQerrorMessage", &a.errorMessage);
+            pqSymbol(lib, "PQcmdTuples", &a.cmdTuples);
+            dlclose(lib); // the plugin keeps it loaded
+        }
+        return a;
+    }();
+    return api;
+}
+
+// The PGconn behind a connection on the PostgreSQL driver; null for any other driver.
+void* pgConnection(const QSqlDatabase& db) {
+    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+    if (v.isValid() && (qstrcmp(v.typeName(), "PGconn*") == 0 || qstrcmp(v.typeName(), "pg_conn*") == 0))
+        return *static_cast<void* const*>(v.constData());
+    return nullptr;
+}
+
+QString pqText(const char* text) {
+    return QString::fromUtf8(text).trimmed();
+}
+
 struct StatementGuard {
     sqlite3_stmt* stmt = nullptr;
     ~StatementGuard() { sqlite3_finalize(stmt); }
@@ -689,6 +765,120 @@ AdoConnection::Result AdoConnection::runTranslated(const QString& sql, bool fetc
         sp.exec(QStringLiteral("RELEASE SAVEPOINT vardex_stmt"));
         throw;
     }
+}
+
+AdoConnection::Result AdoConnection::runWithParameters(const QString& sql, const QStringList& parameters,
+                                                       bool outsideTransaction) {
+    record(sql);
+    if (m_target.dialect != Dialect::PostgreSQL && connected())
+        throw DbError(QStringLiteral("Statements with bound parameters are sent to PostgreSQL only."));
+    ensureOpen();
+    if (m_target.dialect != Dialect::PostgreSQL)
+        throw DbError(QStringLiteral("Statements with bound parameters are sent to PostgreSQL only."));
+    if (outsideTransaction && m_inTransaction)
+        throw DbError(
+            QStringLiteral("The statement was not sent: it must run in a transaction of its own, and "
+                           "one is open on this connection."));
+    const PqParams& pq = pqParams();
+    void* conn = pq.ok() ? pgConnection(database()) : nullptr;
+    if (!conn)
+        return runBoundByDriver(sql, parameters);
+    // A connection the server has ended while it sat idle (a restart, pg_terminate_backend)
+    // shows it here without anything being sent: it is opened anew first. Once the statement
+    // has gone out nothing is sent again, since the server may have run it.
+    if (pq.status(conn) != PqParams::kConnectionOk || !pq.consumeInput(conn) || pq.isBusy(conn) ||
+        !pq.consumeInput(conn) || pq.status(conn) != PqParams::kConnectionOk) {
+        close();
+        ensureOpen();
+        conn = pgConnection(database());
+        if (!conn)
+            throw DbError(QStringLiteral("The PostgreSQL connection is not open."));
+    }
+    if (outsideTransaction && pq.transactionStatus(conn) != PqParams::kTransactionIdle)
+        throw DbError(
+            QStringLiteral("The statement was not sent: it must run in a transaction of its own, and "
+                           "one is open on this connection."));
+    std::vector<QByteArray> values;
+    std::vector<const char*> pointers;
+    values.reserve(size_t(parameters.size()));
+    pointers.reserve(size_t(parameters.size()));
+    for (const QString& p : parameters) {
+        values.push_back(p.toUtf8()); // a null QString is sent as an empty text, never as NULL
+        pointers.push_back(values.back().constData());
+    }
+    const QByteArray text = sql.toUtf8();
+    struct Cleared {
+        const PqParams& pq;
+        void* result;
+        ~Cleared() {
+            if (result)
+                pq.clear(result);
+        }
+    } res{pq, pq.execParams(conn, text.constData(), int(pointers.size()), nullptr, pointers.data(), nullptr,
+                            nullptr, 0)};
+    const int status = res.result ? pq.resultStatus(res.result) : -1;
+    if (status != PqParams::kTuplesOk && status != PqParams::kCommandOk) {
+        QString reason = res.result ? pqText(pq.resultErrorMessage(res.result)) : QString();
+        if (reason.isEmpty())
+            reason = pqText(pq.errorMessage(conn));
+        if (pq.status(conn) != PqParams::kConnectionOk) {
+            close();
+            throw DbError(QStringLiteral("The connection was lost while the statement ran; it was not sent "
+                                         "again, since the server may have run it (%1).")
+                              .arg(reason));
+        }
+        throw DbError(reason.isEmpty() ? QStringLiteral("Unknown database error") : reason);
+    }
+    Result result;
+    result.rowsAffected = QByteArray(pq.cmdTuples(res.result)).toInt();
+    const int fields = pq.nfields(res.result);
+    const int rows = pq.ntuples(res.result);
+    for (int f = 0; f < fields; ++f)
+        result.fields.append(QString::fromUtf8(pq.fname(res.result, f)));
+    result.rows.reserve(rows);
+    for (int r = 0; r < rows; ++r) {
+        QVector<QVariant> row;
+        row.reserve(fields);
+        for (int f = 0; f < fields; ++f)
+            row.append(pq.getisnull(res.result, r, f)
+                           ? QVariant()
+                           : QVariant(QString::fromUtf8(pq.getvalue(res.result, r, f),
+                                                        pq.getlength(res.result, r, f))));
+        result.rows.append(std::move(row));
+    }
+    return result;
+}
+
+// Through another driver (psqlODBC): the driver's own binding, $n written as ODBC's ?. The
+// statement is sent once; a lost connection is closed, never sent to again.
+AdoConnection::Result AdoConnection::runBoundByDriver(const QString& sql, const QStringList& parameters) {
+    static const QRegularExpression placeholder(QStringLiteral("\\$[0-9]+"));
+    QString odbc = sql;
+    odbc.replace(placeholder, QStringLiteral("?"));
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    Result result;
+    bool ok = q.prepare(odbc);
+    for (const QString& p : parameters)
+        q.addBindValue(p.isNull() ? QLatin1String("") : p);
+    ok = ok && q.exec();
+    if (!ok) {
+        const QString text = errorText(q.lastError());
+        if (connectionLost())
+            close();
+        throw DbError(text);
+    }
+    result.rowsAffected = q.numRowsAffected();
+    if (q.isSelect()) {
+        recordColumns(q, &result);
+        while (q.next()) {
+            QVector<QVariant> row;
+            for (int i = 0; i < result.fields.size(); ++i)
+                row.append(q.value(i));
+            result.rows.append(std::move(row));
+        }
+    }
+    return result;
 }
 
 int AdoConnection::execute(const QString& tsql) {
