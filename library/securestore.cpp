@@ -6,6 +6,9 @@
 
 #include <QVector>
 
+#include <algorithm>
+#include <vector>
+
 namespace vardex::securestore {
 
 namespace {
@@ -144,7 +147,8 @@ RightAnswer checkRight(AdoConnection& cn, const QString& schema, const QString& 
 
 void queryRights(AdoConnection& cn, const QString& schema, const QString& userId, const int32_t* rightIds,
                  int count, int32_t* answers) {
-    // The items go as one array parameter; the answer is one digit per item.
+    // The items go as one array parameter; the answer is the deciding code, and for 0 the items
+    // held, 8 hexadecimal digits each (see vardex_query_rights).
     QByteArray list;
     list.reserve(qsizetype(count) * 7 + 2);
     list += '{';
@@ -156,18 +160,36 @@ void queryRights(AdoConnection& cn, const QString& schema, const QString& userId
     list += '}';
     const auto r = call(cn, QStringLiteral("select %1.vardex_query_rights($1, $2)").arg(schema),
                         {userId, QString::fromLatin1(list)});
-    const QString digits = r.isEmpty() || r.first().isEmpty() ? QString() : r.first().first().toString();
-    if (digits.size() != count)
-        throw DbError(QStringLiteral("vardex_query_rights answered %1 digits for %2 items.")
-                          .arg(digits.size())
-                          .arg(count));
-    const QChar* d = digits.constData();
-    for (int i = 0; i < count; ++i) {
-        const int v = d[i].unicode() - '0';
-        if (v < 0 || v > 9)
-            throw DbError(QStringLiteral("vardex_query_rights answered %1.").arg(digits.left(40)));
-        answers[i] = v;
+    const QString text = r.isEmpty() || r.first().isEmpty() ? QString() : r.first().first().toString();
+    const auto bad = [&text] {
+        return DbError(QStringLiteral("vardex_query_rights answered %1.").arg(text.left(40)));
+    };
+    if (text.isEmpty() || (text.size() - 1) % 8 != 0)
+        throw bad();
+    const int code = text.at(0).unicode() - '0';
+    if (code < 0 || code > 2 || (code != rights::Held && text.size() != 1))
+        throw bad();
+    std::vector<int32_t> held;
+    held.reserve(size_t(text.size() / 8));
+    const QChar* d = text.constData() + 1;
+    for (qsizetype at = 1; at < text.size(); at += 8, d += 8) {
+        uint32_t v = 0;
+        for (int k = 0; k < 8; ++k) {
+            const char16_t c = d[k].unicode();
+            const int nibble = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (nibble < 0)
+                throw bad();
+            v = v << 4 | uint32_t(nibble);
+        }
+        held.push_back(int32_t(v));
     }
+    std::sort(held.begin(), held.end());
+    // The ids are all read before the first answer is written: the caller's arrays may overlap.
+    const std::vector<int32_t> ids(rightIds, rightIds + count);
+    for (int i = 0; i < count; ++i)
+        answers[i] = code != rights::Held                                   ? code
+                     : std::binary_search(held.begin(), held.end(), ids[i]) ? rights::Held
+                                                                            : rights::NotHeld;
 }
 
 int changePassword(AdoConnection& cn, const QString& schema, const QString& userId,
