@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace vardex;
@@ -944,4 +945,66 @@ TEST_F(SecuredAgainstDesktops, VardexQueryRightsReadsTheGrantsOnceAlsoInThePlanT
         for (const char* perItem : {"Nested Loop", "SubPlan", "ANY", "Loop"})
             EXPECT_FALSE(text.contains(QLatin1String(perItem))) << text.toStdString();
     }
+}
+
+TEST_F(SecuredAgainstDesktops, ASecondSecureReplacesTheFunctionsOfAnEarlierVersion) {
+    // The functions an earlier version left: answers in the caller's transaction, an array out.
+    owner->execute(
+        QStringLiteral(
+            "DROP FUNCTION vardex_query_rights(text, integer[]); "
+            "CREATE FUNCTION vardex_query_rights(p_user_id text, p_right_ids integer[]) RETURNS integer[] "
+            "LANGUAGE sql SECURITY DEFINER AS 'select array[0]'; "
+            "CREATE FUNCTION vardex_login(text, text, text, text, text, boolean, OUT code integer, OUT "
+            "user_name "
+            "text) LANGUAGE sql SECURITY DEFINER AS 'select 0, ''x''::text'; "
+            "GRANT EXECUTE ON FUNCTION vardex_login(text, text, text, text, text, boolean) TO %1")
+            .arg(role));
+    const Ran again = secure();
+    ASSERT_EQ(again.code, 0) << again.err.toStdString();
+    EXPECT_EQ(
+        scalar(*owner, QStringLiteral("select to_regprocedure('vardex_login(text, text, text, text, text, "
+                                      "boolean)') is null and pg_get_function_result("
+                                      "'vardex_query_rights(text, integer[])'::regprocedure) = 'text'")),
+        QStringLiteral("true"));
+    ASSERT_EQ(connectRole(), 0);
+    std::vector<int32_t> ids{1, 2}, got(2, -1);
+    EXPECT_EQ(::VardexQueryRights("nobody", ids.data(), 2, got.data()), VARDEX_OK);
+    EXPECT_EQ(got, (std::vector<int32_t>{1, 1}));
+}
+
+TEST_F(SecuredAgainstDesktops, ACallWhoseConnectionDropsIsNeverSentAgain) {
+    marker = QStringLiteral("select public.vardex_login_attempt(");
+    owner->execute(
+        QStringLiteral("ALTER ROLE %1 IN DATABASE %2 SET log_statement = 'all'").arg(role, database));
+    setting("lockout.failures", QStringLiteral("5"));
+    owner->execute(QStringLiteral("insert into vardex_lockout values ('a', 0, '2000-01-01 00:00:00')"));
+    ASSERT_EQ(connectRole(), 0);
+    const QString pids = QStringLiteral("select pid from pg_stat_activity where usename = '%1'").arg(role);
+    // Ended while idle: found before anything is sent, opened anew, the call answered.
+    const QString idle = scalar(*owner, pids);
+    owner->execute(QStringLiteral("select pg_terminate_backend(%1, 10000)").arg(idle));
+    EXPECT_NE(::CheckUserRight("a", 1, "", 0), VARDEX_ERROR) << ::VardexLastError();
+    EXPECT_NE(scalar(*owner, pids), idle);
+    // Ended while the attempt waits for the user's lockout row: the call fails and is not sent
+    // again (the server may have run it).
+    owner->execute(QStringLiteral("begin; select * from vardex_lockout where userID = 'a' for update"));
+    std::thread ender([this] {
+        auto admin = openConnection(store->connectionString());
+        QString pid;
+        for (; pid.isEmpty(); QThread::msleep(10))
+            pid = scalar(*admin, QStringLiteral("select pid from pg_stat_activity where usename = '%1' and "
+                                                "wait_event_type = 'Lock'")
+                                     .arg(role));
+        admin->execute(QStringLiteral("select pg_terminate_backend(%1, 10000)").arg(pid));
+    });
+    const int before = loggedStatements();
+    const int code = ::CheckUserLogin("a", "wrong", "", "", 0);
+    ender.join();
+    owner->execute(QStringLiteral("rollback"));
+    EXPECT_EQ(code, VARDEX_ERROR);
+    EXPECT_TRUE(QString::fromLocal8Bit(::VardexLastError()).contains(QLatin1String("not sent again")))
+        << ::VardexLastError();
+    EXPECT_EQ(loggedStatements() - before, 1);
+    EXPECT_EQ(::CheckUserLogin("a", "wrong", "", "", 0), 3);
+    EXPECT_EQ(loggedStatements() - before, 2);
 }
