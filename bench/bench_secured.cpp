@@ -97,6 +97,16 @@ void selectOne(benchmark::State& state, const char* account) {
     disconnect();
 }
 
+// SELECT 1 with a bound parameter, as the secured calls send their values: what binding costs.
+void selectOneBound(benchmark::State& state, const char* account) {
+    connectAs(state, account);
+    AdoConnection& cn = dataModule().ADOcn;
+    const QStringList one{QStringLiteral("1")};
+    for (auto _ : state)
+        benchmark::DoNotOptimize(cn.runWithParameters(QStringLiteral("SELECT $1::integer"), one, false));
+    disconnect();
+}
+
 // Item 501 is granted (the call writes its audit row), 502 is not (it only reads).
 void checkRight(benchmark::State& state, const char* account, int item) {
     connectAs(state, account);
@@ -137,6 +147,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     benchmark::RegisterBenchmark("SELECT_1/secured", selectOne, kRole)->UseRealTime();
+    benchmark::RegisterBenchmark("SELECT_1_bound/secured", selectOneBound, kRole)->UseRealTime();
     benchmark::RegisterBenchmark("CheckUserRight/secured", checkRight, kRole, 501)->UseRealTime();
     benchmark::RegisterBenchmark("CheckUserRight/classic", checkRight, "", 501)->UseRealTime();
     benchmark::RegisterBenchmark("CheckUserRight_refused/secured", checkRight, kRole, 502)->UseRealTime();

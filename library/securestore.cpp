@@ -124,9 +124,9 @@ LoginAnswer login(AdoConnection& cn, const QString& schema, const QString& userI
                   bool writeRows) {
     // Two statements, each a transaction of its own: the attempt counts the guess and commits
     // before anyone can read its answer (see securestore_sql.inc).
-    const auto token =
-        call(cn, QStringLiteral("select %1.vardex_login_attempt($1, $2, $3, $4, $5, $6)").arg(schema),
-             {userId, password, workDate, computer, previousUser, boolText(writeRows)}, true);
+    const auto token = call(
+        cn, QStringLiteral("select %1.vardex_login_attempt($1, $2, $3, $4, $5, $6::boolean)").arg(schema),
+        {userId, password, workDate, computer, previousUser, boolText(writeRows)}, true);
     if (token.isEmpty() || token.first().isEmpty())
         throw DbError(QStringLiteral("vardex_login_attempt answered no row."));
     const auto a = answer(cn, schema, token.first().first(), "vardex_answer");
@@ -137,7 +137,8 @@ RightAnswer checkRight(AdoConnection& cn, const QString& schema, const QString& 
                        const QString& computer, const QString& userName) {
     const auto r =
         call(cn,
-             QStringLiteral("select code, item_defined, item_name from %1.vardex_check_right($1, $2, $3, $4)")
+             QStringLiteral(
+                 "select code, item_defined, item_name from %1.vardex_check_right($1, $2::integer, $3, $4)")
                  .arg(schema),
              {userId, QString::number(rightId), computer, userName});
     if (r.isEmpty() || r.first().size() < 3)
@@ -158,7 +159,7 @@ void queryRights(AdoConnection& cn, const QString& schema, const QString& userId
         list += QByteArray::number(rightIds[i]);
     }
     list += '}';
-    const auto r = call(cn, QStringLiteral("select %1.vardex_query_rights($1, $2)").arg(schema),
+    const auto r = call(cn, QStringLiteral("select %1.vardex_query_rights($1, $2::integer[])").arg(schema),
                         {userId, QString::fromLatin1(list)});
     const QString text = r.isEmpty() || r.first().isEmpty() ? QString() : r.first().first().toString();
     const auto bad = [&text] {

@@ -770,8 +770,6 @@ AdoConnection::Result AdoConnection::runTranslated(const QString& sql, bool fetc
 AdoConnection::Result AdoConnection::runWithParameters(const QString& sql, const QStringList& parameters,
                                                        bool outsideTransaction) {
     record(sql);
-    if (m_target.dialect != Dialect::PostgreSQL && connected())
-        throw DbError(QStringLiteral("Statements with bound parameters are sent to PostgreSQL only."));
     ensureOpen();
     if (m_target.dialect != Dialect::PostgreSQL)
         throw DbError(QStringLiteral("Statements with bound parameters are sent to PostgreSQL only."));

@@ -163,6 +163,14 @@ class SecuredStore : public ::testing::Test {
         return errors;
     }
     QStringList psqlAsRole(const QByteArray& script) { return errorLines(psqlAs(script)); }
+    // SetUp, then the store secured for the role; false when skipped or failed.
+    bool setUpSecured() {
+        SecuredStore::SetUp();
+        if (IsSkipped())
+            return false;
+        EXPECT_EQ(secure().code, 0);
+        return !HasFailure();
+    }
     int connectAs(const QString& account) {
         return ::ConnectDatabase(store->connectionString().toLocal8Bit().constData(),
                                  account.toUtf8().constData(), "", "2024-05-06", "");
@@ -357,10 +365,8 @@ constexpr int kLoginStatements = 2;
 class SecuredSameAnswers : public SecuredStore {
   protected:
     void SetUp() override {
-        SecuredStore::SetUp();
-        if (IsSkipped())
+        if (!setUpSecured())
             return;
-        ASSERT_EQ(secure().code, 0);
         owner->execute(
             QStringLiteral("ALTER ROLE %1 IN DATABASE %2 SET log_statement = 'all'").arg(role, database));
         // What the calls change is put back between the two sessions.
@@ -619,10 +625,8 @@ QByteArray attemptAndAnswer(const QByteArray& user, const QByteArray& password,
 class SecuredAgainstDesktops : public SecuredStore {
   protected:
     void SetUp() override {
-        SecuredStore::SetUp();
-        if (IsSkipped())
+        if (!setUpSecured())
             return;
-        ASSERT_EQ(secure().code, 0);
         // A role that may still make temporary tables, as on a store secured before.
         owner->execute(QStringLiteral("GRANT TEMPORARY ON DATABASE %1 TO %2").arg(database, role));
     }
@@ -1007,4 +1011,29 @@ TEST_F(SecuredAgainstDesktops, ACallWhoseConnectionDropsIsNeverSentAgain) {
     EXPECT_EQ(loggedStatements() - before, 1);
     EXPECT_EQ(::CheckUserLogin("a", "wrong", "", "", 0), 3);
     EXPECT_EQ(loggedStatements() - before, 2);
+}
+
+TEST_F(SecuredAgainstDesktops, TheCallsThroughOdbcBindTheirValuesToo) {
+    const QString cs =
+        QStringLiteral("Provider=ODBC;Driver={PostgreSQL Unicode};Server=%1;Port=%2;Database=%3;Uid=%4")
+            .arg(clusterValue("Host"), clusterValue("Port"), database, role);
+    ASSERT_EQ(::ConnectDatabase(cs.toLocal8Bit().constData(), "", "", "2024-05-06", ""), 0)
+        << ::VardexLastError();
+    ASSERT_TRUE(dataModule().Secured);
+    EXPECT_EQ(::CheckUserLogin("a", "wrong", "", "", 0), 3);
+    EXPECT_EQ(::CheckUserLogin("a", "pa", "", "", 0), 0);
+    EXPECT_EQ(::ChangeUserPassword("a", "pa", "it's \\ new", ""), 0);
+    EXPECT_EQ(::CheckUserLogin("a", "it's \\ new", "", "", 0), 0);
+    std::vector<int32_t> ids{1, 2, 3, 4, 5, 6}, got(6, -1);
+    EXPECT_EQ(::VardexQueryRights("a", ids.data(), 6, got.data()), VARDEX_OK);
+    QString rights;
+    for (int32_t g : got)
+        rights += QString::number(g);
+    EXPECT_EQ(rights,
+              scalar(*owner, QStringLiteral("select string_agg(case when exists (select 1 from qx_user_qx "
+                                            "where userID = 'a' and qxID = i and AllowCount > 0) then '0' "
+                                            "else '3' end, '' order by i) from generate_series(1, 6) i")));
+    const Ran seen = psqlAs("select query from pg_stat_activity where usename = current_user and pid <> "
+                            "pg_backend_pid();\n");
+    EXPECT_FALSE(seen.out.contains(QLatin1String("new"))) << seen.out.toStdString();
 }
