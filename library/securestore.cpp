@@ -7,6 +7,8 @@
 #include <QVector>
 
 #include <algorithm>
+#include <charconv>
+#include <string>
 #include <vector>
 
 namespace vardex::securestore {
@@ -150,17 +152,18 @@ void queryRights(AdoConnection& cn, const QString& schema, const QString& userId
                  int count, int32_t* answers) {
     // The items go as one array parameter; the answer is the deciding code, and for 0 the items
     // held, 8 hexadecimal digits each (see vardex_query_rights).
-    QByteArray list;
-    list.reserve(qsizetype(count) * 7 + 2);
+    std::string list;
+    list.reserve(size_t(count) * 12 + 2);
     list += '{';
+    char number[16];
     for (int i = 0; i < count; ++i) {
         if (i)
             list += ',';
-        list += QByteArray::number(rightIds[i]);
+        list.append(number, std::to_chars(number, number + sizeof number, rightIds[i]).ptr);
     }
     list += '}';
     const auto r = call(cn, QStringLiteral("select %1.vardex_query_rights($1, $2::integer[])").arg(schema),
-                        {userId, QString::fromLatin1(list)});
+                        {userId, QString::fromLatin1(list.data(), qsizetype(list.size()))});
     const QString text = r.isEmpty() || r.first().isEmpty() ? QString() : r.first().first().toString();
     const auto bad = [&text] {
         return DbError(QStringLiteral("vardex_query_rights answered %1.").arg(text.left(40)));
