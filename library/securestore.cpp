@@ -81,7 +81,7 @@ bool detect(AdoConnection& cn, QString* schema) {
     // desktop's when it may not read that qx_user.
     const auto r =
         rows(cn, QStringLiteral(
-                     "select quote_ident(n.nspname), has_table_privilege(c.oid, 'SELECT') "
+                     "select quote_ident(n.nspname), pg_catalog.has_table_privilege(c.oid, 'SELECT') "
                      "from pg_catalog.pg_proc p join pg_catalog.pg_namespace n on n.oid = p.pronamespace "
                      "join pg_catalog.pg_class c on c.relnamespace = n.oid and c.relname = 'qx_user' "
                      "where p.proname = 'vardex_answer' and p.prosecdef and p.proowner = c.relowner "
