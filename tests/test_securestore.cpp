@@ -699,6 +699,28 @@ class SecuredAgainstDesktops : public SecuredStore {
                                                 "userID = '%1'")
                                      .arg(QLatin1String(user)));
     }
+    // On the library's session: a's right password and a wrong one, a change to fresh, which then
+    // logs in.
+    static void expectLoginAndChange(const char* fresh) {
+        EXPECT_EQ(::CheckUserLogin("a", "pa", "", "", 0), 0);
+        EXPECT_EQ(::CheckUserLogin("a", "wrong", "", "", 0), 3);
+        EXPECT_EQ(::ChangeUserPassword("a", "pa", fresh, ""), 0);
+        EXPECT_EQ(::CheckUserLogin("a", fresh, "", "", 0), 0);
+    }
+    // VardexQueryRights of a's items 1 to 6 on the library's session, beside the owner's own
+    // reading of the grants.
+    void expectStoreRightsOfA() {
+        std::vector<int32_t> ids{1, 2, 3, 4, 5, 6}, got(6, -1);
+        EXPECT_EQ(::VardexQueryRights("a", ids.data(), 6, got.data()), VARDEX_OK);
+        QString rights;
+        for (int32_t g : got)
+            rights += QString::number(g);
+        EXPECT_EQ(rights,
+                  scalar(*owner, QStringLiteral("select string_agg(case when exists (select 1 from "
+                                                "qx_user_qx where userID = 'a' and qxID = i and AllowCount "
+                                                "> 0) then '0' else '3' end, '' order by i) from "
+                                                "generate_series(1, 6) i")));
+    }
     QString port, poolerDir;
 };
 
@@ -837,20 +859,9 @@ TEST_F(SecuredAgainstDesktops, AnotherDesktopsSettingsChangeNoAnswer) {
     // Left on the pooler's one server connection, which the library's session is lent next.
     const Ran set = psqlAs(settings, through);
     ASSERT_TRUE(errorLines(set).isEmpty()) << set.err.toStdString();
-    EXPECT_EQ(::CheckUserLogin("a", "pa", "", "", 0), 0);
     EXPECT_EQ(::CheckUserLogin("two", "p2", "", "", 0), 0);
-    EXPECT_EQ(::CheckUserLogin("a", "wrong", "", "", 0), 3);
-    EXPECT_EQ(::ChangeUserPassword("a", "pa", "a\\b'c", ""), 0);
-    EXPECT_EQ(::CheckUserLogin("a", "a\\b'c", "", "", 0), 0);
-    std::vector<int32_t> ids{1, 2, 3, 4, 5, 6}, got(6, -1);
-    EXPECT_EQ(::VardexQueryRights("a", ids.data(), 6, got.data()), VARDEX_OK);
-    QString rights;
-    for (int32_t g : got)
-        rights += QString::number(g);
-    EXPECT_EQ(rights,
-              scalar(*owner, QStringLiteral("select string_agg(case when exists (select 1 from qx_user_qx "
-                                            "where userID = 'a' and qxID = i and AllowCount > 0) then '0' "
-                                            "else '3' end, '' order by i) from generate_series(1, 6) i")));
+    expectLoginAndChange("a\\b'c");
+    expectStoreRightsOfA();
     // The settings PgBouncer does not carry per client were still the other desktop's (it sets
     // standard_conforming_strings, DateStyle and TimeZone back per client; the direct calls
     // above ran under all of them).
@@ -1020,19 +1031,8 @@ TEST_F(SecuredAgainstDesktops, TheCallsThroughOdbcBindTheirValuesToo) {
     ASSERT_EQ(::ConnectDatabase(cs.toLocal8Bit().constData(), "", "", "2024-05-06", ""), 0)
         << ::VardexLastError();
     ASSERT_TRUE(dataModule().Secured);
-    EXPECT_EQ(::CheckUserLogin("a", "wrong", "", "", 0), 3);
-    EXPECT_EQ(::CheckUserLogin("a", "pa", "", "", 0), 0);
-    EXPECT_EQ(::ChangeUserPassword("a", "pa", "it's \\ new", ""), 0);
-    EXPECT_EQ(::CheckUserLogin("a", "it's \\ new", "", "", 0), 0);
-    std::vector<int32_t> ids{1, 2, 3, 4, 5, 6}, got(6, -1);
-    EXPECT_EQ(::VardexQueryRights("a", ids.data(), 6, got.data()), VARDEX_OK);
-    QString rights;
-    for (int32_t g : got)
-        rights += QString::number(g);
-    EXPECT_EQ(rights,
-              scalar(*owner, QStringLiteral("select string_agg(case when exists (select 1 from qx_user_qx "
-                                            "where userID = 'a' and qxID = i and AllowCount > 0) then '0' "
-                                            "else '3' end, '' order by i) from generate_series(1, 6) i")));
+    expectLoginAndChange("it's \\ new");
+    expectStoreRightsOfA();
     const Ran seen = psqlAs("select query from pg_stat_activity where usename = current_user and pid <> "
                             "pg_backend_pid();\n");
     EXPECT_FALSE(seen.out.contains(QLatin1String("new"))) << seen.out.toStdString();
