@@ -96,6 +96,7 @@ TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
         d->setCalendarPopup(true);
         d->setDisplayFormat(admin::dateFormat());
         d->setDate(QDate::currentDate());
+        dialogs::selectSectionOnClick(d);
     }
     Label4->setBuddy(dt1);
     Label5->setBuddy(dt2);
@@ -203,7 +204,9 @@ void TfrUser::btnOKClick() {
     const QString typed = trimBlanks(Edit3->text());
     const bool newPassword = Tag == 3 || (typed != ShownPassword && !(EmptyKeepsPassword && typed.isEmpty()));
     if (newPassword && !meetsPolicy(dataModule().Policy, typed)) {
-        showMessage(Ui::tr("新密码不符合密码规则(长度不够)! "), Ui::tr("错误"), mb::Ok, this);
+        showMessage(tooLongToHash(dataModule().Policy, typed) ? newPasswordTooLongText()
+                                                              : Ui::tr("新密码不符合密码规则(长度不够)! "),
+                    Ui::tr("错误"), mb::Ok, this);
         Edit3->setFocus();
         return;
     }

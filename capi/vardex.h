@@ -156,7 +156,9 @@ VARDEX_API int32_t VARDEX_CALL ClearLogs(const char* beforeTime);
  * still holding cipher text is re-written as a hash once its password verifies; with
  * lockout.failures=N above 0, N consecutive answers 3 for one user ID (counted in the store, for
  * every desktop) lock it, and it is answered 1 whatever the password until lockout.minutes have
- * passed since the last failure or an administrator unlocks it. A success resets the count.
+ * passed since the last failure or an administrator unlocks it. A success resets the count. Each
+ * attempt is counted, and committed, before its password is tried, so however many desktops
+ * guess at once no more than N guesses are verified.
  */
 #define VARDEX_LOGIN_DISABLED 1
 #define VARDEX_LOGIN_EXPIRED 2
@@ -220,9 +222,13 @@ VARDEX_API int32_t VARDEX_CALL VardexQueryRights(const char* userId, const int32
  *   VARDEX_PASSWORD_SAME         5  newPassword equals oldPassword (nothing changed)
  *   VARDEX_PASSWORD_NOT_CHANGED  6  the update changed no row
  *   VARDEX_PASSWORD_POLICY       7  newPassword does not meet the store's policy: it has fewer
- *                                   characters than password.minlength (nothing changed)
- *   VARDEX_ERROR                    a database error (a new password of more than 49 bytes does
- *                                   not fit the store and is refused by it)
+ *                                   characters than password.minlength, or, where passwords
+ *                                   are stored as bcrypt hashes (password.hash=bcrypt, a
+ *                                   secured store), more than 72 bytes of UTF-8, since bcrypt
+ *                                   uses the first 72 only (nothing changed)
+ *   VARDEX_ERROR                    a database error (under cipher text, a new password of more
+ *                                   than 49 bytes gives more than the 100 characters userPwd
+ *                                   holds, and the store refuses it)
  * The update is made only while the stored password is still the one just verified: of several
  * changes racing from the same old password one answers VARDEX_OK and the others
  * VARDEX_PASSWORD_NOT_CHANGED (or VARDEX_LOGIN_WRONG_PASSWORD when they verify after it).

@@ -92,6 +92,53 @@ bool plainText(const QString& cipherText, const QByteArray& key, QString* plain)
     return !plain->isEmpty();
 }
 
+void upgradeOptions(QCommandLineParser& p) {
+    p.addOption({QStringLiteral("known-user"),
+                 QStringLiteral("A user whose password is still cipher text and is known: the key is taken "
+                                "only when his cipher text deciphers under it to exactly that password."),
+                 QStringLiteral("ID")});
+    p.addOption({QStringLiteral("known-password-file"),
+                 QStringLiteral("Read that user's password from the file's first line (a file only its "
+                                "owner may read); else VARDEX_KNOWN_PASSWORD, else a prompt."),
+                 QStringLiteral("FILE")});
+}
+
+// The known user's password: from --known-password-file, else VARDEX_KNOWN_PASSWORD, else typed
+// at a prompt. Raises Usage when none can be had.
+QString knownPassword(const QCommandLineParser& p, const QString& userId) {
+    if (p.isSet(QStringLiteral("known-password-file")))
+        return secretFromFile(p.value(QStringLiteral("known-password-file")), "known password");
+    QString typed = secretFromEnvironment("VARDEX_KNOWN_PASSWORD");
+    if (typed.isNull() && !promptSecret(QStringLiteral("Password of %1: ").arg(userId), typed))
+        throw Usage(QStringLiteral("no password for --known-user: give --known-password-file FILE or "
+                                   "VARDEX_KNOWN_PASSWORD, or run on a terminal to be asked"));
+    return typed;
+}
+
+// Refuses unless one of userId's cipher texts deciphers under key to exactly password: a wrong key
+// can make text of other cipher texts, but not the password its user typed.
+void proveKey(const QList<QPair<QString, QString>>& rows, const QString& userId, const QString& password,
+              const QByteArray& key) {
+    bool hasCipher = false;
+    for (const auto& row : rows) {
+        if (row.first != userId)
+            continue;
+        hasCipher = true;
+        try {
+            if (decipherBytes(row.second, key) == toCipherBytes(password))
+                return;
+        } catch (const Error&) {
+        }
+    }
+    if (!hasCipher)
+        throw Refused(QStringLiteral("%1 has no password held as cipher text: name with --known-user a user "
+                                     "whose password still is; nothing was changed")
+                          .arg(userId));
+    throw Refused(QStringLiteral("%1's cipher text does not decipher under this key to the password given: "
+                                 "the key (or the password) is wrong; nothing was changed")
+                      .arg(userId));
+}
+
 void upgradePasswords(StoreSession& s, const QCommandLineParser& p, const QStringList&) {
     if (!p.isSet(QStringLiteral("key")))
         throw Usage(QStringLiteral("give the cipher key of the stored passwords with --key (the library's "
@@ -100,12 +147,22 @@ void upgradePasswords(StoreSession& s, const QCommandLineParser& p, const QStrin
     if (!policy.bcrypt)
         throw Refused(QStringLiteral("the store's password.hash is cipher: set password.hash=bcrypt first"));
     const QByteArray key = toCipherBytes(session().CipherKey);
+    const QString known = p.value(QStringLiteral("known-user"));
+    const QString knownTyped = known.isEmpty() ? QString() : knownPassword(p, known);
     s.transaction([&] {
         QList<QPair<QString, QString>> rows; // userID, cipher text
         for (const auto& r : selectRows(s.cn(), QStringLiteral("select userID, userPwd from qx_user"))) {
             const QString stored = r.value(1).toString();
             if (!stored.isEmpty() && !isPasswordHash(stored))
                 rows.append({r.value(0).toString(), stored});
+        }
+        if (!rows.isEmpty()) {
+            // The key is proven, never guessed: a wrong one would replace every password with
+            // the hash of what it makes of the cipher text.
+            if (known.isEmpty())
+                throw Usage(QStringLiteral("give --known-user ID: a user whose password is still cipher "
+                                           "text and is known, which proves the key"));
+            proveKey(rows, known, knownTyped, key);
         }
         QStringList plains;
         int failed = 0;
@@ -142,7 +199,8 @@ void unlock(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
 
 CommandGroup passwordCommands() {
     return {
-        QStringLiteral("policy show | policy set NAME=VALUE... | passwords upgrade --key K | user unlock ID"),
+        QStringLiteral("policy show | policy set NAME=VALUE... | passwords upgrade --key K --known-user ID | "
+                       "user unlock ID"),
         false,
         {
             {QStringLiteral("policy show"),
@@ -162,9 +220,9 @@ CommandGroup passwordCommands() {
             {QStringLiteral("passwords upgrade"),
              {},
              QStringLiteral("Re-writes every password still held as cipher text under --key as a bcrypt "
-                            "hash, in one transaction."),
+                            "hash, in one transaction, once --known-user's password proves the key."),
              Takes::Store,
-             nullptr,
+             upgradeOptions,
              onStore(upgradePasswords),
              Writes},
             {QStringLiteral("user unlock"),

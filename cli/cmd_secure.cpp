@@ -10,7 +10,8 @@ namespace {
 void options(QCommandLineParser& p) {
     p.addOption(
         {QStringLiteral("client-role"),
-         QStringLiteral("The login role the desktops connect with (created by the database administrator)."),
+         QStringLiteral("The role the desktops connect with, created by the database administrator: a login "
+                        "role, or a group role (NOLOGIN) whose members are the desktops' own logins."),
          QStringLiteral("ROLE")});
     p.addOption(
         {QStringLiteral("undo"),
@@ -38,20 +39,22 @@ int secure(const Invocation& o) {
 } // namespace
 
 CommandGroup secureCommands() {
-    return {
-        QStringLiteral("secure CONNSTR --client-role ROLE [--undo]"),
-        false,
-        {
-            {QStringLiteral("secure"),
-             {QStringLiteral("CONNSTR")},
-             QStringLiteral("On a PostgreSQL store, with the owner's account: installs the functions the "
-                            "desktops call and lets the role ROLE run them and nothing else (no table, no "
-                            "procedure, no CREATE in the schema). Needs password.hash bcrypt and no cipher "
-                            "text left. --undo takes it back."),
-             Takes::Account,
-             options,
-             secure},
-        }};
+    return {QStringLiteral("secure CONNSTR --client-role ROLE [--undo]"),
+            false,
+            {
+                {QStringLiteral("secure"),
+                 {QStringLiteral("CONNSTR")},
+                 QStringLiteral(
+                     "On a PostgreSQL store, with the owner's account: installs the functions the "
+                     "desktops call and lets the role ROLE run them and nothing else (no table, no "
+                     "procedure, no CREATE in the schema, no temporary table). Needs a UTF8 database, "
+                     "password.hash bcrypt and no cipher text left, and refuses a role that could still "
+                     "reach the store another way. Run it again after an upgrade of Vardex. --undo "
+                     "takes it back."),
+                 Takes::Account,
+                 options,
+                 secure},
+            }};
 }
 
 } // namespace vardex::cli

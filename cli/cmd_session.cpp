@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 
 #include "capi/vardex.h"
+#include "library/keyhint.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -76,6 +77,17 @@ int32_t n(const std::vector<Arg>& a, size_t i) {
     return static_cast<int32_t>(std::strtoll(a[i].text.c_str(), nullptr, 10));
 }
 
+// A password made under the other default cipher key ("KMPQ", the host's key box, against the
+// library's "kmpq") answers 3 with nothing to say why: the session says it.
+void keyHint(const std::string& userId, const std::string& password) {
+    const QString other =
+        vardex::otherDefaultKeyFor(QString::fromStdString(userId), QString::fromStdString(password));
+    if (!other.isEmpty())
+        std::fprintf(stderr,
+                     "vardex-cli: 3 under this key; the password was made under key %s? pass --key %s\n",
+                     other.toLocal8Bit().constData(), other.toLocal8Bit().constData());
+}
+
 std::map<std::string, CallEntry> calls() {
     std::map<std::string, CallEntry> m;
     m["ClearLogs"] = {"s", [](const std::vector<Arg>& a) { return ClearLogs(s(a, 0)); }};
@@ -84,7 +96,10 @@ std::map<std::string, CallEntry> calls() {
                                 return ConnectDatabase(s(a, 0), s(a, 1), s(a, 2), s(a, 3), s(a, 4));
                             }};
     m["CheckUserLogin"] = {"ssssi", [](const std::vector<Arg>& a) {
-                               return CheckUserLogin(s(a, 0), s(a, 1), s(a, 2), s(a, 3), n(a, 4));
+                               const int32_t rc = CheckUserLogin(s(a, 0), s(a, 1), s(a, 2), s(a, 3), n(a, 4));
+                               if (rc == VARDEX_LOGIN_WRONG_PASSWORD && s(a, 0) && s(a, 1))
+                                   keyHint(a[0].text, a[1].text);
+                               return rc;
                            }};
     m["CheckUserRight"] = {
         "sisi", [](const std::vector<Arg>& a) { return CheckUserRight(s(a, 0), n(a, 1), s(a, 2), n(a, 3)); }};
@@ -196,8 +211,10 @@ int session(const Invocation& o) {
     const int32_t rc =
         ConnectDatabase(cs.constData(), u.constData(), p.constData(), d.constData(), k.constData());
     if (rc != VARDEX_OK) {
-        std::fprintf(stderr, "vardex-cli: ConnectDatabase returned %d%s%s\n", rc, rc < 0 ? ": " : "",
-                     rc < 0 ? VardexLastError() : "");
+        // Both a failed connection (1) and a refused call (VARDEX_ERROR) leave their reason.
+        const char* reason = VardexLastError();
+        std::fprintf(stderr, "vardex-cli: ConnectDatabase returned %d%s%s\n", rc, *reason ? ": " : "",
+                     reason);
         return 2;
     }
     const auto table = calls();

@@ -71,6 +71,10 @@ QString stored(const QString& typed) {
 // The stored form of a new password, refused when it is shorter than the store's policy allows.
 QString storedNew(const QString& typed) {
     const PasswordPolicy& policy = dataModule().Policy;
+    if (tooLongToHash(policy, trimBlanks(typed)))
+        throw Refused(QStringLiteral("the password is longer than %1 bytes, of which bcrypt (the store's "
+                                     "password.hash) would use only the first %1")
+                          .arg(kBcryptLongestBytes));
     if (!meetsPolicy(policy, trimBlanks(typed)))
         throw Refused(
             QStringLiteral("the password has fewer than %1 characters (the store's password.minlength)")

@@ -39,6 +39,30 @@ string(REGEX REPLACE "/$" "" VARDEX_PC_TO_PREFIX "${VARDEX_PC_TO_PREFIX}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/vardex.pc.in ${CMAKE_BINARY_DIR}/pkg/vardex.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/pkg/vardex.pc DESTINATION ${VARDEX_PC_DIR} COMPONENT dev)
 
+# The same two routes for a client built against this build tree, uninstalled: the header from
+# the sources, the library where the build puts it, with a run path to it so the client runs as
+# it is. pkg-config prefers vardex-uninstalled.pc to vardex.pc in the same folder
+# (PKG_CONFIG_PATH=build/pkg); find_package finds VardexConfig.cmake at the build tree's top
+# (-DVardex_DIR=build, or build on CMAKE_PREFIX_PATH).
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/pkg/vardex-uninstalled.pc CONTENT
+"Name: vardex
+Description: Vardex user and permission management, plain C interface (uninstalled build tree)
+Version: ${PROJECT_VERSION}
+Libs: -L$<TARGET_FILE_DIR:libvardex> -lvardex -Wl,-rpath,$<TARGET_FILE_DIR:libvardex>
+Cflags: -I${PROJECT_SOURCE_DIR}/capi
+")
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/VardexConfig.cmake CONTENT
+"# Vardex::vardex from the build tree ${CMAKE_BINARY_DIR}, uninstalled.
+if(NOT TARGET Vardex::vardex)
+  add_library(Vardex::vardex SHARED IMPORTED)
+  set_target_properties(Vardex::vardex PROPERTIES
+    IMPORTED_LOCATION \"$<TARGET_FILE:libvardex>\"
+    IMPORTED_SONAME \"$<TARGET_SONAME_FILE_NAME:libvardex>\"
+    INTERFACE_INCLUDE_DIRECTORIES \"${PROJECT_SOURCE_DIR}/capi\")
+endif()
+")
+configure_file(${CMAKE_BINARY_DIR}/pkg/VardexConfigVersion.cmake ${CMAKE_BINARY_DIR}/VardexConfigVersion.cmake COPYONLY)
+
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/vardex.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
   COMPONENT runtime)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/vardex.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps

@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDateTimeEdit>
 #include <QDialog>
 #include <QFont>
 #include <QFontInfo>
@@ -13,6 +14,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QToolButton>
 #include <algorithm>
@@ -49,6 +51,34 @@ void fitCaption(QWidget* widget, int room) {
     }
     if (changed)
         widget->setFont(font);
+}
+
+namespace {
+
+class SectionOnClick : public QObject {
+  public:
+    explicit SectionOnClick(QDateTimeEdit* edit) : QObject(edit), m_edit(edit) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            // The cursor is where the click put it: its section is the one to select, unless the
+            // press and release made a selection of their own.
+            auto* line = qobject_cast<QLineEdit*>(watched);
+            if (line && !line->hasSelectedText())
+                m_edit->setSelectedSection(m_edit->currentSection());
+        }
+        return false;
+    }
+
+  private:
+    QDateTimeEdit* m_edit;
+};
+
+} // namespace
+
+void selectSectionOnClick(QDateTimeEdit* edit) {
+    if (auto* line = edit->findChild<QLineEdit*>())
+        line->installEventFilter(new SectionOnClick(edit));
 }
 
 void fitLeftOf(QLabel* label, int rightEdge, int minLeft) {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <exception>
 
+class QDateTimeEdit;
 class QDialog;
 class QFont;
 class QLabel;
@@ -32,6 +33,10 @@ void fitLeftOf(QLabel* label, int rightEdge, int minLeft);
 // A flat button that takes no focus, so there is no default button.
 QToolButton* flatButton(QWidget* parent, const char* name, const QString& caption, int x, int y, int w,
                         int h);
+// A click in a date box selects the section clicked (year, month or day), so that what is typed
+// next replaces it: clicking the year and typing 2099 gives 2099, as in the date boxes people
+// know from other programs (Qt only places the cursor, and a fifth digit is refused).
+void selectSectionOnClick(QDateTimeEdit* edit);
 // An edit box whose echo character is '*'.
 void setStarEcho(QLineEdit* edit);
 

@@ -103,8 +103,12 @@ void TfrRepass::SpeedButton2Click() {
                 reject();
                 return;
             }
-            reason =
-                changed == passwordChange::PolicyRefused ? repassReasonText(changed) : Ui::tr("不明原因, ");
+            if (changed != passwordChange::PolicyRefused)
+                reason = Ui::tr("不明原因, ");
+            else if (newPasswordTooLong(newPassword))
+                reason = newPasswordTooLongText();
+            else
+                reason = repassReasonText(changed);
         } else {
             reason = repassReasonText(code);
         }

@@ -218,10 +218,11 @@ bool storedPasswordMatches(const QString& stored, const QString& typed, const QB
     return decipherBytes(stored, key) == typedBytes;
 }
 
-// What a wrong password does under lockout: counted, and the failure that reaches the limit
-// writes the lock's audit row under the user's name.
-void countWrongPassword(TdData& d, const QString& userId, const QString& userName) {
-    if (policy::countFailure(d.ADOcn, d.Policy, userId) == d.Policy.lockoutFailures)
+// What a wrong password does under lockout: its attempt, counted before the verification,
+// stays counted, and the attempt that reached the limit writes the lock's audit row under the
+// user's name.
+void countWrongPassword(TdData& d, int attempt, const QString& userName) {
+    if (attempt == d.Policy.lockoutFailures)
         WriteLog(QStringLiteral("账号锁定"), userName);
 }
 
@@ -319,6 +320,10 @@ int verifyLogin(const QString& userId, const QString& password, const QString& w
 
     int code = login::Verified;
     QString message;
+    // Under lockout the attempt is counted, and committed, before the password is tried: however
+    // many desktops guess at once, no more than the limit are verified.
+    const int attempt =
+        q.recordCount() > 0 && policy.lockoutOn() ? policy::countAttempt(d.ADOcn, policy, userId) : -1;
     if (q.recordCount() == 0) {
         // An unknown ID costs what a wrong password costs, so the answers' times tell nothing.
         if (policy.bcrypt)
@@ -326,7 +331,7 @@ int verifyLogin(const QString& userId, const QString& password, const QString& w
         code = login::NoSuchUser;
         if (mode == 2)
             message = login::builtInText(code);
-    } else if (policy.lockoutOn() && policy::isLocked(d.ADOcn, policy, userId)) {
+    } else if (attempt == 0) {
         // A locked user is answered as a disabled one; the password is not even tried.
         code = login::Disabled;
         message = login::builtInText(code);
@@ -346,7 +351,7 @@ int verifyLogin(const QString& userId, const QString& password, const QString& w
         }
         if (!matched) {
             if (policy.lockoutOn())
-                countWrongPassword(d, userId, firstName);
+                countWrongPassword(d, attempt, firstName);
             code = login::WrongPassword;
             if (mode == 2)
                 message = login::builtInText(code);
@@ -659,6 +664,17 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
         return passwordChange::NotChanged;
     WriteLog(QStringLiteral("用户更改密码成功"));
     return passwordChange::Changed;
+}
+
+bool newPasswordTooLong(const QString& newPassword) {
+    const TdData& d = dataModule();
+    PasswordPolicy hashing = d.Policy;
+    hashing.bcrypt = hashing.bcrypt || d.Secured; // a secured store keeps bcrypt hashes only
+    return tooLongToHash(hashing, newPassword);
+}
+
+QString newPasswordTooLongText() {
+    return Ui::tr("新密码太长(超过 72 字节)! ");
 }
 
 bool UnlockUser(const QString& userId, const QString& userName) {

@@ -88,6 +88,10 @@ void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, 
 // Verifies the old password and stores the new one enciphered: passwordChange:: or login:: codes.
 int ChangeUserPassword(const QString& userId, const QString& oldPassword, const QString& newPassword,
                        const QString& workDate);
+// Whether the session's store would refuse newPassword as too long to hash (a secured store, or
+// password.hash=bcrypt, and more than 72 bytes of UTF-8), and the windows' reason for it.
+bool newPasswordTooLong(const QString& newPassword);
+QString newPasswordTooLongText();
 
 // Lifts a lockout: forgets the user's failures. When they held a lock in force, the audit row
 // "账号解锁" is written under userName and the answer is true; otherwise nothing is written.

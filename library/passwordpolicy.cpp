@@ -5,8 +5,12 @@
 
 namespace vardex {
 
+bool tooLongToHash(const PasswordPolicy& p, const QString& password) {
+    return p.bcrypt && password.toUtf8().size() > kBcryptLongestBytes;
+}
+
 bool meetsPolicy(const PasswordPolicy& p, const QString& password) {
-    return p.minLength == 0 || password.toUcs4().size() >= p.minLength;
+    return (p.minLength == 0 || password.toUcs4().size() >= p.minLength) && !tooLongToHash(p, password);
 }
 
 QString storedPassword(const PasswordPolicy& p, const QString& password, const QString& cipherKey) {
@@ -145,40 +149,45 @@ bool isLocked(AdoConnection& cn, const PasswordPolicy& p, const QString& userId)
     return locked;
 }
 
-int countFailure(AdoConnection& cn, const PasswordPolicy& p, const QString& userId) {
+int countAttempt(AdoConnection& cn, const PasswordPolicy& p, const QString& userId) {
     const Dialect d = cn.dialect();
     const QString now = clockText(d, 0);
     const QString who = sqlLiteral(userId);
-    // The count starts again at 1 once a lock has run out; otherwise it grows by one. One
-    // statement reads and writes the row under the database's own lock, so failures racing from
-    // many desktops are each counted once.
-    const auto restart = [&](const QString& row) {
-        return QStringLiteral("%1.failures >= %2 and %1.lastFailure <= %3")
+    const QString since = clockText(d, p.lockoutMinutes);
+    // A lock in force leaves the row as it is (the lock runs from the failure that reached the
+    // limit) and the statement returns no row. The count starts again at 1 once a lock has run
+    // out; otherwise it grows by one. One statement reads and writes the row under the
+    // database's own lock (SQLite: the write lock a writing statement takes before it reads), so
+    // attempts racing from many desktops each take their own number, and no more than the limit
+    // are ever let through to the verification.
+    const auto condition = [&](const QString& row, const char* comparison) {
+        return QStringLiteral("%1.failures >= %2 and %1.lastFailure %3 %4")
             .arg(row)
             .arg(p.lockoutFailures)
-            .arg(clockText(d, p.lockoutMinutes));
+            .arg(QLatin1String(comparison), since);
     };
     QString sql;
     if (d == Dialect::SqlServer)
         sql = QStringLiteral(
                   "merge vardex_lockout with (holdlock) as t using (select %1 as userID) as s "
                   "on t.userID = s.userID "
-                  "when matched then update set failures = case when %2 then 1 else t.failures + 1 "
-                  "end, lastFailure = %3 "
+                  "when matched and not (%4) then update set failures = case when %2 then 1 else "
+                  "t.failures + 1 end, lastFailure = %3 "
                   "when not matched then insert (userID, failures, lastFailure) values (s.userID, 1, "
                   "%3) output inserted.failures;")
-                  .arg(who, restart(QStringLiteral("t")), now);
+                  .arg(who, condition(QStringLiteral("t"), "<="), now, condition(QStringLiteral("t"), ">"));
     else
         sql = QStringLiteral("insert into vardex_lockout (userID, failures, lastFailure) values (%1, 1, %2) "
                              "on conflict (userID) do update set failures = case when %3 then 1 "
                              "else vardex_lockout.failures + 1 end, lastFailure = excluded.lastFailure "
-                             "returning failures")
-                  .arg(who, now, restart(QStringLiteral("vardex_lockout")));
+                             "where not (%4) returning failures")
+                  .arg(who, now, condition(QStringLiteral("vardex_lockout"), "<="),
+                       condition(QStringLiteral("vardex_lockout"), ">"));
     AdoQuery q(&cn, sql);
     q.open();
-    const int failures = q.recordCount() > 0 ? q.value(0, 0).toInt() : 0;
+    const int attempt = q.recordCount() > 0 ? q.value(0, 0).toInt() : 0;
     q.close();
-    return failures;
+    return attempt;
 }
 
 void clearFailures(AdoConnection& cn, const QString& userId) {

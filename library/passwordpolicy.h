@@ -19,8 +19,13 @@ struct PasswordPolicy {
     bool lockoutOn() const { return lockoutFailures > 0; }
 };
 
-// Whether a new password is long enough for the policy: at least minLength characters (Unicode
-// code points; the empty password has none).
+// bcrypt reads the first 72 bytes of a password only: two passwords that share them would be one.
+constexpr int kBcryptLongestBytes = 72;
+// Whether a new password is longer than the policy's hash can tell apart: under bcrypt, more
+// than 72 bytes of UTF-8.
+bool tooLongToHash(const PasswordPolicy& p, const QString& password);
+// Whether a new password meets the policy: at least minLength characters (Unicode code points;
+// the empty password has none), and not too long to hash.
 bool meetsPolicy(const PasswordPolicy& p, const QString& password);
 // The form a new password is stored in under the policy: empty stays empty, else a bcrypt hash,
 // or cipher text under cipherKey.
@@ -55,8 +60,11 @@ PasswordPolicy readPolicy(AdoConnection& cn);
 
 // Whether the lockout table holds a lock in force for userId, on the database's clock.
 bool isLocked(AdoConnection& cn, const PasswordPolicy& p, const QString& userId);
-// Counts one wrong password for userId in one race-free statement; returns the count now held.
-int countFailure(AdoConnection& cn, const PasswordPolicy& p, const QString& userId);
+// Counts one attempt at userId's password before it is verified, in one race-free statement
+// that commits on its own outside a transaction: returns the count now held (1 to the limit; the
+// attempt that reaches the limit is the last one verified), or 0, counting nothing, while a lock
+// is in force. A wrong password leaves its attempt counted; a right one clears the count.
+int countAttempt(AdoConnection& cn, const PasswordPolicy& p, const QString& userId);
 // Forgets the user's failures (a successful login, an unlock).
 void clearFailures(AdoConnection& cn, const QString& userId);
 

@@ -226,7 +226,13 @@ struct Store {
     QString schemaSql; // ... quoted
     QString roleOid;   // the client role's oid, as a number
     QString roleSql;   // ... quoted
+    QString role;      // ... as its name
 };
+
+// The comment vardex_secure_grants carries once it also holds the column grants and TEMPORARY
+// on the database (a table without it was made by an older version, which kept neither).
+const char* const kKeptComment = "kept by vardex-cli secure for secure --undo: tables, columns, routines, "
+                                 "schema and TEMPORARY on the database";
 
 // The store cn is opened on, refusing what secure and undo cannot work on.
 Store storeOf(AdoConnection& cn, const QString& role) {
@@ -243,39 +249,56 @@ Store storeOf(AdoConnection& cn, const QString& role) {
         throw Error(
             QStringLiteral("run it with the store owner's account: the account %1 does not own the store")
                 .arg(single(cn, QStringLiteral("select current_user")).toString()));
-    const auto r =
-        rows(cn, QStringLiteral("select oid::text, rolsuper, pg_has_role(oid, (select relowner from "
-                                "pg_class where oid = to_regclass('qx_user')), 'USAGE') "
-                                "from pg_roles where rolname = %1")
-                     .arg(sqlLiteral(role)));
-    if (r.isEmpty())
+    const QString oid =
+        single(cn, QStringLiteral("select oid::text from pg_roles where rolname = %1").arg(sqlLiteral(role)))
+            .toString();
+    if (oid.isEmpty())
         throw Error(
             QStringLiteral("there is no role %1 (the database administrator creates it: CREATE ROLE ... "
-                           "LOGIN)")
-                .arg(role));
-    if (truth(r.first().at(1)) || truth(r.first().at(2)))
-        throw Error(
-            QStringLiteral("the role %1 is a superuser or may act as the store's owner; a desktops' role "
-                           "must be neither")
+                           "LOGIN, or a group role NOLOGIN whose members the desktops log in as)")
                 .arg(role));
     const QString schema = s.first().at(0).toString();
-    return {schema, ident(schema), r.first().at(0).toString(), ident(role)};
+    return {schema, ident(schema), oid, ident(role), role};
 }
 
-// Everything of the store a privilege can be held on: its tables, procedures and schema, as
-// kind, name (as GRANT takes it) and its privileges (aclitem[] text, the defaults when none set).
+// The store's schema as an oid; regnamespace reads the name as an identifier, so quoted.
+QString schemaOid(const Store& st) {
+    return sqlLiteral(st.schemaSql) + QStringLiteral("::regnamespace");
+}
+
+// Everything of the store a privilege can be held on, as kind, name (as GRANT takes it), its
+// privileges (aclitem[], the defaults when none set) and what follows a privilege's name in
+// GRANT: the store's tables, their columns (kind COLUMN, the table's name, " (column)"), its
+// procedures, its schema and the database (of which secure takes TEMPORARY only).
 QString storeObjects(const Store& st) {
-    const QString ns = sqlLiteral(st.schema) + QStringLiteral("::regnamespace");
     return QStringLiteral(
                "select 'TABLE' as kind, c.oid::regclass::text as object, "
-               "coalesce(c.relacl, acldefault('r', c.relowner)) as acl from pg_class c "
+               "coalesce(c.relacl, acldefault('r', c.relowner)) as acl, '' as part from pg_class c "
                "where c.relnamespace = %1 and c.relkind in ('r', 'p', 'v', 'm') "
                "and (c.relname like 'qx\\_%' or c.relname like 'vardex\\_%') "
+               "union all select 'COLUMN', c.oid::regclass::text, t.attacl, ' (' || quote_ident(t.attname) "
+               "|| "
+               "')' from pg_attribute t join pg_class c on c.oid = t.attrelid where c.relnamespace = %1 "
+               "and c.relkind in ('r', 'p', 'v', 'm') and (c.relname like 'qx\\_%' or c.relname like "
+               "'vardex\\_%') and t.attnum > 0 and not t.attisdropped and t.attacl is not null "
                "union all select 'ROUTINE', p.oid::regprocedure::text, coalesce(p.proacl, acldefault('f', "
-               "p.proowner)) from pg_proc p where p.pronamespace = %1 and p.proname like 'qx%' "
+               "p.proowner)), '' from pg_proc p where p.pronamespace = %1 and p.proname like 'qx%' "
                "union all select 'SCHEMA', quote_ident(n.nspname), coalesce(n.nspacl, acldefault('n', "
-               "n.nspowner)) from pg_namespace n where n.oid = %1")
-        .arg(ns);
+               "n.nspowner)), '' from pg_namespace n where n.oid = %1 "
+               "union all select 'DATABASE', quote_ident(d.datname), coalesce(d.datacl, acldefault('d', "
+               "d.datdba)), '' from pg_database d where d.datname = current_database()")
+        .arg(schemaOid(st));
+}
+
+void requireUtf8(AdoConnection& cn) {
+    const QString encoding = single(cn, QStringLiteral("select getdatabaseencoding()")).toString();
+    if (encoding != QLatin1String("UTF8"))
+        throw Error(QStringLiteral(
+                        "the database is encoded %1: a secured store needs a UTF8 database (its functions "
+                        "compare texts in GB18030, as the library does, and PostgreSQL converts to GB18030 "
+                        "only from UTF8). Create a database with ENCODING 'UTF8' (TEMPLATE template0), "
+                        "copy the store into it (vardex-cli copy) and secure that one")
+                        .arg(encoding));
 }
 
 void requirePasswordPolicy(AdoConnection& cn, const Store& st) {
@@ -328,22 +351,179 @@ QStringList qualified(const Store& st, const char* const* names, size_t count) {
     return out;
 }
 
-// What the role still holds of the store after the revokes, through any role it belongs to.
-QStringList privilegesLeft(AdoConnection& cn, const Store& st) {
-    QStringList left;
-    const QString ns = sqlLiteral(st.schema) + QStringLiteral("::regnamespace");
+// Drops every vardex_ routine of the store's schema: today's functions and those an earlier
+// version installed under other signatures. The number dropped.
+int dropFunctions(AdoConnection& cn, const Store& st) {
+    const auto found = rows(cn, QStringLiteral("select p.oid::regprocedure::text from pg_proc p where "
+                                               "p.pronamespace = %1 and p.proname like 'vardex\\_%'")
+                                    .arg(schemaOid(st)));
+    for (const auto& r : found)
+        cn.execute(QStringLiteral("DROP ROUTINE ") + r.value(0).toString());
+    return int(found.size());
+}
+
+// Records in vardex_secure_grants what the role and PUBLIC hold of the store, for undo: all of
+// it the first time; on a table an older version made, the kinds it did not keep (columns and
+// TEMPORARY on the database). What is recorded once is never recorded again.
+void keepGrants(AdoConnection& cn, const Store& st) {
+    const QString kept = st.schemaSql + QStringLiteral(".vardex_secure_grants");
+    QString kinds;
+    if (!truth(single(cn, QStringLiteral("select to_regclass(%1) is not null").arg(sqlLiteral(kept))))) {
+        cn.execute(QStringLiteral("CREATE TABLE %1 (kind varchar(10) not null, object text not null, grantee "
+                                  "text not null, privilege text not null)")
+                       .arg(kept));
+        kinds = QStringLiteral("'TABLE', 'COLUMN', 'ROUTINE', 'SCHEMA', 'DATABASE'");
+    } else if (single(
+                   cn,
+                   QStringLiteral("select obj_description(%1::regclass, 'pg_class')").arg(sqlLiteral(kept)))
+                   .toString() != QLatin1String(kKeptComment)) {
+        kinds = QStringLiteral("'COLUMN', 'DATABASE'");
+    } else {
+        return;
+    }
+    cn.execute(
+        QStringLiteral("INSERT INTO %1 select case o.kind when 'COLUMN' then 'TABLE' else o.kind end, "
+                       "o.object, case when a.grantee = 0 then 'PUBLIC' else %3 end, a.privilege_type || "
+                       "o.part from (%2) o, aclexplode(o.acl) a where a.grantee in (0, %4::oid) and "
+                       "o.kind in (%5) and (o.kind <> 'DATABASE' or a.privilege_type = 'TEMPORARY')")
+            .arg(kept, storeObjects(st), sqlLiteral(st.roleSql), st.roleOid, kinds));
+    cn.execute(
+        QStringLiteral("COMMENT ON TABLE %1 IS %2").arg(kept, sqlLiteral(QLatin1String(kKeptComment))));
+}
+
+// The roles a desktop may act as (side: the client role, its members, every role any of them
+// belongs to, and PUBLIC, each with the words that name it), and the store's objects a desktop
+// must not reach (tabs: its tables; views: views elsewhere that read them; routines: its
+// procedures and helpers, not the desktops' functions).
+QString scope(const Store& st, const QStringList& desktopFunctions) {
+    QStringList oids;
+    for (const QString& f : desktopFunctions)
+        oids << QStringLiteral("to_regprocedure(%1)::oid").arg(sqlLiteral(f));
+    return QStringLiteral(
+               "with recursive up(oid) as (select %1::oid union select m.member from pg_auth_members m join "
+               "up on m.roleid = up.oid), down(oid) as (select oid from up union select m.roleid from "
+               "pg_auth_members m join down on m.member = down.oid), "
+               "side(oid, name, qname, who) as (select r.oid, r.rolname, quote_ident(r.rolname), case when "
+               "r.oid = %1::oid then format('the role %s', r.rolname) when r.oid in (select oid from up) "
+               "then "
+               "format('the role %s (a member of %s)', r.rolname, %2) else format('the role %s (which %s or "
+               "one of its members belongs to)', r.rolname, %2) end from pg_roles r where r.oid in (select "
+               "oid from down) union all select 0, 'PUBLIC', 'PUBLIC', 'PUBLIC'), "
+               "tabs(oid) as (select c.oid from pg_class c where c.relnamespace = %3 and c.relkind in ('r', "
+               "'p', 'v', 'm') and (c.relname like 'qx\\_%' or c.relname like 'vardex\\_%')), "
+               "views(oid) as (select r.ev_class from pg_rewrite r join pg_depend d on d.classid = "
+               "'pg_rewrite'::regclass and d.objid = r.oid and d.refclassid = 'pg_class'::regclass where "
+               "d.refobjid in (select oid from tabs) and r.ev_class not in (select oid from tabs) union "
+               "select r.ev_class from pg_rewrite r join pg_depend d on d.classid = 'pg_rewrite'::regclass "
+               "and d.objid = r.oid and d.refclassid = 'pg_class'::regclass join views v on d.refobjid = "
+               "v.oid), "
+               "routines(oid) as (select p.oid from pg_proc p where p.pronamespace = %3 and (p.proname like "
+               "'qx%' or p.proname like 'vardex\\_%') and p.oid <> all(array[%4]::oid[])) ")
+        .arg(st.roleOid, sqlLiteral(st.role), schemaOid(st), oids.join(QStringLiteral(", ")));
+}
+
+// What would still let a desktop reach the store once secure has revoked what the role and
+// PUBLIC held: one sentence each, naming what was found and what to do. Empty when nothing.
+QStringList privilegesLeft(AdoConnection& cn, const Store& st, const QStringList& desktopFunctions) {
+    const QString with = scope(st, desktopFunctions);
+    const QString ns = schemaOid(st);
+    const QStringList queries = {
+        // Attributes that reach around any grant.
+        QStringLiteral(
+            "select format('%s is %s: ALTER ROLE %s %s', s.who, x.what, s.qname, x.fix) from side s join "
+            "pg_roles r on r.oid = s.oid, lateral (values (r.rolsuper, 'a superuser', 'NOSUPERUSER'), "
+            "(r.rolcreaterole, 'allowed to create and alter roles (CREATEROLE: it could grant itself the "
+            "store owner''s role)', 'NOCREATEROLE'), (r.rolbypassrls, 'allowed to bypass row security "
+            "(BYPASSRLS)', 'NOBYPASSRLS'), (r.rolreplication, 'a replication role (REPLICATION: it could "
+            "copy every table)', 'NOREPLICATION')) x(has, what, fix) where x.has"),
+        // Owners: of the store's objects, its schema and the database (which could give TEMPORARY back).
+        QStringLiteral(
+            "select format('%s may act as the owner of %s: a desktops'' role must not (revoke that "
+            "membership, or give it another owner)', s.who, o.what) from side s join (select c.relowner as "
+            "owner, 'the store''s tables' as what from pg_class c where c.oid in (select oid from tabs) "
+            "union "
+            "select p.proowner, 'the store''s procedures' from pg_proc p where p.pronamespace = %1 and "
+            "p.proname like 'vardex\\_%' union select n.nspowner, 'the schema ' || quote_ident(n.nspname) "
+            "from pg_namespace n where n.oid = %1 union select d.datdba, 'the database ' || "
+            "quote_ident(d.datname) from pg_database d where d.datname = current_database()) o on o.owner = "
+            "s.oid")
+            .arg(ns),
+        // Predefined roles that read or write around the privileges, or end others' connections.
+        QStringLiteral(
+            "select format('%s %s: revoke that membership (REVOKE %s FROM the role that holds it)', s.who, "
+            "x.what, s.qname) from side s join (values ('pg_read_server_files', 'reads the server''s files, "
+            "the store''s too'), ('pg_write_server_files', 'writes the server''s files'), "
+            "('pg_execute_server_program', 'runs programs on the server'), ('pg_signal_backend', 'may end "
+            "other desktops'' connections'), ('pg_read_all_data', 'reads every table'), "
+            "('pg_write_all_data', 'writes every table')) x(name, what) on x.name = s.name"),
+        // Privileges held directly, on the store's tables and their columns, views that read them,
+        // its procedures, CREATE on its schema and TEMPORARY on the database.
+        QStringLiteral(
+            "select format('%s holds %s on the %s %s%s: revoke it there first (REVOKE %s ON %s %s FROM %s)', "
+            "s.who, string_agg(h.privilege, ', ' order by h.privilege), lower(h.kind), h.object, h.note, "
+            "string_agg(h.privilege, ', ' order by h.privilege), h.kind, h.object, s.qname) from (select "
+            "a.grantee, 'TABLE' as kind, c.oid::regclass::text as object, a.privilege_type as privilege, "
+            "case when c.oid in (select oid from views) then ', a view that reads the store''s tables' else "
+            "'' end as note from pg_class c, aclexplode(c.relacl) a where c.oid in (select oid from tabs "
+            "union select oid from views) union all select a.grantee, 'TABLE', c.oid::regclass::text, "
+            "a.privilege_type || ' (' || quote_ident(t.attname) || ')', case when c.oid in (select oid from "
+            "views) then ', a view that reads the store''s tables' else '' end from pg_attribute t join "
+            "pg_class c on c.oid = t.attrelid, aclexplode(t.attacl) a where c.oid in (select oid from tabs "
+            "union select oid from views) and not t.attisdropped union all select a.grantee, 'ROUTINE', "
+            "p.oid::regprocedure::text, a.privilege_type, '' from pg_proc p, aclexplode(coalesce(p.proacl, "
+            "acldefault('f', p.proowner))) a where p.oid in (select oid from routines) union all select "
+            "a.grantee, 'SCHEMA', quote_ident(n.nspname), a.privilege_type, '' from pg_namespace n, "
+            "aclexplode(coalesce(n.nspacl, acldefault('n', n.nspowner))) a where n.oid = %1 and "
+            "a.privilege_type = 'CREATE' union all select a.grantee, 'DATABASE', quote_ident(d.datname), "
+            "a.privilege_type, ', which only the database''s owner can take away' from pg_database d, "
+            "aclexplode(coalesce(d.datacl, acldefault('d', d.datdba))) a where d.datname = "
+            "current_database() and a.privilege_type = 'TEMPORARY') h join side s on s.oid = h.grantee "
+            "group by s.who, s.qname, h.kind, h.object, h.note")
+            .arg(ns),
+        // A member that may grant the client role to others.
+        QStringLiteral(
+            "select format('%s may grant %s to other roles (WITH ADMIN OPTION): REVOKE ADMIN OPTION "
+            "FOR %s FROM %s', s.who, r.rolname, quote_ident(r.rolname), s.qname) from "
+            "pg_auth_members m join side s on s.oid = m.member join pg_roles r on r.oid = m.roleid "
+            "where m.admin_option and m.roleid in (select oid from up)"),
+        // Default privileges that would hand a desktop the tables (and procedures) made in the
+        // schema after secure, as item add and item rename make work tables.
+        QStringLiteral(
+            "select format('the default privileges of %s %s give %s %s on new %s: ALTER DEFAULT PRIVILEGES "
+            "FOR ROLE %s%s REVOKE ALL ON %s FROM %s', d.defaclrole::regrole, case when d.defaclnamespace = 0 "
+            "then 'in every schema' else 'in the schema ' || d.defaclnamespace::regnamespace end, s.who, "
+            "string_agg(a.privilege_type, ', ' order by a.privilege_type), lower(x.word), "
+            "d.defaclrole::regrole, case when d.defaclnamespace = 0 then '' else ' IN SCHEMA ' || "
+            "d.defaclnamespace::regnamespace end, x.word, s.qname) from pg_default_acl d join (values ('r', "
+            "'TABLES'), ('S', 'SEQUENCES'), ('f', 'FUNCTIONS')) x(t, word) on x.t = d.defaclobjtype cross "
+            "join aclexplode(d.defaclacl) a join side s on s.oid = a.grantee where d.defaclnamespace in (0, "
+            "%1) and has_schema_privilege(d.defaclrole, %1, 'CREATE') and (a.grantee <> 0 or "
+            "d.defaclobjtype <> 'f') group by d.defaclrole, d.defaclnamespace, s.who, x.word, s.qname")
+            .arg(ns),
+    };
+    QStringList found;
+    for (const QString& q : queries)
+        for (const auto& r : rows(cn, with + q))
+            found << r.value(0).toString();
+    if (!found.isEmpty())
+        return found;
+    // Whatever else a desktop's role still reaches, however it does.
     for (const auto& r :
-         rows(cn, QStringLiteral(
-                      "select c.oid::regclass::text from pg_class c where c.relnamespace = %1 "
-                      "and c.relkind in ('r', 'p', 'v', 'm') and has_table_privilege(%2::oid, c.oid, "
-                      "'SELECT, INSERT, UPDATE, DELETE, TRUNCATE, REFERENCES, TRIGGER') "
-                      "union all select p.oid::regprocedure::text from pg_proc p where "
-                      "p.pronamespace = %1 and p.proname like 'qx%' and has_function_privilege(%2::oid, "
-                      "p.oid, 'EXECUTE') union all select 'CREATE on the schema' where "
-                      "has_schema_privilege(%2::oid, %1, 'CREATE')")
-                      .arg(ns, st.roleOid)))
-        left << r.value(0).toString();
-    return left;
+         rows(cn,
+              with + QStringLiteral(
+                         "select format('%s can still use %s', s.who, x.what) from side s cross join lateral "
+                         "(select 'the table ' || c.oid::regclass::text as what from pg_class c where c.oid "
+                         "in (select oid from tabs union select oid from views) and "
+                         "(has_any_column_privilege(s.oid, c.oid, 'SELECT, INSERT, UPDATE, REFERENCES') or "
+                         "has_table_privilege(s.oid, c.oid, 'DELETE, TRUNCATE, TRIGGER')) union all select "
+                         "'the routine ' || p.oid::regprocedure::text from pg_proc p where p.oid in (select "
+                         "oid from routines) and has_function_privilege(s.oid, p.oid, 'EXECUTE') union all "
+                         "select 'CREATE on the schema' where has_schema_privilege(s.oid, %1, 'CREATE') "
+                         "union all select 'TEMPORARY on the database' where has_database_privilege(s.oid, "
+                         "current_database(), 'TEMPORARY')) x where s.oid in (select oid from up)")
+                         .arg(ns)))
+        found << r.value(0).toString();
+    return found;
 }
 
 } // namespace
@@ -351,33 +531,29 @@ QStringList privilegesLeft(AdoConnection& cn, const Store& st) {
 Report secure(AdoConnection& cn, const QString& clientRole) {
     Report report;
     const Store st = storeOf(cn, clientRole);
+    requireUtf8(cn);
     requirePasswordPolicy(cn, st);
     AdoTransaction tx(cn);
     const QString crypto = cryptoSchema(cn, st, report);
+    // The functions are made anew, so that those of an earlier version go whatever their signature.
+    dropFunctions(cn, st);
     cn.execute(QString::fromUtf8(kScript)
                    .replace(QStringLiteral("@S@"), st.schemaSql)
-                   .replace(QStringLiteral("@C@"), crypto));
-    // What the role and PUBLIC held before is kept, once, so that undo can give it back.
-    const QString kept = st.schemaSql + QStringLiteral(".vardex_secure_grants");
-    if (!truth(single(cn, QStringLiteral("select to_regclass(%1) is not null").arg(sqlLiteral(kept))))) {
-        cn.execute(QStringLiteral("CREATE TABLE %1 (kind varchar(10) not null, object text not null, grantee "
-                                  "text not null, privilege text not null)")
-                       .arg(kept));
-        cn.execute(
-            QStringLiteral("INSERT INTO %1 select o.kind, o.object, case when a.grantee = 0 then 'PUBLIC' "
-                           "else %3 end, a.privilege_type from (%2) o, aclexplode(o.acl) a "
-                           "where a.grantee in (0, %4::oid)")
-                .arg(kept, storeObjects(st), sqlLiteral(st.roleSql), st.roleOid));
-    }
+                   .replace(QStringLiteral("@C@"), crypto)
+                   .replace(QStringLiteral("@R@"), st.roleSql));
+    keepGrants(cn, st);
     int tables = 0, routines = 0;
     for (const auto& r : rows(cn, storeObjects(st))) {
         const QString kind = r.value(0).toString();
-        if (kind == QLatin1String("SCHEMA"))
+        if (kind != QLatin1String("TABLE") && kind != QLatin1String("ROUTINE"))
             continue;
         (kind == QLatin1String("TABLE") ? tables : routines)++;
+        // On a table this takes the column privileges too.
         cn.execute(QStringLiteral("REVOKE ALL ON %1 %2 FROM PUBLIC, %3")
                        .arg(kind, r.value(1).toString(), st.roleSql));
     }
+    const QString database = single(cn, QStringLiteral("select quote_ident(current_database())")).toString();
+    cn.execute(QStringLiteral("REVOKE TEMPORARY ON DATABASE %1 FROM PUBLIC, %2").arg(database, st.roleSql));
     cn.execute(QStringLiteral("REVOKE CREATE ON SCHEMA %1 FROM PUBLIC, %2").arg(st.schemaSql, st.roleSql));
     cn.execute(QStringLiteral("GRANT USAGE ON SCHEMA %1 TO %2").arg(st.schemaSql, st.roleSql));
     const QStringList helpers = qualified(st, kHelperFunctions, std::size(kHelperFunctions));
@@ -386,22 +562,23 @@ Report secure(AdoConnection& cn, const QString& clientRole) {
         cn.execute(QStringLiteral("REVOKE ALL ON FUNCTION %1 FROM PUBLIC, %2").arg(f, st.roleSql));
     for (const QString& f : desktop)
         cn.execute(QStringLiteral("GRANT EXECUTE ON FUNCTION %1 TO %2").arg(f, st.roleSql));
-    const QStringList left = privilegesLeft(cn, st);
+    const QStringList left = privilegesLeft(cn, st, desktop);
     if (!left.isEmpty())
-        throw Error(QStringLiteral("the role %1 still holds privileges on the store through another role it "
-                                   "belongs to (%2); revoke them there first")
-                        .arg(clientRole, left.join(QStringLiteral(", "))));
+        throw Error(
+            QStringLiteral("refused, nothing changed: a desktop logging in as %1 or as a member of it "
+                           "could still reach the store:\n- %2")
+                .arg(clientRole, left.join(QStringLiteral("\n- "))));
     tx.commit();
     report.lines << QStringLiteral(
-                        "revoked every privilege of %1 and PUBLIC on %2 tables and %3 procedures, and "
-                        "CREATE on the schema %4")
-                        .arg(clientRole)
-                        .arg(tables)
-                        .arg(routines)
-                        .arg(st.schema);
-    report.lines << QStringLiteral("%1 may run: vardex_login_attempt, vardex_change_password_attempt, "
-                                   "vardex_answer, vardex_check_right, vardex_query_rights, vardex_logout")
-                        .arg(clientRole);
+                        "revoked every privilege of %1 and PUBLIC on %2 tables (and their columns) "
+                        "and %3 procedures, CREATE on the schema %4 and TEMPORARY on the database "
+                        "%5")
+                        .arg(clientRole, QString::number(tables), QString::number(routines), st.schema,
+                             database);
+    QStringList names;
+    for (const char* f : kDesktopFunctions)
+        names << QString::fromLatin1(f).section(QLatin1Char('('), 0, 0);
+    report.lines << QStringLiteral("%1 may run: %2").arg(clientRole, names.join(QStringLiteral(", ")));
     return report;
 }
 
@@ -409,20 +586,16 @@ Report undo(AdoConnection& cn, const QString& clientRole) {
     Report report;
     const Store st = storeOf(cn, clientRole);
     AdoTransaction tx(cn);
-    int dropped = 0;
-    for (const QString& f : qualified(st, kDesktopFunctions, std::size(kDesktopFunctions)) +
-                                qualified(st, kHelperFunctions, std::size(kHelperFunctions))) {
-        if (truth(single(cn, QStringLiteral("select to_regprocedure(%1) is not null").arg(sqlLiteral(f))))) {
-            cn.execute(QStringLiteral("DROP FUNCTION %1").arg(f));
-            ++dropped;
-        }
-    }
+    const int dropped = dropFunctions(cn, st);
     const QString kept = st.schemaSql + QStringLiteral(".vardex_secure_grants");
     int given = 0;
     if (truth(single(cn, QStringLiteral("select to_regclass(%1) is not null").arg(sqlLiteral(kept))))) {
         cn.execute(QStringLiteral("REVOKE USAGE ON SCHEMA %1 FROM %2").arg(st.schemaSql, st.roleSql));
-        for (const auto& r :
-             rows(cn, QStringLiteral("select kind, object, grantee, privilege from %1").arg(kept))) {
+        // TEMPORARY goes back to the database of today, whatever its name was then.
+        for (const auto& r : rows(cn, QStringLiteral("select kind, case when kind = 'DATABASE' then "
+                                                     "quote_ident(current_database()) else object end, "
+                                                     "grantee, privilege from %1")
+                                          .arg(kept))) {
             cn.execute(QStringLiteral("GRANT %1 ON %2 %3 TO %4")
                            .arg(r.value(3).toString(), r.value(0).toString(), r.value(1).toString(),
                                 r.value(2).toString()));
@@ -437,9 +610,7 @@ Report undo(AdoConnection& cn, const QString& clientRole) {
         report.lines << QStringLiteral("the store was not secured; nothing changed");
     else
         report.lines << QStringLiteral("dropped %1 functions and gave back %2 privileges of %3 and PUBLIC")
-                            .arg(dropped)
-                            .arg(given)
-                            .arg(clientRole);
+                            .arg(QString::number(dropped), QString::number(given), clientRole);
     return report;
 }
 

@@ -57,10 +57,18 @@ void logout(AdoConnection& cn, const QString& schema, const QString& computer, c
 struct Report {
     QStringList lines;
 };
-// Secures the store cn is opened on (the owner's account) for the login role clientRole.
-// Raises Error naming what stands in the way (not PostgreSQL, not the owner, no such role,
-// password.hash not bcrypt, cipher text left, a privilege the role keeps through another role);
-// nothing is changed then. Running it again changes nothing.
+// Secures the store cn is opened on (the owner's account) for clientRole: the desktops' login
+// role, or a group role whose members are the desktops' logins. Takes from clientRole and PUBLIC
+// every privilege on the store's tables (and their columns) and procedures, CREATE on its schema
+// and TEMPORARY on the database, recording them for undo, and makes the functions anew.
+// Raises Error naming what stands in the way and what to do (not PostgreSQL, a database not
+// encoded UTF8, not the owner, no such role, password.hash not bcrypt, cipher text left, and any
+// way a role the desktops may act as would still reach the store: an attribute such as
+// CREATEROLE or BYPASSRLS, ownership, a predefined role, a privilege held on the store's tables,
+// columns, procedures, schema, TEMPORARY or a view reading them, ADMIN OPTION on clientRole,
+// default privileges handing it new tables); nothing is changed then. Running it again changes
+// nothing on a store it secured; on one an older version secured it brings the functions and
+// privileges to today's, keeping what was recorded the first time.
 Report secure(AdoConnection& cn, const QString& clientRole);
 // Drops the functions and gives back to clientRole and PUBLIC the privileges secure took.
 Report undo(AdoConnection& cn, const QString& clientRole);

@@ -12,6 +12,7 @@
 #include <QSqlRecord>
 #include <QSqlResult>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
@@ -20,9 +21,11 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -185,6 +188,27 @@ void createOwnerOnlyFile(const QString& path) {
                       .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
 }
 
+// The sockets the process holds: descriptor and inode.
+QList<QPair<int, quint64>> processSockets() {
+    QList<QPair<int, quint64>> out;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& name : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        bool ok = false;
+        const int fd = name.toInt(&ok);
+        struct stat st {};
+        if (ok && ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode))
+            out.append({fd, static_cast<quint64>(st.st_ino)});
+    }
+    return out;
+}
+
+// Whether a server connection's socket tells that the server has ended it: on an idle
+// connection the server sends nothing unless it closes it. Nothing is read.
+bool idleSocketEnded(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
 // The file as an SQLite URI that opens it for reading and writing but never creates it.
 QString noCreateUri(const QString& path) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
@@ -247,7 +271,19 @@ void AdoConnection::openConnection(const QString& userId, const QString& passwor
     if (m_target.port > 0)
         db.setPort(m_target.port);
     db.setConnectOptions(options);
+    // The socket an ODBC driver opens for the connection is the one new socket of the process
+    // after it: watched while the connection is idle, it tells when the server has ended it.
+    m_odbcSocket = -1;
+    const QList<QPair<int, quint64>> socketsBefore = odbc ? processSockets() : QList<QPair<int, quint64>>();
     const bool opened = odbc ? db.open() : db.open(user, pwd);
+    if (opened && odbc) {
+        QList<QPair<int, quint64>> added = processSockets();
+        added.removeIf([&](const QPair<int, quint64>& s) { return socketsBefore.contains(s); });
+        if (added.size() == 1) {
+            m_odbcSocket = added.first().first;
+            m_odbcSocketInode = added.first().second;
+        }
+    }
     if (!opened) {
         const QString text = errorText(db.lastError());
         db = QSqlDatabase();
@@ -275,6 +311,7 @@ void AdoConnection::openConnection(const QString& userId, const QString& passwor
         m_keptUserId = userId;
         m_keptPassword = password;
     }
+    m_lastStatement.start();
 }
 
 void AdoConnection::setStandardStrings() {
@@ -306,6 +343,7 @@ void AdoConnection::dropQuery() {
 
 void AdoConnection::close() {
     m_inTransaction = false;
+    m_odbcSocket = -1;
     dropQuery();
     if (!QSqlDatabase::contains(m_name))
         return;
@@ -320,7 +358,148 @@ bool AdoConnection::connected() const {
     return database().isOpen();
 }
 
+namespace {
+
+// The libpq calls used here, taken from the libpq the PostgreSQL driver plugin has loaded (none
+// is loaded here; without it the names come from QSqlQuery::record(), and an idle connection is
+// not looked at before a statement).
+struct PqApi {
+    int (*nfields)(const void*) = nullptr;
+    char* (*fname)(const void*, int) = nullptr;
+    unsigned (*ftype)(const void*, int) = nullptr;
+    int (*status)(const void*) = nullptr; // PQstatus: 0 is CONNECTION_OK
+    int (*socket)(const void*) = nullptr;
+    // A statement with bound parameters (runWithParameters).
+    void* (*execParams)(void*, const char*, int, const unsigned*, const char* const*, const int*, const int*,
+                        int) = nullptr;
+    int (*resultStatus)(const void*) = nullptr;
+    char* (*resultErrorMessage)(const void*) = nullptr;
+    void (*clear)(void*) = nullptr;
+    int (*ntuples)(const void*) = nullptr;
+    char* (*getvalue)(const void*, int, int) = nullptr;
+    int (*getlength)(const void*, int, int) = nullptr;
+    int (*getisnull)(const void*, int, int) = nullptr;
+    int (*transactionStatus)(const void*) = nullptr;
+    void* (*getResult)(void*) = nullptr;
+    char* (*errorMessage)(const void*) = nullptr;
+    char* (*cmdTuples)(void*) = nullptr;
+    bool ok() const { return nfields && fname && ftype; }
+    bool livenessOk() const { return status && socket; }
+    bool parametersOk() const {
+        return ok() && status && execParams && resultStatus && resultErrorMessage && clear && ntuples &&
+               getvalue && getlength && getisnull && transactionStatus && getResult && errorMessage &&
+               cmdTuples;
+    }
+    // libpq's values of the enumerations read here
+    static constexpr int kConnectionOk = 0;      // CONNECTION_OK
+    static constexpr int kCommandOk = 1;         // PGRES_COMMAND_OK
+    static constexpr int kTuplesOk = 2;          // PGRES_TUPLES_OK
+    static constexpr int kTransactionIdle = 0;   // PQTRANS_IDLE
+    static constexpr int kTransactionActive = 1; // PQTRANS_ACTIVE
+};
+
+template <typename F> void pqSymbol(void* lib, const char* name, F* out) {
+    *out = reinterpret_cast<F>(dlsym(lib, name));
+}
+
+const PqApi& pqApi() {
+    static const PqApi api = [] {
+        PqApi a;
+        void* lib = dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
+        if (lib) {
+            pqSymbol(lib, "PQnfields", &a.nfields);
+            pqSymbol(lib, "PQfname", &a.fname);
+            pqSymbol(lib, "PQftype", &a.ftype);
+            pqSymbol(lib, "PQstatus", &a.status);
+            pqSymbol(lib, "PQsocket", &a.socket);
+            pqSymbol(lib, "PQexecParams", &a.execParams);
+            pqSymbol(lib, "PQresultStatus", &a.resultStatus);
+            pqSymbol(lib, "PQresultErrorMessage", &a.resultErrorMessage);
+            pqSymbol(lib, "PQclear", &a.clear);
+            pqSymbol(lib, "PQntuples", &a.ntuples);
+            pqSymbol(lib, "PQgetvalue", &a.getvalue);
+            pqSymbol(lib, "PQgetlength", &a.getlength);
+            pqSymbol(lib, "PQgetisnull", &a.getisnull);
+            pqSymbol(lib, "PQtransactionStatus", &a.transactionStatus);
+            pqSymbol(lib, "PQgetResult", &a.getResult);
+            pqSymbol(lib, "PQerrorMessage", &a.errorMessage);
+            pqSymbol(lib, "PQcmdTuples", &a.cmdTuples);
+            dlclose(lib); // the plugin keeps it loaded
+        }
+        return a;
+    }();
+    return api;
+}
+
+// The PGconn behind a connection on the PostgreSQL driver; null for any other driver.
+void* pgConnection(const QSqlDatabase& db) {
+    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+    if (v.isValid() && (qstrcmp(v.typeName(), "PGconn*") == 0 || qstrcmp(v.typeName(), "pg_conn*") == 0))
+        return *static_cast<void* const*>(v.constData());
+    return nullptr;
+}
+
+// Whether the PostgreSQL connection the driver holds has already been ended by the server (a
+// restart, a terminated backend, a failover): libpq knows it for lost, or its socket has
+// something to read while idle, which is the server's termination notice or the end of the
+// stream. Nothing is sent, nor read.
+bool pgConnectionDead(const QSqlDatabase& db) {
+    const void* conn = pgConnection(db);
+    const PqApi& pq = pqApi();
+    if (!conn || !pq.livenessOk())
+        return false;
+    if (pq.status(conn) != 0)
+        return true;
+    const int fd = pq.socket(conn);
+    return fd < 0 || idleSocketEnded(fd);
+}
+
+// Whether the ODBC driver knows the connection to be dead (SQL_ATTR_CONNECTION_DEAD); a driver
+// that cannot tell says nothing.
+bool odbcConnectionDead(const QSqlDatabase& db) {
+    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+    if (!v.isValid() || (qstrcmp(v.typeName(), "SQLHANDLE") != 0 && qstrcmp(v.typeName(), "void*") != 0))
+        return false;
+    const SQLHDBC hdbc = *static_cast<const SQLHDBC*>(v.constData());
+    if (!hdbc)
+        return false;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    return SQL_SUCCEEDED(SQLGetConnectAttr(hdbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+           dead == SQL_CD_TRUE;
+}
+
+// An ODBC connection whose socket is not known, idle this long, is asked whether it still
+// answers before a statement goes out on it: its driver may not know that the server has gone.
+constexpr qint64 kOdbcIdleProbeMs = 200;
+
+} // namespace
+
+bool AdoConnection::idleConnectionDead() {
+    if (m_inTransaction || m_queryBusy || !connected())
+        return false;
+    const QSqlDatabase db = database();
+    if (m_target.driver == QLatin1String("QPSQL"))
+        return pgConnectionDead(db);
+    if (m_target.driver != QLatin1String("QODBC"))
+        return false;
+    if (odbcConnectionDead(db))
+        return true;
+    if (m_odbcSocket >= 0) {
+        struct stat st {};
+        if (::fstat(m_odbcSocket, &st) == 0 && static_cast<quint64>(st.st_ino) == m_odbcSocketInode)
+            return idleSocketEnded(m_odbcSocket);
+    }
+    if (m_target.dialect == Dialect::SQLite ||
+        (m_lastStatement.isValid() && m_lastStatement.elapsed() < kOdbcIdleProbeMs))
+        return false;
+    return connectionLost();
+}
+
 void AdoConnection::ensureOpen() {
+    // A connection the server has already ended is replaced before anything is sent on it; a
+    // statement is never sent twice, so this is the only moment a fresh one can be taken.
+    if (idleConnectionDead())
+        close();
     if (!connected())
         openConnection(QString(), QString(), false);
 }
@@ -428,106 +607,11 @@ QVariant sqliteValue(sqlite3_stmt* stmt, int i) {
     }
 }
 
-// The three libpq calls that tell a result's columns, taken from the libpq the PostgreSQL driver
-// plugin has loaded (none is loaded here; without it the names come from QSqlQuery::record()).
-struct PqColumns {
-    int (*nfields)(const void*) = nullptr;
-    char* (*fname)(const void*, int) = nullptr;
-    unsigned (*ftype)(const void*, int) = nullptr;
-    bool ok() const { return nfields && fname && ftype; }
-};
-
-const PqColumns& pqColumns() {
-    static const PqColumns api = [] {
-        PqColumns a;
-        void* lib = dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
-        if (lib) {
-            a.nfields = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQnfields"));
-            a.fname = reinterpret_cast<char* (*)(const void*, int)>(dlsym(lib, "PQfname"));
-            a.ftype = reinterpret_cast<unsigned (*)(const void*, int)>(dlsym(lib, "PQftype"));
-            dlclose(lib); // the plugin keeps it loaded
-        }
-        return a;
-    }();
-    return api;
-}
-
 // The PGresult behind a query on the PostgreSQL driver; null for any other driver.
 const void* pgResult(const QSqlQuery& q) {
     const QVariant v = q.result() ? q.result()->handle() : QVariant();
     // Registered under the typedef's name or the structure's, depending on how Qt named it.
     if (v.isValid() && (qstrcmp(v.typeName(), "PGresult*") == 0 || qstrcmp(v.typeName(), "pg_result*") == 0))
-        return *static_cast<void* const*>(v.constData());
-    return nullptr;
-}
-
-// The libpq calls a statement with bound parameters needs, from the libpq the PostgreSQL driver
-// plugin has loaded, as pqColumns() takes its own. The enumerations' values are libpq's.
-struct PqParams {
-    void* (*execParams)(void*, const char*, int, const unsigned*, const char* const*, const int*, const int*,
-                        int) = nullptr;
-    int (*resultStatus)(const void*) = nullptr;
-    char* (*resultErrorMessage)(const void*) = nullptr;
-    void (*clear)(void*) = nullptr;
-    int (*ntuples)(const void*) = nullptr;
-    int (*nfields)(const void*) = nullptr;
-    char* (*fname)(const void*, int) = nullptr;
-    char* (*getvalue)(const void*, int, int) = nullptr;
-    int (*getlength)(const void*, int, int) = nullptr;
-    int (*getisnull)(const void*, int, int) = nullptr;
-    int (*status)(const void*) = nullptr;
-    int (*transactionStatus)(const void*) = nullptr;
-    int (*consumeInput)(void*) = nullptr;
-    int (*isBusy)(void*) = nullptr;
-    char* (*errorMessage)(const void*) = nullptr;
-    char* (*cmdTuples)(void*) = nullptr;
-    bool ok() const {
-        return execParams && resultStatus && resultErrorMessage && clear && ntuples && nfields && fname &&
-               getvalue && getlength && getisnull && status && transactionStatus && consumeInput && isBusy &&
-               errorMessage && cmdTuples;
-    }
-    static constexpr int kConnectionOk = 0;    // CONNECTION_OK
-    static constexpr int kCommandOk = 1;       // PGRES_COMMAND_OK
-    static constexpr int kTuplesOk = 2;        // PGRES_TUPLES_OK
-    static constexpr int kTransactionIdle = 0; // PQTRANS_IDLE
-};
-
-template <typename F> void pqSymbol(void* lib, const char* name, F* out) {
-    *out = reinterpret_cast<F>(dlsym(lib, name));
-}
-
-const PqParams& pqParams() {
-    static const PqParams api = [] {
-        PqParams a;
-        void* lib = dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
-        if (lib) {
-            pqSymbol(lib, "PQexecParams", &a.execParams);
-            pqSymbol(lib, "PQresultStatus", &a.resultStatus);
-            pqSymbol(lib, "PQresultErrorMessage", &a.resultErrorMessage);
-            pqSymbol(lib, "PQclear", &a.clear);
-            pqSymbol(lib, "PQntuples", &a.ntuples);
-            pqSymbol(lib, "PQnfields", &a.nfields);
-            pqSymbol(lib, "PQfname", &a.fname);
-            pqSymbol(lib, "PQgetvalue", &a.getvalue);
-            pqSymbol(lib, "PQgetlength", &a.getlength);
-            pqSymbol(lib, "PQgetisnull", &a.getisnull);
-            pqSymbol(lib, "PQstatus", &a.status);
-            pqSymbol(lib, "PQtransactionStatus", &a.transactionStatus);
-            pqSymbol(lib, "PQconsumeInput", &a.consumeInput);
-            pqSymbol(lib, "PQisBusy", &a.isBusy);
-            pqSymbol(lib, "PQerrorMessage", &a.errorMessage);
-            pqSymbol(lib, "PQcmdTuples", &a.cmdTuples);
-            dlclose(lib); // the plugin keeps it loaded
-        }
-        return a;
-    }();
-    return api;
-}
-
-// The PGconn behind a connection on the PostgreSQL driver; null for any other driver.
-void* pgConnection(const QSqlDatabase& db) {
-    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
-    if (v.isValid() && (qstrcmp(v.typeName(), "PGconn*") == 0 || qstrcmp(v.typeName(), "pg_conn*") == 0))
         return *static_cast<void* const*>(v.constData());
     return nullptr;
 }
@@ -609,7 +693,7 @@ void AdoConnection::recordColumns(const QSqlQuery& q, Result* result) {
 // the type numbers the driver has already typed once on this connection (the driver's type of a
 // column depends on its type number alone); a number not yet seen is learnt from record().
 bool AdoConnection::pgColumns(const QSqlQuery& q, Result* result) {
-    const PqColumns& pq = pqColumns();
+    const PqApi& pq = pqApi();
     const void* res = pq.ok() ? pgResult(q) : nullptr;
     if (!res)
         return false;
@@ -655,12 +739,14 @@ AdoConnection::Result AdoConnection::runOnce(const QString& sql, bool fetchRows)
     struct Release {
         QSqlQuery* q;
         bool* busy;
+        QElapsedTimer* ended;
         ~Release() {
             q->finish(); // the result's memory and any cursor or lock go now, not at the next statement
             if (busy)
                 *busy = false;
+            ended->start();
         }
-    } release{q, shared ? &m_queryBusy : nullptr};
+    } release{q, shared ? &m_queryBusy : nullptr, &m_lastStatement};
 
     q->setForwardOnly(true);
     if (!q->exec(sql))
@@ -733,20 +819,19 @@ AdoConnection::Result AdoConnection::runTranslated(const QString& sql, bool fetc
     if (!guard) {
         try {
             return runOnce(sql, fetchRows);
-        } catch (const DbError&) {
-            // A server restart or a dropped network leaves a connection that fails every
-            // statement. Outside a transaction the statement is sent once more on a fresh
-            // connection; inside one the transaction is gone with the connection, so the error
-            // stands (and the next statement starts on a fresh connection).
+        } catch (const DbError& e) {
+            // A connection that drops under a statement may have carried it out: its commit can
+            // reach the server and only the reply be lost. It is never sent again; the error
+            // says so, and the next statement starts on a fresh connection. Inside a
+            // transaction the server has discarded the transaction with the connection.
             if (!connectionLost())
                 throw;
             const bool wasInTransaction = m_inTransaction;
             close();
             if (wasInTransaction)
                 throw;
+            throw lostUnderStatement(e);
         }
-        ensureOpen();
-        return runOnce(sql, fetchRows);
     }
     QSqlDatabase db = database();
     QSqlQuery sp(db);
@@ -777,22 +862,19 @@ AdoConnection::Result AdoConnection::runWithParameters(const QString& sql, const
         throw DbError(
             QStringLiteral("The statement was not sent: it must run in a transaction of its own, and "
                            "one is open on this connection."));
-    const PqParams& pq = pqParams();
-    void* conn = pq.ok() ? pgConnection(database()) : nullptr;
+    // ensureOpen() has replaced a connection the server ended while it sat idle (nothing was
+    // sent on it). Once the statement has gone out nothing is sent again.
+    const PqApi& pq = pqApi();
+    void* conn = pq.parametersOk() ? pgConnection(database()) : nullptr;
     if (!conn)
         return runBoundByDriver(sql, parameters);
-    // A connection the server has ended while it sat idle (a restart, pg_terminate_backend)
-    // shows it here without anything being sent: it is opened anew first. Once the statement
-    // has gone out nothing is sent again, since the server may have run it.
-    if (pq.status(conn) != PqParams::kConnectionOk || !pq.consumeInput(conn) || pq.isBusy(conn) ||
-        !pq.consumeInput(conn) || pq.status(conn) != PqParams::kConnectionOk) {
-        close();
-        ensureOpen();
-        conn = pgConnection(database());
-        if (!conn)
-            throw DbError(QStringLiteral("The PostgreSQL connection is not open."));
-    }
-    if (outsideTransaction && pq.transactionStatus(conn) != PqParams::kTransactionIdle)
+    // The end of the driver's last statement (its final result, the server's ready message) may
+    // not have been read yet; it is read here, as PQexecParams would read it first, so that the
+    // transaction state is known.
+    if (pq.transactionStatus(conn) == PqApi::kTransactionActive)
+        while (void* rest = pq.getResult(conn))
+            pq.clear(rest);
+    if (outsideTransaction && pq.transactionStatus(conn) != PqApi::kTransactionIdle)
         throw DbError(
             QStringLiteral("The statement was not sent: it must run in a transaction of its own, and "
                            "one is open on this connection."));
@@ -806,7 +888,7 @@ AdoConnection::Result AdoConnection::runWithParameters(const QString& sql, const
     }
     const QByteArray text = sql.toUtf8();
     struct Cleared {
-        const PqParams& pq;
+        const PqApi& pq;
         void* result;
         ~Cleared() {
             if (result)
@@ -815,15 +897,13 @@ AdoConnection::Result AdoConnection::runWithParameters(const QString& sql, const
     } res{pq, pq.execParams(conn, text.constData(), int(pointers.size()), nullptr, pointers.data(), nullptr,
                             nullptr, 0)};
     const int status = res.result ? pq.resultStatus(res.result) : -1;
-    if (status != PqParams::kTuplesOk && status != PqParams::kCommandOk) {
+    if (status != PqApi::kTuplesOk && status != PqApi::kCommandOk) {
         QString reason = res.result ? pqText(pq.resultErrorMessage(res.result)) : QString();
         if (reason.isEmpty())
             reason = pqText(pq.errorMessage(conn));
-        if (pq.status(conn) != PqParams::kConnectionOk) {
+        if (pq.status(conn) != PqApi::kConnectionOk) {
             close();
-            throw DbError(QStringLiteral("The connection was lost while the statement ran; it was not sent "
-                                         "again, since the server may have run it (%1).")
-                              .arg(reason));
+            throw lostUnderStatement(DbError(reason));
         }
         throw DbError(reason.isEmpty() ? QStringLiteral("Unknown database error") : reason);
     }
@@ -848,7 +928,7 @@ AdoConnection::Result AdoConnection::runWithParameters(const QString& sql, const
 }
 
 // Through another driver (psqlODBC): the driver's own binding, $n written as ODBC's ?. The
-// statement is sent once; a lost connection is closed, never sent to again.
+// statement is sent once; a connection lost under it is closed and the error says so.
 AdoConnection::Result AdoConnection::runBoundByDriver(const QString& sql, const QStringList& parameters) {
     static const QRegularExpression placeholder(QStringLiteral("\\$[0-9]+"));
     QString odbc = sql;
@@ -861,10 +941,11 @@ AdoConnection::Result AdoConnection::runBoundByDriver(const QString& sql, const 
         q.addBindValue(p.isNull() ? QLatin1String("") : p);
     ok = ok && q.exec();
     if (!ok) {
-        const QString text = errorText(q.lastError());
-        if (connectionLost())
-            close();
-        throw DbError(text);
+        const DbError e(errorText(q.lastError()));
+        if (!connectionLost())
+            throw e;
+        close();
+        throw lostUnderStatement(e);
     }
     result.rowsAffected = q.numRowsAffected();
     if (q.isSelect()) {
@@ -877,6 +958,13 @@ AdoConnection::Result AdoConnection::runBoundByDriver(const QString& sql, const 
         }
     }
     return result;
+}
+
+DbError AdoConnection::lostUnderStatement(const DbError& e) {
+    return DbError(
+        QStringLiteral("The connection to the store was lost while a statement was running; it may "
+                       "or may not have been carried out, so it was not sent again (%1).")
+            .arg(e.message()));
 }
 
 int AdoConnection::execute(const QString& tsql) {
@@ -958,10 +1046,24 @@ void AdoConnection::commitTrans() {
             runSqliteNative(QStringLiteral("COMMIT"));
         } else {
             QSqlDatabase db = database();
-            if (!db.commit())
-                throw DbError(errorText(db.lastError()));
+            if (!db.commit()) {
+                const QString text = errorText(db.lastError());
+                // A COMMIT that reached the server may have been made though its reply was lost:
+                // the error says so, and the next statement starts on a fresh connection.
+                if (connectionLost()) {
+                    close();
+                    runKeptStatements();
+                    throw DbError(QStringLiteral(
+                                      "The connection to the store was lost while its transaction was being "
+                                      "committed; the transaction may or may not have been carried out (%1).")
+                                      .arg(text));
+                }
+                throw DbError(text);
+            }
         }
     } catch (...) {
+        if (!m_inTransaction)
+            throw; // the connection was lost at the commit, and closed
         // Never leave the session inside a transaction nobody will end: every later write of
         // the session would be lost with it.
         try {

@@ -7,6 +7,7 @@
 #include "platform/connstr.h"
 #include "platform/errors.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -42,7 +43,11 @@ class AdoConnection {
     void openOrCreate(const QString& userId = QString(), const QString& password = QString());
     void close();
     bool connected() const;
-    // Opens when closed (the lazy reopen every statement does), with the kept credentials.
+    // Opens when closed (the lazy reopen every statement does), with the kept credentials. Outside
+    // a transaction, a connection found already ended by the server (PostgreSQL: the socket of the
+    // idle connection says so; ODBC: the driver says so, or one idle for a while fails a probe) is
+    // replaced first. A statement that may have reached the server is never sent again: when the
+    // connection drops under it, it raises DbError saying it may or may not have been carried out.
     void ensureOpen();
     // Overwrites and drops the credentials kept from open().
     void forgetCredentials();
@@ -120,6 +125,8 @@ class AdoConnection {
     void openConnection(const QString& userId, const QString& password, bool create);
     void setStandardStrings();
     bool connectionLost();
+    bool idleConnectionDead();
+    static DbError lostUnderStatement(const DbError& e);
     Result runTranslated(const QString& sql, bool fetchRows, bool backslash);
     Result runOnce(const QString& sql, bool fetchRows);
     Result runSqliteNative(const QString& sql);
@@ -149,6 +156,9 @@ class AdoConnection {
     std::unique_ptr<QSqlQuery> m_query;
     bool m_queryBusy = false;
     QHash<unsigned, QMetaType> m_pgTypes; // PostgreSQL type number -> the driver's type for it
+    QElapsedTimer m_lastStatement;        // since the last statement ended on the connection
+    int m_odbcSocket = -1;                // an ODBC connection's socket, when it could be told
+    quint64 m_odbcSocketInode = 0;
 };
 
 // One block of work in a transaction of its own: begun by the constructor, kept only by

@@ -22,11 +22,12 @@
 //   hardening_worker mixed <connection> <db user> <n> <seed> <seconds> [admin]
 //       A desktop of user m<n> (password "pw" or "pw2", item 1 granted, 2 and 3 not, no user group)
 //       for the failover and pooling tests: opens with the database user given to the open call,
-//       prints "ready", waits for a line on stdin, then for the given seconds mixes right checks,
-//       menu queries, logins (right and wrong passwords) and password changes, and with admin
-//       window actions on permission group gx. Every answer is judged against the one the store
+//       prints "ready", waits for a line on stdin, then mixes right checks, menu queries, logins
+//       (right and wrong passwords) and password changes, and with admin window actions on
+//       permission group gx, until the given seconds are over or another line (or the end of
+//       stdin) arrives, whichever comes first. Every answer is judged against the one the store
 //       must give: R right, E VARDEX_ERROR with its reason, W anything else. Prints a line
-//       "<ms since the epoch> <R|E|W> <audit rows acknowledged>" per call and at the end
+//       "<ms since the epoch> <R|E|W> <audit rows acknowledged>" per call, flushed, and at the end
 //       "calls=<n> right=<n> errors=<n> wrong=<n> rows=<acknowledged audit rows> lost=<grants
 //       whose audit row was reported lost>".
 #include "capi/vardex.h"
@@ -40,6 +41,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <poll.h>
 #include <string>
 
 namespace {
@@ -228,11 +230,13 @@ class MixedDesktop {
             groupItemAction(vardex::dataModule().ADOcn, QStringLiteral("gx"), 1);
             return 'R';
         } catch (const vardex::Error& e) {
-            std::fprintf(stderr, "admin: %s\n", e.message().toLocal8Bit().constData());
+            m_lastError = "admin: " + e.message().toLocal8Bit();
             return 'E';
         }
     }
     int rows() const { return m_rows; }
+    const QByteArray& lastError() const { return m_lastError; }
+    const QByteArray& user() const { return m_user; }
     long lost() const { return m_lost; }
 
   private:
@@ -247,8 +251,10 @@ class MixedDesktop {
             m_rows = rows;
             return 'R';
         }
-        if (rc == VARDEX_ERROR && *VardexLastError() != '\0')
+        if (rc == VARDEX_ERROR && *VardexLastError() != '\0') {
+            m_lastError = VardexLastError();
             return 'E';
+        }
         std::fprintf(stderr, "%s: call %d answered %d, not %d (%s)\n", m_user.constData(), m_kind, rc,
                      expected, VardexLastError());
         return 'W';
@@ -317,6 +323,7 @@ class MixedDesktop {
     int m_rows = 0;
     int m_kind = 0;
     long m_lost = 0;
+    QByteArray m_lastError;
 };
 
 int mixed(const QByteArray& conn, const QByteArray& dbUser, int n, quint32 seed, int seconds, bool admin) {
@@ -326,7 +333,9 @@ int mixed(const QByteArray& conn, const QByteArray& dbUser, int n, quint32 seed,
     QRandomGenerator rng(seed);
     long calls = 0, right = 0, errors = 0, wrong = 0, rows = 0;
     const qint64 end = QDateTime::currentMSecsSinceEpoch() + qint64(seconds) * 1000;
-    for (qint64 now = 0; (now = QDateTime::currentMSecsSinceEpoch()) < end;) {
+    // The harness stops a desktop by writing a line or closing stdin: readable then.
+    pollfd in{0, POLLIN, 0};
+    while (QDateTime::currentMSecsSinceEpoch() < end && ::poll(&in, 1, 0) == 0) {
         const char v = desktop.call(rng.bounded(10));
         ++calls;
         right += v == 'R';
@@ -335,10 +344,14 @@ int mixed(const QByteArray& conn, const QByteArray& dbUser, int n, quint32 seed,
         rows += desktop.rows();
         std::printf("%lld %c %d\n", static_cast<long long>(QDateTime::currentMSecsSinceEpoch()), v,
                     desktop.rows());
+        std::fflush(stdout);
     }
     std::printf("calls=%ld right=%ld errors=%ld wrong=%ld rows=%ld lost=%ld\n", calls, right, errors, wrong,
                 rows, desktop.lost());
     std::fflush(stdout);
+    if (errors)
+        std::fprintf(stderr, "%s: the last error: %s\n", desktop.user().constData(),
+                     desktop.lastError().constData());
     return wrong == 0 ? 0 : 1;
 }
 

@@ -43,3 +43,9 @@ set_tests_properties(install_from_configured_tree PROPERTIES TIMEOUT 300)
 # The symbols file of the vardex package and the hardening of what it holds.
 add_test(NAME deb_conventions COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/deb_conventions.sh ${CMAKE_BINARY_DIR}/bin
   ${PROJECT_SOURCE_DIR})
+
+# README's routes for a client program from a checkout (pkg-config, find_package, Python, Free
+# Pascal), against this build tree, uninstalled.
+add_test(NAME readme_checkout COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/readme_checkout.sh ${CMAKE_BINARY_DIR}
+  ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/readme_checkout)
+set_tests_properties(readme_checkout PROPERTIES TIMEOUT 300)

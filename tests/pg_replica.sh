@@ -10,7 +10,8 @@
 #       Writes DIR/conn.txt (the primary), DIR/failover.txt (both hosts, Target Session
 #       Attrs=read-write, no user: the open call gives it), DIR/pooler.txt (through PgBouncer)
 #       and DIR/odbc (as pg_cluster.sh).
-#   pg_replica.sh kill-primary DIR   kill -9 the primary's server and every process of it
+#   pg_replica.sh kill-primary DIR   kill -9 the primary's server and every process of it; returns
+#                                    once they are gone
 #   pg_replica.sh promote DIR        promote the standby; returns once it takes writes
 #   pg_replica.sh stop DIR           stop everything and remove DIR
 # As root the servers and PgBouncer run as the postgres user (neither runs as root).
@@ -132,6 +133,13 @@ start)
 kill-primary)
   pids=$(primary_pids)
   [ -n "$pids" ] && kill -9 $pids 2>/dev/null || true
+  # Returns once they are gone: until then their connections may still answer and commit.
+  for _ in $(seq 1 300); do
+    [ -z "$(primary_pids)" ] && exit 0
+    sleep 0.1
+  done
+  echo "pg_replica: the primary's processes did not end" >&2
+  exit 1
   ;;
 promote)
   as_owner "$bindir/pg_ctl" -D "$dir/standby" -w -t 60 promote >/dev/null

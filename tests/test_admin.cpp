@@ -971,8 +971,8 @@ TEST_P(Admin, TheUserDialogKeepsAHashAndSavingLiftsTheLock) {
     EXPECT_NE(stored, hash);
     EXPECT_TRUE(verifyPasswordHash("fresh", stored));
     EXPECT_EQ(count("select count(*) from qx_Logs where theLog = '账号解锁'"), 1); // no lock, no row
-    // A least length: the box empty keeps the hash, a short new password is refused with the
-    // dialog left open, a long enough one is taken.
+    // A least length: the box empty keeps the hash, a new password over bcrypt's 72 bytes or a
+    // short one is refused with the dialog left open, a long enough one is taken.
     db->execute("update vardex_settings set value = '6' where name = 'password.minlength'");
     dataModule().Policy.minLength = 6; // as the next ConnectDatabase reads it
     MessageRecorder boxes;
@@ -980,6 +980,10 @@ TEST_P(Admin, TheUserDialogKeepsAHashAndSavingLiftsTheLock) {
     s.then("frUser", [](QWidget* d) {
         QLineEdit* box = child<QLineEdit>(d, "Edit3");
         QTest::mouseClick(box, Qt::LeftButton);
+        QTest::keyClicks(box, QString(73, QLatin1Char('x')));
+        QTest::mouseClick(child<QAbstractButton>(d, "btnOK"), Qt::LeftButton);
+        EXPECT_TRUE(d->isVisible());
+        box->clear();
         QTest::keyClicks(box, "abc");
         QTest::mouseClick(child<QAbstractButton>(d, "btnOK"), Qt::LeftButton);
         EXPECT_TRUE(d->isVisible());
@@ -988,8 +992,9 @@ TEST_P(Admin, TheUserDialogKeepsAHashAndSavingLiftsTheLock) {
     });
     QTest::mouseDClick(w.dtl1->viewport(), Qt::LeftButton, Qt::NoModifier,
                        w.dtl1->visualItemRect(user("u1")).center() - QPoint(40, 0));
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("新密码不符合密码规则(长度不够)! "));
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("新密码太长(超过 72 字节)! "));
+    EXPECT_EQ(boxes.boxes[1].text, QStringLiteral("新密码不符合密码规则(长度不够)! "));
     EXPECT_TRUE(verifyPasswordHash("abcdef", value("select userPwd from qx_user where userID = 'u1'")));
 }
 

@@ -67,6 +67,26 @@ TEST_P(Cli, InstallThenSessionThenInstallAgain) {
     EXPECT_EQ(scalarInt(*cn, "select count(*) from qx_Logs"), 1); // nothing changed
 }
 
+// A user whose password was enciphered under the host's key box ("KMPQ") answers 3 to a session
+// on the library's default key; the session says which key would verify it, and only then.
+TEST_P(Cli, WrongPasswordUnderTheOtherDefaultKeyNamesThatKey) {
+    const QString cs = db->connectionString();
+    ASSERT_EQ(run("vardex-cli", {"install", cs}).exitCode, 0);
+    auto cn = openConnection(cs);
+    cn->execute(
+        QString("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, zuid) VALUES "
+                "('clerk', 'Clerk', '%1', '2000-01-01', '2099-12-31', 'T', 10000)")
+            .arg(EncryptPassword("secret1", "KMPQ")));
+    const QByteArray calls =
+        "CheckUserLogin \"clerk\" \"secret1\" \"\" \"\" 0\nCheckUserLogin \"clerk\" \"other\" \"\" \"\" 0\n";
+    ProcessResult r = run("vardex-cli", {"session", cs}, calls);
+    EXPECT_EQ(r.out, "3\n3\n");
+    EXPECT_EQ(r.err.count("pass --key KMPQ"), 1) << r.err.toStdString();
+    r = run("vardex-cli", {"session", cs, "--key", "KMPQ"}, calls);
+    EXPECT_EQ(r.out, "0\n3\n");
+    EXPECT_FALSE(r.err.contains("--key")) << r.err.toStdString();
+}
+
 TEST_P(Cli, SessionReportsBadLinesAndErrors) {
     const QString cs = db->connectionString();
     ASSERT_EQ(run("vardex-cli", {"install", cs}).exitCode, 0);
@@ -82,8 +102,12 @@ TEST_P(Cli, SessionReportsBadLinesAndErrors) {
 }
 
 TEST_P(Cli, ConnectFailureAndUsage) {
-    EXPECT_EQ(run("vardex-cli", {"session", "Provider=SQLite;Data Source=/nonexistent-dir/q/x.db"}).exitCode,
-              2);
+    // The reason the connection failed is said, not only its code.
+    const ProcessResult missing =
+        run("vardex-cli", {"session", "Provider=SQLite;Data Source=/nonexistent-dir/q/x.db"});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_TRUE(missing.err.contains("ConnectDatabase returned 1: ") && missing.err.contains("x.db"))
+        << missing.err.toStdString();
     EXPECT_EQ(run("vardex-cli", {"install"}).exitCode, 2);
     EXPECT_EQ(run("vardex-cli", {"frobnicate", db->connectionString()}).exitCode, 2);
 }

@@ -162,7 +162,7 @@ const QMap<QString, Sample>& samples() {
         {"log", {{}}},
         {"log clear", {{"--before", "2026-03-15"}}},
         {"policy set", {{"lockout.minutes=30"}}},
-        {"passwords upgrade", {{"--key", "kmpq"}}},
+        {"passwords upgrade", {{"--key", "kmpq", "--known-user", "dan", "--known-password-file", "@PW"}}},
         {"user unlock", {{"dan"}}},
         {"import", {{"@EXPORT", "--store", "@EMPTY"}, false}},
         {"copy", {{"@STORE", "@EMPTY"}, false}},

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 #include <iostream>
 
 using namespace vardex;
@@ -74,11 +75,62 @@ struct Desktop {
     std::unique_ptr<QProcess> process;
     std::vector<Answer> answers;
     QString summary;
+    QByteArray partial; // a line not yet ended
+    QString errors;
+
+    // Takes in what the worker has printed since the last look.
+    void read() {
+        static const QRegularExpression line("^(\\d+) ([REW]) (\\d+)$");
+        partial += process->readAllStandardOutput();
+        errors += QString::fromLocal8Bit(process->readAllStandardError());
+        qsizetype eol;
+        while ((eol = partial.indexOf('\n')) >= 0) {
+            const QString l = QString::fromLocal8Bit(partial.left(eol)).trimmed();
+            partial.remove(0, eol + 1);
+            const auto m = line.match(l);
+            if (m.hasMatch())
+                answers.push_back(
+                    {m.captured(1).toLongLong(), m.captured(2).at(0).toLatin1(), m.captured(3).toInt()});
+            else if (l.startsWith("calls="))
+                summary = l;
+        }
+    }
+    // The time of the first right answer after a call that failed at or after since; 0 if none yet.
+    qint64 resumedAfter(qint64 since) const {
+        bool failed = false;
+        for (const Answer& a : answers) {
+            if (a.at < since)
+                continue;
+            if (a.verdict == 'E')
+                failed = true;
+            else if (failed && a.verdict == 'R')
+                return a.at;
+        }
+        return 0;
+    }
 };
 
-// Starts the workers, lets them all go at once, and returns once every one has finished.
+// Reads the desktops' answers as they come until done() holds, or for at most seconds; whether
+// done() held.
+bool waitFor(std::vector<Desktop>& desktops, int seconds, const std::function<bool()>& done) {
+    const qint64 end = QDateTime::currentMSecsSinceEpoch() + qint64(seconds) * 1000;
+    for (;;) {
+        for (Desktop& d : desktops) {
+            if (d.process->state() == QProcess::Running)
+                d.process->waitForReadyRead(20);
+            d.read();
+        }
+        if (done())
+            return true;
+        if (QDateTime::currentMSecsSinceEpoch() > end)
+            return false;
+    }
+}
+
+// Starts the workers, lets them all go at once, runs meanwhile, then stops them (a worker also
+// stops by itself after the given seconds) and returns once every one has finished.
 std::vector<Desktop> runDesktops(const QString& conn, int n, int seconds, bool admin,
-                                 const std::function<void()>& meanwhile) {
+                                 const std::function<void(std::vector<Desktop>&)>& meanwhile) {
     std::vector<Desktop> desktops(n);
     for (int i = 0; i < n; ++i) {
         desktops[i].process = std::make_unique<QProcess>();
@@ -103,25 +155,18 @@ std::vector<Desktop> runDesktops(const QString& conn, int n, int seconds, bool a
     }
     for (Desktop& d : desktops) {
         d.process->write("go\n");
-        d.process->closeWriteChannel();
         d.process->waitForBytesWritten(30000);
     }
-    meanwhile();
-    const QRegularExpression line("^(\\d+) ([REW]) (\\d+)$");
+    meanwhile(desktops);
     for (Desktop& d : desktops) {
-        EXPECT_TRUE(d.process->waitForFinished(seconds * 1000 + 300000));
-        const QStringList lines = QString::fromLocal8Bit(d.process->readAllStandardOutput()).split('\n');
-        for (const QString& l : lines) {
-            const auto m = line.match(l.trimmed());
-            if (m.hasMatch())
-                d.answers.push_back(
-                    {m.captured(1).toLongLong(), m.captured(2).at(0).toLatin1(), m.captured(3).toInt()});
-            else if (l.startsWith("calls="))
-                d.summary = l.trimmed();
-        }
-        EXPECT_FALSE(d.summary.isEmpty()) << d.process->readAllStandardError().toStdString();
-        const QString err = QString::fromLocal8Bit(d.process->readAllStandardError());
-        EXPECT_EQ(d.process->exitCode(), 0) << err.toStdString();
+        d.process->write("stop\n");
+        d.process->closeWriteChannel();
+    }
+    for (Desktop& d : desktops) {
+        EXPECT_TRUE(d.process->waitForFinished(300000));
+        d.read();
+        EXPECT_FALSE(d.summary.isEmpty()) << d.errors.toStdString();
+        EXPECT_EQ(d.process->exitCode(), 0) << d.errors.toStdString();
     }
     return desktops;
 }
@@ -175,7 +220,7 @@ TEST_F(Replica, DesktopsThroughTransactionPoolingAnswerRightAndKeepTheAuditExact
         // Meanwhile an administrator's verbs, each vardex-cli run a session of its own.
         const QString store = conn + ";Database=" + db;
         long verbs = 0;
-        const auto desktops = runDesktops(store, n, seconds, true, [&] {
+        const auto desktops = runDesktops(store, n, seconds, true, [&](std::vector<Desktop>&) {
             const QStringList administration[] = {{"permgroup", "set", "gx", "2", verbs % 2 ? "off" : "on"},
                                                   {"list", "grants", "--user", "m1"},
                                                   {"item", "rename", "3", QString("item3-%1").arg(verbs)}};
@@ -215,9 +260,10 @@ TEST_F(Replica, DesktopsThroughTransactionPoolingAnswerRightAndKeepTheAuditExact
 
 // Eight desktops on a two-host string with Target Session Attrs=read-write (one of them also
 // making window actions, each a transaction); the primary is killed with SIGKILL and the
-// standby promoted a few seconds later. Every desktop goes on by
-// itself on the new primary, not one call answers wrongly, and every audit row of a call that
-// answered 0 before the kill is on the new primary (the standby is synchronous).
+// standby promoted once every desktop has seen its calls fail. Every desktop goes on by itself
+// on the new primary, not one call answers wrongly, and every audit row of a call that answered 0
+// before the kill is on the new primary (the standby is synchronous). The desktops run until each
+// has answered right after the promotion, however long a loaded machine takes for it.
 TEST_F(Replica, DesktopsFollowThePromotedStandbyAndKeepEveryAcknowledgedAuditRow) {
     const QString failover = replicaFile("failover.txt");
     ASSERT_FALSE(failover.isEmpty()) << "the replica set has no standby";
@@ -230,20 +276,43 @@ TEST_F(Replica, DesktopsFollowThePromotedStandbyAndKeepEveryAcknowledgedAuditRow
         seedDesktops(*cn, n);
     }
     qint64 killedAt = 0, promotedAt = 0;
-    const auto desktops = runDesktops(failover + ";Database=" + db, n, 14, true, [&] {
-        QThread::sleep(4);
-        // The server first, at the moment noted, then its children (by the script).
-        QFile pidFile(replicaDir() + "/primary/data/postmaster.pid");
-        ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
-        const pid_t postmaster = static_cast<pid_t>(pidFile.readLine().trimmed().toLongLong());
-        ASSERT_GT(postmaster, 0);
-        killedAt = QDateTime::currentMSecsSinceEpoch();
-        ASSERT_EQ(::kill(postmaster, SIGKILL), 0);
-        replica("kill-primary");
-        QThread::sleep(3); // the time a site's monitoring takes to decide
-        promotedAt = QDateTime::currentMSecsSinceEpoch();
-        replica("promote");
-    });
+    const auto everyDesktop = [](std::vector<Desktop>& desktops,
+                                 const std::function<bool(const Desktop&)>& f) {
+        return std::all_of(desktops.begin(), desktops.end(), f);
+    };
+    // A worker stops by itself after ten minutes, should the harness never tell it to.
+    const auto desktops =
+        runDesktops(failover + ";Database=" + db, n, 600, true, [&](std::vector<Desktop>& ds) {
+            // Every desktop has acknowledged calls before the kill.
+            ASSERT_TRUE(waitFor(ds, 120, [&] {
+                return everyDesktop(ds, [](const Desktop& d) { return d.answers.size() >= 20; });
+            })) << "the desktops did not start answering";
+            // The server first, then its children (by the script).
+            QFile pidFile(replicaDir() + "/primary/data/postmaster.pid");
+            ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+            const pid_t postmaster = static_cast<pid_t>(pidFile.readLine().trimmed().toLongLong());
+            ASSERT_GT(postmaster, 0);
+            ASSERT_EQ(::kill(postmaster, SIGKILL), 0);
+            replica("kill-primary");
+            // Until its children are gone too, the server's connections go on answering (and
+            // committing: the standby's sender is one of them), so the kill is over only now.
+            killedAt = QDateTime::currentMSecsSinceEpoch();
+            // A site's monitoring promotes the standby once the primary is known dead: here once every
+            // desktop has had a call fail, so that each is left to find the new primary by itself.
+            ASSERT_TRUE(waitFor(ds, 120, [&] {
+                return everyDesktop(ds, [&](const Desktop& d) {
+                    return std::any_of(d.answers.begin(), d.answers.end(),
+                                       [&](const Answer& a) { return a.at >= killedAt && a.verdict == 'E'; });
+                });
+            })) << "not every desktop noticed the kill";
+            // Audit times have whole seconds: the new primary's rows start in a second of their own.
+            waitFor(ds, 2, [&] { return QDateTime::currentMSecsSinceEpoch() / 1000 != killedAt / 1000; });
+            promotedAt = QDateTime::currentMSecsSinceEpoch();
+            replica("promote");
+            waitFor(ds, 300, [&] {
+                return everyDesktop(ds, [&](const Desktop& d) { return d.resumedAfter(killedAt) > 0; });
+            });
+        });
     store.release(); // its database went with the primary; the cluster is thrown away
 
     // The first answer after the kill is that of the call running at the kill: it may have
@@ -252,18 +321,14 @@ TEST_F(Replica, DesktopsFollowThePromotedStandbyAndKeepEveryAcknowledgedAuditRow
     long acknowledged = 0;
     std::vector<double> switchSeconds, afterPromotion;
     for (const Desktop& d : desktops) {
-        qint64 resumed = 0;
-        bool failed = false;
         for (const Answer& a : d.answers) {
             EXPECT_NE(a.verdict, 'W') << d.summary.toStdString();
             if (a.at < killedAt)
                 acknowledged += a.rows;
-            else if (a.verdict == 'E')
-                failed = true;
-            else if (failed && !resumed)
-                resumed = a.at;
         }
-        EXPECT_GT(resumed, 0) << "a desktop did not resume: " << d.summary.toStdString();
+        const qint64 resumed = d.resumedAfter(killedAt);
+        EXPECT_GT(resumed, 0) << "a desktop did not resume: " << d.summary.toStdString() << "\n"
+                              << d.errors.toStdString();
         if (resumed) {
             switchSeconds.push_back((resumed - killedAt) / 1000.0);
             afterPromotion.push_back((resumed - promotedAt) / 1000.0);
@@ -276,10 +341,10 @@ TEST_F(Replica, DesktopsFollowThePromotedStandbyAndKeepEveryAcknowledgedAuditRow
     const QString standbyPort = replicaFile("standby_port");
     auto cn = openConnection("Provider=PostgreSQL;Host=127.0.0.1;Port=" + standbyPort +
                              ";User ID=postgres;Database=" + db);
-    // No call succeeds between the kill and the promotion, so the rows stamped up to a second
-    // after the kill are those written before it.
-    const QString cutoff = QDateTime::fromMSecsSinceEpoch(killedAt + 1000).toString("yyyy-MM-dd hh:mm:ss");
-    const long before = auditRows(*cn, " where theTime <= '" + cutoff + "'");
+    // No call succeeds between the kill and the promotion, which comes in a later second than the
+    // kill: the rows stamped before the promotion's second are those written before the kill.
+    const QString cutoff = QDateTime::fromMSecsSinceEpoch(promotedAt).toString("yyyy-MM-dd hh:mm:ss");
+    const long before = auditRows(*cn, " where theTime < '" + cutoff + "'");
     std::cout << "[ figures  ] failover: " << n << " desktops; audit rows acknowledged before the kill "
               << acknowledged << ", on the new primary " << before << " (at most " << inFlight
               << " more from the calls running at the kill); seconds from the kill to the first right "

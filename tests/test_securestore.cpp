@@ -768,7 +768,7 @@ TEST_F(SecuredAgainstDesktops, AGuessWhoseAnswerIsReadStaysCountedWhateverTheCal
             QString(100, QLatin1Char('c')) + QStringLiteral("|Ann"));
         // The library on the same role: locked, then (the lock lifted) the right password.
         ASSERT_EQ(connectRole(through), 0) << ::VardexLastError();
-        EXPECT_EQ(::CheckUserLogin("a", "pa", "", "", 0), 1);
+        EXPECT_EQ(::CheckUserLogin("a", "pa", "", "", 0), 1) << ::VardexLastError();
         owner->execute(QStringLiteral("delete from vardex_lockout"));
         EXPECT_EQ(::CheckUserLogin("a", "wrong", "", "", 0), 3);
         EXPECT_EQ(failures("a"), 1);

@@ -12,6 +12,7 @@
 #include "platform/msgservice.h"
 #include "tests/test_dialogs.h"
 
+#include <QDateEdit>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTest>
@@ -351,6 +352,34 @@ TEST_P(TypedList, TimedLoginClosesWithTwoOnlyAfterItsMessageBox) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, TypedList, VARDEX_BACKEND_PARAMS);
+
+// A click in a date box selects the section under it, so typing replaces that section.
+TEST(DateBox, AClickedSectionIsReplacedByWhatIsTyped) {
+    TfrUser user;
+    user.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&user));
+    QDateEdit* box = user.dt2;
+    box->setDate(QDate(2026, 6, 15));
+    auto* line = box->findChild<QLineEdit*>();
+    ASSERT_NE(line, nullptr);
+    // yyyy-MM-dd: a point where the cursor would land inside the year's digits, then the day's.
+    const auto at = [&](int position) {
+        for (int x = 0; x < line->width(); ++x)
+            if (line->cursorPositionAt(QPoint(x, line->height() / 2)) == position)
+                return QPoint(x, line->height() / 2);
+        ADD_FAILURE() << "no point of the box puts the cursor at " << position;
+        return QPoint();
+    };
+    QTest::mouseClick(line, Qt::LeftButton, Qt::NoModifier, at(2));
+    // With VARDEX_SCREENSHOT_DIR set (under Xvfb): the dialog with the clicked year selected.
+    if (const QString shots = qEnvironmentVariable("VARDEX_SCREENSHOT_DIR"); !shots.isEmpty()) {
+        EXPECT_TRUE(user.grab().save(shots + "/user-date-year-selected.png"));
+    }
+    QTest::keyClicks(line, "2099");
+    QTest::mouseClick(line, Qt::LeftButton, Qt::NoModifier, at(9));
+    QTest::keyClicks(line, "03");
+    EXPECT_EQ(box->date(), QDate(2099, 6, 3)) << line->text().toStdString();
+}
 
 // The number box of an up-down control never shows another value than the one used.
 TEST(UpDownBox, ShowsTheValueItUses) {

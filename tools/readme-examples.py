@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Writes the code examples of README.md's "Using Vardex from your program" section into a
 folder, one file per kind, so that the test command builds and runs them exactly as printed:
-c -> app.c, sh -> build.sh, cmake -> CMakeLists.txt, python -> example.py, pascal -> example.pas."""
+c -> app.c, sh -> build.sh, cmake -> CMakeLists.txt, python -> example.py, pascal -> example.pas,
+bash (the routes from a checkout) -> checkout.sh."""
 import pathlib
 import re
 import sys
 
-NAMES = {"c": "app.c", "sh": "build.sh", "cmake": "CMakeLists.txt", "python": "example.py", "pascal": "example.pas"}
+NAMES = {"c": "app.c", "sh": "build.sh", "cmake": "CMakeLists.txt", "python": "example.py", "pascal": "example.pas",
+         "bash": "checkout.sh"}
 
 readme, out = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
 text = readme.read_text(encoding="utf-8")

@@ -11,7 +11,8 @@ else
   # A first build of its own: no test programs, no benchmarks (tools/test.sh turns them on).
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARDEX_BUILD_TESTS=OFF -DVARDEX_BUILD_BENCH=OFF
 fi
-cmake --build build -j"$(nproc)" --target vardex vardex-cli
+# Everything `cmake --install build` installs: the host, the CLI and its bash completion, the library.
+cmake --build build -j"$(nproc)" --target vardex vardex-cli vardex-cli-completion libvardex
 data="${XDG_DATA_HOME:-$HOME/.local/share}/vardex"
 store="$data/store.db"
 conn="Provider=SQLite;Data Source=$store"

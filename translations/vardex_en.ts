@@ -348,6 +348,10 @@
         <translation>The new password does not meet the password rules (it is too short). </translation>
     </message>
     <message>
+        <source>新密码太长(超过 72 字节)! </source>
+        <translation>The new password is too long (over 72 bytes). </translation>
+    </message>
+    <message>
         <source>修改口令</source>
         <translation>Change Password</translation>
     </message>

@@ -191,4 +191,34 @@ QString binDir() {
     return qEnvironmentVariable("VARDEX_BIN_DIR");
 }
 
+QString clusterSetting(const char* key) {
+    return pgValue(pgBase(), key);
+}
+
+ProgramRun runAndWait(const QString& program, const QStringList& args, const QByteArray& input) {
+    QProcess p;
+    p.start(program, args);
+    EXPECT_TRUE(p.waitForStarted(10000)) << program.toStdString();
+    p.write(input);
+    p.closeWriteChannel();
+    EXPECT_TRUE(p.waitForFinished(120000));
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+QStringList psqlErrors(const QString& login, const QString& database, const QByteArray& script,
+                       const QString& port) {
+    const ProgramRun r =
+        runAndWait(QStringLiteral("psql"),
+                   {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-h"), clusterSetting("Host"),
+                    QStringLiteral("-p"), port.isEmpty() ? clusterSetting("Port") : port,
+                    QStringLiteral("-U"), login, QStringLiteral("-d"), database},
+                   script);
+    QStringList errors;
+    for (const QString& line : r.err.split(QLatin1Char('\n')))
+        if (line.startsWith(QLatin1String("ERROR:")))
+            errors << line;
+    return errors;
+}
+
 } // namespace vardex::test

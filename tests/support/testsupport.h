@@ -83,6 +83,22 @@ std::vector<std::unique_ptr<QProcess>> startWorkersTogether(const std::vector<QS
 QString sourceDir();
 QString binDir();
 
+// A value of the PostgreSQL test cluster's connection string (Host, Port, User ID); "" without one.
+QString clusterSetting(const char* key);
+
+// Runs a program to its end with input on its standard input.
+struct ProgramRun {
+    int code;
+    QString out, err;
+};
+ProgramRun runAndWait(const QString& program, const QStringList& args,
+                      const QByteArray& input = QByteArray());
+
+// Runs a psql script on the test cluster (or on port, a pooler in front of it) as login; the
+// ERROR lines it wrote.
+QStringList psqlErrors(const QString& login, const QString& database, const QByteArray& script,
+                       const QString& port = QString());
+
 } // namespace vardex::test
 
 // Gives parameterised tests readable names: Store/Backends.X/SQLite

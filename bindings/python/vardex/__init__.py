@@ -8,7 +8,9 @@ codes; a call that returns VARDEX_ERROR raises VardexError carrying VardexLastEr
         if vardex.check_user_login("clerk", "secret") == vardex.LoginResult.VERIFIED:
             ...
 
-The library is the path in the VARDEX_LIBRARY environment variable, else the vardex package's
+The library is the path in the VARDEX_LIBRARY environment variable; else, when this package is
+the one in a Vardex checkout (bindings/python), the library that checkout's build made
+(build/bin/libvardex.so.0, as tools/run.sh and tools/test.sh build it); else the vardex package's
 libvardex.so.0 in the system's library folder (/usr/lib/x86_64-linux-gnu on amd64), else whatever
 libvardex.so.0 the dynamic loader finds. Texts are passed as UTF-8.
 """
@@ -162,8 +164,17 @@ _MULTIARCH = sysconfig.get_config_var("MULTIARCH")
 _LIBRARY_FOLDERS = ([f"/usr/lib/{_MULTIARCH}"] if _MULTIARCH else []) + ["/usr/lib"]
 
 
+def _checkout_library() -> Optional[str]:
+    """The build's library when this file is bindings/python/vardex/__init__.py of a checkout."""
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+    candidate = os.path.join(root, "build", "bin", _LIBRARY_NAME)
+    if os.path.isfile(os.path.join(root, "capi", "vardex.h")) and os.path.exists(candidate):
+        return candidate
+    return None
+
+
 def _library_path() -> str:
-    path = os.environ.get("VARDEX_LIBRARY")
+    path = os.environ.get("VARDEX_LIBRARY") or _checkout_library()
     if path:
         return path
     for folder in _LIBRARY_FOLDERS:
