@@ -10,7 +10,6 @@
 #include "tests/support/testsupport.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -21,13 +20,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUuid>
-#include <arpa/inet.h>
-#include <csignal>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace vardex;
 using namespace vardex::test;
@@ -596,20 +590,6 @@ TEST_F(SecuredSameAnswers, TheLoginAndChangePasswordWindowsAsTyped) {
 
 namespace {
 
-int freePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
 // A login attempt and its answer, as two psql statements (each its own transaction).
 QByteArray attemptAndAnswer(const QByteArray& user, const QByteArray& password,
                             const QByteArray& computer = "pc") {
@@ -637,52 +617,10 @@ class SecuredAgainstDesktops : public SecuredStore {
     // PgBouncer in transaction mode in front of the test cluster, one server connection per
     // database and role. Its port.
     QString startPooler() {
-        const QString dir = QStringLiteral("/tmp/vardex-secpool-") + role;
-        QDir().mkpath(dir);
-        port = QString::number(freePort());
-        QFile users(dir + QStringLiteral("/users.txt"));
-        EXPECT_TRUE(users.open(QIODevice::WriteOnly));
-        users.write("\"postgres\" \"\"\n\"" + role.toUtf8() + "\" \"\"\n");
-        users.close();
-        QFile ini(dir + QStringLiteral("/pgbouncer.ini"));
-        EXPECT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write(QStringLiteral(
-                      "[databases]\n* = host=%1 port=%2\n[pgbouncer]\nlisten_addr = 127.0.0.1\n"
-                      "listen_port = %3\nunix_socket_dir =\nauth_type = trust\nauth_file = %4/users.txt\n"
-                      "pool_mode = transaction\ndefault_pool_size = 1\nmax_db_connections = 1\n"
-                      "logfile = %4/pgbouncer.log\npidfile = %4/pgbouncer.pid\n"
-                      "ignore_startup_parameters = extra_float_digits, options\n")
-                      .arg(clusterValue("Host"), clusterValue("Port"), port, dir)
-                      .toUtf8());
-        ini.close();
-        poolerDir = dir;
-        QStringList args{QStringLiteral("-d"), dir + QStringLiteral("/pgbouncer.ini")};
-        if (getuid() == 0) {
-            runProgram(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("postgres"), dir});
-            args = QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"),
-                               QStringLiteral("pgbouncer")} +
-                   args;
-        }
-        const Ran started =
-            runProgram(getuid() == 0 ? QStringLiteral("runuser") : QStringLiteral("pgbouncer"), args);
-        EXPECT_EQ(started.code, 0) << started.err.toStdString();
-        // Ready once it answers (a port taken by another program shows in its log).
-        for (int i = 0; i < 200 && psqlAs("select 1;\n", port).out != QLatin1String("1\n"); ++i)
-            QThread::msleep(50);
-        return port;
+        pooler = std::make_unique<Pooler>(QStringList{role});
+        return QString::number(pooler->port);
     }
-    void stopPooler() {
-        if (poolerDir.isEmpty())
-            return;
-        QFile pid(poolerDir + QStringLiteral("/pgbouncer.pid"));
-        if (pid.open(QIODevice::ReadOnly)) {
-            const pid_t p = pid_t(QString::fromLatin1(pid.readAll()).trimmed().toInt());
-            if (p > 0)
-                ::kill(p, SIGTERM);
-        }
-        QDir(poolerDir).removeRecursively();
-        poolerDir.clear();
-    }
+    void stopPooler() { pooler.reset(); }
     // The library's connection string for the role, through the pooler when port is given.
     QString roleString(const QString& through = QString()) const {
         QString cs = store->connectionString();
@@ -721,7 +659,7 @@ class SecuredAgainstDesktops : public SecuredStore {
                                                 "> 0) then '0' else '3' end, '' order by i) from "
                                                 "generate_series(1, 6) i")));
     }
-    QString port, poolerDir;
+    std::unique_ptr<Pooler> pooler;
 };
 
 TEST_F(SecuredAgainstDesktops, AGuessWhoseAnswerIsReadStaysCountedWhateverTheCallerRollsBack) {
