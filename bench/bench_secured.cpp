@@ -2,9 +2,12 @@
 // beside the same checks on the classic store (the owner's session, the classic statements) and
 // beside SELECT 1 on the same connection: one round trip, the floor of any call.
 //
+// VardexQueryRights of 1,000 items runs on three stores: 1,000 grants (the user's own), 20,000
+// and 500,000 (other users' grants beside his), as the grants' index grows.
+//
 // Environment: VARDEX_BENCH_PG, the base PostgreSQL connection string ("Provider=PostgreSQL;
 // Host=...;Port=...;User ID=..." of a superuser). The program creates, and drops at the end, the
-// database vardex_bench_secured and the role vardex_bench_desk.
+// databases vardex_bench_secured_<grants> and the role vardex_bench_desk.
 #include "library/dmain.h"
 #include "library/installer.h"
 #include "library/securestore.h"
@@ -16,6 +19,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -24,12 +28,16 @@ using namespace vardex;
 
 constexpr int kItems = 1000;
 const char* const kRole = "vardex_bench_desk";
+const int kStores[] = {1000, 20000, 500000}; // grants in the store
 
 QString base() {
     return qEnvironmentVariable("VARDEX_BENCH_PG");
 }
-QString storeString() {
-    return base() + QStringLiteral(";Database=vardex_bench_secured");
+QString databaseName(int grants) {
+    return QStringLiteral("vardex_bench_secured_%1").arg(grants);
+}
+QString storeString(int grants) {
+    return base() + QStringLiteral(";Database=") + databaseName(grants);
 }
 
 void onAdmin(const QString& sql) {
@@ -39,14 +47,13 @@ void onAdmin(const QString& sql) {
     admin.execute(sql);
 }
 
-// A store of 1,000 items, a user outside any group holding every odd one, secured for the role.
-void createStore() {
-    onAdmin(QStringLiteral("DROP DATABASE IF EXISTS vardex_bench_secured WITH (FORCE)"));
-    onAdmin(QStringLiteral("DROP ROLE IF EXISTS %1").arg(QLatin1String(kRole)));
-    onAdmin(QStringLiteral("CREATE DATABASE vardex_bench_secured"));
-    onAdmin(QStringLiteral("CREATE ROLE %1 LOGIN").arg(QLatin1String(kRole)));
+// A store of 1,000 items, a user outside any group holding every odd one, and as many other
+// users with 1,000 grant rows each as make the store's grants; secured for the role.
+void createStore(int grants) {
+    onAdmin(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(databaseName(grants)));
+    onAdmin(QStringLiteral("CREATE DATABASE %1").arg(databaseName(grants)));
     AdoConnection cn;
-    cn.setConnectionString(storeString());
+    cn.setConnectionString(storeString(grants));
     cn.open();
     QTemporaryDir tmp;
     if (!runInstallScript(cn, tmp.path() + QStringLiteral("/Morlan.tmp")).ok)
@@ -61,15 +68,18 @@ void createStore() {
     cn.execute(
         QStringLiteral("insert into qx_user (userID, userName, userPwd, startTime, endTime, Allow, zuid) "
                        "values ('u', 'User', '', '2000-01-01', '2099-12-31', 'T', 10000)"));
-    cn.execute(
-        QStringLiteral("insert into qx_Name select i, 'Item ' || i, '' from generate_series(1, %1) i; "
-                       "insert into qx_user_qx select 'u', i, i % 2 from generate_series(1, %1) i; analyze")
-            .arg(kItems));
+    cn.execute(QStringLiteral(
+                   "insert into qx_Name select i, 'Item ' || i, '' from generate_series(1, %1) i; "
+                   "insert into qx_user_qx select 'u', i, i % 2 from generate_series(1, %1) i; "
+                   "insert into qx_user_qx select 'f' || k, i, (i + k) % 2 from generate_series(1, %1) i, "
+                   "generate_series(1, %2) k; analyze")
+                   .arg(kItems)
+                   .arg(grants / kItems - 1));
     securestore::secure(cn, QLatin1String(kRole));
 }
 
-void connectAs(benchmark::State& state, const char* account) {
-    if (ConnectDatabase(storeString(), QLatin1String(account), QString(), QString(), QString()) != Ok)
+void connectAs(benchmark::State& state, const char* account, int grants = kStores[0]) {
+    if (ConnectDatabase(storeString(grants), QLatin1String(account), QString(), QString(), QString()) != Ok)
         state.SkipWithError("cannot connect");
     session().CurrentUserName = QStringLiteral("Bench");
 }
@@ -87,6 +97,16 @@ void selectOne(benchmark::State& state, const char* account) {
     disconnect();
 }
 
+// SELECT 1 with a bound parameter, as the secured calls send their values: what binding costs.
+void selectOneBound(benchmark::State& state, const char* account) {
+    connectAs(state, account);
+    AdoConnection& cn = dataModule().ADOcn;
+    const QStringList one{QStringLiteral("1")};
+    for (auto _ : state)
+        benchmark::DoNotOptimize(cn.runWithParameters(QStringLiteral("SELECT $1::integer"), one, false));
+    disconnect();
+}
+
 // Item 501 is granted (the call writes its audit row), 502 is not (it only reads).
 void checkRight(benchmark::State& state, const char* account, int item) {
     connectAs(state, account);
@@ -97,8 +117,8 @@ void checkRight(benchmark::State& state, const char* account, int item) {
     disconnect();
 }
 
-void queryRights(benchmark::State& state, const char* account) {
-    connectAs(state, account);
+void queryRights(benchmark::State& state, const char* account, int grants) {
+    connectAs(state, account, grants);
     std::vector<int32_t> ids(kItems), answers(kItems);
     for (int i = 0; i < kItems; ++i)
         ids[i] = i + 1;
@@ -118,22 +138,34 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        createStore();
+        onAdmin(QStringLiteral("DROP ROLE IF EXISTS %1").arg(QLatin1String(kRole)));
+        onAdmin(QStringLiteral("CREATE ROLE %1 LOGIN").arg(QLatin1String(kRole)));
+        for (int grants : kStores)
+            createStore(grants);
     } catch (const Error& e) {
         std::fprintf(stderr, "bench_secured: %s\n", e.message().toLocal8Bit().constData());
         return 1;
     }
     benchmark::RegisterBenchmark("SELECT_1/secured", selectOne, kRole)->UseRealTime();
+    benchmark::RegisterBenchmark("SELECT_1_bound/secured", selectOneBound, kRole)->UseRealTime();
     benchmark::RegisterBenchmark("CheckUserRight/secured", checkRight, kRole, 501)->UseRealTime();
     benchmark::RegisterBenchmark("CheckUserRight/classic", checkRight, "", 501)->UseRealTime();
     benchmark::RegisterBenchmark("CheckUserRight_refused/secured", checkRight, kRole, 502)->UseRealTime();
     benchmark::RegisterBenchmark("CheckUserRight_refused/classic", checkRight, "", 502)->UseRealTime();
-    benchmark::RegisterBenchmark("VardexQueryRights_1000/secured", queryRights, kRole)->UseRealTime();
-    benchmark::RegisterBenchmark("VardexQueryRights_1000/classic", queryRights, "")->UseRealTime();
+    for (int grants : kStores) {
+        const std::string store = "_" + std::to_string(grants / 1000) + "k_grants";
+        benchmark::RegisterBenchmark(("VardexQueryRights_1000" + store + "/secured").c_str(), queryRights,
+                                     kRole, grants)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(("VardexQueryRights_1000" + store + "/classic").c_str(), queryRights, "",
+                                     grants)
+            ->UseRealTime();
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    onAdmin(QStringLiteral("DROP DATABASE IF EXISTS vardex_bench_secured WITH (FORCE)"));
+    for (int grants : kStores)
+        onAdmin(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(databaseName(grants)));
     onAdmin(QStringLiteral("DROP ROLE IF EXISTS %1").arg(QLatin1String(kRole)));
     return 0;
 }

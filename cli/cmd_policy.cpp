@@ -61,7 +61,7 @@ int set(const Invocation& in) {
             return pair.first == QLatin1String("password.hash") && pair.second == QLatin1String("cipher");
         });
         if (toCipher && cn.dialect() == Dialect::PostgreSQL &&
-            !selectRows(cn, QStringLiteral("select 1 where to_regproc('vardex_login') is not null"))
+            !selectRows(cn, QStringLiteral("select 1 where to_regproc('vardex_answer') is not null"))
                  .isEmpty())
             throw Refused(
                 QStringLiteral("the store is secured, and its functions take bcrypt hashes only: run "

@@ -90,7 +90,7 @@ int ConnectDatabase(const QString& connectionString, const QString& userId, cons
         // store newer than this library is refused (VARDEX_ERROR); an older one opens, and what
         // needs a later version's tables says to run vardex-cli upgrade.
         try {
-            dData->Secured = securestore::detect(dData->ADOcn);
+            dData->Secured = securestore::detect(dData->ADOcn, &dData->SecuredSchema);
             if (!dData->Secured) {
                 const int found = recordedStoreVersion(dData->ADOcn);
                 const int newest = newestStoreVersion(dData->ADOcn.dialect());
@@ -124,7 +124,7 @@ void DisconnectDatabase() {
     TdData& d = dataModule();
     if (!session().CurrentUserName.isEmpty()) {
         if (d.Secured)
-            securestore::logout(d.ADOcn, session().ComputerName, session().CurrentUserName);
+            securestore::logout(d.ADOcn, d.SecuredSchema, session().ComputerName, session().CurrentUserName);
         else
             WriteLog(QStringLiteral("用户退出登录"));
     }
@@ -292,16 +292,17 @@ int reportLoginAnswer(int code, QString message, const QString* failText, int mo
     return code;
 }
 
-// CheckUserLogin on a secured store: one call of vardex_login, which verifies and writes the
-// logout and login rows; the session is updated here.
+// CheckUserLogin on a secured store: the attempt (vardex_login_attempt verifies and counts)
+// and its answer (vardex_answer, which writes the logout and login rows); the session is
+// updated here.
 int securedLogin(const QString& userId, const QString& password, const QString& workDate,
                  const QString* failText, int mode) {
     CallInProgress busy;
     SessionValues& s = session();
     s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
-    const securestore::LoginAnswer a =
-        securestore::login(dataModule().ADOcn, userId, password, s.WorkDate, s.ComputerName,
-                           s.LoginUpdatesSession ? s.CurrentUserName : QString(), s.LoginUpdatesSession);
+    const securestore::LoginAnswer a = securestore::login(
+        dataModule().ADOcn, dataModule().SecuredSchema, userId, password, s.WorkDate, s.ComputerName,
+        s.LoginUpdatesSession ? s.CurrentUserName : QString(), s.LoginUpdatesSession);
     if (a.code != login::Verified)
         return reportLoginAnswer(a.code, login::builtInText(a.code), failText, mode);
     if (s.LoginUpdatesSession) {
@@ -468,7 +469,7 @@ int CheckUserRight(const QString& userId, int rightId, const QString* failText, 
     TdData& d = dataModule();
     if (d.Secured) {
         const securestore::RightAnswer a = securestore::checkRight(
-            d.ADOcn, userId, rightId, session().ComputerName, session().CurrentUserName);
+            d.ADOcn, d.SecuredSchema, userId, rightId, session().ComputerName, session().CurrentUserName);
         return a.code == rights::Held ? rights::Held
                                       : rightRefused(a.code, a.itemDefined, rightId, failText, mode);
     }
@@ -566,7 +567,7 @@ void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, 
     if (count <= 0)
         return;
     if (d.Secured) {
-        securestore::queryRights(d.ADOcn, userId, rightIds, count, answers);
+        securestore::queryRights(d.ADOcn, d.SecuredSchema, userId, rightIds, count, answers);
         return;
     }
     // A query of its own: a call made from a message handler while CheckUserRight has the
@@ -602,8 +603,8 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
     if (d.Secured) {
         // The working date is set as the verification of the classic path sets it.
         s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
-        return securestore::changePassword(d.ADOcn, userId, oldPassword, newPassword, s.WorkDate,
-                                           s.ComputerName, s.CurrentUserName);
+        return securestore::changePassword(d.ADOcn, d.SecuredSchema, userId, oldPassword, newPassword,
+                                           s.WorkDate, s.ComputerName, s.CurrentUserName);
     }
     int code = login::Verified;
     {

@@ -10,6 +10,11 @@
 #include <QRegularExpression>
 #include <QVector>
 
+#include <algorithm>
+#include <charconv>
+#include <string>
+#include <vector>
+
 namespace vardex::securestore {
 
 namespace {
@@ -83,14 +88,36 @@ QString boolText(bool b) {
     return b ? QStringLiteral("true") : QStringLiteral("false");
 }
 
+// One call of a store's function, every value a bound parameter.
+QVector<QVector<QVariant>> call(AdoConnection& cn, const QString& sql, const QStringList& values,
+                                bool ownTransaction = false) {
+    return cn.runWithParameters(sql, values, ownTransaction).rows;
+}
+
 } // namespace
 
-bool detect(AdoConnection& cn) {
+bool detect(AdoConnection& cn, QString* schema) {
     if (cn.dialect() != Dialect::PostgreSQL)
         return false;
-    return truth(
-        single(cn, QStringLiteral("select coalesce(not has_table_privilege(to_regclass('qx_user'), "
-                                  "'SELECT'), false) and to_regproc('vardex_check_right') is not null")));
+    // The store is found by its functions, never by a table name, which a temporary table of the
+    // session (pg_temp is searched first for tables) could take: a schema of the search path
+    // (pg_temp excluded) holding vardex_answer as its qx_user's owner made it. The session is a
+    // desktop's when it may not read that qx_user.
+    const auto r =
+        rows(cn, QStringLiteral(
+                     "select quote_ident(n.nspname), pg_catalog.has_table_privilege(c.oid, 'SELECT') "
+                     "from pg_catalog.pg_proc p join pg_catalog.pg_namespace n on n.oid = p.pronamespace "
+                     "join pg_catalog.pg_class c on c.relnamespace = n.oid and c.relname = 'qx_user' "
+                     "where p.proname = 'vardex_answer' and p.prosecdef and p.proowner = c.relowner "
+                     "and n.oid <> pg_catalog.pg_my_temp_schema() "
+                     "and n.nspname = any (pg_catalog.current_schemas(false)) "
+                     "order by pg_catalog.array_position(pg_catalog.current_schemas(false), n.nspname) "
+                     "limit 1"));
+    if (r.isEmpty() || truth(r.first().value(1)))
+        return false;
+    if (schema)
+        *schema = r.first().value(0).toString();
+    return true;
 }
 
 QString adminNeededText(const QString& call) {
@@ -104,63 +131,113 @@ void refuseOnDesktop(const char* call) {
         throw Error(adminNeededText(QLatin1String(call)));
 }
 
-LoginAnswer login(AdoConnection& cn, const QString& userId, const QString& password, const QString& workDate,
-                  const QString& computer, const QString& previousUser, bool writeRows) {
-    const auto r = rows(cn, QStringLiteral("select code, user_name from vardex_login(%1, %2, %3, %4, %5, %6)")
-                                .arg(sqlLiteral(userId), sqlLiteral(password), sqlLiteral(workDate),
-                                     sqlLiteral(computer), sqlLiteral(previousUser), boolText(writeRows)));
-    if (r.isEmpty() || r.first().size() < 2)
-        throw DbError(QStringLiteral("vardex_login answered no row."));
-    return {r.first().at(0).toInt(), r.first().at(1).toString()};
+namespace {
+
+// The answer of an attempt: a second statement, in a transaction of its own after the attempt's
+// committed (vardex_answer refuses to answer inside the transaction that made the attempt).
+QVector<QVariant> answer(AdoConnection& cn, const QString& schema, const QVariant& token, const char* what) {
+    const auto r = call(cn, QStringLiteral("select code, user_name from %1.vardex_answer($1)").arg(schema),
+                        {token.toString()}, true);
+    if (r.isEmpty() || r.first().size() < 2 || r.first().first().isNull())
+        throw DbError(QStringLiteral("%1 answered no row.").arg(QLatin1String(what)));
+    return r.first();
 }
 
-RightAnswer checkRight(AdoConnection& cn, const QString& userId, int rightId, const QString& computer,
-                       const QString& userName) {
-    const auto r = rows(
-        cn,
-        QStringLiteral("select code, item_defined, item_name from vardex_check_right(%1, %2, %3, %4)")
-            .arg(sqlLiteral(userId), QString::number(rightId), sqlLiteral(computer), sqlLiteral(userName)));
+} // namespace
+
+LoginAnswer login(AdoConnection& cn, const QString& schema, const QString& userId, const QString& password,
+                  const QString& workDate, const QString& computer, const QString& previousUser,
+                  bool writeRows) {
+    // Two statements, each a transaction of its own: the attempt counts the guess and commits
+    // before anyone can read its answer (see securestore_sql.inc).
+    const auto token = call(
+        cn, QStringLiteral("select %1.vardex_login_attempt($1, $2, $3, $4, $5, $6::boolean)").arg(schema),
+        {userId, password, workDate, computer, previousUser, boolText(writeRows)}, true);
+    if (token.isEmpty() || token.first().isEmpty())
+        throw DbError(QStringLiteral("vardex_login_attempt answered no row."));
+    const auto a = answer(cn, schema, token.first().first(), "vardex_answer");
+    return {a.at(0).toInt(), a.at(1).toString()};
+}
+
+RightAnswer checkRight(AdoConnection& cn, const QString& schema, const QString& userId, int rightId,
+                       const QString& computer, const QString& userName) {
+    const auto r =
+        call(cn,
+             QStringLiteral(
+                 "select code, item_defined, item_name from %1.vardex_check_right($1, $2::integer, $3, $4)")
+                 .arg(schema),
+             {userId, QString::number(rightId), computer, userName});
     if (r.isEmpty() || r.first().size() < 3)
         throw DbError(QStringLiteral("vardex_check_right answered no row."));
     return {r.first().at(0).toInt(), truth(r.first().at(1)), r.first().at(2).toString()};
 }
 
-void queryRights(AdoConnection& cn, const QString& userId, const int32_t* rightIds, int count,
-                 int32_t* answers) {
-    QString list;
-    list.reserve(qsizetype(count) * 6);
+void queryRights(AdoConnection& cn, const QString& schema, const QString& userId, const int32_t* rightIds,
+                 int count, int32_t* answers) {
+    // The items go as one array parameter; the answer is the deciding code, and for 0 the items
+    // held, 8 hexadecimal digits each (see vardex_query_rights).
+    std::string list;
+    list.reserve(size_t(count) * 12 + 2);
+    list += '{';
+    char number[16];
     for (int i = 0; i < count; ++i) {
         if (i)
-            list += QLatin1Char(',');
-        list += QString::number(rightIds[i]);
+            list += ',';
+        list.append(number, std::to_chars(number, number + sizeof number, rightIds[i]).ptr);
     }
-    const QString answer =
-        single(cn, QStringLiteral("select vardex_query_rights(%1, '{%2}')").arg(sqlLiteral(userId), list))
-            .toString();
-    // The answer is the array's text, "{0,3,...}", one number per item.
-    const QStringList parts = answer.mid(1, answer.size() - 2).split(QLatin1Char(','), Qt::SkipEmptyParts);
-    if (!answer.startsWith(QLatin1Char('{')) || parts.size() != count)
-        throw DbError(QStringLiteral("vardex_query_rights answered %1 for %2 items.").arg(answer).arg(count));
+    list += '}';
+    const auto r = call(cn, QStringLiteral("select %1.vardex_query_rights($1, $2::integer[])").arg(schema),
+                        {userId, QString::fromLatin1(list.data(), qsizetype(list.size()))});
+    const QString text = r.isEmpty() || r.first().isEmpty() ? QString() : r.first().first().toString();
+    const auto bad = [&text] {
+        return DbError(QStringLiteral("vardex_query_rights answered %1.").arg(text.left(40)));
+    };
+    if (text.isEmpty() || (text.size() - 1) % 8 != 0)
+        throw bad();
+    const int code = text.at(0).unicode() - '0';
+    if (code < 0 || code > 2 || (code != rights::Held && text.size() != 1))
+        throw bad();
+    std::vector<int32_t> held;
+    held.reserve(size_t(text.size() / 8));
+    const QChar* d = text.constData() + 1;
+    for (qsizetype at = 1; at < text.size(); at += 8, d += 8) {
+        uint32_t v = 0;
+        for (int k = 0; k < 8; ++k) {
+            const char16_t c = d[k].unicode();
+            const int nibble = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (nibble < 0)
+                throw bad();
+            v = v << 4 | uint32_t(nibble);
+        }
+        held.push_back(int32_t(v));
+    }
+    std::sort(held.begin(), held.end());
+    // The ids are all read before the first answer is written: the caller's arrays may overlap.
+    const std::vector<int32_t> ids(rightIds, rightIds + count);
     for (int i = 0; i < count; ++i)
-        answers[i] = parts.at(i).toInt();
+        answers[i] = code != rights::Held                                   ? code
+                     : std::binary_search(held.begin(), held.end(), ids[i]) ? rights::Held
+                                                                            : rights::NotHeld;
 }
 
-int changePassword(AdoConnection& cn, const QString& userId, const QString& oldPassword,
-                   const QString& newPassword, const QString& workDate, const QString& computer,
-                   const QString& userName) {
-    const QVariant v =
-        single(cn, QStringLiteral("select vardex_change_password(%1, %2, %3, %4, %5, %6)")
-                       .arg(sqlLiteral(userId), sqlLiteral(oldPassword), sqlLiteral(newPassword),
-                            sqlLiteral(workDate), sqlLiteral(computer), sqlLiteral(userName)));
+int changePassword(AdoConnection& cn, const QString& schema, const QString& userId,
+                   const QString& oldPassword, const QString& newPassword, const QString& workDate,
+                   const QString& computer, const QString& userName) {
+    // As a login: the attempt (the old password verified is a guess, counted), then its answer.
+    const auto token = call(
+        cn, QStringLiteral("select %1.vardex_change_password_attempt($1, $2, $3, $4, $5, $6)").arg(schema),
+        {userId, oldPassword, newPassword, workDate, computer, userName}, true);
+    if (token.isEmpty() || token.first().isEmpty())
+        throw DbError(QStringLiteral("vardex_change_password_attempt answered no row."));
     bool ok = false;
-    const int code = v.toInt(&ok);
+    const int code = answer(cn, schema, token.first().first(), "vardex_answer").at(0).toInt(&ok);
     if (!ok)
-        throw DbError(QStringLiteral("vardex_change_password answered no number."));
+        throw DbError(QStringLiteral("vardex_answer answered no number."));
     return code;
 }
 
-void logout(AdoConnection& cn, const QString& computer, const QString& userName) {
-    rows(cn, QStringLiteral("select vardex_logout(%1, %2)").arg(sqlLiteral(computer), sqlLiteral(userName)));
+void logout(AdoConnection& cn, const QString& schema, const QString& computer, const QString& userName) {
+    call(cn, QStringLiteral("select %1.vardex_logout($1, $2)").arg(schema), {computer, userName});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -598,6 +675,8 @@ Report undo(AdoConnection& cn, const QString& clientRole) {
         }
         cn.execute(QStringLiteral("DROP TABLE %1").arg(kept));
     }
+    // The answers of attempts not read yet, made by the functions' script.
+    cn.execute(QStringLiteral("DROP TABLE IF EXISTS %1.vardex_tickets").arg(st.schemaSql));
     writeFunctionsRow(cn, st, QString());
     tx.commit();
     if (dropped == 0 && given == 0)

@@ -11,9 +11,11 @@
 
 namespace vardex::securestore {
 
-// Whether cn is a desktop's session on a secured store: PostgreSQL, the functions present and
-// qx_user not readable by the account. One statement; false on the other databases (none sent).
-bool detect(AdoConnection& cn);
+// Whether cn is a desktop's session on a secured store: PostgreSQL, the functions present in a
+// schema of the search path (pg_temp never counts) beside a qx_user the account may not read.
+// One statement; false on the other databases (none sent). *schema is then that schema, quoted:
+// every call below names it.
+bool detect(AdoConnection& cn, QString* schema = nullptr);
 
 // The message of a call that needs an administrator's account, made on a desktop's session.
 QString adminNeededText(const QString& call);
@@ -24,10 +26,15 @@ struct LoginAnswer {
     int code = 0;
     QString userName; // for 0: the name of the user whose row matched
 };
+// Every call sends each value as a bound parameter, never in the statement text; schema is what
+// detect() found.
+//
 // Verifies a login (with the lockout); with writeRows, a success writes the logout row of
-// previousUser (when not empty) and the login row.
-LoginAnswer login(AdoConnection& cn, const QString& userId, const QString& password, const QString& workDate,
-                  const QString& computer, const QString& previousUser, bool writeRows);
+// previousUser (when not empty) and the login row. Two statements, each a transaction of its
+// own: refused (DbError, nothing sent) while a transaction is open on cn.
+LoginAnswer login(AdoConnection& cn, const QString& schema, const QString& userId, const QString& password,
+                  const QString& workDate, const QString& computer, const QString& previousUser,
+                  bool writeRows);
 
 struct RightAnswer {
     int code = 0;
@@ -35,15 +42,16 @@ struct RightAnswer {
     QString itemName;
 };
 // Checks a right; a grant writes the audit row under userName.
-RightAnswer checkRight(AdoConnection& cn, const QString& userId, int rightId, const QString& computer,
-                       const QString& userName);
+RightAnswer checkRight(AdoConnection& cn, const QString& schema, const QString& userId, int rightId,
+                       const QString& computer, const QString& userName);
 // Answers count items (count > 0); answers may overlap rightIds.
-void queryRights(AdoConnection& cn, const QString& userId, const int32_t* rightIds, int count,
-                 int32_t* answers);
-int changePassword(AdoConnection& cn, const QString& userId, const QString& oldPassword,
-                   const QString& newPassword, const QString& workDate, const QString& computer,
-                   const QString& userName);
-void logout(AdoConnection& cn, const QString& computer, const QString& userName);
+void queryRights(AdoConnection& cn, const QString& schema, const QString& userId, const int32_t* rightIds,
+                 int count, int32_t* answers);
+// The change of password: two statements as a login's.
+int changePassword(AdoConnection& cn, const QString& schema, const QString& userId,
+                   const QString& oldPassword, const QString& newPassword, const QString& workDate,
+                   const QString& computer, const QString& userName);
+void logout(AdoConnection& cn, const QString& schema, const QString& computer, const QString& userName);
 
 // What secure and undo did, one line each.
 struct Report {

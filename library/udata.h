@@ -29,6 +29,7 @@ class TdData {
     // A desktop's account on a secured store (library/securestore.h): the checks are calls of
     // the store's functions and the administration is refused.
     bool Secured = false;
+    QString SecuredSchema; // the store's schema there, quoted: every call names it
 };
 
 extern TdData* dData;

@@ -28,6 +28,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace vardex {
 
@@ -368,20 +369,61 @@ struct PqApi {
     unsigned (*ftype)(const void*, int) = nullptr;
     int (*status)(const void*) = nullptr; // PQstatus: 0 is CONNECTION_OK
     int (*socket)(const void*) = nullptr;
+    // A statement with bound parameters (runWithParameters).
+    void* (*execParams)(void*, const char*, int, const unsigned*, const char* const*, const int*, const int*,
+                        int) = nullptr;
+    int (*resultStatus)(const void*) = nullptr;
+    char* (*resultErrorMessage)(const void*) = nullptr;
+    void (*clear)(void*) = nullptr;
+    int (*ntuples)(const void*) = nullptr;
+    char* (*getvalue)(const void*, int, int) = nullptr;
+    int (*getlength)(const void*, int, int) = nullptr;
+    int (*getisnull)(const void*, int, int) = nullptr;
+    int (*transactionStatus)(const void*) = nullptr;
+    void* (*getResult)(void*) = nullptr;
+    char* (*errorMessage)(const void*) = nullptr;
+    char* (*cmdTuples)(void*) = nullptr;
     bool ok() const { return nfields && fname && ftype; }
     bool livenessOk() const { return status && socket; }
+    bool parametersOk() const {
+        return ok() && status && execParams && resultStatus && resultErrorMessage && clear && ntuples &&
+               getvalue && getlength && getisnull && transactionStatus && getResult && errorMessage &&
+               cmdTuples;
+    }
+    // libpq's values of the enumerations read here
+    static constexpr int kConnectionOk = 0;      // CONNECTION_OK
+    static constexpr int kCommandOk = 1;         // PGRES_COMMAND_OK
+    static constexpr int kTuplesOk = 2;          // PGRES_TUPLES_OK
+    static constexpr int kTransactionIdle = 0;   // PQTRANS_IDLE
+    static constexpr int kTransactionActive = 1; // PQTRANS_ACTIVE
 };
+
+template <typename F> void pqSymbol(void* lib, const char* name, F* out) {
+    *out = reinterpret_cast<F>(dlsym(lib, name));
+}
 
 const PqApi& pqApi() {
     static const PqApi api = [] {
         PqApi a;
         void* lib = dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
         if (lib) {
-            a.nfields = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQnfields"));
-            a.fname = reinterpret_cast<char* (*)(const void*, int)>(dlsym(lib, "PQfname"));
-            a.ftype = reinterpret_cast<unsigned (*)(const void*, int)>(dlsym(lib, "PQftype"));
-            a.status = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQstatus"));
-            a.socket = reinterpret_cast<int (*)(const void*)>(dlsym(lib, "PQsocket"));
+            pqSymbol(lib, "PQnfields", &a.nfields);
+            pqSymbol(lib, "PQfname", &a.fname);
+            pqSymbol(lib, "PQftype", &a.ftype);
+            pqSymbol(lib, "PQstatus", &a.status);
+            pqSymbol(lib, "PQsocket", &a.socket);
+            pqSymbol(lib, "PQexecParams", &a.execParams);
+            pqSymbol(lib, "PQresultStatus", &a.resultStatus);
+            pqSymbol(lib, "PQresultErrorMessage", &a.resultErrorMessage);
+            pqSymbol(lib, "PQclear", &a.clear);
+            pqSymbol(lib, "PQntuples", &a.ntuples);
+            pqSymbol(lib, "PQgetvalue", &a.getvalue);
+            pqSymbol(lib, "PQgetlength", &a.getlength);
+            pqSymbol(lib, "PQgetisnull", &a.getisnull);
+            pqSymbol(lib, "PQtransactionStatus", &a.transactionStatus);
+            pqSymbol(lib, "PQgetResult", &a.getResult);
+            pqSymbol(lib, "PQerrorMessage", &a.errorMessage);
+            pqSymbol(lib, "PQcmdTuples", &a.cmdTuples);
             dlclose(lib); // the plugin keeps it loaded
         }
         return a;
@@ -389,15 +431,20 @@ const PqApi& pqApi() {
     return api;
 }
 
+// The PGconn behind a connection on the PostgreSQL driver; null for any other driver.
+void* pgConnection(const QSqlDatabase& db) {
+    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+    if (v.isValid() && (qstrcmp(v.typeName(), "PGconn*") == 0 || qstrcmp(v.typeName(), "pg_conn*") == 0))
+        return *static_cast<void* const*>(v.constData());
+    return nullptr;
+}
+
 // Whether the PostgreSQL connection the driver holds has already been ended by the server (a
 // restart, a terminated backend, a failover): libpq knows it for lost, or its socket has
 // something to read while idle, which is the server's termination notice or the end of the
 // stream. Nothing is sent, nor read.
 bool pgConnectionDead(const QSqlDatabase& db) {
-    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
-    if (!v.isValid() || (qstrcmp(v.typeName(), "PGconn*") != 0 && qstrcmp(v.typeName(), "pg_conn*") != 0))
-        return false;
-    const void* conn = *static_cast<void* const*>(v.constData());
+    const void* conn = pgConnection(db);
     const PqApi& pq = pqApi();
     if (!conn || !pq.livenessOk())
         return false;
@@ -567,6 +614,10 @@ const void* pgResult(const QSqlQuery& q) {
     if (v.isValid() && (qstrcmp(v.typeName(), "PGresult*") == 0 || qstrcmp(v.typeName(), "pg_result*") == 0))
         return *static_cast<void* const*>(v.constData());
     return nullptr;
+}
+
+QString pqText(const char* text) {
+    return QString::fromUtf8(text).trimmed();
 }
 
 struct StatementGuard {
@@ -799,6 +850,114 @@ AdoConnection::Result AdoConnection::runTranslated(const QString& sql, bool fetc
         sp.exec(QStringLiteral("RELEASE SAVEPOINT vardex_stmt"));
         throw;
     }
+}
+
+AdoConnection::Result AdoConnection::runWithParameters(const QString& sql, const QStringList& parameters,
+                                                       bool outsideTransaction) {
+    record(sql);
+    ensureOpen();
+    if (m_target.dialect != Dialect::PostgreSQL)
+        throw DbError(QStringLiteral("Statements with bound parameters are sent to PostgreSQL only."));
+    if (outsideTransaction && m_inTransaction)
+        throw DbError(
+            QStringLiteral("The statement was not sent: it must run in a transaction of its own, and "
+                           "one is open on this connection."));
+    // ensureOpen() has replaced a connection the server ended while it sat idle (nothing was
+    // sent on it). Once the statement has gone out nothing is sent again.
+    const PqApi& pq = pqApi();
+    void* conn = pq.parametersOk() ? pgConnection(database()) : nullptr;
+    if (!conn)
+        return runBoundByDriver(sql, parameters);
+    // The end of the driver's last statement (its final result, the server's ready message) may
+    // not have been read yet; it is read here, as PQexecParams would read it first, so that the
+    // transaction state is known.
+    if (pq.transactionStatus(conn) == PqApi::kTransactionActive)
+        while (void* rest = pq.getResult(conn))
+            pq.clear(rest);
+    if (outsideTransaction && pq.transactionStatus(conn) != PqApi::kTransactionIdle)
+        throw DbError(
+            QStringLiteral("The statement was not sent: it must run in a transaction of its own, and "
+                           "one is open on this connection."));
+    std::vector<QByteArray> values;
+    std::vector<const char*> pointers;
+    values.reserve(size_t(parameters.size()));
+    pointers.reserve(size_t(parameters.size()));
+    for (const QString& p : parameters) {
+        values.push_back(p.toUtf8()); // a null QString is sent as an empty text, never as NULL
+        pointers.push_back(values.back().constData());
+    }
+    const QByteArray text = sql.toUtf8();
+    struct Cleared {
+        const PqApi& pq;
+        void* result;
+        ~Cleared() {
+            if (result)
+                pq.clear(result);
+        }
+    } res{pq, pq.execParams(conn, text.constData(), int(pointers.size()), nullptr, pointers.data(), nullptr,
+                            nullptr, 0)};
+    const int status = res.result ? pq.resultStatus(res.result) : -1;
+    if (status != PqApi::kTuplesOk && status != PqApi::kCommandOk) {
+        QString reason = res.result ? pqText(pq.resultErrorMessage(res.result)) : QString();
+        if (reason.isEmpty())
+            reason = pqText(pq.errorMessage(conn));
+        if (pq.status(conn) != PqApi::kConnectionOk) {
+            close();
+            throw lostUnderStatement(DbError(reason));
+        }
+        throw DbError(reason.isEmpty() ? QStringLiteral("Unknown database error") : reason);
+    }
+    Result result;
+    result.rowsAffected = QByteArray(pq.cmdTuples(res.result)).toInt();
+    const int fields = pq.nfields(res.result);
+    const int rows = pq.ntuples(res.result);
+    for (int f = 0; f < fields; ++f)
+        result.fields.append(QString::fromUtf8(pq.fname(res.result, f)));
+    result.rows.reserve(rows);
+    for (int r = 0; r < rows; ++r) {
+        QVector<QVariant> row;
+        row.reserve(fields);
+        for (int f = 0; f < fields; ++f)
+            row.append(pq.getisnull(res.result, r, f)
+                           ? QVariant()
+                           : QVariant(QString::fromUtf8(pq.getvalue(res.result, r, f),
+                                                        pq.getlength(res.result, r, f))));
+        result.rows.append(std::move(row));
+    }
+    return result;
+}
+
+// Through another driver (psqlODBC): the driver's own binding, $n written as ODBC's ?. The
+// statement is sent once; a connection lost under it is closed and the error says so.
+AdoConnection::Result AdoConnection::runBoundByDriver(const QString& sql, const QStringList& parameters) {
+    static const QRegularExpression placeholder(QStringLiteral("\\$[0-9]+"));
+    QString odbc = sql;
+    odbc.replace(placeholder, QStringLiteral("?"));
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    Result result;
+    bool ok = q.prepare(odbc);
+    for (const QString& p : parameters)
+        q.addBindValue(p.isNull() ? QLatin1String("") : p);
+    ok = ok && q.exec();
+    if (!ok) {
+        const DbError e(errorText(q.lastError()));
+        if (!connectionLost())
+            throw e;
+        close();
+        throw lostUnderStatement(e);
+    }
+    result.rowsAffected = q.numRowsAffected();
+    if (q.isSelect()) {
+        recordColumns(q, &result);
+        while (q.next()) {
+            QVector<QVariant> row;
+            for (int i = 0; i < result.fields.size(); ++i)
+                row.append(q.value(i));
+            result.rows.append(std::move(row));
+        }
+    }
+    return result;
 }
 
 DbError AdoConnection::lostUnderStatement(const DbError& e) {

@@ -103,6 +103,19 @@ class AdoConnection {
     };
     Result run(const QString& tsql, bool fetchRows);
 
+    // Runs one PostgreSQL statement (as written, not translated) whose values are bound
+    // parameters $1, $2, ... given as text: on the PostgreSQL driver through libpq's
+    // PQexecParams (the extended protocol with the unnamed statement, so a pooler in transaction
+    // mode can take it, and the statement text the server shows in pg_stat_activity holds $n,
+    // never the values); on ODBC with the driver's binding. A null text is sent as an empty one.
+    // Rows come back as text (NULL as an invalid QVariant). The statement goes to the log as
+    // written. A connection found ended before sending is opened anew first; once the statement
+    // was sent it is never sent again: a connection lost meanwhile is closed and the call raises
+    // DbError. With outsideTransaction the statement must be a transaction of its own: it is not
+    // sent (DbError) while a transaction is open on the connection, the library's or one begun
+    // by a statement.
+    Result runWithParameters(const QString& sql, const QStringList& parameters, bool outsideTransaction);
+
     QSqlDatabase database() const;
     QString name() const { return m_name; }
 
@@ -118,6 +131,7 @@ class AdoConnection {
     Result runOnce(const QString& sql, bool fetchRows);
     Result runSqliteNative(const QString& sql);
     Result runSqliteRows(const QString& sql);
+    Result runBoundByDriver(const QString& sql, const QStringList& parameters);
     void dropQuery();
     static void recordColumns(const QSqlQuery& q, Result* result);
     bool pgColumns(const QSqlQuery& q, Result* result);

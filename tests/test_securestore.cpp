@@ -9,16 +9,19 @@
 #include "platform/sqldialect.h"
 #include "tests/support/testsupport.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QUuid>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace vardex;
 using namespace vardex::test;
@@ -136,30 +139,47 @@ class SecuredStore : public ::testing::Test {
                                QStringLiteral("--client-role"), role} +
                    more);
     }
-    // Runs a psql script as the role; its error lines.
-    QStringList psqlAsRole(const QByteArray& script) {
-        const Ran r = runProgram(QStringLiteral("psql"),
-                                 {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-h"),
-                                  clusterValue("Host"), QStringLiteral("-p"), clusterValue("Port"),
-                                  QStringLiteral("-U"), role, QStringLiteral("-d"), database},
-                                 script);
+    // Runs a psql script as the role (on the given port: the cluster's, or a pooler's); what
+    // it printed (unaligned, tuples only) and its error lines.
+    Ran psqlAs(const QByteArray& script, const QString& port = QString()) {
+        return runProgram(QStringLiteral("psql"),
+                          {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-At"),
+                           QStringLiteral("-h"), clusterValue("Host"), QStringLiteral("-p"),
+                           port.isEmpty() ? clusterValue("Port") : port, QStringLiteral("-U"), role,
+                           QStringLiteral("-d"), database},
+                          script);
+    }
+    static QStringList errorLines(const Ran& r) {
         QStringList errors;
         for (const QString& line : r.err.split(QLatin1Char('\n')))
             if (line.startsWith(QLatin1String("ERROR:")))
                 errors << line;
         return errors;
     }
+    QStringList psqlAsRole(const QByteArray& script) { return errorLines(psqlAs(script)); }
+    // SetUp, then the store secured for the role; false when skipped or failed.
+    bool setUpSecured() {
+        SecuredStore::SetUp();
+        if (IsSkipped())
+            return false;
+        EXPECT_EQ(secure().code, 0);
+        return !HasFailure();
+    }
     int connectAs(const QString& account) {
         return ::ConnectDatabase(store->connectionString().toLocal8Bit().constData(),
                                  account.toUtf8().constData(), "", "2024-05-06", "");
     }
-    // The statements the role's sessions have sent, as the server logged them.
-    int loggedStatements() {
+    static QString serverLog() {
         QFile f(QFileInfo(qEnvironmentVariable("VARDEX_PG_CONNFILE")).absolutePath() +
                 QStringLiteral("/server.log"));
-        if (!f.open(QIODevice::ReadOnly))
-            return -1;
-        return int(QString::fromUtf8(f.readAll()).count(QStringLiteral("LOG:  statement: ") + marker));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    // The statements the role's sessions have sent, as the server logged them: a statement
+    // text, or one whose values were bound parameters (the extended protocol's execute).
+    int loggedStatements() {
+        const QString log = serverLog();
+        return int(log.count(QStringLiteral("LOG:  statement: ") + marker) +
+                   log.count(QStringLiteral("LOG:  execute <unnamed>: ") + marker));
     }
     std::unique_ptr<TempStore> store;
     std::unique_ptr<AdoConnection> owner;
@@ -261,12 +281,14 @@ TEST_F(SecuredStore, TheRoleCanTouchNoTableNoProcedureAndNoSchemaAndHostileTexts
     QByteArray calls;
     for (const QString& h : hostile) {
         const QByteArray l = sqlLiteral(h).toUtf8();
-        calls += "select * from vardex_login(" + l + "," + l + "," + l + "," + l + "," + l + ", true);\n" +
+        calls += "select vardex_login_attempt(" + l + "," + l + "," + l + "," + l + "," + l +
+                 ", true) as t \\gset\nselect * from vardex_answer(:'t');\n" +
                  "select * from vardex_check_right(" + l + ", 1, " + l + "," + l + ");\n" +
-                 "select vardex_query_rights(" + l + ", '{1,2}');\n" + "select vardex_change_password(" + l +
-                 "," + l + "," + l + "," + l + "," + l + "," + l + ");\n";
+                 "select vardex_query_rights(" + l + ", '{1,2}');\n" +
+                 "select vardex_change_password_attempt(" + l + "," + l + "," + l + "," + l + "," + l + "," +
+                 l + ") as t \\gset\nselect * from vardex_answer(:'t');\n";
     }
-    calls += "select vardex_login('a', 'pa', '2024-01-01', 'pc', E'\\xff\\xfe', true);\n"
+    calls += "select vardex_login_attempt('a', 'pa', '2024-01-01', 'pc', E'\\xff\\xfe', true);\n"
              "select vardex_logout('pc', 'x\xff');\n";
     const QStringList hostileErrors = psqlAsRole(calls);
     EXPECT_EQ(hostileErrors.size(), 2) << hostileErrors.join(QLatin1Char('\n')).toStdString();
@@ -283,13 +305,16 @@ TEST_F(SecuredStore, TheRoleCanTouchNoTableNoProcedureAndNoSchemaAndHostileTexts
     const QString cipher = EncryptPassword(QStringLiteral("pc"), QStringLiteral("kmpq"));
     owner->execute(
         QStringLiteral("update qx_user set userPwd = %1 where userID = 'm3'").arg(sqlLiteral(cipher)));
-    const Ran codes = runProgram(QStringLiteral("psql"),
-                                 {QStringLiteral("-X"), QStringLiteral("-At"), QStringLiteral("-h"),
-                                  clusterValue("Host"), QStringLiteral("-p"), clusterValue("Port"),
-                                  QStringLiteral("-U"), role, QStringLiteral("-d"), database},
-                                 "select code from vardex_login('m3', 'pc', '2024-05-06', 'pc', '', "
-                                 "true);\nselect code from vardex_login('m3', " +
-                                     sqlLiteral(cipher).toUtf8() + ", '2024-05-06', 'pc', '', true);\n");
+    const Ran codes =
+        runProgram(QStringLiteral("psql"),
+                   {QStringLiteral("-X"), QStringLiteral("-At"), QStringLiteral("-h"), clusterValue("Host"),
+                    QStringLiteral("-p"), clusterValue("Port"), QStringLiteral("-U"), role,
+                    QStringLiteral("-d"), database},
+                   "select vardex_login_attempt('m3', 'pc', '2024-05-06', 'pc', '', true) as t "
+                   "\\gset\nselect code from vardex_answer(:'t');\nselect vardex_login_attempt('m3', " +
+                       sqlLiteral(cipher).toUtf8() +
+                       ", '2024-05-06', 'pc', '', true) as t \\gset\nselect code from "
+                       "vardex_answer(:'t');\n");
     EXPECT_EQ(codes.out, QStringLiteral("3\n3\n")) << codes.err.toStdString();
 }
 
@@ -320,18 +345,22 @@ struct Step {
     int statements = 1;
 };
 
+// A login, and a change of password, are two statements on a secured store: the attempt, which
+// counts the guess and commits, and then the answer, which the server gives only to a later
+// transaction, so that no caller can read an answer and take the count back.
+constexpr int kLoginStatements = 2;
+
 } // namespace
 
 // The calls of a desktop, made once by an owner's session (the classic statements) and once by
 // the role's (the functions), from the same state of the store: every answer, box and audit row
-// must be the same, and each call of the role's session one statement on the server.
+// must be the same, and each call of the role's session one statement on the server (two for a
+// login or a change of password).
 class SecuredSameAnswers : public SecuredStore {
   protected:
     void SetUp() override {
-        SecuredStore::SetUp();
-        if (IsSkipped())
+        if (!setUpSecured())
             return;
-        ASSERT_EQ(secure().code, 0);
         owner->execute(
             QStringLiteral("ALTER ROLE %1 IN DATABASE %2 SET log_statement = 'all'").arg(role, database));
         // What the calls change is put back between the two sessions.
@@ -467,14 +496,17 @@ TEST_F(SecuredSameAnswers, EveryLoginCaseAndPasswordChangeWithTheLockout) {
                                   "update on qx_user for each row execute function keep_stuck()"));
     std::vector<Step> calls;
     const auto login = [&](const char* id, const char* pw, int mode) {
-        calls.push_back({QStringLiteral("CheckUserLogin %1 %2 %3").arg(id, pw).arg(mode), [=] {
+        calls.push_back({QStringLiteral("CheckUserLogin %1 %2 %3").arg(id, pw).arg(mode),
+                         [=] {
                              return QString::number(::CheckUserLogin(id, pw, "", "fail", mode)) +
                                     QLatin1Char(' ') + session().CurrentUserName;
-                         }});
+                         },
+                         kLoginStatements});
     };
     const auto change = [&](const char* id, const char* from, const char* to) {
         calls.push_back({QStringLiteral("ChangeUserPassword %1 %2 %3").arg(id, from, to),
-                         [=] { return QString::number(::ChangeUserPassword(id, from, to, "")); }});
+                         [=] { return QString::number(::ChangeUserPassword(id, from, to, "")); },
+                         kLoginStatements});
     };
     login("a", "pa", 2);           // 0, the logout row of the session's user and the login row
     login("a", "wrong", 2);        // 3, counted
@@ -522,7 +554,8 @@ TEST_F(SecuredSameAnswers, TheLoginAndChangePasswordWindowsAsTyped) {
     std::vector<Step> calls;
     for (const char* password : {"wrong", "pa"})
         calls.push_back(
-            {QStringLiteral("login window a %1").arg(password), [=] {
+            {QStringLiteral("login window a %1").arg(password),
+             [=] {
                  TfrJoin w;
                  w.Timer1->stop();
                  w.applySettings(QString(), QStringLiteral("2024-05-06"), 3, 0, 0);
@@ -532,10 +565,12 @@ TEST_F(SecuredSameAnswers, TheLoginAndChangePasswordWindowsAsTyped) {
                      .arg(w.loginResult)
                      .arg(w.closed())
                      .arg(session().CurrentUserName);
-             }});
+             },
+             kLoginStatements});
     // The window verifies the old password, then changes it: two calls.
     for (const auto& [old, fresh, statements] :
-         {std::tuple{"wrong", "abcd", 1}, std::tuple{"pa", "ab", 2}, std::tuple{"pa", "abcd", 2}})
+         {std::tuple{"wrong", "abcd", kLoginStatements}, std::tuple{"pa", "ab", 2 * kLoginStatements},
+          std::tuple{"pa", "abcd", 2 * kLoginStatements}})
         calls.push_back({QStringLiteral("change-password window a %1 %2").arg(old, fresh),
                          [type, old = old, fresh = fresh] {
                              TfrRepass w;
@@ -551,4 +586,394 @@ TEST_F(SecuredSameAnswers, TheLoginAndChangePasswordWindowsAsTyped) {
                          statements});
     setting("password.minlength", QStringLiteral("3"));
     expectSameAnswers(calls);
+}
+
+namespace {
+
+// A login attempt and its answer, as two psql statements (each its own transaction).
+QByteArray attemptAndAnswer(const QByteArray& user, const QByteArray& password,
+                            const QByteArray& computer = "pc") {
+    return "select vardex_login_attempt('" + user + "', '" + password + "', '2024-05-06', '" + computer +
+           "', '', false) as t \\gset\nselect code from vardex_answer(:'t');\n";
+}
+
+} // namespace
+
+// The desktops' role as an attacker uses it: psql with the role's connection string, and the
+// library on the same role, directly and through PgBouncer in transaction mode with one server
+// connection, so that every desktop of the role is lent the same server session.
+class SecuredAgainstDesktops : public SecuredStore {
+  protected:
+    void SetUp() override {
+        if (!setUpSecured())
+            return;
+        // A role that may still make temporary tables, as on a store secured before.
+        owner->execute(QStringLiteral("GRANT TEMPORARY ON DATABASE %1 TO %2").arg(database, role));
+    }
+    void TearDown() override {
+        stopPooler();
+        SecuredStore::TearDown();
+    }
+    // PgBouncer in transaction mode in front of the test cluster, one server connection per
+    // database and role. Its port.
+    QString startPooler() {
+        pooler = std::make_unique<Pooler>(QStringList{role});
+        return QString::number(pooler->port);
+    }
+    void stopPooler() { pooler.reset(); }
+    // The library's connection string for the role, through the pooler when port is given.
+    QString roleString(const QString& through = QString()) const {
+        QString cs = store->connectionString();
+        cs.replace(QRegularExpression(QStringLiteral("User ID=[^;]*")), QStringLiteral("User ID=") + role);
+        if (!through.isEmpty())
+            cs.replace(QRegularExpression(QStringLiteral("Port=[^;]*")), QStringLiteral("Port=") + through);
+        return cs;
+    }
+    int connectRole(const QString& through = QString()) {
+        return ::ConnectDatabase(roleString(through).toLocal8Bit().constData(), "", "", "2024-05-06", "");
+    }
+    int failures(const char* user) {
+        return scalarInt(*owner, QStringLiteral("select coalesce(max(failures), 0) from vardex_lockout where "
+                                                "userID = '%1'")
+                                     .arg(QLatin1String(user)));
+    }
+    // On the library's session: a's right password and a wrong one, a change to fresh, which then
+    // logs in.
+    static void expectLoginAndChange(const char* fresh) {
+        EXPECT_EQ(::CheckUserLogin("a", "pa", "", "", 0), 0);
+        EXPECT_EQ(::CheckUserLogin("a", "wrong", "", "", 0), 3);
+        EXPECT_EQ(::ChangeUserPassword("a", "pa", fresh, ""), 0);
+        EXPECT_EQ(::CheckUserLogin("a", fresh, "", "", 0), 0);
+    }
+    // VardexQueryRights of a's items 1 to 6 on the library's session, beside the owner's own
+    // reading of the grants.
+    void expectStoreRightsOfA() {
+        std::vector<int32_t> ids{1, 2, 3, 4, 5, 6}, got(6, -1);
+        EXPECT_EQ(::VardexQueryRights("a", ids.data(), 6, got.data()), VARDEX_OK);
+        QString rights;
+        for (int32_t g : got)
+            rights += QString::number(g);
+        EXPECT_EQ(rights,
+                  scalar(*owner, QStringLiteral("select string_agg(case when exists (select 1 from "
+                                                "qx_user_qx where userID = 'a' and qxID = i and AllowCount "
+                                                "> 0) then '0' else '3' end, '' order by i) from "
+                                                "generate_series(1, 6) i")));
+    }
+    std::unique_ptr<Pooler> pooler;
+};
+
+TEST_F(SecuredAgainstDesktops, AGuessWhoseAnswerIsReadStaysCountedWhateverTheCallerRollsBack) {
+    setting("lockout.failures", QStringLiteral("3"));
+    for (const bool pooled : {false, true}) {
+        SCOPED_TRACE(pooled ? "through PgBouncer, one server connection" : "directly");
+        const QString through = pooled ? startPooler() : QString();
+        owner->execute(QStringLiteral("delete from vardex_lockout; delete from qx_Logs"));
+        // The answer is refused inside the attempt's transaction, and with it the attempt goes:
+        // the caller learns nothing and nothing is counted.
+        const Ran takenBack = psqlAs(
+            "begin;\nselect vardex_login_attempt('a', 'g1', '2024-05-06', 'pc', '', false) as t \\gset\n"
+            "select code from vardex_answer(:'t');\nrollback;\n"
+            "select (select code from vardex_answer(vardex_login_attempt('a', 'g2', '2024-05-06', 'pc', '', "
+            "false))), 1/0;\n"
+            "begin;\nsavepoint s;\nselect vardex_login_attempt('a', 'g3', '2024-05-06', 'pc', '', false) as "
+            "t "
+            "\\gset\nrelease savepoint s;\nselect code from vardex_answer(:'t');\nrollback;\n",
+            through);
+        const QStringList refused = errorLines(takenBack);
+        ASSERT_EQ(refused.size(), 3) << takenBack.err.toStdString();
+        for (const QString& e : refused)
+            EXPECT_TRUE(e.contains(QLatin1String("has not committed")) ||
+                        e.contains(QLatin1String("division by zero")))
+                << e.toStdString();
+        EXPECT_EQ(takenBack.out, QString());
+        EXPECT_EQ(failures("a"), 0);
+        // Answers read: each counted, whatever happens to the answer's own transaction (rolled
+        // back, it only gives the same answer again).
+        const Ran counted =
+            psqlAs(attemptAndAnswer("a", "g4") +
+                       "select vardex_login_attempt('a', 'g5', '2024-05-06', 'pc', '', false) "
+                       "as t \\gset\nbegin;\nselect code from vardex_answer(:'t');\nrollback;\n"
+                       "select code from vardex_answer(:'t');\n" +
+                       // the guess that locks, from a computer name longer than
+                       // qx_Logs.CompName: cut to fit, never a reason to lose the count
+                       attemptAndAnswer("a", "g6", QByteArray(101, 'c')) + attemptAndAnswer("a", "pa"),
+                   through);
+        EXPECT_EQ(counted.out, QStringLiteral("3\n3\n3\n3\n1\n")) << counted.err.toStdString();
+        EXPECT_EQ(failures("a"), 3);
+        EXPECT_EQ(
+            scalar(*owner, QStringLiteral("select string_agg(CompName || '|' || userName, ',') from qx_Logs "
+                                          "where theLog = '账号锁定'")),
+            QString(100, QLatin1Char('c')) + QStringLiteral("|Ann"));
+        // The library on the same role: locked, then (the lock lifted) the right password.
+        ASSERT_EQ(connectRole(through), 0) << ::VardexLastError();
+        EXPECT_EQ(::CheckUserLogin("a", "pa", "", "", 0), 1) << ::VardexLastError();
+        owner->execute(QStringLiteral("delete from vardex_lockout"));
+        EXPECT_EQ(::CheckUserLogin("a", "wrong", "", "", 0), 3);
+        EXPECT_EQ(failures("a"), 1);
+        EXPECT_EQ(::CheckUserLogin("a", "pa", "", "", 0), 0);
+        EXPECT_EQ(scalarInt(*owner, QStringLiteral("select count(*) from vardex_lockout")), 0);
+        // The library's own calls refuse to join a transaction begun on its connection.
+        dataModule().ADOcn.execute(QStringLiteral("begin"));
+        EXPECT_EQ(::CheckUserLogin("a", "pa", "", "", 0), VARDEX_ERROR);
+        EXPECT_TRUE(
+            QString::fromLocal8Bit(::VardexLastError()).contains(QLatin1String("transaction of its own")))
+            << ::VardexLastError();
+        dataModule().ADOcn.execute(QStringLiteral("rollback"));
+        EXPECT_EQ(::DisconnectDatabase(), VARDEX_OK);
+        stopPooler();
+    }
+}
+
+TEST_F(SecuredAgainstDesktops, NoOtherDesktopSeesATypedPassword) {
+    ASSERT_EQ(connectRole(), 0) << ::VardexLastError();
+    EXPECT_EQ(::CheckUserLogin("a", "pa", "", "", 0), 0);
+    EXPECT_EQ(::ChangeUserPassword("a", "pa", "Sesame-9x", ""), 0);
+    // The first desktop sits idle; a second one reads what the role's sessions show.
+    const Ran seen = psqlAs("select query from pg_stat_activity where usename = current_user and pid <> "
+                            "pg_backend_pid();\n");
+    EXPECT_TRUE(seen.out.contains(QLatin1String("vardex_answer($1)")))
+        << seen.out.toStdString() << seen.err.toStdString();
+    EXPECT_FALSE(seen.out.contains(QLatin1String("Sesame"))) << seen.out.toStdString();
+    EXPECT_EQ(::CheckUserLogin("a", "Sesame-9x", "", "", 0), 0);
+    const Ran again = psqlAs("select query from pg_stat_activity where usename = current_user and pid <> "
+                             "pg_backend_pid();\n");
+    EXPECT_TRUE(again.out.contains(QLatin1String("vardex_answer($1)"))) << again.out.toStdString();
+    EXPECT_FALSE(again.out.contains(QLatin1String("Sesame"))) << again.out.toStdString();
+}
+
+TEST_F(SecuredAgainstDesktops, AnotherDesktopsTemporaryTablesAreNeverRead) {
+    // What a desktop leaves on its server session: tables of the store's names, a user whose
+    // empty password verifies, every right granted.
+    const QByteArray tables =
+        "create temp table qx_user (userID varchar(20), userName varchar(20), userPwd varchar(100), "
+        "startTime "
+        "varchar(10), endTime varchar(10), Allow char(1), AllowZekou int, zuid int);\n"
+        "insert into qx_user values ('a', 'Ann', '', '2000-01-01', '2099-12-31', 'T', 0, 10000);\n"
+        "create temp table qx_user_qx (userID varchar(20), qxID int, AllowCount int);\n"
+        "insert into qx_user_qx select 'a', i, 1 from generate_series(1, 6) i;\n"
+        "create temp table qx_Name (qxID int, qxName varchar(30), qxNameEx varchar(50));\n"
+        "create temp table qx_Logs (CompName varchar(100), userName varchar(20), theTime varchar(20), theLog "
+        "varchar(100));\n"
+        "create temp table vardex_settings (name varchar(40), value varchar(200));\n"
+        "create temp table vardex_lockout (userID varchar(20), failures int, lastFailure varchar(19));\n";
+    const auto answers = [this] {
+        QString out = QString::number(::CheckUserLogin("a", "", "", "", 0)) + QLatin1Char(' ') +
+                      QString::number(::CheckUserLogin("a", "pa", "", "", 0));
+        std::vector<int32_t> ids{1, 2, 3, 4, 5, 6}, got(6, -1);
+        EXPECT_EQ(::VardexQueryRights("a", ids.data(), 6, got.data()), VARDEX_OK);
+        for (int32_t g : got)
+            out += QLatin1Char(' ') + QString::number(g);
+        return out;
+    };
+    ASSERT_EQ(connectRole(), 0);
+    const QString expected = answers();
+    ::DisconnectDatabase();
+    EXPECT_TRUE(expected.startsWith(QLatin1String("3 0 "))) << expected.toStdString();
+    const QString through = startPooler();
+    const Ran left = psqlAs(tables + "select count(*) from pg_class where relnamespace = pg_my_temp_schema() "
+                                     "and relkind = 'r';\n",
+                            through);
+    ASSERT_EQ(left.out, QStringLiteral("6\n")) << left.err.toStdString();
+    owner->execute(QStringLiteral("delete from qx_Logs"));
+    ASSERT_EQ(connectRole(through), 0) << ::VardexLastError();
+    EXPECT_TRUE(dataModule().Secured);
+    EXPECT_EQ(answers(), expected);
+    // Still the same server session, the tables still there: the answers were the store's.
+    EXPECT_EQ(
+        psqlAs("select count(*) from pg_class where relnamespace = pg_my_temp_schema();\n", through).out,
+        QStringLiteral("6\n"));
+    EXPECT_EQ(scalarInt(*owner, QStringLiteral("select count(*) from qx_Logs where theLog = '用户登录'")), 1);
+}
+
+TEST_F(SecuredAgainstDesktops, AnotherDesktopsSettingsChangeNoAnswer) {
+    setting("lockout.failures", QStringLiteral("3"));
+    const QByteArray settings = "set standard_conforming_strings = off;\nset time zone 'UTC+167';\n"
+                                "set DateStyle = 'SQL, DMY';\nset search_path = pg_temp, public;\n"
+                                "set enable_hashjoin = off;\nset plan_cache_mode = force_generic_plan;\n";
+    const Ran direct = psqlAs(settings + attemptAndAnswer("a", "pa") + attemptAndAnswer("two", "p2"));
+    EXPECT_EQ(direct.out, QStringLiteral("0\n0\n")) << direct.err.toStdString();
+    const QString through = startPooler();
+    ASSERT_EQ(connectRole(through), 0) << ::VardexLastError();
+    // Left on the pooler's one server connection, which the library's session is lent next.
+    const Ran set = psqlAs(settings, through);
+    ASSERT_TRUE(errorLines(set).isEmpty()) << set.err.toStdString();
+    EXPECT_EQ(::CheckUserLogin("two", "p2", "", "", 0), 0);
+    expectLoginAndChange("a\\b'c");
+    expectStoreRightsOfA();
+    // The settings PgBouncer does not carry per client were still the other desktop's (it sets
+    // standard_conforming_strings, DateStyle and TimeZone back per client; the direct calls
+    // above ran under all of them).
+    EXPECT_EQ(scalar(dataModule().ADOcn, QStringLiteral("show search_path")),
+              QStringLiteral("pg_temp, public"));
+    EXPECT_EQ(scalar(dataModule().ADOcn, QStringLiteral("show enable_hashjoin")), QStringLiteral("off"));
+}
+
+TEST_F(SecuredAgainstDesktops, AuditTimesAreTheServersClockInTheStoresZone) {
+    // The store's zone: the server's (secure ran with no zone of its own).
+    const QString zone = psqlAs("show TimeZone;\n").out.trimmed();
+    const Ran r = psqlAs("set time zone 'UTC+167';\nselect vardex_logout('pc1', 'Alice');\n"
+                         "begin;\nset local time zone '" +
+                         zone.toUtf8() +
+                         "';\nselect to_char(now(), 'YYYY-MM-DD HH24:MI:SS');\nselect pg_sleep(1.5);\n"
+                         "select vardex_logout('pc2', 'Bob');\ncommit;\n");
+    ASSERT_TRUE(errorLines(r).isEmpty()) << r.err.toStdString();
+    const QString began = r.out.section(QLatin1Char('\n'), 1, 1);
+    const QString now = scalar(*owner, QStringLiteral("select to_char(clock_timestamp() at time zone %1, "
+                                                      "'YYYY-MM-DD HH24:MI:SS')")
+                                           .arg(sqlLiteral(zone)));
+    const QString alice =
+        scalar(*owner, QStringLiteral("select theTime from qx_Logs where userName = 'Alice'"));
+    const QString bob = scalar(*owner, QStringLiteral("select theTime from qx_Logs where userName = 'Bob'"));
+    // Written within the minute before now, in the store's zone, not seven days back.
+    EXPECT_LE(alice, now);
+    EXPECT_GE(alice, QDateTime::fromString(now, QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                         .addSecs(-60)
+                         .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    EXPECT_GT(bob, began) << "the time the transaction began";
+}
+
+TEST_F(SecuredAgainstDesktops, NullIsRefusedWhereverTheLibraryWouldSendAText) {
+    setting("password.minlength", QStringLiteral("8"));
+    const QString contents = storeContents(*owner);
+    const QByteArray calls =
+        "select vardex_change_password_attempt('a', 'pa', NULL, '2024-05-06', 'pc', 'Ann');\n"
+        "select vardex_change_password_attempt('a', NULL, 'long enough', '2024-05-06', 'pc', 'Ann');\n"
+        "select vardex_change_password_attempt('a', 'pa', 'long enough', NULL, 'pc', 'Ann');\n"
+        "select vardex_login_attempt('exp', 'pe', NULL, 'pc', '', false);\n"
+        "select vardex_login_attempt(NULL, 'pa', '2024-05-06', 'pc', '', false);\n"
+        "select vardex_login_attempt('a', 'pa', '2024-05-06', NULL, '', true);\n"
+        "select vardex_login_attempt('a', 'pa', '2024-05-06', 'pc', NULL, true);\n"
+        "select vardex_login_attempt('a', 'pa', '2024-05-06', 'pc', '', NULL);\n"
+        "select vardex_answer(NULL);\n"
+        "select vardex_check_right(NULL, 1, 'pc', 'Ann');\n"
+        "select vardex_check_right('a', NULL, 'pc', 'Ann');\n"
+        "select vardex_check_right('a', 1, NULL, 'Ann');\n"
+        "select vardex_query_rights('a', '{1,NULL}');\n"
+        "select vardex_query_rights('a', NULL);\n"
+        "select vardex_logout(NULL, 'Ann');\n"
+        "select vardex_logout('pc', NULL);\n";
+    const QStringList errors = psqlAsRole(calls);
+    ASSERT_EQ(errors.size(), 16) << errors.join(QLatin1Char('\n')).toStdString();
+    for (const QString& e : errors)
+        EXPECT_TRUE(e.contains(QLatin1String("NULL"))) << e.toStdString();
+    EXPECT_EQ(storeContents(*owner), contents);
+    EXPECT_EQ(psqlAs(attemptAndAnswer("a", "pa") + attemptAndAnswer("exp", "pe")).out,
+              QStringLiteral("0\n2\n"));
+}
+
+TEST_F(SecuredAgainstDesktops, ANewPasswordLongerThanBcryptReadsIsRefused) {
+    ASSERT_EQ(connectRole(), 0);
+    EXPECT_EQ(::ChangeUserPassword("a", "pa", QByteArray(73, 'x').constData(), ""), 7);
+    const QByteArray cjk24 = QStringLiteral("密").repeated(24).toUtf8(); // 72 bytes
+    EXPECT_EQ(::ChangeUserPassword("a", "pa", (cjk24 + "码").constData(), ""), 7);
+    EXPECT_EQ(::ChangeUserPassword("a", "pa", cjk24.constData(), ""), 0);
+    EXPECT_EQ(::CheckUserLogin("a", cjk24.constData(), "", "", 0), 0);
+}
+
+TEST_F(SecuredAgainstDesktops, VardexQueryRightsReadsTheGrantsOnceAlsoInThePlanTheSessionKeeps) {
+    // 20,000 grants; the plans of the function's query logged by auto_explain (the owner's
+    // session: a superuser may load it), the sixth and later calls running the generic plan.
+    owner->execute(
+        QStringLiteral("insert into qx_user_qx select 'f' || k, i, 1 from generate_series(1, 1000) i, "
+                       "generate_series(1, 20) k; analyze qx_user_qx"));
+    owner->execute(QStringLiteral("LOAD 'auto_explain'; SET auto_explain.log_min_duration = 0; "
+                                  "SET auto_explain.log_nested_statements = on"));
+    const int before = int(serverLog().size());
+    QString items = QStringLiteral("{1");
+    for (int i = 2; i <= 1000; ++i)
+        items += QLatin1Char(',') + QString::number(i);
+    items += QLatin1Char('}');
+    QString answer;
+    for (int call = 0; call < 8; ++call)
+        answer = scalar(*owner, QStringLiteral("select vardex_query_rights('a', '%1')").arg(items));
+    owner->execute(QStringLiteral("SET auto_explain.log_min_duration = -1"));
+    EXPECT_TRUE(answer.startsWith(QLatin1Char('0'))) << answer.toStdString();
+    const QString log = serverLog().mid(before);
+    const QStringList plans = log.split(QStringLiteral("Query Text: '0' || coalesce((SELECT encode"));
+    ASSERT_EQ(plans.size(), 9) << log.left(4000).toStdString();
+    // One scan of the user's grants by the index, whatever the plan: no probe per item.
+    for (const QString& plan : plans.mid(1)) {
+        const QString text = plan.section(QStringLiteral("Query Text:"), 0, 0);
+        EXPECT_TRUE(text.contains(QLatin1String("Scan"))) << text.toStdString();
+        for (const char* perItem : {"Nested Loop", "SubPlan", "ANY", "Loop"})
+            EXPECT_FALSE(text.contains(QLatin1String(perItem))) << text.toStdString();
+    }
+}
+
+TEST_F(SecuredAgainstDesktops, ASecondSecureReplacesTheFunctionsOfAnEarlierVersion) {
+    // The functions an earlier version left: answers in the caller's transaction, an array out.
+    owner->execute(
+        QStringLiteral(
+            "DROP FUNCTION vardex_query_rights(text, integer[]); "
+            "CREATE FUNCTION vardex_query_rights(p_user_id text, p_right_ids integer[]) RETURNS integer[] "
+            "LANGUAGE sql SECURITY DEFINER AS 'select array[0]'; "
+            "CREATE FUNCTION vardex_login(text, text, text, text, text, boolean, OUT code integer, OUT "
+            "user_name "
+            "text) LANGUAGE sql SECURITY DEFINER AS 'select 0, ''x''::text'; "
+            "GRANT EXECUTE ON FUNCTION vardex_login(text, text, text, text, text, boolean) TO %1")
+            .arg(role));
+    const Ran again = secure();
+    ASSERT_EQ(again.code, 0) << again.err.toStdString();
+    EXPECT_EQ(
+        scalar(*owner, QStringLiteral("select to_regprocedure('vardex_login(text, text, text, text, text, "
+                                      "boolean)') is null and pg_get_function_result("
+                                      "'vardex_query_rights(text, integer[])'::regprocedure) = 'text'")),
+        QStringLiteral("true"));
+    ASSERT_EQ(connectRole(), 0);
+    std::vector<int32_t> ids{1, 2}, got(2, -1);
+    EXPECT_EQ(::VardexQueryRights("nobody", ids.data(), 2, got.data()), VARDEX_OK);
+    EXPECT_EQ(got, (std::vector<int32_t>{1, 1}));
+}
+
+TEST_F(SecuredAgainstDesktops, ACallWhoseConnectionDropsIsNeverSentAgain) {
+    marker = QStringLiteral("select public.vardex_login_attempt(");
+    owner->execute(
+        QStringLiteral("ALTER ROLE %1 IN DATABASE %2 SET log_statement = 'all'").arg(role, database));
+    setting("lockout.failures", QStringLiteral("5"));
+    owner->execute(QStringLiteral("insert into vardex_lockout values ('a', 0, '2000-01-01 00:00:00')"));
+    ASSERT_EQ(connectRole(), 0);
+    const QString pids = QStringLiteral("select pid from pg_stat_activity where usename = '%1'").arg(role);
+    // Ended while idle: found before anything is sent, opened anew, the call answered.
+    const QString idle = scalar(*owner, pids);
+    owner->execute(QStringLiteral("select pg_terminate_backend(%1, 10000)").arg(idle));
+    EXPECT_NE(::CheckUserRight("a", 1, "", 0), VARDEX_ERROR) << ::VardexLastError();
+    EXPECT_NE(scalar(*owner, pids), idle);
+    // Ended while the attempt waits for the user's lockout row: the call fails and is not sent
+    // again (the server may have run it).
+    owner->execute(QStringLiteral("begin; select * from vardex_lockout where userID = 'a' for update"));
+    std::thread ender([this] {
+        auto admin = openConnection(store->connectionString());
+        QString pid;
+        for (; pid.isEmpty(); QThread::msleep(10))
+            pid = scalar(*admin, QStringLiteral("select pid from pg_stat_activity where usename = '%1' and "
+                                                "wait_event_type = 'Lock'")
+                                     .arg(role));
+        admin->execute(QStringLiteral("select pg_terminate_backend(%1, 10000)").arg(pid));
+    });
+    const int before = loggedStatements();
+    const int code = ::CheckUserLogin("a", "wrong", "", "", 0);
+    ender.join();
+    owner->execute(QStringLiteral("rollback"));
+    EXPECT_EQ(code, VARDEX_ERROR);
+    EXPECT_TRUE(QString::fromLocal8Bit(::VardexLastError()).contains(QLatin1String("not sent again")))
+        << ::VardexLastError();
+    EXPECT_EQ(loggedStatements() - before, 1);
+    EXPECT_EQ(::CheckUserLogin("a", "wrong", "", "", 0), 3);
+    EXPECT_EQ(loggedStatements() - before, 2);
+}
+
+TEST_F(SecuredAgainstDesktops, TheCallsThroughOdbcBindTheirValuesToo) {
+    const QString cs =
+        QStringLiteral("Provider=ODBC;Driver={PostgreSQL Unicode};Server=%1;Port=%2;Database=%3;Uid=%4")
+            .arg(clusterValue("Host"), clusterValue("Port"), database, role);
+    ASSERT_EQ(::ConnectDatabase(cs.toLocal8Bit().constData(), "", "", "2024-05-06", ""), 0)
+        << ::VardexLastError();
+    ASSERT_TRUE(dataModule().Secured);
+    expectLoginAndChange("it's \\ new");
+    // The last call, idle on the connection, was the login with the new password (psqlODBC binds
+    // through a named prepared statement, which it deallocates after).
+    const Ran seen = psqlAs("select query from pg_stat_activity where usename = current_user and pid <> "
+                            "pg_backend_pid();\n");
+    EXPECT_FALSE(seen.out.contains(QLatin1String("new"))) << seen.out.toStdString();
+    expectStoreRightsOfA();
 }

@@ -4,7 +4,13 @@
 
 #include <QFile>
 #include <QUuid>
+#include <arpa/inet.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace vardex::test {
 
@@ -219,6 +225,70 @@ QStringList psqlErrors(const QString& login, const QString& database, const QByt
         if (line.startsWith(QLatin1String("ERROR:")))
             errors << line;
     return errors;
+}
+
+quint16 freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    quint16 port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+}
+
+Pooler::Pooler(const QStringList& logins) {
+    port = freePort();
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                          QFileDevice::ExeOther);
+    QFile users(dir.filePath(QStringLiteral("users.txt")));
+    users.open(QIODevice::WriteOnly);
+    for (const QString& l : logins + QStringList{clusterSetting("User ID")})
+        users.write("\"" + l.toUtf8() + "\" \"\"\n");
+    users.close();
+    QFile ini(dir.filePath(QStringLiteral("pgbouncer.ini")));
+    ini.open(QIODevice::WriteOnly);
+    ini.write(
+        QStringLiteral("[databases]\n* = host=%1 port=%2\n[pgbouncer]\nlisten_addr = 127.0.0.1\n"
+                       "listen_port = %3\nunix_socket_dir =\nauth_type = trust\nauth_file = %4\n"
+                       "pool_mode = transaction\ndefault_pool_size = 1\nmax_client_conn = 100\n"
+                       "ignore_startup_parameters = extra_float_digits, options\n")
+            .arg(clusterSetting("Host"), clusterSetting("Port"), QString::number(port), users.fileName())
+            .toUtf8());
+    ini.close();
+    for (QFile* f : {&users, &ini})
+        f->setPermissions(f->permissions() | QFileDevice::ReadOther);
+    // PgBouncer refuses to run as root: as root it runs as the cluster's postgres user.
+    const passwd* pw = geteuid() == 0 ? getpwnam("postgres") : nullptr;
+    if (pw) {
+        const uid_t uid = pw->pw_uid;
+        const gid_t gid = pw->pw_gid;
+        process.setChildProcessModifier([uid, gid] {
+            if (setgroups(1, &gid) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+                _exit(127);
+        });
+    }
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("pgbouncer"), {ini.fileName()});
+    QByteArray said;
+    while (!said.contains("listening on") && process.waitForReadyRead(30000))
+        said += process.readAll();
+    ready = said.contains("listening on");
+    EXPECT_TRUE(ready) << said.toStdString();
+}
+Pooler::~Pooler() {
+    process.terminate();
+    process.waitForFinished(30000);
+}
+
+QString Pooler::connectionString(const QString& database) const {
+    return QStringLiteral("Provider=PostgreSQL;Host=127.0.0.1;Port=%1;Database=%2")
+        .arg(QString::number(port), database);
 }
 
 } // namespace vardex::test

@@ -99,6 +99,25 @@ ProgramRun runAndWait(const QString& program, const QStringList& args,
 QStringList psqlErrors(const QString& login, const QString& database, const QByteArray& script,
                        const QString& port = QString());
 
+// A loopback port nobody listens on now, as the system hands one out.
+quint16 freePort();
+
+// A PgBouncer of the test's own in front of the test cluster: transaction pooling, one server
+// connection per database and user, every login of logins accepted (the cluster trusts loopback).
+// Stopped when the object goes.
+class Pooler {
+  public:
+    explicit Pooler(const QStringList& logins);
+    ~Pooler();
+    Pooler(const Pooler&) = delete;
+    Pooler& operator=(const Pooler&) = delete;
+    QString connectionString(const QString& database) const;
+    QTemporaryDir dir;
+    QProcess process;
+    quint16 port = 0;
+    bool ready = false;
+};
+
 } // namespace vardex::test
 
 // Gives parameterised tests readable names: Store/Backends.X/SQLite
