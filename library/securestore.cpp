@@ -149,7 +149,7 @@ LoginAnswer login(AdoConnection& cn, const QString& schema, const QString& userI
                   const QString& workDate, const QString& computer, const QString& previousUser,
                   bool writeRows) {
     // Two statements, each a transaction of its own: the attempt counts the guess and commits
-    // before anyone can read its answer (see securestore_sql.inc).
+    // before anyone can read its answer (see store/pg/secure-functions.sql).
     const auto token = call(
         cn, QStringLiteral("select %1.vardex_login_attempt($1, $2, $3, $4, $5, $6::boolean)").arg(schema),
         {userId, password, workDate, computer, previousUser, boolText(writeRows)}, true);
