@@ -30,7 +30,7 @@ int upgrade(const Invocation& o) {
         // that ends half-way, leaves the store at the version it had.
         AdoTransaction tx(*cn);
         const StoreVersion found = storeVersion(*cn);
-        if (found.current()) {
+        if (found.current() && found.recorded) {
             say(QStringLiteral("the store is at version %1").arg(found.version));
             finishTransaction(tx, *cn);
             return kOk;

@@ -71,6 +71,7 @@ QStringList storedScriptLines(const QString& name, const QString& tempFile, bool
 }
 
 constexpr char kMetaTable[] = "vardex_meta";
+constexpr int kMetaStep = 4; // the step that makes vardex_meta
 
 bool hasTable(AdoConnection& cn, const char* table) {
     return cn.tableNames().contains(QLatin1String(table), Qt::CaseInsensitive);
@@ -145,6 +146,9 @@ StoreVersion storeVersion(AdoConnection& cn) {
             throw Error(QStringLiteral(
                 "No store is installed here (it has no table qx_Name): run vardex-cli install."));
         v.version = hasTable(cn, policy::kSettingsTable) && hasTable(cn, policy::kLockoutTable) ? 2 : 1;
+        // A vardex_meta that lost its row still says the store took the step that made it.
+        if (hasTable(cn, kMetaTable))
+            v.version = std::max(v.version, kMetaStep);
     }
     if (v.version > v.newest)
         throw Error(newerStoreText(v.version, v.newest));
@@ -160,6 +164,9 @@ QStringList upgradeStore(AdoConnection& cn, const StoreVersion& found,
                          const std::function<void(const StoreStep&)>& done) {
     AdoTransaction tx(cn, !cn.inTransaction());
     runSteps(cn, found.pending, done);
+    if (found.pending.isEmpty() && !found.recorded && hasTable(cn, kMetaTable))
+        for (const QString& statement : versionStatements(found.version))
+            cn.execute(statement); // the version it was recognised at, recorded once
     QStringList lines;
     if (found.secured)
         lines = securestore::secure(cn, securestore::securedRole(cn)).lines;

@@ -60,7 +60,7 @@ int newestStoreVersion(Dialect dialect);
 int recordedStoreVersion(AdoConnection& cn);
 
 // Where a store stands: its version, read or (for a store that records none) recognised once by
-// what it holds: the password policy's tables make it 2, else 1.
+// what it holds: the password policy's tables make it 2, else 1 (a vardex_meta without its row, 4).
 struct StoreVersion {
     int version = 0;
     bool recorded = false;       // read from vardex_meta, not recognised

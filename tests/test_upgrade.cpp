@@ -280,6 +280,12 @@ TEST_P(Upgrade, ALibraryRefusesANewerStoreAndOpensAnOlderOne) {
     EXPECT_TRUE(up.err.contains(expected)) << up.err.toStdString();
     EXPECT_EQ(scalarInt(*cn, "select value from vardex_meta"), newest + 1);
     DisconnectDatabase();
+    // A version table that lost its row reads as the version that made it, not as a store of
+    // the first releases: upgrade finishes it instead of failing to make the table again.
+    cn->execute("delete from vardex_meta");
+    const CliRun lost = cli({"upgrade", store.connectionString()});
+    EXPECT_EQ(lost.exitCode, 0) << lost.err.toStdString();
+    EXPECT_EQ(scalarInt(*cn, "select value from vardex_meta where name = 'schema.version'"), newest);
 }
 
 // A store secured before the hostile-desktop changes: the first release's secure, replayed from
