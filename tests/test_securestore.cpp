@@ -28,31 +28,6 @@ using namespace vardex::test;
 
 namespace {
 
-struct Ran {
-    int code;
-    QString out, err;
-};
-
-Ran runProgram(const QString& program, const QStringList& args, const QByteArray& input = QByteArray()) {
-    QProcess p;
-    p.start(program, args);
-    EXPECT_TRUE(p.waitForStarted(10000)) << program.toStdString();
-    p.write(input);
-    p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(120000));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
-
-QString clusterValue(const char* key) {
-    QFile f(qEnvironmentVariable("VARDEX_PG_CONNFILE"));
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    const auto m = QRegularExpression(QStringLiteral("%1=([^;]*)").arg(QLatin1String(key)))
-                       .match(QString::fromUtf8(f.readAll()).trimmed());
-    return m.captured(1);
-}
-
 // Every row of the store's tables, as text, in a fixed order: what "nothing changed" compares.
 QString storeContents(AdoConnection& cn) {
     QString all;
@@ -96,9 +71,9 @@ class SecuredStore : public ::testing::Test {
             return;
         owner.reset();
         store.reset();
-        auto admin =
-            openConnection(QStringLiteral("Provider=PostgreSQL;Host=%1;Port=%2;User ID=%3;Database=postgres")
-                               .arg(clusterValue("Host"), clusterValue("Port"), clusterValue("User ID")));
+        auto admin = openConnection(
+            QStringLiteral("Provider=PostgreSQL;Host=%1;Port=%2;User ID=%3;Database=postgres")
+                .arg(clusterSetting("Host"), clusterSetting("Port"), clusterSetting("User ID")));
         admin->execute(QStringLiteral("DROP ROLE IF EXISTS %1").arg(role));
     }
     void setting(const char* name, const QString& value) {
@@ -133,23 +108,25 @@ class SecuredStore : public ::testing::Test {
                         .arg(i)
                         .arg((i * 7 + int(qstrlen(u)) * 3) % 4 == 0 ? 0 : (i + int(qstrlen(u))) % 3));
     }
-    Ran cli(const QStringList& args) { return runProgram(binDir() + QStringLiteral("/vardex-cli"), args); }
-    Ran secure(const QStringList& more = {}) {
+    ProgramRun cli(const QStringList& args) {
+        return runAndWait(binDir() + QStringLiteral("/vardex-cli"), args);
+    }
+    ProgramRun secure(const QStringList& more = {}) {
         return cli(QStringList{QStringLiteral("secure"), store->connectionString(),
                                QStringLiteral("--client-role"), role} +
                    more);
     }
     // Runs a psql script as the role (on the given port: the cluster's, or a pooler's); what
     // it printed (unaligned, tuples only) and its error lines.
-    Ran psqlAs(const QByteArray& script, const QString& port = QString()) {
-        return runProgram(QStringLiteral("psql"),
+    ProgramRun psqlAs(const QByteArray& script, const QString& port = QString()) {
+        return runAndWait(QStringLiteral("psql"),
                           {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-At"),
-                           QStringLiteral("-h"), clusterValue("Host"), QStringLiteral("-p"),
-                           port.isEmpty() ? clusterValue("Port") : port, QStringLiteral("-U"), role,
+                           QStringLiteral("-h"), clusterSetting("Host"), QStringLiteral("-p"),
+                           port.isEmpty() ? clusterSetting("Port") : port, QStringLiteral("-U"), role,
                            QStringLiteral("-d"), database},
                           script);
     }
-    static QStringList errorLines(const Ran& r) {
+    static QStringList errorLines(const ProgramRun& r) {
         QStringList errors;
         for (const QString& line : r.err.split(QLatin1Char('\n')))
             if (line.startsWith(QLatin1String("ERROR:")))
@@ -189,7 +166,7 @@ class SecuredStore : public ::testing::Test {
 
 TEST_F(SecuredStore, RefusesUntilThePolicyAllowsAndChangesNothingTheSecondTime) {
     owner->execute(QStringLiteral("update qx_user set userPwd = 'A1B2C3' where userID = 'm3'"));
-    Ran r = secure();
+    ProgramRun r = secure();
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains(QLatin1String("passwords upgrade"))) << r.err.toStdString();
     owner->execute(QStringLiteral("update qx_user set userPwd = '' where userID = 'm3'"));
@@ -225,7 +202,7 @@ TEST_F(SecuredStore, RefusesUntilThePolicyAllowsAndChangesNothingTheSecondTime) 
     EXPECT_EQ(
         scalar(*owner, QStringLiteral("select value from vardex_settings where name = 'password.hash'")),
         QStringLiteral("bcrypt"));
-    const Ran undone = secure({QStringLiteral("--undo")});
+    const ProgramRun undone = secure({QStringLiteral("--undo")});
     ASSERT_EQ(undone.code, 0) << undone.err.toStdString();
     EXPECT_EQ(scalar(*owner, grants).toStdString(), before.toStdString());
     TempStore sqlite(Backend::SQLite);
@@ -305,10 +282,10 @@ TEST_F(SecuredStore, TheRoleCanTouchNoTableNoProcedureAndNoSchemaAndHostileTexts
     const QString cipher = EncryptPassword(QStringLiteral("pc"), QStringLiteral("kmpq"));
     owner->execute(
         QStringLiteral("update qx_user set userPwd = %1 where userID = 'm3'").arg(sqlLiteral(cipher)));
-    const Ran codes =
-        runProgram(QStringLiteral("psql"),
-                   {QStringLiteral("-X"), QStringLiteral("-At"), QStringLiteral("-h"), clusterValue("Host"),
-                    QStringLiteral("-p"), clusterValue("Port"), QStringLiteral("-U"), role,
+    const ProgramRun codes =
+        runAndWait(QStringLiteral("psql"),
+                   {QStringLiteral("-X"), QStringLiteral("-At"), QStringLiteral("-h"), clusterSetting("Host"),
+                    QStringLiteral("-p"), clusterSetting("Port"), QStringLiteral("-U"), role,
                     QStringLiteral("-d"), database},
                    "select vardex_login_attempt('m3', 'pc', '2024-05-06', 'pc', '', true) as t "
                    "\\gset\nselect code from vardex_answer(:'t');\nselect vardex_login_attempt('m3', " +
@@ -466,12 +443,12 @@ TEST_F(SecuredSameAnswers, AdministrationIsRefusedBeforeAnythingIsSent) {
     for (const QStringList& verb :
          {QStringList{"user", "enable", "a", "--store", cs}, QStringList{"doctor", cs},
           QStringList{"copy", cs, other.connectionString()}}) {
-        const Ran r = cli(verb);
+        const ProgramRun r = cli(verb);
         EXPECT_EQ(r.code, 1) << verb.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains(QLatin1String("administrator's account"))) << r.err.toStdString();
     }
     // vardex-cli session takes the same path: a right answered, the log left alone.
-    const Ran calls = runProgram(
+    const ProgramRun calls = runAndWait(
         binDir() + QStringLiteral("/vardex-cli"),
         {QStringLiteral("session"), cs, QStringLiteral("--work-date"), QStringLiteral("2024-05-06")},
         "CheckUserRight \"a\" 1 \"\" 0\nClearLogs \"\"\n");
@@ -670,7 +647,7 @@ TEST_F(SecuredAgainstDesktops, AGuessWhoseAnswerIsReadStaysCountedWhateverTheCal
         owner->execute(QStringLiteral("delete from vardex_lockout; delete from qx_Logs"));
         // The answer is refused inside the attempt's transaction, and with it the attempt goes:
         // the caller learns nothing and nothing is counted.
-        const Ran takenBack = psqlAs(
+        const ProgramRun takenBack = psqlAs(
             "begin;\nselect vardex_login_attempt('a', 'g1', '2024-05-06', 'pc', '', false) as t \\gset\n"
             "select code from vardex_answer(:'t');\nrollback;\n"
             "select (select code from vardex_answer(vardex_login_attempt('a', 'g2', '2024-05-06', 'pc', '', "
@@ -689,7 +666,7 @@ TEST_F(SecuredAgainstDesktops, AGuessWhoseAnswerIsReadStaysCountedWhateverTheCal
         EXPECT_EQ(failures("a"), 0);
         // Answers read: each counted, whatever happens to the answer's own transaction (rolled
         // back, it only gives the same answer again).
-        const Ran counted =
+        const ProgramRun counted =
             psqlAs(attemptAndAnswer("a", "g4") +
                        "select vardex_login_attempt('a', 'g5', '2024-05-06', 'pc', '', false) "
                        "as t \\gset\nbegin;\nselect code from vardex_answer(:'t');\nrollback;\n"
@@ -729,14 +706,16 @@ TEST_F(SecuredAgainstDesktops, NoOtherDesktopSeesATypedPassword) {
     EXPECT_EQ(::CheckUserLogin("a", "pa", "", "", 0), 0);
     EXPECT_EQ(::ChangeUserPassword("a", "pa", "Sesame-9x", ""), 0);
     // The first desktop sits idle; a second one reads what the role's sessions show.
-    const Ran seen = psqlAs("select query from pg_stat_activity where usename = current_user and pid <> "
-                            "pg_backend_pid();\n");
+    const ProgramRun seen =
+        psqlAs("select query from pg_stat_activity where usename = current_user and pid <> "
+               "pg_backend_pid();\n");
     EXPECT_TRUE(seen.out.contains(QLatin1String("vardex_answer($1)")))
         << seen.out.toStdString() << seen.err.toStdString();
     EXPECT_FALSE(seen.out.contains(QLatin1String("Sesame"))) << seen.out.toStdString();
     EXPECT_EQ(::CheckUserLogin("a", "Sesame-9x", "", "", 0), 0);
-    const Ran again = psqlAs("select query from pg_stat_activity where usename = current_user and pid <> "
-                             "pg_backend_pid();\n");
+    const ProgramRun again =
+        psqlAs("select query from pg_stat_activity where usename = current_user and pid <> "
+               "pg_backend_pid();\n");
     EXPECT_TRUE(again.out.contains(QLatin1String("vardex_answer($1)"))) << again.out.toStdString();
     EXPECT_FALSE(again.out.contains(QLatin1String("Sesame"))) << again.out.toStdString();
 }
@@ -770,9 +749,10 @@ TEST_F(SecuredAgainstDesktops, AnotherDesktopsTemporaryTablesAreNeverRead) {
     ::DisconnectDatabase();
     EXPECT_TRUE(expected.startsWith(QLatin1String("3 0 "))) << expected.toStdString();
     const QString through = startPooler();
-    const Ran left = psqlAs(tables + "select count(*) from pg_class where relnamespace = pg_my_temp_schema() "
-                                     "and relkind = 'r';\n",
-                            through);
+    const ProgramRun left =
+        psqlAs(tables + "select count(*) from pg_class where relnamespace = pg_my_temp_schema() "
+                        "and relkind = 'r';\n",
+               through);
     ASSERT_EQ(left.out, QStringLiteral("6\n")) << left.err.toStdString();
     owner->execute(QStringLiteral("delete from qx_Logs"));
     ASSERT_EQ(connectRole(through), 0) << ::VardexLastError();
@@ -790,12 +770,12 @@ TEST_F(SecuredAgainstDesktops, AnotherDesktopsSettingsChangeNoAnswer) {
     const QByteArray settings = "set standard_conforming_strings = off;\nset time zone 'UTC+167';\n"
                                 "set DateStyle = 'SQL, DMY';\nset search_path = pg_temp, public;\n"
                                 "set enable_hashjoin = off;\nset plan_cache_mode = force_generic_plan;\n";
-    const Ran direct = psqlAs(settings + attemptAndAnswer("a", "pa") + attemptAndAnswer("two", "p2"));
+    const ProgramRun direct = psqlAs(settings + attemptAndAnswer("a", "pa") + attemptAndAnswer("two", "p2"));
     EXPECT_EQ(direct.out, QStringLiteral("0\n0\n")) << direct.err.toStdString();
     const QString through = startPooler();
     ASSERT_EQ(connectRole(through), 0) << ::VardexLastError();
     // Left on the pooler's one server connection, which the library's session is lent next.
-    const Ran set = psqlAs(settings, through);
+    const ProgramRun set = psqlAs(settings, through);
     ASSERT_TRUE(errorLines(set).isEmpty()) << set.err.toStdString();
     EXPECT_EQ(::CheckUserLogin("two", "p2", "", "", 0), 0);
     expectLoginAndChange("a\\b'c");
@@ -811,11 +791,11 @@ TEST_F(SecuredAgainstDesktops, AnotherDesktopsSettingsChangeNoAnswer) {
 TEST_F(SecuredAgainstDesktops, AuditTimesAreTheServersClockInTheStoresZone) {
     // The store's zone: the server's (secure ran with no zone of its own).
     const QString zone = psqlAs("show TimeZone;\n").out.trimmed();
-    const Ran r = psqlAs("set time zone 'UTC+167';\nselect vardex_logout('pc1', 'Alice');\n"
-                         "begin;\nset local time zone '" +
-                         zone.toUtf8() +
-                         "';\nselect to_char(now(), 'YYYY-MM-DD HH24:MI:SS');\nselect pg_sleep(1.5);\n"
-                         "select vardex_logout('pc2', 'Bob');\ncommit;\n");
+    const ProgramRun r = psqlAs("set time zone 'UTC+167';\nselect vardex_logout('pc1', 'Alice');\n"
+                                "begin;\nset local time zone '" +
+                                zone.toUtf8() +
+                                "';\nselect to_char(now(), 'YYYY-MM-DD HH24:MI:SS');\nselect pg_sleep(1.5);\n"
+                                "select vardex_logout('pc2', 'Bob');\ncommit;\n");
     ASSERT_TRUE(errorLines(r).isEmpty()) << r.err.toStdString();
     const QString began = r.out.section(QLatin1Char('\n'), 1, 1);
     const QString now = scalar(*owner, QStringLiteral("select to_char(clock_timestamp() at time zone %1, "
@@ -912,7 +892,7 @@ TEST_F(SecuredAgainstDesktops, ASecondSecureReplacesTheFunctionsOfAnEarlierVersi
             "text) LANGUAGE sql SECURITY DEFINER AS 'select 0, ''x''::text'; "
             "GRANT EXECUTE ON FUNCTION vardex_login(text, text, text, text, text, boolean) TO %1")
             .arg(role));
-    const Ran again = secure();
+    const ProgramRun again = secure();
     ASSERT_EQ(again.code, 0) << again.err.toStdString();
     EXPECT_EQ(
         scalar(*owner, QStringLiteral("select to_regprocedure('vardex_login(text, text, text, text, text, "
@@ -965,15 +945,16 @@ TEST_F(SecuredAgainstDesktops, ACallWhoseConnectionDropsIsNeverSentAgain) {
 TEST_F(SecuredAgainstDesktops, TheCallsThroughOdbcBindTheirValuesToo) {
     const QString cs =
         QStringLiteral("Provider=ODBC;Driver={PostgreSQL Unicode};Server=%1;Port=%2;Database=%3;Uid=%4")
-            .arg(clusterValue("Host"), clusterValue("Port"), database, role);
+            .arg(clusterSetting("Host"), clusterSetting("Port"), database, role);
     ASSERT_EQ(::ConnectDatabase(cs.toLocal8Bit().constData(), "", "", "2024-05-06", ""), 0)
         << ::VardexLastError();
     ASSERT_TRUE(dataModule().Secured);
     expectLoginAndChange("it's \\ new");
     // The last call, idle on the connection, was the login with the new password (psqlODBC binds
     // through a named prepared statement, which it deallocates after).
-    const Ran seen = psqlAs("select query from pg_stat_activity where usename = current_user and pid <> "
-                            "pg_backend_pid();\n");
+    const ProgramRun seen =
+        psqlAs("select query from pg_stat_activity where usename = current_user and pid <> "
+               "pg_backend_pid();\n");
     EXPECT_FALSE(seen.out.contains(QLatin1String("new"))) << seen.out.toStdString();
     expectStoreRightsOfA();
 }
