@@ -46,6 +46,8 @@ int install(const Invocation& o) {
         std::fprintf(stderr, "batch %d: %s\n", r.failedBatch, r.error.toLocal8Bit().constData());
         return 1;
     }
+    if (conventions().quiet) // -q: the exit code says it
+        return 0;
     std::printf("%s: %s\n", vardex::Ui::tr("导入数据表").toLocal8Bit().constData(),
                 vardex::installSuccessText().toLocal8Bit().constData());
     std::printf("%d batches\n", r.batchesRun);

@@ -1,5 +1,6 @@
 #include "dialogs/dlgcommon.h"
 
+#include "dialogs/language.h"
 #include "platform/errors.h"
 #include "platform/msgbox_qt.h"
 #include "platform/msgservice.h"
@@ -85,9 +86,10 @@ void fitLeftOf(QLabel* label, int rightEdge, int minLeft) {
     const QRect g = label->geometry();
     if (g.x() + label->sizeHint().width() <= rightEdge)
         return;
-    fitCaption(label, rightEdge - minLeft);
-    const int width = std::min(label->sizeHint().width(), rightEdge - minLeft);
-    label->setGeometry(rightEdge - width, g.y(), width, g.height());
+    const int end = rightEdge - kCaptionClearance;
+    fitCaption(label, end - minLeft);
+    const int width = std::min(label->sizeHint().width(), end - minLeft);
+    label->setGeometry(end - width, g.y(), width, g.height());
 }
 
 void makeFixedDialog(QDialog* window, int clientWidth, int clientHeight, const QString& title) {
@@ -135,6 +137,10 @@ void reportError(const std::exception& error, QWidget* owner) {
     if (caption.isEmpty())
         caption = QStringLiteral("Vardex");
     showMessage(text, caption, mb::Ok | mb::IconError, owner);
+}
+
+uint32_t inputErrorBox() {
+    return gui::language() == QLatin1String("zh") ? mb::Ok : mb::Ok | mb::IconWarning;
 }
 
 void requireDisplay() {

@@ -69,6 +69,25 @@ def check_translations(src):
     return problems, len(wanted)
 
 
+def check_cli_translations(src):
+    # The command-line program's own messages (Cli::tr, English) each need their Chinese.
+    problems = []
+    with tempfile.TemporaryDirectory() as tmp:
+        fresh = os.path.join(tmp, 'cli.ts')
+        subprocess.run([os.path.join(src, 'translations', 'update.sh'), '--cli', fresh], check=True)
+        wanted = {k: v for k, v in read_ts(fresh).items() if k[0] == 'Cli'}
+    committed = read_ts(os.path.join(src, 'translations', 'vardex-cli_zh.ts'))
+    if not wanted:
+        problems.append('lupdate found no message of vardex-cli')
+    for key in wanted:
+        t = committed.get(key)
+        if t is None:
+            problems.append('no Chinese entry for vardex-cli: %s %r %r' % key)
+        elif t.get('type') in ('unfinished', 'vanished', 'obsolete') or not message_text(t).strip():
+            problems.append('Chinese not finished (%s): %s %r %r' % (t.get('type') or 'empty', *key))
+    return problems, len(wanted)
+
+
 def strip_comments(code):
     # Blanks out // and /* */ comments, leaving string literals (and line numbers) alone.
     out, i, n = [], 0, len(code)
@@ -124,6 +143,9 @@ def check_literals(src):
 def main():
     src = sys.argv[1]
     problems, count = check_translations(src)
+    cli_problems, cli_count = check_cli_translations(src)
+    problems += cli_problems
+    count += cli_count
     problems += check_literals(src)
     for p in problems:
         print(p)
