@@ -100,11 +100,11 @@ TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
     }
     Label4->setBuddy(dt1);
     Label5->setBuddy(dt2);
-    // A longer caption of another language stays clear of its box.
+    // A longer caption of another language stays clear of its box (the boxes start at 83 and 268).
     for (QLabel* l : {Label1, Label3, Label4})
-        dialogs::fitLeftOf(l, 81, 2);
+        dialogs::fitLeftOf(l, 83 - dialogs::kCaptionClearance, 2);
     for (QLabel* l : {Label2, Label8, Label5})
-        dialogs::fitLeftOf(l, 266, 190);
+        dialogs::fitLeftOf(l, 268 - dialogs::kCaptionClearance, 190);
 
     chkAllow = new QCheckBox(Ui::tr("是否有效"), this);
     chkAllow->setObjectName(QStringLiteral("chkAllow"));

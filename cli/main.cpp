@@ -396,11 +396,10 @@ int dispatch(const QStringList& args) {
         printOut(groupHelp(known));
         return kOk;
     }
-    printErr(
-        args.size() > 1 && !args[1].startsWith(QLatin1Char('-'))
-            ? Cli::tr("unknown verb %1 %2; one of: %3")
-                  .arg(args[0], args[1], known.join(QStringLiteral(", ")))
-            : Cli::tr("%1 needs one of: %2").arg(args.value(0), known.join(QStringLiteral(", "))));
+    printErr(args.size() > 1 && !args[1].startsWith(QLatin1Char('-'))
+                 ? Cli::tr("unknown verb %1 %2; one of: %3")
+                       .arg(args[0], args[1], known.join(QStringLiteral(", ")))
+                 : Cli::tr("%1 needs one of: %2").arg(args.value(0), known.join(QStringLiteral(", "))));
     return kUsage;
 }
 
@@ -413,15 +412,18 @@ void printUsage(bool asked) {
 
 namespace {
 
-// Shows the program's messages, and the texts it shares with the windows, in that language.
-void applyLanguage(const QString& code) {
+// Shows the program's messages in that language, and the texts it shares with the windows
+// (install's, the store's rules) too, unless `libraryChooses`: session runs the library's calls
+// as a client program does, and the library then speaks as in any client (VARDEX_LANG, else
+// Chinese), whatever the locale.
+void applyLanguage(const QString& code, bool libraryChooses) {
     if (code == QLatin1String("zh")) {
         auto* translator = new QTranslator(QCoreApplication::instance());
         if (translator->load(QStringLiteral(":/i18n/vardex-cli_zh.qm")))
             QCoreApplication::installTranslator(translator);
     }
-    // The texts the windows share (install's, the store's rules) in the same language.
-    VardexSetLanguage(code.toLatin1().constData());
+    if (!libraryChooses)
+        VardexSetLanguage(code.toLatin1().constData());
 }
 
 // Qt's own remarks (a missing XDG_RUNTIME_DIR, a platform plugin's notes) are not the verb's
@@ -459,8 +461,8 @@ int main(int argc, char** argv) {
         vardex::gui::ensureApplication();
     else
         new QCoreApplication(appArgc, appArgv);
-    applyLanguage(vardex::cli::chooseLanguage());
     const QString verb = args.value(0);
+    applyLanguage(vardex::cli::chooseLanguage(), verb == QLatin1String("session"));
     if (verb == QLatin1String("--version") || verb == QLatin1String("version")) {
         std::printf("vardex-cli %s\n", VARDEX_CLI_VERSION);
         return 0;

@@ -84,12 +84,16 @@ void selectSectionOnClick(QDateTimeEdit* edit) {
 
 void fitLeftOf(QLabel* label, int rightEdge, int minLeft) {
     const QRect g = label->geometry();
-    if (g.x() + label->sizeHint().width() <= rightEdge)
+    // A right-aligned label's text ends at its right edge, however wide the label was made, and
+    // is cut off at its left when the label is narrower than the text.
+    const bool right = label->alignment() & Qt::AlignRight;
+    const int textEnd = right ? g.x() + g.width() : g.x() + label->sizeHint().width();
+    const bool whole = !right || label->sizeHint().width() <= g.width();
+    if (gui::language() == QLatin1String("zh") || (textEnd <= rightEdge && whole))
         return;
-    const int end = rightEdge - kCaptionClearance;
-    fitCaption(label, end - minLeft);
-    const int width = std::min(label->sizeHint().width(), end - minLeft);
-    label->setGeometry(end - width, g.y(), width, g.height());
+    fitCaption(label, rightEdge - minLeft);
+    const int width = std::min(label->sizeHint().width(), rightEdge - minLeft);
+    label->setGeometry(rightEdge - width, g.y(), width, g.height());
 }
 
 void makeFixedDialog(QDialog* window, int clientWidth, int clientHeight, const QString& title) {

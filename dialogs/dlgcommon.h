@@ -28,10 +28,10 @@ void centreOnScreen(QWidget* window);
 // a caption that fits keeps its font.
 void fitCaption(QWidget* widget, int room);
 // A label whose right edge passes `rightEdge` (it would run into the box it names) is moved left
-// so that it ends a few pixels before it, clear of the box's frame, starting no further left than
-// `minLeft`, and fitted into that room. A label that ends by `rightEdge` stays where it is.
+// so that it ends there, starting no further left than `minLeft`, and fitted into that room. In
+// Chinese nothing moves: the captions stand where the classic layout puts them.
 void fitLeftOf(QLabel* label, int rightEdge, int minLeft);
-// The room a moved caption leaves between its text and the box it names.
+// The room a caption of another language leaves between its text and the box it names.
 constexpr int kCaptionClearance = 4;
 
 // A flat button that takes no focus, so there is no default button.

@@ -250,7 +250,7 @@ void TForm1::retranslateUi() {
     }
     // The password caption ends where the Chinese one has room to, clear of the edit box at
     // 330; a wider one starts further left, up to the user ID box, and shrinks only past that.
-    const int passwordEnd = 330 - 2 - dialogs::kCaptionClearance;
+    const int passwordEnd = 330 - dialogs::kCaptionClearance;
     m_passwordLabel->setFont(QFont());
     m_passwordLabel->adjustSize();
     dialogs::fitCaption(m_passwordLabel, passwordEnd - 258);
