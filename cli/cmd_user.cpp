@@ -51,8 +51,7 @@ QString newPassword(const QCommandLineParser& p) {
             throw Usage(Cli::tr("no new password: give --new-password-file FILE or VARDEX_NEW_PASSWORD, "
                                 "run on a terminal to be asked, or pass --no-password for none"));
         source = Cli::tr("the password typed");
-        if (!trimBlanks(typed).isEmpty() &&
-            (!promptSecret(Cli::tr("Again: "), again) || typed != again))
+        if (!trimBlanks(typed).isEmpty() && (!promptSecret(Cli::tr("Again: "), again) || typed != again))
             throw Refused(Cli::tr("the two passwords differ"));
     }
     if (trimBlanks(typed).isEmpty())

@@ -21,7 +21,7 @@
 namespace vardex::cli {
 
 QString chooseLanguage() {
-    const QString asked = qEnvironmentVariable("VARDEX_LANG");
+    QString asked = qEnvironmentVariable("VARDEX_LANG");
     if (asked == QLatin1String("zh") || asked == QLatin1String("en"))
         return asked;
     if (!asked.isEmpty())
