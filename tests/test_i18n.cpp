@@ -610,26 +610,22 @@ TEST_P(Screenshots, EveryWindow) {
                [&] { ShowLoginDialog(nullptr, "2026-06-15", &ref, &count, &shift, 3); });
     shootModal("repass.png", [&] { ShowChangePasswordDialog("wangf", "2026-06-15"); });
     shootModal("qxlist.png", [&] { ::EditRightList(1); });
-    shootModal(
-        "manager.png", [&] { ::ShowRightManager(1, 1); },
-        [](QWidget* w) {
-            auto* m = qobject_cast<Tfrmanager*>(w);
-            m->dtl1->expandAll();
-            for (QTreeWidgetItemIterator it(m->dtl1); *it; ++it)
-                if (m->dtl1->text(*it, "userID") == "wangf")
-                    m->dtl1->setCurrentNode(*it);
-        });
-    shootModal(
-        "manager-group.png", [&] { ::ShowRightManager(1, 1); },
-        [](QWidget* w) {
-            auto* m = qobject_cast<Tfrmanager*>(w);
-            m->dtl1->expandAll();
-            for (QTreeWidgetItemIterator it(m->dtl1); *it; ++it)
-                if (m->dtl1->text(*it, "userID") == "Finance")
-                    m->dtl1->setCurrentNode(*it);
-            if (m->dtl3->topCount() > 1)
-                m->dtl3->setCurrentNode(m->dtl3->topNode(1)); // a head item
-        });
+    // The administration window with a user (and, with headItem, the second head item) chosen.
+    const auto manager = [&](const QString& name, const QString& userId, bool headItem) {
+        shootModal(
+            name, [] { ::ShowRightManager(1, 1); },
+            [&](QWidget* w) {
+                auto* m = qobject_cast<Tfrmanager*>(w);
+                m->dtl1->expandAll();
+                for (QTreeWidgetItemIterator it(m->dtl1); *it; ++it)
+                    if (m->dtl1->text(*it, "userID") == userId)
+                        m->dtl1->setCurrentNode(*it);
+                if (headItem && m->dtl3->topCount() > 1)
+                    m->dtl3->setCurrentNode(m->dtl3->topNode(1));
+            });
+    };
+    manager("manager.png", "wangf", false);
+    manager("manager-group.png", "Finance", true);
     {
         TfrUser u;
         u.Edit1->setText("liuy");
