@@ -89,7 +89,10 @@ extern "C" {
  * VardexLastError() tells why), also when the store's password policy (its vardex_settings
  * table) holds a value out of range: the reason then names the setting.
  * A session already open is closed first, without a logout row. VARDEX_ERROR: an argument is
- * not valid text, or the call was made while another library call was in progress.
+ * not valid text, or the call was made while another library call was in progress, or the
+ * store records a version (its vardex_meta table) newer than this library knows: nothing is
+ * opened then, the session values keep what they held, and VardexLastError() names both
+ * versions. An older store opens as it is (vardex-cli upgrade brings it to this version).
  *
  * Opening never makes a store: a SQLite Data Source that does not exist answers 1 and nothing
  * is created (stores are made by installing them). A PostgreSQL session, and every automatic

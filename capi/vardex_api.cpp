@@ -20,6 +20,7 @@
 // The core's answer codes (library/answers.h) are the ones this interface documents.
 static_assert(VARDEX_OK == vardex::Ok);
 static_assert(VARDEX_CONNECT_FAILED == vardex::connection::Failed);
+static_assert(VARDEX_ERROR == vardex::connection::NewerStore);
 static_assert(VARDEX_LOGIN_DISABLED == vardex::login::Disabled &&
               VARDEX_LOGIN_EXPIRED == vardex::login::Expired &&
               VARDEX_LOGIN_WRONG_PASSWORD == vardex::login::WrongPassword &&

@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 
 #include "library/doctor.h"
+#include "library/installer.h"
 #include "library/securestore.h"
 
 #include <QJsonArray>
@@ -42,7 +43,25 @@ int doctor(const Invocation& o) {
         }
         const vardex::DoctorReport report = repair ? vardex::repairStore(cn) : vardex::checkStore(cn);
         QJsonObject out = reportJson(report);
+        const vardex::StoreVersion version = vardex::storeVersion(cn);
+        out.insert(QStringLiteral("version"), version.version);
+        out.insert(QStringLiteral("newestVersion"), version.newest);
+        out.insert(QStringLiteral("pendingSteps"), static_cast<qint64>(version.pending.size()));
+        out.insert(QStringLiteral("current"), version.current());
         if (!json) {
+            if (version.current())
+                printOut(QStringLiteral("the store is at version %1, the newest").arg(version.version));
+            else if (!version.pending.isEmpty())
+                printOut(
+                    QStringLiteral("the store is at version %1; %2 step(s) to version %3 are pending: run "
+                                   "vardex-cli upgrade")
+                        .arg(version.version)
+                        .arg(version.pending.size())
+                        .arg(version.newest));
+            else
+                printOut(QStringLiteral("the store is at version %1; its secured functions are an older "
+                                        "version's: run vardex-cli upgrade")
+                             .arg(version.version));
             for (const vardex::Violation& v : report.violations)
                 printOut(v.describe());
             for (const QString& line : report.notes)

@@ -49,7 +49,8 @@ CommandGroup secureCommands() {
                      "desktops call and lets the role ROLE run them and nothing else (no table, no "
                      "procedure, no CREATE in the schema, no temporary table). Needs a UTF8 database, "
                      "password.hash bcrypt and no cipher text left, and refuses a role that could still "
-                     "reach the store another way. Run it again after an upgrade of Vardex. --undo "
+                     "reach the store another way. vardex-cli upgrade runs it again after an upgrade of "
+                     "Vardex. --undo "
                      "takes it back."),
                  Takes::Account,
                  options,

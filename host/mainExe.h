@@ -153,6 +153,8 @@ class TForm1 : public QMainWindow {
     void setInstallEnabled(bool enabled);
     // Closes the connection a probe left open for the installer and withdraws the installer,
     // so that it can never write into another database than the one shown.
+    // On a store older than this program: says which version it found and offers the upgrade.
+    void offerUpgrade();
     void closeProbe();
     void warn(const QString& text);
     void showApplicationError(const QString& text);

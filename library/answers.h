@@ -9,7 +9,8 @@ namespace vardex {
 constexpr int Ok = 0; // success: the answer 0 of every call
 
 namespace connection {
-constexpr int Failed = 1; // ConnectDatabase could not open the connection
+constexpr int Failed = 1;      // ConnectDatabase could not open the connection
+constexpr int NewerStore = -1; // the store is newer than this library knows (VARDEX_ERROR)
 } // namespace connection
 
 namespace login {

@@ -1,5 +1,6 @@
 #include "library/dmain.h"
 #include "library/cipher.h"
+#include "library/installer.h"
 #include "library/securestore.h"
 #include "library/storeschema.h"
 #include "library/uitext.h"
@@ -85,10 +86,20 @@ int ConnectDatabase(const QString& connectionString, const QString& userId, cons
         // functions, which apply the password policy themselves; otherwise the store's password
         // policy is read once here: the logins of the session send no statement for it. A store
         // that cannot be asked, or a policy that cannot be read, fails the connection.
+        // The store's version is read here too (one statement, on a store that records one): a
+        // store newer than this library is refused (VARDEX_ERROR); an older one opens, and what
+        // needs a later version's tables says to run vardex-cli upgrade.
         try {
             dData->Secured = securestore::detect(dData->ADOcn, &dData->SecuredSchema);
-            if (!dData->Secured)
+            if (!dData->Secured) {
+                const int found = recordedStoreVersion(dData->ADOcn);
+                const int newest = newestStoreVersion(dData->ADOcn.dialect());
+                if (found > newest) {
+                    result = connection::NewerStore;
+                    throw Error(newerStoreText(found, newest));
+                }
                 dData->Policy = policy::readPolicy(dData->ADOcn);
+            }
         } catch (const Error& e) {
             if (failure)
                 *failure = e.message();

@@ -24,7 +24,9 @@ SessionValues& session();
 
 // Opens the session. Returns 0 when connected, 1 when the connection was not opened (the
 // data module then stays, unconnected, and no session value changes); *failure then receives
-// the reason. Raises Error, changing nothing, while another library call is in progress.
+// the reason. A store newer than this library knows answers -1 (connection::NewerStore) the
+// same way, the reason naming both versions. Raises Error, changing nothing, while another library call is in
+// progress.
 int ConnectDatabase(const QString& connectionString, const QString& userId, const QString& password,
                     const QString& workDate, const QString& cipherKey, QString* failure = nullptr);
 // Writes the logout row of the current user (if any), closes the connection, forgets the

@@ -1,5 +1,6 @@
 #include "library/installer.h"
 #include "library/passwordpolicy.h"
+#include "library/securestore.h"
 #include "library/uitext.h"
 #include "platform/sqldialect.h"
 #include "storage/acFileStorage.h"
@@ -7,6 +8,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <algorithm>
 #include <optional>
 
 namespace vardex {
@@ -36,22 +38,26 @@ QList<QStringList> splitBatches(const QStringList& lines) {
 
 namespace {
 
-// Reads a text file as lines ended by CR LF (a lone LF ends a line too).
-QStringList readLines(const QString& path, bool* ok) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *ok = false;
-        return {};
-    }
-    const QString text = QString::fromLocal8Bit(f.readAll());
-    *ok = true;
-    QStringList lines = text.split(QLatin1Char('\n'));
+// The lines of a text ended by CR LF (a lone LF ends a line too).
+QStringList textLines(const QByteArray& bytes) {
+    QStringList lines = QString::fromLocal8Bit(bytes).split(QLatin1Char('\n'));
     for (QString& l : lines)
         if (l.endsWith(QLatin1Char('\r')))
             l.chop(1);
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+// Reads a text file as lines.
+QStringList readLines(const QString& path, bool* ok) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *ok = false;
+        return {};
+    }
+    *ok = true;
+    return textLines(f.readAll());
 }
 
 // The lines of a stored script, extracted through tempFile (deleted again).
@@ -64,61 +70,151 @@ QStringList storedScriptLines(const QString& name, const QString& tempFile, bool
     return lines;
 }
 
-// The table a batch creates first, as the batch names it (brackets and schema removed).
-QString createdTable(const QStringList& batch) {
-    static const QRegularExpression re(QStringLiteral(R"(^CREATE\s+TABLE\s+(?:\[dbo\]\.)?\[?(\w+)\]?)"),
-                                       QRegularExpression::CaseInsensitiveOption);
-    for (const QString& line : batch) {
-        const auto m = re.match(line);
-        if (m.hasMatch())
-            return m.captured(1);
-    }
-    return QString();
+constexpr char kMetaTable[] = "vardex_meta";
+constexpr int kMetaStep = 4; // the step that makes vardex_meta
+
+bool hasTable(AdoConnection& cn, const char* table) {
+    return cn.tableNames().contains(QLatin1String(table), Qt::CaseInsensitive);
+}
+
+// The version row: written by install and after every step, once the store has vardex_meta.
+QStringList versionStatements(int version) {
+    return {
+        QStringLiteral("DELETE FROM vardex_meta WHERE name = 'schema.version'"),
+        QStringLiteral("INSERT INTO vardex_meta (name, value) VALUES ('schema.version', '%1')").arg(version)};
 }
 
 } // namespace
 
-QStringList upgradeStore(AdoConnection& cn, const QString& tempFile) {
-    cn.ensureOpen();
-    bool readOk = false;
-    const QStringList lines = storedScriptLines(scriptNameFor(cn.dialect()), tempFile, &readOk);
-    if (!readOk)
-        throw Error(QStringLiteral("Cannot open file \"%1\".").arg(tempFile));
-    QStringList done;
-    AdoTransaction tx(cn, !cn.inTransaction());
-    const QStringList present = cn.tableNames();
-    AdoQuery query(&cn);
-    // The store's own tables (the ones not named qx_) that it lacks are made as install makes them.
-    for (const QStringList& batch : splitBatches(lines)) {
-        const QString table = createdTable(batch);
-        if (!table.startsWith(QLatin1String("vardex_")) || present.contains(table, Qt::CaseInsensitive))
+QList<StoreStep> storeSteps(Dialect dialect) {
+    const auto storage = TacFileStorage::fromStoredData(storedSteps());
+    const QString folder = stepFolderFor(dialect) + QLatin1Char('/');
+    static const QRegularExpression numbered(QStringLiteral(R"(^(\d{4})-[\w-]+\.sql$)"));
+    QList<StoreStep> steps;
+    for (const auto& file : storage->Files()) {
+        const QString name = file->Name();
+        if (!name.startsWith(folder))
             continue;
-        query.setSqlLines(batch);
-        query.execSql();
-        query.close();
-        done << QStringLiteral("created %1").arg(table);
+        const auto m = numbered.match(name.mid(folder.size()));
+        if (!m.hasMatch())
+            continue;
+        steps.append({m.captured(1).toInt(), name, textLines(file->Data())});
     }
-    // Then the settings rows it lacks get their defaults; those it has stay as they are.
-    const QMap<QString, QString> stored = policy::storedSettings(cn);
-    for (const policy::Setting& s : policy::kSettings) {
-        const QString name = QLatin1String(s.name);
-        if (stored.contains(name))
-            continue;
-        cn.execute(QStringLiteral("INSERT INTO vardex_settings (name, value) VALUES (%1, %2)")
-                       .arg(sqlLiteral(name), sqlLiteral(QLatin1String(s.defaultValue))));
-        done << QStringLiteral("%1=%2").arg(name, QLatin1String(s.defaultValue));
+    std::sort(steps.begin(), steps.end(),
+              [](const StoreStep& a, const StoreStep& b) { return a.version < b.version; });
+    return steps;
+}
+
+int newestStoreVersion(Dialect dialect) {
+    const QList<StoreStep> steps = storeSteps(dialect);
+    return steps.isEmpty() ? 1 : steps.last().version;
+}
+
+int recordedStoreVersion(AdoConnection& cn) {
+    if (!hasTable(cn, kMetaTable))
+        return 0;
+    AdoQuery q(&cn, QStringLiteral("select value from vardex_meta where name = 'schema.version'"));
+    q.open();
+    const QString value = q.eof() ? QString() : q.fieldByName(QStringLiteral("value")).asString();
+    q.close();
+    if (value.isEmpty())
+        return 0;
+    bool ok = false;
+    const int version = value.toInt(&ok);
+    if (!ok || version < 1)
+        throw Error(
+            QStringLiteral("The store's version cannot be read: vardex_meta holds schema.version '%1'.")
+                .arg(value.left(40)));
+    return version;
+}
+
+QString newerStoreText(int found, int newest) {
+    return QStringLiteral(
+               "The store is at version %1; this program knows versions up to %2: use a newer Vardex.")
+        .arg(found)
+        .arg(newest);
+}
+
+StoreVersion storeVersion(AdoConnection& cn) {
+    cn.ensureOpen();
+    StoreVersion v;
+    v.newest = newestStoreVersion(cn.dialect());
+    v.version = recordedStoreVersion(cn);
+    v.recorded = v.version > 0;
+    if (!v.recorded) {
+        if (!hasTable(cn, "qx_Name"))
+            throw Error(QStringLiteral(
+                "No store is installed here (it has no table qx_Name): run vardex-cli install."));
+        v.version = hasTable(cn, policy::kSettingsTable) && hasTable(cn, policy::kLockoutTable) ? 2 : 1;
+        // A vardex_meta that lost its row still says the store took the step that made it.
+        if (hasTable(cn, kMetaTable))
+            v.version = std::max(v.version, kMetaStep);
+    }
+    if (v.version > v.newest)
+        throw Error(newerStoreText(v.version, v.newest));
+    for (const StoreStep& step : storeSteps(cn.dialect()))
+        if (step.version > v.version)
+            v.pending.append(step);
+    v.secured = securestore::isSecured(cn);
+    v.functionsStale = v.secured && !securestore::functionsCurrent(cn);
+    return v;
+}
+
+QStringList upgradeStore(AdoConnection& cn, const StoreVersion& found,
+                         const std::function<void(const StoreStep&)>& done) {
+    AdoTransaction tx(cn, !cn.inTransaction());
+    runSteps(cn, found.pending, done);
+    if (found.pending.isEmpty() && !found.recorded && hasTable(cn, kMetaTable))
+        for (const QString& statement : versionStatements(found.version))
+            cn.execute(statement); // the version it was recognised at, recorded once
+    QStringList lines;
+    if (found.secured)
+        lines = securestore::secure(cn, securestore::securedRole(cn)).lines;
+    if (tx.active())
+        tx.commit();
+    return lines;
+}
+
+void runSteps(AdoConnection& cn, const QList<StoreStep>& steps,
+              const std::function<void(const StoreStep&)>& done) {
+    cn.ensureOpen();
+    AdoTransaction tx(cn, !cn.inTransaction());
+    AdoQuery query(&cn);
+    for (const StoreStep& step : steps) {
+        int batch = 0;
+        for (const QStringList& lines : splitBatches(step.lines)) {
+            ++batch;
+            query.setSqlLines(lines);
+            try {
+                query.execSql();
+            } catch (const Error& e) {
+                query.close();
+                throw Error(QStringLiteral("Step %1 (%2), batch %3: %4")
+                                .arg(step.version)
+                                .arg(step.name)
+                                .arg(batch)
+                                .arg(e.message()));
+            }
+            query.close();
+        }
+        if (hasTable(cn, kMetaTable))
+            for (const QString& statement : versionStatements(step.version))
+                cn.execute(statement);
+        if (done)
+            done(step);
     }
     if (tx.active())
         tx.commit();
-    return done;
 }
 
 InstallOutcome runInstallScript(AdoConnection& cn, const QString& tempFile, const QString& storedName) {
     InstallOutcome outcome;
     QString name = storedName;
+    QList<StoreStep> steps; // install of the newest version: the script, then every step
     if (name.isEmpty()) {
         cn.ensureOpen();
         name = scriptNameFor(cn.dialect());
+        steps = storeSteps(cn.dialect());
     }
 
     bool readOk = false;
@@ -153,7 +249,10 @@ InstallOutcome runInstallScript(AdoConnection& cn, const QString& tempFile, cons
     } catch (const Error& e) {
         return fail(1, e.message());
     }
-    for (const QStringList& batch : splitBatches(lines)) {
+    QList<QStringList> batches = splitBatches(lines);
+    for (const StoreStep& step : steps)
+        batches += splitBatches(step.lines);
+    for (const QStringList& batch : batches) {
         query.setSqlLines(batch);
         try {
             query.execSql();
@@ -162,6 +261,14 @@ InstallOutcome runInstallScript(AdoConnection& cn, const QString& tempFile, cons
         }
         query.close();
         ++outcome.batchesRun;
+    }
+    if (!steps.isEmpty()) {
+        try {
+            for (const QString& statement : versionStatements(steps.last().version))
+                cn.execute(statement);
+        } catch (const Error& e) {
+            return fail(outcome.batchesRun + 1, e.message());
+        }
     }
     if (own) {
         try {

@@ -3,7 +3,11 @@
 #include "library/dmain.h"
 #include "platform/errors.h"
 #include "platform/sqldialect.h"
+#include "storage/acFileStorage.h"
+#include "store/storeblob.h"
 
+#include <QCryptographicHash>
+#include <QRegularExpression>
 #include <QVector>
 
 #include <algorithm>
@@ -15,28 +19,48 @@ namespace vardex::securestore {
 
 namespace {
 
-const char* const kScript =
-#include "library/securestore_sql.inc"
-    ;
+// The functions' script, store/pg/secure-functions.sql, carried with the store's steps.
+const QString& functionScript() {
+    static const QString script = [] {
+        const auto storage = TacFileStorage::fromStoredData(storedSteps());
+        for (const auto& file : storage->Files())
+            if (file->Name() == QLatin1String("pg/secure-functions.sql"))
+                return QString::fromUtf8(file->Data());
+        throw Error(QStringLiteral("the program carries no pg/secure-functions.sql"));
+    }();
+    return script;
+}
 
-// The functions a desktop may run, with their argument types, and the helpers only they run.
-const char* const kDesktopFunctions[] = {
-    "vardex_login_attempt(text, text, text, text, text, boolean)",
-    "vardex_change_password_attempt(text, text, text, text, text, text)",
-    "vardex_answer(text)",
-    "vardex_check_right(text, integer, text, text)",
-    "vardex_query_rights(text, integer[])",
-    "vardex_logout(text, text)",
-};
-const char* const kHelperFunctions[] = {
-    "vardex_sec_setting(text, integer, integer, integer)",
-    "vardex_sec_required(text, text[])",
-    "vardex_sec_log(text, text, text)",
-    "vardex_sec_matches(text, text)",
-    "vardex_sec_verify(text, text, text)",
-    "vardex_sec_deciding(text)",
-    "vardex_sec_ticket(text, integer, text, text, text, text, text, text, boolean, text)",
-};
+// The signatures of the script's functions, as GRANT and to_regprocedure take them
+// ("vardex_logout(text, text)"): the helpers (vardex_sec_) or the functions the desktops run.
+QStringList functionSignatures(bool helpers) {
+    static const QRegularExpression create(
+        QStringLiteral(R"(CREATE OR REPLACE FUNCTION @S@\.(\w+)\(([^)]*)\))"));
+    static const QRegularExpression blanks(QStringLiteral(R"(\s+)"));
+    QStringList out;
+    for (auto it = create.globalMatch(functionScript()); it.hasNext();) {
+        const auto m = it.next();
+        const QString name = m.captured(1);
+        if (name.startsWith(QLatin1String("vardex_sec_")) != helpers)
+            continue;
+        QStringList types;
+        for (QString parameter : m.captured(2).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            parameter = parameter.replace(blanks, QStringLiteral(" ")).trimmed();
+            parameter =
+                parameter.section(QStringLiteral(" DEFAULT "), 0, 0).section(QStringLiteral(" = "), 0, 0);
+            QStringList words = parameter.split(QLatin1Char(' '));
+            if (words.first() == QLatin1String("OUT"))
+                continue; // not part of the identity
+            if (words.first() == QLatin1String("IN") || words.first() == QLatin1String("INOUT") ||
+                words.first() == QLatin1String("VARIADIC"))
+                words.removeFirst();
+            words.removeFirst(); // the parameter's name
+            types << words.join(QLatin1Char(' '));
+        }
+        out << QStringLiteral("%1(%2)").arg(name, types.join(QStringLiteral(", ")));
+    }
+    return out;
+}
 
 // A stored password that is a bcrypt hash; anything else that is not empty is cipher text.
 const char* const kHashPattern = "'^\\$2[aby]\\$(1[0-5]|0[4-9])\\$[./A-Za-z0-9]{53}$'";
@@ -125,7 +149,7 @@ LoginAnswer login(AdoConnection& cn, const QString& schema, const QString& userI
                   const QString& workDate, const QString& computer, const QString& previousUser,
                   bool writeRows) {
     // Two statements, each a transaction of its own: the attempt counts the guess and commits
-    // before anyone can read its answer (see securestore_sql.inc).
+    // before anyone can read its answer (see store/pg/secure-functions.sql).
     const auto token = call(
         cn, QStringLiteral("select %1.vardex_login_attempt($1, $2, $3, $4, $5, $6::boolean)").arg(schema),
         {userId, password, workDate, computer, previousUser, boolText(writeRows)}, true);
@@ -344,10 +368,10 @@ QString cryptoSchema(AdoConnection& cn, const Store& st, Report& report) {
     return schema;
 }
 
-QStringList qualified(const Store& st, const char* const* names, size_t count) {
+QStringList qualified(const Store& st, const QStringList& names) {
     QStringList out;
-    for (size_t i = 0; i < count; ++i)
-        out << st.schemaSql + QLatin1Char('.') + QLatin1String(names[i]);
+    for (const QString& name : names)
+        out << st.schemaSql + QLatin1Char('.') + name;
     return out;
 }
 
@@ -526,18 +550,64 @@ QStringList privilegesLeft(AdoConnection& cn, const Store& st, const QStringList
     return found;
 }
 
+// What identifies the functions and grants secure makes: its script and the desktops' functions.
+QString functionsFingerprint() {
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    hash.addData(functionScript().toUtf8());
+    hash.addData(functionSignatures(false).join(QLatin1Char(';')).toUtf8());
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+// Records (or with an empty fingerprint forgets) in vardex_meta which functions secure made.
+void writeFunctionsRow(AdoConnection& cn, const Store& st, const QString& fingerprint) {
+    const QString meta = st.schemaSql + QStringLiteral(".vardex_meta");
+    if (!truth(single(cn, QStringLiteral("select to_regclass(%1) is not null").arg(sqlLiteral(meta)))))
+        return;
+    cn.execute(QStringLiteral("DELETE FROM %1 WHERE name = 'secure.functions'").arg(meta));
+    if (!fingerprint.isEmpty())
+        cn.execute(QStringLiteral("INSERT INTO %1 (name, value) VALUES ('secure.functions', %2)")
+                       .arg(meta, sqlLiteral(fingerprint)));
+}
+
 } // namespace
+
+bool isSecured(AdoConnection& cn) {
+    return cn.dialect() == Dialect::PostgreSQL &&
+           truth(single(cn, QStringLiteral("select to_regclass('vardex_secure_grants') is not null")));
+}
+
+bool functionsCurrent(AdoConnection& cn) {
+    if (!truth(single(cn, QStringLiteral("select to_regclass('vardex_meta') is not null"))))
+        return false;
+    return single(cn, QStringLiteral("select value from vardex_meta where name = 'secure.functions'"))
+               .toString() == functionsFingerprint();
+}
+
+QString securedRole(AdoConnection& cn) {
+    // The role given EXECUTE on the desktops' functions: not their owner, not PUBLIC.
+    const auto roles = rows(
+        cn, QStringLiteral("select distinct r.rolname from pg_proc p cross join aclexplode(p.proacl) a join "
+                           "pg_roles r on r.oid = a.grantee where p.pronamespace = (select relnamespace from "
+                           "pg_class where oid = to_regclass('qx_user')) and p.proname like 'vardex\\_%' and "
+                           "a.privilege_type = 'EXECUTE' and a.grantee <> p.proowner order by 1"));
+    if (roles.size() != 1)
+        throw Error(
+            QStringLiteral("the secured store's functions are granted to %1 roles, not one: run vardex-cli "
+                           "secure --client-role ROLE on it again")
+                .arg(roles.size()));
+    return roles.first().value(0).toString();
+}
 
 Report secure(AdoConnection& cn, const QString& clientRole) {
     Report report;
     const Store st = storeOf(cn, clientRole);
     requireUtf8(cn);
     requirePasswordPolicy(cn, st);
-    AdoTransaction tx(cn);
+    AdoTransaction tx(cn, !cn.inTransaction());
     const QString crypto = cryptoSchema(cn, st, report);
     // The functions are made anew, so that those of an earlier version go whatever their signature.
     dropFunctions(cn, st);
-    cn.execute(QString::fromUtf8(kScript)
+    cn.execute(QString(functionScript())
                    .replace(QStringLiteral("@S@"), st.schemaSql)
                    .replace(QStringLiteral("@C@"), crypto)
                    .replace(QStringLiteral("@R@"), st.roleSql));
@@ -556,8 +626,8 @@ Report secure(AdoConnection& cn, const QString& clientRole) {
     cn.execute(QStringLiteral("REVOKE TEMPORARY ON DATABASE %1 FROM PUBLIC, %2").arg(database, st.roleSql));
     cn.execute(QStringLiteral("REVOKE CREATE ON SCHEMA %1 FROM PUBLIC, %2").arg(st.schemaSql, st.roleSql));
     cn.execute(QStringLiteral("GRANT USAGE ON SCHEMA %1 TO %2").arg(st.schemaSql, st.roleSql));
-    const QStringList helpers = qualified(st, kHelperFunctions, std::size(kHelperFunctions));
-    const QStringList desktop = qualified(st, kDesktopFunctions, std::size(kDesktopFunctions));
+    const QStringList helpers = qualified(st, functionSignatures(true));
+    const QStringList desktop = qualified(st, functionSignatures(false));
     for (const QString& f : helpers + desktop)
         cn.execute(QStringLiteral("REVOKE ALL ON FUNCTION %1 FROM PUBLIC, %2").arg(f, st.roleSql));
     for (const QString& f : desktop)
@@ -568,7 +638,9 @@ Report secure(AdoConnection& cn, const QString& clientRole) {
             QStringLiteral("refused, nothing changed: a desktop logging in as %1 or as a member of it "
                            "could still reach the store:\n- %2")
                 .arg(clientRole, left.join(QStringLiteral("\n- "))));
-    tx.commit();
+    writeFunctionsRow(cn, st, functionsFingerprint());
+    if (tx.active())
+        tx.commit();
     report.lines << QStringLiteral(
                         "revoked every privilege of %1 and PUBLIC on %2 tables (and their columns) "
                         "and %3 procedures, CREATE on the schema %4 and TEMPORARY on the database "
@@ -576,8 +648,8 @@ Report secure(AdoConnection& cn, const QString& clientRole) {
                         .arg(clientRole, QString::number(tables), QString::number(routines), st.schema,
                              database);
     QStringList names;
-    for (const char* f : kDesktopFunctions)
-        names << QString::fromLatin1(f).section(QLatin1Char('('), 0, 0);
+    for (const QString& f : functionSignatures(false))
+        names << f.section(QLatin1Char('('), 0, 0);
     report.lines << QStringLiteral("%1 may run: %2").arg(clientRole, names.join(QStringLiteral(", ")));
     return report;
 }
@@ -605,6 +677,7 @@ Report undo(AdoConnection& cn, const QString& clientRole) {
     }
     // The answers of attempts not read yet, made by the functions' script.
     cn.execute(QStringLiteral("DROP TABLE IF EXISTS %1.vardex_tickets").arg(st.schemaSql));
+    writeFunctionsRow(cn, st, QString());
     tx.commit();
     if (dropped == 0 && given == 0)
         report.lines << QStringLiteral("the store was not secured; nothing changed");

@@ -73,4 +73,15 @@ Report secure(AdoConnection& cn, const QString& clientRole);
 // Drops the functions and gives back to clientRole and PUBLIC the privileges secure took.
 Report undo(AdoConnection& cn, const QString& clientRole);
 
+// Upgrade of a secured store. secure joins a transaction the caller holds (committing none of
+// its own then) and records, in vardex_meta's row secure.functions, which functions it made;
+// undo forgets that row.
+// Whether the store cn is opened on (the owner's account) was secured: it has vardex_secure_grants.
+bool isSecured(AdoConnection& cn);
+// Whether the secured store's functions are this program's.
+bool functionsCurrent(AdoConnection& cn);
+// The role the secured store's functions were granted to, as its name. Raises Error when it
+// cannot be told (none, or more than one).
+QString securedRole(AdoConnection& cn);
+
 } // namespace vardex::securestore

@@ -9,9 +9,7 @@ CREATE TABLE qx_Name_Temp (
 	qxID int NULL,
 	qxName varchar(30) NULL,
 	qxNameEx varchar(50) NULL
-);
-/* Items are looked up by number; two items may share one. */
-CREATE INDEX ix_qx_Name_qxID ON qx_Name (qxID);
+)
 GO
 /* Users and user groups. A user-group row is inserted with zuid, userID and userName only:
    it starts enabled and with a discount of 0. */
@@ -121,19 +119,6 @@ CREATE PROCEDURE qxDelzu(p_zuName varchar(20))
 LANGUAGE plpgsql
 AS $$
 BEGIN
-	/* Several desktops may change one permission group at once. Its grant counts depend on
-	   both its contents (qx_zu) and its assignments (qx_user_zu): without this lock one
-	   transaction changing an assignment and another changing the contents each miss the
-	   other's uncommitted row and the counts drift. The lock (held to commit) serialises the
-	   procedures that read both for one group; each statement after it sees the other's
-	   committed rows (READ COMMITTED takes a new snapshot per statement). */
-	PERFORM pg_advisory_xact_lock(1447315525, hashtext(p_zuName));
-	/* Count rows are locked in one order (user, item) before they change: two groups'
-	   procedures touching the same users' counts would otherwise deadlock. */
-	PERFORM 1 FROM qx_user_qx
-		WHERE userID IN (SELECT userID FROM qx_user_zu WHERE zuName = p_zuName AND Allow = 'T')
-		AND qxID IN (SELECT qxID FROM qx_zu WHERE zuName = p_zuName AND Allow = 'T')
-		ORDER BY userID, qxID FOR UPDATE;
 	UPDATE qx_user_qx SET AllowCount = AllowCount - 1
 		WHERE userID IN (SELECT userID FROM qx_user_zu WHERE zuName = p_zuName AND Allow = 'T')
 		AND qxID IN (SELECT qxID FROM qx_zu WHERE zuName = p_zuName AND Allow = 'T');
@@ -224,15 +209,7 @@ CREATE PROCEDURE qxUpDateAllows(p_zuName varchar(20), p_qxID int, p_Allow char(1
 LANGUAGE plpgsql
 AS $$
 BEGIN
-	/* One permission group at a time: see qxDelzu. */
-	PERFORM pg_advisory_xact_lock(1447315525, hashtext(p_zuName));
 	UPDATE qx_zu SET Allow = p_Allow WHERE zuName = p_zuName AND qxID = p_qxID;
-	/* Count rows are locked in one order (user, item) before they change: two groups'
-	   procedures touching the same users' counts would otherwise deadlock. */
-	PERFORM 1 FROM qx_user_qx
-		WHERE qxID = p_qxID
-		AND userID IN (SELECT userID FROM qx_user_zu WHERE zuName = p_zuName AND Allow = 'T')
-		ORDER BY userID, qxID FOR UPDATE;
 	UPDATE qx_user_qx SET AllowCount = AllowCount + (CASE WHEN p_Allow = 'T' THEN 1 ELSE -1 END)
 		WHERE qxID = p_qxID
 		AND userID IN (SELECT userID FROM qx_user_zu WHERE zuName = p_zuName AND Allow = 'T');
@@ -245,15 +222,7 @@ CREATE PROCEDURE qx_user_zu_changed(p_userID varchar(20), p_zuName varchar(20), 
 LANGUAGE plpgsql
 AS $$
 BEGIN
-	/* One permission group at a time: see qxDelzu. */
-	PERFORM pg_advisory_xact_lock(1447315525, hashtext(p_zuName));
 	UPDATE qx_user_zu SET Allow = p_Allow WHERE userID = p_userID AND zuName = p_zuName;
-	/* Count rows are locked in one order (user, item) before they change: two groups'
-	   procedures touching the same users' counts would otherwise deadlock. */
-	PERFORM 1 FROM qx_user_qx
-		WHERE userID = p_userID
-		AND qxID IN (SELECT qxID FROM qx_zu WHERE zuName = p_zuName AND Allow = 'T')
-		ORDER BY userID, qxID FOR UPDATE;
 	UPDATE qx_user_qx SET AllowCount = AllowCount + (CASE WHEN p_Allow = 'T' THEN 1 ELSE -1 END)
 		WHERE userID = p_userID
 		AND qxID IN (SELECT qxID FROM qx_zu WHERE zuName = p_zuName AND Allow = 'T');
@@ -295,23 +264,4 @@ BEGIN
 		SELECT DISTINCT p_userID, zuName, 'F' FROM qx_zu WHERE zuName IS NOT NULL;
 END
 $$
-GO
-/* The store's own settings: the password policy. A missing row reads as its default. */
-CREATE TABLE vardex_settings (
-	name varchar(40) NOT NULL PRIMARY KEY,
-	value varchar(200) NOT NULL
-);
-INSERT INTO vardex_settings (name, value) VALUES ('password.hash', 'cipher');
-INSERT INTO vardex_settings (name, value) VALUES ('password.cost', '10');
-INSERT INTO vardex_settings (name, value) VALUES ('lockout.failures', '0');
-INSERT INTO vardex_settings (name, value) VALUES ('lockout.minutes', '15');
-INSERT INTO vardex_settings (name, value) VALUES ('password.minlength', '0');
-GO
-/* Consecutive wrong passwords per user ID, with the time of the last one on the database's
-   clock in UTC (yyyy-MM-dd hh:mm:ss). */
-CREATE TABLE vardex_lockout (
-	userID varchar(20) NOT NULL PRIMARY KEY,
-	failures integer NOT NULL,
-	lastFailure varchar(19) NOT NULL
-)
 GO

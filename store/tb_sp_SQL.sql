@@ -10,8 +10,6 @@ CREATE TABLE [dbo].[qx_Name_Temp] (
 	[qxName] [varchar] (30) NULL ,
 	[qxNameEx] [varchar] (50) NULL 
 ) ON [PRIMARY]
-/* Items are looked up by number; two items may share one. */
-CREATE INDEX [IX_qx_Name_qxID] ON [dbo].[qx_Name]([qxID]) ON [PRIMARY]
 GO
 /* Users and user groups. A user-group row is inserted with zuid, userID and userName only:
    it starts enabled and with a discount of 0. */
@@ -351,23 +349,4 @@ AS
 	select distinct @userID, qxID, 0 from qx_Name where qxID is not null
 	insert into qx_user_zu (userID, zuName, Allow)
 	select distinct @userID, zuName, 'F' from qx_zu where zuName is not null
-GO
-/* The store's own settings: the password policy. A missing row reads as its default. */
-CREATE TABLE [dbo].[vardex_settings] (
-	[name] [varchar] (40) NOT NULL PRIMARY KEY ,
-	[value] [varchar] (200) NOT NULL 
-) ON [PRIMARY]
-INSERT INTO [dbo].[vardex_settings] (name, value) VALUES ('password.hash', 'cipher');
-INSERT INTO [dbo].[vardex_settings] (name, value) VALUES ('password.cost', '10');
-INSERT INTO [dbo].[vardex_settings] (name, value) VALUES ('lockout.failures', '0');
-INSERT INTO [dbo].[vardex_settings] (name, value) VALUES ('lockout.minutes', '15');
-INSERT INTO [dbo].[vardex_settings] (name, value) VALUES ('password.minlength', '0');
-GO
-/* Consecutive wrong passwords per user ID, with the time of the last one on the database's
-   clock in UTC (yyyy-MM-dd hh:mm:ss). */
-CREATE TABLE [dbo].[vardex_lockout] (
-	[userID] [varchar] (20) NOT NULL PRIMARY KEY ,
-	[failures] [int] NOT NULL ,
-	[lastFailure] [varchar] (19) NOT NULL 
-) ON [PRIMARY]
 GO

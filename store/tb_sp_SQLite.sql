@@ -9,9 +9,7 @@ CREATE TABLE qx_Name_Temp (
 	qxID int NULL,
 	qxName varchar(30) NULL CHECK (length(qxName) <= 30),
 	qxNameEx varchar(50) NULL CHECK (length(qxNameEx) <= 50)
-);
-/* Items are looked up by number; two items may share one. */
-CREATE INDEX ix_qx_Name_qxID ON qx_Name (qxID);
+)
 GO
 /* Users and user groups. A user-group row is inserted with zuid, userID and userName only:
    it starts enabled and with a discount of 0. The CHECK constraints refuse over-long values
@@ -251,23 +249,4 @@ BEGIN
 	INSERT INTO qx_user_zu (userID, zuName, Allow)
 		SELECT DISTINCT NEW.userID, zuName, 'F' FROM qx_zu WHERE zuName IS NOT NULL;
 END;
-GO
-/* The store's own settings: the password policy. A missing row reads as its default. */
-CREATE TABLE vardex_settings (
-	name varchar(40) NOT NULL PRIMARY KEY CHECK (length(name) <= 40),
-	value varchar(200) NOT NULL CHECK (length(value) <= 200)
-);
-INSERT INTO vardex_settings (name, value) VALUES ('password.hash', 'cipher');
-INSERT INTO vardex_settings (name, value) VALUES ('password.cost', '10');
-INSERT INTO vardex_settings (name, value) VALUES ('lockout.failures', '0');
-INSERT INTO vardex_settings (name, value) VALUES ('lockout.minutes', '15');
-INSERT INTO vardex_settings (name, value) VALUES ('password.minlength', '0');
-GO
-/* Consecutive wrong passwords per user ID, with the time of the last one on the database's
-   clock in UTC (yyyy-MM-dd hh:mm:ss). */
-CREATE TABLE vardex_lockout (
-	userID varchar(20) NOT NULL PRIMARY KEY CHECK (length(userID) <= 20),
-	failures integer NOT NULL,
-	lastFailure varchar(19) NOT NULL CHECK (length(lastFailure) <= 19)
-)
 GO

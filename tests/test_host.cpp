@@ -4,6 +4,7 @@
 #include "host/datalink.h"
 #include "host/mainExe.h"
 #include "library/dmain.h"
+#include "library/installer.h"
 #include "platform/inifile.h"
 #include "tests/support/testsupport.h"
 
@@ -397,6 +398,41 @@ TEST_P(HostOnStore, InstalledStoreShowsTheSecondPageAndCloseLogsTheUserOut) {
     // Later tests start with nobody logged in.
     session().CurrentUserID.clear();
     session().CurrentUserName.clear();
+}
+
+TEST_P(HostOnStore, AnOlderStoreOpensAndTheUpgradeIsOfferedWithTheVersionFound) {
+    TempStore store(GetParam());
+    auto cn = openConnection(store.connectionString());
+    const int newest = newestStoreVersion(cn->dialect());
+    // A store of the first releases: no policy tables, no version row.
+    for (const char* t : {"vardex_meta", "vardex_settings", "vardex_lockout"})
+        cn->execute(QString("DROP TABLE %1").arg(t));
+    const QString question = QString("数据库是版本 1, 本程序的版本是 %1. 现在升级数据库吗?").arg(newest);
+    {
+        TForm1 w(appPath);
+        MessageRecorder rec;
+        rec.answers = {mb::IdNo};
+        connect(w, store.connectionString());
+        ASSERT_EQ(rec.boxes.size(), 1u);
+        EXPECT_EQ(rec.boxes[0].text, question);
+        EXPECT_EQ(rec.boxes[0].caption, "升级数据库");
+        EXPECT_EQ(rec.boxes[0].type, mb::YesNo | mb::IconQuestion);
+        expectSessionOpen(w); // it opens as it is
+        EXPECT_TRUE(w.secondPageShown());
+        EXPECT_FALSE(cn->tableNames().contains("vardex_meta", Qt::CaseInsensitive));
+        w.btndkClick();
+    }
+    TForm1 w(appPath);
+    MessageRecorder rec;
+    rec.answers = {mb::IdYes};
+    connect(w, store.connectionString());
+    ASSERT_EQ(rec.boxes.size(), 2u);
+    EXPECT_EQ(rec.boxes[0].text, question);
+    EXPECT_EQ(rec.boxes[1].text, QString("数据库已升级到版本 %1.").arg(newest));
+    expectSessionOpen(w);
+    EXPECT_EQ(scalarInt(*cn, "select value from vardex_meta where name = 'schema.version'"), newest);
+    EXPECT_EQ(scalarInt(*cn, "select count(*) from vardex_settings"), 5);
+    w.btndkClick();
 }
 
 TEST_P(HostOnStore, PermissionTableIsFoundWhateverCaseTheDatabaseReports) {

@@ -33,8 +33,11 @@ TEST_P(InstallCrash, AKilledInstallLeavesNothingAndTheNextOneInstalls) {
     cn->execute("INSERT INTO operator_notes VALUES ('keep')");
     const int objectsBefore = objectCount(*cn);
 
+    // The first release's script (18 batches), then the steps: the policy's two tables, the
+    // lookup index (on PostgreSQL also three procedures), the version's table.
+    const int batches = 18 + 2 + (GetParam() == Backend::SQLite ? 1 : 4) + 1;
     // Killed before the second table, among the procedures, and at the very last batch.
-    for (int batch : {2, 12, 18}) {
+    for (int batch : {2, 12, batches}) {
         SCOPED_TRACE(batch);
         QProcess worker;
         worker.start(binDir() + "/install_worker", {db.connectionString(), QString::number(batch)});
@@ -57,7 +60,7 @@ TEST_P(InstallCrash, AKilledInstallLeavesNothingAndTheNextOneInstalls) {
     QTemporaryDir tmp;
     const InstallOutcome again = runInstallScript(*cn, tmp.path() + "/Morlan.tmp");
     ASSERT_TRUE(again.ok) << again.error.toStdString();
-    EXPECT_EQ(again.batchesRun, 20);
+    EXPECT_EQ(again.batchesRun, batches);
     cn->execute("Insert qx_user (zuid,userID,userName) values (1,'g1','g1')");
     cn->execute("Exec qxAddUser 'g1'");
     cn->execute("INSERT INTO qx_Name (qxID, qxName) VALUES (1, 'item1')");

@@ -1,9 +1,10 @@
-// The shape of the three installation scripts as the installer reads them: CR LF lines, batches
-// closed by "GO", the tables and procedures in their fixed order, one object per batch, and
-// what each kind of database needs of its script.
+// The shape of the three installation scripts (version 1 of the store) and of the steps that
+// follow them, as the installer reads them: CR LF lines, batches closed by "GO", the tables and
+// procedures in their fixed order, one object per batch, and what each kind of database needs.
 #include "library/installer.h"
 #include "tests/support/testsupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -23,8 +24,8 @@ namespace {
 
 const QStringList kTables{"qx_Name",    "qx_Name_Temp", "qx_user", "qx_user_qx",
                           "qx_user_zu", "qx_zu",        "qx_Logs"};
-// The store's own tables, made after the procedures.
-const QStringList kOwnTables{"vardex_settings", "vardex_lockout"};
+// The store's own tables, made by the steps: the password policy's, then the version's.
+const QStringList kOwnTables{"vardex_settings", "vardex_lockout", "vardex_meta"};
 // Procedure name and the number of arguments its callers pass.
 const QList<QPair<QString, int>> kProcedures{
     {"qxAddUser", 1},          {"qxAddzuName", 1},          {"qxDelUser", 1},      {"qxDelzu", 1},
@@ -35,6 +36,21 @@ QByteArray readScript(const QString& name) {
     QFile f(sourceDir() + "/store/" + name);
     EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << name.toStdString();
     return f.readAll();
+}
+
+// The folder of a script's steps.
+QString stepFolder(const QString& script) {
+    return script.contains("SQLite") ? "sqlite" : script.contains("PG") ? "pg" : "sqlserver";
+}
+
+// The step files of a script's kind, in order: "0002-password-policy.sql", ...
+QStringList stepFiles(const QString& script) {
+    return QDir(sourceDir() + "/store/" + stepFolder(script))
+        .entryList({"[0-9][0-9][0-9][0-9]-*.sql"}, QDir::Files, QDir::Name);
+}
+
+QByteArray readStep(const QString& script, const QString& file) {
+    return readScript(stepFolder(script) + "/" + file);
 }
 
 QList<QStringList> batchesOf(const QByteArray& text) {
@@ -75,14 +91,18 @@ class Script : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Script, LinesEndInCrLfAndTheLastLineIsGo) {
     const QByteArray text = readScript(GetParam());
-    ASSERT_FALSE(text.isEmpty());
-    for (int i = 0; i < text.size(); ++i) {
-        ASSERT_LT(static_cast<unsigned char>(text[i]), 0x80) << "non-ASCII byte at " << i;
-        const bool lf = text[i] == '\n', cr = text[i] == '\r';
-        ASSERT_FALSE(lf && (i == 0 || text[i - 1] != '\r')) << "bare LF at " << i;
-        ASSERT_FALSE(cr && (i + 1 == text.size() || text[i + 1] != '\n')) << "bare CR at " << i;
+    for (const QString& file : QStringList{GetParam()} + stepFiles(GetParam())) {
+        SCOPED_TRACE(file.toStdString());
+        const QByteArray t = file == GetParam() ? text : readStep(GetParam(), file);
+        ASSERT_FALSE(t.isEmpty());
+        for (int i = 0; i < t.size(); ++i) {
+            ASSERT_LT(static_cast<unsigned char>(t[i]), 0x80) << "non-ASCII byte at " << i;
+            const bool lf = t[i] == '\n', cr = t[i] == '\r';
+            ASSERT_FALSE(lf && (i == 0 || t[i - 1] != '\r')) << "bare LF at " << i;
+            ASSERT_FALSE(cr && (i + 1 == t.size() || t[i + 1] != '\n')) << "bare CR at " << i;
+        }
+        EXPECT_TRUE(t.endsWith("\r\nGO\r\n"));
     }
-    EXPECT_TRUE(text.endsWith("\r\nGO\r\n"));
     // A second install must fail at its first batch: nothing is created only when missing.
     EXPECT_FALSE(QString::fromLatin1(text).contains(QRegularExpression(
         R"(CREATE\s+(OR\s+REPLACE|\w+\s+IF\s+NOT\s+EXISTS))", QRegularExpression::CaseInsensitiveOption)));
@@ -92,7 +112,7 @@ TEST_P(Script, LinesEndInCrLfAndTheLastLineIsGo) {
 TEST_P(Script, TablesThenProceduresOneObjectPerBatch) {
     const QString name = GetParam();
     const QList<QStringList> batches = batchesOf(readScript(name));
-    ASSERT_EQ(batches.size(), kTables.size() + kProcedures.size() + kOwnTables.size());
+    ASSERT_EQ(batches.size(), kTables.size() + kProcedures.size());
 
     // The first batch is exactly the qx_Name table: five lines, three columns, nothing else.
     const QStringList first = batches[0];
@@ -127,9 +147,26 @@ TEST_P(Script, TablesThenProceduresOneObjectPerBatch) {
         }
         EXPECT_EQ(objects, (QStringList{"VIEW " + proc, "TRIGGER " + proc + "_run"}));
     }
-    for (int i = 0; i < kOwnTables.size(); ++i)
-        EXPECT_EQ(createdObjects(batches[kTables.size() + kProcedures.size() + i].join("\r\n")),
-                  QStringList{"TABLE " + kOwnTables[i]});
+    // The steps, numbered 2, 3, 4 alike on every kind: the password policy's two tables, one a
+    // batch; what the releases after the first added to the classic tables and procedures,
+    // each statement leaving an object that exists as it is; the version's table.
+    EXPECT_EQ(stepFiles(name), (QStringList{"0002-password-policy.sql", "0003-classic-additions.sql",
+                                            "0004-schema-version.sql"}));
+    QStringList own;
+    for (const QString& file : stepFiles(name))
+        for (const QStringList& batch : batchesOf(readStep(name, file))) {
+            const QString text = batch.join(' ');
+            const QStringList objects = createdObjects(text);
+            if (file.startsWith("0003")) {
+                EXPECT_TRUE(text.contains(QRegularExpression(R"(CREATE OR REPLACE PROCEDURE|IF NOT EXISTS)")))
+                    << text.toStdString();
+                continue;
+            }
+            ASSERT_EQ(objects.size(), 1) << file.toStdString();
+            ASSERT_TRUE(objects[0].startsWith("TABLE ")) << file.toStdString();
+            own << objects[0].mid(6);
+        }
+    EXPECT_EQ(own, kOwnTables);
 }
 
 TEST_P(Script, SameColumnsAndLookupIndexesInEveryScript) {
@@ -144,17 +181,24 @@ TEST_P(Script, SameColumnsAndLookupIndexesInEveryScript) {
         {"zuName", "qxID", "Allow"},
         {"CompName", "userName", "theTime", "theLog"}};
     QStringList indexes;
-    static const QRegularExpression re(R"(CREATE INDEX \S+ ON ([\w\[\]\.]+)\s*\(([^)]*)\))");
-    for (int i = 0; i < kTables.size(); ++i) {
-        EXPECT_EQ(columnsOf(batches[i]), expected[i]) << kTables[i].toStdString();
-        for (auto it = re.globalMatch(batches[i].join("\r\n")); it.hasNext();) {
+    static const QRegularExpression re(
+        R"(CREATE INDEX (?:IF NOT EXISTS )?\S+ ON ([\w\[\]\.]+)\s*\(([^)]*)\))");
+    QList<QStringList> indexed = batches.mid(0, kTables.size());
+    for (const QString& file : stepFiles(GetParam()))
+        indexed += batchesOf(readStep(GetParam(), file));
+    for (int i = 0; i < indexed.size(); ++i) {
+        if (i < kTables.size()) {
+            EXPECT_EQ(columnsOf(indexed[i]), expected[i]) << kTables[i].toStdString();
+        }
+        for (auto it = re.globalMatch(indexed[i].join("\r\n")); it.hasNext();) {
             const auto m = it.next();
             indexes << unbracket(m.captured(1)) + '(' + unbracket(m.captured(2)).remove(' ') + ')';
         }
     }
-    EXPECT_EQ(indexes,
-              (QStringList{"qx_Name(qxID)", "qx_user(userID)", "qx_user(zuid)", "qx_user_qx(userID,qxID)",
-                           "qx_user_zu(userID,zuName)", "qx_zu(zuName,qxID)", "qx_Logs(theTime)"}));
+    // The lookup index on qx_Name came after the first release: it is in step 3.
+    EXPECT_EQ(indexes, (QStringList{"qx_user(userID)", "qx_user(zuid)", "qx_user_qx(userID,qxID)",
+                                    "qx_user_zu(userID,zuName)", "qx_zu(zuName,qxID)", "qx_Logs(theTime)",
+                                    "qx_Name(qxID)"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, Script,
@@ -167,7 +211,10 @@ INSTANTIATE_TEST_SUITE_P(Store, Script,
 TEST(SQLiteScript, EveryTextColumnChecksItsLength) {
     static const QRegularExpression col(R"(^(\w+) (?:varchar|char)\((\d+)\))");
     int checked = 0;
-    for (const QStringList& batch : batchesOf(readScript("tb_sp_SQLite.sql")))
+    QList<QStringList> batches = batchesOf(readScript("tb_sp_SQLite.sql"));
+    for (const QString& file : stepFiles("tb_sp_SQLite.sql"))
+        batches += batchesOf(readStep("tb_sp_SQLite.sql", file));
+    for (const QStringList& batch : batches)
         for (const QString& line : batch) {
             const auto m = col.match(line);
             if (!m.hasMatch())
@@ -176,14 +223,14 @@ TEST(SQLiteScript, EveryTextColumnChecksItsLength) {
             EXPECT_TRUE(line.contains(QString("CHECK (length(%1) <= %2)").arg(m.captured(1), m.captured(2))))
                 << line.toStdString();
         }
-    // The seven tables, qx_Temp, vardex_settings and vardex_lockout.
-    EXPECT_EQ(checked, 2 + 2 + 6 + 1 + 3 + 2 + 4 + 2 + 2 + 2);
+    // The seven tables, qx_Temp, vardex_settings, vardex_lockout and vardex_meta.
+    EXPECT_EQ(checked, 2 + 2 + 6 + 1 + 3 + 2 + 4 + 2 + 2 + 2 + 2);
 }
 
 // SQL Server cannot be run here: check by reading what a server would refuse or mishandle.
 TEST(SqlServerScript, ProceduresAreEncryptedAndTheirCursorsLocalAndComplete) {
     const QList<QStringList> batches = batchesOf(readScript("tb_sp_SQL.sql"));
-    ASSERT_EQ(batches.size(), kTables.size() + kProcedures.size() + kOwnTables.size());
+    ASSERT_EQ(batches.size(), kTables.size() + kProcedures.size());
     static const QRegularExpression cursorDecl(R"(^declare (\w+) cursor (\w+))",
                                                QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression variable(R"(@@?\w+)");

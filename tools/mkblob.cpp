@@ -1,8 +1,10 @@
 // Packs files into the "StoredData" blob the file storage reads, and writes it as a C++ source
 // that the program carries:
 //   vardex-mkblob OUT.cpp SYMBOL FILE...
+// A FILE given as NAME=PATH is stored under NAME (which may hold a folder: "pg/0002-x.sql");
+// otherwise under its file name without the folder.
 // Blob: Count (int32 LE), DataSize (int32 LE, the total of the contents' sizes), then per file
-// NameLength, Name (no folder, no terminating zero), Size, content.
+// NameLength, Name (no terminating zero), Size, content.
 #include <cstdint>
 #include <fstream>
 #include <iostream>
@@ -25,14 +27,21 @@ int main(int argc, char** argv) {
     std::vector<std::pair<std::string, std::string>> files;
     int64_t total = 0;
     for (int i = 3; i < argc; ++i) {
-        std::ifstream in(argv[i], std::ios::binary);
+        std::string path = argv[i];
+        std::string name;
+        const std::size_t eq = path.find('=');
+        if (eq != std::string::npos) {
+            name = path.substr(0, eq);
+            path = path.substr(eq + 1);
+        } else {
+            name = path.substr(path.find_last_of("/\\") + 1);
+        }
+        std::ifstream in(path, std::ios::binary);
         if (!in) {
-            std::cerr << "vardex-mkblob: cannot read " << argv[i] << "\n";
+            std::cerr << "vardex-mkblob: cannot read " << path << "\n";
             return 1;
         }
         std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::string path = argv[i];
-        std::string name = path.substr(path.find_last_of("/\\") + 1);
         total += static_cast<int64_t>(content.size());
         files.emplace_back(name, content);
     }

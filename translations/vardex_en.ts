@@ -579,6 +579,18 @@
         <translation>Install Tables</translation>
     </message>
     <message>
+        <source>数据库是版本 %1, 本程序的版本是 %2. 现在升级数据库吗?</source>
+        <translation>The database is at version %1; this program&apos;s version is %2. Upgrade the database now?</translation>
+    </message>
+    <message>
+        <source>升级数据库</source>
+        <translation>Upgrade Database</translation>
+    </message>
+    <message>
+        <source>数据库已升级到版本 %1.</source>
+        <translation>The database was upgraded to version %1.</translation>
+    </message>
+    <message>
         <source>帮助</source>
         <translation>Help</translation>
     </message>

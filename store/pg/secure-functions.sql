@@ -1,21 +1,23 @@
-// The functions of a secured PostgreSQL store, as one script. @S@ stands for the store's schema
-// and @C@ for the schema pgcrypto is in, both as quoted identifiers; @R@ for the desktops' role.
-// Every function takes its values as typed parameters, refuses NULL for any of them and builds no
-// statement text; each runs with settings of its own (the end of the script pins them), so
-// nothing a caller set in his session (search path, string syntax, time zone, planner) changes
-// what it reads or answers. The vardex_sec_ helpers are called by the functions only: nobody but
-// the owner may run them.
-//
-// A login and a change of password are two calls, each its own transaction. The attempt verifies
-// the password, counts a failure (or clears the count) and keeps its answer in vardex_tickets
-// under a random token, which is all it returns; vardex_answer gives the answer for a token only
-// in a later transaction than the one that wrote it, once that one committed. A caller who rolls
-// the attempt back (begin ... rollback, or an error later in the same statement) never learns
-// its answer, so every guess whose answer he reads stays counted. Whatever else could tell the
-// answer inside the attempt's transaction is the same for a right and a wrong password: the rows
-// written (the count is one update either way), the locks taken, the bcrypt work done; the audit
-// rows and the new password are written by vardex_answer.
-R"SQL(
+-- The functions of a secured PostgreSQL store, as one script. @S@ stands for the store's schema
+-- and @C@ for the schema pgcrypto is in, both as quoted identifiers; @R@ for the desktops' role.
+-- Every function takes its values as typed parameters, refuses NULL for any of them and builds no
+-- statement text; each runs with settings of its own (the end of the script pins them), so
+-- nothing a caller set in his session (search path, string syntax, time zone, planner) changes
+-- what it reads or answers. The vardex_sec_ helpers are called by the functions only: nobody but
+-- the owner may run them.
+--
+-- A login and a change of password are two calls, each its own transaction. The attempt verifies
+-- the password, counts a failure (or clears the count) and keeps its answer in vardex_tickets
+-- under a random token, which is all it returns; vardex_answer gives the answer for a token only
+-- in a later transaction than the one that wrote it, once that one committed. A caller who rolls
+-- the attempt back (begin ... rollback, or an error later in the same statement) never learns
+-- its answer, so every guess whose answer he reads stays counted. Whatever else could tell the
+-- answer inside the attempt's transaction is the same for a right and a wrong password: the rows
+-- written (the count is one update either way), the locks taken, the bcrypt work done; the audit
+-- rows and the new password are written by vardex_answer.
+--
+-- secure runs this file as one statement; a function named vardex_sec_ is a helper, every other
+-- one a function the desktops may run: secure takes their signatures from here.
 -- Functions of an earlier version that answered in the caller's transaction.
 DROP FUNCTION IF EXISTS @S@.vardex_login(text, text, text, text, text, boolean);
 DROP FUNCTION IF EXISTS @S@.vardex_change_password(text, text, text, text, text, text);
@@ -453,4 +455,3 @@ BEGIN
     END LOOP;
 END
 $do$;
-)SQL"
