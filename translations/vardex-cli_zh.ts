@@ -398,5 +398,65 @@
         <source>%1 needs one of: %2</source>
         <translation>%1 需要以下之一: %2</translation>
     </message>
+    <message>
+        <source>the store is at version %1, the newest</source>
+        <translation>数据库是版本 %1, 即最新版本</translation>
+    </message>
+    <message>
+        <source>the store is at version %1; %2 step(s) to version %3 are pending: run vardex-cli upgrade</source>
+        <translation>数据库是版本 %1; 到版本 %3 还有 %2 个步骤: 请运行 vardex-cli upgrade</translation>
+    </message>
+    <message>
+        <source>the store is at version %1; its secured functions are an older version's: run vardex-cli upgrade</source>
+        <translation>数据库是版本 %1; 它的加固函数是旧版本的: 请运行 vardex-cli upgrade</translation>
+    </message>
+    <message>
+        <source>%1 rights-holding rows, %2 items, %3 permission groups: %4 violation(s)%5</source>
+        <translation>%1 个持有权限的行, %2 个权限项, %3 个权限组: %4 处不一致%5</translation>
+    </message>
+    <message>
+        <source>, repaired</source>
+        <translation>, 已修复</translation>
+    </message>
+    <message>
+        <source>%1 violation(s) remain after the repair</source>
+        <translation>修复后仍有 %1 处不一致</translation>
+    </message>
+    <message>
+        <source>cannot connect: %1</source>
+        <translation>无法连接数据库: %1</translation>
+    </message>
+    <message>
+        <source>the stored script cannot be read: %1</source>
+        <translation>无法读取内置的导入脚本: %1</translation>
+    </message>
+    <message>
+        <source>batch %1: %2</source>
+        <translation>第 %1 批: %2</translation>
+    </message>
+    <message>
+        <source>%1 batches</source>
+        <translation>共 %1 批</translation>
+    </message>
+    <message>
+        <source>the store is at version %1</source>
+        <translation>数据库是版本 %1</translation>
+    </message>
+    <message>
+        <source>the store records no version; what it holds is version %1</source>
+        <translation>数据库没有记录版本; 它的内容是版本 %1</translation>
+    </message>
+    <message>
+        <source>step %1: %2</source>
+        <translation>步骤 %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 step(s) from version %2 to %3</source>
+        <translation>从版本 %2 到 %3 共 %1 个步骤</translation>
+    </message>
+    <message>
+        <source>the store is at version %1 (was %2)</source>
+        <translation>数据库已升级到版本 %1. (原为 %2)</translation>
+    </message>
 </context>
 </TS>
