@@ -3,6 +3,7 @@
 #include "admin/adminshared.h"
 #include "admin/qxzu.h"
 #include "admin/user.h"
+#include "dialogs/dlgcommon.h"
 #include "library/adminops.h"
 #include "library/cipher.h"
 #include "library/dmain.h"
@@ -426,8 +427,8 @@ void Tfrmanager::doDtl1ChangeNode() {
             qr.close();
             QString title = Ui::tr("用户列表:(") + dtl1->text(node, fName) + QLatin1Char(')');
             if (!schema::isUserRow(TreeList::nodeValue(node)))
-                title += Ui::tr("(组)");
-            labUser->setText(title);
+                title += Ui::tr("(组)", "a user group in the users' title");
+            setListTitle(labUser, title);
         }
     }
     if (dtl2->topCount() > 0)
@@ -436,6 +437,13 @@ void Tfrmanager::doDtl1ChangeNode() {
         clearRights();
     btnDelUser->setEnabled(true);
     btnEditUser->setEnabled(true);
+}
+
+void Tfrmanager::setListTitle(QLabel* title, const QString& text) {
+    // A title longer than its list is wide (a long name) is drawn smaller rather than cut off.
+    title->setFont(font());
+    title->setText(text);
+    dialogs::fitCaption(title, title->width());
 }
 
 void Tfrmanager::clearRights() {
@@ -486,17 +494,20 @@ void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
         dtl3ChangeNode(dtl3->topNode(0));
     if (origin && origin->isVisible())
         origin->setFocus();
-    labZu->setText(Ui::tr("权限组列表:(") + zuName + QLatin1Char(')'));
+    setListTitle(labZu, Ui::tr("权限组列表:(") + zuName + QLatin1Char(')'));
     btnDelZu->setEnabled(true);
 }
 
 void Tfrmanager::dtl3ChangeNode(QTreeWidgetItem* node) {
     if (!node)
         return;
-    QString title = Ui::tr("权限组列表:(") + dtl3->text(node, fName) + QLatin1Char(')');
+    // The Chinese titles name the item list as the permission group list does; the English ones
+    // say item and head item.
+    QString title =
+        Ui::tr("权限组列表:(", "the item list's title") + dtl3->text(node, fName) + QLatin1Char(')');
     if (!node->parent())
-        title += Ui::tr("(组)");
-    Label3->setText(title);
+        title += Ui::tr("(组)", "a head item in the item list's title");
+    setListTitle(Label3, title);
 }
 
 void Tfrmanager::markChanged() {

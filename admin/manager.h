@@ -76,6 +76,7 @@ class Tfrmanager : public QDialog {
     void dtl1ChangeNode();
     void dtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin);
     void dtl3ChangeNode(QTreeWidgetItem* node);
+    void setListTitle(QLabel* title, const QString& text);
     void markChanged();
     void pupmUserPopup();
     void pupmZuPopup();

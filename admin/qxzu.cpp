@@ -1,6 +1,7 @@
 #include "admin/qxzu.h"
 
 #include "admin/adminshared.h"
+#include "dialogs/dlgcommon.h"
 #include "library/adminops.h"
 #include "library/dmain.h"
 #include "library/uitext.h"
@@ -54,7 +55,7 @@ QString Tfrqxzu::name() const {
 void Tfrqxzu::btnOKClick() {
     const QString n = name();
     if (n.isEmpty()) {
-        showMessage(Ui::tr("组名称不能为空!"), Ui::tr("错误"), mb::Ok, this);
+        showMessage(Ui::tr("组名称不能为空!"), Ui::tr("错误"), dialogs::inputErrorBox(), this);
         return;
     }
     try {
@@ -70,11 +71,11 @@ void Tfrqxzu::btnOKClick() {
         return;
     }
     if (Tag == 2)
-        showMessage(Ui::tr("组名称\"") + n + Ui::tr("\"已存在! 请输入一个新组名称."), Ui::tr("错误"), mb::Ok,
-                    this);
+        showMessage(Ui::tr("组名称\"") + n + Ui::tr("\"已存在! 请输入一个新组名称."), Ui::tr("错误"),
+                    dialogs::inputErrorBox(), this);
     else
-        showMessage(Ui::tr("用户组名称不能与已有组,或用户名称重复! 请重新输入."), Ui::tr("错误"), mb::Ok,
-                    this);
+        showMessage(Ui::tr("用户组名称不能与已有组,或用户名称重复! 请重新输入."), Ui::tr("错误"),
+                    dialogs::inputErrorBox(), this);
 }
 
 bool Tfrqxzu::eventFilter(QObject* watched, QEvent* event) {

@@ -100,11 +100,11 @@ TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
     }
     Label4->setBuddy(dt1);
     Label5->setBuddy(dt2);
-    // A longer caption of another language stays clear of its box.
+    // A longer caption of another language stays clear of its box (the boxes start at 83 and 268).
     for (QLabel* l : {Label1, Label3, Label4})
-        dialogs::fitLeftOf(l, 81, 2);
+        dialogs::fitLeftOf(l, 83 - dialogs::kCaptionClearance, 2);
     for (QLabel* l : {Label2, Label8, Label5})
-        dialogs::fitLeftOf(l, 266, 190);
+        dialogs::fitLeftOf(l, 268 - dialogs::kCaptionClearance, 190);
 
     chkAllow = new QCheckBox(Ui::tr("是否有效"), this);
     chkAllow->setObjectName(QStringLiteral("chkAllow"));
@@ -198,7 +198,7 @@ void TfrUser::btnOKClick() {
     const QString id = trimBlanks(Edit1->text());
     const QString name = trimBlanks(Edit2->text());
     if (id.isEmpty() || name.isEmpty()) {
-        showMessage(Ui::tr("用户ID和姓名必须输入,不能为空."), Ui::tr("错误"), mb::Ok, this);
+        showMessage(Ui::tr("用户ID和姓名必须输入,不能为空."), Ui::tr("错误"), dialogs::inputErrorBox(), this);
         return;
     }
     const QString typed = trimBlanks(Edit3->text());
@@ -206,7 +206,7 @@ void TfrUser::btnOKClick() {
     if (newPassword && !meetsPolicy(dataModule().Policy, typed)) {
         showMessage(tooLongToHash(dataModule().Policy, typed) ? newPasswordTooLongText()
                                                               : Ui::tr("新密码不符合密码规则(长度不够)! "),
-                    Ui::tr("错误"), mb::Ok, this);
+                    Ui::tr("错误"), dialogs::inputErrorBox(), this);
         Edit3->setFocus();
         return;
     }
@@ -214,7 +214,7 @@ void TfrUser::btnOKClick() {
         try {
             if (adminops::userIdTaken(dataModule(), id)) {
                 showMessage(Ui::tr("用户ID\"") + id + Ui::tr("\"已存在! 请输入一个新的用户ID."),
-                            Ui::tr("错误"), mb::Ok, this);
+                            Ui::tr("错误"), dialogs::inputErrorBox(), this);
                 return;
             }
         } catch (const std::exception& e) {

@@ -30,27 +30,27 @@ QString checkedName(const QString& raw, const QString& what, int maxLength) {
 int checkedItem(const QString& text) {
     int n = 0;
     if (!parseInt32(text, n))
-        throw Usage(QStringLiteral("item number \"%1\" is not a whole number of 32 bits").arg(text));
+        throw Usage(Cli::tr("item number \"%1\" is not a whole number of 32 bits").arg(text));
     return n;
 }
 
 int groupNumber(const QVector<UserRow>& users, const QString& name) {
     const UserRow* g = groupByName(users, name);
     if (!g)
-        throw Refused(QStringLiteral("no user group %1").arg(name));
+        throw Refused(Cli::tr("no user group %1").arg(name));
     return g->zuid;
 }
 
 // An item a verb names must be there.
 void requireItem(StoreSession& s, int qxId) {
     if (!itemExists(s.cn(), qxId))
-        throw Refused(QStringLiteral("no item %1").arg(qxId));
+        throw Refused(Cli::tr("no item %1").arg(qxId));
 }
 
 const UserRow& existingUser(const QVector<UserRow>& users, const QString& id) {
     const UserRow* u = findUser(users, id);
     if (!u)
-        throw Refused(QStringLiteral("no user %1").arg(id));
+        throw Refused(Cli::tr("no user %1").arg(id));
     return *u;
 }
 
@@ -59,9 +59,9 @@ const UserRow& existingUser(const QVector<UserRow>& users, const QString& id) {
 const UserRow& owner(const QVector<UserRow>& users, const QString& id) {
     const UserRow& u = existingUser(users, id);
     if (const UserRow* g = parentGroup(users, u))
-        throw Refused(QStringLiteral(
-                          "%1 is a member of user group %2: its permission groups and rights are the group's")
-                          .arg(id, g->userId));
+        throw Refused(
+            Cli::tr("%1 is a member of user group %2: its permission groups and rights are the group's")
+                .arg(id, g->userId));
     return u;
 }
 
@@ -76,12 +76,12 @@ void assign(StoreSession& s, const QString& group, const QString& ownerId, const
     const QVector<UserRow> users = loadUsers(s.cn());
     const UserRow& o = owner(users, ownerId);
     if (!permissionGroups(s.cn()).contains(group))
-        throw Refused(QStringLiteral("no permission group %1").arg(group));
+        throw Refused(Cli::tr("no permission group %1").arg(group));
     const QString now = assignment(s.cn(), o.userId, group);
     if (now.isEmpty())
-        throw Refused(QStringLiteral("permission group %1 is not listed for %2").arg(group, o.userId));
+        throw Refused(Cli::tr("permission group %1 is not listed for %2").arg(group, o.userId));
     if (now == flag) {
-        notice(QStringLiteral("%1 %2 permission group %3 already; nothing to change")
+        notice(Cli::tr("%1 %2 permission group %3 already; nothing to change")
                    .arg(o.userId, flag == kT ? QStringLiteral("holds") : QStringLiteral("does not hold"),
                         group));
         return;
@@ -92,7 +92,7 @@ void assign(StoreSession& s, const QString& group, const QString& ownerId, const
 // The toggle of an item in a permission group, with what the group-rights list shows.
 bool setItem(StoreSession& s, const QString& group, int qxId, const QString& flag, bool quiet) {
     if (!permissionGroups(s.cn()).contains(group))
-        throw Refused(QStringLiteral("no permission group %1").arg(group));
+        throw Refused(Cli::tr("no permission group %1").arg(group));
     const QVector<adminops::GroupRight> rows = adminops::loadGroupRights(s.cn(), group);
     // The list: head items (numbers divisible by 1000) with the items after them as children.
     struct Node {
@@ -119,7 +119,7 @@ bool setItem(StoreSession& s, const QString& group, int qxId, const QString& fla
                 : QStringLiteral("no item %1").arg(qxId));
     if (nodes[at].flag.flag == flag) {
         if (!quiet)
-            notice(QStringLiteral("permission group %1 %2 item %3 already; nothing to change")
+            notice(Cli::tr("permission group %1 %2 item %3 already; nothing to change")
                        .arg(group, flag == kT ? QStringLiteral("holds") : QStringLiteral("does not hold"))
                        .arg(qxId));
         return false;

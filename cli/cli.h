@@ -5,6 +5,7 @@
 #include "platform/errors.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -14,6 +15,18 @@
 #include <stdexcept>
 
 namespace vardex::cli {
+
+// The program's own messages are written as Cli::tr("English"): shown as written, or in
+// Chinese (translations/vardex-cli_zh.ts, compiled into the program) when the language is.
+struct Cli {
+    Q_DECLARE_TR_FUNCTIONS(Cli)
+};
+
+// The language of the messages: VARDEX_LANG ("zh" or "en"), else the locale's language for
+// messages (LC_ALL, else LC_MESSAGES, else LANG): Chinese for a Chinese locale, English for
+// any other and for none. Answers "zh" or "en"; a VARDEX_LANG of another value is named on
+// standard error and the locale decides.
+QString chooseLanguage();
 
 // Exit codes (documented in vardex-cli(1)).
 constexpr int kOk = 0;     // done

@@ -43,9 +43,8 @@ QList<CopiedTable> ownTables(AdoConnection& src, AdoConnection& dst) {
         if (!have.contains(QLatin1String(t.name), Qt::CaseInsensitive))
             continue;
         if (!take.contains(QLatin1String(t.name), Qt::CaseInsensitive))
-            throw Refused(
-                QStringLiteral("the destination has no table %1: run vardex-cli upgrade on it first")
-                    .arg(QLatin1String(t.name)));
+            throw Refused(Cli::tr("the destination has no table %1: run vardex-cli upgrade on it first")
+                              .arg(QLatin1String(t.name)));
         out.append(t);
     }
     return out;
@@ -227,11 +226,10 @@ void requireEmptyStore(AdoConnection& dst, const QList<CopiedTable>& tables) {
         try {
             n = selectRows(dst, QStringLiteral("select count(*) from %1").arg(QLatin1String(t.name)));
         } catch (const Error& e) {
-            throw Refused(
-                QStringLiteral("the destination has no store (install it first): %1").arg(e.message()));
+            throw Refused(Cli::tr("the destination has no store (install it first): %1").arg(e.message()));
         }
         if (n.value(0).value(0).toLongLong() != 0)
-            throw Refused(QStringLiteral("the destination is not empty: %1 holds %2 row(s)")
+            throw Refused(Cli::tr("the destination is not empty: %1 holds %2 row(s)")
                               .arg(QLatin1String(t.name))
                               .arg(n.value(0).value(0).toLongLong()));
     }
@@ -246,8 +244,8 @@ QList<QVector<RawRow>> readSource(AdoConnection& src, const QList<CopiedTable>& 
             for (int c = 0; c < t.columns.size(); ++c) {
                 const QString why = unfaithful(source.last()[r][c], numericColumn(t.columns[c]));
                 if (!why.isEmpty())
-                    throw Refused(QStringLiteral("%1 row %2, column %3: %4, which the store's column "
-                                                 "cannot hold as it is; nothing was copied")
+                    throw Refused(Cli::tr("%1 row %2, column %3: %4, which the store's column "
+                                          "cannot hold as it is; nothing was copied")
                                       .arg(QLatin1String(t.name))
                                       .arg(r + 1)
                                       .arg(t.columns[c], why));
@@ -290,14 +288,13 @@ void verifyCopy(AdoConnection& dst, const QList<CopiedTable>& tables, const QLis
         const auto expected = digest(source[i]);
         const auto got = digest(rawRows(dst, tables[i]));
         if (got.first != expected.first)
-            throw Refused(
-                QStringLiteral("verification failed: %1 has %2 row(s) in the copy, %3 in the source")
-                    .arg(QLatin1String(tables[i].name))
-                    .arg(got.first)
-                    .arg(expected.first));
+            throw Refused(Cli::tr("verification failed: %1 has %2 row(s) in the copy, %3 in the source")
+                              .arg(QLatin1String(tables[i].name))
+                              .arg(got.first)
+                              .arg(expected.first));
         if (got.second != expected.second)
-            throw Refused(QStringLiteral("verification failed: the rows of %1 differ")
-                              .arg(QLatin1String(tables[i].name)));
+            throw Refused(
+                Cli::tr("verification failed: the rows of %1 differ").arg(QLatin1String(tables[i].name)));
     }
 }
 
@@ -346,7 +343,7 @@ int copy(const Invocation& in) {
     int batch = 400;
     if (p.isSet(QStringLiteral("batch")) &&
         (!parseInt32(p.value(QStringLiteral("batch")), batch) || batch < 1 || batch > 1000))
-        throw Usage(QStringLiteral("--batch takes a number from 1 to 1000"));
+        throw Usage(Cli::tr("--batch takes a number from 1 to 1000"));
     QElapsedTimer clock;
     clock.start();
     auto src = openStore(in.args[0], "source");
@@ -362,7 +359,7 @@ int copy(const Invocation& in) {
         throw;
     }
     noteStatements(dst->statementLog());
-    say(QStringLiteral("%1 %2 row(s) of %3 tables in %4 s; counts and contents agree")
+    say(Cli::tr("%1 %2 row(s) of %3 tables in %4 s; counts and contents agree")
             .arg(conventions().dryRun ? QStringLiteral("copied and rolled back") : QStringLiteral("copied"))
             .arg(copied)
             .arg(tables.size())

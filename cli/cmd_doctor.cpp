@@ -50,29 +50,27 @@ int doctor(const Invocation& o) {
         out.insert(QStringLiteral("current"), version.current());
         if (!json) {
             if (version.current())
-                printOut(QStringLiteral("the store is at version %1, the newest").arg(version.version));
+                printOut(Cli::tr("the store is at version %1, the newest").arg(version.version));
             else if (!version.pending.isEmpty())
-                printOut(
-                    QStringLiteral("the store is at version %1; %2 step(s) to version %3 are pending: run "
-                                   "vardex-cli upgrade")
-                        .arg(version.version)
-                        .arg(version.pending.size())
-                        .arg(version.newest));
+                printOut(Cli::tr("the store is at version %1; %2 step(s) to version %3 are pending: run "
+                                 "vardex-cli upgrade")
+                             .arg(version.version)
+                             .arg(version.pending.size())
+                             .arg(version.newest));
             else
-                printOut(QStringLiteral("the store is at version %1; its secured functions are an older "
-                                        "version's: run vardex-cli upgrade")
+                printOut(Cli::tr("the store is at version %1; its secured functions are an older "
+                                 "version's: run vardex-cli upgrade")
                              .arg(version.version));
             for (const vardex::Violation& v : report.violations)
                 printOut(v.describe());
             for (const QString& line : report.notes)
                 printOut(line);
-            printOut(
-                QStringLiteral("%1 rights-holding rows, %2 items, %3 permission groups: %4 violation(s)%5")
-                    .arg(report.rightsHolders)
-                    .arg(report.items)
-                    .arg(report.groups)
-                    .arg(report.violations.size())
-                    .arg(repair && !report.clean() ? QStringLiteral(", repaired") : QString()));
+            printOut(Cli::tr("%1 rights-holding rows, %2 items, %3 permission groups: %4 violation(s)%5")
+                         .arg(report.rightsHolders)
+                         .arg(report.items)
+                         .arg(report.groups)
+                         .arg(report.violations.size())
+                         .arg(repair && !report.clean() ? Cli::tr(", repaired") : QString()));
         }
         int rc = report.clean() ? kOk : kFailed;
         if (repair && !report.clean()) {
@@ -80,8 +78,7 @@ int doctor(const Invocation& o) {
             out.insert(QStringLiteral("repaired"), after.clean());
             out.insert(QStringLiteral("remaining"), static_cast<qint64>(after.violations.size()));
             if (!after.clean())
-                printErr(
-                    QStringLiteral("%1 violation(s) remain after the repair").arg(after.violations.size()));
+                printErr(Cli::tr("%1 violation(s) remain after the repair").arg(after.violations.size()));
             rc = after.clean() ? kOk : kFailed;
         }
         if (json)

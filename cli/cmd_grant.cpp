@@ -22,7 +22,7 @@ void grant(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
         requireItem(s, item);
         if (!permissionGroups(s.cn()).contains(group)) {
             if (p.isSet(QStringLiteral("permgroup")))
-                throw Refused(QStringLiteral("no permission group %1").arg(group));
+                throw Refused(Cli::tr("no permission group %1").arg(group));
             adminops::permissionGroupTaken(s.data(), group);
             adminops::addPermissionGroup(s.data(), group);
         }
@@ -44,12 +44,12 @@ void revoke(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
                                    "order by a.zuName")
                         .arg(schema::sqlLiteral(o.userId), QString::number(item)));
         if (rows.isEmpty())
-            notice(QStringLiteral("%1 holds item %2 through no permission group; nothing to change")
+            notice(Cli::tr("%1 holds item %2 through no permission group; nothing to change")
                        .arg(o.userId)
                        .arg(item));
         for (const auto& r : rows) {
             adminops::setAssignment(s.data(), o.userId, r.value(0).toString(), kF);
-            say(QStringLiteral("unassigned permission group %1").arg(r.value(0).toString()));
+            say(Cli::tr("unassigned permission group %1").arg(r.value(0).toString()));
         }
     });
 }

@@ -20,7 +20,7 @@ int install(const Invocation& o) {
     try {
         cn.openOrCreate(o.user, o.password);
     } catch (const vardex::Error& e) {
-        std::fprintf(stderr, "vardex-cli: cannot connect: %s\n", e.message().toLocal8Bit().constData());
+        printErr(Cli::tr("cannot connect: %1").arg(e.message()));
         return 2;
     }
     QTemporaryDir tmp;
@@ -28,27 +28,29 @@ int install(const Invocation& o) {
     try {
         r = vardex::runInstallScript(cn, tmp.path() + QStringLiteral("/Morlan.tmp"));
     } catch (const vardex::Error& e) {
-        std::fprintf(stderr, "vardex-cli: the stored script cannot be read: %s\n",
-                     e.message().toLocal8Bit().constData());
+        printErr(Cli::tr("the stored script cannot be read: %1").arg(e.message()));
         return 1;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "vardex-cli: the stored script cannot be read: %s\n", e.what());
+        printErr(Cli::tr("the stored script cannot be read: %1").arg(QString::fromLocal8Bit(e.what())));
         return 1;
     }
     if (r.fileError) {
-        std::fprintf(stderr, "vardex-cli: %s\n", r.error.toLocal8Bit().constData());
+        printErr(r.error);
         return 1;
     }
     if (!r.ok) {
-        // The texts of the window's installation, in the language VARDEX_LANG chooses.
-        std::fprintf(stderr, "%s: %s\n", vardex::Ui::tr("出错").toLocal8Bit().constData(),
-                     vardex::installFailureText().toLocal8Bit().constData());
-        std::fprintf(stderr, "batch %d: %s\n", r.failedBatch, r.error.toLocal8Bit().constData());
+        // The texts of the window's installation, in the program's language.
+        const QByteArray why =
+            (vardex::Ui::tr("出错") + QStringLiteral(": ") + vardex::installFailureText() +
+             QLatin1Char('\n') + Cli::tr("batch %1: %2").arg(r.failedBatch).arg(r.error) + QLatin1Char('\n'))
+                .toUtf8();
+        std::fwrite(why.constData(), 1, why.size(), stderr);
         return 1;
     }
-    std::printf("%s: %s\n", vardex::Ui::tr("导入数据表").toLocal8Bit().constData(),
-                vardex::installSuccessText().toLocal8Bit().constData());
-    std::printf("%d batches\n", r.batchesRun);
+    if (conventions().quiet) // -q: the exit code says it
+        return 0;
+    printOut(vardex::Ui::tr("导入数据表") + QStringLiteral(": ") + vardex::installSuccessText());
+    printOut(Cli::tr("%1 batches").arg(r.batchesRun));
     return 0;
 }
 

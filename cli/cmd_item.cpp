@@ -8,7 +8,7 @@ namespace {
 // A new number must be free.
 void requireFreeItem(StoreSession& s, int qxId) {
     if (itemExists(s.cn(), qxId))
-        throw Refused(QStringLiteral("item %1 exists").arg(qxId));
+        throw Refused(Cli::tr("item %1 exists").arg(qxId));
 }
 
 // add and rename: an item number and a name; the number free for add, an item's for rename.

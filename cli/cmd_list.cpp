@@ -82,7 +82,7 @@ Table grants(AdoConnection& cn, const QVector<UserRow>& users, const QCommandLin
     if (p.isSet(QStringLiteral("user"))) {
         const UserRow* u = findUser(users, p.value(QStringLiteral("user")));
         if (!u)
-            throw Refused(QStringLiteral("no user %1").arg(p.value(QStringLiteral("user"))));
+            throw Refused(Cli::tr("no user %1").arg(p.value(QStringLiteral("user"))));
         if (schema::isGroupMember(u->zuid)) {
             // A member holds its user group's rights; one whose group is gone, none.
             const UserRow* g = groupByNumber(users, schema::groupOfMember(u->zuid));
@@ -130,10 +130,9 @@ int list(const Invocation& in) {
             listing = &l;
     }
     if (!listing)
-        throw Usage(
-            QStringLiteral("list what? one of %1, not %2").arg(kinds.join(QStringLiteral(", ")), what));
+        throw Usage(Cli::tr("list what? one of %1, not %2").arg(kinds.join(QStringLiteral(", ")), what));
     if (p.isSet(QStringLiteral("user")) && what != QLatin1String("grants"))
-        throw Usage(QStringLiteral("--user goes with list grants"));
+        throw Usage(Cli::tr("--user goes with list grants"));
     StoreSession s(p);
     const QVector<UserRow> all = loadUsers(s.cn());
     printOut(render(listing->make(s.cn(), all, p), f));

@@ -47,7 +47,7 @@ int log(const Invocation& in) {
         const QVector<UserRow> users = loadUsers(s.cn());
         const UserRow* u = findUser(users, p.value(QStringLiteral("user")));
         if (!u)
-            throw Refused(QStringLiteral("no user %1 (--name finds rows by the name they carry)")
+            throw Refused(Cli::tr("no user %1 (--name finds rows by the name they carry)")
                               .arg(p.value(QStringLiteral("user"))));
         where << QStringLiteral("userName = ") + schema::sqlLiteral(u->userName);
     }
@@ -78,14 +78,13 @@ void clearOptions(QCommandLineParser& p) {
 
 void clear(StoreSession& s, const QCommandLineParser& p, const QStringList&) {
     if (!p.isSet(QStringLiteral("before")))
-        throw Usage(QStringLiteral("log clear needs --before T"));
+        throw Usage(Cli::tr("log clear needs --before T"));
     const QString before = p.value(QStringLiteral("before"));
     s.transaction([&] {
         const auto n = selectRows(s.cn(), QStringLiteral("select count(*) from qx_Logs where theTime <= ") +
                                               schema::sqlLiteral(before));
-        notice(QStringLiteral("%1 audit row(s) at or before %2 go")
-                   .arg(n.value(0).value(0).toLongLong())
-                   .arg(before));
+        notice(
+            Cli::tr("%1 audit row(s) at or before %2 go").arg(n.value(0).value(0).toLongLong()).arg(before));
         vardex::ClearLogs(before);
     });
 }

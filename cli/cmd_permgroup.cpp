@@ -14,14 +14,14 @@ QString checkedFlag(const QString& text) {
     if (t == QLatin1String("off") || t == QLatin1String("f") || t == QLatin1String("no") ||
         t == QLatin1String("0"))
         return kF;
-    throw Refused(QStringLiteral("\"%1\" is neither on nor off").arg(text));
+    throw Refused(Cli::tr("\"%1\" is neither on nor off").arg(text));
 }
 
 void add(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
     const QString name = checkedName(a[0], QStringLiteral("permission group name"), 20);
     s.transaction([&] {
         if (adminops::permissionGroupTaken(s.data(), name))
-            throw Refused(QStringLiteral("permission group %1 exists").arg(name));
+            throw Refused(Cli::tr("permission group %1 exists").arg(name));
         adminops::addPermissionGroup(s.data(), name);
     });
 }
@@ -29,7 +29,7 @@ void add(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
 void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
     s.transaction([&] {
         if (!permissionGroups(s.cn()).contains(a[0]))
-            throw Refused(QStringLiteral("no permission group %1").arg(a[0]));
+            throw Refused(Cli::tr("no permission group %1").arg(a[0]));
         adminops::deletePermissionGroup(s.data(), a[0]);
     });
 }

@@ -37,13 +37,13 @@ int show(const Invocation& in) {
 
 int set(const Invocation& in) {
     if (in.args.isEmpty())
-        throw Usage(QStringLiteral("give at least one NAME=VALUE"));
+        throw Usage(Cli::tr("give at least one NAME=VALUE"));
     // Every pair is checked before anything is written.
     QList<QPair<QString, QString>> pairs;
     for (const QString& arg : in.args) {
         const int eq = arg.indexOf(QLatin1Char('='));
         if (eq <= 0)
-            throw Usage(QStringLiteral("\"%1\" is not NAME=VALUE").arg(arg));
+            throw Usage(Cli::tr("\"%1\" is not NAME=VALUE").arg(arg));
         const QString name = arg.left(eq), value = arg.mid(eq + 1);
         const QString problem = policy::valueProblem(name, value);
         if (!problem.isEmpty())
@@ -54,7 +54,7 @@ int set(const Invocation& in) {
         AdoTransaction tx(cn);
         const QMap<QString, QString> stored = policy::storedSettings(cn);
         if (!cn.tableNames().contains(QLatin1String(policy::kSettingsTable), Qt::CaseInsensitive))
-            throw Refused(QStringLiteral("the store has no settings table: run vardex-cli upgrade first"));
+            throw Refused(Cli::tr("the store has no settings table: run vardex-cli upgrade first"));
         // A secured store's functions verify and write bcrypt hashes only: going back to cipher
         // text would lock every desktop out of the passwords written from then on.
         const bool toCipher = std::any_of(pairs.begin(), pairs.end(), [](const auto& pair) {
@@ -63,9 +63,8 @@ int set(const Invocation& in) {
         if (toCipher && cn.dialect() == Dialect::PostgreSQL &&
             !selectRows(cn, QStringLiteral("select 1 where to_regproc('vardex_answer') is not null"))
                  .isEmpty())
-            throw Refused(
-                QStringLiteral("the store is secured, and its functions take bcrypt hashes only: run "
-                               "vardex-cli secure --undo first"));
+            throw Refused(Cli::tr("the store is secured, and its functions take bcrypt hashes only: run "
+                                  "vardex-cli secure --undo first"));
         for (const auto& [name, value] : pairs)
             cn.execute(stored.contains(name)
                            ? QStringLiteral("update vardex_settings set value = %1 where name = %2")
@@ -73,7 +72,7 @@ int set(const Invocation& in) {
                            : QStringLiteral("insert into vardex_settings (name, value) values (%1, %2)")
                                  .arg(sqlLiteral(name), sqlLiteral(value)));
         finishTransaction(tx, cn);
-        say(QStringLiteral("%1 setting(s) set").arg(pairs.size()));
+        say(Cli::tr("%1 setting(s) set").arg(pairs.size()));
         return kOk;
     });
 }
@@ -109,9 +108,9 @@ QString knownPassword(const QCommandLineParser& p, const QString& userId) {
     if (p.isSet(QStringLiteral("known-password-file")))
         return secretFromFile(p.value(QStringLiteral("known-password-file")), "known password");
     QString typed = secretFromEnvironment("VARDEX_KNOWN_PASSWORD");
-    if (typed.isNull() && !promptSecret(QStringLiteral("Password of %1: ").arg(userId), typed))
-        throw Usage(QStringLiteral("no password for --known-user: give --known-password-file FILE or "
-                                   "VARDEX_KNOWN_PASSWORD, or run on a terminal to be asked"));
+    if (typed.isNull() && !promptSecret(Cli::tr("Password of %1: ").arg(userId), typed))
+        throw Usage(Cli::tr("no password for --known-user: give --known-password-file FILE or "
+                            "VARDEX_KNOWN_PASSWORD, or run on a terminal to be asked"));
     return typed;
 }
 
@@ -131,21 +130,21 @@ void proveKey(const QList<QPair<QString, QString>>& rows, const QString& userId,
         }
     }
     if (!hasCipher)
-        throw Refused(QStringLiteral("%1 has no password held as cipher text: name with --known-user a user "
-                                     "whose password still is; nothing was changed")
+        throw Refused(Cli::tr("%1 has no password held as cipher text: name with --known-user a user "
+                              "whose password still is; nothing was changed")
                           .arg(userId));
-    throw Refused(QStringLiteral("%1's cipher text does not decipher under this key to the password given: "
-                                 "the key (or the password) is wrong; nothing was changed")
+    throw Refused(Cli::tr("%1's cipher text does not decipher under this key to the password given: "
+                          "the key (or the password) is wrong; nothing was changed")
                       .arg(userId));
 }
 
 void upgradePasswords(StoreSession& s, const QCommandLineParser& p, const QStringList&) {
     if (!p.isSet(QStringLiteral("key")))
-        throw Usage(QStringLiteral("give the cipher key of the stored passwords with --key (the library's "
-                                   "and the host's default keys differ)"));
+        throw Usage(Cli::tr("give the cipher key of the stored passwords with --key (the library's "
+                            "and the host's default keys differ)"));
     const PasswordPolicy& policy = s.data().Policy;
     if (!policy.bcrypt)
-        throw Refused(QStringLiteral("the store's password.hash is cipher: set password.hash=bcrypt first"));
+        throw Refused(Cli::tr("the store's password.hash is cipher: set password.hash=bcrypt first"));
     const QByteArray key = toCipherBytes(session().CipherKey);
     const QString known = p.value(QStringLiteral("known-user"));
     const QString knownTyped = known.isEmpty() ? QString() : knownPassword(p, known);
@@ -160,8 +159,8 @@ void upgradePasswords(StoreSession& s, const QCommandLineParser& p, const QStrin
             // The key is proven, never guessed: a wrong one would replace every password with
             // the hash of what it makes of the cipher text.
             if (known.isEmpty())
-                throw Usage(QStringLiteral("give --known-user ID: a user whose password is still cipher "
-                                           "text and is known, which proves the key"));
+                throw Usage(Cli::tr("give --known-user ID: a user whose password is still cipher "
+                                    "text and is known, which proves the key"));
             proveKey(rows, known, knownTyped, key);
         }
         QStringList plains;
@@ -172,17 +171,16 @@ void upgradePasswords(StoreSession& s, const QCommandLineParser& p, const QStrin
             plains << plain;
         }
         if (failed > 0)
-            throw Refused(
-                QStringLiteral("%1 of %2 stored password(s) do not decipher under this key to valid "
-                               "text; nothing was changed")
-                    .arg(failed)
-                    .arg(rows.size()));
+            throw Refused(Cli::tr("%1 of %2 stored password(s) do not decipher under this key to valid "
+                                  "text; nothing was changed")
+                              .arg(failed)
+                              .arg(rows.size()));
         for (int i = 0; i < rows.size(); ++i)
             s.cn().execute(
                 QStringLiteral("Update qx_user set userPwd = %1 where userID = %2 and userPwd = %3")
                     .arg(sqlLiteral(hashPassword(plains[i], policy.cost)), sqlLiteral(rows[i].first),
                          sqlLiteral(rows[i].second)));
-        say(QStringLiteral("%1 password(s) upgraded").arg(rows.size()));
+        say(Cli::tr("%1 password(s) upgraded").arg(rows.size()));
     });
 }
 
@@ -191,7 +189,7 @@ void unlock(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
         const QVector<UserRow> users = loadUsers(s.cn());
         const UserRow& u = existingUser(users, a[0]);
         if (!UnlockUser(u.userId, u.userName))
-            notice(QStringLiteral("%1 is not locked; nothing to change").arg(u.userId));
+            notice(Cli::tr("%1 is not locked; nothing to change").arg(u.userId));
     });
 }
 

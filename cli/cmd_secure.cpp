@@ -21,13 +21,13 @@ void options(QCommandLineParser& p) {
 int secure(const Invocation& o) {
     const QString role = o.options.value(QStringLiteral("client-role"));
     if (role.isEmpty())
-        throw Usage(QStringLiteral("secure needs --client-role ROLE"));
+        throw Usage(Cli::tr("secure needs --client-role ROLE"));
     AdoConnection cn;
     cn.setConnectionString(o.connectionString);
     try {
         cn.open(o.user, o.password);
     } catch (const Error& e) {
-        throw Usage(QStringLiteral("cannot open the store: %1").arg(e.message()));
+        throw Usage(Cli::tr("cannot open the store: %1").arg(e.message()));
     }
     const securestore::Report r =
         o.options.isSet(QStringLiteral("undo")) ? securestore::undo(cn, role) : securestore::secure(cn, role);

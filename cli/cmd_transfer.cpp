@@ -71,7 +71,7 @@ void importPolicy(AdoConnection& cn, const exportfile::Setup& setup) {
     const QStringList tables = cn.tableNames();
     for (const char* t : {policy::kSettingsTable, policy::kLockoutTable})
         if (!tables.contains(QLatin1String(t), Qt::CaseInsensitive))
-            throw Refused(QStringLiteral("the store has no table %1: run vardex-cli upgrade on it first")
+            throw Refused(Cli::tr("the store has no table %1: run vardex-cli upgrade on it first")
                               .arg(QLatin1String(t)));
     for (const auto& [name, value] : setup.settings) {
         cn.execute(
@@ -96,7 +96,7 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
     for (const Violation& v : checkExportable(cn))
         faults << v.describe();
     if (!faults.isEmpty())
-        throw Refused(QStringLiteral("the store cannot be exported (vardex-cli doctor lists it): %1")
+        throw Refused(Cli::tr("the store cannot be exported (vardex-cli doctor lists it): %1")
                           .arg(faults.join(QStringLiteral("; "))));
     Progress progress(storeRows(cn));
     progress.table(QStringLiteral("qx_user"));
@@ -192,7 +192,7 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
     for (const char* t : {"qx_Name", "qx_user", "qx_zu", "qx_user_zu", "qx_user_qx"}) {
         const auto r = selectRows(cn, QStringLiteral("select count(*) from %1").arg(QLatin1String(t)));
         if (r.value(0).value(0).toLongLong() != 0)
-            throw Refused(QStringLiteral("the store is not empty: %1 holds %2 row(s)")
+            throw Refused(Cli::tr("the store is not empty: %1 holds %2 row(s)")
                               .arg(QLatin1String(t))
                               .arg(r.value(0).value(0).toLongLong()));
     }
@@ -280,11 +280,11 @@ int exportVerb(const Invocation& in) {
     QSaveFile out(file);
     // The file holds every password's cipher text: readable by its owner only.
     if (!out.open(QIODevice::WriteOnly))
-        throw Refused(QStringLiteral("cannot write %1: %2").arg(file, out.errorString()));
+        throw Refused(Cli::tr("cannot write %1: %2").arg(file, out.errorString()));
     out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     out.write(json);
     if (!out.commit())
-        throw Refused(QStringLiteral("cannot write %1: %2").arg(file, out.errorString()));
+        throw Refused(Cli::tr("cannot write %1: %2").arg(file, out.errorString()));
     return kOk;
 }
 
@@ -294,13 +294,13 @@ int importVerb(const Invocation& in) {
     const bool opened =
         file == QLatin1String("-") ? f.open(stdin, QIODevice::ReadOnly) : f.open(QIODevice::ReadOnly);
     if (!opened)
-        throw Refused(QStringLiteral("cannot read %1: %2").arg(file, f.errorString()));
+        throw Refused(Cli::tr("cannot read %1: %2").arg(file, f.errorString()));
     // The whole file is checked before the store is opened: a fault writes nothing.
     exportfile::Setup setup;
     try {
         setup = exportfile::read(f.readAll());
     } catch (const ConvertError& e) {
-        throw Refused(QStringLiteral("%1: %2").arg(file, e.message()));
+        throw Refused(Cli::tr("%1: %2").arg(file, e.message()));
     }
     StoreSession s(in.options);
     s.transaction([&] { importStore(s, setup); });

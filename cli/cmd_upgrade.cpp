@@ -31,27 +31,26 @@ int upgrade(const Invocation& o) {
         AdoTransaction tx(*cn);
         const StoreVersion found = storeVersion(*cn);
         if (found.current() && found.recorded) {
-            say(QStringLiteral("the store is at version %1").arg(found.version));
+            say(Cli::tr("the store is at version %1").arg(found.version));
             finishTransaction(tx, *cn);
             return kOk;
         }
         if (!found.recorded)
-            notice(QStringLiteral("the store records no version; what it holds is version %1")
-                       .arg(found.version));
+            notice(Cli::tr("the store records no version; what it holds is version %1").arg(found.version));
         // On a secured store secure runs again too, in the same transaction.
         const QStringList secured = upgradeStore(*cn, found, [](const StoreStep& step) {
-            say(QStringLiteral("step %1: %2").arg(step.version).arg(step.name));
+            say(Cli::tr("step %1: %2").arg(step.version).arg(step.name));
             pauseForTest(step);
         });
         for (const QString& line : secured)
             say(line);
         finishTransaction(tx, *cn);
         say(conventions().dryRun
-                ? QStringLiteral("%1 step(s) from version %2 to %3")
+                ? Cli::tr("%1 step(s) from version %2 to %3")
                       .arg(found.pending.size())
                       .arg(found.version)
                       .arg(found.newest)
-                : QStringLiteral("the store is at version %1 (was %2)").arg(found.newest).arg(found.version));
+                : Cli::tr("the store is at version %1 (was %2)").arg(found.newest).arg(found.version));
         return kOk;
     });
 }

@@ -38,27 +38,24 @@ QString newPassword(const QCommandLineParser& p) {
     const bool ask = p.isSet(QStringLiteral("ask-password"));
     const bool none = p.isSet(QStringLiteral("no-password"));
     if (int(file) + int(ask) + int(none) > 1)
-        throw Usage(QStringLiteral("give one of --new-password-file, --ask-password and --no-password"));
+        throw Usage(Cli::tr("give one of --new-password-file, --ask-password and --no-password"));
     if (none)
         return QString();
     QString typed = file  ? secretFromFile(p.value(QStringLiteral("new-password-file")), "new password")
                     : ask ? QString()
                           : secretFromEnvironment("VARDEX_NEW_PASSWORD");
-    QString source = file ? QStringLiteral("the new password file") : QStringLiteral("VARDEX_NEW_PASSWORD");
+    QString source = file ? Cli::tr("the new password file") : QStringLiteral("VARDEX_NEW_PASSWORD");
     if (typed.isNull()) {
         QString again;
-        if (!promptSecret(QStringLiteral("New password: "), typed))
-            throw Usage(
-                QStringLiteral("no new password: give --new-password-file FILE or VARDEX_NEW_PASSWORD, "
-                               "run on a terminal to be asked, or pass --no-password for none"));
-        source = QStringLiteral("the password typed");
-        if (!trimBlanks(typed).isEmpty() &&
-            (!promptSecret(QStringLiteral("Again: "), again) || typed != again))
-            throw Refused(QStringLiteral("the two passwords differ"));
+        if (!promptSecret(Cli::tr("New password: "), typed))
+            throw Usage(Cli::tr("no new password: give --new-password-file FILE or VARDEX_NEW_PASSWORD, "
+                                "run on a terminal to be asked, or pass --no-password for none"));
+        source = Cli::tr("the password typed");
+        if (!trimBlanks(typed).isEmpty() && (!promptSecret(Cli::tr("Again: "), again) || typed != again))
+            throw Refused(Cli::tr("the two passwords differ"));
     }
     if (trimBlanks(typed).isEmpty())
-        throw Usage(
-            QStringLiteral("%1 is empty: pass --no-password for a user without a password").arg(source));
+        throw Usage(Cli::tr("%1 is empty: pass --no-password for a user without a password").arg(source));
     return typed;
 }
 
@@ -72,13 +69,12 @@ QString stored(const QString& typed) {
 QString storedNew(const QString& typed) {
     const PasswordPolicy& policy = dataModule().Policy;
     if (tooLongToHash(policy, trimBlanks(typed)))
-        throw Refused(QStringLiteral("the password is longer than %1 bytes, of which bcrypt (the store's "
-                                     "password.hash) would use only the first %1")
+        throw Refused(Cli::tr("the password is longer than %1 bytes, of which bcrypt (the store's "
+                              "password.hash) would use only the first %1")
                           .arg(kBcryptLongestBytes));
     if (!meetsPolicy(policy, trimBlanks(typed)))
-        throw Refused(
-            QStringLiteral("the password has fewer than %1 characters (the store's password.minlength)")
-                .arg(policy.minLength));
+        throw Refused(Cli::tr("the password has fewer than %1 characters (the store's password.minlength)")
+                          .arg(policy.minLength));
     return stored(typed);
 }
 
@@ -110,7 +106,7 @@ void addUserFieldOptions(QCommandLineParser& p) {
 int checkedDiscount(const QString& text) {
     int n = 0;
     if (!parseInt32(text, n) || !rules::discountProblem(n).isEmpty())
-        throw Refused(QStringLiteral("discount \"%1\" is not a whole number from 0 to 100").arg(text));
+        throw Refused(Cli::tr("discount \"%1\" is not a whole number from 0 to 100").arg(text));
     return n;
 }
 
@@ -118,7 +114,7 @@ int checkedDiscount(const QString& text) {
 // enciphered anew, the dates read back, and the user group only when it is listed.
 UserRow editRow(const QVector<UserRow>& users, const UserRow& u, int& oldGroup) {
     if (u.isGroup() || !schema::isUserRow(u.zuid))
-        throw Refused(QStringLiteral("%1 is a user group, not a user").arg(u.userId));
+        throw Refused(Cli::tr("%1 is a user group, not a user").arg(u.userId));
     adminops::UserRow r;
     r.userId = u.userId;
     r.userName = u.userName;
@@ -129,8 +125,7 @@ UserRow editRow(const QVector<UserRow>& users, const UserRow& u, int& oldGroup) 
                 ? u.password
                 : stored(u.password.isEmpty() ? QString() : DecryptPassword(u.password, session().CipherKey));
     } catch (const Error& e) {
-        throw Refused(
-            QStringLiteral("the stored password of %1 cannot be read: %2").arg(u.userId, e.message()));
+        throw Refused(Cli::tr("the stored password of %1 cannot be read: %2").arg(u.userId, e.message()));
     }
     for (const QString* date : {&u.startDate, &u.endDate})
         if (!QDate::fromString(*date, QStringLiteral("yyyy-MM-dd")).isValid())
@@ -149,8 +144,8 @@ void toggleUser(StoreSession& s, const QString& id, const QString& flag) {
     const QVector<UserRow> users = loadUsers(s.cn());
     const UserRow& u = existingUser(users, id);
     if ((u.allowed() ? kT : kF) == flag) {
-        notice(QStringLiteral("%1 is already %2; nothing to change")
-                   .arg(id, flag == kT ? QStringLiteral("enabled") : QStringLiteral("disabled")));
+        notice(Cli::tr("%1 is already %2; nothing to change")
+                   .arg(id, flag == kT ? Cli::tr("enabled") : Cli::tr("disabled")));
         return;
     }
     auto flagOf = [](const UserRow& x) { return adminops::FlagNode{x.userId, x.allowed() ? kT : kF}; };
@@ -201,7 +196,7 @@ void add(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
         if (p.isSet(QStringLiteral("group")))
             r.setGroup(groupNumber(users, p.value(QStringLiteral("group"))));
         if (adminops::userIdTaken(s.data(), r.userId))
-            throw Refused(QStringLiteral("user %1 exists").arg(r.userId));
+            throw Refused(Cli::tr("user %1 exists").arg(r.userId));
         r.password = storedNew(typed);
         adminops::addUser(s.data(), r);
     });
@@ -228,9 +223,9 @@ void editOptions(QCommandLineParser& p) {
 
 void edit(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
     if (p.isSet(QStringLiteral("group")) && p.isSet(QStringLiteral("no-group")))
-        throw Usage(QStringLiteral("--group and --no-group exclude each other"));
+        throw Usage(Cli::tr("--group and --no-group exclude each other"));
     if (p.isSet(QStringLiteral("enable")) && p.isSet(QStringLiteral("disable")))
-        throw Usage(QStringLiteral("--enable and --disable exclude each other"));
+        throw Usage(Cli::tr("--enable and --disable exclude each other"));
     const QString name = p.isSet(QStringLiteral("name"))
                              ? checkedName(p.value(QStringLiteral("name")), QStringLiteral("user name"), 20)
                              : QString();
@@ -278,7 +273,7 @@ void moveOptions(QCommandLineParser& p) {
 
 void move(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
     if (p.isSet(QStringLiteral("group")) == p.isSet(QStringLiteral("no-group")))
-        throw Usage(QStringLiteral("give exactly one of --group and --no-group"));
+        throw Usage(Cli::tr("give exactly one of --group and --no-group"));
     editUser(s, a[0], [&](adminops::UserRow& r, const QVector<UserRow>& users) {
         r.setGroup(p.isSet(QStringLiteral("group")) ? groupNumber(users, p.value(QStringLiteral("group")))
                                                     : 0);
@@ -290,8 +285,7 @@ void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
         const QVector<UserRow> users = loadUsers(s.cn());
         const UserRow& u = existingUser(users, a[0]);
         if (u.isGroup())
-            throw Refused(
-                QStringLiteral("%1 is a user group: delete it with usergroup delete").arg(u.userId));
+            throw Refused(Cli::tr("%1 is a user group: delete it with usergroup delete").arg(u.userId));
         adminops::deleteUser(s.data(), u.userId);
     });
 }

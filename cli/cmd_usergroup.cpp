@@ -11,7 +11,7 @@ void add(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
     const QString name = checkedName(a[0], QStringLiteral("user group name"), 20);
     s.transaction([&] {
         if (adminops::userGroupNameTaken(s.data(), name))
-            throw Refused(QStringLiteral("user or user group %1 exists").arg(name));
+            throw Refused(Cli::tr("user or user group %1 exists").arg(name));
         if (adminops::addUserGroup(s.data(), name) == 0)
             throw Refused(Ui::tr("用户组已达999个, 不能再添加用户组."));
     });
@@ -25,7 +25,7 @@ void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
         for (const UserRow& m : users)
             if (m.zuid == schema::memberZuid(number))
                 members << m.userId;
-        notice(QStringLiteral("user group %1 goes with its %2 member(s)%3%4")
+        notice(Cli::tr("user group %1 goes with its %2 member(s)%3%4")
                    .arg(a[0])
                    .arg(members.size())
                    .arg(members.isEmpty() ? QString() : QStringLiteral(": "),

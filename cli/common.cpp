@@ -20,6 +20,23 @@
 
 namespace vardex::cli {
 
+QString chooseLanguage() {
+    QString asked = qEnvironmentVariable("VARDEX_LANG");
+    if (asked == QLatin1String("zh") || asked == QLatin1String("en"))
+        return asked;
+    if (!asked.isEmpty())
+        std::fprintf(
+            stderr,
+            "vardex-cli: VARDEX_LANG=%s is not a language of this program (zh, en); the locale's is used.\n",
+            asked.left(40).toLocal8Bit().constData());
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const QString locale = qEnvironmentVariable(name);
+        if (!locale.isEmpty())
+            return locale.startsWith(QLatin1String("zh")) ? QStringLiteral("zh") : QStringLiteral("en");
+    }
+    return QStringLiteral("en");
+}
+
 void printErr(const QString& text) {
     const QByteArray b = (QStringLiteral("vardex-cli: ") + text + QLatin1Char('\n')).toUtf8();
     std::fwrite(b.constData(), 1, b.size(), stderr);
@@ -83,14 +100,14 @@ void finishTransaction(AdoTransaction& tx, const AdoConnection& cn) {
     }
     if (c.destructive && !c.yes) {
         if (!isatty(STDIN_FILENO) || !isatty(STDERR_FILENO))
-            throw Usage(QStringLiteral("%1 deletes and standard input is no terminal to ask on: pass --yes "
-                                       "to do it, or --dry-run to see what it would do")
+            throw Usage(Cli::tr("%1 deletes and standard input is no terminal to ask on: pass --yes "
+                                "to do it, or --dry-run to see what it would do")
                             .arg(c.verb));
         qsizetype writes = 0;
         for (const QString& s : cn.statementLog())
             writes += s.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive) ? 0 : 1;
         if (!confirmed(QStringLiteral("%1: %2 statement(s) to commit; commit them?").arg(c.verb).arg(writes)))
-            throw Refused(QStringLiteral("not done: the answer was no"));
+            throw Refused(Cli::tr("not done: the answer was no"));
     }
     tx.commit();
     c.committed = true;
@@ -183,7 +200,7 @@ QString storeFrom(const QCommandLineParser& p, const QString& positional) {
         return p.value(QStringLiteral("store"));
     const QString env = QProcessEnvironment::systemEnvironment().value(QStringLiteral("VARDEX_STORE"));
     if (env.isEmpty())
-        throw Usage(QStringLiteral("no store given: pass --store CONNSTR or set VARDEX_STORE"));
+        throw Usage(Cli::tr("no store given: pass --store CONNSTR or set VARDEX_STORE"));
     return env;
 }
 
@@ -195,7 +212,7 @@ QString exactText(const QByteArray& bytes, const QString& what) {
     QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decode(bytes);
     if (decode.hasError())
-        throw Usage(QStringLiteral("%1 is not valid UTF-8 text").arg(what));
+        throw Usage(Cli::tr("%1 is not valid UTF-8 text").arg(what));
     return text;
 }
 
@@ -205,14 +222,14 @@ QString secretFromFile(const QString& path, const char* what) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         throw Usage(
-            QStringLiteral("cannot read the %1 file %2: %3").arg(QLatin1String(what), path, f.errorString()));
+            Cli::tr("cannot read the %1 file %2: %3").arg(QLatin1String(what), path, f.errorString()));
     if (openToOthers(f))
-        throw Usage(QStringLiteral("the %1 file %2 may be read by others: allow its owner only (chmod 600)")
+        throw Usage(Cli::tr("the %1 file %2 may be read by others: allow its owner only (chmod 600)")
                         .arg(QLatin1String(what), path));
     constexpr qint64 kLongest = 1 << 16;
     QByteArray line = f.readLine(kLongest + 2);
     if (line.size() > kLongest && !line.endsWith('\n'))
-        throw Usage(QStringLiteral("the first line of the %1 file %2 is longer than %3 bytes")
+        throw Usage(Cli::tr("the first line of the %1 file %2 is longer than %3 bytes")
                         .arg(QLatin1String(what), path)
                         .arg(kLongest));
     if (line.endsWith('\n'))
@@ -220,7 +237,7 @@ QString secretFromFile(const QString& path, const char* what) {
     if (line.endsWith('\r'))
         line.chop(1);
     if (line.contains('\0'))
-        throw Usage(QStringLiteral("the %1 file %2 holds a NUL byte").arg(QLatin1String(what), path));
+        throw Usage(Cli::tr("the %1 file %2 holds a NUL byte").arg(QLatin1String(what), path));
     return exactText(line, QStringLiteral("the %1 file %2").arg(QLatin1String(what), path));
 }
 
@@ -254,17 +271,16 @@ bool promptSecret(const QString& prompt, QString& out) {
     if (line.endsWith('\r'))
         line.chop(1);
     if (line.contains('\0'))
-        throw Usage(QStringLiteral("what was typed holds a NUL byte"));
+        throw Usage(Cli::tr("what was typed holds a NUL byte"));
     out = exactText(line, QStringLiteral("what was typed"));
     return true;
 }
 
 QString databasePassword(const QCommandLineParser& p, bool userIsAccount) {
     if (!userIsAccount && p.isSet(QStringLiteral("password")))
-        throw Usage(
-            QStringLiteral("--password is not an option of this verb: the database account's password "
-                           "is --db-password (or --password-file, VARDEX_PASSWORD); a user's own "
-                           "comes from --new-password-file, VARDEX_NEW_PASSWORD or a prompt"));
+        throw Usage(Cli::tr("--password is not an option of this verb: the database account's password "
+                            "is --db-password (or --password-file, VARDEX_PASSWORD); a user's own "
+                            "comes from --new-password-file, VARDEX_NEW_PASSWORD or a prompt"));
     if (p.isSet(QStringLiteral("db-password")))
         return p.value(QStringLiteral("db-password"));
     if (p.isSet(QStringLiteral("password-file")))
@@ -274,7 +290,7 @@ QString databasePassword(const QCommandLineParser& p, bool userIsAccount) {
         return env;
     QString typed;
     if (p.isSet(QStringLiteral("db-user")) &&
-        promptSecret(QStringLiteral("Password for %1: ").arg(p.value(QStringLiteral("db-user"))), typed))
+        promptSecret(Cli::tr("Password for %1: ").arg(p.value(QStringLiteral("db-user"))), typed))
         return typed;
     return QString();
 }
@@ -291,7 +307,7 @@ TraceFile::TraceFile(const QCommandLineParser& p) {
     m_path = p.value(QStringLiteral("trace"));
     QString error;
     if (!openOwnerOnlyForWriting(m_file, m_path, error))
-        throw Usage(QStringLiteral("cannot write the trace file %1: %2").arg(m_path, error));
+        throw Usage(Cli::tr("cannot write the trace file %1: %2").arg(m_path, error));
 }
 
 void TraceFile::write(const QStringList& statements) {
@@ -305,7 +321,7 @@ void TraceFile::write(const QStringList& statements) {
     const QString error = m_file.errorString();
     m_file.close();
     if (!ok) {
-        printErr(QStringLiteral("cannot write the trace file %1: %2").arg(m_path, error));
+        printErr(Cli::tr("cannot write the trace file %1: %2").arg(m_path, error));
         g_traceFailed = true;
     }
 }
@@ -500,7 +516,7 @@ void addFormatOptions(QCommandLineParser& p) {
 
 Format formatFrom(const QCommandLineParser& p) {
     if (p.isSet(QStringLiteral("json")) && p.isSet(QStringLiteral("csv")))
-        throw Usage(QStringLiteral("--json and --csv exclude each other"));
+        throw Usage(Cli::tr("--json and --csv exclude each other"));
     return p.isSet(QStringLiteral("json"))  ? Format::Json
            : p.isSet(QStringLiteral("csv")) ? Format::Csv
                                             : Format::Text;
@@ -641,7 +657,7 @@ std::unique_ptr<AdoConnection> openAccount(const QString& cs, const QString& use
     try {
         cn->open(user, password);
     } catch (const Error& e) {
-        throw Usage(QStringLiteral("cannot open the %1: %2").arg(what, e.message()));
+        throw Usage(Cli::tr("cannot open the %1: %2").arg(what, e.message()));
     }
     return cn;
 }

@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -154,7 +155,7 @@ void checkKinds(const QCommandLineParser& p, const Verb& v) {
     for (int i = 0; i < v.synopsis.size() && i < pos.size(); ++i) {
         int n = 0;
         if (argument(v.synopsis[i]).number && !parseInt32(pos[i], n))
-            throw Usage(QStringLiteral("item number \"%1\" is not a whole number of 32 bits").arg(pos[i]));
+            throw Usage(Cli::tr("item number \"%1\" is not a whole number of 32 bits").arg(pos[i]));
     }
     for (const OptionInfo& o : optionsOf(p)) {
         if (!p.isSet(o.names.last()))
@@ -162,10 +163,9 @@ void checkKinds(const QCommandLineParser& p, const Verb& v) {
         const QString value = p.value(o.names.last());
         int n = 0;
         if (o.value == QLatin1String("N") && !parseInt32(value, n))
-            throw Usage(
-                QStringLiteral("--%1 \"%2\" is not a whole number of 32 bits").arg(o.names.last(), value));
+            throw Usage(Cli::tr("--%1 \"%2\" is not a whole number of 32 bits").arg(o.names.last(), value));
         if (o.value == QLatin1String("T") && !parseTime(value))
-            throw Usage(QStringLiteral("--%1 \"%2\" is not a time: yyyy-mm-dd or yyyy-mm-dd hh:mm:ss")
+            throw Usage(Cli::tr("--%1 \"%2\" is not a time: yyyy-mm-dd or yyyy-mm-dd hh:mm:ss")
                             .arg(o.names.last(), value));
     }
 }
@@ -175,7 +175,7 @@ void checkKinds(const QCommandLineParser& p, const Verb& v) {
 int runOnAccount(const Verb& v, const QCommandLineParser& p) {
     const QStringList pos = p.positionalArguments();
     if (pos.size() > 1) {
-        printErr(QStringLiteral("unexpected argument %1").arg(pos[1]));
+        printErr(Cli::tr("unexpected argument %1").arg(pos[1]));
         printUsage();
         return kUsage;
     }
@@ -206,15 +206,15 @@ int report(const Verb& v, const QStringList& args, int rc) {
     if (c.verbose)
         for (const QString& s : c.statements)
             if (!s.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive))
-                printErr(QStringLiteral("sent: ") + maskPasswords(s).trimmed());
+                printErr(Cli::tr("sent: ") + maskPasswords(s).trimmed());
     if (!(v.flags & Writes))
         return rc;
     const qsizetype writes = writesIn(c.statements);
     if (rc == kOk && c.dryRun && !c.committed) {
         // The verb ended no transaction through finishTransaction(): what it did cannot be said
         // to have been rolled back.
-        rc = failed(QStringLiteral("%1 ended its work outside a transaction of vardex-cli: --dry-run cannot "
-                                   "vouch that nothing changed")
+        rc = failed(Cli::tr("%1 ended its work outside a transaction of vardex-cli: --dry-run cannot "
+                            "vouch that nothing changed")
                         .arg(v.name),
                     kFailed);
     }
@@ -260,7 +260,7 @@ int runVerb(const Verb& v, const QStringList& words) {
     c.destructive = (v.flags & Destructive) == Destructive;
     c.yes = c.destructive && p.isSet(QStringLiteral("yes"));
     if (c.quiet && c.verbose) {
-        printErr(QStringLiteral("-q and -v exclude each other"));
+        printErr(Cli::tr("-q and -v exclude each other"));
         return kUsage;
     }
     const int checked = guarded([&] {
@@ -279,7 +279,7 @@ int runVerb(const Verb& v, const QStringList& words) {
         QStringList names;
         for (const QString& entry : v.synopsis)
             names << argument(entry).name;
-        printErr(QStringLiteral("%1 takes %2").arg(v.name, names.join(QLatin1Char(' '))));
+        printErr(Cli::tr("%1 takes %2").arg(v.name, names.join(QLatin1Char(' '))));
         return kUsage;
     }
     const Invocation in{p, pos, QString(), QString(), QString()};
@@ -350,7 +350,7 @@ int help(const QStringList& words) {
         printOut(groupHelp(known));
         return kOk;
     }
-    printErr(QStringLiteral("help: unknown verb %1").arg(words.join(QLatin1Char(' '))));
+    printErr(Cli::tr("help: unknown verb %1").arg(words.join(QLatin1Char(' '))));
     return kUsage;
 }
 
@@ -388,7 +388,7 @@ int dispatch(const QStringList& args) {
         return runVerb(*v, args.mid(used));
     const QStringList known = verbsOf(args.value(0));
     if (known.isEmpty()) {
-        printErr(QStringLiteral("unknown verb %1").arg(args.value(0)));
+        printErr(Cli::tr("unknown verb %1").arg(args.value(0)));
         printUsage();
         return kUsage;
     }
@@ -396,11 +396,10 @@ int dispatch(const QStringList& args) {
         printOut(groupHelp(known));
         return kOk;
     }
-    printErr(
-        args.size() > 1 && !args[1].startsWith(QLatin1Char('-'))
-            ? QStringLiteral("unknown verb %1 %2; one of: %3")
-                  .arg(args[0], args[1], known.join(QStringLiteral(", ")))
-            : QStringLiteral("%1 needs one of: %2").arg(args.value(0), known.join(QStringLiteral(", "))));
+    printErr(args.size() > 1 && !args[1].startsWith(QLatin1Char('-'))
+                 ? Cli::tr("unknown verb %1 %2; one of: %3")
+                       .arg(args[0], args[1], known.join(QStringLiteral(", ")))
+                 : Cli::tr("%1 needs one of: %2").arg(args.value(0), known.join(QStringLiteral(", "))));
     return kUsage;
 }
 
@@ -412,6 +411,20 @@ void printUsage(bool asked) {
 } // namespace vardex::cli
 
 namespace {
+
+// Shows the program's messages in that language, and the texts it shares with the windows
+// (install's, the store's rules) too, unless `libraryChooses`: session runs the library's calls
+// as a client program does, and the library then speaks as in any client (VARDEX_LANG, else
+// Chinese), whatever the locale.
+void applyLanguage(const QString& code, bool libraryChooses) {
+    if (code == QLatin1String("zh")) {
+        auto* translator = new QTranslator(QCoreApplication::instance());
+        if (translator->load(QStringLiteral(":/i18n/vardex-cli_zh.qm")))
+            QCoreApplication::installTranslator(translator);
+    }
+    if (!libraryChooses)
+        VardexSetLanguage(code.toLatin1().constData());
+}
 
 // Qt's own remarks (a missing XDG_RUNTIME_DIR, a platform plugin's notes) are not the verb's
 // output: they are kept off standard error unless -v asks for them. The library writes none.
@@ -448,12 +461,8 @@ int main(int argc, char** argv) {
         vardex::gui::ensureApplication();
     else
         new QCoreApplication(appArgc, appArgv);
-    // The program's texts that the windows share (install's, the store's rules) follow
-    // VARDEX_LANG as the windows do.
-    const QByteArray language = qgetenv("VARDEX_LANG");
-    if (language == "en" || language == "zh")
-        VardexSetLanguage(language.constData());
     const QString verb = args.value(0);
+    applyLanguage(vardex::cli::chooseLanguage(), verb == QLatin1String("session"));
     if (verb == QLatin1String("--version") || verb == QLatin1String("version")) {
         std::printf("vardex-cli %s\n", VARDEX_CLI_VERSION);
         return 0;

@@ -25,7 +25,7 @@ StoreSession::StoreSession(const QCommandLineParser& p, const QString& positiona
         }
         if (hasDataModule())
             vardex::DisconnectDatabase();
-        throw Usage(QStringLiteral("cannot open the store%1%2")
+        throw Usage(Cli::tr("cannot open the store%1%2")
                         .arg(reason.isEmpty() ? QString() : QStringLiteral(": "), reason));
     }
     if (dataModule().Secured) {

@@ -1,5 +1,6 @@
 #include "dialogs/dlgcommon.h"
 
+#include "dialogs/language.h"
 #include "platform/errors.h"
 #include "platform/msgbox_qt.h"
 #include "platform/msgservice.h"
@@ -83,7 +84,12 @@ void selectSectionOnClick(QDateTimeEdit* edit) {
 
 void fitLeftOf(QLabel* label, int rightEdge, int minLeft) {
     const QRect g = label->geometry();
-    if (g.x() + label->sizeHint().width() <= rightEdge)
+    // A right-aligned label's text ends at its right edge, however wide the label was made, and
+    // is cut off at its left when the label is narrower than the text.
+    const bool right = label->alignment() & Qt::AlignRight;
+    const int textEnd = right ? g.x() + g.width() : g.x() + label->sizeHint().width();
+    const bool whole = !right || label->sizeHint().width() <= g.width();
+    if (gui::language() == QLatin1String("zh") || (textEnd <= rightEdge && whole))
         return;
     fitCaption(label, rightEdge - minLeft);
     const int width = std::min(label->sizeHint().width(), rightEdge - minLeft);
@@ -135,6 +141,10 @@ void reportError(const std::exception& error, QWidget* owner) {
     if (caption.isEmpty())
         caption = QStringLiteral("Vardex");
     showMessage(text, caption, mb::Ok | mb::IconError, owner);
+}
+
+uint32_t inputErrorBox() {
+    return gui::language() == QLatin1String("zh") ? mb::Ok : mb::Ok | mb::IconWarning;
 }
 
 void requireDisplay() {

@@ -320,6 +320,7 @@ TfrqxList::TfrqxList(QWidget* parent) : QDialog(parent) {
     titles->setSectionsClickable(false);
     titles->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     titles->setHighlightSections(false);
+    titles->setStretchLastSection(true); // the name column takes the rest: no empty band at the right
     wwDBGrid1->verticalHeader()->setDefaultSectionSize(20);
     wwDBGrid1->verticalHeader()->setFixedWidth(14); // the record indicator column
 

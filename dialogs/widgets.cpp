@@ -195,9 +195,17 @@ QIcon navigatorGlyph(int which) {
     case TDBNavigator::Delete:
         p.drawRect(QRectF(3, 7, 10, 2));
         break;
-    case TDBNavigator::Edit:
-        p.drawPolygon(QPolygonF() << QPointF(3, 12) << QPointF(13, 12) << QPointF(8, 4));
+    case TDBNavigator::Edit: {
+        // A pencil, point down to the left, as the edit glyph people know: an up arrow read as
+        // "move up".
+        p.translate(8, 8);
+        p.rotate(-45);
+        p.drawRect(QRectF(-3.5, -1.8, 9, 3.6));
+        p.drawPolygon(QPolygonF() << QPointF(-4.5, -1.8) << QPointF(-4.5, 1.8) << QPointF(-7.5, 0));
+        p.setBrush(QColor(200, 60, 60));
+        p.drawRect(QRectF(6.5, -1.8, 1.8, 3.6));
         break;
+    }
     case TDBNavigator::Post: {
         QPen pen(QColor(0, 110, 0), 2.2);
         p.setPen(pen);

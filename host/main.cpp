@@ -29,6 +29,10 @@ void printHelp() {
                 "  $XDG_CONFIG_HOME/vardex/cnsetting.ini, ~/.config/vardex when XDG_CONFIG_HOME is unset)\n"
                 "Help text: %s\n"
                 "\n"
+                "Language: Chinese unless chosen otherwise. The language box of the main page\n"
+                "  switches at once and keeps the choice as language=zh or language=en under [setting]\n"
+                "  in the settings file; without that setting VARDEX_LANG=en or VARDEX_LANG=zh chooses.\n"
+                "\n"
                 "Display: X11 (DISPLAY) or Wayland (WAYLAND_DISPLAY, needs Qt's Wayland plugin, Debian\n"
                 "package qt6-wayland; without it the program uses X11 when DISPLAY is set too).\n"
                 "QT_QPA_PLATFORM chooses the platform explicitly.\n",

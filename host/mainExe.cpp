@@ -248,12 +248,13 @@ void TForm1::retranslateUi() {
         if (c.room > 0)
             dialogs::fitCaption(c.widget, c.room);
     }
-    // The password caption ends where the Chinese one has room to (the edit box at 330); a
-    // wider one starts further left, up to the user ID box, and shrinks only past that.
+    // The password caption ends where the Chinese one has room to, clear of the edit box at
+    // 330; a wider one starts further left, up to the user ID box, and shrinks only past that.
+    const int passwordEnd = 330 - dialogs::kCaptionClearance;
     m_passwordLabel->setFont(QFont());
     m_passwordLabel->adjustSize();
-    dialogs::fitCaption(m_passwordLabel, 328 - 258);
-    m_passwordLabel->move(std::min(276, 328 - m_passwordLabel->width()), m_passwordLabel->y());
+    dialogs::fitCaption(m_passwordLabel, passwordEnd - 258);
+    m_passwordLabel->move(std::min(276, passwordEnd - m_passwordLabel->width()), m_passwordLabel->y());
     cbLanguage->setToolTip(Ui::tr("所选语言立即生效."));
     SpeedButton7->setToolTip(Ui::tr("请在出错信息框中输入新密码"));
     // The error-message boxes of the tests: a text still as it was put there follows the

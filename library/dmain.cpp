@@ -712,7 +712,8 @@ QString aboutText() {
                   "为桌面数据库应用程序管理用户、用户组、权限组和权限项,\r\n"
                   "并提供登录验证、权限检查、密码修改和审计日志.\r\n"
                   "\r\n"
-                  "权限库可以是 SQLite 文件、PostgreSQL 服务器或 SQL Server.");
+                  "权限库可以是 SQLite 文件、PostgreSQL 服务器或 SQL Server.") +
+           QStringLiteral("\r\n\r\n") + Ui::tr("版本 %1").arg(QStringLiteral(VARDEX_VERSION_TEXT));
 }
 
 void ShowAbout() {

@@ -5,7 +5,7 @@ vardex_add_test(NAME test_dialogs_login
   LIBS libvardex Qt6::Test PG)
 vardex_add_test(NAME test_dialogs_list
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_dialogs_list.cpp ${CMAKE_CURRENT_SOURCE_DIR}/test_dialogs.h
-  LIBS libvardex PG)
+  LIBS libvardex Qt6::Test PG)
 target_include_directories(test_dialogs_login PRIVATE ${PROJECT_SOURCE_DIR})
 target_include_directories(test_dialogs_list PRIVATE ${PROJECT_SOURCE_DIR})
 add_dependencies(test_dialogs_login vardex-cli)

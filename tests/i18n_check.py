@@ -51,22 +51,36 @@ def read_ts(path):
     return messages
 
 
-def check_translations(src):
-    problems = []
-    with tempfile.TemporaryDirectory() as tmp:
-        fresh = os.path.join(tmp, 'fresh.ts')
-        subprocess.run([os.path.join(src, 'translations', 'update.sh'), fresh], check=True)
-        wanted = read_ts(fresh)
-    committed = read_ts(os.path.join(src, 'translations', 'vardex_en.ts'))
-    if not wanted:
-        problems.append('lupdate found no text in the sources')
-    for key, _ in wanted.items():
+def unfinished(wanted, committed, what):
+    # Every text lupdate gathered needs a finished, non-empty entry in the committed file.
+    problems = [] if wanted else ['lupdate found no text of the %s' % what]
+    for key in wanted:
         t = committed.get(key)
         if t is None:
-            problems.append('no translation entry: %s %r %r' % key)
+            problems.append('no %s entry: %s %r %r' % (what, *key))
         elif t.get('type') in ('unfinished', 'vanished', 'obsolete') or not message_text(t).strip():
-            problems.append('translation not finished (%s): %s %r %r' % (t.get('type') or 'empty', *key))
-    return problems, len(wanted)
+            problems.append('%s not finished (%s): %s %r %r' % (what, t.get('type') or 'empty', *key))
+    return problems
+
+
+def gathered(src, *arguments):
+    with tempfile.TemporaryDirectory() as tmp:
+        fresh = os.path.join(tmp, 'fresh.ts')
+        subprocess.run([os.path.join(src, 'translations', 'update.sh'), *arguments, fresh], check=True)
+        return read_ts(fresh)
+
+
+def check_translations(src):
+    wanted = gathered(src)
+    committed = read_ts(os.path.join(src, 'translations', 'vardex_en.ts'))
+    return unfinished(wanted, committed, 'English translation'), len(wanted)
+
+
+def check_cli_translations(src):
+    # The command-line program's own messages (Cli::tr, English) each need their Chinese.
+    wanted = {k: v for k, v in gathered(src, '--cli').items() if k[0] == 'Cli'}
+    committed = read_ts(os.path.join(src, 'translations', 'vardex-cli_zh.ts'))
+    return unfinished(wanted, committed, "vardex-cli's Chinese"), len(wanted)
 
 
 def strip_comments(code):
@@ -124,6 +138,9 @@ def check_literals(src):
 def main():
     src = sys.argv[1]
     problems, count = check_translations(src)
+    cli_problems, cli_count = check_cli_translations(src)
+    problems += cli_problems
+    count += cli_count
     problems += check_literals(src)
     for p in problems:
         print(p)

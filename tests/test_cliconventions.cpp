@@ -391,6 +391,9 @@ TEST_F(CliConventions, QuietAndVerbose) {
     const CliRun quiet = cli({"user", "enable", "bob", "-q", "--store", cs});
     EXPECT_EQ(quiet.exitCode, 0);
     EXPECT_EQ(quiet.err, "");
+    const CliRun install = cli({"install", "-q", Stores::cs(stores.dir() + "/quiet.db")});
+    EXPECT_EQ(install.exitCode, 0) << install.err.toStdString();
+    EXPECT_EQ(install.out + install.err, "");
     const CliRun verbose =
         cli({"user", "passwd", "bob", "-v", "--new-password-file", stores.passwordFile, "--store", cs});
     EXPECT_EQ(verbose.exitCode, 0);
@@ -398,11 +401,24 @@ TEST_F(CliConventions, QuietAndVerbose) {
     EXPECT_TRUE(verbose.err.contains("'***'")) << verbose.err.toStdString(); // the password masked
 }
 
-TEST_F(CliConventions, TheTextsTheWindowsShareFollowVardexLang) {
-    const CliRun zh = cli({"install", Stores::cs(stores.dir() + "/zh.db")}, {}, {}, {"VARDEX_LANG"});
+// The program speaks the language VARDEX_LANG names, else the locale's: its own messages and the
+// texts it shares with the windows alike.
+TEST_F(CliConventions, MessagesFollowVardexLangThenTheLocale) {
+    const CliRun zh = cli({"install", Stores::cs(stores.dir() + "/zh.db")}, {}, {{"VARDEX_LANG", "zh"}});
     EXPECT_TRUE(zh.out.startsWith("导入数据表: 成功导入数据表!")) << zh.out.toStdString();
-    const CliRun en = cli({"install", Stores::cs(stores.dir() + "/en.db")}, {}, {{"VARDEX_LANG", "en"}});
+    const CliRun en = cli({"install", Stores::cs(stores.dir() + "/en.db")}, {},
+                          {{"VARDEX_LANG", "en"}, {"LC_ALL", "zh_CN.UTF-8"}});
     EXPECT_TRUE(en.out.startsWith("Install Tables: The tables have been installed.")) << en.out.toStdString();
+    const QString store = stores.fresh();
+    const QStringList nobody{"user", "enable", "nobody", "--store", store};
+    const CliRun chinese = cli(nobody, {}, {{"LC_ALL", ""}, {"LC_MESSAGES", "zh_CN.UTF-8"}}, {"VARDEX_LANG"});
+    EXPECT_EQ(chinese.exitCode, 1);
+    EXPECT_EQ(chinese.err, "vardex-cli: 没有用户 nobody\n");
+    EXPECT_EQ(cli(nobody, {}, {{"VARDEX_LANG", "zh"}, {"LC_ALL", "C.UTF-8"}}).err,
+              "vardex-cli: 没有用户 nobody\n");
+    EXPECT_EQ(cli(nobody, {}, {{"LC_ALL", "C.UTF-8"}}, {"VARDEX_LANG"}).err, "vardex-cli: no user nobody\n");
+    const CliRun unknown = cli({"frobnicate"}, {}, {{"VARDEX_LANG", "zh"}});
+    EXPECT_TRUE(unknown.err.startsWith("vardex-cli: 未知命令 frobnicate\n")) << unknown.err.toStdString();
     // A refusal in the window's words: in the window's language.
     const QString cs = stores.fresh();
     openConnection(cs)->execute("update qx_user set startTime = '2026-13-01' where userID = 'bob'");

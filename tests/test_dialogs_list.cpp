@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QTableView>
+#include <QTest>
 #include <QToolButton>
 
 using namespace vardex;
@@ -198,6 +199,11 @@ TEST_P(ItemList, WindowShowsTheListOrderedWithItsTitles) {
     EXPECT_EQ(m->data(m->index(0, 1), Qt::DisplayRole).toString(), QString::fromUtf8("查询"));
     EXPECT_EQ(w.wwDBGrid1->model(), m);
     EXPECT_FALSE(w.wwDBGrid1->horizontalHeader()->sectionsClickable());
+    // Shown, the two columns fill the grid's width: no empty band right of the names.
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    EXPECT_EQ(w.wwDBGrid1->horizontalHeader()->length(), w.wwDBGrid1->viewport()->width());
+    EXPECT_EQ(w.wwDBGrid1->columnWidth(0), 64);
     const QStringList hints{"首记", "上一", "下一", "尾记", "插入", "册除", "编辑", "更新"};
     for (int b = 0; b < dialogs::TDBNavigator::Count; ++b)
         EXPECT_EQ(w.DBNavigator1->button(dialogs::TDBNavigator::Button(b))->toolTip(), hints[b]);

@@ -5,6 +5,7 @@
 #include "admin/qxzu.h"
 #include "admin/user.h"
 #include "capi/vardex.h"
+#include "dialogs/dlgcommon.h"
 #include "dialogs/join.h"
 #include "dialogs/language.h"
 #include "dialogs/qxList.h"
@@ -49,6 +50,7 @@ class English : public SessionStore {
   protected:
     void prepareStore() override {
         db->execute("INSERT INTO qx_Name (qxID, qxName) VALUES (7, '开单')");
+        db->execute("INSERT INTO qx_Name (qxID, qxName) VALUES (1000, 'Sales')"); // a head item
         db->execute(
             "INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) "
             "VALUES ('clerk', 'clerk', '" +
@@ -57,6 +59,9 @@ class English : public SessionStore {
         db->execute("Exec qxAddzuName 'sales'");
         db->execute("Exec qxUpDateAllows 'sales',7,'T'");
         db->execute("Exec qx_user_zu_changed 'clerk','sales','T'");
+        db->execute("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, "
+                    "zuid) VALUES ('Finance', 'Finance', '', '000000', '000000', 'T', 0, 1)");
+        db->execute("Exec qxAddUser 'Finance'");
     }
     // The audit rows, in the store's order of their texts.
     QStringList logTexts() {
@@ -187,6 +192,48 @@ TEST_P(English, TheAdministrationWindowAndItsBoxesAreEnglish) {
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, "The group name must not be empty.");
     EXPECT_EQ(boxes.boxes[0].caption, "Error");
+    EXPECT_EQ(boxes.boxes[0].type, mb::Ok | mb::IconWarning); // with an icon, as the other boxes
+}
+
+// Clicks a node's name, as a person picks a row of one of the three lists.
+void clickNode(QTreeWidget* list, QTreeWidgetItem* node) {
+    list->scrollToItem(node);
+    const QRect row = list->visualItemRect(node);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(row.left() + 20, row.center().y()));
+}
+
+QTreeWidgetItem* nodeNamed(QTreeWidget* list, const QString& name) {
+    for (QTreeWidgetItemIterator it(list); *it; ++it)
+        if ((*it)->text(0) == name)
+            return *it;
+    ADD_FAILURE() << "no node " << name.toStdString();
+    return nullptr;
+}
+
+// The titles above the lists say what the chosen row is: a user group, a permission group, an
+// item or a head item; the Chinese titles stay as they were.
+TEST_P(English, TheListTitlesSayWhichKindOfGroupOrItem) {
+    for (const char* language : {"en", "zh"}) {
+        ASSERT_EQ(VardexSetLanguage(language), 0);
+        Tfrmanager w;
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        clickNode(w.dtl1, nodeNamed(w.dtl1, "Finance"));
+        clickNode(w.dtl3, nodeNamed(w.dtl3, "Sales"));
+        if (QLatin1String(language) == QLatin1String("en")) {
+            EXPECT_EQ(w.labUser->text(), "Users: (Finance) (user group)");
+            EXPECT_EQ(w.labZu->text(), "Permission group: (sales)");
+            EXPECT_EQ(w.Label3->text(), "Item: (Sales) (head item)");
+            EXPECT_EQ(w.btnAddUserzu->text(), "User Group");
+        } else {
+            EXPECT_EQ(w.labUser->text(), QString::fromUtf8("用户列表:(Finance)(组)"));
+            EXPECT_EQ(w.labZu->text(), QString::fromUtf8("权限组列表:(sales)"));
+            EXPECT_EQ(w.Label3->text(), QString::fromUtf8("权限组列表:(Sales)(组)"));
+            EXPECT_EQ(w.btnAddUserzu->text(), QString::fromUtf8("添加用户组"));
+        }
+        for (QLabel* title : {w.labUser, w.labZu, w.Label3})
+            EXPECT_LE(title->sizeHint().width(), title->width()) << title->text().toStdString();
+    }
 }
 
 // English captions are longer than the Chinese ones the fixed layouts were made for: each must
@@ -195,7 +242,10 @@ TEST_P(English, LongerCaptionsStayWholeAndClearOfTheirBoxes) {
     ASSERT_EQ(VardexSetLanguage("en"), 0);
     auto clear = [](QLabel* label, QWidget* box) {
         EXPECT_LE(label->sizeHint().width(), label->width()) << label->text().toStdString();
-        EXPECT_LT(label->geometry().right(), box->x()) << label->text().toStdString();
+        // Where the text ends: the label's right edge when it is right-aligned.
+        const int textEnd = label->alignment() & Qt::AlignRight ? label->geometry().right() + 1
+                                                                : label->x() + label->sizeHint().width();
+        EXPECT_LE(textEnd + dialogs::kCaptionClearance, box->x()) << label->text().toStdString();
         EXPECT_GE(label->x(), 0) << label->text().toStdString();
     };
     TfrUser user;
@@ -209,6 +259,14 @@ TEST_P(English, LongerCaptionsStayWholeAndClearOfTheirBoxes) {
     TfrJoin join;
     clear(join.Label1, join.Edit1);
     clear(join.Label2, join.Edit2);
+    QTemporaryDir dir;
+    host::TForm1 main(dir.path() + "/");
+    QLabel* password = nullptr;
+    for (QLabel* l : main.TabSheet1->findChildren<QLabel*>())
+        if (l->text() == "Password:")
+            password = l;
+    ASSERT_NE(password, nullptr);
+    clear(password, main.Edit2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, English, ::testing::Values(Backend::SQLite));
@@ -552,15 +610,22 @@ TEST_P(Screenshots, EveryWindow) {
                [&] { ShowLoginDialog(nullptr, "2026-06-15", &ref, &count, &shift, 3); });
     shootModal("repass.png", [&] { ShowChangePasswordDialog("wangf", "2026-06-15"); });
     shootModal("qxlist.png", [&] { ::EditRightList(1); });
-    shootModal(
-        "manager.png", [&] { ::ShowRightManager(1, 1); },
-        [](QWidget* w) {
-            auto* m = qobject_cast<Tfrmanager*>(w);
-            m->dtl1->expandAll();
-            for (QTreeWidgetItemIterator it(m->dtl1); *it; ++it)
-                if (m->dtl1->text(*it, "userID") == "wangf")
-                    m->dtl1->setCurrentNode(*it);
-        });
+    // The administration window with a user (and, with headItem, the second head item) chosen.
+    const auto manager = [&](const QString& name, const QString& userId, bool headItem) {
+        shootModal(
+            name, [] { ::ShowRightManager(1, 1); },
+            [&](QWidget* w) {
+                auto* m = qobject_cast<Tfrmanager*>(w);
+                m->dtl1->expandAll();
+                for (QTreeWidgetItemIterator it(m->dtl1); *it; ++it)
+                    if (m->dtl1->text(*it, "userID") == userId)
+                        m->dtl1->setCurrentNode(*it);
+                if (headItem && m->dtl3->topCount() > 1)
+                    m->dtl3->setCurrentNode(m->dtl3->topNode(1));
+            });
+    };
+    manager("manager.png", "wangf", false);
+    manager("manager-group.png", "Finance", true);
     {
         TfrUser u;
         u.Edit1->setText("liuy");
@@ -582,6 +647,9 @@ TEST_P(Screenshots, EveryWindow) {
     shootModal("about.png", [] { ::ShowAbout(); });
     shootModal("box-refused.png", [] { ::CheckUserRight("liq", 2001, nullptr, VARDEX_SHOW_BUILTIN); });
     shootModal("box-login.png", [] { ::CheckUserLogin("wangf", "wrong", "", nullptr, VARDEX_SHOW_BUILTIN); });
+    // An input error of the windows, as the name dialog shows it for an empty name.
+    shootModal("box-error.png",
+               [] { showMessage(Ui::tr("组名称不能为空!"), Ui::tr("错误"), dialogs::inputErrorBox()); });
     // The administration window's question on closing, with its three buttons.
     shootModal("box-question.png", [] {
         showMessage(Ui::tr("数据可能已经更改, 是否先保存数据再退出?"), Ui::tr("确认"),

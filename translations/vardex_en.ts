@@ -117,11 +117,22 @@
     </message>
     <message>
         <source>(组)</source>
-        <translation> (group)</translation>
+        <comment>a user group in the users&apos; title</comment>
+        <translation> (user group)</translation>
     </message>
     <message>
         <source>权限组列表:(</source>
-        <translation>Groups: (</translation>
+        <translation>Permission group: (</translation>
+    </message>
+    <message>
+        <source>权限组列表:(</source>
+        <comment>the item list&apos;s title</comment>
+        <translation>Item: (</translation>
+    </message>
+    <message>
+        <source>(组)</source>
+        <comment>a head item in the item list&apos;s title</comment>
+        <translation> (head item)</translation>
     </message>
     <message>
         <source>数据更新不成功! 请再试.</source>
@@ -229,7 +240,7 @@
     </message>
     <message>
         <source>用户组(&amp;Z):</source>
-        <translation>&amp;Group:</translation>
+        <translation>User &amp;group:</translation>
     </message>
     <message>
         <source>启用日期(&amp;S):</source>
@@ -653,7 +664,7 @@
     </message>
     <message>
         <source>(0,自己处理,1,提供文本,3,程序处理)</source>
-        <translation>(0 caller, 1 given text, 3 built-in)</translation>
+        <translation>(0 caller, 1 given text, 2 built-in)</translation>
     </message>
     <message>
         <source>测试次数或秒数:</source>
@@ -782,7 +793,7 @@ or SQL Server.</translation>
     <message>
         <source>添加用户组</source>
         <comment>short button text</comment>
-        <translation>Add Group</translation>
+        <translation>User Group</translation>
     </message>
     <message>
         <source>权限ID</source>
@@ -815,6 +826,10 @@ or SQL Server.</translation>
     <message>
         <source>端口的个数 (%1) 与服务器的个数 (%2) 不一致.</source>
         <translation>The number of ports (%1) does not match the number of servers (%2).</translation>
+    </message>
+    <message>
+        <source>版本 %1</source>
+        <translation>Version %1</translation>
     </message>
 </context>
 </TS>
