@@ -28,8 +28,8 @@ add_test(NAME relocated_install COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/relocated_in
   ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/relocated_install)
 set_tests_properties(relocated_install PROPERTIES TIMEOUT 300)
 
-# The pip route of the README works without the package index, and the installed binding runs
-# the README's Python example.
+# The pip route of docs/developer.md works without the package index, and the installed binding
+# runs that page's Python example.
 add_test(NAME python_pip_offline COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/python_pip.sh ${CMAKE_BINARY_DIR}/bin
   ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/python_pip)
 set_tests_properties(python_pip_offline PROPERTIES TIMEOUT 300)
@@ -44,8 +44,8 @@ set_tests_properties(install_from_configured_tree PROPERTIES TIMEOUT 300)
 add_test(NAME deb_conventions COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/deb_conventions.sh ${CMAKE_BINARY_DIR}/bin
   ${PROJECT_SOURCE_DIR})
 
-# README's routes for a client program from a checkout (pkg-config, find_package, Python, Free
-# Pascal), against this build tree, uninstalled.
+# docs/developer.md's routes for a client program from a checkout (pkg-config, find_package,
+# Python, Free Pascal), and the README's quick start, against this build tree, uninstalled.
 add_test(NAME readme_checkout COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/readme_checkout.sh ${CMAKE_BINARY_DIR}
   ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/readme_checkout)
 set_tests_properties(readme_checkout PROPERTIES TIMEOUT 300)

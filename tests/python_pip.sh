@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# python_pip.sh BIN_DIR SOURCE_DIR WORK_DIR: the README's pip route without the package index:
-# `pip install --no-build-isolation` into a virtual environment that sees Debian's setuptools,
-# then the README's Python example from that environment against the built libvardex.
+# python_pip.sh BIN_DIR SOURCE_DIR WORK_DIR: docs/developer.md's pip route without the package
+# index: `pip install --no-build-isolation` into a virtual environment that sees Debian's
+# setuptools, then that page's Python example from that environment against the built libvardex.
 set -euo pipefail
 bin=$1 src=$2 work=$3
 rm -rf "$work" && mkdir -p "$work"
@@ -13,7 +13,7 @@ PIP_NO_INDEX=1 PIP_DISABLE_PIP_VERSION_CHECK=1 http_proxy=http://0.0.0.0:9 https
   "$work/env/bin/pip" install -q --no-build-isolation "$work/binding"
 rm -rf "$work/binding"
 mkdir -p "$work/readme"
-/usr/bin/python3 "$src/tools/readme-examples.py" "$src/README.md" "$work/readme"
+/usr/bin/python3 "$src/tools/readme-examples.py" "$src/docs/developer.md" "$work/readme"
 "$bin/vardex-cli" install "Provider=SQLite;Data Source=$work/readme/store.db" >/dev/null
 cd "$work/readme"
 "$work/env/bin/python" -c 'import vardex, os, sys

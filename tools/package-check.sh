@@ -2,7 +2,7 @@
 # package-check.sh [BUILD_DIR]: what a developer who builds on Vardex does, from the packages on.
 # Builds the Debian packages from an already built tree (default build/), checks them with
 # lintian, installs them, builds examples/login_check.c with pkg-config and with a CMake project
-# (find_package(Vardex)), builds and runs the README's examples (the Python one with the
+# (find_package(Vardex)), builds and runs docs/developer.md's examples (the Python one with the
 # python3-vardex package, nothing set in the environment), runs the Python and Free Pascal
 # binding tests against the installed packages, checks where an installed host keeps its
 # settings for a user who cannot write /usr/bin, and removes the packages again, also on failure.
@@ -77,10 +77,10 @@ cmake -S "$work/cmake" -B "$work/cmake/build" >/dev/null
 cmake --build "$work/cmake/build" >/dev/null
 expect_login "$work/cmake/build/login_check" "$conn" nobody x 1
 
-step "the README's examples"
+step "the examples of docs/developer.md"
 ex="$work/readme"
 mkdir -p "$ex/cmake"
-"$py" "$src/tools/readme-examples.py" "$src/README.md" "$ex"
+"$py" "$src/tools/readme-examples.py" "$src/docs/developer.md" "$ex"
 cp "$store" "$ex/store.db"
 (cd "$ex" && bash -e build.sh && expect_login "$ex/app")
 mv "$ex/CMakeLists.txt" "$ex/cmake/" && cp "$ex/app.c" "$ex/cmake/"

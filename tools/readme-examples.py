@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the code examples of README.md's "Using Vardex from your program" section into a
-folder, one file per kind, so that the test command builds and runs them exactly as printed:
+"""Writes the code examples of the "Using Vardex from your program" section of the page it is
+given (docs/developer.md) into a folder, one file per kind, so that the test command builds and
+runs them exactly as printed:
 c -> app.c, sh -> build.sh, cmake -> CMakeLists.txt, python -> example.py, pascal -> example.pas,
 bash (the routes from a checkout) -> checkout.sh."""
 import pathlib
