@@ -71,7 +71,7 @@ extern "C" {
 /*
  * ConnectDatabase opens the library's one session on the permission store.
  *   connectionString  e.g. "Provider=SQLite;Data Source=/var/lib/vardex/store.db" or
- *                     "Provider=PostgreSQL;Host=db;Port=5432;Database=perm" (see README)
+ *                     "Provider=PostgreSQL;Host=db;Port=5432;Database=perm" (see docs/developer.md)
  *   userId, password  database credentials; empty: those of the connection string. They are
  *                     written nowhere: they are kept in memory while the session is open, so
  *                     that a connection lost to a server restart is opened again with them,

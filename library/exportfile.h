@@ -1,6 +1,6 @@
 #pragma once
 // The export file of a permission setup (format "vardex-permissions", version 1, described in
-// README.md): read and checked whole before an import writes anything. Every value must have the
+// docs/administrator.md): read and checked whole before an import writes anything. Every value must have the
 // type the format gives it and pass the checks the administration verbs make of the same value
 // (library/storerules.h); references must name what the file holds, and nothing may be listed
 // twice. A file that fails raises ConvertError naming the JSON path of the first fault.
