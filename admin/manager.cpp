@@ -122,10 +122,11 @@ void setManagerFaultHook(std::function<void(const char*)> hook) {
 // ---------------------------------------------------------------------------------------------
 // The window
 
-Tfrmanager::Tfrmanager(QWidget* parent)
+Tfrmanager::Tfrmanager(QWidget* parent, LibrarySession& session)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
+                          Qt::MSWindowsFixedSizeDialogHint),
+      m_session(session) {
     setObjectName(QStringLiteral("frmanager"));
     setWindowTitle(Ui::tr("用户权限管理"));
     setFont(admin::windowFont());
@@ -330,7 +331,7 @@ void Tfrmanager::FormCreate() {
 
 void Tfrmanager::loadUsers() {
     loading = true;
-    AdoQuery& qr = dataModule().ADOqr;
+    AdoQuery& qr = m_session.data().ADOqr;
     dtl1->beginUpdate();
     {
         const auto reset = qScopeGuard([&] {
@@ -410,7 +411,7 @@ void Tfrmanager::doDtl1ChangeNode() {
             dxTreeList2Column2->setReadOnly(member);
             TreeListColumn2->setReadOnly(member);
             QTreeWidgetItem* owner = node->parent() ? node->parent() : node;
-            AdoQuery& qr = dataModule().ADOqr;
+            AdoQuery& qr = m_session.data().ADOqr;
             qr.close();
             qr.clearSql();
             qr.addSql(QStringLiteral("select * from qx_user_zu"));
@@ -464,7 +465,7 @@ void Tfrmanager::doDtl2ChangeNode(QTreeWidgetItem* node, QWidget* origin) {
     dtl3->clearNodes();
     {
         const auto reset = qScopeGuard([&] { dtl3->endUpdate(); });
-        AdoQuery& qr = dataModule().ADOqr;
+        AdoQuery& qr = m_session.data().ADOqr;
         adminops::setGroupRightsSelect(qr, zuName);
         OpenOrExecute(qr);
         QTreeWidgetItem* head = nullptr;
@@ -538,7 +539,7 @@ void Tfrmanager::btnCancelClick() {
 }
 
 void Tfrmanager::btnHelpClick() {
-    AdoConnection& cn = dataModule().ADOcn;
+    AdoConnection& cn = m_session.data().ADOcn;
     try {
         step("save-commit");
         cn.commitTrans();
@@ -611,7 +612,7 @@ void Tfrmanager::deleteUserNode(QTreeWidgetItem* node) {
 
 void Tfrmanager::mA1Click() {
     action([this] {
-        TfrUser dlg(this);
+        TfrUser dlg(this, m_session);
         dlg.dt1->setDate(QDate::currentDate());
         dlg.dt2->setDate(QDate::currentDate());
         dlg.Panel1->setVisible(showDiscount != 0);
@@ -633,9 +634,9 @@ void Tfrmanager::mA1Click() {
         auto fill = [&](QTreeWidgetItem* node) {
             dtl1->setText(node, fName, trimBlanks(dlg.Edit2->text()));
             dtl1->setText(node, fAllow, dlg.chkAllow->isChecked() ? kT : kF);
-            dtl1->setText(
-                node, fPassword,
-                storedPassword(dataModule().Policy, trimBlanks(dlg.Edit3->text()), session().CipherKey));
+            dtl1->setText(node, fPassword,
+                          storedPassword(m_session.data().Policy, trimBlanks(dlg.Edit3->text()),
+                                         m_session.values().CipherKey));
             dtl1->setText(node, fStart, dlg.dt1->date().toString(admin::dateFormat()));
             dtl1->setText(node, fEnd, dlg.dt2->date().toString(admin::dateFormat()));
             dtl1->setText(node, fDiscount, QString::number(dlg.UpDown1->position()));
@@ -646,7 +647,7 @@ void Tfrmanager::mA1Click() {
         QTreeWidgetItem* node = group ? dtl1->addChildNode(group, fill) : dtl1->addNode(fill);
         dtl1->setCurrentNode(node);
         rethrowPending();
-        adminops::addUser(dataModule(), userRow(dtl1, node, n));
+        adminops::addUser(m_session.data(), userRow(dtl1, node, n));
         doDtl1ChangeNode();
         markChanged();
     });
@@ -657,7 +658,7 @@ void Tfrmanager::dtl1DblClick() {
         QTreeWidgetItem* node = CurrentUserNode;
         if (!node || !schema::isUserRow(TreeList::nodeValue(node)))
             return; // user groups are not edited
-        TfrUser dlg(this);
+        TfrUser dlg(this, m_session);
         dlg.Panel1->setVisible(showDiscount != 0);
         dlg.setWindowTitle(Ui::tr("编辑用户信息"));
         dlg.Edit2->setText(dtl1->text(node, fName));
@@ -669,8 +670,8 @@ void Tfrmanager::dtl1DblClick() {
         // A hash never deciphers: its box starts empty, and the hash stays unless one is typed.
         const QString stored = dtl1->text(node, fPassword);
         const bool hashed = isPasswordHash(stored);
-        dlg.Edit3->setText(stored.isEmpty() || hashed ? QString()
-                                                      : DecryptPassword(stored, session().CipherKey));
+        dlg.Edit3->setText(
+            stored.isEmpty() || hashed ? QString() : DecryptPassword(stored, m_session.values().CipherKey));
         dlg.ShownPassword = dlg.Edit3->text();
         dlg.EmptyKeepsPassword = hashed;
         auto readDate = [](const QString& text) {
@@ -698,7 +699,8 @@ void Tfrmanager::dtl1DblClick() {
         dtl1->setText(node, fUserId, trimBlanks(dlg.Edit1->text()));
         const QString typed = trimBlanks(dlg.Edit3->text());
         if (!hashed || !typed.isEmpty())
-            dtl1->setText(node, fPassword, storedPassword(dataModule().Policy, typed, session().CipherKey));
+            dtl1->setText(node, fPassword,
+                          storedPassword(m_session.data().Policy, typed, m_session.values().CipherKey));
         dtl1->setText(node, fAllow, dlg.chkAllow->isChecked() ? kT : kF);
         dtl1->setText(node, fStart, dlg.dt1->date().toString(admin::dateFormat()));
         dtl1->setText(node, fEnd, dlg.dt2->date().toString(admin::dateFormat()));
@@ -711,8 +713,8 @@ void Tfrmanager::dtl1DblClick() {
         const adminops::UserRow row = userRow(dtl1, node, n);
         const int newZuid = row.zuid;
         // The row, and for a change of user group the procedure of the move.
-        adminops::editUser(dataModule(), row, g);
-        UnlockUser(row.userId, row.userName); // saving the user lifts a lockout
+        adminops::editUser(m_session.data(), row, g);
+        UnlockUser(m_session, row.userId, row.userName); // saving the user lifts a lockout
         if (newZuid != oldZuid) {
             QTreeWidgetItem* moved = nullptr;
             if (newZuid == kNoGroupZuid) {
@@ -751,7 +753,7 @@ void Tfrmanager::mD1Click() {
                                      : Ui::tr("确实要删除用户“") + name + Ui::tr("”吗?");
         if (showMessage(question, Ui::tr("询问"), mb::OkCancel | mb::IconQuestion, this) != mb::IdOk)
             return;
-        adminops::deleteUser(dataModule(), dtl1->text(node, fUserId));
+        adminops::deleteUser(m_session.data(), dtl1->text(node, fUserId));
         deleteUserNode(node);
         rethrowPending();
         if (dtl1->topCount() == 0) {
@@ -766,7 +768,7 @@ void Tfrmanager::mD1Click() {
 
 void Tfrmanager::btnAddUserzuClick() {
     action([this] {
-        Tfrqxzu dlg(this);
+        Tfrqxzu dlg(this, m_session);
         dlg.setWindowTitle(Ui::tr("添加用户组"));
         dlg.Tag = 3;
         runDialog(dlg);
@@ -775,7 +777,7 @@ void Tfrmanager::btnAddUserzuClick() {
             return;
         // The node shows the row as stored, so the group's flag is what the cascades compare with.
         QString allow;
-        const int number = adminops::addUserGroup(dataModule(), name, &allow);
+        const int number = adminops::addUserGroup(m_session.data(), name, &allow);
         if (number == 0) {
             showMessage(Ui::tr("用户组已达999个, 不能再添加用户组."), Ui::tr("错误"),
                         mb::Ok | mb::IconWarning, this);
@@ -804,13 +806,13 @@ void Tfrmanager::btnAddUserzuClick() {
 
 void Tfrmanager::mA2Click() {
     action([this] {
-        Tfrqxzu dlg(this);
+        Tfrqxzu dlg(this, m_session);
         dlg.Tag = 2;
         runDialog(dlg);
         const QString name = dlg.name();
         if (dlg.Tag != 1)
             return;
-        adminops::addPermissionGroup(dataModule(), name);
+        adminops::addPermissionGroup(m_session.data(), name);
         QTreeWidgetItem* node = dtl2->addNode([&](QTreeWidgetItem* n) {
             dtl2->setText(n, fName, name);
             dtl2->setText(n, fAllow, kF);
@@ -832,7 +834,7 @@ void Tfrmanager::mD2Click() {
         if (showMessage(Ui::tr("确实要删除权限组:(") + name + Ui::tr(")吗?"), Ui::tr("询问"),
                         mb::OkCancel | mb::IconQuestion, this) != mb::IdOk)
             return;
-        adminops::deletePermissionGroup(dataModule(), name);
+        adminops::deletePermissionGroup(m_session.data(), name);
         dtl2->deleteNode(node);
         rethrowPending();
         if (dtl2->topCount() == 0)
@@ -859,7 +861,8 @@ void Tfrmanager::dxTreeList1Column2ToggleClick(TreeListColumn* column, const QSt
             if (!n || !zu)
                 return;
             QTreeWidgetItem* owner = n->parent() ? n->parent() : n;
-            adminops::setAssignment(dataModule(), dtl1->text(owner, fUserId), dtl2->text(zu, fName), flag);
+            adminops::setAssignment(m_session.data(), dtl1->text(owner, fUserId), dtl2->text(zu, fName),
+                                    flag);
             return;
         }
         TreeList* list = nullptr;
@@ -909,9 +912,9 @@ void Tfrmanager::dxTreeList1Column2ToggleClick(TreeListColumn* column, const QSt
             if (i > 0)
                 setFlag(list, nodes.value(flags[i].first), flags[i].second);
             if (list == dtl1)
-                adminops::sendUserFlags(dataModule(), {flags[i]});
+                adminops::sendUserFlags(m_session.data(), {flags[i]});
             else
-                adminops::sendItemFlags(dataModule(), dtl2->text(dtl2->currentNode(), fName), {flags[i]});
+                adminops::sendItemFlags(m_session.data(), dtl2->text(dtl2->currentNode(), fName), {flags[i]});
         }
     });
 }
@@ -919,18 +922,18 @@ void Tfrmanager::dxTreeList1Column2ToggleClick(TreeListColumn* column, const QSt
 // ---------------------------------------------------------------------------------------------
 // The library call
 
-int ShowRightManager(int useTransaction, int showDiscount) {
-    AdoConnection& cn = dataModule().ADOcn;
+int ShowRightManager(int useTransaction, int showDiscount, LibrarySession& session) {
+    AdoConnection& cn = session.data().ADOcn;
     // Inside another window's transaction this window would end, or write into, a transaction
     // it did not begin.
     adminops::refuseInWindowTransaction("ShowRightManager");
-    securestore::refuseOnDesktop("ShowRightManager");
+    securestore::refuseOnDesktop(session, "ShowRightManager");
     const bool transaction = useTransaction == 1;
     std::unique_ptr<Tfrmanager> window;
     const QString noted = adminops::visitInTransaction(
         cn, transaction,
         [&] {
-            window = std::make_unique<Tfrmanager>();
+            window = std::make_unique<Tfrmanager>(nullptr, session);
             step("prepare");
             if (!transaction) {
                 window->btnCancel->hide();

@@ -4,6 +4,7 @@
 // permission groups and grants. Every change is sent to the store at once on the session
 // connection; ShowRightManager may run the whole visit as one transaction.
 #include "admin/treelist.h"
+#include "library/dmain.h"
 
 #include <QDialog>
 #include <exception>
@@ -24,7 +25,8 @@ class TfrUser;
 class Tfrmanager : public QDialog {
     Q_OBJECT
   public:
-    explicit Tfrmanager(QWidget* parent = nullptr); // loads the user list (FormCreate)
+    // Loads the user list (FormCreate) from the session, the process's unless given.
+    explicit Tfrmanager(QWidget* parent = nullptr, LibrarySession& session = processSession());
     ~Tfrmanager() override;
 
     // Controls -------------------------------------------------------------------------------
@@ -114,6 +116,7 @@ class Tfrmanager : public QDialog {
     void setFlag(TreeList* list, QTreeWidgetItem* node, const QString& flag);
     void runDialog(QDialog& dlg);
 
+    LibrarySession& m_session;
     int m_actionDepth = 0;
     std::exception_ptr m_pending; // a change handler's failure inside an action
 };
@@ -122,7 +125,7 @@ class Tfrmanager : public QDialog {
 // "rollback". The hook throws to fail the step; an empty hook removes it.
 void setManagerFaultHook(std::function<void(const char* step)> hook);
 
-// Opens the window modally (see capi/vardex.h). Returns 0; a session must be open.
-int ShowRightManager(int useTransaction, int showDiscount);
+// Opens the window modally on the session (see capi/vardex.h). Returns 0; the session must be open.
+int ShowRightManager(int useTransaction, int showDiscount, LibrarySession& session = processSession());
 
 } // namespace vardex

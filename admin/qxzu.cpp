@@ -15,7 +15,8 @@
 
 namespace vardex {
 
-Tfrqxzu::Tfrqxzu(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint) {
+Tfrqxzu::Tfrqxzu(QWidget* parent, LibrarySession& session)
+    : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint), m_session(session) {
     setObjectName(QStringLiteral("frqxzu"));
     setWindowTitle(Ui::tr("添加权限组"));
     setFont(admin::windowFont());
@@ -59,8 +60,8 @@ void Tfrqxzu::btnOKClick() {
         return;
     }
     try {
-        const bool taken = Tag == 2 ? adminops::permissionGroupTaken(dataModule(), n)
-                                    : adminops::userGroupNameTaken(dataModule(), n);
+        const bool taken = Tag == 2 ? adminops::permissionGroupTaken(m_session.data(), n)
+                                    : adminops::userGroupNameTaken(m_session.data(), n);
         if (!taken) {
             Tag = 1;
             close();

@@ -2,6 +2,8 @@
 // The name dialog: asks for the name of a new permission group (mode 2) or user group (mode 3).
 // The caller sets the mode as the tag before showing it; the dialog sets the tag to 1 when it
 // closes confirmed, after making sure the name is not taken.
+#include "library/dmain.h"
+
 #include <QDialog>
 
 class QLabel;
@@ -13,7 +15,7 @@ namespace vardex {
 class Tfrqxzu : public QDialog {
     Q_OBJECT
   public:
-    explicit Tfrqxzu(QWidget* parent = nullptr);
+    explicit Tfrqxzu(QWidget* parent = nullptr, LibrarySession& session = processSession());
 
     int Tag = 0; // 2 = permission group, 3 = user group; 1 = confirmed
 
@@ -31,6 +33,9 @@ class Tfrqxzu : public QDialog {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    LibrarySession& m_session;
 };
 
 } // namespace vardex

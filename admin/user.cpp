@@ -47,7 +47,8 @@ QPushButton* flatButton(QWidget* parent, const char* name, const QString& text, 
 
 } // namespace
 
-TfrUser::TfrUser(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint) {
+TfrUser::TfrUser(QWidget* parent, LibrarySession& session)
+    : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint), m_session(session) {
     setObjectName(QStringLiteral("frUser"));
     setWindowTitle(Ui::tr("添加用户"));
     setFont(admin::windowFont());
@@ -203,16 +204,17 @@ void TfrUser::btnOKClick() {
     }
     const QString typed = trimBlanks(Edit3->text());
     const bool newPassword = Tag == 3 || (typed != ShownPassword && !(EmptyKeepsPassword && typed.isEmpty()));
-    if (newPassword && !meetsPolicy(dataModule().Policy, typed)) {
-        showMessage(tooLongToHash(dataModule().Policy, typed) ? newPasswordTooLongText()
-                                                              : Ui::tr("新密码不符合密码规则(长度不够)! "),
+    if (newPassword && !meetsPolicy(m_session.data().Policy, typed)) {
+        showMessage(tooLongToHash(m_session.data().Policy, typed)
+                        ? newPasswordTooLongText()
+                        : Ui::tr("新密码不符合密码规则(长度不够)! "),
                     Ui::tr("错误"), dialogs::inputErrorBox(), this);
         Edit3->setFocus();
         return;
     }
     if (Tag == 3) {
         try {
-            if (adminops::userIdTaken(dataModule(), id)) {
+            if (adminops::userIdTaken(m_session.data(), id)) {
                 showMessage(Ui::tr("用户ID\"") + id + Ui::tr("\"已存在! 请输入一个新的用户ID."),
                             Ui::tr("错误"), dialogs::inputErrorBox(), this);
                 return;

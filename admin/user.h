@@ -2,6 +2,7 @@
 // The user dialog, shared by adding a user (tag 3 set by the caller) and editing one (tag 0).
 // It sets the tag to 1 when it closes confirmed.
 #include "dialogs/widgets.h"
+#include "library/dmain.h"
 
 #include <QDialog>
 #include <QWidget>
@@ -23,7 +24,7 @@ using dialogs::TUpDown;
 class TfrUser : public QDialog {
     Q_OBJECT
   public:
-    explicit TfrUser(QWidget* parent = nullptr);
+    explicit TfrUser(QWidget* parent = nullptr, LibrarySession& session = processSession());
 
     int Tag = 0; // 3 = add mode; 1 = confirmed
     // The password the box opened with, and whether an empty box keeps the stored password (a
@@ -70,6 +71,7 @@ class TfrUser : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    LibrarySession& m_session;
     QList<QWidget*> m_chain; // the Enter chain of the boxes
 };
 

@@ -281,15 +281,20 @@ QSqlDatabase rawDatabase(const Store& s) {
 
 const Store* g_sessionStore = nullptr;
 
-// The library keeps one session per process; it is moved to the store a benchmark needs before
-// its timed loop.
+// The benchmarks' library session; it is moved to the store a benchmark needs before its timed
+// loop.
+LibrarySession& benchSession() {
+    static LibrarySession session;
+    return session;
+}
+
 void useSession(const Store& s) {
-    if (g_sessionStore == &s && hasDataModule())
+    if (g_sessionStore == &s && benchSession().hasData())
         return;
-    if (hasDataModule())
-        DisconnectDatabase();
+    if (benchSession().hasData())
+        DisconnectDatabase(benchSession());
     g_sessionStore = nullptr;
-    if (ConnectDatabase(s.connectionString, QString(), QString(), QString(),
+    if (ConnectDatabase(benchSession(), s.connectionString, QString(), QString(), QString(),
                         QString::fromLatin1(kCipherKey)) != 0)
         throw Error(QStringLiteral("ConnectDatabase failed on ") + s.name());
     g_sessionStore = &s;
@@ -471,17 +476,19 @@ Call prepareOurs(const Store* s, Case c) {
     const Subject subj = subjectOf(*s, c);
     if (c == Case::LoginSuccess)
         return [user = subj.user, password = QString::fromLatin1(kPassword), empty = QString()]() {
-            return CheckUserLogin(user, password, QString(), &empty, 0);
+            return CheckUserLogin(benchSession(), user, password, QString(), &empty, 0);
         };
-    return [user = subj.user, item = subj.item]() { return CheckUserRight(user, item, nullptr, 0); };
+    return [user = subj.user, item = subj.item]() {
+        return CheckUserRight(benchSession(), user, item, nullptr, 0);
+    };
 }
 
 Call prepareRaw(const Store* s, Case c) {
     clearAuditLog(*s);
     // The computer name the library records, so both sides write rows of the same length; the
     // right check writes its audit row under the session's current user, as ours does.
-    auto rs =
-        std::make_shared<RawSession>(RawSession{rawDatabase(*s), computerName(), session().CurrentUserName});
+    auto rs = std::make_shared<RawSession>(
+        RawSession{rawDatabase(*s), computerName(), benchSession().values().CurrentUserName});
     const Subject subj = subjectOf(*s, c);
     if (c == Case::LoginSuccess)
         return [rs, user = subj.user, password = QString::fromLatin1(kPassword),
@@ -512,7 +519,8 @@ Call prepareMenu(const Store* s, MenuWay way, int n) {
         (*ids)[i] = i + 1;
     if (way == MenuWay::QueryRights)
         return [user = s->standaloneUser, ids, answers = std::make_shared<std::vector<int32_t>>(n)]() {
-            QueryUserRights(user, ids->data(), static_cast<int>(ids->size()), answers->data());
+            QueryUserRights(benchSession(), user, ids->data(), static_cast<int>(ids->size()),
+                            answers->data());
             int granted = 0;
             for (int32_t a : *answers)
                 granted += a == 0;
@@ -521,7 +529,7 @@ Call prepareMenu(const Store* s, MenuWay way, int n) {
     return [user = s->standaloneUser, ids]() {
         int granted = 0;
         for (int32_t id : *ids)
-            granted += CheckUserRight(user, id, nullptr, 0) == 0;
+            granted += CheckUserRight(benchSession(), user, id, nullptr, 0) == 0;
         return granted;
     };
 }
@@ -696,8 +704,8 @@ int main(int argc, char** argv) {
     }
     benchmark::Shutdown();
 
-    if (hasDataModule())
-        DisconnectDatabase();
+    if (benchSession().hasData())
+        DisconnectDatabase(benchSession());
     for (const auto& s : stores) {
         if (QSqlDatabase::contains(s->rawName)) {
             QSqlDatabase::database(s->rawName, false).close();

@@ -23,6 +23,9 @@ using namespace vardex;
 
 namespace {
 
+// The benchmarks' library session.
+LibrarySession g_session;
+
 struct Store {
     QTemporaryDir dir;
     QString connectionString;
@@ -54,20 +57,25 @@ Store& store() {
             users << QString("('group%1','group %1','',NULL,NULL,'T',0,%1)").arg(g);
             holders << QString("group%1").arg(g);
             for (int m = 0; m < 199; ++m)
-                users << QString("('m%1_%2','member %1 %2','','2026-01-01','2026-12-31','T',0,%3)").arg(g).arg(m).arg(1000 + g);
+                users << QString("('m%1_%2','member %1 %2','','2026-01-01','2026-12-31','T',0,%3)")
+                             .arg(g)
+                             .arg(m)
+                             .arg(1000 + g);
         }
         for (int u = 0; u < 50; ++u) {
             users << QString("('u%1','user %1','','2026-01-01','2026-12-31','T',0,10000)").arg(u);
             holders << QString("u%1").arg(u);
         }
-        insertRows(cn, "INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, zuid) VALUES ",
+        insertRows(cn,
+                   "INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, "
+                   "zuid) VALUES ",
                    users);
         for (const char* zu : {"zu1", "zu2", "zu3", "zu4", "zu5"})
             cn.execute(QString("Exec qxAddzuName '%1'").arg(zu));
         for (const QString& id : holders)
             cn.execute("Exec qxAddUser '" + id + "'");
         cn.commitTrans();
-        if (vardex::ConnectDatabase(st.connectionString, "", "", "", "") != 0)
+        if (vardex::ConnectDatabase(g_session, st.connectionString, "", "", "", "") != 0)
             qFatal("cannot connect");
         return st;
     }();
@@ -77,7 +85,7 @@ Store& store() {
 void BM_OpenManager(benchmark::State& state) {
     store();
     for (auto _ : state) {
-        auto w = std::make_unique<Tfrmanager>();
+        auto w = std::make_unique<Tfrmanager>(nullptr, g_session);
         w->show();
         QCoreApplication::processEvents();
         benchmark::DoNotOptimize(w.get());
@@ -96,7 +104,7 @@ QTreeWidgetItem* changeTarget(Tfrmanager& w, int i) {
 
 void BM_ChangeCurrentUser(benchmark::State& state) {
     store();
-    auto w = std::make_unique<Tfrmanager>();
+    auto w = std::make_unique<Tfrmanager>(nullptr, g_session);
     w->show();
     QCoreApplication::processEvents();
     int i = 0;
@@ -117,14 +125,14 @@ int profile(const char* what) {
         return 2;
     const int n = std::atoi(std::strchr(what, ':') + 1);
     store();
-    auto w = std::make_unique<Tfrmanager>();
+    auto w = std::make_unique<Tfrmanager>(nullptr, g_session);
     w->show();
     QCoreApplication::processEvents();
     for (int i = 0; i < n; ++i) {
         if (open) {
             w.reset();
             CALLGRIND_TOGGLE_COLLECT;
-            w = std::make_unique<Tfrmanager>();
+            w = std::make_unique<Tfrmanager>(nullptr, g_session);
             w->show();
             QCoreApplication::processEvents();
             CALLGRIND_TOGGLE_COLLECT;
@@ -147,14 +155,14 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc == 2 && std::strncmp(argv[1], "--callgrind=", 12) == 0) {
         const int rc = profile(argv[1] + 12);
-        if (hasDataModule())
-            vardex::DisconnectDatabase();
+        if (g_session.hasData())
+            vardex::DisconnectDatabase(g_session);
         return rc;
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    if (hasDataModule())
-        vardex::DisconnectDatabase();
+    if (g_session.hasData())
+        vardex::DisconnectDatabase(g_session);
     return 0;
 }

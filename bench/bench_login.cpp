@@ -25,6 +25,7 @@ const char kDay[] = "2026-06-15";
 struct LoginStore {
     QTemporaryDir dir;
     QString connectionString;
+    LibrarySession session;
     LoginStore() {
         connectionString = QStringLiteral("Provider=SQLite;Data Source=%1/login.db").arg(dir.path());
         AdoConnection cn;
@@ -47,9 +48,10 @@ struct LoginStore {
         cn.execute(QStringLiteral("update vardex_settings set value = '%1' where name = 'password.hash'")
                        .arg(QLatin1String(hash)));
         cn.close();
-        if (hasDataModule())
-            DisconnectDatabase();
-        if (ConnectDatabase(connectionString, QString(), QString(), QLatin1String(kDay), QString()) != 0)
+        if (session.hasData())
+            DisconnectDatabase(session);
+        if (ConnectDatabase(session, connectionString, QString(), QString(), QLatin1String(kDay),
+                            QString()) != 0)
             std::abort();
     }
 };
@@ -63,7 +65,7 @@ void login(benchmark::State& state, const char* policy, const char* id, const ch
     store().use(policy);
     const QString userId = QLatin1String(id), typed = QLatin1String(password);
     for (auto _ : state) {
-        const int rc = CheckUserLogin(userId, typed, QLatin1String(kDay), nullptr, 0);
+        const int rc = CheckUserLogin(store().session, userId, typed, QLatin1String(kDay), nullptr, 0);
         if (rc != expected)
             state.SkipWithError("unexpected answer");
     }
@@ -94,9 +96,9 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
-    if (hasDataModule()) {
-        session().CurrentUserName.clear();
-        DisconnectDatabase();
+    if (store().session.hasData()) {
+        store().session.values().CurrentUserName.clear();
+        DisconnectDatabase(store().session);
     }
     benchmark::Shutdown();
     return 0;

@@ -78,20 +78,24 @@ void createStore(int grants) {
     securestore::secure(cn, QLatin1String(kRole));
 }
 
+// The benchmarks' library session.
+LibrarySession g_session;
+
 void connectAs(benchmark::State& state, const char* account, int grants = kStores[0]) {
-    if (ConnectDatabase(storeString(grants), QLatin1String(account), QString(), QString(), QString()) != Ok)
+    if (ConnectDatabase(g_session, storeString(grants), QLatin1String(account), QString(), QString(),
+                        QString()) != Ok)
         state.SkipWithError("cannot connect");
-    session().CurrentUserName = QStringLiteral("Bench");
+    g_session.values().CurrentUserName = QStringLiteral("Bench");
 }
 
 void disconnect() {
-    session().CurrentUserName.clear();
-    DisconnectDatabase();
+    g_session.values().CurrentUserName.clear();
+    DisconnectDatabase(g_session);
 }
 
 void selectOne(benchmark::State& state, const char* account) {
     connectAs(state, account);
-    AdoConnection& cn = dataModule().ADOcn;
+    AdoConnection& cn = g_session.data().ADOcn;
     for (auto _ : state)
         benchmark::DoNotOptimize(cn.run(QStringLiteral("SELECT 1"), true));
     disconnect();
@@ -100,7 +104,7 @@ void selectOne(benchmark::State& state, const char* account) {
 // SELECT 1 with a bound parameter, as the secured calls send their values: what binding costs.
 void selectOneBound(benchmark::State& state, const char* account) {
     connectAs(state, account);
-    AdoConnection& cn = dataModule().ADOcn;
+    AdoConnection& cn = g_session.data().ADOcn;
     const QStringList one{QStringLiteral("1")};
     for (auto _ : state)
         benchmark::DoNotOptimize(cn.runWithParameters(QStringLiteral("SELECT $1::integer"), one, false));
@@ -112,7 +116,7 @@ void checkRight(benchmark::State& state, const char* account, int item) {
     connectAs(state, account);
     const int expected = item % 2 ? rights::Held : rights::NotHeld;
     for (auto _ : state)
-        if (CheckUserRight(QStringLiteral("u"), item, nullptr, 0) != expected)
+        if (CheckUserRight(g_session, QStringLiteral("u"), item, nullptr, 0) != expected)
             state.SkipWithError("wrong answer");
     disconnect();
 }
@@ -123,7 +127,7 @@ void queryRights(benchmark::State& state, const char* account, int grants) {
     for (int i = 0; i < kItems; ++i)
         ids[i] = i + 1;
     for (auto _ : state)
-        QueryUserRights(QStringLiteral("u"), ids.data(), kItems, answers.data());
+        QueryUserRights(g_session, QStringLiteral("u"), ids.data(), kItems, answers.data());
     if (answers[0] != rights::Held || answers[1] != rights::NotHeld)
         state.SkipWithError("wrong answers");
     disconnect();

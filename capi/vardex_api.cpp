@@ -97,8 +97,8 @@ VARDEX_API int32_t VARDEX_CALL ConnectDatabase(const char* connectionString, con
         using vardex::capi::exactText;
         QString failure;
         const int32_t rc = vardex::ConnectDatabase(
-            exactText(connectionString, "connectionString"), exactText(userId, "userId"),
-            exactText(password, "password"), exactText(workDate, "workDate"),
+            vardex::processSession(), exactText(connectionString, "connectionString"),
+            exactText(userId, "userId"), exactText(password, "password"), exactText(workDate, "workDate"),
             exactText(cipherKey, "cipherKey"), &failure);
         if (rc != VARDEX_OK)
             vardex::capi::setLastError(failure.toLocal8Bit().toStdString());
@@ -108,7 +108,7 @@ VARDEX_API int32_t VARDEX_CALL ConnectDatabase(const char* connectionString, con
 
 VARDEX_API int32_t VARDEX_CALL DisconnectDatabase(void) {
     return guarded(vardex::capi::Scope::SessionChange, [&] {
-        vardex::DisconnectDatabase();
+        vardex::DisconnectDatabase(vardex::processSession());
         return VARDEX_OK;
     });
 }
@@ -116,7 +116,7 @@ VARDEX_API int32_t VARDEX_CALL DisconnectDatabase(void) {
 VARDEX_API int32_t VARDEX_CALL ClearLogs(const char* beforeTime) {
     return guarded([&] {
         vardex::adminops::refuseInWindowTransaction("ClearLogs");
-        vardex::ClearLogs(vardex::capi::exactText(beforeTime, "beforeTime"));
+        vardex::ClearLogs(vardex::processSession(), vardex::capi::exactText(beforeTime, "beforeTime"));
         return VARDEX_OK;
     });
 }
@@ -126,8 +126,9 @@ VARDEX_API int32_t VARDEX_CALL CheckUserLogin(const char* userId, const char* pa
     return guarded([&] {
         const QString fail = text(failText);
         using vardex::capi::exactText;
-        return vardex::CheckUserLogin(exactText(userId, "userId"), exactText(password, "password"),
-                                      exactText(workDate, "workDate"), failText ? &fail : nullptr, mode);
+        return vardex::CheckUserLogin(vardex::processSession(), exactText(userId, "userId"),
+                                      exactText(password, "password"), exactText(workDate, "workDate"),
+                                      failText ? &fail : nullptr, mode);
     });
 }
 
@@ -136,8 +137,9 @@ VARDEX_API int32_t VARDEX_CALL CheckUserRight(const char* userId, int32_t rightI
     return guarded([&] {
         const QString fail = text(failText);
         QString auditLoss;
-        const int32_t rc = vardex::CheckUserRight(vardex::capi::exactText(userId, "userId"), rightId,
-                                                  failText ? &fail : nullptr, mode, &auditLoss);
+        const int32_t rc =
+            vardex::CheckUserRight(vardex::processSession(), vardex::capi::exactText(userId, "userId"),
+                                   rightId, failText ? &fail : nullptr, mode, &auditLoss);
         // A grant whose audit row was lost still answers VARDEX_OK; the reason is kept for VardexLastError.
         if (!auditLoss.isEmpty())
             vardex::capi::setLastError(auditLoss.toLocal8Bit().toStdString());
@@ -154,7 +156,8 @@ VARDEX_API int32_t VARDEX_CALL VardexQueryRights(const char* userId, const int32
             throw vardex::Error(
                 QStringLiteral("VardexQueryRights: rightIds and answers must not be NULL when "
                                "count is above 0."));
-        vardex::QueryUserRights(vardex::capi::exactText(userId, "userId"), rightIds, count, answers);
+        vardex::QueryUserRights(vardex::processSession(), vardex::capi::exactText(userId, "userId"), rightIds,
+                                count, answers);
         return VARDEX_OK;
     });
 }
@@ -164,9 +167,9 @@ VARDEX_API int32_t VARDEX_CALL ChangeUserPassword(const char* userId, const char
     return guarded([&] {
         vardex::adminops::refuseInWindowTransaction("ChangeUserPassword");
         using vardex::capi::exactText;
-        return vardex::ChangeUserPassword(exactText(userId, "userId"), exactText(oldPassword, "oldPassword"),
-                                          exactText(newPassword, "newPassword"),
-                                          exactText(workDate, "workDate"));
+        return vardex::ChangeUserPassword(
+            vardex::processSession(), exactText(userId, "userId"), exactText(oldPassword, "oldPassword"),
+            exactText(newPassword, "newPassword"), exactText(workDate, "workDate"));
     });
 }
 
@@ -196,7 +199,7 @@ VARDEX_API void VARDEX_CALL VardexSetMessageHandler(VardexMessageHandler handler
 
 VARDEX_API int32_t VARDEX_CALL VardexSetLanguage(const char* code) {
     return guarded(vardex::capi::Scope::SessionChange, [&] {
-        if (vardex::CallInProgress::depth() > 0)
+        if (vardex::processSession().callDepth() > 0)
             throw vardex::Error(
                 QStringLiteral("VardexSetLanguage: refused while another Vardex call is in progress; "
                                "choose the language before opening a window."));

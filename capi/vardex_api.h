@@ -33,9 +33,9 @@ std::string wrongThreadMessage();
 
 enum class Scope { Call, SessionChange };
 
-// Runs one exported call. Scope::Call marks a call in progress (a ConnectDatabase or
-// DisconnectDatabase made from inside it is refused); ConnectDatabase and DisconnectDatabase
-// themselves use Scope::SessionChange.
+// Runs one exported call on the process's session. Scope::Call marks a call in progress there (a
+// ConnectDatabase or DisconnectDatabase made from inside it is refused); ConnectDatabase and
+// DisconnectDatabase themselves use Scope::SessionChange.
 template <typename F> int32_t guarded(Scope scope, F&& body) {
     try {
         clearLastError();
@@ -45,7 +45,7 @@ template <typename F> int32_t guarded(Scope scope, F&& body) {
         }
         if (scope == Scope::SessionChange)
             return body();
-        CallInProgress busy;
+        CallInProgress busy(processSession());
         return body();
     } catch (const vardex::Error& e) {
         setLastError(e.message().toLocal8Bit().toStdString());

@@ -12,7 +12,7 @@ VARDEX_API int32_t VARDEX_CALL ShowRightManager(int32_t useTransaction, int32_t 
         // Without a display there is no window to show; Qt must never abort the caller's process.
         if (!vardex::gui::haveWidgets())
             throw vardex::Error(QStringLiteral("No display is available to show the administration window."));
-        return vardex::ShowRightManager(useTransaction, showDiscount);
+        return vardex::ShowRightManager(useTransaction, showDiscount, vardex::processSession());
     });
 }
 

@@ -38,8 +38,9 @@ VARDEX_API int32_t VARDEX_CALL ShowLoginDialog(const char* caption, const char* 
         if (!countRef)
             throw vardex::Error(QStringLiteral("ShowLoginDialog: countRef is NULL."));
         const int shift = shiftRef ? *shiftRef : 0;
-        const vardex::LoginDialogOutcome out = vardex::ShowLoginDialog(
-            text(caption), vardex::capi::exactText(workDate, "workDate"), *countRef, shift, maxShift);
+        const vardex::LoginDialogOutcome out =
+            vardex::ShowLoginDialog(text(caption), vardex::capi::exactText(workDate, "workDate"), *countRef,
+                                    shift, maxShift, vardex::processSession());
         if (out.result != VARDEX_OK) {
             *countRef = 0;
             return out.result;
@@ -62,13 +63,14 @@ VARDEX_API int32_t VARDEX_CALL ShowChangePasswordDialog(const char* userId, cons
     return guarded([&] {
         vardex::adminops::refuseInWindowTransaction("ShowChangePasswordDialog");
         return vardex::ShowChangePasswordDialog(vardex::capi::exactText(userId, "userId"),
-                                                vardex::capi::exactText(workDate, "workDate"));
+                                                vardex::capi::exactText(workDate, "workDate"),
+                                                vardex::processSession());
     });
 }
 
 VARDEX_API int32_t VARDEX_CALL EditRightList(int32_t useTransaction) {
     return guarded([&] {
-        vardex::EditRightList(useTransaction);
+        vardex::EditRightList(useTransaction, vardex::processSession());
         return VARDEX_OK;
     });
 }

@@ -59,7 +59,7 @@ QString loginReasonText(int code) {
     }
 }
 
-TfrJoin::TfrJoin(QWidget* parent) : QDialog(parent) {
+TfrJoin::TfrJoin(QWidget* parent, LibrarySession& session) : QDialog(parent), m_session(session) {
     setObjectName(QStringLiteral("frJoin"));
     dialogs::makeFixedDialog(this, 331, 163, Ui::tr("系统登录"));
 
@@ -158,8 +158,8 @@ void TfrJoin::applySettings(const QString& caption, const QString& date, int cou
     }
 }
 
-QString TfrJoin::clockText(const QDateTime& when) {
-    QChar sep = session().DateSeparator;
+QString TfrJoin::clockText(const QDateTime& when, const LibrarySession& session) {
+    QChar sep = session.values().DateSeparator;
     if (sep.isNull())
         sep = QLatin1Char('/');
     const QDate d = when.date();
@@ -179,7 +179,7 @@ void TfrJoin::Timer1Timer() {
     frame->raise();
     frame->update();
     frameCounter = (frameCounter + 1) % 8;
-    Label4->setText(clockText(QDateTime::currentDateTime()));
+    Label4->setText(clockText(QDateTime::currentDateTime(), m_session));
     if (timedMode) {
         // The bar moves on every second tick, once a second.
         if (frameCounter % 2 == 0 && PBar->value() < PBar->maximum())
@@ -199,7 +199,7 @@ void TfrJoin::btnOKClick() {
     int code = login::Verified;
     try {
         const QString noText;
-        code = CheckUserLogin(Edit1->text(), Edit2->text(), workDate, &noText, 0);
+        code = CheckUserLogin(m_session, Edit1->text(), Edit2->text(), workDate, &noText, 0);
     } catch (const std::exception& e) {
         // Not an answer: the window stays open and the attempt is not counted.
         dialogs::reportError(e, this);
@@ -276,15 +276,15 @@ void TfrJoin::done(int r) {
 }
 
 LoginDialogOutcome ShowLoginDialog(const QString& caption, const QString& workDate, int count, int shift,
-                                   int maxShift) {
-    dataModule(); // the verification needs the session
+                                   int maxShift, LibrarySession& session) {
+    session.data(); // the verification needs the session open
     if (count < 0)
         throw Error(
             QStringLiteral("The login limit %1 is negative: give a number of attempts (0 to 10) or of "
                            "seconds (more than 10).")
                 .arg(count));
     dialogs::requireDisplay();
-    TfrJoin window;
+    TfrJoin window(nullptr, session);
     window.applySettings(caption, workDate, count, shift, maxShift);
     dialogs::centreOnScreen(&window);
     window.exec();

@@ -2,6 +2,7 @@
 // The login window: asks for a user ID and a password, verifies every attempt and limits the
 // operator either to a number of attempts or to a number of seconds.
 #include "library/answers.h"
+#include "library/dmain.h"
 
 #include <QDialog>
 #include <QString>
@@ -21,7 +22,7 @@ class TUpDown;
 class TfrJoin : public QDialog {
     Q_OBJECT
   public:
-    explicit TfrJoin(QWidget* parent = nullptr);
+    explicit TfrJoin(QWidget* parent = nullptr, LibrarySession& session = processSession());
     ~TfrJoin() override;
 
     // The caller's settings: title (empty keeps "系统登录"), working date, the limit (10 or
@@ -61,7 +62,7 @@ class TfrJoin : public QDialog {
     QTimer* Timer1 = nullptr;
 
     // The clock's text for a moment: "yyyy/mm/dd hh:mm:ss" with the session's date separator.
-    static QString clockText(const QDateTime& when);
+    static QString clockText(const QDateTime& when, const LibrarySession& session = processSession());
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -69,6 +70,7 @@ class TfrJoin : public QDialog {
     void done(int r) override;
 
   private:
+    LibrarySession& m_session;
     QLabel* m_frames[8] = {};
     bool m_closed = false;
     // A failure box of the OK handler is open; a time-out meanwhile waits for it to be dismissed.
@@ -86,9 +88,9 @@ struct LoginDialogOutcome {
     int shift = 0;                       // the selector's position (result 0 only)
 };
 
-// Shows the login window modally. A negative count, no session or no display raise an error
-// before the window is shown.
+// Shows the login window modally on the session. A negative count, a session not open or no
+// display raise an error before the window is shown.
 LoginDialogOutcome ShowLoginDialog(const QString& caption, const QString& workDate, int count, int shift,
-                                   int maxShift);
+                                   int maxShift, LibrarySession& session = processSession());
 
 } // namespace vardex

@@ -302,7 +302,7 @@ QString rightListSelect() {
     return adminops::itemListSelect();
 }
 
-TfrqxList::TfrqxList(QWidget* parent) : QDialog(parent) {
+TfrqxList::TfrqxList(QWidget* parent, LibrarySession& session) : QDialog(parent), m_session(session) {
     setObjectName(QStringLiteral("frqxList"));
     dialogs::makeFixedDialog(this, 516, 348, Ui::tr("权限列表编辑"));
     setWindowIcon(QIcon(dialogs::listIcon()));
@@ -334,7 +334,7 @@ TfrqxList::TfrqxList(QWidget* parent) : QDialog(parent) {
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
     connect(btnOK, &QToolButton::clicked, this, [this] { btnOKClick(); });
 
-    m_model = new DataSourceModel(dataModule().DatasrList, this);
+    m_model = new DataSourceModel(m_session.data().DatasrList, this);
     m_model->requiredColumn = 0; // an item is known by its number
     m_model->onError = [this](const std::exception& e) { reportFailure(e); };
     wwDBGrid1->setModel(m_model);
@@ -369,7 +369,7 @@ TfrqxList::TfrqxList(QWidget* parent) : QDialog(parent) {
 TfrqxList::~TfrqxList() = default;
 
 void TfrqxList::FormCreate() {
-    AdoQuery& q = dataModule().ADOqrList;
+    AdoQuery& q = m_session.data().ADOqrList;
     q.close();
     q.clearSql();
     q.addSql(rightListSelect());
@@ -495,7 +495,7 @@ void TfrqxList::FormClose() {
         // A pending record that cannot be posted is dropped without a message.
     }
     try {
-        dataModule().ADOqrList.close();
+        m_session.data().ADOqrList.close();
     } catch (...) {
     }
     m_model->reload();
@@ -516,14 +516,14 @@ void TfrqxList::keyPressEvent(QKeyEvent* event) {
 
 // ---------------------------------------------------------------------------------------------
 
-void EditRightList(int useTransaction) {
-    TdData& d = dataModule();
+void EditRightList(int useTransaction, LibrarySession& session) {
+    TdData& d = session.data();
     // Inside another window's transaction the editor would end, or write into, a transaction
     // it did not begin.
     adminops::refuseInWindowTransaction("EditRightList");
-    securestore::refuseOnDesktop("EditRightList");
+    securestore::refuseOnDesktop(session, "EditRightList");
     dialogs::requireDisplay();
-    TfrqxList window;
+    TfrqxList window(nullptr, session);
     const bool transaction = useTransaction == 1;
     const QString message = adminops::visitInTransaction(
         d.ADOcn, transaction,

@@ -1,6 +1,8 @@
 #pragma once
 // The permission item list editor: the rows of qx_Name in a grid with a record navigator,
 // bracketed by the two procedures that carry renumberings over to grants and groups.
+#include "library/dmain.h"
+
 #include <QAbstractTableModel>
 #include <QDialog>
 #include <exception>
@@ -78,7 +80,7 @@ class DataSourceModel : public QAbstractTableModel {
 class TfrqxList : public QDialog {
     Q_OBJECT
   public:
-    explicit TfrqxList(QWidget* parent = nullptr);
+    explicit TfrqxList(QWidget* parent = nullptr, LibrarySession& session = processSession());
     ~TfrqxList() override;
 
     void FormCreate();
@@ -107,6 +109,7 @@ class TfrqxList : public QDialog {
     void updateNavigator();
     // An input error as the window's own box (caption "错误"), any other error as the general report.
     void reportFailure(const std::exception& error);
+    LibrarySession& m_session;
     DataSourceModel* m_model = nullptr;
     bool m_closing = false;
     bool m_syncing = false;
@@ -116,7 +119,7 @@ class TfrqxList : public QDialog {
 // The list statement and the procedure calls the editor sends.
 QString rightListSelect();
 
-// Runs the editor. useTransaction 1: the visit is one transaction, committed on OK.
-void EditRightList(int useTransaction);
+// Runs the editor on the session. useTransaction 1: the visit is one transaction, committed on OK.
+void EditRightList(int useTransaction, LibrarySession& session = processSession());
 
 } // namespace vardex

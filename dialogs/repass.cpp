@@ -53,7 +53,7 @@ QString repassReasonText(int code) {
     }
 }
 
-TfrRepass::TfrRepass(QWidget* parent) : QDialog(parent) {
+TfrRepass::TfrRepass(QWidget* parent, LibrarySession& session) : QDialog(parent), m_session(session) {
     setObjectName(QStringLiteral("frRepass"));
     dialogs::makeFixedDialog(this, 306, 185, Ui::tr("修改口令"));
     Label1 = caption(this, "Label1", Ui::tr("用户名："), 72, 16);
@@ -93,9 +93,9 @@ void TfrRepass::SpeedButton2Click() {
     QString reason;
     try {
         const QString noText;
-        const int code = CheckUserLogin(userId, oldPassword, workDate, &noText, 0);
+        const int code = CheckUserLogin(m_session, userId, oldPassword, workDate, &noText, 0);
         if (code == login::Verified) {
-            const int changed = ChangeUserPassword(userId, oldPassword, newPassword, workDate);
+            const int changed = ChangeUserPassword(m_session, userId, oldPassword, newPassword, workDate);
             if (changed == passwordChange::Changed) {
                 repassResult = passwordDialog::Changed;
                 showMessage(Ui::tr("恭喜您! 密码修改成功."), Ui::tr("修改密码"), mb::Ok | mb::IconInformation,
@@ -105,7 +105,7 @@ void TfrRepass::SpeedButton2Click() {
             }
             if (changed != passwordChange::PolicyRefused)
                 reason = Ui::tr("不明原因, ");
-            else if (newPasswordTooLong(newPassword))
+            else if (newPasswordTooLong(m_session, newPassword))
                 reason = newPasswordTooLongText();
             else
                 reason = repassReasonText(changed);
@@ -165,17 +165,17 @@ void TfrRepass::done(int r) {
     QDialog::done(r);
 }
 
-int ShowChangePasswordDialog(const QString& userId, const QString& workDate) {
-    dataModule();
+int ShowChangePasswordDialog(const QString& userId, const QString& workDate, LibrarySession& session) {
+    session.data(); // the change needs the session open
     dialogs::requireDisplay();
-    SessionValues& s = session();
+    SessionValues& s = session.values();
     // Verifying the old password must not count as a new login.
     s.LoginUpdatesSession = false;
     struct Restore {
         SessionValues& s;
         ~Restore() { s.LoginUpdatesSession = true; }
     } restore{s};
-    TfrRepass window;
+    TfrRepass window(nullptr, session);
     window.Edit1->setText(userId);
     window.workDate = workDate;
     window.repassResult = passwordDialog::NotChanged;

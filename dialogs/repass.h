@@ -1,6 +1,7 @@
 #pragma once
 // The change-password window: the user ID read-only, the old password and the new one twice.
 #include "library/answers.h"
+#include "library/dmain.h"
 
 #include <QDialog>
 #include <QString>
@@ -14,7 +15,7 @@ namespace vardex {
 class TfrRepass : public QDialog {
     Q_OBJECT
   public:
-    explicit TfrRepass(QWidget* parent = nullptr);
+    explicit TfrRepass(QWidget* parent = nullptr, LibrarySession& session = processSession());
 
     // Handlers.
     void SpeedButton2Click(); // OK: change the password
@@ -41,14 +42,16 @@ class TfrRepass : public QDialog {
     void done(int r) override;
 
   private:
+    LibrarySession& m_session;
     bool m_closed = false;
 };
 
 // The reason text of a verification code, as the change-password window shows it.
 QString repassReasonText(int code);
 
-// Shows the window for userId. LoginUpdatesSession is false while it is open and true after.
-// Returns 0 when the password was changed, 1 otherwise.
-int ShowChangePasswordDialog(const QString& userId, const QString& workDate);
+// Shows the window for userId on the session. LoginUpdatesSession is false while it is open and
+// true after. Returns 0 when the password was changed, 1 otherwise.
+int ShowChangePasswordDialog(const QString& userId, const QString& workDate,
+                             LibrarySession& session = processSession());
 
 } // namespace vardex

@@ -18,19 +18,20 @@
 
 namespace vardex {
 
-SessionValues& session() {
-    static SessionValues values;
-    return values;
-}
+LibrarySession::LibrarySession() = default;
+LibrarySession::~LibrarySession() = default;
 
-bool hasDataModule() {
-    return dData != nullptr;
-}
-
-TdData& dataModule() {
-    if (!dData)
+TdData& LibrarySession::data() const {
+    if (!m_data)
         throw DbError(QStringLiteral("No database session is open (call ConnectDatabase first)."));
-    return *dData;
+    return *m_data;
+}
+
+LibrarySession& processSession() {
+    // Never destroyed: a session still open when the program ends keeps its connection until the
+    // process is gone, as it did before it was an object, instead of closing it after Qt has.
+    static LibrarySession* const s = new LibrarySession;
+    return *s;
 }
 
 QString todayText() {
@@ -42,10 +43,8 @@ QString nowText() {
 }
 
 namespace {
-int g_callDepth = 0;
-
-void refuseWhileBusy(const char* call) {
-    if (g_callDepth > 0)
+void refuseWhileBusy(const LibrarySession& s, const char* call) {
+    if (s.callDepth() > 0)
         throw Error(
             QStringLiteral("%1 was called while another library call is still in progress (from a message "
                            "handler or a window); it is refused and the session is left as it is.")
@@ -53,35 +52,33 @@ void refuseWhileBusy(const char* call) {
 }
 } // namespace
 
-CallInProgress::CallInProgress() {
-    ++g_callDepth;
+CallInProgress::CallInProgress(LibrarySession& s) : m_session(s) {
+    ++m_session.m_callDepth;
 }
 CallInProgress::~CallInProgress() {
-    --g_callDepth;
-}
-int CallInProgress::depth() {
-    return g_callDepth;
+    --m_session.m_callDepth;
 }
 
-int ConnectDatabase(const QString& connectionString, const QString& userId, const QString& password,
-                    const QString& workDate, const QString& cipherKey, QString* failure) {
-    refuseWhileBusy("ConnectDatabase");
+int ConnectDatabase(LibrarySession& session, const QString& connectionString, const QString& userId,
+                    const QString& password, const QString& workDate, const QString& cipherKey,
+                    QString* failure) {
+    refuseWhileBusy(session, "ConnectDatabase");
     int result = connection::Failed;
     // A second ConnectDatabase replaces the previous data module; its connection is closed
     // without a logout row (the session values, and so the current user, carry over).
-    delete dData;
-    dData = nullptr;
-    dData = new TdData;
-    dData->ADOcn.setConnectionString(connectionString);
+    session.m_data.reset();
+    session.m_data = std::make_unique<TdData>();
+    TdData& d = *session.m_data;
+    d.ADOcn.setConnectionString(connectionString);
     try {
-        dData->ADOcn.open(userId, password);
+        d.ADOcn.open(userId, password);
     } catch (const Error& e) {
         // A connection that cannot be opened is answered with Failed and no message; the reason
         // goes to the caller that asked for it.
         if (failure)
             *failure = e.message();
     }
-    if (dData->ADOcn.connected()) {
+    if (d.ADOcn.connected()) {
         // A desktop's account on a secured store makes every check a call of the store's
         // functions, which apply the password policy themselves; otherwise the store's password
         // policy is read once here: the logins of the session send no statement for it. A store
@@ -90,25 +87,25 @@ int ConnectDatabase(const QString& connectionString, const QString& userId, cons
         // store newer than this library is refused (VARDEX_ERROR); an older one opens, and what
         // needs a later version's tables says to run vardex-cli upgrade.
         try {
-            dData->Secured = securestore::detect(dData->ADOcn, &dData->SecuredSchema);
-            if (!dData->Secured) {
-                const int found = recordedStoreVersion(dData->ADOcn);
-                const int newest = newestStoreVersion(dData->ADOcn.dialect());
+            d.Secured = securestore::detect(d.ADOcn, &d.SecuredSchema);
+            if (!d.Secured) {
+                const int found = recordedStoreVersion(d.ADOcn);
+                const int newest = newestStoreVersion(d.ADOcn.dialect());
                 if (found > newest) {
                     result = connection::NewerStore;
                     throw Error(newerStoreText(found, newest));
                 }
-                dData->Policy = policy::readPolicy(dData->ADOcn);
+                d.Policy = policy::readPolicy(d.ADOcn);
             }
         } catch (const Error& e) {
             if (failure)
                 *failure = e.message();
-            dData->ADOcn.close();
-            dData->ADOcn.forgetCredentials();
+            d.ADOcn.close();
+            d.ADOcn.forgetCredentials();
         }
     }
-    if (dData->ADOcn.connected()) {
-        SessionValues& s = session();
+    if (d.ADOcn.connected()) {
+        SessionValues& s = session.values();
         s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
         s.CipherKey = cipherKey.isEmpty() ? QStringLiteral("kmpq") : cipherKey;
         result = Ok;
@@ -119,23 +116,23 @@ int ConnectDatabase(const QString& connectionString, const QString& userId, cons
     return result;
 }
 
-void DisconnectDatabase() {
-    refuseWhileBusy("DisconnectDatabase");
-    TdData& d = dataModule();
-    if (!session().CurrentUserName.isEmpty()) {
+void DisconnectDatabase(LibrarySession& session) {
+    refuseWhileBusy(session, "DisconnectDatabase");
+    TdData& d = session.data();
+    const SessionValues& s = session.values();
+    if (!s.CurrentUserName.isEmpty()) {
         if (d.Secured)
-            securestore::logout(d.ADOcn, d.SecuredSchema, session().ComputerName, session().CurrentUserName);
+            securestore::logout(d.ADOcn, d.SecuredSchema, s.ComputerName, s.CurrentUserName);
         else
-            WriteLog(QStringLiteral("用户退出登录"));
+            WriteLog(session, QStringLiteral("用户退出登录"));
     }
     d.ADOcn.close();
     d.ADOcn.forgetCredentials();
-    delete dData;
-    dData = nullptr;
+    session.m_data.reset();
 }
 
-void ExecSql(const QString& sql) {
-    dataModule().ADOcn.execute(sql);
+void ExecSql(LibrarySession& s, const QString& sql) {
+    s.data().ADOcn.execute(sql);
 }
 
 int OpenOrExecute(AdoQuery& query) {
@@ -153,31 +150,30 @@ int OpenOrExecute(AdoQuery& query) {
     return query.execSql();
 }
 
-void WriteLog(const QString& text) {
-    WriteLog(text, session().CurrentUserName);
+void WriteLog(LibrarySession& s, const QString& text) {
+    WriteLog(s, text, s.values().CurrentUserName);
 }
 
 namespace {
-QString auditRowSql(const QString& text, const QString& userName) {
-    const SessionValues& s = session();
+QString auditRowSql(const SessionValues& s, const QString& text, const QString& userName) {
     return QStringLiteral("INSERT INTO qx_Logs VALUES (") + schema::sqlLiteral(s.ComputerName) +
            QLatin1Char(',') + schema::sqlLiteral(userName) + QStringLiteral(",'") + nowText() +
            QStringLiteral("',") + schema::sqlLiteral(text) + QLatin1Char(')');
 }
 } // namespace
 
-void WriteLog(const QString& text, const QString& userName) {
+void WriteLog(LibrarySession& s, const QString& text, const QString& userName) {
     // An audit row outlasts the rollback of a transaction open meanwhile (a window's Cancel).
-    dataModule().ADOcn.executeOutsideTransaction(auditRowSql(text, userName));
+    s.data().ADOcn.executeOutsideTransaction(auditRowSql(s.values(), text, userName));
 }
 
-void ClearLogs(const QString& beforeTime) {
-    CallInProgress busy;
-    securestore::refuseOnDesktop("ClearLogs");
+void ClearLogs(LibrarySession& s, const QString& beforeTime) {
+    CallInProgress busy(s);
+    securestore::refuseOnDesktop(s, "ClearLogs");
     QString sql = QStringLiteral("DELETE qx_Logs");
     if (!beforeTime.isEmpty())
         sql += QStringLiteral(" where theTime <= ") + schema::sqlLiteral(beforeTime);
-    ExecSql(sql);
+    ExecSql(s, sql);
 }
 
 } // namespace vardex
@@ -232,24 +228,28 @@ bool storedPasswordMatches(const QString& stored, const QString& typed, const QB
 // What a wrong password does under lockout: its attempt, counted before the verification,
 // stays counted, and the attempt that reached the limit writes the lock's audit row under the
 // user's name.
-void countWrongPassword(TdData& d, int attempt, const QString& userName) {
-    if (attempt == d.Policy.lockoutFailures)
-        WriteLog(QStringLiteral("账号锁定"), userName);
+void countWrongPassword(LibrarySession& s, int attempt, const QString& userName) {
+    if (attempt == s.data().Policy.lockoutFailures)
+        WriteLog(s, QStringLiteral("账号锁定"), userName);
 }
 
 // The matched row still holds cipher text while the store asks for hashes: it is re-written as
 // the hash of the password just verified, unless another desktop changed it meanwhile.
-void upgradeStoredPassword(TdData& d, const QString& userId, const QString& stored, const QString& typed) {
+void upgradeStoredPassword(LibrarySession& s, const QString& userId, const QString& stored,
+                           const QString& typed) {
+    const TdData& d = s.data();
     if (!d.Policy.bcrypt || stored.isEmpty() || isPasswordHash(stored))
         return;
-    ExecSql(QStringLiteral("Update qx_user set userPwd = ") +
-            schema::sqlLiteral(hashPassword(typed, d.Policy.cost)) + QStringLiteral(" where userID = ") +
-            schema::sqlLiteral(userId) + QStringLiteral(" and userPwd = ") + schema::sqlLiteral(stored));
+    ExecSql(s, QStringLiteral("Update qx_user set userPwd = ") +
+                   schema::sqlLiteral(hashPassword(typed, d.Policy.cost)) +
+                   QStringLiteral(" where userID = ") + schema::sqlLiteral(userId) +
+                   QStringLiteral(" and userPwd = ") + schema::sqlLiteral(stored));
 }
 
 // The answer of the row whose password matched: Disabled or Expired with the library's text in
 // message, or Verified, the login then recorded while the session records logins.
-int matchedRowAnswer(AdoQuery& q, SessionValues& s, const QString& userId, QString& message) {
+int matchedRowAnswer(AdoQuery& q, LibrarySession& session, const QString& userId, QString& message) {
+    SessionValues& s = session.values();
     const QString startTime = q.fieldByName(QStringLiteral("startTime")).asString();
     const QString endTime = q.fieldByName(QStringLiteral("endTime")).asString();
     const QString allow = q.fieldByName(QStringLiteral("Allow")).asString();
@@ -265,10 +265,10 @@ int matchedRowAnswer(AdoQuery& q, SessionValues& s, const QString& userId, QStri
     if (!s.LoginUpdatesSession)
         return login::Verified;
     if (!s.CurrentUserName.isEmpty())
-        WriteLog(QStringLiteral("用户退出登录"));
+        WriteLog(session, QStringLiteral("用户退出登录"));
     // The user becomes current only once his login row is written: a login that ends in an
     // error leaves the session's rows under the user it had.
-    WriteLog(QStringLiteral("用户登录"), userName);
+    WriteLog(session, QStringLiteral("用户登录"), userName);
     s.CurrentUserID = userId;
     s.CurrentUserName = userName;
     return login::Verified;
@@ -295,14 +295,15 @@ int reportLoginAnswer(int code, QString message, const QString* failText, int mo
 // CheckUserLogin on a secured store: the attempt (vardex_login_attempt verifies and counts)
 // and its answer (vardex_answer, which writes the logout and login rows); the session is
 // updated here.
-int securedLogin(const QString& userId, const QString& password, const QString& workDate,
-                 const QString* failText, int mode) {
-    CallInProgress busy;
-    SessionValues& s = session();
+int securedLogin(LibrarySession& session, const QString& userId, const QString& password,
+                 const QString& workDate, const QString* failText, int mode) {
+    CallInProgress busy(session);
+    SessionValues& s = session.values();
+    TdData& d = session.data();
     s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
-    const securestore::LoginAnswer a = securestore::login(
-        dataModule().ADOcn, dataModule().SecuredSchema, userId, password, s.WorkDate, s.ComputerName,
-        s.LoginUpdatesSession ? s.CurrentUserName : QString(), s.LoginUpdatesSession);
+    const securestore::LoginAnswer a =
+        securestore::login(d.ADOcn, d.SecuredSchema, userId, password, s.WorkDate, s.ComputerName,
+                           s.LoginUpdatesSession ? s.CurrentUserName : QString(), s.LoginUpdatesSession);
     if (a.code != login::Verified)
         return reportLoginAnswer(a.code, login::builtInText(a.code), failText, mode);
     if (s.LoginUpdatesSession) {
@@ -314,11 +315,11 @@ int securedLogin(const QString& userId, const QString& password, const QString& 
 
 // CheckUserLogin, and the verification of ChangeUserPassword (upgrade false: the stored
 // password is left as it is, the change writes its own).
-int verifyLogin(const QString& userId, const QString& password, const QString& workDate,
-                const QString* failText, int mode, bool upgrade) {
-    CallInProgress busy;
-    SessionValues& s = session();
-    TdData& d = dataModule();
+int verifyLogin(LibrarySession& session, const QString& userId, const QString& password,
+                const QString& workDate, const QString* failText, int mode, bool upgrade) {
+    CallInProgress busy(session);
+    SessionValues& s = session.values();
+    TdData& d = session.data();
     const PasswordPolicy& policy = d.Policy;
     s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
 
@@ -362,7 +363,7 @@ int verifyLogin(const QString& userId, const QString& password, const QString& w
         }
         if (!matched) {
             if (policy.lockoutOn())
-                countWrongPassword(d, attempt, firstName);
+                countWrongPassword(session, attempt, firstName);
             code = login::WrongPassword;
             if (mode == 2)
                 message = login::builtInText(code);
@@ -370,9 +371,9 @@ int verifyLogin(const QString& userId, const QString& password, const QString& w
             if (policy.lockoutOn())
                 policy::clearFailures(d.ADOcn, userId);
             if (upgrade)
-                upgradeStoredPassword(d, userId, q.fieldByName(QStringLiteral("userPwd")).asString(),
+                upgradeStoredPassword(session, userId, q.fieldByName(QStringLiteral("userPwd")).asString(),
                                       password);
-            code = matchedRowAnswer(q, s, userId, message);
+            code = matchedRowAnswer(q, session, userId, message);
             if (code == login::Verified)
                 return code;
         }
@@ -383,11 +384,11 @@ int verifyLogin(const QString& userId, const QString& password, const QString& w
 
 } // namespace
 
-int CheckUserLogin(const QString& userId, const QString& password, const QString& workDate,
+int CheckUserLogin(LibrarySession& s, const QString& userId, const QString& password, const QString& workDate,
                    const QString* failText, int mode) {
-    if (dataModule().Secured)
-        return securedLogin(userId, password, workDate, failText, mode);
-    return verifyLogin(userId, password, workDate, failText, mode, true);
+    if (s.data().Secured)
+        return securedLogin(s, userId, password, workDate, failText, mode);
+    return verifyLogin(s, userId, password, workDate, failText, mode, true);
 }
 
 QString rightRefusedText() {
@@ -433,12 +434,12 @@ int decidingUser(AdoQuery& q, const QString& userId, QString* effective) {
 // Writes the audit row of a granted check, the item's name read from q (on its qx_Name row, if
 // any). A failure never turns the grant into an error, but it is made known: as a warning, and
 // with its reason in *auditLoss.
-void recordRightUse(AdoQuery& q, const QString& userId, int rightId, QString* auditLoss) {
+void recordRightUse(LibrarySession& s, AdoQuery& q, const QString& userId, int rightId, QString* auditLoss) {
     QString reason;
     try {
         q.first();
         const QString name = q.fieldByName(QStringLiteral("qxName")).asString();
-        WriteLog(QStringLiteral("使用权限(") + name + QLatin1Char(')'));
+        WriteLog(s, QStringLiteral("使用权限(") + name + QLatin1Char(')'));
         return;
     } catch (const Error& e) {
         reason = e.message();
@@ -463,13 +464,13 @@ namespace {
 int rightRefused(int code, bool defined, int rightId, const QString* failText, int mode);
 } // namespace
 
-int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode,
+int CheckUserRight(LibrarySession& s, const QString& userId, int rightId, const QString* failText, int mode,
                    QString* auditLoss) {
-    CallInProgress busy;
-    TdData& d = dataModule();
+    CallInProgress busy(s);
+    TdData& d = s.data();
     if (d.Secured) {
         const securestore::RightAnswer a = securestore::checkRight(
-            d.ADOcn, d.SecuredSchema, userId, rightId, session().ComputerName, session().CurrentUserName);
+            d.ADOcn, d.SecuredSchema, userId, rightId, s.values().ComputerName, s.values().CurrentUserName);
         return a.code == rights::Held ? rights::Held
                                       : rightRefused(a.code, a.itemDefined, rightId, failText, mode);
     }
@@ -496,7 +497,7 @@ int CheckUserRight(const QString& userId, int rightId, const QString* failText, 
     q.open();
 
     if (code == rights::Held) {
-        recordRightUse(q, userId, rightId, auditLoss);
+        recordRightUse(s, q, userId, rightId, auditLoss);
         return rights::Held;
     }
     const bool defined = q.recordCount() > 0;
@@ -561,9 +562,10 @@ std::optional<qint64> grantedId(const QVariant& v, bool sqlite) {
 
 } // namespace
 
-void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, int32_t* answers) {
-    CallInProgress busy;
-    TdData& d = dataModule();
+void QueryUserRights(LibrarySession& s, const QString& userId, const int32_t* rightIds, int count,
+                     int32_t* answers) {
+    CallInProgress busy(s);
+    TdData& d = s.data();
     if (count <= 0)
         return;
     if (d.Secured) {
@@ -595,11 +597,11 @@ void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, 
         answers[i] = code == rights::NotHeld && granted.contains(ids[i]) ? rights::Held : code;
 }
 
-int ChangeUserPassword(const QString& userId, const QString& oldPassword, const QString& newPassword,
-                       const QString& workDate) {
-    CallInProgress busy;
-    SessionValues& s = session();
-    TdData& d = dataModule();
+int ChangeUserPassword(LibrarySession& session, const QString& userId, const QString& oldPassword,
+                       const QString& newPassword, const QString& workDate) {
+    CallInProgress busy(session);
+    SessionValues& s = session.values();
+    TdData& d = session.data();
     if (d.Secured) {
         // The working date is set as the verification of the classic path sets it.
         s.WorkDate = workDate.isEmpty() ? todayText() : workDate;
@@ -614,7 +616,7 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
         s.LoginUpdatesSession = false;
         const QString empty;
         try {
-            code = verifyLogin(userId, oldPassword, workDate, &empty, 0, false);
+            code = verifyLogin(session, userId, oldPassword, workDate, &empty, 0, false);
         } catch (...) {
             s.LoginUpdatesSession = saved;
             throw;
@@ -673,12 +675,12 @@ int ChangeUserPassword(const QString& userId, const QString& oldPassword, const 
     }
     if (rows <= 0)
         return passwordChange::NotChanged;
-    WriteLog(QStringLiteral("用户更改密码成功"));
+    WriteLog(session, QStringLiteral("用户更改密码成功"));
     return passwordChange::Changed;
 }
 
-bool newPasswordTooLong(const QString& newPassword) {
-    const TdData& d = dataModule();
+bool newPasswordTooLong(const LibrarySession& s, const QString& newPassword) {
+    const TdData& d = s.data();
     PasswordPolicy hashing = d.Policy;
     hashing.bcrypt = hashing.bcrypt || d.Secured; // a secured store keeps bcrypt hashes only
     return tooLongToHash(hashing, newPassword);
@@ -688,9 +690,9 @@ QString newPasswordTooLongText() {
     return Ui::tr("新密码太长(超过 72 字节)! ");
 }
 
-bool UnlockUser(const QString& userId, const QString& userName) {
-    CallInProgress busy;
-    TdData& d = dataModule();
+bool UnlockUser(LibrarySession& s, const QString& userId, const QString& userName) {
+    CallInProgress busy(s);
+    TdData& d = s.data();
     if (!d.Policy.lockoutOn())
         return false; // nothing is counted, nor sent, while the store has no lockout
     const bool locked = policy::isLocked(d.ADOcn, d.Policy, userId);
@@ -698,7 +700,7 @@ bool UnlockUser(const QString& userId, const QString& userName) {
     // The unlock row belongs to the unlock: made in the same transaction, it goes when a window's
     // Cancel (or a dry run) takes the unlock back.
     if (locked)
-        d.ADOcn.execute(auditRowSql(QStringLiteral("账号解锁"), userName));
+        d.ADOcn.execute(auditRowSql(s.values(), QStringLiteral("账号解锁"), userName));
     return locked;
 }
 
@@ -714,6 +716,59 @@ QString aboutText() {
                   "\r\n"
                   "权限库可以是 SQLite 文件、PostgreSQL 服务器或 SQL Server.") +
            QStringLiteral("\r\n\r\n") + Ui::tr("版本 %1").arg(QStringLiteral(VARDEX_VERSION_TEXT));
+}
+
+// The process's session under the calls' classic forms.
+
+SessionValues& session() {
+    return processSession().values();
+}
+bool hasDataModule() {
+    return processSession().hasData();
+}
+TdData& dataModule() {
+    return processSession().data();
+}
+int ConnectDatabase(const QString& connectionString, const QString& userId, const QString& password,
+                    const QString& workDate, const QString& cipherKey, QString* failure) {
+    return ConnectDatabase(processSession(), connectionString, userId, password, workDate, cipherKey,
+                           failure);
+}
+void DisconnectDatabase() {
+    DisconnectDatabase(processSession());
+}
+void ExecSql(const QString& sql) {
+    ExecSql(processSession(), sql);
+}
+void WriteLog(const QString& text) {
+    WriteLog(processSession(), text);
+}
+void WriteLog(const QString& text, const QString& userName) {
+    WriteLog(processSession(), text, userName);
+}
+void ClearLogs(const QString& beforeTime) {
+    ClearLogs(processSession(), beforeTime);
+}
+int CheckUserLogin(const QString& userId, const QString& password, const QString& workDate,
+                   const QString* failText, int mode) {
+    return CheckUserLogin(processSession(), userId, password, workDate, failText, mode);
+}
+int CheckUserRight(const QString& userId, int rightId, const QString* failText, int mode,
+                   QString* auditLoss) {
+    return CheckUserRight(processSession(), userId, rightId, failText, mode, auditLoss);
+}
+void QueryUserRights(const QString& userId, const int32_t* rightIds, int count, int32_t* answers) {
+    QueryUserRights(processSession(), userId, rightIds, count, answers);
+}
+int ChangeUserPassword(const QString& userId, const QString& oldPassword, const QString& newPassword,
+                       const QString& workDate) {
+    return ChangeUserPassword(processSession(), userId, oldPassword, newPassword, workDate);
+}
+bool newPasswordTooLong(const QString& newPassword) {
+    return newPasswordTooLong(processSession(), newPassword);
+}
+bool UnlockUser(const QString& userId, const QString& userName) {
+    return UnlockUser(processSession(), userId, userName);
 }
 
 void ShowAbout() {

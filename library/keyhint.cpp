@@ -9,10 +9,10 @@
 
 namespace vardex {
 
-QString otherDefaultKeyFor(const QString& userId, const QString& password) {
-    if (!hasDataModule() || dataModule().Secured)
+QString otherDefaultKeyFor(const LibrarySession& s, const QString& userId, const QString& password) {
+    if (!s.hasData() || s.data().Secured)
         return QString();
-    const QString key = session().CipherKey;
+    const QString key = s.values().CipherKey;
     const QString other = key == QLatin1String("kmpq")   ? QStringLiteral("KMPQ")
                           : key == QLatin1String("KMPQ") ? QStringLiteral("kmpq")
                                                          : QString();
@@ -20,7 +20,7 @@ QString otherDefaultKeyFor(const QString& userId, const QString& password) {
         return QString();
     try {
         const auto rows =
-            dataModule()
+            s.data()
                 .ADOcn
                 .run(QStringLiteral("select userPwd from qx_user where userID = %1 and zuid > %2")
                          .arg(schema::sqlLiteral(userId))
@@ -38,6 +38,10 @@ QString otherDefaultKeyFor(const QString& userId, const QString& password) {
         // A hint only: whatever keeps it from being given leaves the answer as it was.
     }
     return QString();
+}
+
+QString otherDefaultKeyFor(const QString& userId, const QString& password) {
+    return otherDefaultKeyFor(processSession(), userId, password);
 }
 
 } // namespace vardex

@@ -126,8 +126,8 @@ QString adminNeededText(const QString& call) {
         .arg(call);
 }
 
-void refuseOnDesktop(const char* call) {
-    if (hasDataModule() && dataModule().Secured)
+void refuseOnDesktop(const LibrarySession& s, const char* call) {
+    if (s.hasData() && s.data().Secured)
         throw Error(adminNeededText(QLatin1String(call)));
 }
 

@@ -9,6 +9,10 @@
 #include <QStringList>
 #include <cstdint>
 
+namespace vardex {
+class LibrarySession;
+}
+
 namespace vardex::securestore {
 
 // Whether cn is a desktop's session on a secured store: PostgreSQL, the functions present in a
@@ -20,7 +24,7 @@ bool detect(AdoConnection& cn, QString* schema = nullptr);
 // The message of a call that needs an administrator's account, made on a desktop's session.
 QString adminNeededText(const QString& call);
 // Raises Error with adminNeededText(call) when the session is a desktop's on a secured store.
-void refuseOnDesktop(const char* call);
+void refuseOnDesktop(const LibrarySession& s, const char* call);
 
 struct LoginAnswer {
     int code = 0;

@@ -1,6 +1,6 @@
 #pragma once
-// The data module: the session connection and the queries that run on it. One instance,
-// dData, lives from ConnectDatabase to DisconnectDatabase.
+// The data module: the session connection and the queries that run on it. A session
+// (library/dmain.h) holds one from ConnectDatabase to DisconnectDatabase.
 #include "library/passwordpolicy.h"
 #include "platform/adodb.h"
 
@@ -31,7 +31,5 @@ class TdData {
     bool Secured = false;
     QString SecuredSchema; // the store's schema there, quoted: every call names it
 };
-
-extern TdData* dData;
 
 } // namespace vardex

@@ -1,6 +1,7 @@
 // The library session: opening and closing it, its values, the two statement paths and the
 // audit log, through the C++ core and through the exported C interface.
 #include "capi/vardex.h"
+#include "library/cipher.h"
 #include "library/dmain.h"
 #include "tests/support/testsupport.h"
 
@@ -238,3 +239,72 @@ TEST_P(Session, ARefusedAuditRowIsMadeKnownAndSwitchesNoUser) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Session, VARDEX_BACKEND_PARAMS);
+
+// Two sessions in one process, each on a store of its own under a key of its own: what one
+// does (logins, right checks, their audit rows, a disconnect, a call in progress) neither
+// changes nor writes into the other, nor the process's session.
+TEST(TwoSessions, KeepTheirOwnStoreUserKeyRowsAndGuard) {
+    TempStore storeA(Backend::SQLite), storeB(Backend::SQLite);
+    const auto dbA = openConnection(storeA.connectionString());
+    const auto dbB = openConnection(storeB.connectionString());
+    // Items 1 and 2 in both stores; the one user of each holds only the given item.
+    const auto prepare = [](AdoConnection& db, const QString& id, const QString& name, const QString& key,
+                            int item) {
+        db.execute("INSERT INTO qx_Name (qxID, qxName) VALUES (1, 'i1')");
+        db.execute("INSERT INTO qx_Name (qxID, qxName) VALUES (2, 'i2')");
+        db.execute("Exec qxAddzuName 'g'");
+        db.execute(QString("Exec qxUpDateAllows 'g',%1,'T'").arg(item));
+        db.execute("INSERT INTO qx_user (userID, userName, userPwd, startTime, endTime, Allow, AllowZekou, "
+                   "zuid) VALUES ('" +
+                   id + "', '" + name + "', '" + EncryptPassword("pw", key) +
+                   "', '2026-01-01', '2026-12-31', 'T', 0, 10000)");
+        db.execute("Exec qxAddUser '" + id + "'");
+        db.execute("Exec qx_user_zu_changed '" + id + "','g','T'");
+    };
+    prepare(*dbA, "ua", "Anna", "kmpq", 1);
+    prepare(*dbB, "ub", "Bert", "other", 2);
+    const auto rows = [](AdoConnection& db, const QString& where) {
+        return scalarInt(db, "select count(*) from qx_Logs where " + where);
+    };
+    const QString day = "2026-06-15";
+
+    LibrarySession a, b;
+    ASSERT_EQ(ConnectDatabase(a, storeA.connectionString(), "", "", day, ""), 0);
+    ASSERT_EQ(ConnectDatabase(b, storeB.connectionString(), "", "", day, "other"), 0);
+    EXPECT_FALSE(hasDataModule());
+    EXPECT_EQ(a.values().CipherKey, "kmpq");
+    EXPECT_EQ(b.values().CipherKey, "other");
+
+    EXPECT_EQ(CheckUserLogin(a, "ua", "pw", day, nullptr, 0), login::Verified);
+    EXPECT_EQ(a.values().CurrentUserName, "Anna");
+    EXPECT_EQ(b.values().CurrentUserName, "");
+    EXPECT_EQ(session().CurrentUserName, "");
+    EXPECT_EQ(CheckUserLogin(b, "ua", "pw", day, nullptr, 0), login::NoSuchUser);
+    EXPECT_EQ(CheckUserLogin(b, "ub", "pw", day, nullptr, 0), login::Verified);
+    EXPECT_EQ(a.values().CurrentUserName, "Anna");
+    EXPECT_EQ(b.values().CurrentUserName, "Bert");
+    EXPECT_EQ(a.values().CurrentUserID, "ua");
+
+    EXPECT_EQ(CheckUserRight(a, "ua", 1, nullptr, 0), rights::Held);
+    EXPECT_EQ(CheckUserRight(a, "ua", 2, nullptr, 0), rights::NotHeld);
+    EXPECT_EQ(CheckUserRight(b, "ub", 1, nullptr, 0), rights::NotHeld);
+    EXPECT_EQ(CheckUserRight(b, "ub", 2, nullptr, 0), rights::Held);
+    EXPECT_EQ(rows(*dbA, "userName = 'Anna'"), 2); // login, item 1
+    EXPECT_EQ(rows(*dbA, "userName <> 'Anna'"), 0);
+    EXPECT_EQ(rows(*dbB, "userName = 'Bert'"), 2); // login, item 2
+    EXPECT_EQ(rows(*dbB, "userName <> 'Bert'"), 0);
+
+    {
+        // A call in progress on one session refuses its own disconnect only.
+        CallInProgress busy(a);
+        EXPECT_THROW(DisconnectDatabase(a), Error);
+        DisconnectDatabase(b);
+    }
+    EXPECT_TRUE(a.hasData());
+    EXPECT_FALSE(b.hasData());
+    EXPECT_EQ(rows(*dbB, "theLog = '用户退出登录' and userName = 'Bert'"), 1);
+    EXPECT_EQ(CheckUserRight(a, "ua", 1, nullptr, 0), rights::Held);
+    DisconnectDatabase(a);
+    EXPECT_EQ(rows(*dbA, "theLog = '用户退出登录' and userName = 'Anna'"), 1);
+    EXPECT_EQ(rows(*dbA, "userName <> 'Anna'") + rows(*dbB, "userName <> 'Bert'"), 0);
+}
