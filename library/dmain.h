@@ -23,7 +23,8 @@ struct SessionValues {
 // One session of the library: its values, and its data module (the connection and the queries)
 // from ConnectDatabase to DisconnectDatabase. Sessions are independent of each other: two of them
 // in one process may be open on two stores, each with its own current user. The values outlive
-// DisconnectDatabase on purpose: the current user survives a disconnect and reconnect.
+// DisconnectDatabase on purpose: the current user survives a disconnect and reconnect. A session
+// destroyed while open closes its connection without a logout row.
 class LibrarySession {
   public:
     LibrarySession();
