@@ -1,5 +1,7 @@
 #include "library/auditlog.h"
 
+#include "library/answers.h"
+#include "library/cipher.h"
 #include "platform/sqldialect.h"
 
 #include <QRegularExpression>
@@ -357,6 +359,41 @@ QVector<Day> perDay(AdoConnection& cn, const Filter& filter) {
         days.append({d, v.value(1).toInt(), v.value(2).toInt(), v.value(3).toInt()});
     }
     return days;
+}
+
+QString failedLoginText(int loginCode, bool locked) {
+    QString reason;
+    if (locked)
+        reason = QStringLiteral("账号锁定");
+    else if (loginCode == login::NoSuchUser)
+        reason = QStringLiteral("无此用户");
+    else if (loginCode == login::Disabled)
+        reason = QStringLiteral("账号禁用");
+    else if (loginCode == login::Expired)
+        reason = QStringLiteral("账号过期");
+    else if (loginCode == login::WrongPassword)
+        reason = QStringLiteral("密码错误");
+    else
+        return QString();
+    return QString::fromUtf16(kFailedPrefix) + reason + QLatin1Char(')');
+}
+
+QString cutToColumn(const QString& text, int width, Dialect dialect) {
+    QString out;
+    int used = 0;
+    for (int i = 0; i < text.size();) {
+        // A character is one code point: a surrogate pair stays whole.
+        const int n =
+            text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate() ? 2 : 1;
+        const QString c = text.mid(i, n);
+        const int cost = dialect == Dialect::SqlServer ? int(toCipherBytes(c).size()) : 1;
+        if (used + cost > width)
+            break;
+        out += c;
+        used += cost;
+        i += n;
+    }
+    return out;
 }
 
 Event eventOf(const QString& storedText) {

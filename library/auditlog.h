@@ -28,6 +28,17 @@ inline constexpr const char16_t* kLockedText = u"账号锁定";
 inline constexpr const char16_t* kRightUsedPrefix = u"使用权限("; // + item name + ")"
 inline constexpr const char16_t* kFailedPrefix = u"登录失败(";    // + reason + ")"
 
+// The row a refused login writes while the store's policy says audit.failures = on, naming
+// the reason: a login code (login::NoSuchUser, Disabled, Expired, WrongPassword), or a lock in
+// force (locked, whatever the code). Empty for a verified login.
+QString failedLoginText(int loginCode, bool locked);
+
+// Widths of qx_Logs' columns.
+inline constexpr int kComputerWidth = 100, kUserWidth = 20, kTextWidth = 100;
+// A text cut to fit a qx_Logs column of the given width, whole characters only: SQLite and
+// PostgreSQL count characters, SQL Server the bytes of its 8-bit code page.
+QString cutToColumn(const QString& text, int width, Dialect dialect);
+
 struct Filter {
     QString user;     // userName starts with this (as the database compares texts)
     QString computer; // CompName starts with this
