@@ -2,6 +2,7 @@
 
 #include "library/answers.h"
 #include "library/cipher.h"
+#include "platform/errors.h"
 #include "platform/sqldialect.h"
 
 #include <QRegularExpression>
@@ -180,6 +181,10 @@ QVector<Placed> readPart(AdoConnection& cn, const Filter& f, bool undated, const
     const QString before = desc ? QStringLiteral(" < ") : QStringLiteral(" > ");
     const QString atOrBefore = desc ? QStringLiteral(" <= ") : QStringLiteral(" >= ");
     const bool within = from.started && from.undated == undated; // goes on inside this part
+    static const QRegularExpression number(QStringLiteral("^-?[0-9]{1,19}$"));
+    static const QRegularExpression tid(QStringLiteral("^\\([0-9]{1,10},[0-9]{1,5}\\)$"));
+    if (within && !(cn.dialect() == Dialect::PostgreSQL ? tid : number).match(from.tie).hasMatch())
+        throw Error(QStringLiteral("The audit log position is not one read from this kind of store."));
     QStringList where = conditions(st, f);
     where.prepend(undated ? QStringLiteral("theTime IS NULL") : QStringLiteral("theTime IS NOT NULL"));
     QString sql = QStringLiteral("SELECT CompName, userName, theTime, theLog");
@@ -285,13 +290,37 @@ Page read(AdoConnection& cn, const Filter& filter, const Cursor& from, int limit
     if (page.more)
         got.resize(limit);
     page.rows.reserve(got.size());
-    for (const Placed& p : got)
+    page.positions.reserve(got.size());
+    for (const Placed& p : got) {
         page.rows.append(p.row);
+        page.positions.append({true, p.undated, p.time, p.tie});
+    }
     if (!got.isEmpty())
         page.next = {true, got.last().undated, got.last().time, got.last().tie};
     else
         page.next = from;
     return page;
+}
+
+QString positionText(const Cursor& at) {
+    if (!at.started)
+        return QString();
+    return QLatin1Char(at.undated ? 'U' : 'D') + at.tie + QLatin1Char(';') + at.time;
+}
+
+Cursor positionFromText(const QString& text) {
+    Cursor at;
+    if (text.isEmpty())
+        return at;
+    const int semicolon = text.indexOf(QLatin1Char(';'));
+    const QChar kind = text.at(0);
+    if (semicolon < 2 || (kind != QLatin1Char('D') && kind != QLatin1Char('U')))
+        throw Error(QStringLiteral("The audit log position is not one this library handed out."));
+    at.started = true;
+    at.undated = kind == QLatin1Char('U');
+    at.tie = text.mid(1, semicolon - 1);
+    at.time = at.undated ? QString() : text.mid(semicolon + 1);
+    return at;
 }
 
 qint64 forEach(AdoConnection& cn, const Filter& filter, Order order,
@@ -405,6 +434,8 @@ Event eventOf(const QString& storedText) {
         return Event::PasswordChanged;
     if (storedText == QString::fromUtf16(kLockedText))
         return Event::Locked;
+    if (storedText == QString::fromUtf16(kUnlockedText))
+        return Event::Unlocked;
     if (storedText.startsWith(QString::fromUtf16(kRightUsedPrefix)) && storedText.endsWith(QLatin1Char(')')))
         return Event::RightUsed;
     if (storedText.startsWith(QString::fromUtf16(kFailedPrefix)) && storedText.endsWith(QLatin1Char(')')))

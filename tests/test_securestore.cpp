@@ -495,6 +495,11 @@ TEST_F(SecuredSameAnswers, AdministrationIsRefusedBeforeAnythingIsSent) {
     using Refusal = std::function<int32_t()>;
     for (const auto& [name, call] : std::vector<std::pair<const char*, Refusal>>{
              {"ClearLogs", [] { return ::ClearLogs(""); }},
+             {"VardexQueryLog",
+              [] {
+                  return ::VardexQueryLog("", "", "", "", "", VARDEX_LOG_NEWEST_FIRST, "", 0, nullptr,
+                                          nullptr);
+              }},
              {"EditRightList", [] { return ::EditRightList(0); }},
              {"ShowRightManager", [] { return ::ShowRightManager(0, 1); }}}) {
         const int before = loggedStatements();
