@@ -129,18 +129,32 @@ QString sendable(const QString& s) {
     return QString::fromUtf8(s.toUtf8());
 }
 
-// The filter's conditions (possibly none), each a term of an AND.
-QStringList conditions(Statement& st, const Filter& given) {
+bool narrowsByName(const Filter& f) {
+    return !f.user.isEmpty() || !f.computer.isEmpty() || !f.text.isEmpty();
+}
+
+// Which of the filter's conditions a statement takes.
+enum Parts { NameParts = 1, TimeParts = 2, AllParts = 3 };
+
+// The filter's conditions (possibly none), each a term of an AND. With unindexed, SQLite is
+// kept from answering the name filters from their indexes (a unary + makes a column an
+// expression): a filter that keeps many rows is read faster in one pass over the table.
+QStringList conditions(Statement& st, const Filter& given, int parts = AllParts, bool unindexed = false) {
     Filter f = given;
     for (QString* s : {&f.user, &f.computer, &f.text, &f.since, &f.until})
         *s = sendable(*s);
     QStringList where;
-    if (!f.user.isEmpty())
-        where << startsWith(st, QStringLiteral("userName"), f.user);
-    if (!f.computer.isEmpty())
-        where << startsWith(st, QStringLiteral("CompName"), f.computer);
-    if (!f.text.isEmpty())
-        where << contains(st, QStringLiteral("theLog"), f.text);
+    const QString plus = unindexed && st.dialect() == Dialect::SQLite ? QStringLiteral("+") : QString();
+    if (parts & NameParts) {
+        if (!f.user.isEmpty())
+            where << startsWith(st, plus + QStringLiteral("userName"), f.user);
+        if (!f.computer.isEmpty())
+            where << startsWith(st, plus + QStringLiteral("CompName"), f.computer);
+        if (!f.text.isEmpty())
+            where << contains(st, QStringLiteral("theLog"), f.text);
+    }
+    if (!(parts & TimeParts))
+        return where;
     // Times are stored as text of one fixed form, so they compare as text. A bare day sorts
     // before every time of that day, so "until" a day means before the next one.
     if (!f.since.isEmpty())
@@ -171,10 +185,19 @@ struct Placed {
     QString tie;
 };
 
+// How the dated rows are read on SQLite and PostgreSQL when a name or text filter narrows them.
+// The time's index gives the rows in order, each to be tested: fast while the filter keeps many
+// of the newest rows, a walk through the whole log when it keeps few. So a window of the newest
+// rows is tried first; only when it holds too few matches are the filter's rows found otherwise:
+// by a name's index, or in one pass over the table, then put in order (the order is written so
+// that the time's index cannot serve it).
+enum class Plan { Plain, Window, Unordered };
+constexpr int kWindowRows = 20000;
+
 // Up to want rows of one part of the table (the dated rows, or those without a time) after
 // from, in order.
 QVector<Placed> readPart(AdoConnection& cn, const Filter& f, bool undated, const Cursor& from, int want,
-                         Order order) {
+                         Order order, Plan plan = Plan::Plain) {
     Statement st(cn.dialect());
     const bool desc = order == Order::NewestFirst;
     const QString dir = desc ? QStringLiteral(" DESC") : QString();
@@ -185,25 +208,35 @@ QVector<Placed> readPart(AdoConnection& cn, const Filter& f, bool undated, const
     static const QRegularExpression tid(QStringLiteral("^\\([0-9]{1,10},[0-9]{1,5}\\)$"));
     if (within && !(cn.dialect() == Dialect::PostgreSQL ? tid : number).match(from.tie).hasMatch())
         throw Error(QStringLiteral("The audit log position is not one read from this kind of store."));
-    QStringList where = conditions(st, f);
+    // In a window the name filters apply to the window's rows, outside it.
+    QStringList where = conditions(st, f, plan == Plan::Window ? int(TimeParts) : int(AllParts));
     where.prepend(undated ? QStringLiteral("theTime IS NULL") : QStringLiteral("theTime IS NOT NULL"));
     QString sql = QStringLiteral("SELECT CompName, userName, theTime, theLog");
     int skip = 0;
     switch (cn.dialect()) {
-    case Dialect::SQLite:
+    case Dialect::SQLite: {
+        const QString time = plan == Plan::Unordered ? QStringLiteral("+theTime") : QStringLiteral("theTime");
         if (within) {
             // rowid is a number: as text it would sort after every number.
             const QString rowid = QString::number(from.tie.toLongLong());
-            where << (undated ? QStringLiteral("rowid") + before + rowid
-                              : QStringLiteral("(theTime, rowid)") + before + QLatin1Char('(') +
-                                    st.value(from.time) + QStringLiteral(", ") + rowid + QLatin1Char(')'));
+            where << (undated
+                          ? QStringLiteral("rowid") + before + rowid
+                          : QLatin1Char('(') + time + QStringLiteral(", rowid)") + before + QLatin1Char('(') +
+                                st.value(from.time) + QStringLiteral(", ") + rowid + QLatin1Char(')'));
         }
-        sql += QStringLiteral(", rowid FROM qx_Logs") + whereClause(where) +
-               (undated ? QString()
-                        : QStringLiteral(" ORDER BY theTime") + dir + QStringLiteral(", rowid") + dir) +
-               (undated ? QStringLiteral(" ORDER BY rowid") + dir : QString()) + QStringLiteral(" LIMIT ") +
-               QString::number(want);
+        const QString orderBy =
+            undated ? QStringLiteral(" ORDER BY rowid") + dir
+                    : QStringLiteral(" ORDER BY ") + time + dir + QStringLiteral(", rowid") + dir;
+        sql += QStringLiteral(", rowid AS tie FROM qx_Logs") + whereClause(where) + orderBy;
+        if (plan == Plan::Window) {
+            sql = QStringLiteral("SELECT * FROM (") + sql + QStringLiteral(" LIMIT ") +
+                  QString::number(kWindowRows) + QStringLiteral(") w") +
+                  whereClause(conditions(st, f, NameParts)) + QStringLiteral(" ORDER BY theTime") + dir +
+                  QStringLiteral(", tie") + dir;
+        }
+        sql += QStringLiteral(" LIMIT ") + QString::number(want);
         break;
+    }
     case Dialect::PostgreSQL:
         if (within) {
             if (undated) {
@@ -218,10 +251,22 @@ QVector<Placed> readPart(AdoConnection& cn, const Filter& f, bool undated, const
                              QStringLiteral("CAST(") + st.value(from.tie) + QStringLiteral(" AS tid))");
             }
         }
-        sql += QStringLiteral(", CAST(ctid AS text) FROM qx_Logs") + whereClause(where) +
-               QStringLiteral(" ORDER BY ") +
-               (undated ? QString() : QStringLiteral("theTime") + dir + QStringLiteral(", ")) +
-               QStringLiteral("ctid") + dir + QStringLiteral(" LIMIT ") + QString::number(want);
+        if (plan == Plan::Window) {
+            sql += QStringLiteral(", ctid AS tie FROM qx_Logs") + whereClause(where) +
+                   QStringLiteral(" ORDER BY theTime") + dir + QStringLiteral(", ctid") + dir +
+                   QStringLiteral(" LIMIT ") + QString::number(kWindowRows);
+            sql = QStringLiteral("SELECT CompName, userName, theTime, theLog, CAST(tie AS text) FROM (") +
+                  sql + QStringLiteral(") w") + whereClause(conditions(st, f, NameParts)) +
+                  QStringLiteral(" ORDER BY theTime") + dir + QStringLiteral(", tie") + dir;
+        } else {
+            // Appending '' leaves the text as it is and its order too, but no index has it.
+            const QString time =
+                plan == Plan::Unordered ? QStringLiteral("(theTime || '')") : QStringLiteral("theTime");
+            sql += QStringLiteral(", CAST(ctid AS text) FROM qx_Logs") + whereClause(where) +
+                   QStringLiteral(" ORDER BY ") + (undated ? QString() : time + dir + QStringLiteral(", ")) +
+                   QStringLiteral("ctid") + dir;
+        }
+        sql += QStringLiteral(" LIMIT ") + QString::number(want);
         break;
     case Dialect::SqlServer:
         // No key and no row address to go on from: the rows of one time come in an order of
@@ -280,8 +325,19 @@ Page read(AdoConnection& cn, const Filter& filter, const Cursor& from, int limit
     // One row more than asked tells whether another page follows.
     QVector<Placed> got;
     Cursor at = from;
+    const bool server = cn.dialect() == Dialect::SqlServer;
     for (const bool undated : parts) {
-        got += readPart(cn, filter, undated, at, limit + 1 - int(got.size()), order);
+        const int want = limit + 1 - int(got.size());
+        QVector<Placed> part;
+        if (!undated && !server && narrowsByName(filter)) {
+            part = readPart(cn, filter, undated, at, want, order, Plan::Window);
+            if (part.size() < want)
+                part = readPart(cn, filter, undated, at, want, order,
+                                hasTimeBounds(filter) ? Plan::Plain : Plan::Unordered);
+        } else {
+            part = readPart(cn, filter, undated, at, want, order);
+        }
+        got += part;
         if (got.size() > limit)
             break;
         at = Cursor();
@@ -367,7 +423,12 @@ QVector<Day> perDay(AdoConnection& cn, const Filter& filter) {
     };
     const QString failed = QString::fromUtf16(kFailedPrefix);
     const QString right = QString::fromUtf16(kRightUsedPrefix);
-    QStringList where = conditions(st, filter);
+    // A name filter that keeps many rows is read in one pass over the table on SQLite: through
+    // the name's index each row would be looked up on its own. (The count comes from the index.)
+    const bool unindexed = cn.dialect() == Dialect::SQLite &&
+                           (!filter.user.isEmpty() || !filter.computer.isEmpty()) && !hasTimeBounds(filter) &&
+                           count(cn, filter) > kWindowRows;
+    QStringList where = conditions(st, filter, AllParts, unindexed);
     where.prepend(QStringLiteral("theTime IS NOT NULL"));
     const QString day = head(QStringLiteral("theTime"), 10);
     const QString sql =

@@ -124,6 +124,39 @@ TEST_P(AuditLog, PagesGiveEveryRowOnceInOrder) {
     EXPECT_EQ(days[1].failures, 0);
 }
 
+// A filter that keeps few of the newest rows (more than a first look at them covers) still finds
+// the old ones, in order, page after page.
+TEST_P(AuditLog, AFilterKeepingFewOfTheNewestRowsFindsTheOldOnesInOrder) {
+    add(QStringLiteral("pc"), QStringLiteral("needle"), QStringLiteral("2020-01-01 00:00:00"),
+        QStringLiteral("a"));
+    add(QStringLiteral("pc"), QStringLiteral("needle"), QStringLiteral("2020-01-01 00:00:00"),
+        QStringLiteral("b"));
+    const QString many =
+        GetParam() == Backend::SQLite
+            ? QStringLiteral("WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i "
+                             "< 30000) INSERT INTO qx_Logs SELECT 'pc', 'hay', '2021-01-01 00:00:00', "
+                             "'x' FROM c")
+            : QStringLiteral("INSERT INTO qx_Logs SELECT 'pc', 'hay', '2021-01-01 00:00:00', 'x' FROM "
+                             "generate_series(1, 30000)");
+    cn->execute(many);
+    add(QStringLiteral("pc"), QStringLiteral("needle"), QStringLiteral("2022-01-01 00:00:00"),
+        QStringLiteral("c"));
+    audit::Filter user;
+    user.user = QStringLiteral("need");
+    QStringList texts;
+    for (const audit::Row& r : readAll(user, audit::Order::NewestFirst, 2))
+        texts << r.text;
+    ASSERT_EQ(texts.size(), 3);
+    EXPECT_EQ(texts.first(), QStringLiteral("c"));
+    texts.sort();
+    EXPECT_EQ(texts, (QStringList{"a", "b", "c"}));
+    audit::Filter text;
+    text.text = QStringLiteral("b");
+    EXPECT_EQ(keys(readAll(text, audit::Order::NewestFirst, 1)),
+              keys(expected([](const audit::Row& r) { return r.text == QStringLiteral("b"); })));
+    EXPECT_EQ(audit::perDay(*cn, text).size(), 1);
+}
+
 TEST_P(AuditLog, FiltersMatchTheirTextLiterally) {
     const QStringList names = {QStringLiteral("a'b"), QStringLiteral("a\\b"),     QStringLiteral("a%b"),
                                QStringLiteral("a_b"), QStringLiteral("axb"),      QStringLiteral("a[b]*?"),
