@@ -2,6 +2,7 @@
 
 #include "library/answers.h"
 #include "library/cipher.h"
+#include "library/uitext.h"
 #include "platform/errors.h"
 #include "platform/sqldialect.h"
 
@@ -484,6 +485,41 @@ QString cutToColumn(const QString& text, int width, Dialect dialect) {
         i += n;
     }
     return out;
+}
+
+QString shownText(const QString& storedText) {
+    const QString inner = storedText.mid(5, storedText.size() - 6); // between "xxxx(" and ")"
+    switch (eventOf(storedText)) {
+    case Event::Login:
+        return Ui::tr("用户登录");
+    case Event::Logout:
+        return Ui::tr("用户退出登录");
+    case Event::PasswordChanged:
+        return Ui::tr("用户更改密码成功");
+    case Event::Locked:
+        return Ui::tr("账号锁定");
+    case Event::Unlocked:
+        return Ui::tr("账号解锁");
+    case Event::RightUsed:
+        return Ui::tr("使用权限(%1)").arg(inner);
+    case Event::Failed: {
+        QString reason = inner;
+        if (inner == QStringLiteral("无此用户"))
+            reason = Ui::tr("无此用户", "why a login failed");
+        else if (inner == QStringLiteral("账号禁用"))
+            reason = Ui::tr("账号禁用", "why a login failed");
+        else if (inner == QStringLiteral("账号过期"))
+            reason = Ui::tr("账号过期", "why a login failed");
+        else if (inner == QStringLiteral("密码错误"))
+            reason = Ui::tr("密码错误", "why a login failed");
+        else if (inner == QStringLiteral("账号锁定"))
+            reason = Ui::tr("账号锁定", "why a login failed");
+        return Ui::tr("登录失败(%1)").arg(reason);
+    }
+    case Event::Other:
+        break;
+    }
+    return storedText;
 }
 
 Event eventOf(const QString& storedText) {

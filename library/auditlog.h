@@ -97,5 +97,9 @@ QVector<Day> perDay(AdoConnection& cn, const Filter& filter);
 
 enum class Event { Login, Logout, RightUsed, PasswordChanged, Locked, Unlocked, Failed, Other };
 Event eventOf(const QString& storedText);
+// A stored text as the windows show it, in their language (gui::setLanguage): the library's
+// texts translated (an item's name and the failure's reason kept in their place), any other
+// text as it is.
+QString shownText(const QString& storedText);
 
 } // namespace vardex::audit

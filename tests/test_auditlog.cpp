@@ -2,6 +2,7 @@
 // row exactly once (rows of the same second, identical rows and rows without a time included),
 // and filter texts match themselves literally, hostile ones included.
 #include "capi/vardex.h"
+#include "dialogs/language.h"
 #include "library/auditlog.h"
 #include "platform/sqldialect.h"
 #include "tests/support/testsupport.h"
@@ -284,7 +285,20 @@ TEST(AuditEvents, StoredTextsAreToldApart) {
     EXPECT_EQ(audit::eventOf(QStringLiteral("使用权限(打印)")), audit::Event::RightUsed);
     EXPECT_EQ(audit::eventOf(QStringLiteral("用户更改密码成功")), audit::Event::PasswordChanged);
     EXPECT_EQ(audit::eventOf(QStringLiteral("账号锁定")), audit::Event::Locked);
+    EXPECT_EQ(audit::eventOf(QStringLiteral("账号解锁")), audit::Event::Unlocked);
+    EXPECT_EQ(audit::eventOf(QStringLiteral("登录失败(密码错误)")), audit::Event::Failed);
     EXPECT_EQ(audit::eventOf(QStringLiteral("用户登录 ")), audit::Event::Other);
+    // Shown in the windows' language; the stored text itself never changes.
+    ASSERT_TRUE(gui::setLanguage(QStringLiteral("en")));
+    EXPECT_EQ(audit::shownText(QStringLiteral("登录失败(密码错误)")),
+              QStringLiteral("Login failed (wrong password)"));
+    EXPECT_EQ(audit::shownText(QStringLiteral("使用权限(打印)")), QStringLiteral("Right used (打印)"));
+    EXPECT_EQ(audit::shownText(QStringLiteral("用户退出登录")), QStringLiteral("User logged out"));
+    EXPECT_EQ(audit::shownText(QStringLiteral("自定义")), QStringLiteral("自定义"));
+    ASSERT_TRUE(gui::setLanguage(QStringLiteral("zh")));
+    EXPECT_EQ(audit::shownText(QStringLiteral("登录失败(密码错误)")), QStringLiteral("登录失败(密码错误)"));
+    for (int code = 1; code <= 4; ++code)
+        EXPECT_EQ(audit::eventOf(audit::failedLoginText(code, false)), audit::Event::Failed) << code;
 }
 
 } // namespace
