@@ -1,4 +1,5 @@
 #include "library/dmain.h"
+#include "library/auditlog.h"
 #include "library/cipher.h"
 #include "library/installer.h"
 #include "library/securestore.h"
@@ -155,16 +156,25 @@ void WriteLog(LibrarySession& s, const QString& text) {
 }
 
 namespace {
-QString auditRowSql(const SessionValues& s, const QString& text, const QString& userName) {
-    return QStringLiteral("INSERT INTO qx_Logs VALUES (") + schema::sqlLiteral(s.ComputerName) +
-           QLatin1Char(',') + schema::sqlLiteral(userName) + QStringLiteral(",'") + nowText() +
-           QStringLiteral("',") + schema::sqlLiteral(text) + QLatin1Char(')');
+QString auditRowSql(const QString& text, const QString& userName, const QString& computer) {
+    return QStringLiteral("INSERT INTO qx_Logs VALUES (") + schema::sqlLiteral(computer) + QLatin1Char(',') +
+           schema::sqlLiteral(userName) + QStringLiteral(",'") + nowText() + QStringLiteral("',") +
+           schema::sqlLiteral(text) + QLatin1Char(')');
+}
+
+// The row of a refused login, under the user ID as typed: the names are cut to the columns, so
+// that no typed ID can make the row fail.
+void writeFailedLogin(LibrarySession& s, int code, bool locked, const QString& userId) {
+    AdoConnection& cn = s.data().ADOcn;
+    cn.executeOutsideTransaction(auditRowSql(
+        audit::failedLoginText(code, locked), audit::cutToColumn(userId, audit::kUserWidth, cn.dialect()),
+        audit::cutToColumn(s.values().ComputerName, audit::kComputerWidth, cn.dialect())));
 }
 } // namespace
 
 void WriteLog(LibrarySession& s, const QString& text, const QString& userName) {
     // An audit row outlasts the rollback of a transaction open meanwhile (a window's Cancel).
-    s.data().ADOcn.executeOutsideTransaction(auditRowSql(s.values(), text, userName));
+    s.data().ADOcn.executeOutsideTransaction(auditRowSql(text, userName, s.values().ComputerName));
 }
 
 void ClearLogs(LibrarySession& s, const QString& beforeTime) {
@@ -379,6 +389,8 @@ int verifyLogin(LibrarySession& session, const QString& userId, const QString& p
         }
     }
     q.close();
+    if (policy.auditFailures)
+        writeFailedLogin(session, code, attempt == 0, userId);
     return reportLoginAnswer(code, message, failText, mode);
 }
 
