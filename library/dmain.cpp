@@ -712,7 +712,7 @@ bool UnlockUser(LibrarySession& s, const QString& userId, const QString& userNam
     // The unlock row belongs to the unlock: made in the same transaction, it goes when a window's
     // Cancel (or a dry run) takes the unlock back.
     if (locked)
-        d.ADOcn.execute(auditRowSql(s.values(), QStringLiteral("账号解锁"), userName));
+        d.ADOcn.execute(auditRowSql(QStringLiteral("账号解锁"), userName, s.values().ComputerName));
     return locked;
 }
 
