@@ -1,4 +1,5 @@
 #include "platform/dbbackend.h"
+#include "platform/backendsupport.h"
 
 #include <QRegularExpression>
 #include <QSqlDriver>
@@ -123,6 +124,24 @@ void DbBackend::standardStringsForTransaction() {
                            "on for it (%1).")
                 .arg(e.message()));
     }
+}
+
+QSqlDatabase openQtDatabase(const QString& name, const ConnectionTarget& target, const QString& databaseName,
+                            const QString& options, const QString& user, const QString& password) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(target.driver, name);
+    db.setDatabaseName(databaseName);
+    if (!target.host.isEmpty())
+        db.setHostName(target.host);
+    if (target.port > 0)
+        db.setPort(target.port);
+    db.setConnectOptions(options);
+    if (!db.open(user, password)) {
+        const QString text = errorText(db.lastError());
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+        throw DbError(text);
+    }
+    return db;
 }
 
 bool idleSocketEnded(int fd) {

@@ -1,5 +1,6 @@
 // ODBC through Qt's QODBC driver. What the connection reaches is asked of the driver: the
 // ODBC-reached PostgreSQL (psqlODBC) or SQL Server.
+#include "platform/backendsupport.h"
 #include "platform/dbbackend.h"
 
 #include <QDir>
@@ -148,23 +149,12 @@ void OdbcBackend::openDatabase(const QString& user, const QString& password, boo
     if (!password.isEmpty())
         databaseName += QStringLiteral("PWD=") + ConnectionString::odbcQuote(password) + QLatin1Char(';');
     databaseName = forQtOdbc(databaseName);
-    QSqlDatabase db = QSqlDatabase::addDatabase(m_target.driver, m_name);
-    db.setDatabaseName(databaseName);
-    if (!m_target.host.isEmpty())
-        db.setHostName(m_target.host);
-    if (m_target.port > 0)
-        db.setPort(m_target.port);
-    db.setConnectOptions(options);
     // The socket the driver opens for the connection is the one new socket of the process after
     // it: watched while the connection is idle, it tells when the server has ended it.
     m_socket = -1;
     const QList<QPair<int, quint64>> socketsBefore = processSockets();
-    if (!db.open()) {
-        const QString text = errorText(db.lastError());
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_name);
-        throw DbError(text);
-    }
+    // Credentials are in the connection text, never given to the driver's open().
+    QSqlDatabase db = openQtDatabase(m_name, m_target, databaseName, options, QString(), QString());
     QList<QPair<int, quint64>> added = processSockets();
     added.removeIf([&](const QPair<int, quint64>& s) { return socketsBefore.contains(s); });
     if (added.size() == 1) {

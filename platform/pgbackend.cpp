@@ -1,5 +1,6 @@
 // PostgreSQL through Qt's QPSQL driver, with the libpq calls that the driver does not offer
 // taken from the libpq its plugin has loaded.
+#include "platform/backendsupport.h"
 #include "platform/dbbackend.h"
 
 #include <QHash>
@@ -125,19 +126,8 @@ class PostgresBackend final : public DbBackend {
 };
 
 void PostgresBackend::openDatabase(const QString& user, const QString& password, bool) {
-    QSqlDatabase db = QSqlDatabase::addDatabase(m_target.driver, m_name);
-    db.setDatabaseName(m_target.databaseName);
-    if (!m_target.host.isEmpty())
-        db.setHostName(m_target.host);
-    if (m_target.port > 0)
-        db.setPort(m_target.port);
-    db.setConnectOptions(m_target.options);
-    if (!db.open(user, password)) {
-        const QString text = errorText(db.lastError());
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_name);
-        throw DbError(text);
-    }
+    QSqlDatabase db =
+        openQtDatabase(m_name, m_target, m_target.databaseName, m_target.options, user, password);
     try {
         setStandardStrings();
     } catch (...) {

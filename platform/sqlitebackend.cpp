@@ -1,4 +1,5 @@
 // SQLite through its own C interface, on the handle Qt's SQLite driver opened.
+#include "platform/backendsupport.h"
 #include "platform/dbbackend.h"
 
 #include <QFile>
@@ -165,15 +166,7 @@ void SqliteBackend::openDatabase(const QString& user, const QString& password, b
         databaseName = noCreateUri(databaseName);
         options += QStringLiteral(";QSQLITE_OPEN_URI");
     }
-    QSqlDatabase db = QSqlDatabase::addDatabase(m_target.driver, m_name);
-    db.setDatabaseName(databaseName);
-    db.setConnectOptions(options);
-    if (!db.open(user, password)) {
-        const QString text = errorText(db.lastError());
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_name);
-        throw DbError(text);
-    }
+    QSqlDatabase db = openQtDatabase(m_name, m_target, databaseName, options, user, password);
     try {
         // Several desktops may share one file: write-ahead log so readers never wait for a
         // writer, and a busy timeout so writers queue instead of failing at once.
