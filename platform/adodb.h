@@ -3,7 +3,8 @@
 // into memory (so the record count is exact), fields by name, transactions, and a statement log.
 //
 // Statements are given in T-SQL as the library writes them; the connection translates them for
-// SQLite and PostgreSQL (sqldialect.h). Failures raise DbError.
+// SQLite and PostgreSQL (sqldialect.h). Failures raise DbError. The work that differs by database
+// is done by the backend of the database reached (dbbackend.h); the grid query is adoquery.h.
 #include "platform/connstr.h"
 #include "platform/dbbackend.h"
 #include "platform/dialectsql.h"

@@ -18,6 +18,36 @@ bool needsQuotedAlias(QStringView name) {
     return false;
 }
 
+// "Exec proc args" as a procedure call of the target: CALL proc(args) on PostgreSQL, an
+// insert into the procedure's view on SQLite.
+QString procedureCall(const QString& tsql, const QVector<SqlToken>& toks, qsizetype first, Dialect target) {
+    const qsizetype nameTok = nextSignificant(toks, first + 1);
+    if (nameTok < 0 || (toks[nameTok].kind != SqlToken::Word && !toks[nameTok].quoted()))
+        return tsql;
+    const QString name = tsql.mid(toks[nameTok].pos, toks[nameTok].len);
+    const qsizetype argsStart = toks[nameTok].end();
+    // The arguments run to the end; a closing semicolon and trailing blanks are dropped.
+    qsizetype argsEnd = tsql.size();
+    for (qsizetype i = toks.size() - 1; i > nameTok; --i) {
+        if (!toks[i].significant())
+            continue;
+        if (isChar(tsql, toks[i], ';')) {
+            argsEnd = toks[i].pos;
+            continue;
+        }
+        argsEnd = toks[i].end();
+        break;
+    }
+    const QString args = argsEnd > argsStart ? tsql.mid(argsStart, argsEnd - argsStart).trimmed() : QString();
+    const QString head = tsql.left(toks[first].pos);
+    if (target == Dialect::PostgreSQL)
+        return head + QStringLiteral("CALL ") + name + QLatin1Char('(') + args + QLatin1Char(')');
+    if (args.isEmpty())
+        return head + QStringLiteral("INSERT INTO ") + name + QStringLiteral(" DEFAULT VALUES");
+    return head + QStringLiteral("INSERT INTO ") + name + QStringLiteral(" VALUES (") + args +
+           QLatin1Char(')');
+}
+
 } // namespace
 
 // Most statements need no rewriting: a SELECT or UPDATE of ASCII text. They are recognised
@@ -50,33 +80,8 @@ QString translateStatement(const QString& tsql, Dialect target) {
     if (first < 0)
         return tsql;
 
-    if (isWord(tsql, toks[first], "exec") || isWord(tsql, toks[first], "execute")) {
-        const qsizetype nameTok = nextSignificant(toks, first + 1);
-        if (nameTok < 0 || (toks[nameTok].kind != SqlToken::Word && !toks[nameTok].quoted()))
-            return tsql;
-        const QString name = tsql.mid(toks[nameTok].pos, toks[nameTok].len);
-        const qsizetype argsStart = toks[nameTok].pos + toks[nameTok].len;
-        // The arguments run to the end; a closing semicolon and trailing blanks are dropped.
-        qsizetype argsEnd = tsql.size();
-        for (qsizetype i = toks.size() - 1; i > nameTok; --i) {
-            if (!toks[i].significant())
-                continue;
-            if (toks[i].kind == SqlToken::Other && tsql[toks[i].pos] == QLatin1Char(';')) {
-                argsEnd = toks[i].pos;
-                continue;
-            }
-            argsEnd = toks[i].pos + toks[i].len;
-            break;
-        }
-        QString args = argsEnd > argsStart ? tsql.mid(argsStart, argsEnd - argsStart).trimmed() : QString();
-        const QString head = tsql.left(toks[first].pos);
-        if (target == Dialect::PostgreSQL)
-            return head + QStringLiteral("CALL ") + name + QLatin1Char('(') + args + QLatin1Char(')');
-        if (args.isEmpty())
-            return head + QStringLiteral("INSERT INTO ") + name + QStringLiteral(" DEFAULT VALUES");
-        return head + QStringLiteral("INSERT INTO ") + name + QStringLiteral(" VALUES (") + args +
-               QLatin1Char(')');
-    }
+    if (isWord(tsql, toks[first], "exec") || isWord(tsql, toks[first], "execute"))
+        return procedureCall(tsql, toks, first, target);
 
     QString out = tsql;
     // Insertions are made from the back so earlier positions stay valid.
