@@ -3,6 +3,7 @@
 // the store options and where a password comes from, and the three output forms of a table.
 #include "platform/adodb.h"
 #include "platform/errors.h"
+#include "platform/sqllexer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -156,10 +157,8 @@ class TraceFile {
     QFile m_file;
 };
 bool traceFailed();
-// A statement with the value of every userPwd it sets, compares or inserts shown as '***' (an
-// empty value stays '', which tells nothing): `userPwd = '...'` and the userPwd column of an
-// insert's values lists. Quoted text is never taken for a column name.
-QString maskPasswords(const QString& statement);
+// Statements shown or traced have their passwords masked (platform/sqllexer.h).
+using vardex::maskPasswords;
 
 // The parser's help with the verb's own name in its usage line.
 QString helpText(const QCommandLineParser& p, const QString& verb);

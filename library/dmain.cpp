@@ -542,9 +542,9 @@ namespace {
 
 // The item number a stored qxID value stands for in "qxID = <n>", if any. A NULL never matches,
 // nor does a value that is no whole number, nor a BLOB (a store without types can hold one; it
-// never equals a number). On SQLite a text never equals a number either: the column's integer
-// affinity has already turned every text that reads as a number into one.
-std::optional<qint64> grantedId(const QVariant& v, bool sqlite) {
+// never equals a number). Where a text never equals a number either (SQLite: the column's integer
+// affinity has already turned every text that reads as a number into one), textAsNumber is false.
+std::optional<qint64> grantedId(const QVariant& v, bool textAsNumber) {
     if (v.isNull())
         return std::nullopt;
     switch (v.typeId()) {
@@ -565,7 +565,7 @@ std::optional<qint64> grantedId(const QVariant& v, bool sqlite) {
     default:
         return std::nullopt;
     }
-    if (sqlite)
+    if (!textAsNumber)
         return std::nullopt;
     bool ok = false;
     const qint64 id = v.toString().toLongLong(&ok);
@@ -597,9 +597,9 @@ void QueryUserRights(LibrarySession& s, const QString& userId, const int32_t* ri
         q.setSql(QStringLiteral("select qxID from qx_user_qx where UserID = ") +
                  schema::sqlLiteral(effective) + QStringLiteral(" and AllowCount > 0"));
         q.open();
-        const bool sqlite = d.ADOcn.dialect() == Dialect::SQLite;
+        const bool textAsNumber = d.ADOcn.sql().textComparesAsNumber();
         for (int row = 0; row < q.recordCount(); ++row)
-            if (const auto id = grantedId(q.value(row, 0), sqlite))
+            if (const auto id = grantedId(q.value(row, 0), textAsNumber))
                 granted.insert(*id);
         q.close();
     }
@@ -655,20 +655,8 @@ int ChangeUserPassword(LibrarySession& session, const QString& userId, const QSt
     int rows = 0;
     {
         const QString who = schema::sqlLiteral(userId);
-        QString lockSql;
-        switch (cn.dialect()) {
-        case Dialect::PostgreSQL:
-            lockSql = QStringLiteral("select userPwd from qx_user where userID = ") + who +
-                      QStringLiteral(" for update");
-            break;
-        case Dialect::SqlServer:
-            lockSql =
-                QStringLiteral("select userPwd from qx_user with (updlock, rowlock) where userID = ") + who;
-            break;
-        case Dialect::SQLite:
-            lockSql = QStringLiteral("select userPwd from qx_user where userID = ") + who;
-            break;
-        }
+        const QString lockSql = cn.sql().selectForUpdate(QStringLiteral("userPwd"), QStringLiteral("qx_user"),
+                                                         QStringLiteral("userID = ") + who);
         AdoQuery again(&cn, lockSql);
         again.open();
         bool unchanged = false;

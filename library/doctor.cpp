@@ -141,40 +141,20 @@ const char* const storeProcedures[] = {"qxAddUser",      "qxAddzuName",        "
                                        "qxUpDateAllows", "qx_user_zu_changed", "qxUpDateUserAllows",
                                        "qxuserintozu",   "qxuseroutzu"};
 
-// Lower-case names of the stored procedures the database holds. On SQLite a procedure is a view
-// with an INSTEAD OF trigger named after it with "_run" appended; both must be there.
+// Lower-case names of the stored procedures the database holds (on SQLite, each a view with an
+// INSTEAD OF trigger, as the connection's SQL tells).
 QSet<QString> procedureNames(AdoConnection& cn) {
-    QSet<QString> names;
-    AdoQuery query(&cn);
-    switch (cn.dialect()) {
-    case Dialect::SQLite: {
-        QSet<QString> views, triggers;
-        query.setSql(
-            QStringLiteral("select name, type from sqlite_master where type in ('view', 'trigger')"));
-        query.open();
-        for (query.first(); !query.eof(); query.next()) {
-            const QString name = query.fieldByName(QStringLiteral("name")).asString().toLower();
-            (query.fieldByName(QStringLiteral("type")).asString() == QLatin1String("view") ? views : triggers)
-                .insert(name);
-        }
-        for (const QString& v : views)
-            if (triggers.contains(v + QLatin1String("_run")))
-                names.insert(v);
-        return names;
-    }
-    case Dialect::PostgreSQL:
-        query.setSql(
-            QStringLiteral("select p.proname from pg_proc p join pg_namespace n on n.oid = p.pronamespace "
-                           "where n.nspname = current_schema() and p.prokind = 'p'"));
-        break;
-    case Dialect::SqlServer:
-        query.setSql(QStringLiteral("select name from sysobjects where xtype = 'P'"));
-        break;
-    }
+    cn.ensureOpen(); // the kind of database is known once open
+    AdoQuery query(&cn, cn.sql().procedureQuery());
     query.open();
-    for (query.first(); !query.eof(); query.next())
-        names.insert(query.value(query.recNo(), 0).toString().trimmed().toLower());
-    return names;
+    QVector<QVector<QVariant>> rows;
+    for (int r = 0; r < query.recordCount(); ++r) {
+        QVector<QVariant> row;
+        for (int c = 0; c < query.fieldCount(); ++c)
+            row.append(query.value(r, c));
+        rows.append(row);
+    }
+    return cn.sql().procedureNames(rows);
 }
 
 // The tables and procedures an install creates that are not there.
@@ -196,10 +176,11 @@ QList<Violation> checkSchema(AdoConnection& cn) {
 // SQLite's own check of every page and index of the file.
 QList<Violation> checkPages(AdoConnection& cn) {
     QList<Violation> out;
-    if (cn.dialect() != Dialect::SQLite)
+    const QString check = cn.sql().pageCheck();
+    if (check.isEmpty())
         return out;
     try {
-        AdoQuery query(&cn, QStringLiteral("PRAGMA integrity_check"));
+        AdoQuery query(&cn, check);
         query.open();
         for (query.first(); !query.eof(); query.next()) {
             const QString line = query.value(query.recNo(), 0).toString();

@@ -244,7 +244,7 @@ InstallOutcome runInstallScript(AdoConnection& cn, const QString& tempFile, cons
     };
     try {
         cn.ensureOpen();
-        if (!cn.inTransaction() && (cn.dialect() == Dialect::SQLite || cn.dialect() == Dialect::PostgreSQL))
+        if (!cn.inTransaction() && cn.sql().transactionalDdl())
             own.emplace(cn);
     } catch (const Error& e) {
         return fail(1, e.message());

@@ -45,27 +45,6 @@ bool inRange(const QString& value, int low, int high, int* out = nullptr) {
     return n >= low && n <= high;
 }
 
-// The database's clock in UTC as 'yyyy-MM-dd hh:mm:ss', minutes before now (0: now).
-QString clockText(Dialect d, int minutesBefore) {
-    const QString m = QString::number(minutesBefore);
-    switch (d) {
-    case Dialect::PostgreSQL:
-        return minutesBefore == 0
-                   ? QStringLiteral("to_char(now() at time zone 'UTC','YYYY-MM-DD HH24:MI:SS')")
-                   : QStringLiteral("to_char((now() at time zone 'UTC') - interval '%1 minutes','YYYY-MM-DD "
-                                    "HH24:MI:SS')")
-                         .arg(m);
-    case Dialect::SqlServer:
-        return minutesBefore == 0
-                   ? QStringLiteral("convert(varchar(19), getutcdate(), 120)")
-                   : QStringLiteral("convert(varchar(19), dateadd(minute, -%1, getutcdate()), 120)").arg(m);
-    case Dialect::SQLite:
-        break;
-    }
-    return minutesBefore == 0 ? QStringLiteral("strftime('%Y-%m-%d %H:%M:%S','now')")
-                              : QStringLiteral("strftime('%Y-%m-%d %H:%M:%S','now','-%1 minutes')").arg(m);
-}
-
 } // namespace
 
 QString valueProblem(const QString& name, const QString& value) {
@@ -147,7 +126,7 @@ bool isLocked(AdoConnection& cn, const PasswordPolicy& p, const QString& userId)
     AdoQuery q(&cn, QStringLiteral("select count(*) from vardex_lockout where userID = ") +
                         sqlLiteral(userId) +
                         QStringLiteral(" and failures >= %1 and lastFailure > ").arg(p.lockoutFailures) +
-                        clockText(cn.dialect(), p.lockoutMinutes));
+                        cn.sql().clock(p.lockoutMinutes));
     q.open();
     const bool locked = q.value(0, 0).toInt() > 0;
     q.close();
@@ -155,39 +134,22 @@ bool isLocked(AdoConnection& cn, const PasswordPolicy& p, const QString& userId)
 }
 
 int countAttempt(AdoConnection& cn, const PasswordPolicy& p, const QString& userId) {
-    const Dialect d = cn.dialect();
-    const QString now = clockText(d, 0);
+    const DialectSql& dialect = cn.sql();
+    const QString now = dialect.clock(0);
     const QString who = sqlLiteral(userId);
-    const QString since = clockText(d, p.lockoutMinutes);
+    const QString since = dialect.clock(p.lockoutMinutes);
     // A lock in force leaves the row as it is (the lock runs from the failure that reached the
     // limit) and the statement returns no row. The count starts again at 1 once a lock has run
     // out; otherwise it grows by one. One statement reads and writes the row under the
     // database's own lock (SQLite: the write lock a writing statement takes before it reads), so
     // attempts racing from many desktops each take their own number, and no more than the limit
     // are ever let through to the verification.
-    const auto condition = [&](const QString& row, const char* comparison) {
+    const QString sql = dialect.lockoutUpsert(who, now, [&](const QString& row, bool inForce) {
         return QStringLiteral("%1.failures >= %2 and %1.lastFailure %3 %4")
             .arg(row)
             .arg(p.lockoutFailures)
-            .arg(QLatin1String(comparison), since);
-    };
-    QString sql;
-    if (d == Dialect::SqlServer)
-        sql = QStringLiteral(
-                  "merge vardex_lockout with (holdlock) as t using (select %1 as userID) as s "
-                  "on t.userID = s.userID "
-                  "when matched and not (%4) then update set failures = case when %2 then 1 else "
-                  "t.failures + 1 end, lastFailure = %3 "
-                  "when not matched then insert (userID, failures, lastFailure) values (s.userID, 1, "
-                  "%3) output inserted.failures;")
-                  .arg(who, condition(QStringLiteral("t"), "<="), now, condition(QStringLiteral("t"), ">"));
-    else
-        sql = QStringLiteral("insert into vardex_lockout (userID, failures, lastFailure) values (%1, 1, %2) "
-                             "on conflict (userID) do update set failures = case when %3 then 1 "
-                             "else vardex_lockout.failures + 1 end, lastFailure = excluded.lastFailure "
-                             "where not (%4) returning failures")
-                  .arg(who, now, condition(QStringLiteral("vardex_lockout"), "<="),
-                       condition(QStringLiteral("vardex_lockout"), ">"));
+            .arg(QLatin1String(inForce ? ">" : "<="), since);
+    });
     AdoQuery q(&cn, sql);
     q.open();
     const int attempt = q.recordCount() > 0 ? q.value(0, 0).toInt() : 0;

@@ -94,10 +94,15 @@ QVector<QVector<QVariant>> call(AdoConnection& cn, const QString& sql, const QSt
     return cn.runWithParameters(sql, values, ownTransaction).rows;
 }
 
+// The store's own rule: only a PostgreSQL store can be secured (its roles and functions).
+bool securable(const AdoConnection& cn) {
+    return cn.dialect() == Dialect::PostgreSQL;
+}
+
 } // namespace
 
 bool detect(AdoConnection& cn, QString* schema) {
-    if (cn.dialect() != Dialect::PostgreSQL)
+    if (!securable(cn))
         return false;
     // The store is found by its functions, never by a table name, which a temporary table of the
     // session (pg_temp is searched first for tables) could take: a schema of the search path
@@ -260,7 +265,7 @@ const char* const kKeptComment = "kept by vardex-cli secure for secure --undo: t
 
 // The store cn is opened on, refusing what secure and undo cannot work on.
 Store storeOf(AdoConnection& cn, const QString& role) {
-    if (cn.dialect() != Dialect::PostgreSQL)
+    if (!securable(cn))
         throw Error(QStringLiteral("a secured store needs PostgreSQL; SQLite and SQL Server stores keep the "
                                    "classic model (every desktop's account reads and writes the tables)"));
     const auto s =
@@ -572,7 +577,7 @@ void writeFunctionsRow(AdoConnection& cn, const Store& st, const QString& finger
 } // namespace
 
 bool isSecured(AdoConnection& cn) {
-    return cn.dialect() == Dialect::PostgreSQL &&
+    return securable(cn) &&
            truth(single(cn, QStringLiteral("select to_regclass('vardex_secure_grants') is not null")));
 }
 

@@ -19,28 +19,34 @@ QByteArray storedSteps() {
                                    static_cast<int>(vardex_steps_blob_size));
 }
 
+namespace {
+
+// The store's own rule: it ships its install script and its upgrade steps once per kind of
+// database.
+struct KindFiles {
+    Dialect dialect;
+    const char* stepFolder;
+    const char* script;
+};
+const KindFiles kKindFiles[] = {{Dialect::SQLite, "sqlite", "tb_sp_SQLite.sql"},
+                                {Dialect::PostgreSQL, "pg", "tb_sp_PG.sql"},
+                                {Dialect::SqlServer, "sqlserver", "tb_sp_SQL.sql"}};
+
+const KindFiles& filesFor(Dialect dialect) {
+    for (const KindFiles& f : kKindFiles)
+        if (f.dialect == dialect)
+            return f;
+    return kKindFiles[2];
+}
+
+} // namespace
+
 QString stepFolderFor(Dialect dialect) {
-    switch (dialect) {
-    case Dialect::SQLite:
-        return QStringLiteral("sqlite");
-    case Dialect::PostgreSQL:
-        return QStringLiteral("pg");
-    case Dialect::SqlServer:
-        break;
-    }
-    return QStringLiteral("sqlserver");
+    return QLatin1String(filesFor(dialect).stepFolder);
 }
 
 QString scriptNameFor(Dialect dialect) {
-    switch (dialect) {
-    case Dialect::SQLite:
-        return QStringLiteral("tb_sp_SQLite.sql");
-    case Dialect::PostgreSQL:
-        return QStringLiteral("tb_sp_PG.sql");
-    case Dialect::SqlServer:
-        break;
-    }
-    return QStringLiteral("tb_sp_SQL.sql");
+    return QLatin1String(filesFor(dialect).script);
 }
 
 } // namespace vardex
