@@ -118,11 +118,6 @@ template <typename F> int guarded(F&& body) {
     }
 }
 
-// The options every verb on a store takes, added to a parser. The database account is
-// --db-user and its password --db-password; install, session and doctor also take them as
-// --user and --password and write no trace. On the other verbs --user names a user of the
-// store, and --password is refused (it would be taken for a user's password).
-void addStoreOptions(QCommandLineParser& p, bool userIsAccount = false);
 // The connection string: the positional given, else --store, else VARDEX_STORE.
 QString storeFrom(const QCommandLineParser& p, const QString& positional = QString());
 // The database account password: --db-password, else --password-file, else VARDEX_PASSWORD,
@@ -156,13 +151,13 @@ class TraceFile {
     QFile m_file;
 };
 bool traceFailed();
+// Forgets what the verb run before left behind (its conventions, a failed trace): for a process
+// that runs more than one.
+void resetRunState();
 // A statement with the value of every userPwd it sets, compares or inserts shown as '***' (an
 // empty value stays '', which tells nothing): `userPwd = '...'` and the userPwd column of an
 // insert's values lists. Quoted text is never taken for a column name.
 QString maskPasswords(const QString& statement);
-
-// The parser's help with the verb's own name in its usage line.
-QString helpText(const QCommandLineParser& p, const QString& verb);
 
 // Parses a whole number that must fit in 32 bits: the whole text, decimal digits after an
 // optional sign; no blanks, and digits beyond the range are refused, not wrapped.
@@ -174,7 +169,6 @@ struct Table {
     QVector<QVector<QVariant>> rows;
 };
 enum class Format { Text, Json, Csv };
-void addFormatOptions(QCommandLineParser& p);
 Format formatFrom(const QCommandLineParser& p);
 QString render(const Table& t, Format f);
 

@@ -333,9 +333,11 @@ qint64 copyTables(AdoConnection& src, AdoConnection& dst, const QList<CopiedTabl
     return copied;
 }
 
-void options(QCommandLineParser& p) {
-    p.addOption({QStringLiteral("batch"), QStringLiteral("Rows per insert statement (default 400)."),
-                 QStringLiteral("N")});
+void options(Options& p) {
+    p << OptionDecl{{QStringLiteral("batch")},
+                    QStringLiteral("Rows per insert statement (default 400)."),
+                    QStringLiteral("N"),
+                    Kind::Int32};
 }
 
 int copy(const Invocation& in) {

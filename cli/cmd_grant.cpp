@@ -6,9 +6,11 @@ namespace vardex::cli {
 
 namespace {
 
-void grantOptions(QCommandLineParser& p) {
-    p.addOption({QStringLiteral("permgroup"), QStringLiteral("Permission group to grant through."),
-                 QStringLiteral("NAME")});
+void grantOptions(Options& p) {
+    p << OptionDecl{{QStringLiteral("permgroup")},
+                    QStringLiteral("Permission group to grant through."),
+                    QStringLiteral("NAME"),
+                    Kind::Text};
 }
 
 void grant(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
@@ -57,7 +59,7 @@ void revoke(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
 } // namespace
 
 CommandGroup grantCommands() {
-    const QStringList holderItem{QStringLiteral("USER"), QStringLiteral("ITEM")};
+    const QList<ArgDecl> holderItem{QStringLiteral("USER"), int32Arg(QStringLiteral("ITEM"))};
     return {
         QStringLiteral("grant|revoke USER ITEM"),
         false,

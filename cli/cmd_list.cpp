@@ -110,12 +110,13 @@ const Listing kListings[] = {{QStringLiteral("users"), users},
                              {QStringLiteral("items"), items},
                              {QStringLiteral("grants"), grants}};
 
-void options(QCommandLineParser& p) {
+void options(Options& p) {
     addFormatOptions(p);
-    p.addOption(
-        {QStringLiteral("user"),
-         QStringLiteral("grants: only the rights this user holds (through its user group for a member)."),
-         QStringLiteral("U")});
+    p << OptionDecl{
+        {QStringLiteral("user")},
+        QStringLiteral("grants: only the rights this user holds (through its user group for a member)."),
+        QStringLiteral("U"),
+        Kind::Text};
 }
 
 int list(const Invocation& in) {

@@ -91,15 +91,18 @@ bool plainText(const QString& cipherText, const QByteArray& key, QString* plain)
     return !plain->isEmpty();
 }
 
-void upgradeOptions(QCommandLineParser& p) {
-    p.addOption({QStringLiteral("known-user"),
-                 QStringLiteral("A user whose password is still cipher text and is known: the key is taken "
-                                "only when his cipher text deciphers under it to exactly that password."),
-                 QStringLiteral("ID")});
-    p.addOption({QStringLiteral("known-password-file"),
-                 QStringLiteral("Read that user's password from the file's first line (a file only its "
-                                "owner may read); else VARDEX_KNOWN_PASSWORD, else a prompt."),
-                 QStringLiteral("FILE")});
+void upgradeOptions(Options& p) {
+    p << OptionDecl{
+        {QStringLiteral("known-user")},
+        QStringLiteral("A user whose password is still cipher text and is known: the key is taken "
+                       "only when his cipher text deciphers under it to exactly that password."),
+        QStringLiteral("ID"),
+        Kind::Text};
+    p << OptionDecl{{QStringLiteral("known-password-file")},
+                    QStringLiteral("Read that user's password from the file's first line (a file only its "
+                                   "owner may read); else VARDEX_KNOWN_PASSWORD, else a prompt."),
+                    QStringLiteral("FILE"),
+                    Kind::File};
 }
 
 // The known user's password: from --known-password-file, else VARDEX_KNOWN_PASSWORD, else typed

@@ -252,12 +252,13 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
     importPolicy(cn, setup);
 }
 
-void exportOptions(QCommandLineParser& p) {
-    p.addOption(
-        {QStringLiteral("key-note"),
-         QStringLiteral(
-             "A note on the key the passwords are enciphered with (the key itself is never written)."),
-         QStringLiteral("TEXT")});
+void exportOptions(Options& p) {
+    p << OptionDecl{
+        {QStringLiteral("key-note")},
+        QStringLiteral(
+            "A note on the key the passwords are enciphered with (the key itself is never written)."),
+        QStringLiteral("TEXT"),
+        Kind::Text};
 }
 
 int exportVerb(const Invocation& in) {

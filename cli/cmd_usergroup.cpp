@@ -37,7 +37,7 @@ void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
 } // namespace
 
 CommandGroup userGroupCommands() {
-    const QStringList name{QStringLiteral("NAME: The user group's name.")};
+    const QList<ArgDecl> name{QStringLiteral("NAME: The user group's name.")};
     return {QStringLiteral("usergroup add|delete NAME"),
             false,
             {

@@ -42,6 +42,49 @@ struct Invocation {
     QString connectionString, user, password;
 };
 
+// The kind of an option's value or of an argument: what is checked before the verb runs (a
+// value not of its kind is exit 2, the error naming the option and its kind), and what the
+// help, the JSON list of the verbs and the bash completion say of it.
+enum class Kind {
+    Flag,   // an option without a value
+    Int32,  // a whole number of 32 bits
+    Time,   // yyyy-mm-dd or yyyy-mm-dd hh:mm:ss, a real day and time
+    Date,   // of the form yyyy-mm-dd (empty for none); whether the day is real is the verb's rule
+    Text,   // any text
+    Secret, // a password or key: never shown back
+    File,   // a path
+};
+// The name of a kind as help --json writes it: "int32", "time", ...
+QString kindName(Kind k);
+
+// An option as a verb declares it: the parser, the checks, the help, help --json and the
+// completion are all made from this.
+struct OptionDecl {
+    OptionDecl(QStringList names_, QString help_, QString value_ = QString(), Kind kind_ = Kind::Flag,
+               bool hidden_ = false)
+        : names(std::move(names_)), help(std::move(help_)), value(std::move(value_)), kind(kind_),
+          hidden(hidden_) {}
+    QStringList names; // the long name last; a one-letter name is the short form
+    QString help;
+    QString value; // the name of its value in the help ("FILE"); empty for a flag
+    Kind kind;
+    bool hidden; // taken, but not listed (only to be refused with a better message)
+};
+using Options = QList<OptionDecl>;
+
+// An argument as a verb declares it: "NAME" or "NAME: what it is" (a name the program knows,
+// ID, ITEM, CONNSTR, ..., may go without), and its kind.
+struct ArgDecl {
+    ArgDecl(const QString& entry, Kind kind_ = Kind::Text); // NOLINT(google-explicit-constructor)
+    QString name, help;
+    Kind kind;
+    bool more() const { return name.endsWith(QLatin1String("...")); } // one word or more
+};
+// An argument that is a whole number of 32 bits.
+inline ArgDecl int32Arg(const QString& entry) {
+    return {entry, Kind::Int32};
+}
+
 // The options a verb takes besides its own, in the order its --help lists them.
 enum class Takes {
     Store,        // --help, the store options, then its own
@@ -58,11 +101,11 @@ enum VerbFlags : unsigned {
 };
 
 struct Verb {
-    QString name;                         // the words that name it: "user add"
-    QStringList synopsis;                 // its arguments, in order ("NAME" or "NAME: what it is")
-    QString summary;                      // what it does: the head of its --help
-    Takes takes = Takes::Store;           // the options it takes besides its own
-    void (*options)(QCommandLineParser&); // adds its own options; null for none
+    QString name;               // the words that name it: "user add"
+    QList<ArgDecl> synopsis;    // its arguments, in order
+    QString summary;            // what it does: the head of its --help
+    Takes takes = Takes::Store; // the options it takes besides its own
+    void (*options)(Options&);  // adds its own options; null for none
     std::function<int(const Invocation&)> run;
     unsigned flags = 0; // VerbFlags
 };
@@ -95,9 +138,35 @@ CommandGroup copyCommands();
 CommandGroup completionCommands(); // completion bash
 CommandGroup secureCommands();     // secure, on PostgreSQL
 
-// Every verb of the tables, in the order of the usage, and the options of one (-q, --store, ...).
+// The options every verb on a store takes, as declared. The database account is
+// --db-user and its password --db-password; install, session and doctor also take them as
+// --user and --password and write no trace. On the other verbs --user names a user of the
+// store, and --password is refused (it would be taken for a user's password).
+void addStoreOptions(Options& p, bool userIsAccount = false);
+// --csv, of the verbs that write tables (--json comes with the GivesJson flag).
+void addFormatOptions(Options& p);
+
+// Every verb of the tables, in the order of the usage.
 QList<const Verb*> allVerbs();
+// Every option a verb takes, in the order of its --help: its own and those of every verb.
+Options declaredOptions(const Verb& v);
+// Its arguments: those of its table entry (CONNSTR for a verb on a database account).
+QList<ArgDecl> declaredArguments(const Verb& v);
+// The options of one as typed (-q, --store, ...), hidden ones left out: for the completion.
 QStringList optionNames(const Verb& v);
+// Exit 2 (Usage naming the option or argument and its kind) unless every option value and
+// argument the parser holds is of its declared kind.
+void checkKinds(const QCommandLineParser& p, const Options& options, const QList<ArgDecl>& arguments);
+// Runs a verb on the words after its name, as dispatch() runs the verbs of the tables.
+int runDeclared(const Verb& v, const QStringList& words);
+// Runs the verb the words name; answers the exit code (2 for words that name none).
+int dispatch(const QStringList& args);
+// Runs the program's arguments as vardex-cli does: --version, --help, a verb; a trace that could
+// not be written makes a success exit 2.
+int run(const QStringList& args);
+// Makes the messages speak the language code names ("zh" or "en"); the library's texts as well
+// unless libraryChooses.
+void applyLanguage(const QString& code, bool libraryChooses);
 
 // The usage of the program, on standard error (on standard output when asked for).
 void printUsage(bool asked = false);
