@@ -1,6 +1,7 @@
 #pragma once
 // What the verbs of vardex-cli share: the exit codes, the refusal that names what was wrong,
 // the store options and where a password comes from, and the three output forms of a table.
+#include "library/storeops.h"
 #include "platform/adodb.h"
 #include "platform/errors.h"
 
@@ -173,7 +174,7 @@ Format formatFrom(const QCommandLineParser& p);
 QString render(const Table& t, Format f);
 
 // Runs a select on a connection and returns its rows.
-QVector<QVector<QVariant>> selectRows(AdoConnection& cn, const QString& sql);
+using storeops::selectRows;
 
 // A connection of the verb's own (not the library's session) on the store cs, opened with the
 // database account given; refused with Usage ("cannot open the <what>: <reason>") when it

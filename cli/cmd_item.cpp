@@ -15,7 +15,7 @@ void requireFreeItem(StoreSession& s, int qxId) {
 StoreBody named(bool add) {
     return [add](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
         const int item = checkedItem(a[0]);
-        const QString name = checkedName(a[1], QStringLiteral("item name"), 30);
+        const QString name = checkedName(a[1], QStringLiteral("item name"), schema::kItemNameLength);
         s.transaction([&] {
             if (add) {
                 requireFreeItem(s, item);

@@ -18,7 +18,7 @@ QString checkedFlag(const QString& text) {
 }
 
 void add(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
-    const QString name = checkedName(a[0], QStringLiteral("permission group name"), 20);
+    const QString name = checkedName(a[0], QStringLiteral("permission group name"), schema::kIdLength);
     s.transaction([&] {
         if (adminops::permissionGroupTaken(s.data(), name))
             throw Refused(Cli::tr("permission group %1 exists").arg(name));

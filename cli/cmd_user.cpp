@@ -190,9 +190,9 @@ void addOptions(Options& p) {
 
 void add(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
     adminops::UserRow r;
-    r.userId = checkedName(a[0], QStringLiteral("user ID"), 20);
+    r.userId = checkedName(a[0], QStringLiteral("user ID"), schema::kIdLength);
     r.userName = checkedName(p.isSet(QStringLiteral("name")) ? p.value(QStringLiteral("name")) : r.userId,
-                             QStringLiteral("user name"), 20);
+                             QStringLiteral("user name"), schema::kIdLength);
     r.startDate = checkedDate(
         p.isSet(QStringLiteral("start")) ? p.value(QStringLiteral("start")) : todayText(), "start date");
     r.endDate = checkedDate(p.isSet(QStringLiteral("end")) ? p.value(QStringLiteral("end"))
@@ -237,9 +237,10 @@ void edit(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
         throw Usage(Cli::tr("--group and --no-group exclude each other"));
     if (p.isSet(QStringLiteral("enable")) && p.isSet(QStringLiteral("disable")))
         throw Usage(Cli::tr("--enable and --disable exclude each other"));
-    const QString name = p.isSet(QStringLiteral("name"))
-                             ? checkedName(p.value(QStringLiteral("name")), QStringLiteral("user name"), 20)
-                             : QString();
+    const QString name =
+        p.isSet(QStringLiteral("name"))
+            ? checkedName(p.value(QStringLiteral("name")), QStringLiteral("user name"), schema::kIdLength)
+            : QString();
     const QString start = p.isSet(QStringLiteral("start"))
                               ? checkedDate(p.value(QStringLiteral("start")), "start date")
                               : QString();

@@ -175,8 +175,5 @@ void printUsage(bool asked = false);
 // its number.
 QVariant textCell(const QVariant& v);
 QVariant numberCell(const QVariant& v);
-// The grant rows that hold a right (count above 0), of one owner, or of all for a null owner:
-// holder, item, item name, count.
-QString grantsSelect(const QString& owner);
 
 } // namespace vardex::cli

@@ -662,8 +662,4 @@ std::unique_ptr<AdoConnection> openAccount(const QString& cs, const QString& use
     return cn;
 }
 
-QVector<QVector<QVariant>> selectRows(AdoConnection& cn, const QString& sql) {
-    return cn.run(sql, true).rows;
-}
-
 } // namespace vardex::cli

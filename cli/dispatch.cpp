@@ -383,7 +383,53 @@ QString verbsJson() {
     return QString::fromUtf8(QJsonDocument(verbs).toJson(QJsonDocument::Indented)).trimmed();
 }
 
-// help, help VERB, help --json.
+// Text for a manual page: backslashes and dashes escaped, no line taken for a request.
+QString roff(const QString& text) {
+    QString out = text;
+    out.replace(QLatin1Char('\\'), QStringLiteral("\\e")).replace(QLatin1Char('-'), QStringLiteral("\\-"));
+    if (out.startsWith(QLatin1Char('.')) || out.startsWith(QLatin1Char('\'')))
+        out.prepend(QStringLiteral("\\&"));
+    return out;
+}
+
+// The manual page's reference of the verbs: each verb with its arguments and every option it
+// takes of its own (those all verbs take are described once, in the page's OPTIONS).
+QString verbsRoff() {
+    QStringList lines{QStringLiteral(".SH VERB REFERENCE"),
+                      QStringLiteral("Every verb with its arguments and its own options, as "
+                                     "\\fBvardex\\-cli \\fIverb \\fB\\-\\-help\\fR lists them.")};
+    for (const Verb* v : allVerbs()) {
+        QString head = QStringLiteral(".SS \"") + roff(v->name);
+        for (const ArgDecl& a : declaredArguments(*v))
+            head += QLatin1Char(' ') + roff(a.name);
+        lines << head + QLatin1Char('"') << roff(v->summary);
+        for (const ArgDecl& a : declaredArguments(*v))
+            if (!a.help.isEmpty())
+                lines << QStringLiteral(".TP") << QStringLiteral(".I ") + roff(a.name) << roff(a.help);
+        if (!v->options)
+            continue;
+        Options own;
+        v->options(own);
+        for (const OptionDecl& o : own) {
+            if (o.hidden)
+                continue;
+            QStringList names;
+            for (const QString& n : o.names)
+                names << (n.size() == 1 ? QStringLiteral("\\-") : QStringLiteral("\\-\\-")) + roff(n);
+            lines << QStringLiteral(".TP")
+                  << QStringLiteral(".B ") + names.join(QStringLiteral(", ")) +
+                         (o.value.isEmpty()
+                              ? QString()
+                              : QStringLiteral(" \\fI") + roff(o.value) + QStringLiteral("\\fR"))
+                  << roff(o.help) + (o.kind == Kind::Flag
+                                         ? QString()
+                                         : QStringLiteral(" (") + kindName(o.kind) + QLatin1Char(')'));
+        }
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// help, help VERB, help --json, help --man.
 int help(const QStringList& words) {
     if (words.isEmpty()) {
         printUsage(true);
@@ -391,6 +437,10 @@ int help(const QStringList& words) {
     }
     if (words == QStringList{QStringLiteral("--json")}) {
         printOut(verbsJson());
+        return kOk;
+    }
+    if (words == QStringList{QStringLiteral("--man")}) {
+        printOut(verbsRoff());
         return kOk;
     }
     int used = 0;
