@@ -4,6 +4,7 @@
 #include "library/dmain.h"
 
 #include <cstdio>
+#include <iostream>
 #include <stdio_ext.h>
 #include <unistd.h>
 
@@ -27,7 +28,7 @@ class Redirected {
         m_saved = ::dup(fd);
         if (m_file)
             ::dup2(::fileno(m_file), fd);
-        std::clearerr(m_stream);
+        forgetEnd();
     }
     ~Redirected() {
         std::fflush(m_stream);
@@ -37,7 +38,7 @@ class Redirected {
             ::dup2(m_saved, m_fd);
             ::close(m_saved);
         }
-        std::clearerr(m_stream);
+        forgetEnd();
         if (m_file)
             std::fclose(m_file);
     }
@@ -58,6 +59,13 @@ class Redirected {
     }
 
   private:
+    // The end of input a run reached is not the next run's: neither the stream's nor the C++
+    // stream's over it (session reads std::cin).
+    void forgetEnd() {
+        std::clearerr(m_stream);
+        if (m_fd == STDIN_FILENO)
+            std::cin.clear();
+    }
     int m_fd;
     FILE* m_stream;
     FILE* m_file;

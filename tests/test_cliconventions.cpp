@@ -483,6 +483,28 @@ TEST(CliDeclarations, EveryDeclaredKindIsCheckedWhateverTheNameLength) {
     EXPECT_TRUE(run({"--help"}).out.contains("--" + kLongOption + " <N>"));
 }
 
+// The installed manual page carries every verb and every option, written from the same
+// declarations when the program is built.
+TEST(CliDeclarations, TheManualPageDescribesEveryVerbAndOption) {
+    QProcess gz;
+    gz.start("gzip", {"-dc", binDir() + "/../pkg/man/vardex-cli.1.gz"});
+    ASSERT_TRUE(gz.waitForFinished(10000));
+    const QString page = QString::fromUtf8(gz.readAllStandardOutput());
+    ASSERT_TRUE(page.startsWith(".TH VARDEX-CLI 1")) << page.left(100).toStdString();
+    EXPECT_FALSE(page.contains("@VERB_REFERENCE@"));
+    for (const QJsonValue& value : verbTable()) {
+        const QString verb = value["verb"].toString();
+        EXPECT_TRUE(page.contains(".SS \"" + QString(verb).replace('-', "\\-"))) << verb.toStdString();
+        for (const QJsonValue& o : value["options"].toArray()) {
+            const QString name = o["names"].toArray().last().toString();
+            if (name.size() > 1) {
+                EXPECT_TRUE(page.contains("\\-\\-" + QString(name).replace('-', "\\-")))
+                    << verb.toStdString() << " --" << name.toStdString();
+            }
+        }
+    }
+}
+
 // The completion is written from the same tables: every verb completes from its first letters,
 // and its options after it.
 TEST_F(CliConventions, BashCompletionCoversEveryVerb) {
