@@ -4,6 +4,7 @@
 #include "library/storeops.h"
 #include "platform/adodb.h"
 #include "platform/errors.h"
+#include "platform/sqllexer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -155,10 +156,8 @@ bool traceFailed();
 // Forgets what the verb run before left behind (its conventions, a failed trace): for a process
 // that runs more than one.
 void resetRunState();
-// A statement with the value of every userPwd it sets, compares or inserts shown as '***' (an
-// empty value stays '', which tells nothing): `userPwd = '...'` and the userPwd column of an
-// insert's values lists. Quoted text is never taken for a column name.
-QString maskPasswords(const QString& statement);
+// Statements shown or traced have their passwords masked (platform/sqllexer.h).
+using vardex::maskPasswords;
 
 // Parses a whole number that must fit in 32 bits: the whole text, decimal digits after an
 // optional sign; no blanks, and digits beyond the range are refused, not wrapped.

@@ -55,67 +55,15 @@ bool numericColumn(const QString& c) {
            c == QLatin1String("AllowCount") || c == QLatin1String("failures");
 }
 
-// A value as the database holds it: its kind and its bytes (the decimal digits of an integer,
-// the text's own bytes, a blob's bytes). Each is read so, never through a conversion.
-struct RawValue {
-    char kind = 'n'; // n null, i integer, r real, t text, b blob
-    QByteArray bytes;
-};
-using RawRow = QVector<RawValue>;
+using RawValue = AdoConnection::RawValue;
+using RawRow = AdoConnection::RawRow;
 
-// SQLite keeps any kind in any column and any bytes in a text: read through typeof() and hex().
-QVector<RawRow> sqliteRawRows(AdoConnection& cn, const CopiedTable& t) {
-    QVector<RawRow> out;
-    QStringList cols;
-    for (const QString& c : t.columns)
-        cols << QStringLiteral("typeof(%1), hex(%1)").arg(c);
-    for (const auto& r : selectRows(cn, QStringLiteral("select %1 from %2 order by rowid")
-                                            .arg(cols.join(QLatin1Char(',')), QLatin1String(t.name)))) {
-        RawRow row;
-        for (qsizetype c = 0; c < t.columns.size(); ++c) {
-            const QString type = r.value(2 * c).toString();
-            row.append(RawValue{type == QLatin1String("null")      ? 'n'
-                                : type == QLatin1String("integer") ? 'i'
-                                : type == QLatin1String("real")    ? 'r'
-                                : type == QLatin1String("text")    ? 't'
-                                                                   : 'b',
-                                QByteArray::fromHex(r.value(2 * c + 1).toString().toLatin1())});
-        }
-        out.append(row);
-    }
-    return out;
-}
-
-// The servers keep every value in its column's type. PostgreSQL hands its texts over as the
-// bytes they are (the driver's conversion would drop a leading byte-order mark).
-QVector<RawRow> serverRawRows(AdoConnection& cn, const CopiedTable& t) {
-    QVector<RawRow> out;
-    const bool pg = cn.dialect() == Dialect::PostgreSQL;
-    QStringList cols;
-    for (const QString& c : t.columns)
-        cols << (pg && !numericColumn(c) ? QStringLiteral("encode(convert_to(%1, 'UTF8'), 'hex')").arg(c)
-                                         : c);
-    for (const auto& r : selectRows(
-             cn,
-             QStringLiteral("select %1 from %2").arg(cols.join(QLatin1Char(',')), QLatin1String(t.name)))) {
-        RawRow row;
-        for (int c = 0; c < t.columns.size(); ++c) {
-            const QVariant& v = r.value(c);
-            const bool numeric = numericColumn(t.columns[c]);
-            if (v.isNull() || !v.isValid())
-                row.append(RawValue{'n', {}});
-            else
-                row.append(RawValue{numeric ? 'i' : 't', pg && !numeric
-                                                             ? QByteArray::fromHex(v.toString().toLatin1())
-                                                             : v.toString().toUtf8()});
-        }
-        out.append(row);
-    }
-    return out;
-}
-
+// Every row of the table, each value as the database holds it.
 QVector<RawRow> rawRows(AdoConnection& cn, const CopiedTable& t) {
-    return cn.dialect() == Dialect::SQLite ? sqliteRawRows(cn, t) : serverRawRows(cn, t);
+    QVector<bool> integer;
+    for (const QString& c : t.columns)
+        integer.append(numericColumn(c));
+    return cn.rawRows(QLatin1String(t.name), t.columns, integer);
 }
 
 // The text of UTF-8 bytes, a leading byte-order mark kept (it is a character of the value);
@@ -190,24 +138,12 @@ QPair<qint64, QByteArray> digest(const QVector<RawRow>& rows) {
 // The source is read in one read transaction: every table from one snapshot, and no write
 // lock, so the store's users go on logging in and writing while it is copied.
 void beginReading(AdoConnection& src) {
-    switch (src.dialect()) {
-    case Dialect::SQLite:
-        src.execute(QStringLiteral("BEGIN DEFERRED")); // a reader of the write-ahead log
-        break;
-    case Dialect::PostgreSQL:
-        src.execute(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
-        break;
-    case Dialect::SqlServer:
-        src.beginTrans();
-        break;
-    }
+    src.beginReadSnapshot();
 }
 
 void endReading(AdoConnection& src) {
     if (src.inTransaction())
         src.rollbackTrans();
-    else
-        src.execute(QStringLiteral("ROLLBACK"));
 }
 
 std::unique_ptr<AdoConnection> openStore(const QString& cs, const char* which) {

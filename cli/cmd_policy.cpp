@@ -5,6 +5,7 @@
 #include "library/cipher.h"
 #include "library/dmain.h"
 #include "library/passwordpolicy.h"
+#include "library/securestore.h"
 #include "platform/passwordhash.h"
 #include "platform/sqldialect.h"
 
@@ -60,9 +61,7 @@ int set(const Invocation& in) {
         const bool toCipher = std::any_of(pairs.begin(), pairs.end(), [](const auto& pair) {
             return pair.first == QLatin1String("password.hash") && pair.second == QLatin1String("cipher");
         });
-        if (toCipher && cn.dialect() == Dialect::PostgreSQL &&
-            !selectRows(cn, QStringLiteral("select 1 where to_regproc('vardex_answer') is not null"))
-                 .isEmpty())
+        if (toCipher && securestore::isSecured(cn))
             throw Refused(Cli::tr("the store is secured, and its functions take bcrypt hashes only: run "
                                   "vardex-cli secure --undo first"));
         for (const auto& [name, value] : pairs)

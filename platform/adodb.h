@@ -5,12 +5,11 @@
 // Statements are given in T-SQL as the library writes them; the connection translates them for
 // SQLite and PostgreSQL (sqldialect.h). Failures raise DbError.
 #include "platform/connstr.h"
+#include "platform/dbbackend.h"
+#include "platform/dialectsql.h"
 #include "platform/errors.h"
 
-#include <QElapsedTimer>
-#include <QHash>
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
@@ -53,6 +52,8 @@ class AdoConnection {
     void forgetCredentials();
 
     Dialect dialect() const { return m_target.dialect; }
+    // The SQL the database speaks, where it differs by kind.
+    const DialectSql& sql() const { return dialectSql(m_target.dialect); }
 
     // Executes one command text (several statements are allowed in one text, as a script batch
     // has them). Returns the rows affected by the last statement as the driver reports them.
@@ -61,6 +62,11 @@ class AdoConnection {
     void beginTrans();
     void commitTrans();
     void rollbackTrans();
+    // Begins a transaction that only reads, from one snapshot taken now: nothing committed by
+    // others afterwards is seen in it, and it takes no write lock, so the store's users go on
+    // writing meanwhile (SQLite: a reader of the write-ahead log; PostgreSQL: repeatable read,
+    // read only; SQL Server: an ordinary transaction). Ended by rollbackTrans() or commitTrans().
+    void beginReadSnapshot();
     bool inTransaction() const { return m_inTransaction; }
     // Serialises administration on the store for the rest of the open transaction: PostgreSQL
     // takes a transaction-scoped advisory lock, SQL Server an application lock owned by the
@@ -76,6 +82,14 @@ class AdoConnection {
 
     // Names of the user tables, as the database spells them.
     QStringList tableNames();
+
+    // A value as the database holds it (dialectsql.h).
+    using RawValue = vardex::RawValue;
+    using RawRow = vardex::RawRow;
+    // Every row of the table, the columns given, each value as held; integer[i] tells that
+    // column i is declared an integer (a server keeps each value in its column's type; SQLite
+    // keeps any kind in any column, and says which).
+    QVector<RawRow> rawRows(const QString& table, const QStringList& columns, const QVector<bool>& integer);
 
     // Statement log: when on, every text given to execute() or opened by a query is recorded as
     // given (before translation), in order.
@@ -95,12 +109,7 @@ class AdoConnection {
     void setKeptFailureHandler(KeptFailureHandler handler) { m_keptFailure = std::move(handler); }
 
     // Runs a SELECT (or any statement) and returns its rows; used by AdoQuery::open.
-    struct Result {
-        QStringList fields;
-        QVector<QVector<QVariant>> rows;
-        int rowsAffected = -1;
-        QVector<QMetaType> types; // the declared type of each field, when the driver tells it
-    };
+    using Result = DbResult;
     Result run(const QString& tsql, bool fetchRows);
 
     // Runs one PostgreSQL statement (as written, not translated) whose values are bound
@@ -123,22 +132,13 @@ class AdoConnection {
     void record(const QString& tsql);
     void runKeptStatements();
     void openConnection(const QString& userId, const QString& password, bool create);
-    void setStandardStrings();
-    bool connectionLost();
-    bool idleConnectionDead();
-    static DbError lostUnderStatement(const DbError& e);
     Result runTranslated(const QString& sql, bool fetchRows, bool backslash);
-    Result runOnce(const QString& sql, bool fetchRows);
-    Result runSqliteNative(const QString& sql);
-    Result runSqliteRows(const QString& sql);
-    Result runBoundByDriver(const QString& sql, const QStringList& parameters);
-    void dropQuery();
-    static void recordColumns(const QSqlQuery& q, Result* result);
-    bool pgColumns(const QSqlQuery& q, Result* result);
+    void closeWhenLost();
 
     QString m_name; // QSqlDatabase connection name, unique per instance
     QString m_connectionString;
     ConnectionTarget m_target;
+    std::unique_ptr<DbBackend> m_backend; // the database reached, once opened
     bool m_inTransaction = false;
     bool m_logging = false;
     QStringList m_log;
@@ -149,16 +149,6 @@ class AdoConnection {
     QStringList m_afterTransaction;              // statements kept by executeOutsideTransaction()
     QString m_keptUserId; // credentials of the last successful open() that was given some
     QString m_keptPassword;
-    // The query object statements are run through, kept for the connection's life (until it is
-    // closed) because constructing one per statement makes the driver set up and tear down a
-    // result each time. m_queryBusy marks it as being read, so a statement that arrives meanwhile
-    // takes a query of its own instead.
-    std::unique_ptr<QSqlQuery> m_query;
-    bool m_queryBusy = false;
-    QHash<unsigned, QMetaType> m_pgTypes; // PostgreSQL type number -> the driver's type for it
-    QElapsedTimer m_lastStatement;        // since the last statement ended on the connection
-    int m_odbcSocket = -1;                // an ODBC connection's socket, when it could be told
-    quint64 m_odbcSocketInode = 0;
 };
 
 // One block of work in a transaction of its own: begun by the constructor, kept only by
@@ -192,114 +182,6 @@ class AdoTransaction {
     bool m_active;
 };
 
-// One field of the current record of an open query.
-class AdoField {
-  public:
-    AdoField() = default;
-    AdoField(QString name, QVariant value) : m_name(std::move(name)), m_value(std::move(value)) {}
-    bool isNull() const { return m_value.isNull() || !m_value.isValid(); }
-    QString asString() const;
-    int asInteger() const; // NULL reads as 0; a text that is no number raises ConvertError
-    QVariant value() const { return m_value; }
-    QString name() const { return m_name; }
-
-  private:
-    QString m_name;
-    QVariant m_value;
-};
-
-class AdoQuery {
-  public:
-    explicit AdoQuery(AdoConnection* connection = nullptr, const QString& initialSql = QString());
-
-    void setConnection(AdoConnection* connection) { m_connection = connection; }
-    AdoConnection* connection() const { return m_connection; }
-
-    // The SQL is a list of lines; the text sent is every line followed by CR LF.
-    // Changing the SQL closes the query.
-    const QStringList& sql() const { return m_sql; }
-    void clearSql();
-    void addSql(const QString& line);
-    void setSql(const QString& oneLine); // replaces the whole text with one line
-    void setSqlLines(const QStringList& lines);
-    QString commandText() const;
-
-    // Runs the statement and fetches every row. Raises DbError.
-    void open();
-    void close();
-    bool active() const { return m_active; }
-    // Executes the text as a command; returns the rows affected. Raises DbError.
-    int execSql();
-
-    int recordCount() const { return m_active ? m_rows.size() : 0; }
-    bool isEmpty() const { return recordCount() == 0; }
-    void first();
-    void next();
-    bool eof() const;
-    int recNo() const { return m_current; } // 0-based index of the current record
-    void moveTo(int index);
-
-    int fieldCount() const { return m_fields.size(); }
-    QString fieldName(int i) const { return m_fields.value(i); }
-    int fieldIndex(const QString& name) const;       // case-insensitive, -1 when absent
-    AdoField fieldByName(const QString& name) const; // raises DbError for an unknown field
-    QVariant value(int row, int column) const;
-
-    // The declared type of a field (integer fields take numbers only); invalid when unknown.
-    QMetaType fieldType(int i) const { return m_types.value(i); }
-    bool isNumericField(int i) const;
-
-    // Appending a record: append(), setFieldValue() for the fields given, post() sends one
-    // INSERT with exactly those columns into the table the query selects from.
-    void append();
-    void setFieldValue(const QString& name, const QVariant& value);
-    void post();
-    void cancel();
-    bool inInsert() const { return m_inserting; }
-
-    // Editing as a data-aware grid does it. The table the query reads may have no key, so a
-    // record is located by the values it was read with: every column of the select list equal
-    // to its value as read (IS NULL for a NULL), and exactly one such row is changed even when
-    // two rows are identical (they are indistinguishable in what was read).
-    //   insertAt(i): like append(), the posted record then takes place i in the result.
-    //   edit(): the current record goes into editing; setFieldValue() changes its buffer;
-    //           post() sends one UPDATE of the changed columns (nothing when none changed).
-    //   deleteRecord(): deletes the row of the current record and removes the record.
-    // A row that can no longer be found raises DbError and leaves the record as it was.
-    enum class State { Browse, Edit, Insert };
-    State state() const { return m_inserting ? State::Insert : (m_editing ? State::Edit : State::Browse); }
-    void insertAt(int index);
-    // True when the record being edited or inserted holds a value that was set or changed.
-    bool modified() const;
-    int insertPosition() const { return m_insertPos < 0 ? static_cast<int>(m_rows.size()) : m_insertPos; }
-    void edit();
-    void deleteRecord();
-    // The value a field of the record being edited or inserted holds now (edit buffer).
-    QVariant bufferValue(int column) const;
-    // The column of the table behind a field ("qxID AS 权限ID" -> qxID); empty when the field is
-    // computed.
-    QString baseColumn(int field) const;
-
-  private:
-    QString tableName() const;
-    QString literal(const QVariant& v) const;
-    QString locateCondition(const QVector<QVariant>& row) const;
-    QString oneRowStatement(bool update, const QString& setList, const QString& condition) const;
-    QString listedColumn(int field) const;
-    void postEdit();
-
-    AdoConnection* m_connection = nullptr;
-    QStringList m_sql;
-    bool m_active = false;
-    QStringList m_fields;
-    QVector<QVector<QVariant>> m_rows;
-    int m_current = 0;
-    bool m_inserting = false;
-    QList<QPair<QString, QVariant>> m_pending;
-    QVector<QMetaType> m_types;
-    int m_insertPos = -1; // -1: the posted insert goes to the end
-    bool m_editing = false;
-    QVector<QVariant> m_editBuffer; // the current record's values while it is edited
-};
-
 } // namespace vardex
+
+#include "platform/adoquery.h"

@@ -1,93 +1,12 @@
 #include "platform/sqldialect.h"
 
+#include "platform/sqllexer.h"
+
 #include <QVector>
 
 namespace vardex {
 
 namespace {
-
-enum class Tok { Space, Comment, Word, Quoted, Other };
-
-struct Token {
-    Tok kind;
-    int pos;
-    int len;
-};
-
-bool isWordChar(QChar c) {
-    return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('@') || c == QLatin1Char('#') ||
-           c == QLatin1Char('$') || c.unicode() > 0x7F;
-}
-
-QVector<Token> tokenize(const QString& s) {
-    QVector<Token> out;
-    const int n = s.size();
-    int i = 0;
-    while (i < n) {
-        const int start = i;
-        const QChar c = s[i];
-        if (c.isSpace()) {
-            while (i < n && s[i].isSpace())
-                ++i;
-            out.append({Tok::Space, start, i - start});
-        } else if (c == QLatin1Char('-') && i + 1 < n && s[i + 1] == QLatin1Char('-')) {
-            while (i < n && s[i] != QLatin1Char('\n'))
-                ++i;
-            out.append({Tok::Comment, start, i - start});
-        } else if (c == QLatin1Char('/') && i + 1 < n && s[i + 1] == QLatin1Char('*')) {
-            i += 2;
-            while (i < n && !(s[i] == QLatin1Char('*') && i + 1 < n && s[i + 1] == QLatin1Char('/')))
-                ++i;
-            i = qMin(n, i + 2);
-            out.append({Tok::Comment, start, i - start});
-        } else if (c == QLatin1Char('$') && i + 1 < n && s[i + 1] == QLatin1Char('$')) {
-            // A dollar-quoted body (PostgreSQL): opaque up to the closing $$.
-            const int close = s.indexOf(QLatin1String("$$"), i + 2);
-            i = close < 0 ? n : close + 2;
-            out.append({Tok::Quoted, start, i - start});
-        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('[')) {
-            // Quoted text or a quoted name; a doubled closing quote stands for one.
-            const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : c;
-            ++i;
-            while (i < n) {
-                if (s[i] == close) {
-                    if (i + 1 < n && s[i + 1] == close) {
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                ++i;
-            }
-            out.append({Tok::Quoted, start, i - start});
-        } else if (isWordChar(c)) {
-            while (i < n && (isWordChar(s[i]) || s[i] == QLatin1Char('.')))
-                ++i;
-            out.append({Tok::Word, start, i - start});
-        } else {
-            ++i;
-            out.append({Tok::Other, start, 1});
-        }
-    }
-    return out;
-}
-
-bool significant(const Token& t) {
-    return t.kind != Tok::Space && t.kind != Tok::Comment;
-}
-
-int nextSignificant(const QVector<Token>& toks, int from) {
-    for (int i = from; i < toks.size(); ++i)
-        if (significant(toks[i]))
-            return i;
-    return -1;
-}
-
-bool wordIs(const QString& s, const Token& t, const char* word) {
-    return t.kind == Tok::Word &&
-           QStringView(s).mid(t.pos, t.len).compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
-}
 
 // PostgreSQL folds unquoted names to lower case: an alias such as 权限ID would come back as
 // 权限id. Only aliases with characters beyond ASCII are quoted; those are never keywords or
@@ -126,23 +45,23 @@ static bool needsNoRewrite(const QString& tsql) {
 QString translateStatement(const QString& tsql, Dialect target) {
     if (target == Dialect::SqlServer || needsNoRewrite(tsql))
         return tsql;
-    const QVector<Token> toks = tokenize(tsql);
-    const int first = nextSignificant(toks, 0);
+    const QVector<SqlToken> toks = lexSql(tsql);
+    const qsizetype first = nextSignificant(toks, 0);
     if (first < 0)
         return tsql;
 
-    if (wordIs(tsql, toks[first], "exec") || wordIs(tsql, toks[first], "execute")) {
-        const int nameTok = nextSignificant(toks, first + 1);
-        if (nameTok < 0 || (toks[nameTok].kind != Tok::Word && toks[nameTok].kind != Tok::Quoted))
+    if (isWord(tsql, toks[first], "exec") || isWord(tsql, toks[first], "execute")) {
+        const qsizetype nameTok = nextSignificant(toks, first + 1);
+        if (nameTok < 0 || (toks[nameTok].kind != SqlToken::Word && !toks[nameTok].quoted()))
             return tsql;
         const QString name = tsql.mid(toks[nameTok].pos, toks[nameTok].len);
-        const int argsStart = toks[nameTok].pos + toks[nameTok].len;
+        const qsizetype argsStart = toks[nameTok].pos + toks[nameTok].len;
         // The arguments run to the end; a closing semicolon and trailing blanks are dropped.
-        int argsEnd = tsql.size();
-        for (int i = toks.size() - 1; i > nameTok; --i) {
-            if (!significant(toks[i]))
+        qsizetype argsEnd = tsql.size();
+        for (qsizetype i = toks.size() - 1; i > nameTok; --i) {
+            if (!toks[i].significant())
                 continue;
-            if (toks[i].kind == Tok::Other && tsql[toks[i].pos] == QLatin1Char(';')) {
+            if (toks[i].kind == SqlToken::Other && tsql[toks[i].pos] == QLatin1Char(';')) {
                 argsEnd = toks[i].pos;
                 continue;
             }
@@ -161,25 +80,25 @@ QString translateStatement(const QString& tsql, Dialect target) {
 
     QString out = tsql;
     // Insertions are made from the back so earlier positions stay valid.
-    QVector<QPair<int, QString>> inserts;
-    QVector<QPair<int, int>> quoteAliases; // pos, len
+    QVector<QPair<qsizetype, QString>> inserts;
+    QVector<QPair<qsizetype, qsizetype>> quoteAliases; // pos, len
 
-    if (wordIs(tsql, toks[first], "insert")) {
-        const int next = nextSignificant(toks, first + 1);
-        if (next >= 0 && !wordIs(tsql, toks[next], "into"))
+    if (isWord(tsql, toks[first], "insert")) {
+        const qsizetype next = nextSignificant(toks, first + 1);
+        if (next >= 0 && !isWord(tsql, toks[next], "into"))
             inserts.append({toks[first].pos + toks[first].len, QStringLiteral(" INTO")});
-    } else if (wordIs(tsql, toks[first], "delete")) {
-        const int next = nextSignificant(toks, first + 1);
-        if (next >= 0 && !wordIs(tsql, toks[next], "from"))
+    } else if (isWord(tsql, toks[first], "delete")) {
+        const qsizetype next = nextSignificant(toks, first + 1);
+        if (next >= 0 && !isWord(tsql, toks[next], "from"))
             inserts.append({toks[first].pos + toks[first].len, QStringLiteral(" FROM")});
     }
 
     if (target == Dialect::PostgreSQL) {
-        for (int i = 0; i < toks.size(); ++i) {
-            if (!wordIs(tsql, toks[i], "as"))
+        for (qsizetype i = 0; i < toks.size(); ++i) {
+            if (!isWord(tsql, toks[i], "as"))
                 continue;
-            const int alias = nextSignificant(toks, i + 1);
-            if (alias >= 0 && toks[alias].kind == Tok::Word &&
+            const qsizetype alias = nextSignificant(toks, i + 1);
+            if (alias >= 0 && toks[alias].kind == SqlToken::Word &&
                 needsQuotedAlias(QStringView(tsql).mid(toks[alias].pos, toks[alias].len)))
                 quoteAliases.append({toks[alias].pos, toks[alias].len});
         }
@@ -187,8 +106,8 @@ QString translateStatement(const QString& tsql, Dialect target) {
 
     // Apply edits back to front.
     struct Edit {
-        int pos;
-        int removeLen;
+        qsizetype pos;
+        qsizetype removeLen;
         QString text;
     };
     QVector<Edit> edits;

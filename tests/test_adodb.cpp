@@ -217,6 +217,38 @@ TEST_P(Ado, TableNamesAndMultiStatementBatches) {
     EXPECT_TRUE(names.contains("u2", Qt::CaseInsensitive));
 }
 
+// A read snapshot sees the store as it was when it began: a row another connection commits
+// afterwards, before anything was read, is not in it; once it ends the row is there.
+TEST_P(Ado, ReadSnapshotSeesNothingCommittedAfterItBegan) {
+    auto other = openConnection(db->connectionString());
+    cn->beginReadSnapshot();
+    EXPECT_TRUE(cn->inTransaction());
+    other->execute("INSERT INTO t (id, name) VALUES (20, 'later')");
+    EXPECT_EQ(count(), 3);
+    EXPECT_EQ(count("id = 20"), 0);
+    cn->rollbackTrans();
+    EXPECT_FALSE(cn->inTransaction());
+    EXPECT_EQ(count(), 4);
+    EXPECT_THROW(cn->commitTrans(), DbError);
+}
+
+// The grid edits the table its query reads from, whatever its select list holds: a subquery
+// with its own FROM, a computed field, a quoted word.
+TEST_P(Ado, GridQueryWithASubqueryInItsListEditsItsOwnTable) {
+    AdoQuery q(cn.get(), "select (select count(*) from t) as n, 'a from b' as w, name from t where id = 1");
+    q.open();
+    ASSERT_EQ(q.recordCount(), 1);
+    EXPECT_EQ(q.baseColumn(0), "");
+    EXPECT_EQ(q.baseColumn(1), "");
+    EXPECT_EQ(q.baseColumn(2), "name");
+    q.edit();
+    q.setFieldValue("name", "uno");
+    q.post();
+    EXPECT_EQ(count("name = 'uno'"), 1);
+    q.deleteRecord();
+    EXPECT_EQ(count(), 2);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, Ado, VARDEX_BACKEND_PARAMS);
 
 TEST(AdoOpen, BadConnectionsRaise) {
