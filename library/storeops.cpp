@@ -3,6 +3,7 @@
 #include "library/storeschema.h"
 
 #include <QSet>
+#include <QStringDecoder>
 
 namespace vardex::storeops {
 
@@ -126,6 +127,56 @@ void replaceLockout(AdoConnection& cn, const QString& userId, int failures, cons
     cn.execute(
         QStringLiteral("insert into vardex_lockout (userID, failures, lastFailure) values (%1, %2, %3)")
             .arg(schema::sqlLiteral(userId), QString::number(failures), schema::sqlLiteral(lastFailure)));
+}
+
+QString utf8Text(const QByteArray& bytes, bool* ok) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    QString text = utf8(bytes);
+    if (ok)
+        *ok = !utf8.hasError() && text.toUtf8() == bytes;
+    return text;
+}
+
+namespace {
+
+QString literal(const AdoConnection::RawValue& v) {
+    if (v.kind == 'n')
+        return QStringLiteral("NULL");
+    if (v.kind == 'i')
+        return QString::fromLatin1(v.bytes);
+    return schema::sqlLiteral(utf8Text(v.bytes));
+}
+
+} // namespace
+
+void insertRawRows(AdoConnection& cn, const QString& table, const QStringList& columns,
+                   const QVector<AdoConnection::RawRow>& rows, int batch,
+                   const std::function<void(qint64)>& inserted) {
+    const QString head =
+        QStringLiteral("INSERT INTO %1 (%2) VALUES ").arg(table, columns.join(QLatin1Char(',')));
+    QString sql;
+    int inBatch = 0;
+    for (const AdoConnection::RawRow& r : rows) {
+        QStringList values;
+        for (const AdoConnection::RawValue& v : r)
+            values << literal(v);
+        sql += (inBatch == 0 ? head : QStringLiteral(",")) + QLatin1Char('(') +
+               values.join(QLatin1Char(',')) + QLatin1Char(')');
+        if (++inBatch == batch) {
+            cn.execute(sql);
+            inserted(inBatch);
+            sql.clear();
+            inBatch = 0;
+        }
+    }
+    if (inBatch > 0) {
+        cn.execute(sql);
+        inserted(inBatch);
+    }
+}
+
+void clearTable(AdoConnection& cn, const QString& table) {
+    cn.execute(QStringLiteral("DELETE FROM %1").arg(table));
 }
 
 Rows storedPasswords(AdoConnection& cn) {

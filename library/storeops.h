@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
+#include <functional>
 
 namespace vardex::storeops {
 
@@ -51,6 +52,17 @@ void replaceSetting(AdoConnection& cn, const QString& name, const QString& value
 void writeSetting(AdoConnection& cn, const QString& name, const QString& value, bool exists);
 // A user's lockout count, its row replaced.
 void replaceLockout(AdoConnection& cn, const QString& userId, int failures, const QString& lastFailure);
+
+// The text of UTF-8 bytes, a leading byte-order mark kept (it is a character of the value);
+// ok tells whether the bytes were UTF-8 and come back from the text unchanged.
+QString utf8Text(const QByteArray& bytes, bool* ok = nullptr);
+// Inserts rows into a table's columns, each value as a database held it (null, a whole number,
+// or text as UTF-8), batch rows a statement; inserted(n) after each statement.
+void insertRawRows(AdoConnection& cn, const QString& table, const QStringList& columns,
+                   const QVector<AdoConnection::RawRow>& rows, int batch,
+                   const std::function<void(qint64)>& inserted);
+// Deletes every row of a table.
+void clearTable(AdoConnection& cn, const QString& table);
 
 // Every user row's ID and stored password.
 Rows storedPasswords(AdoConnection& cn);
