@@ -52,7 +52,7 @@ class Usage : public std::runtime_error {
 void printErr(const QString& text); // "vardex-cli: text" on standard error
 void printOut(const QString& text); // text and a line end on standard output
 
-// What the command line asked of the verb that runs, besides its own options: set by main.cpp
+// What the command line asked of the verb that runs, besides its own options: set by dispatch.cpp
 // from the options every verb takes (-q, -v) and those its table entry's flags give it (--json,
 // --dry-run, --yes).
 struct Conventions {

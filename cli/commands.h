@@ -1,15 +1,17 @@
 #pragma once
 // The verbs of vardex-cli as tables. Each command group's file (cmd_*.cpp) lists its verbs: the
-// words that name one, its arguments, a line saying what it does, the options it takes and the
-// function that runs it. main.cpp reads the tables: it finds the verb a command line names,
-// parses its options, writes its --help, and writes the program's usage from the groups' lines.
+// words that name one, its arguments, a line saying what it does, the options it declares and
+// the function that runs it. dispatch.cpp reads the tables: it finds the verb a command line
+// names, parses and checks its options against their declarations, and writes its --help, the
+// JSON list of the verbs, the manual page's verb reference and the program's usage from them;
+// the completion (cmd_completion.cpp) is written from the same declarations.
 //
-// The conventions every verb follows live in main.cpp and common.cpp, not in the verbs:
-// - Help: VERB --help and `help VERB` on standard output. Each name in synopsis is an
-//   argument; write it "NAME: what it is" (a name main.cpp knows, ITEM, ID, ..., may go without).
-// - Checks: a wrong count of arguments, an unknown option, an argument ITEM, NEW or N or an option
-//   value N that is no whole number of 32 bits and an option value T that is no time
-//   (yyyy-MM-dd[ hh:mm:ss]) are exit 2 before the verb runs.
+// The conventions every verb follows live in dispatch.cpp and common.cpp, not in the verbs:
+// - Help: VERB --help and `help VERB` on standard output. Each argument is written "NAME: what
+//   it is" (a name dispatch.cpp knows, ITEM, ID, ..., may go without).
+// - Checks: a wrong count of arguments, an unknown option, and an argument or option value not
+//   of its declared kind (a whole number of 32 bits, a time yyyy-MM-dd[ hh:mm:ss], a date of the
+//   form yyyy-mm-dd) are exit 2 before the verb runs.
 // - flags, the last field of a table entry:
 //     Writes       the verb changes a store. It gets --json (one result object: verb, ok,
 //                  dryRun, committed, statements, results, error) and --dry-run. It ends its
@@ -23,7 +25,7 @@
 //                  render()).
 // - -q and -v are every verb's: notice() is silent with -q; -v lists the statements sent.
 // A verb that deletes, for example, needs no more than its flag:
-//   {QStringLiteral("item delete"), {QStringLiteral("ITEM")}, QStringLiteral("Delete an item."),
+//   {QStringLiteral("item delete"), {int32Arg(QStringLiteral("ITEM"))}, QStringLiteral("Delete an item."),
 //    Takes::Store, nullptr, onStore(remove), Destructive}
 #include "cli/cli.h"
 
