@@ -156,6 +156,11 @@ Options declaredOptions(const Verb& v);
 QList<ArgDecl> declaredArguments(const Verb& v);
 // The options of one as typed (-q, --store, ...), hidden ones left out: for the completion.
 QStringList optionNames(const Verb& v);
+// A verb's --help; every verb with its arguments, options (names, value, kind, help) and flags
+// as JSON, what tests and tools read the tables through; the manual page's verb reference.
+QString verbHelp(const Verb& v);
+QString verbsJson();
+QString verbsRoff();
 // Exit 2 (Usage naming the option or argument and its kind) unless every option value and
 // argument the parser holds is of its declared kind.
 void checkKinds(const QCommandLineParser& p, const Options& options, const QList<ArgDecl>& arguments);
