@@ -65,13 +65,6 @@ const UserRow& owner(const QVector<UserRow>& users, const QString& id) {
     return u;
 }
 
-QString assignment(AdoConnection& cn, const QString& ownerId, const QString& group) {
-    const auto rows =
-        selectRows(cn, QStringLiteral("select Allow from qx_user_zu where userID = %1 and zuName = %2")
-                           .arg(schema::sqlLiteral(ownerId), schema::sqlLiteral(group)));
-    return rows.isEmpty() ? QString() : rows.first().value(0).toString();
-}
-
 void assign(StoreSession& s, const QString& group, const QString& ownerId, const QString& flag) {
     const QVector<UserRow> users = loadUsers(s.cn());
     const UserRow& o = owner(users, ownerId);

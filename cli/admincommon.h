@@ -23,8 +23,7 @@ const UserRow& existingUser(const QVector<UserRow>& users, const QString& id);
 // The owner of a user's permission groups: the user itself, or a rights-holding row. Members
 // of a listed user group are refused: their groups are those of their user group.
 const UserRow& owner(const QVector<UserRow>& users, const QString& id);
-// The Allow of an owner's assignment row of a permission group; empty when there is none.
-QString assignment(AdoConnection& cn, const QString& ownerId, const QString& group);
+using storeops::assignment;
 // Sets an owner's assignment of a permission group to flag, as the assignment list does.
 void assign(StoreSession& s, const QString& group, const QString& ownerId, const QString& flag);
 // Sets an item of a permission group to flag, as the group-rights list does (a head item takes

@@ -1,6 +1,7 @@
 #pragma once
 // What the verbs of vardex-cli share: the exit codes, the refusal that names what was wrong,
 // the store options and where a password comes from, and the three output forms of a table.
+#include "library/storeops.h"
 #include "platform/adodb.h"
 #include "platform/errors.h"
 #include "platform/sqllexer.h"
@@ -51,7 +52,7 @@ class Usage : public std::runtime_error {
 void printErr(const QString& text); // "vardex-cli: text" on standard error
 void printOut(const QString& text); // text and a line end on standard output
 
-// What the command line asked of the verb that runs, besides its own options: set by main.cpp
+// What the command line asked of the verb that runs, besides its own options: set by dispatch.cpp
 // from the options every verb takes (-q, -v) and those its table entry's flags give it (--json,
 // --dry-run, --yes).
 struct Conventions {
@@ -119,11 +120,6 @@ template <typename F> int guarded(F&& body) {
     }
 }
 
-// The options every verb on a store takes, added to a parser. The database account is
-// --db-user and its password --db-password; install, session and doctor also take them as
-// --user and --password and write no trace. On the other verbs --user names a user of the
-// store, and --password is refused (it would be taken for a user's password).
-void addStoreOptions(QCommandLineParser& p, bool userIsAccount = false);
 // The connection string: the positional given, else --store, else VARDEX_STORE.
 QString storeFrom(const QCommandLineParser& p, const QString& positional = QString());
 // The database account password: --db-password, else --password-file, else VARDEX_PASSWORD,
@@ -157,11 +153,11 @@ class TraceFile {
     QFile m_file;
 };
 bool traceFailed();
+// Forgets what the verb run before left behind (its conventions, a failed trace): for a process
+// that runs more than one.
+void resetRunState();
 // Statements shown or traced have their passwords masked (platform/sqllexer.h).
 using vardex::maskPasswords;
-
-// The parser's help with the verb's own name in its usage line.
-QString helpText(const QCommandLineParser& p, const QString& verb);
 
 // Parses a whole number that must fit in 32 bits: the whole text, decimal digits after an
 // optional sign; no blanks, and digits beyond the range are refused, not wrapped.
@@ -173,12 +169,11 @@ struct Table {
     QVector<QVector<QVariant>> rows;
 };
 enum class Format { Text, Json, Csv };
-void addFormatOptions(QCommandLineParser& p);
 Format formatFrom(const QCommandLineParser& p);
 QString render(const Table& t, Format f);
 
 // Runs a select on a connection and returns its rows.
-QVector<QVector<QVariant>> selectRows(AdoConnection& cn, const QString& sql);
+using storeops::selectRows;
 
 // A connection of the verb's own (not the library's session) on the store cs, opened with the
 // database account given; refused with Usage ("cannot open the <what>: <reason>") when it

@@ -1,5 +1,6 @@
-// completion: the bash completion of vardex-cli, written from the verb tables, so that a verb
-// added to a table completes with its options without further work.
+// completion: the bash completion of vardex-cli, written from the verbs' declarations, so that a
+// verb added to a table completes with its options, and its options' values by their kinds,
+// without further work.
 #include "cli/commands.h"
 
 #include <algorithm>
@@ -17,8 +18,17 @@ QString completionScript() {
     QString options, next;
     QMap<QString, QStringList> following; // the words typed so far -> the words that may come next
     for (const Verb* v : verbs) {
-        options += QStringLiteral("    \"%1\" | \"%1 \"*) opts=\"%2\" ;;\n")
-                       .arg(v->name, optionNames(*v).join(QLatin1Char(' ')));
+        // The options that take a value: a file's is completed with file names, any other's
+        // with nothing (it is typed).
+        QStringList files, valued;
+        for (const OptionDecl& o : declaredOptions(*v))
+            if (!o.hidden && o.kind != Kind::Flag)
+                for (const QString& n : o.names)
+                    (o.kind == Kind::File ? files : valued)
+                        << (n.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + n;
+        options += QStringLiteral("    \"%1\" | \"%1 \"*) opts=\"%2\" files=\"%3\" valued=\"%4\" ;;\n")
+                       .arg(v->name, optionNames(*v).join(QLatin1Char(' ')), files.join(QLatin1Char(' ')),
+                            valued.join(QLatin1Char(' ')));
         const QStringList words = v->name.split(QLatin1Char(' '));
         for (int i = 0; i < words.size(); ++i) {
             QStringList& after = following[words.mid(0, i).join(QLatin1Char(' '))];
@@ -34,7 +44,8 @@ QString completionScript() {
                "# bash completion for vardex-cli, written by `vardex-cli completion bash` from its verb "
                "tables.\n"
                "_vardex_cli() {\n"
-               "    local cur=\"${COMP_WORDS[COMP_CWORD]}\" typed=\"\" opts=\"\" words=\"\" i\n"
+               "    local cur=\"${COMP_WORDS[COMP_CWORD]}\" prev=\"${COMP_WORDS[COMP_CWORD-1]}\" typed=\"\" "
+               "opts=\"\" files=\"\" valued=\"\" words=\"\" i\n"
                "    for ((i = 1; i < COMP_CWORD; i++)); do\n"
                "        [[ ${COMP_WORDS[i]} == -* ]] && break\n"
                "        typed=\"${typed:+$typed }${COMP_WORDS[i]}\"\n"
@@ -46,7 +57,11 @@ QString completionScript() {
                           "    case \"$typed\" in\n") +
            options +
            QStringLiteral("    esac\n"
-                          "    if [[ $cur == -* && -n $opts ]]; then\n"
+                          "    if [[ \" $files \" == *\" $prev \"* ]]; then\n"
+                          "        COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+                          "    elif [[ \" $valued \" == *\" $prev \"* ]]; then\n"
+                          "        COMPREPLY=()\n"
+                          "    elif [[ $cur == -* && -n $opts ]]; then\n"
                           "        COMPREPLY=($(compgen -W \"$opts\" -- \"$cur\"))\n"
                           "    elif [[ -n $words ]]; then\n"
                           "        COMPREPLY=($(compgen -W \"$words\" -- \"$cur\"))\n"

@@ -4,11 +4,8 @@
 #include "cli/store.h"
 #include "library/securestore.h"
 
-#include "platform/sqldialect.h"
-
 #include <QCryptographicHash>
 #include <QElapsedTimer>
-#include <QStringDecoder>
 #include <algorithm>
 #include <memory>
 
@@ -66,15 +63,7 @@ QVector<RawRow> rawRows(AdoConnection& cn, const CopiedTable& t) {
     return cn.rawRows(QLatin1String(t.name), t.columns, integer);
 }
 
-// The text of UTF-8 bytes, a leading byte-order mark kept (it is a character of the value);
-// ok tells whether the bytes were UTF-8 and come back from the text unchanged.
-QString utf8Text(const QByteArray& bytes, bool* ok = nullptr) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
-    QString text = utf8(bytes);
-    if (ok)
-        *ok = !utf8.hasError() && text.toUtf8() == bytes;
-    return text;
-}
+using storeops::utf8Text;
 
 // Why a value cannot be carried faithfully into the store's column, or empty: the columns are
 // 32-bit integers and texts, and the servers hold a text only as valid UTF-8 without NUL.
@@ -105,14 +94,6 @@ QString unfaithful(const RawValue& v, bool numeric) {
     if (v.bytes.contains('\0'))
         return QStringLiteral("a text holding a NUL character");
     return QString();
-}
-
-QString literal(const RawValue& v) {
-    if (v.kind == 'n')
-        return QStringLiteral("NULL");
-    if (v.kind == 'i')
-        return QString::fromLatin1(v.bytes);
-    return schema::sqlLiteral(utf8Text(v.bytes));
 }
 
 // Count and an order-free digest of a table's rows, over the values as held.
@@ -158,16 +139,16 @@ void requireEmptyStore(AdoConnection& dst, const QList<CopiedTable>& tables) {
     for (const CopiedTable& t : tables) {
         if (t.replaces)
             continue;
-        QVector<QVector<QVariant>> n;
+        qint64 n = 0;
         try {
-            n = selectRows(dst, QStringLiteral("select count(*) from %1").arg(QLatin1String(t.name)));
+            n = storeops::rowCount(dst, QLatin1String(t.name));
         } catch (const Error& e) {
             throw Refused(Cli::tr("the destination has no store (install it first): %1").arg(e.message()));
         }
-        if (n.value(0).value(0).toLongLong() != 0)
+        if (n != 0)
             throw Refused(Cli::tr("the destination is not empty: %1 holds %2 row(s)")
                               .arg(QLatin1String(t.name))
-                              .arg(n.value(0).value(0).toLongLong()));
+                              .arg(n));
     }
 }
 
@@ -194,27 +175,8 @@ QList<QVector<RawRow>> readSource(AdoConnection& src, const QList<CopiedTable>& 
 void insertRows(AdoConnection& dst, const CopiedTable& t, const QVector<RawRow>& rows, int batch,
                 Progress& progress) {
     progress.table(QLatin1String(t.name));
-    const QString head = QStringLiteral("INSERT INTO %1 (%2) VALUES ")
-                             .arg(QLatin1String(t.name), t.columns.join(QLatin1Char(',')));
-    QString sql;
-    int inBatch = 0;
-    for (const RawRow& r : rows) {
-        QStringList values;
-        for (const RawValue& v : r)
-            values << literal(v);
-        sql += (inBatch == 0 ? head : QStringLiteral(",")) + QLatin1Char('(') +
-               values.join(QLatin1Char(',')) + QLatin1Char(')');
-        if (++inBatch == batch) {
-            dst.execute(sql);
-            progress.advance(inBatch);
-            sql.clear();
-            inBatch = 0;
-        }
-    }
-    if (inBatch > 0) {
-        dst.execute(sql);
-        progress.advance(inBatch);
-    }
+    storeops::insertRawRows(dst, QLatin1String(t.name), t.columns, rows, batch,
+                            [&](qint64 n) { progress.advance(n); });
 }
 
 // Value for value as each side holds it: a copy that differs is never left behind. Equal rows
@@ -251,7 +213,7 @@ qint64 copyTables(AdoConnection& src, AdoConnection& dst, const QList<CopiedTabl
             Progress progress(all);
             for (int i = 0; i < tables.size(); ++i) {
                 if (tables[i].replaces)
-                    dst.execute(QStringLiteral("DELETE FROM %1").arg(QLatin1String(tables[i].name)));
+                    storeops::clearTable(dst, QLatin1String(tables[i].name));
                 insertRows(dst, tables[i], source[i], batch, progress);
                 copied += source[i].size();
             }
@@ -269,9 +231,11 @@ qint64 copyTables(AdoConnection& src, AdoConnection& dst, const QList<CopiedTabl
     return copied;
 }
 
-void options(QCommandLineParser& p) {
-    p.addOption({QStringLiteral("batch"), QStringLiteral("Rows per insert statement (default 400)."),
-                 QStringLiteral("N")});
+void options(Options& p) {
+    p << OptionDecl{{QStringLiteral("batch")},
+                    QStringLiteral("Rows per insert statement (default 400)."),
+                    QStringLiteral("N"),
+                    Kind::Int32};
 }
 
 int copy(const Invocation& in) {

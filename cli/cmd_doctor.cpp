@@ -90,8 +90,8 @@ int doctor(const Invocation& o) {
     }
 }
 
-void options(QCommandLineParser& p) {
-    p.addOption({QStringLiteral("repair"), QStringLiteral("Mend what is found, in one transaction.")});
+void options(Options& p) {
+    p << OptionDecl{{QStringLiteral("repair")}, QStringLiteral("Mend what is found, in one transaction.")};
 }
 
 } // namespace

@@ -6,9 +6,11 @@ namespace vardex::cli {
 
 namespace {
 
-void grantOptions(QCommandLineParser& p) {
-    p.addOption({QStringLiteral("permgroup"), QStringLiteral("Permission group to grant through."),
-                 QStringLiteral("NAME")});
+void grantOptions(Options& p) {
+    p << OptionDecl{{QStringLiteral("permgroup")},
+                    QStringLiteral("Permission group to grant through."),
+                    QStringLiteral("NAME"),
+                    Kind::Text};
 }
 
 void grant(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
@@ -16,9 +18,10 @@ void grant(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
     s.transaction([&] {
         const QVector<UserRow> users = loadUsers(s.cn());
         const UserRow& o = owner(users, a[0]);
-        const QString group = p.isSet(QStringLiteral("permgroup"))
-                                  ? p.value(QStringLiteral("permgroup"))
-                                  : checkedName(o.userId, QStringLiteral("permission group name"), 20);
+        const QString group =
+            p.isSet(QStringLiteral("permgroup"))
+                ? p.value(QStringLiteral("permgroup"))
+                : checkedName(o.userId, QStringLiteral("permission group name"), schema::kIdLength);
         requireItem(s, item);
         if (!permissionGroups(s.cn()).contains(group)) {
             if (p.isSet(QStringLiteral("permgroup")))
@@ -38,18 +41,14 @@ void revoke(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
         const QVector<UserRow> users = loadUsers(s.cn());
         const UserRow& o = owner(users, a[0]);
         requireItem(s, item);
-        const auto rows = selectRows(
-            s.cn(), QStringLiteral("select a.zuName from qx_user_zu a, qx_zu z where a.userID = %1 and "
-                                   "a.Allow = 'T' and z.zuName = a.zuName and z.qxID = %2 and z.Allow = 'T' "
-                                   "order by a.zuName")
-                        .arg(schema::sqlLiteral(o.userId), QString::number(item)));
-        if (rows.isEmpty())
+        const QStringList groups = storeops::groupsGivingItem(s.cn(), o.userId, item);
+        if (groups.isEmpty())
             notice(Cli::tr("%1 holds item %2 through no permission group; nothing to change")
                        .arg(o.userId)
                        .arg(item));
-        for (const auto& r : rows) {
-            adminops::setAssignment(s.data(), o.userId, r.value(0).toString(), kF);
-            say(Cli::tr("unassigned permission group %1").arg(r.value(0).toString()));
+        for (const QString& group : groups) {
+            adminops::setAssignment(s.data(), o.userId, group, kF);
+            say(Cli::tr("unassigned permission group %1").arg(group));
         }
     });
 }
@@ -57,7 +56,7 @@ void revoke(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
 } // namespace
 
 CommandGroup grantCommands() {
-    const QStringList holderItem{QStringLiteral("USER"), QStringLiteral("ITEM")};
+    const QList<ArgDecl> holderItem{QStringLiteral("USER"), int32Arg(QStringLiteral("ITEM"))};
     return {
         QStringLiteral("grant|revoke USER ITEM"),
         false,

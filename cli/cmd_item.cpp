@@ -15,7 +15,7 @@ void requireFreeItem(StoreSession& s, int qxId) {
 StoreBody named(bool add) {
     return [add](StoreSession& s, const QCommandLineParser&, const QStringList& a) {
         const int item = checkedItem(a[0]);
-        const QString name = checkedName(a[1], QStringLiteral("item name"), 30);
+        const QString name = checkedName(a[1], QStringLiteral("item name"), schema::kItemNameLength);
         s.transaction([&] {
             if (add) {
                 requireFreeItem(s, item);
@@ -50,8 +50,8 @@ void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
 } // namespace
 
 CommandGroup itemCommands() {
-    const QStringList itemAndName{QStringLiteral("ITEM"),
-                                  QStringLiteral("NAME: The item's name (up to 30 characters).")};
+    const QList<ArgDecl> itemAndName{int32Arg(QStringLiteral("ITEM")),
+                                     QStringLiteral("NAME: The item's name (up to 30 characters).")};
     return {QStringLiteral("item add|rename ITEM NAME | renumber ITEM NEW | delete ITEM"),
             false,
             {
@@ -60,14 +60,14 @@ CommandGroup itemCommands() {
                 {QStringLiteral("item rename"), itemAndName, QStringLiteral("Give an item a new name."),
                  Takes::Store, nullptr, onStore(named(false)), Writes},
                 {QStringLiteral("item renumber"),
-                 {QStringLiteral("ITEM"), QStringLiteral("NEW")},
+                 {int32Arg(QStringLiteral("ITEM")), int32Arg(QStringLiteral("NEW"))},
                  QStringLiteral("Give an item a new number; its grants follow it."),
                  Takes::Store,
                  nullptr,
                  onStore(renumber),
                  Writes},
                 {QStringLiteral("item delete"),
-                 {QStringLiteral("ITEM")},
+                 {int32Arg(QStringLiteral("ITEM"))},
                  QStringLiteral("Delete an item; its grants go with it."),
                  Takes::Store,
                  nullptr,

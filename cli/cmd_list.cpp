@@ -4,15 +4,6 @@
 
 namespace vardex::cli {
 
-QString grantsSelect(const QString& owner) {
-    QString sql =
-        QStringLiteral("select g.userID, g.qxID, n.qxName, g.AllowCount from qx_user_qx g, qx_Name n "
-                       "where g.qxID = n.qxID and g.AllowCount > 0");
-    if (!owner.isNull())
-        sql += QStringLiteral(" and g.userID = ") + schema::sqlLiteral(owner);
-    return sql + QStringLiteral(" order by g.userID, g.qxID");
-}
-
 namespace {
 
 // A flag: "yes" or "no" in a text table and a CSV file, true or false in JSON.
@@ -55,13 +46,9 @@ Table permGroups(AdoConnection& cn, const QVector<UserRow>&, const QCommandLineP
     Table t;
     t.columns = {QStringLiteral("name"), QStringLiteral("items"), QStringLiteral("holders")};
     for (const QString& g : permissionGroups(cn)) {
-        const auto items =
-            selectRows(cn, QStringLiteral("select count(*) from qx_zu where zuName = %1 and Allow = 'T'")
-                               .arg(schema::sqlLiteral(g)));
-        const auto holders =
-            selectRows(cn, QStringLiteral("select count(*) from qx_user_zu where zuName = %1 and Allow = 'T'")
-                               .arg(schema::sqlLiteral(g)));
-        t.rows.append({g, numberCell(items.value(0).value(0)), numberCell(holders.value(0).value(0))});
+        const qint64 items = storeops::grantedItemCount(cn, g);
+        const qint64 holders = storeops::holderCount(cn, g);
+        t.rows.append({g, numberCell(items), numberCell(holders)});
     }
     return t;
 }
@@ -69,7 +56,7 @@ Table permGroups(AdoConnection& cn, const QVector<UserRow>&, const QCommandLineP
 Table items(AdoConnection& cn, const QVector<UserRow>&, const QCommandLineParser&) {
     Table t;
     t.columns = {QStringLiteral("item"), QStringLiteral("name")};
-    for (const auto& r : selectRows(cn, QStringLiteral("select qxID, qxName from qx_Name order by qxID")))
+    for (const auto& r : storeops::items(cn))
         t.rows.append({numberCell(r.value(0)), textCell(r.value(1))});
     return t;
 }
@@ -93,7 +80,7 @@ Table grants(AdoConnection& cn, const QVector<UserRow>& users, const QCommandLin
             owner = u->userId;
         }
     }
-    for (const auto& r : selectRows(cn, grantsSelect(owner)))
+    for (const auto& r : storeops::grants(cn, owner))
         t.rows.append(
             {textCell(r.value(0)), numberCell(r.value(1)), textCell(r.value(2)), numberCell(r.value(3))});
     return t;
@@ -110,12 +97,13 @@ const Listing kListings[] = {{QStringLiteral("users"), users},
                              {QStringLiteral("items"), items},
                              {QStringLiteral("grants"), grants}};
 
-void options(QCommandLineParser& p) {
+void options(Options& p) {
     addFormatOptions(p);
-    p.addOption(
-        {QStringLiteral("user"),
-         QStringLiteral("grants: only the rights this user holds (through its user group for a member)."),
-         QStringLiteral("U")});
+    p << OptionDecl{
+        {QStringLiteral("user")},
+        QStringLiteral("grants: only the rights this user holds (through its user group for a member)."),
+        QStringLiteral("U"),
+        Kind::Text};
 }
 
 int list(const Invocation& in) {

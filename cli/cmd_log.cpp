@@ -10,20 +10,28 @@ namespace vardex::cli {
 
 namespace {
 
-void options(QCommandLineParser& p) {
+void options(Options& p) {
     addFormatOptions(p);
-    p.addOption({QStringLiteral("user"),
-                 QStringLiteral("Only rows of the user with this ID (by the name its rows carry)."),
-                 QStringLiteral("ID")});
-    p.addOption({QStringLiteral("name"), QStringLiteral("Only rows carrying this user name."),
-                 QStringLiteral("NAME")});
-    p.addOption({QStringLiteral("since"),
-                 QStringLiteral("Only rows at or after this time (yyyy-mm-dd[ hh:mm:ss])."),
-                 QStringLiteral("T")});
-    p.addOption(
-        {QStringLiteral("until"), QStringLiteral("Only rows at or before this time."), QStringLiteral("T")});
-    p.addOption(
-        {QStringLiteral("text"), QStringLiteral("Only rows whose text contains S."), QStringLiteral("S")});
+    p << OptionDecl{{QStringLiteral("user")},
+                    QStringLiteral("Only rows of the user with this ID (by the name its rows carry)."),
+                    QStringLiteral("ID"),
+                    Kind::Text};
+    p << OptionDecl{{QStringLiteral("name")},
+                    QStringLiteral("Only rows carrying this user name."),
+                    QStringLiteral("NAME"),
+                    Kind::Text};
+    p << OptionDecl{{QStringLiteral("since")},
+                    QStringLiteral("Only rows at or after this time (yyyy-mm-dd[ hh:mm:ss])."),
+                    QStringLiteral("T"),
+                    Kind::Time};
+    p << OptionDecl{{QStringLiteral("until")},
+                    QStringLiteral("Only rows at or before this time."),
+                    QStringLiteral("T"),
+                    Kind::Time};
+    p << OptionDecl{{QStringLiteral("text")},
+                    QStringLiteral("Only rows whose text contains S."),
+                    QStringLiteral("S"),
+                    Kind::Text};
 }
 
 int log(const Invocation& in) {
@@ -68,11 +76,12 @@ int log(const Invocation& in) {
     return kOk;
 }
 
-void clearOptions(QCommandLineParser& p) {
-    p.addOption({QStringLiteral("before"),
-                 QStringLiteral("Delete the rows whose time is at or before T (yyyy-mm-dd[ hh:mm:ss]), as "
-                                "ClearLogs does."),
-                 QStringLiteral("T")});
+void clearOptions(Options& p) {
+    p << OptionDecl{{QStringLiteral("before")},
+                    QStringLiteral("Delete the rows whose time is at or before T (yyyy-mm-dd[ hh:mm:ss]), as "
+                                   "ClearLogs does."),
+                    QStringLiteral("T"),
+                    Kind::Time};
 }
 
 void clear(StoreSession& s, const QCommandLineParser& p, const QStringList&) {

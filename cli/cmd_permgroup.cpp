@@ -18,7 +18,7 @@ QString checkedFlag(const QString& text) {
 }
 
 void add(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
-    const QString name = checkedName(a[0], QStringLiteral("permission group name"), 20);
+    const QString name = checkedName(a[0], QStringLiteral("permission group name"), schema::kIdLength);
     s.transaction([&] {
         if (adminops::permissionGroupTaken(s.data(), name))
             throw Refused(Cli::tr("permission group %1 exists").arg(name));
@@ -50,8 +50,8 @@ void set(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
 
 CommandGroup permGroupCommands() {
     const QString group = QStringLiteral("NAME: The permission group's name.");
-    const QStringList name{group};
-    const QStringList holder{group, QStringLiteral("USER")};
+    const QList<ArgDecl> name{group};
+    const QList<ArgDecl> holder{group, QStringLiteral("USER")};
     return {QStringLiteral("permgroup add|delete NAME | assign|unassign NAME USER | set NAME ITEM on|off"),
             false,
             {
@@ -68,7 +68,7 @@ CommandGroup permGroupCommands() {
                  QStringLiteral("Take a permission group back from a user or user group."), Takes::Store,
                  nullptr, onStore(assignTo(kF)), Writes},
                 {QStringLiteral("permgroup set"),
-                 {group, QStringLiteral("ITEM"),
+                 {group, int32Arg(QStringLiteral("ITEM")),
                   QStringLiteral("on|off: on (also t, yes, 1) or off (f, no, 0).")},
                  QStringLiteral(
                      "Switch an item of a permission group on or off (a head item, number divisible by "

@@ -7,7 +7,6 @@
 #include "library/passwordpolicy.h"
 #include "library/securestore.h"
 #include "platform/passwordhash.h"
-#include "platform/sqldialect.h"
 
 #include <QScopeGuard>
 #include <algorithm>
@@ -65,11 +64,7 @@ int set(const Invocation& in) {
             throw Refused(Cli::tr("the store is secured, and its functions take bcrypt hashes only: run "
                                   "vardex-cli secure --undo first"));
         for (const auto& [name, value] : pairs)
-            cn.execute(stored.contains(name)
-                           ? QStringLiteral("update vardex_settings set value = %1 where name = %2")
-                                 .arg(sqlLiteral(value), sqlLiteral(name))
-                           : QStringLiteral("insert into vardex_settings (name, value) values (%1, %2)")
-                                 .arg(sqlLiteral(name), sqlLiteral(value)));
+            storeops::writeSetting(cn, name, value, stored.contains(name));
         finishTransaction(tx, cn);
         say(Cli::tr("%1 setting(s) set").arg(pairs.size()));
         return kOk;
@@ -90,15 +85,18 @@ bool plainText(const QString& cipherText, const QByteArray& key, QString* plain)
     return !plain->isEmpty();
 }
 
-void upgradeOptions(QCommandLineParser& p) {
-    p.addOption({QStringLiteral("known-user"),
-                 QStringLiteral("A user whose password is still cipher text and is known: the key is taken "
-                                "only when his cipher text deciphers under it to exactly that password."),
-                 QStringLiteral("ID")});
-    p.addOption({QStringLiteral("known-password-file"),
-                 QStringLiteral("Read that user's password from the file's first line (a file only its "
-                                "owner may read); else VARDEX_KNOWN_PASSWORD, else a prompt."),
-                 QStringLiteral("FILE")});
+void upgradeOptions(Options& p) {
+    p << OptionDecl{
+        {QStringLiteral("known-user")},
+        QStringLiteral("A user whose password is still cipher text and is known: the key is taken "
+                       "only when his cipher text deciphers under it to exactly that password."),
+        QStringLiteral("ID"),
+        Kind::Text};
+    p << OptionDecl{{QStringLiteral("known-password-file")},
+                    QStringLiteral("Read that user's password from the file's first line (a file only its "
+                                   "owner may read); else VARDEX_KNOWN_PASSWORD, else a prompt."),
+                    QStringLiteral("FILE"),
+                    Kind::File};
 }
 
 // The known user's password: from --known-password-file, else VARDEX_KNOWN_PASSWORD, else typed
@@ -149,7 +147,7 @@ void upgradePasswords(StoreSession& s, const QCommandLineParser& p, const QStrin
     const QString knownTyped = known.isEmpty() ? QString() : knownPassword(p, known);
     s.transaction([&] {
         QList<QPair<QString, QString>> rows; // userID, cipher text
-        for (const auto& r : selectRows(s.cn(), QStringLiteral("select userID, userPwd from qx_user"))) {
+        for (const auto& r : storeops::storedPasswords(s.cn())) {
             const QString stored = r.value(1).toString();
             if (!stored.isEmpty() && !isPasswordHash(stored))
                 rows.append({r.value(0).toString(), stored});
@@ -175,10 +173,8 @@ void upgradePasswords(StoreSession& s, const QCommandLineParser& p, const QStrin
                               .arg(failed)
                               .arg(rows.size()));
         for (int i = 0; i < rows.size(); ++i)
-            s.cn().execute(
-                QStringLiteral("Update qx_user set userPwd = %1 where userID = %2 and userPwd = %3")
-                    .arg(sqlLiteral(hashPassword(plains[i], policy.cost)), sqlLiteral(rows[i].first),
-                         sqlLiteral(rows[i].second)));
+            storeops::replaceStoredPassword(s.cn(), rows[i].first, rows[i].second,
+                                            hashPassword(plains[i], policy.cost));
         say(Cli::tr("%1 password(s) upgraded").arg(rows.size()));
     });
 }

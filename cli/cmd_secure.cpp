@@ -7,15 +7,16 @@ namespace vardex::cli {
 
 namespace {
 
-void options(QCommandLineParser& p) {
-    p.addOption(
-        {QStringLiteral("client-role"),
-         QStringLiteral("The role the desktops connect with, created by the database administrator: a login "
-                        "role, or a group role (NOLOGIN) whose members are the desktops' own logins."),
-         QStringLiteral("ROLE")});
-    p.addOption(
-        {QStringLiteral("undo"),
-         QStringLiteral("Drops the functions and gives back the privileges the role and PUBLIC had.")});
+void options(Options& p) {
+    p << OptionDecl{
+        {QStringLiteral("client-role")},
+        QStringLiteral("The role the desktops connect with, created by the database administrator: a login "
+                       "role, or a group role (NOLOGIN) whose members are the desktops' own logins."),
+        QStringLiteral("ROLE"),
+        Kind::Text};
+    p << OptionDecl{
+        {QStringLiteral("undo")},
+        QStringLiteral("Drops the functions and gives back the privileges the role and PUBLIC had.")};
 }
 
 int secure(const Invocation& o) {

@@ -234,9 +234,11 @@ int session(const Invocation& o) {
     return failures ? 1 : 0;
 }
 
-void options(QCommandLineParser& p) {
-    p.addOption(
-        {QStringLiteral("work-date"), QStringLiteral("Working date of the session."), QStringLiteral("D")});
+void options(vardex::cli::Options& p) {
+    p << vardex::cli::OptionDecl{{QStringLiteral("work-date")},
+                                 QStringLiteral("Working date of the session."),
+                                 QStringLiteral("D"),
+                                 vardex::cli::Kind::Date};
 }
 
 } // namespace

@@ -31,10 +31,7 @@ QJsonValue jsonText(const QString& s, bool null) {
 qint64 storeRows(AdoConnection& cn) {
     qint64 n = 0;
     for (const char* t : {"qx_Name", "qx_user", "qx_zu", "qx_user_zu", "qx_user_qx"})
-        n += selectRows(cn, QStringLiteral("select count(*) from %1").arg(QLatin1String(t)))
-                 .value(0)
-                 .value(0)
-                 .toLongLong();
+        n += storeops::rowCount(cn, QLatin1String(t));
     return n;
 }
 
@@ -51,9 +48,7 @@ void exportPolicy(AdoConnection& cn, const QVector<UserRow>& users, QJsonObject&
     }
     if (tables.contains(QLatin1String(policy::kLockoutTable), Qt::CaseInsensitive)) {
         QJsonArray rows;
-        for (const auto& r : selectRows(
-                 cn, QStringLiteral(
-                         "select userID, failures, lastFailure from vardex_lockout order by userID"))) {
+        for (const auto& r : storeops::lockouts(cn)) {
             const UserRow* u = findUser(users, r.value(0).toString());
             if (u && !u->isGroup())
                 rows.append(QJsonObject{{QStringLiteral("user"), u->userId},
@@ -73,20 +68,10 @@ void importPolicy(AdoConnection& cn, const exportfile::Setup& setup) {
         if (!tables.contains(QLatin1String(t), Qt::CaseInsensitive))
             throw Refused(Cli::tr("the store has no table %1: run vardex-cli upgrade on it first")
                               .arg(QLatin1String(t)));
-    for (const auto& [name, value] : setup.settings) {
-        cn.execute(
-            QStringLiteral("delete from vardex_settings where name = %1").arg(schema::sqlLiteral(name)));
-        cn.execute(QStringLiteral("insert into vardex_settings (name, value) values (%1, %2)")
-                       .arg(schema::sqlLiteral(name), schema::sqlLiteral(value)));
-    }
-    for (const exportfile::Lockout& l : setup.lockouts) {
-        cn.execute(
-            QStringLiteral("delete from vardex_lockout where userID = %1").arg(schema::sqlLiteral(l.userId)));
-        cn.execute(
-            QStringLiteral("insert into vardex_lockout (userID, failures, lastFailure) values (%1, %2, %3)")
-                .arg(schema::sqlLiteral(l.userId), QString::number(l.failures),
-                     schema::sqlLiteral(l.lastFailure)));
-    }
+    for (const auto& [name, value] : setup.settings)
+        storeops::replaceSetting(cn, name, value);
+    for (const exportfile::Lockout& l : setup.lockouts)
+        storeops::replaceLockout(cn, l.userId, l.failures, l.lastFailure);
 }
 
 QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
@@ -109,8 +94,7 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
 
     progress.table(QStringLiteral("qx_Name"));
     QJsonArray items;
-    for (const auto& r :
-         selectRows(cn, QStringLiteral("select qxID, qxName from qx_Name order by qxID, qxName"))) {
+    for (const auto& r : storeops::itemsByNumberAndName(cn)) {
         QJsonObject o{{QStringLiteral("id"), r.value(0).toInt()},
                       {QStringLiteral("name"), jsonText(r.value(1).toString(), r.value(1).isNull())}};
         items.append(o);
@@ -151,18 +135,14 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
     QJsonArray permGroups;
     for (const QString& name : permissionGroups(cn)) {
         QJsonArray granted;
-        for (const auto& r : selectRows(
-                 cn, QStringLiteral("select qxID from qx_zu where zuName = %1 and Allow = 'T' order by qxID")
-                         .arg(schema::sqlLiteral(name))))
-            granted.append(r.value(0).toInt());
+        for (int item : storeops::grantedItems(cn, name))
+            granted.append(item);
         progress.advance(granted.size());
         // A member's own assignment rows are read by nothing (its rights are its group's):
         // only rights-holding rows are holders.
         QJsonArray holders;
-        for (const auto& r : selectRows(cn, QStringLiteral("select distinct userID from qx_user_zu where "
-                                                           "zuName = %1 and Allow = 'T' order by userID")
-                                                .arg(schema::sqlLiteral(name)))) {
-            const UserRow* u = findUser(users, r.value(0).toString());
+        for (const QString& id : storeops::assignedOwners(cn, name)) {
+            const UserRow* u = findUser(users, id);
             if (u && !parentGroup(users, *u) && (u->isGroup() || u->zuid == schema::kNoGroupZuid))
                 holders.append(u->userId);
             progress.advance(1);
@@ -175,7 +155,7 @@ QJsonObject exportStore(AdoConnection& cn, const QString& keyNote) {
 
     progress.table(QStringLiteral("qx_user_qx"));
     QJsonArray grants;
-    for (const auto& r : selectRows(cn, grantsSelect(QString())))
+    for (const auto& r : storeops::grants(cn))
         grants.append(QJsonObject{{QStringLiteral("holder"), r.value(0).toString()},
                                   {QStringLiteral("item"), r.value(1).toInt()},
                                   {QStringLiteral("count"), r.value(3).toInt()}});
@@ -190,11 +170,10 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
     TdData& d = s.data();
     AdoConnection& cn = s.cn();
     for (const char* t : {"qx_Name", "qx_user", "qx_zu", "qx_user_zu", "qx_user_qx"}) {
-        const auto r = selectRows(cn, QStringLiteral("select count(*) from %1").arg(QLatin1String(t)));
-        if (r.value(0).value(0).toLongLong() != 0)
-            throw Refused(Cli::tr("the store is not empty: %1 holds %2 row(s)")
-                              .arg(QLatin1String(t))
-                              .arg(r.value(0).value(0).toLongLong()));
+        const qint64 rows = storeops::rowCount(cn, QLatin1String(t));
+        if (rows != 0)
+            throw Refused(
+                Cli::tr("the store is not empty: %1 holds %2 row(s)").arg(QLatin1String(t)).arg(rows));
     }
     qint64 rows = setup.items.size() + setup.userGroups.size() + setup.users.size();
     for (const exportfile::PermissionGroup& p : setup.permissionGroups)
@@ -252,12 +231,13 @@ void importStore(StoreSession& s, const exportfile::Setup& setup) {
     importPolicy(cn, setup);
 }
 
-void exportOptions(QCommandLineParser& p) {
-    p.addOption(
-        {QStringLiteral("key-note"),
-         QStringLiteral(
-             "A note on the key the passwords are enciphered with (the key itself is never written)."),
-         QStringLiteral("TEXT")});
+void exportOptions(Options& p) {
+    p << OptionDecl{
+        {QStringLiteral("key-note")},
+        QStringLiteral(
+            "A note on the key the passwords are enciphered with (the key itself is never written)."),
+        QStringLiteral("TEXT"),
+        Kind::Text};
 }
 
 int exportVerb(const Invocation& in) {

@@ -78,28 +78,39 @@ QString storedNew(const QString& typed) {
     return stored(typed);
 }
 
-void addPasswordOptions(QCommandLineParser& p) {
-    p.addOption({QStringLiteral("new-password-file"),
-                 QStringLiteral("Read the user's password from the file's first line (a file only its owner "
-                                "may read)."),
-                 QStringLiteral("FILE")});
-    p.addOption({QStringLiteral("ask-password"),
-                 QStringLiteral("Ask for the user's password on the terminal, twice, even with "
-                                "VARDEX_NEW_PASSWORD set.")});
-    p.addOption({QStringLiteral("no-password"),
-                 QStringLiteral("Give the user an empty password: one that logs in with nothing typed.")});
+void addPasswordOptions(Options& p) {
+    p << OptionDecl{
+        {QStringLiteral("new-password-file")},
+        QStringLiteral("Read the user's password from the file's first line (a file only its owner "
+                       "may read)."),
+        QStringLiteral("FILE"),
+        Kind::File};
+    p << OptionDecl{{QStringLiteral("ask-password")},
+                    QStringLiteral("Ask for the user's password on the terminal, twice, even with "
+                                   "VARDEX_NEW_PASSWORD set.")};
+    p << OptionDecl{{QStringLiteral("no-password")},
+                    QStringLiteral("Give the user an empty password: one that logs in with nothing typed.")};
 }
 
-void addUserFieldOptions(QCommandLineParser& p) {
-    p.addOption({QStringLiteral("name"), QStringLiteral("Display name."), QStringLiteral("NAME")});
-    p.addOption(
-        {QStringLiteral("group"), QStringLiteral("User group to belong to."), QStringLiteral("GROUP")});
-    p.addOption(
-        {QStringLiteral("start"), QStringLiteral("First valid day, yyyy-mm-dd."), QStringLiteral("DATE")});
-    p.addOption(
-        {QStringLiteral("end"), QStringLiteral("Last valid day, yyyy-mm-dd."), QStringLiteral("DATE")});
-    p.addOption({QStringLiteral("discount"), QStringLiteral("Highest discount allowed, 0 to 100."),
-                 QStringLiteral("N")});
+void addUserFieldOptions(Options& p) {
+    p << OptionDecl{
+        {QStringLiteral("name")}, QStringLiteral("Display name."), QStringLiteral("NAME"), Kind::Text};
+    p << OptionDecl{{QStringLiteral("group")},
+                    QStringLiteral("User group to belong to."),
+                    QStringLiteral("GROUP"),
+                    Kind::Text};
+    p << OptionDecl{{QStringLiteral("start")},
+                    QStringLiteral("First valid day, yyyy-mm-dd."),
+                    QStringLiteral("DATE"),
+                    Kind::Date};
+    p << OptionDecl{{QStringLiteral("end")},
+                    QStringLiteral("Last valid day, yyyy-mm-dd."),
+                    QStringLiteral("DATE"),
+                    Kind::Date};
+    p << OptionDecl{{QStringLiteral("discount")},
+                    QStringLiteral("Highest discount allowed, 0 to 100."),
+                    QStringLiteral("N"),
+                    Kind::Int32};
     addPasswordOptions(p);
 }
 
@@ -172,16 +183,16 @@ void toggleUser(StoreSession& s, const QString& id, const QString& flag) {
     adminops::sendUserFlags(s.data(), adminops::toggleFlags(scope, flag));
 }
 
-void addOptions(QCommandLineParser& p) {
+void addOptions(Options& p) {
     addUserFieldOptions(p);
-    p.addOption({QStringLiteral("disabled"), QStringLiteral("Add the user disabled.")});
+    p << OptionDecl{{QStringLiteral("disabled")}, QStringLiteral("Add the user disabled.")};
 }
 
 void add(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
     adminops::UserRow r;
-    r.userId = checkedName(a[0], QStringLiteral("user ID"), 20);
+    r.userId = checkedName(a[0], QStringLiteral("user ID"), schema::kIdLength);
     r.userName = checkedName(p.isSet(QStringLiteral("name")) ? p.value(QStringLiteral("name")) : r.userId,
-                             QStringLiteral("user name"), 20);
+                             QStringLiteral("user name"), schema::kIdLength);
     r.startDate = checkedDate(
         p.isSet(QStringLiteral("start")) ? p.value(QStringLiteral("start")) : todayText(), "start date");
     r.endDate = checkedDate(p.isSet(QStringLiteral("end")) ? p.value(QStringLiteral("end"))
@@ -214,11 +225,11 @@ void editUser(StoreSession& s, const QString& id,
     });
 }
 
-void editOptions(QCommandLineParser& p) {
+void editOptions(Options& p) {
     addUserFieldOptions(p);
-    p.addOption({QStringLiteral("no-group"), QStringLiteral("Leave the user group.")});
-    p.addOption({QStringLiteral("enable"), QStringLiteral("Mark the user valid.")});
-    p.addOption({QStringLiteral("disable"), QStringLiteral("Mark the user not valid.")});
+    p << OptionDecl{{QStringLiteral("no-group")}, QStringLiteral("Leave the user group.")};
+    p << OptionDecl{{QStringLiteral("enable")}, QStringLiteral("Mark the user valid.")};
+    p << OptionDecl{{QStringLiteral("disable")}, QStringLiteral("Mark the user not valid.")};
 }
 
 void edit(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
@@ -226,9 +237,10 @@ void edit(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
         throw Usage(Cli::tr("--group and --no-group exclude each other"));
     if (p.isSet(QStringLiteral("enable")) && p.isSet(QStringLiteral("disable")))
         throw Usage(Cli::tr("--enable and --disable exclude each other"));
-    const QString name = p.isSet(QStringLiteral("name"))
-                             ? checkedName(p.value(QStringLiteral("name")), QStringLiteral("user name"), 20)
-                             : QString();
+    const QString name =
+        p.isSet(QStringLiteral("name"))
+            ? checkedName(p.value(QStringLiteral("name")), QStringLiteral("user name"), schema::kIdLength)
+            : QString();
     const QString start = p.isSet(QStringLiteral("start"))
                               ? checkedDate(p.value(QStringLiteral("start")), "start date")
                               : QString();
@@ -265,10 +277,12 @@ void passwd(StoreSession& s, const QCommandLineParser& p, const QStringList& a) 
     editUser(s, a[0], [&](adminops::UserRow& r, const QVector<UserRow>&) { r.password = storedNew(typed); });
 }
 
-void moveOptions(QCommandLineParser& p) {
-    p.addOption(
-        {QStringLiteral("group"), QStringLiteral("User group to move into."), QStringLiteral("GROUP")});
-    p.addOption({QStringLiteral("no-group"), QStringLiteral("Leave the user group.")});
+void moveOptions(Options& p) {
+    p << OptionDecl{{QStringLiteral("group")},
+                    QStringLiteral("User group to move into."),
+                    QStringLiteral("GROUP"),
+                    Kind::Text};
+    p << OptionDecl{{QStringLiteral("no-group")}, QStringLiteral("Leave the user group.")};
 }
 
 void move(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
@@ -299,8 +313,8 @@ StoreBody toggle(const QString& flag) {
 } // namespace
 
 CommandGroup userCommands() {
-    const QStringList id{QStringLiteral("ID")};
-    const QStringList userOrGroup{QStringLiteral("ID: The ID of a user or user group.")};
+    const QList<ArgDecl> id{QStringLiteral("ID")};
+    const QList<ArgDecl> userOrGroup{QStringLiteral("ID: The ID of a user or user group.")};
     return {
         QStringLiteral("user add|edit|delete|enable|disable|passwd|move ID ..."),
         false,

@@ -8,7 +8,7 @@ namespace vardex::cli {
 namespace {
 
 void add(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
-    const QString name = checkedName(a[0], QStringLiteral("user group name"), 20);
+    const QString name = checkedName(a[0], QStringLiteral("user group name"), schema::kIdLength);
     s.transaction([&] {
         if (adminops::userGroupNameTaken(s.data(), name))
             throw Refused(Cli::tr("user or user group %1 exists").arg(name));
@@ -37,7 +37,7 @@ void remove(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
 } // namespace
 
 CommandGroup userGroupCommands() {
-    const QStringList name{QStringLiteral("NAME: The user group's name.")};
+    const QList<ArgDecl> name{QStringLiteral("NAME: The user group's name.")};
     return {QStringLiteral("usergroup add|delete NAME"),
             false,
             {

@@ -158,39 +158,43 @@ bool parseTime(const QString& text) {
     return text.size() == 19 && QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss")).isValid();
 }
 
-void addStoreOptions(QCommandLineParser& p, bool userIsAccount) {
-    p.addOption({QStringLiteral("store"),
-                 QStringLiteral("Connection string of the store (default: $VARDEX_STORE)."),
-                 QStringLiteral("CONNSTR")});
+void addStoreOptions(Options& p, bool userIsAccount) {
+    p << OptionDecl{{QStringLiteral("store")},
+                    QStringLiteral("Connection string of the store (default: $VARDEX_STORE)."),
+                    QStringLiteral("CONNSTR"),
+                    Kind::Text};
     QStringList account{QStringLiteral("db-user")};
     QStringList accountPassword{QStringLiteral("db-password")};
     if (userIsAccount) {
         account << QStringLiteral("user");
         accountPassword << QStringLiteral("password");
     }
-    p.addOption({account, QStringLiteral("Database account to open the store with."), QStringLiteral("U")});
-    p.addOption({accountPassword,
-                 QStringLiteral("Its password (visible to other users of the machine; prefer the next two)."),
-                 QStringLiteral("P")});
+    p << OptionDecl{account, QStringLiteral("Database account to open the store with."), QStringLiteral("U"),
+                    Kind::Text};
+    p << OptionDecl{
+        accountPassword,
+        QStringLiteral("Its password (visible to other users of the machine; prefer the next two)."),
+        QStringLiteral("P"), Kind::Secret};
     if (!userIsAccount) {
         // Taken only to be refused with a message that names the right option.
-        QCommandLineOption misleading(QStringLiteral("password"), QString(), QStringLiteral("P"));
-        misleading.setFlags(QCommandLineOption::HiddenFromHelp);
-        p.addOption(misleading);
+        p << OptionDecl{{QStringLiteral("password")}, QString(), QStringLiteral("P"), Kind::Secret, true};
     }
-    p.addOption({QStringLiteral("password-file"),
-                 QStringLiteral("Read the account's password from the file's first line (a file only its "
-                                "owner may read)."),
-                 QStringLiteral("FILE")});
-    p.addOption({QStringLiteral("key"),
-                 QStringLiteral("Cipher key of the passwords (default: the library's)."),
-                 QStringLiteral("K")});
+    p << OptionDecl{{QStringLiteral("password-file")},
+                    QStringLiteral("Read the account's password from the file's first line (a file only its "
+                                   "owner may read)."),
+                    QStringLiteral("FILE"),
+                    Kind::File};
+    p << OptionDecl{{QStringLiteral("key")},
+                    QStringLiteral("Cipher key of the passwords (default: the library's)."),
+                    QStringLiteral("K"),
+                    Kind::Secret};
     if (!userIsAccount)
-        p.addOption(
-            {QStringLiteral("trace"),
-             QStringLiteral("Write every statement sent to the store, in order, as a JSON array "
-                            "(password values shown as '***'; the file is readable by its owner only)."),
-             QStringLiteral("FILE")});
+        p << OptionDecl{
+            {QStringLiteral("trace")},
+            QStringLiteral("Write every statement sent to the store, in order, as a JSON array "
+                           "(password values shown as '***'; the file is readable by its owner only)."),
+            QStringLiteral("FILE"),
+            Kind::File};
 }
 
 QString storeFrom(const QCommandLineParser& p, const QString& positional) {
@@ -330,14 +334,9 @@ bool traceFailed() {
     return g_traceFailed;
 }
 
-QString helpText(const QCommandLineParser& p, const QString& verb) {
-    QString text = p.helpText();
-    const int end = text.indexOf(QLatin1Char('\n'));
-    const QString first = text.left(end);
-    const int options = first.indexOf(QStringLiteral(" [options]"));
-    if (first.startsWith(QStringLiteral("Usage: ")) && options > 0)
-        text = QStringLiteral("Usage: vardex-cli ") + verb + text.mid(options);
-    return text;
+void resetRunState() {
+    conventions() = Conventions{};
+    g_traceFailed = false;
 }
 
 bool parseInt32(const QString& text, int& out) {
@@ -361,9 +360,10 @@ bool parseInt32(const QString& text, int& out) {
     return true;
 }
 
-void addFormatOptions(QCommandLineParser& p) {
-    // --json is added by main.cpp for every verb whose table entry says GivesJson.
-    p.addOption({QStringLiteral("csv"), QStringLiteral("Write comma-separated values with a header line.")});
+void addFormatOptions(Options& p) {
+    // --json is added by dispatch.cpp for every verb whose table entry says GivesJson.
+    p << OptionDecl{{QStringLiteral("csv")},
+                    QStringLiteral("Write comma-separated values with a header line.")};
 }
 
 Format formatFrom(const QCommandLineParser& p) {
@@ -512,10 +512,6 @@ std::unique_ptr<AdoConnection> openAccount(const QString& cs, const QString& use
         throw Usage(Cli::tr("cannot open the %1: %2").arg(what, e.message()));
     }
     return cn;
-}
-
-QVector<QVector<QVariant>> selectRows(AdoConnection& cn, const QString& sql) {
-    return cn.run(sql, true).rows;
 }
 
 } // namespace vardex::cli

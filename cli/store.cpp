@@ -4,8 +4,6 @@
 #include "library/securestore.h"
 #include "platform/sqldialect.h"
 
-#include <QSet>
-
 namespace vardex::cli {
 
 StoreSession::StoreSession(const QCommandLineParser& p, const QString& positional) : m_trace(p) {
@@ -88,23 +86,6 @@ const UserRow* parentGroup(const QVector<UserRow>& users, const UserRow& u) {
     if (!schema::isGroupMember(u.zuid))
         return nullptr;
     return groupByNumber(users, schema::groupOfMember(u.zuid));
-}
-
-QStringList permissionGroups(AdoConnection& cn) {
-    QSet<QString> names;
-    for (const auto& r : selectRows(cn, QStringLiteral("select distinct zuName from qx_zu")))
-        if (!r.value(0).isNull())
-            names.insert(r.value(0).toString());
-    for (const auto& r : selectRows(cn, QStringLiteral("select distinct zuName from qx_user_zu")))
-        if (!r.value(0).isNull())
-            names.insert(r.value(0).toString());
-    QStringList out(names.begin(), names.end());
-    out.sort();
-    return out;
-}
-
-bool itemExists(AdoConnection& cn, int qxId) {
-    return !selectRows(cn, QStringLiteral("select qxID from qx_Name where qxID = %1").arg(qxId)).isEmpty();
 }
 
 } // namespace vardex::cli

@@ -3,6 +3,7 @@
 // per verb, and what the administration window would show, read back from the tables.
 #include "cli/cli.h"
 #include "library/adminops.h"
+#include "library/storeops.h"
 #include "library/storeschema.h"
 #include "library/udata.h"
 
@@ -35,8 +36,7 @@ const UserRow* groupByNumber(const QVector<UserRow>& users, int n);
 const UserRow* groupByName(const QVector<UserRow>& users, const QString& name);
 // The user group a member is listed under, or null (a user in none, or a lost member).
 const UserRow* parentGroup(const QVector<UserRow>& users, const UserRow& u);
-// Every permission group name, sorted.
-QStringList permissionGroups(AdoConnection& cn);
-bool itemExists(AdoConnection& cn, int qxId);
+using storeops::itemExists;
+using storeops::permissionGroups;
 
 } // namespace vardex::cli

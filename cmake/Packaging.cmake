@@ -123,10 +123,17 @@ foreach(pkg vardex vardex-dev python3-vardex)
   endif()
 endforeach()
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/pkg/man)
-foreach(page vardex.1 vardex-cli.1)
-  vardex_gzip(${PROJECT_SOURCE_DIR}/docs/man/${page} ${CMAKE_BINARY_DIR}/pkg/man/${page}.gz)
-  install(FILES ${CMAKE_BINARY_DIR}/pkg/man/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
-endforeach()
+vardex_gzip(${PROJECT_SOURCE_DIR}/docs/man/vardex.1 ${CMAKE_BINARY_DIR}/pkg/man/vardex.1.gz)
+install(FILES ${CMAKE_BINARY_DIR}/pkg/man/vardex.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+# vardex-cli(1) carries a verb reference the program writes from its verbs' declarations: it is
+# made when the program is built.
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/pkg/man/vardex-cli.1.gz
+  COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:vardex-cli> -DPAGE=${PROJECT_SOURCE_DIR}/docs/man/vardex-cli.1
+          -DOUTPUT=${CMAKE_BINARY_DIR}/pkg/man/vardex-cli.1 -P ${PROJECT_SOURCE_DIR}/cmake/manpage.cmake
+  COMMAND gzip -n -9 -f ${CMAKE_BINARY_DIR}/pkg/man/vardex-cli.1
+  DEPENDS vardex-cli ${PROJECT_SOURCE_DIR}/docs/man/vardex-cli.1 ${PROJECT_SOURCE_DIR}/cmake/manpage.cmake)
+add_custom_target(vardex-cli-manpage ALL DEPENDS ${CMAKE_BINARY_DIR}/pkg/man/vardex-cli.1.gz)
+install(FILES ${CMAKE_BINARY_DIR}/pkg/man/vardex-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 
 set(CPACK_PACKAGE_NAME vardex)
 set(CPACK_PACKAGE_VENDOR "Vardex")

@@ -1,6 +1,6 @@
 vardex_add_test(NAME test_access SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_access.cpp LIBS libvardex PG)
 # The trace's masking is tested on its own: the CLI's shared part is built in.
-vardex_add_test(NAME test_cli SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_cli.cpp ${PROJECT_SOURCE_DIR}/cli/common.cpp PG)
+vardex_add_test(NAME test_cli SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_cli.cpp LIBS vardexcli PG)
 add_dependencies(test_cli vardex-cli login_check)
 
 # The public header compiles as strict C89 and C99 with every warning an error.

@@ -5,6 +5,7 @@
 #include "admin/manager.h"
 #include "admin/treelist.h"
 #include "bench/storegen.h"
+#include "cli/inprocess.h"
 #include "library/cipher.h"
 #include "library/dmain.h"
 #include "library/doctor.h"
@@ -41,24 +42,11 @@ QT_END_NAMESPACE
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    QString out, err;
-};
+using vardex::cli::CliRun;
 
-CliRun cli(const QStringList& args, const QMap<QString, QString>& env = {}, const QByteArray& input = {}) {
-    QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    for (auto it = env.begin(); it != env.end(); ++it)
-        e.insert(it.key(), it.value());
-    p.setProcessEnvironment(e);
-    p.start(binDir() + "/vardex-cli", args);
-    EXPECT_TRUE(p.waitForStarted(10000));
-    p.write(input);
-    p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(300000));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+// A verb of vardex-cli run in this process.
+CliRun runCli(const QStringList& args, const QMap<QString, QString>& env = {}, const QByteArray& input = {}) {
+    return vardex::cli::runInProcess(args, input, env);
 }
 
 // Every row of the tables an administration action changes, sorted.
@@ -91,7 +79,7 @@ class CliAdmin : public ::testing::TestWithParam<Backend> {
         const QString trace = dir.path() + "/trace.json";
         QFile::remove(trace);
         args << "--store" << store->connectionString() << "--trace" << trace;
-        last = cli(args, env);
+        last = runCli(args, env);
         EXPECT_EQ(last.exitCode, expectExit) << args.join(" ").left(200).toStdString() << "\n"
                                              << last.err.left(500).toStdString();
         QFile f(trace);
@@ -305,7 +293,7 @@ TEST_P(CliAdmin, RefusedVerbsNameWhatWasWrongAndChangeNothing) {
         "permissionGroups":[]})");
     f.close();
     TempStore empty(GetParam());
-    const CliRun r = cli({"import", file, "--store", empty.connectionString()});
+    const CliRun r = runCli({"import", file, "--store", empty.connectionString()});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("user u exists")) << r.err.toStdString();
     auto e = openConnection(empty.connectionString());
@@ -348,7 +336,7 @@ TEST_P(CliAdmin, ListsAndTheLogInTheirThreeForms) {
 TEST(CliTable, CellsArePaddedToTheColumnsTheyTake) {
     TempStore store(Backend::SQLite);
     const QString cs = store.connectionString();
-    ASSERT_EQ(cli({"item", "add", "1", "one", "--store", cs}).exitCode, 0);
+    ASSERT_EQ(runCli({"item", "add", "1", "one", "--store", cs}).exitCode, 0);
     const struct {
         QString name;
         int columns;
@@ -358,10 +346,10 @@ TEST(CliTable, CellsArePaddedToTheColumnsTheyTake) {
                  {QString("a") + QChar(0x0085) + "b", 2}};
     int widest = 4; // the heading "name"
     for (const auto& c : cases) {
-        ASSERT_EQ(cli({"permgroup", "add", c.name, "--store", cs}).exitCode, 0) << c.name.toStdString();
+        ASSERT_EQ(runCli({"permgroup", "add", c.name, "--store", cs}).exitCode, 0) << c.name.toStdString();
         widest = std::max(widest, c.columns);
     }
-    const CliRun r = cli({"list", "permgroups", "--store", cs});
+    const CliRun r = runCli({"list", "permgroups", "--store", cs});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QStringList lines = r.out.split('\n');
     for (const auto& c : cases) {
@@ -427,11 +415,11 @@ TEST_P(CliAdmin, ExportImportExportGivesTheSameJson) {
         }
         ASSERT_TRUE(checkStore(*cn).clean());
         const QString a = dir.path() + "/a.json", b = dir.path() + "/b.json";
-        ASSERT_EQ(cli({"export", a, "--store", src.connectionString()}).exitCode, 0);
+        ASSERT_EQ(runCli({"export", a, "--store", src.connectionString()}).exitCode, 0);
         TempStore dst(GetParam());
-        CliRun r = cli({"import", a, "--store", dst.connectionString()});
+        CliRun r = runCli({"import", a, "--store", dst.connectionString()});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-        ASSERT_EQ(cli({"export", b, "--store", dst.connectionString()}).exitCode, 0);
+        ASSERT_EQ(runCli({"export", b, "--store", dst.connectionString()}).exitCode, 0);
         QFile fa(a), fb(b);
         ASSERT_TRUE(fa.open(QIODevice::ReadOnly) && fb.open(QIODevice::ReadOnly));
         const QByteArray ja = fa.readAll();
@@ -446,7 +434,7 @@ TEST_P(CliAdmin, ExportImportExportGivesTheSameJson) {
         EXPECT_EQ(scalar(*d, "select count(*) from qx_user_qx"),
                   scalar(*cn, "select count(*) from qx_user_qx"));
         // A second import into the filled store is refused.
-        r = cli({"import", a, "--store", dst.connectionString()});
+        r = runCli({"import", a, "--store", dst.connectionString()});
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_TRUE(r.err.contains("the store is not empty")) << r.err.toStdString();
     }
@@ -495,7 +483,7 @@ TEST_P(CliAdmin, TheTraceShowsNoPasswordAndOnlyItsOwnerReadsIt) {
             QFile::setPermissions(trace,
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
         }
-        const CliRun r = cli({"list", "users", "--store", store->connectionString(), "--trace", trace});
+        const CliRun r = runCli({"list", "users", "--store", store->connectionString(), "--trace", trace});
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
         struct stat st {};
         ASSERT_EQ(::stat(QFile::encodeName(trace).constData(), &st), 0);
@@ -514,7 +502,7 @@ TEST_P(CliAdmin, TheTraceShowsNoPasswordAndOnlyItsOwnerReadsIt) {
     ASSERT_TRUE(QFile::link(dir.path() + "/nowhere", dir.path() + "/dangling"));
     for (const QString& bad :
          {dir.path() + "/link", dir.path() + "/dangling", dir.path() + "/no/dir/t.json", dir.path()}) {
-        const CliRun r = cli(
+        const CliRun r = runCli(
             {"user", "add", "zed", "--no-password", "--store", store->connectionString(), "--trace", bad});
         EXPECT_EQ(r.exitCode, 2) << bad.toStdString();
         EXPECT_TRUE(r.err.contains("cannot write the trace file")) << r.err.toStdString();
@@ -530,8 +518,8 @@ TEST_P(CliAdmin, TheTraceShowsNoPasswordAndOnlyItsOwnerReadsIt) {
 // verb, an empty password needs --no-password, and without a terminal a password must be given.
 TEST_P(CliAdmin, AUserGetsThePasswordMeantOrNone) {
     auto logsIn = [&](const QString& id, const QString& pwd) {
-        return cli({"session", store->connectionString()}, {},
-                   QString("CheckUserLogin \"%1\" \"%2\" \"\" \"\" 0\n").arg(id, pwd).toUtf8())
+        return runCli({"session", store->connectionString()}, {},
+                      QString("CheckUserLogin \"%1\" \"%2\" \"\" \"\" 0\n").arg(id, pwd).toUtf8())
             .out.startsWith("0\n");
     };
     const struct {
@@ -568,7 +556,7 @@ TEST_P(CliAdmin, AUserGetsThePasswordMeantOrNone) {
         EXPECT_TRUE(logsIn("bob", exit == 0 ? "new pw" : "secret")) << typed;
     }
     // --password stays the database account's on install, session and doctor.
-    EXPECT_EQ(cli({"doctor", store->connectionString(), "--password", ""}).exitCode, 0);
+    EXPECT_EQ(runCli({"doctor", store->connectionString(), "--password", ""}).exitCode, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, CliAdmin, VARDEX_BACKEND_PARAMS);
@@ -624,15 +612,15 @@ TEST(CliCopy, SqliteToPostgresToOdbcToSqliteKeepsEveryAnswer) {
         size.logRows = 5000;
         storegen::generate(*cn, size);
     }
-    CliRun r = cli({"copy", a.connectionString(), b.connectionString()});
+    CliRun r = runCli({"copy", a.connectionString(), b.connectionString()});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains("counts and contents agree")) << r.out.toStdString();
-    r = cli({"copy", b.connectionString(), o.connectionString()});
+    r = runCli({"copy", b.connectionString(), o.connectionString()});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    r = cli({"copy", o.connectionString(), c.connectionString()});
+    r = runCli({"copy", o.connectionString(), c.connectionString()});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     // Into a store that is not empty: refused, nothing added.
-    r = cli({"copy", a.connectionString(), c.connectionString()});
+    r = runCli({"copy", a.connectionString(), c.connectionString()});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("the destination is not empty")) << r.err.toStdString();
 
@@ -739,7 +727,7 @@ class CliAndWindow : public ::testing::TestWithParam<Backend> {
     QStringList verbOn(TempStore& store, QStringList args) {
         const QString trace = dir.path() + "/t.json";
         QFile::remove(trace);
-        const CliRun r = cli(args << "--store" << store.connectionString() << "--trace" << trace);
+        const CliRun r = runCli(args << "--store" << store.connectionString() << "--trace" << trace);
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
         QFile f(trace);
         EXPECT_TRUE(f.open(QIODevice::ReadOnly));

@@ -1,6 +1,7 @@
 // Carrying a store out and in: import checks the whole file before it writes, the doctor
 // reports every store that export refuses, and copy carries each value exactly (or names the
 // one it cannot) while reading the source without locking its users out.
+#include "cli/inprocess.h"
 #include "library/doctor.h"
 #include "tests/support/testsupport.h"
 
@@ -23,12 +24,11 @@ QProcess* startCli(QProcess& p, const QStringList& args) {
     return &p;
 }
 
-// Runs vardex-cli to its end: the exit code, and standard output and error together.
+// Runs a verb of vardex-cli in this process: the exit code, and standard output and error
+// together.
 std::pair<int, QString> run(const QStringList& args) {
-    QProcess p;
-    startCli(p, args);
-    EXPECT_TRUE(p.waitForFinished(120000));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
+    const cli::CliRun r = cli::runInProcess(args);
+    return {r.exitCode, r.out + r.err};
 }
 
 int rows(AdoConnection& cn, const QString& table) {

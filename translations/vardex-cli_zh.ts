@@ -7,6 +7,10 @@
         <translation>权限ID "%1" 不是 32 位整数</translation>
     </message>
     <message>
+        <source>%1 "%2" is not a date: yyyy-mm-dd</source>
+        <translation>%1 "%2" 不是日期: 应为 yyyy-mm-dd</translation>
+    </message>
+    <message>
         <source>no user group %1</source>
         <translation>没有用户组 %1</translation>
     </message>
@@ -319,12 +323,12 @@
         <translation>无法打开%1: %2</translation>
     </message>
     <message>
-        <source>--%1 "%2" is not a whole number of 32 bits</source>
-        <translation>--%1 "%2" 不是 32 位整数</translation>
+        <source>%1 "%2" is not a whole number of 32 bits</source>
+        <translation>%1 "%2" 不是 32 位整数</translation>
     </message>
     <message>
-        <source>--%1 "%2" is not a time: yyyy-mm-dd or yyyy-mm-dd hh:mm:ss</source>
-        <translation>--%1 "%2" 不是时间: 应为 yyyy-mm-dd 或 yyyy-mm-dd hh:mm:ss</translation>
+        <source>%1 "%2" is not a time: yyyy-mm-dd or yyyy-mm-dd hh:mm:ss</source>
+        <translation>%1 "%2" 不是时间: 应为 yyyy-mm-dd 或 yyyy-mm-dd hh:mm:ss</translation>
     </message>
     <message>
         <source>unexpected argument %1</source>
