@@ -428,7 +428,8 @@ TEST_F(SecuredSameAnswers, AdministrationIsRefusedBeforeAnythingIsSent) {
     for (const auto& [name, call] : std::vector<std::pair<const char*, Refusal>>{
              {"ClearLogs", [] { return ::ClearLogs(""); }},
              {"EditRightList", [] { return ::EditRightList(0); }},
-             {"ShowRightManager", [] { return ::ShowRightManager(0, 1); }}}) {
+             {"ShowRightManager", [] { return ::ShowRightManager(0, 1); }},
+             {"VardexShowAuditLog", [] { return ::VardexShowAuditLog(); }}}) {
         const int before = loggedStatements();
         EXPECT_EQ(call(), VARDEX_ERROR) << name;
         EXPECT_TRUE(

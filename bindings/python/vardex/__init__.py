@@ -28,7 +28,7 @@ from typing import Callable, List, Optional, Sequence, Tuple, Union
 __all__ = [
     "VardexError", "Session", "connect", "disconnect", "clear_logs", "check_user_login",
     "check_user_right", "query_rights", "change_user_password", "show_about", "show_login_dialog",
-    "show_change_password_dialog", "edit_right_list", "show_right_manager",
+    "show_change_password_dialog", "edit_right_list", "show_right_manager", "show_audit_log",
     "set_message_handler", "set_language", "last_error", "version", "library",
     "ConnectResult", "LoginResult", "RightResult", "PasswordResult", "DialogResult", "PasswordDialogResult",
     "ShowMode", "Button",
@@ -151,6 +151,7 @@ _SIGNATURES = {
     "ShowChangePasswordDialog": ([ctypes.c_char_p, ctypes.c_char_p], ctypes.c_int32),
     "EditRightList": ([ctypes.c_int32], ctypes.c_int32),
     "ShowRightManager": ([ctypes.c_int32, ctypes.c_int32], ctypes.c_int32),
+    "VardexShowAuditLog": ([], ctypes.c_int32),
     "VardexSetMessageHandler": ([_HANDLER_TYPE, ctypes.c_void_p], None),
     "VardexLastError": ([], ctypes.c_char_p),
     "VardexVersion": ([], ctypes.c_char_p),
@@ -342,6 +343,12 @@ def edit_right_list(use_transaction: bool = False) -> int:
 def show_right_manager(use_transaction: bool = False, show_discount: bool = False) -> int:
     return _checked("ShowRightManager", library().ShowRightManager(1 if use_transaction else 0,
                                                                     1 if show_discount else 0))
+
+
+def show_audit_log() -> int:
+    """The audit log window (an administrator's account; on a secured store a desktop's session
+    is refused with VardexError)."""
+    return _checked("VardexShowAuditLog", library().VardexShowAuditLog())
 
 
 def _fallback_answer(box_type: int) -> int:
