@@ -388,13 +388,29 @@ void TfrAuditLog::drawChart(const audit::Filter& filter) {
         }
         chart->addSeries(series);
     }
+    // Ticks fall on whole days: the axis runs on past the last day as far as it takes for the
+    // days to share out evenly between up to eight ticks.
+    const qint64 span = std::max<qint64>(first.daysTo(last), 1);
+    qint64 steps = std::min<qint64>(span, 7);
+    qint64 extra = 0;
+    if (span > 7) {
+        extra = span;
+        for (qint64 k = 7; k >= 4; --k) {
+            const qint64 e = (k - span % k) % k;
+            if (e < extra) {
+                extra = e;
+                steps = k;
+            }
+        }
+    }
     auto* x = new QDateTimeAxis;
     x->setFormat(first.year() == last.year() ? QStringLiteral("MM-dd") : QStringLiteral("yyyy-MM-dd"));
-    x->setRange(first.startOfDay(), last == first ? last.addDays(1).startOfDay() : last.startOfDay());
-    x->setTickCount(static_cast<int>(std::min<qint64>(std::max<qint64>(first.daysTo(last) + 1, 2), 8)));
+    x->setRange(first.startOfDay(), first.addDays(span + extra).startOfDay());
+    x->setTickCount(static_cast<int>(steps) + 1);
     x->setLabelsFont(font());
+    // Whole numbers on four equal steps.
     auto* y = new QValueAxis;
-    y->setRange(0, std::max(top, 4));
+    y->setRange(0, std::max((top + 3) / 4 * 4, 4));
     y->setLabelFormat(QStringLiteral("%d"));
     y->setTickCount(5);
     y->setLabelsFont(font());
