@@ -107,6 +107,10 @@ TEST_P(AuditLogWindow, RowsNewestFirstPageByPageFilteredAsTypedAndExported) {
     EXPECT_EQ(w.model->rowCount(), AuditLogModel::kPageRows);
     EXPECT_EQ(w.model->row(0).time, QStringLiteral("2026-03-10 10:04:09"));
     EXPECT_EQ(w.labCount->text(), QStringLiteral("251 条记录"));
+    // With VARDEX_SCREENSHOT_DIR set (under Xvfb): the window as it opens.
+    if (const QString shots = qEnvironmentVariable("VARDEX_SCREENSHOT_DIR"); !shots.isEmpty()) {
+        EXPECT_TRUE(w.grab().save(shots + "/auditlog-zh.png"));
+    }
 
     // Ctrl+End in the grid reads on until the last row: every row once, newest first.
     w.grid->setFocus();
