@@ -11,12 +11,14 @@
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QTableView>
@@ -283,6 +285,10 @@ TfrAuditLog::TfrAuditLog(QWidget* parent)
     layout->addWidget(grid, 1);
     layout->addLayout(buttons);
 
+    m_tallyTimer = new QTimer(this);
+    m_tallyTimer->setSingleShot(true);
+    m_tallyTimer->setInterval(0);
+    connect(m_tallyTimer, &QTimer::timeout, this, &TfrAuditLog::tallyStep);
     m_filterTimer = new QTimer(this);
     m_filterTimer->setSingleShot(true);
     m_filterTimer->setInterval(kTypingPauseMs);
@@ -329,23 +335,116 @@ void TfrAuditLog::filterEdited() {
     m_filterTimer->start();
 }
 
+// The count and the per-day figures of a filter, summed over slices of days read from the
+// newest day back to the oldest. Each slice is one range of the time index; its width follows
+// how long the last one took, so a slice keeps the window busy for about kStepMs.
+struct TfrAuditLog::Tally {
+    audit::Filter filter;
+    QDate oldest;  // the first day to read
+    QDate newest;  // the last day to read
+    QDate next;    // the last day of the next slice
+    int width = 7; // days in the next slice
+    qint64 rows = 0;
+    QMap<QDate, audit::Day> days;
+};
+
+namespace {
+
+constexpr qint64 kStepMs = 40;
+
+} // namespace
+
 void TfrAuditLog::applyFilter() {
     m_filterTimer->stop();
+    m_tallyTimer->stop();
+    m_tally.reset();
+    m_longestStepMs = 0;
     const audit::Filter f = currentFilter();
     try {
+        QElapsedTimer clock;
+        clock.start();
         model->setFilter(f);
-        const qint64 n = audit::count(dataModule().ADOcn, f);
-        labCount->setText(n == 1 ? Ui::tr("1 条记录") : Ui::tr("%1 条记录").arg(n));
-        drawChart(f);
+        auto t = std::make_unique<Tally>();
+        t->filter = f;
+        // The newest day is the first row's; the oldest, the filter's first day or the log's.
+        const QDate from = dayOf(f.since);
+        t->newest = model->rowCount() > 0 ? dayOf(model->row(0).time) : QDate();
+        if (t->newest.isValid()) {
+            audit::Filter dated;
+            dated.since = QStringLiteral("0"); // every row with a time, the oldest first
+            const audit::Page first =
+                audit::read(dataModule().ADOcn, dated, audit::Cursor(), 1, audit::Order::OldestFirst);
+            t->oldest = first.rows.isEmpty() ? t->newest : dayOf(first.rows.first().time);
+            if (from.isValid() && from > t->oldest)
+                t->oldest = from;
+            if (!t->oldest.isValid() || t->oldest > t->newest)
+                t->oldest = t->newest;
+        }
+        t->next = t->newest;
+        labCount->setText(Ui::tr("正在统计..."));
+        m_tally = std::move(t);
+        m_longestStepMs = clock.elapsed();
     } catch (const std::exception& e) {
         admin::reportError(e, this);
+        return;
     }
+    m_tallyTimer->start();
+}
+
+bool TfrAuditLog::tallying() const {
+    return m_tally != nullptr;
+}
+
+void TfrAuditLog::tallyStep() {
+    Tally& t = *m_tally;
+    if (!t.next.isValid() || t.next < t.oldest) {
+        finishTally();
+        return;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const QDate from = std::max(t.oldest, t.next.addDays(1 - t.width));
+    audit::Filter slice = t.filter;
+    slice.since = from.toString(admin::dateFormat());
+    slice.until = t.next.toString(admin::dateFormat()); // a bare day: the whole of it
+    try {
+        t.rows += audit::count(dataModule().ADOcn, slice);
+        for (const audit::Day& d : audit::perDay(dataModule().ADOcn, slice))
+            t.days.insert(d.day, d);
+    } catch (const std::exception& e) {
+        m_tally.reset();
+        labCount->clear();
+        admin::reportError(e, this);
+        return;
+    }
+    const qint64 took = clock.elapsed();
+    m_longestStepMs = std::max(m_longestStepMs, took);
+    if (took < kStepMs / 2)
+        t.width = std::min(t.width * 2, 4096);
+    else if (took > kStepMs)
+        t.width = std::max(t.width / 2, 1);
+    t.next = from.addDays(-1);
+    labCount->setText(Ui::tr("正在统计... %1 条记录").arg(t.rows));
+    m_tallyTimer->start();
+}
+
+void TfrAuditLog::finishTally() {
+    const Tally& t = *m_tally;
+    labCount->setText(t.rows == 1 ? Ui::tr("1 条记录") : Ui::tr("%1 条记录").arg(t.rows));
+    QDate first = dayOf(t.filter.since);
+    QDate last = dayOf(t.filter.until);
+    const QVector<audit::Day> days(t.days.begin(), t.days.end());
+    if (!first.isValid())
+        first = days.isEmpty() ? t.oldest : days.first().day;
+    if (!last.isValid())
+        last = days.isEmpty() ? t.newest : days.last().day;
+    drawChart(days, first, last);
+    m_tally.reset();
     if (onApplied)
         onApplied();
 }
 
-void TfrAuditLog::drawChart(const audit::Filter& filter) {
-    const QVector<audit::Day> days = audit::perDay(dataModule().ADOcn, filter);
+void TfrAuditLog::drawChart(const QVector<audit::Day>& days, QDate first, QDate last) {
     auto* chart = new QChart;
     chart->setMargins(QMargins(4, 4, 4, 4));
     chart->legend()->setAlignment(Qt::AlignRight);
@@ -360,16 +459,7 @@ void TfrAuditLog::drawChart(const audit::Filter& filter) {
         {QT_TRANSLATE_NOOP("Ui", "登录失败"), &audit::Day::failures, QColor(0xc6, 0x28, 0x28)},
         {QT_TRANSLATE_NOOP("Ui", "使用权限"), &audit::Day::rightsUsed, QColor(0x15, 0x65, 0xc0)},
     };
-    // The days run over the range asked for, or the days that hold rows; a day without rows is
-    // drawn as zero so that a quiet day shows as one.
-    QDate first = dayOf(filter.since);
-    QDate last = dayOf(filter.until);
-    if (!days.isEmpty()) {
-        if (!first.isValid())
-            first = days.first().day;
-        if (!last.isValid())
-            last = days.last().day;
-    }
+    // A day without rows is drawn as zero, so that a quiet day shows as one.
     if (!first.isValid() || !last.isValid() || first > last)
         first = last = QDate::currentDate();
     int top = 0;

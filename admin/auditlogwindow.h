@@ -78,18 +78,30 @@ class TfrAuditLog : public QDialog {
     audit::Filter currentFilter() const;
 
     // Handlers
-    void applyFilter(); // reads the rows, the count and the chart anew
+    // Reads the first page of the filter at once; the count and the chart follow, read a
+    // slice of days at a time between events so that the window never stops answering.
+    void applyFilter();
+    // Whether the count and the chart of the last filter are still being read.
+    bool tallying() const;
     void btnExportClick();
     // Writes every row of the filter to path as CSV; false (after saying why) when it cannot.
     bool exportTo(const QString& path);
 
-    // Called after each filter is applied; the benchmark and the tests wait for it.
+    // Called when a filter's count and chart are complete; the benchmark and the tests wait for
+    // it. longestStepMs: the longest the window was busy reading in one go for it.
     std::function<void()> onApplied;
+    qint64 longestStepMs() const { return m_longestStepMs; }
 
   private:
     void filterEdited();
-    void drawChart(const audit::Filter& filter);
+    void tallyStep();
+    void finishTally();
+    void drawChart(const QVector<audit::Day>& days, QDate first, QDate last);
     QTimer* m_filterTimer;
+    QTimer* m_tallyTimer;
+    struct Tally;
+    std::unique_ptr<Tally> m_tally;
+    qint64 m_longestStepMs = 0;
 };
 
 // Opens the window modally over owner (see capi/vardex.h, VardexShowAuditLog). A session must be

@@ -59,6 +59,8 @@ class AuditLogWindow : public SessionStore {
         w.onApplied = [this] { ++applied; };
         w.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        if (w.tallying())
+            waitApplied(w);
     }
     static QStringList column(const TfrAuditLog& w, int c) {
         QStringList out;
