@@ -966,5 +966,13 @@ or SQL Server.</translation>
         <source>已清除 %1 条LOG记录.</source>
         <translation>%1 log rows cleared.</translation>
     </message>
+    <message>
+        <source>正在统计...</source>
+        <translation>Counting...</translation>
+    </message>
+    <message>
+        <source>正在统计... %1 条记录</source>
+        <translation>Counting... %1 rows</translation>
+    </message>
 </context>
 </TS>
