@@ -344,6 +344,9 @@ struct TfrAuditLog::Tally {
     QDate newest;  // the last day to read
     QDate next;    // the last day of the next slice
     int width = 7; // days in the next slice
+    int lastWidth = 0;
+    qint64 lastMs = 0;
+    qint64 fixedMs = 0; // the cost of a slice whatever its width, once found
     qint64 rows = 0;
     QMap<QDate, audit::Day> days;
 };
@@ -419,11 +422,23 @@ void TfrAuditLog::tallyStep() {
     }
     const qint64 took = clock.elapsed();
     m_longestStepMs = std::max(m_longestStepMs, took);
-    if (took < kStepMs / 2)
-        t.width = std::min(t.width * 2, 4096);
-    else if (took > kStepMs)
-        t.width = std::max(t.width / 2, 1);
     t.next = from.addDays(-1);
+    // A slice half as wide that costs nearly as much as the one before shows a cost the width
+    // does not change (the store answers the filter from another index than the time's, and
+    // walks it whole for every slice): from then on the slices only grow, while they cost
+    // little more than that, so that it is paid for as few slices as possible.
+    if (t.fixedMs == 0 && t.width < t.lastWidth && took * 4 > t.lastMs * 3)
+        t.fixedMs = std::max<qint64>(took, 1);
+    t.lastWidth = t.width;
+    t.lastMs = took;
+    if (t.fixedMs > 0) {
+        if (took < 3 * t.fixedMs)
+            t.width = std::min(t.width * 2, 4096);
+    } else if (took < kStepMs / 2) {
+        t.width = std::min(t.width * 2, 4096);
+    } else if (took > kStepMs) {
+        t.width = std::max(t.width / 2, 1);
+    }
     labCount->setText(Ui::tr("正在统计... %1 条记录").arg(t.rows));
     m_tallyTimer->start();
 }

@@ -86,13 +86,7 @@ void retype(QLineEdit* box, const QString& text) {
 void typeDate(QDateEdit* box, const QDate& date) {
     auto* line = box->findChild<QLineEdit*>();
     ASSERT_NE(line, nullptr);
-    const auto at = [&](int position) {
-        for (int x = 0; x < line->width(); ++x)
-            if (line->cursorPositionAt(QPoint(x, line->height() / 2)) == position)
-                return QPoint(x, line->height() / 2);
-        ADD_FAILURE() << "no point of the box puts the cursor at " << position;
-        return QPoint();
-    };
+    const auto at = [&](int position) { return pointAtCursor(line, position); };
     QTest::mouseClick(line, Qt::LeftButton, Qt::NoModifier, at(2));
     QTest::keyClicks(line, date.toString(QStringLiteral("yyyy")));
     QTest::mouseClick(line, Qt::LeftButton, Qt::NoModifier, at(6));
