@@ -426,13 +426,13 @@ void TfrAuditLog::tallyStep() {
     // A slice half as wide that costs nearly as much as the one before shows a cost the width
     // does not change (the store answers the filter from another index than the time's, and
     // walks it whole for every slice): from then on the slices only grow, while they cost
-    // little more than that, so that it is paid for as few slices as possible.
-    if (t.fixedMs == 0 && t.width < t.lastWidth && took * 4 > t.lastMs * 3)
+    // less than twice that, so that it is paid for as few slices as possible.
+    if (t.fixedMs == 0 && t.width < t.lastWidth && took * 10 > t.lastMs * 9)
         t.fixedMs = std::max<qint64>(took, 1);
     t.lastWidth = t.width;
     t.lastMs = took;
     if (t.fixedMs > 0) {
-        if (took < 3 * t.fixedMs)
+        if (took < 2 * t.fixedMs)
             t.width = std::min(t.width * 2, 4096);
     } else if (took < kStepMs / 2) {
         t.width = std::min(t.width * 2, 4096);

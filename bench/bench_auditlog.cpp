@@ -11,7 +11,8 @@
 //
 // Environment: VARDEX_BENCH_DIR (folder of the SQLite file, default the temporary folder),
 // VARDEX_BENCH_PG (base PostgreSQL connection string, as bench/run.sh exports it: the same cases
-// then run on a PostgreSQL store too), VARDEX_BENCH_LOG_ROWS (default 1000000).
+// then run on a PostgreSQL store too), VARDEX_BENCH_KINDS (without SQLite in it, no SQLite store),
+// VARDEX_BENCH_LOG_ROWS (default 1000000).
 #include "admin/auditlogwindow.h"
 #include "library/dmain.h"
 #include "library/installer.h"
@@ -222,10 +223,12 @@ int main(int argc, char** argv) {
 
     std::vector<std::unique_ptr<Store>> stores;
     try {
-        stores.push_back(makeStore(QStringLiteral("SQLite"),
-                                   QStringLiteral("Provider=SQLite;Data Source=") + folder.path() +
-                                       QStringLiteral("/auditlog.db"),
-                                   folder.path(), rows));
+        if (qEnvironmentVariable("VARDEX_BENCH_KINDS", QStringLiteral("SQLite"))
+                .contains(QLatin1String("SQLite")))
+            stores.push_back(makeStore(QStringLiteral("SQLite"),
+                                       QStringLiteral("Provider=SQLite;Data Source=") + folder.path() +
+                                           QStringLiteral("/auditlog.db"),
+                                       folder.path(), rows));
         if (!pgBase.isEmpty()) {
             AdoConnection admin;
             admin.setConnectionString(pgBase + QStringLiteral(";Database=postgres"));
