@@ -311,6 +311,52 @@ VARDEX_API int32_t VARDEX_CALL ShowRightManager(int32_t useTransaction, int32_t 
 VARDEX_API int32_t VARDEX_CALL VardexShowAuditLog(void);
 
 /* ---------------------------------------------------------------------------------------------
+ * The audit log
+ * ------------------------------------------------------------------------------------------- */
+
+/* Order of VardexQueryLog's rows. Rows written in the same second come in no particular order;
+ * rows without a time count as the oldest. */
+#define VARDEX_LOG_NEWEST_FIRST 0
+#define VARDEX_LOG_OLDEST_FIRST 1
+
+/* Receives one audit row: the computer's name, the user's name as the row carries it (the
+ * display name; for a refused login, the user ID as typed), the time ("yyyy-MM-dd hh:mm:ss") and
+ * the event text as stored (Chinese, whatever the language: see docs/administrator.md for the
+ * texts). position marks where the row stands: given as VardexQueryLog's after, the reading goes
+ * on after this row. The texts are valid only during the call. Return 0 for the next row, any
+ * other value to stop. */
+typedef int32_t(VARDEX_CALL* VardexLogRowHandler)(const char* computer, const char* user, const char* time,
+                                                  const char* text, const char* position, void* context);
+
+/*
+ * VardexQueryLog reads the audit log (qx_Logs), filtered, and hands each row to handler.
+ *   user      rows whose user name starts with this text; NULL or "": every user
+ *   computer  rows whose computer name starts with this text; NULL or "": every computer
+ *   text      rows whose event text contains this text; NULL or "": every text
+ *   since     rows at or after this time, "yyyy-MM-dd hh:mm:ss" or a day "yyyy-MM-dd"
+ *   until     rows at or before this time; a day "yyyy-MM-dd" includes the whole day
+ *   order     VARDEX_LOG_NEWEST_FIRST or VARDEX_LOG_OLDEST_FIRST
+ *   after     NULL or "": from the first row in that order; else a position a handler was given
+ *             (with the same filters and order): the rows after it
+ *   limit     the most rows to hand over; 0 or less: every row
+ *   handler   called once per row, in order; NULL: nothing is read, the rows are counted
+ *   context   passed to handler as it is
+ * Every filter text matches itself: quotes, backslashes, "%", "_" and "*" are ordinary
+ * characters. Names and texts compare as the database compares them (letter case counts on
+ * SQLite and PostgreSQL). Times are compared as the stored text.
+ * Returns the number of rows handed to handler (with handler NULL: the number of rows the
+ * filters keep, at most 2147483647), or VARDEX_ERROR: no session, a desktop's account on a
+ * secured store (the log is for an administrator's account), an order other than the two, an
+ * argument that is not valid text, a position not handed out by this call on this store, a
+ * database error. Rows are read a page at a time, so a handler that stops early costs little on
+ * a large log; a handler may call the library, but not ConnectDatabase or DisconnectDatabase.
+ */
+VARDEX_API int32_t VARDEX_CALL VardexQueryLog(const char* user, const char* computer, const char* text,
+                                              const char* since, const char* until, int32_t order,
+                                              const char* after, int32_t limit, VardexLogRowHandler handler,
+                                              void* context);
+
+/* ---------------------------------------------------------------------------------------------
  * Message boxes
  *
  * Every box of the library and of its windows is described by its text, its caption and a type

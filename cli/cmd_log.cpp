@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "cli/store.h"
 
+#include "library/auditlog.h"
 #include "library/dmain.h"
 
 namespace vardex::cli {
@@ -28,20 +29,17 @@ void options(QCommandLineParser& p) {
 int log(const Invocation& in) {
     const QCommandLineParser& p = in.options;
     const Format f = formatFrom(p);
-    QStringList where;
-    if (p.isSet(QStringLiteral("name")))
-        where << QStringLiteral("userName = ") + schema::sqlLiteral(p.value(QStringLiteral("name")));
-    // Times are kept as text of one fixed form, so they compare as text; an end day given
-    // without a time takes the whole day.
-    if (p.isSet(QStringLiteral("since")))
-        where << QStringLiteral("theTime >= ") + schema::sqlLiteral(p.value(QStringLiteral("since")));
-    if (p.isSet(QStringLiteral("until"))) {
-        QString until = p.value(QStringLiteral("until"));
-        if (until.size() == 10)
-            until += QStringLiteral(" 99:99:99");
-        where << QStringLiteral("theTime <= ") + schema::sqlLiteral(until);
-    }
+    audit::Filter filter;
+    filter.since = p.value(QStringLiteral("since"));
+    filter.until = p.value(QStringLiteral("until")); // a bare day takes the whole day
+    filter.text = p.value(QStringLiteral("text"));
     StoreSession s(p);
+    // A name is matched exactly: the library finds the rows that start with it (by its index),
+    // the others are left out here.
+    QString name;
+    const bool byName = p.isSet(QStringLiteral("name")) || p.isSet(QStringLiteral("user"));
+    if (p.isSet(QStringLiteral("name")))
+        name = p.value(QStringLiteral("name"));
     if (p.isSet(QStringLiteral("user"))) {
         // The rows carry the name the user logged in under: the user's display name.
         const QVector<UserRow> users = loadUsers(s.cn());
@@ -49,22 +47,23 @@ int log(const Invocation& in) {
         if (!u)
             throw Refused(Cli::tr("no user %1 (--name finds rows by the name they carry)")
                               .arg(p.value(QStringLiteral("user"))));
-        where << QStringLiteral("userName = ") + schema::sqlLiteral(u->userName);
+        if (p.isSet(QStringLiteral("name")) && u->userName != name)
+            name = QStringLiteral("\n"); // both given and different: no row carries both
+        else
+            name = u->userName;
     }
-    QString sql = QStringLiteral("select CompName, userName, theTime, theLog from qx_Logs");
-    if (!where.isEmpty())
-        sql += QStringLiteral(" where ") + where.join(QStringLiteral(" and "));
-    sql += QStringLiteral(" order by theTime");
+    filter.user = name;
     Table t;
     t.columns = {QStringLiteral("computer"), QStringLiteral("user"), QStringLiteral("time"),
                  QStringLiteral("text")};
-    const QString contains = p.value(QStringLiteral("text"));
-    for (const auto& r : selectRows(s.cn(), sql)) {
-        if (!contains.isEmpty() && !r.value(3).toString().contains(contains))
-            continue;
-        t.rows.append(
-            {textCell(r.value(0)), textCell(r.value(1)), textCell(r.value(2)), textCell(r.value(3))});
-    }
+    const auto cell = [](const QString& v) {
+        return v.isNull() ? QVariant() : QVariant(v);
+    }; // NULL stays null
+    audit::forEach(s.cn(), filter, audit::Order::OldestFirst, [&](const audit::Row& r) {
+        if (!byName || r.user == name)
+            t.rows.append({cell(r.computer), cell(r.user), cell(r.time), cell(r.text)});
+        return true;
+    });
     printOut(render(t, f));
     return kOk;
 }

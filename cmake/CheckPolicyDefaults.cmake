@@ -1,6 +1,6 @@
 # Run as cmake -DHEADER=passwordpolicy.h -DSTEPS="a.sql|b.sql" -DSTAMP=file -P CheckPolicyDefaults.cmake.
-# The password policy's settings and defaults in the header's kSettings and the INSERTs of every
-# kind's password-policy step must be the same pairs in the same order; otherwise the build stops.
+# The password policy's settings and defaults in the header's kSettings and the setting rows that
+# every kind's steps insert must be the same pairs in the same order; otherwise the build stops.
 file(READ "${HEADER}" header)
 string(REGEX MATCH "kSettings\\[\\] = {([^;]*)};" block "${header}")
 if(NOT block)
@@ -15,17 +15,27 @@ endforeach()
 if(NOT expected)
   message(FATAL_ERROR "${HEADER}: kSettings lists no setting")
 endif()
+# The steps of one kind are read in their order (the list comes sorted), each kind's rows
+# gathered apart: a setting added by a later step follows those of the earlier ones.
 string(REPLACE "|" ";" STEPS "${STEPS}")
+set(kinds)
 foreach(step ${STEPS})
+  get_filename_component(kind "${step}" DIRECTORY)
   file(READ "${step}" text)
-  string(REGEX MATCHALL "VALUES \\('[^']*', '[^']*'\\)" rows "${text}")
-  set(found)
+  string(REGEX MATCHALL "INTO (\\[dbo\\]\\.\\[)?vardex_settings\\]? \\(name, value\\) VALUES \\('[^']*', '[^']*'\\)" rows "${text}")
+  list(FIND kinds "${kind}" known)
+  if(known EQUAL -1)
+    list(APPEND kinds "${kind}")
+    set("found_${kind}")
+  endif()
   foreach(r ${rows})
-    string(REGEX REPLACE "VALUES \\('([^']*)', '([^']*)'\\)" "\\1=\\2" r "${r}")
-    list(APPEND found "${r}")
+    string(REGEX REPLACE ".*VALUES \\('([^']*)', '([^']*)'\\)" "\\1=\\2" r "${r}")
+    list(APPEND "found_${kind}" "${r}")
   endforeach()
-  if(NOT found STREQUAL expected)
-    message(FATAL_ERROR "The password policy's defaults disagree:\n  ${HEADER}: ${expected}\n  ${step}: ${found}")
+endforeach()
+foreach(kind ${kinds})
+  if(NOT "${found_${kind}}" STREQUAL "${expected}")
+    message(FATAL_ERROR "The password policy's defaults disagree:\n  ${HEADER}: ${expected}\n  ${kind}: ${found_${kind}}")
   endif()
 endforeach()
 file(WRITE "${STAMP}" "${expected}\n")

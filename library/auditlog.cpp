@@ -1,5 +1,9 @@
 #include "library/auditlog.h"
 
+#include "library/answers.h"
+#include "library/cipher.h"
+#include "library/uitext.h"
+#include "platform/errors.h"
 #include "platform/sqldialect.h"
 
 #include <QRegularExpression>
@@ -126,18 +130,32 @@ QString sendable(const QString& s) {
     return QString::fromUtf8(s.toUtf8());
 }
 
-// The filter's conditions (possibly none), each a term of an AND.
-QStringList conditions(Statement& st, const Filter& given) {
+bool narrowsByName(const Filter& f) {
+    return !f.user.isEmpty() || !f.computer.isEmpty() || !f.text.isEmpty();
+}
+
+// Which of the filter's conditions a statement takes.
+enum Parts { NameParts = 1, TimeParts = 2, AllParts = 3 };
+
+// The filter's conditions (possibly none), each a term of an AND. With unindexed, SQLite is
+// kept from answering the name filters from their indexes (a unary + makes a column an
+// expression): a filter that keeps many rows is read faster in one pass over the table.
+QStringList conditions(Statement& st, const Filter& given, int parts = AllParts, bool unindexed = false) {
     Filter f = given;
     for (QString* s : {&f.user, &f.computer, &f.text, &f.since, &f.until})
         *s = sendable(*s);
     QStringList where;
-    if (!f.user.isEmpty())
-        where << startsWith(st, QStringLiteral("userName"), f.user);
-    if (!f.computer.isEmpty())
-        where << startsWith(st, QStringLiteral("CompName"), f.computer);
-    if (!f.text.isEmpty())
-        where << contains(st, QStringLiteral("theLog"), f.text);
+    const QString plus = unindexed && st.dialect() == Dialect::SQLite ? QStringLiteral("+") : QString();
+    if (parts & NameParts) {
+        if (!f.user.isEmpty())
+            where << startsWith(st, plus + QStringLiteral("userName"), f.user);
+        if (!f.computer.isEmpty())
+            where << startsWith(st, plus + QStringLiteral("CompName"), f.computer);
+        if (!f.text.isEmpty())
+            where << contains(st, QStringLiteral("theLog"), f.text);
+    }
+    if (!(parts & TimeParts))
+        return where;
     // Times are stored as text of one fixed form, so they compare as text. A bare day sorts
     // before every time of that day, so "until" a day means before the next one.
     if (!f.since.isEmpty())
@@ -168,35 +186,58 @@ struct Placed {
     QString tie;
 };
 
+// How the dated rows are read on SQLite and PostgreSQL when a name or text filter narrows them.
+// The time's index gives the rows in order, each to be tested: fast while the filter keeps many
+// of the newest rows, a walk through the whole log when it keeps few. So a window of the newest
+// rows is tried first; only when it holds too few matches are the filter's rows found otherwise:
+// by a name's index, or in one pass over the table, then put in order (the order is written so
+// that the time's index cannot serve it).
+enum class Plan { Plain, Window, Unordered };
+constexpr int kWindowRows = 20000;
+
 // Up to want rows of one part of the table (the dated rows, or those without a time) after
 // from, in order.
 QVector<Placed> readPart(AdoConnection& cn, const Filter& f, bool undated, const Cursor& from, int want,
-                         Order order) {
+                         Order order, Plan plan = Plan::Plain) {
     Statement st(cn.dialect());
     const bool desc = order == Order::NewestFirst;
     const QString dir = desc ? QStringLiteral(" DESC") : QString();
     const QString before = desc ? QStringLiteral(" < ") : QStringLiteral(" > ");
     const QString atOrBefore = desc ? QStringLiteral(" <= ") : QStringLiteral(" >= ");
     const bool within = from.started && from.undated == undated; // goes on inside this part
-    QStringList where = conditions(st, f);
+    static const QRegularExpression number(QStringLiteral("^-?[0-9]{1,19}$"));
+    static const QRegularExpression tid(QStringLiteral("^\\([0-9]{1,10},[0-9]{1,5}\\)$"));
+    if (within && !(cn.dialect() == Dialect::PostgreSQL ? tid : number).match(from.tie).hasMatch())
+        throw Error(QStringLiteral("The audit log position is not one read from this kind of store."));
+    // In a window the name filters apply to the window's rows, outside it.
+    QStringList where = conditions(st, f, plan == Plan::Window ? int(TimeParts) : int(AllParts));
     where.prepend(undated ? QStringLiteral("theTime IS NULL") : QStringLiteral("theTime IS NOT NULL"));
     QString sql = QStringLiteral("SELECT CompName, userName, theTime, theLog");
     int skip = 0;
     switch (cn.dialect()) {
-    case Dialect::SQLite:
+    case Dialect::SQLite: {
+        const QString time = plan == Plan::Unordered ? QStringLiteral("+theTime") : QStringLiteral("theTime");
         if (within) {
             // rowid is a number: as text it would sort after every number.
             const QString rowid = QString::number(from.tie.toLongLong());
-            where << (undated ? QStringLiteral("rowid") + before + rowid
-                              : QStringLiteral("(theTime, rowid)") + before + QLatin1Char('(') +
-                                    st.value(from.time) + QStringLiteral(", ") + rowid + QLatin1Char(')'));
+            where << (undated
+                          ? QStringLiteral("rowid") + before + rowid
+                          : QLatin1Char('(') + time + QStringLiteral(", rowid)") + before + QLatin1Char('(') +
+                                st.value(from.time) + QStringLiteral(", ") + rowid + QLatin1Char(')'));
         }
-        sql += QStringLiteral(", rowid FROM qx_Logs") + whereClause(where) +
-               (undated ? QString()
-                        : QStringLiteral(" ORDER BY theTime") + dir + QStringLiteral(", rowid") + dir) +
-               (undated ? QStringLiteral(" ORDER BY rowid") + dir : QString()) + QStringLiteral(" LIMIT ") +
-               QString::number(want);
+        const QString orderBy =
+            undated ? QStringLiteral(" ORDER BY rowid") + dir
+                    : QStringLiteral(" ORDER BY ") + time + dir + QStringLiteral(", rowid") + dir;
+        sql += QStringLiteral(", rowid AS tie FROM qx_Logs") + whereClause(where) + orderBy;
+        if (plan == Plan::Window) {
+            sql = QStringLiteral("SELECT * FROM (") + sql + QStringLiteral(" LIMIT ") +
+                  QString::number(kWindowRows) + QStringLiteral(") w") +
+                  whereClause(conditions(st, f, NameParts)) + QStringLiteral(" ORDER BY theTime") + dir +
+                  QStringLiteral(", tie") + dir;
+        }
+        sql += QStringLiteral(" LIMIT ") + QString::number(want);
         break;
+    }
     case Dialect::PostgreSQL:
         if (within) {
             if (undated) {
@@ -211,10 +252,22 @@ QVector<Placed> readPart(AdoConnection& cn, const Filter& f, bool undated, const
                              QStringLiteral("CAST(") + st.value(from.tie) + QStringLiteral(" AS tid))");
             }
         }
-        sql += QStringLiteral(", CAST(ctid AS text) FROM qx_Logs") + whereClause(where) +
-               QStringLiteral(" ORDER BY ") +
-               (undated ? QString() : QStringLiteral("theTime") + dir + QStringLiteral(", ")) +
-               QStringLiteral("ctid") + dir + QStringLiteral(" LIMIT ") + QString::number(want);
+        if (plan == Plan::Window) {
+            sql += QStringLiteral(", ctid AS tie FROM qx_Logs") + whereClause(where) +
+                   QStringLiteral(" ORDER BY theTime") + dir + QStringLiteral(", ctid") + dir +
+                   QStringLiteral(" LIMIT ") + QString::number(kWindowRows);
+            sql = QStringLiteral("SELECT CompName, userName, theTime, theLog, CAST(tie AS text) FROM (") +
+                  sql + QStringLiteral(") w") + whereClause(conditions(st, f, NameParts)) +
+                  QStringLiteral(" ORDER BY theTime") + dir + QStringLiteral(", tie") + dir;
+        } else {
+            // Appending '' leaves the text as it is and its order too, but no index has it.
+            const QString time =
+                plan == Plan::Unordered ? QStringLiteral("(theTime || '')") : QStringLiteral("theTime");
+            sql += QStringLiteral(", CAST(ctid AS text) FROM qx_Logs") + whereClause(where) +
+                   QStringLiteral(" ORDER BY ") + (undated ? QString() : time + dir + QStringLiteral(", ")) +
+                   QStringLiteral("ctid") + dir;
+        }
+        sql += QStringLiteral(" LIMIT ") + QString::number(want);
         break;
     case Dialect::SqlServer:
         // No key and no row address to go on from: the rows of one time come in an order of
@@ -273,8 +326,19 @@ Page read(AdoConnection& cn, const Filter& filter, const Cursor& from, int limit
     // One row more than asked tells whether another page follows.
     QVector<Placed> got;
     Cursor at = from;
+    const bool server = cn.dialect() == Dialect::SqlServer;
     for (const bool undated : parts) {
-        got += readPart(cn, filter, undated, at, limit + 1 - int(got.size()), order);
+        const int want = limit + 1 - int(got.size());
+        QVector<Placed> part;
+        if (!undated && !server && narrowsByName(filter)) {
+            part = readPart(cn, filter, undated, at, want, order, Plan::Window);
+            if (part.size() < want)
+                part = readPart(cn, filter, undated, at, want, order,
+                                hasTimeBounds(filter) ? Plan::Plain : Plan::Unordered);
+        } else {
+            part = readPart(cn, filter, undated, at, want, order);
+        }
+        got += part;
         if (got.size() > limit)
             break;
         at = Cursor();
@@ -283,13 +347,37 @@ Page read(AdoConnection& cn, const Filter& filter, const Cursor& from, int limit
     if (page.more)
         got.resize(limit);
     page.rows.reserve(got.size());
-    for (const Placed& p : got)
+    page.positions.reserve(got.size());
+    for (const Placed& p : got) {
         page.rows.append(p.row);
+        page.positions.append({true, p.undated, p.time, p.tie});
+    }
     if (!got.isEmpty())
         page.next = {true, got.last().undated, got.last().time, got.last().tie};
     else
         page.next = from;
     return page;
+}
+
+QString positionText(const Cursor& at) {
+    if (!at.started)
+        return QString();
+    return QLatin1Char(at.undated ? 'U' : 'D') + at.tie + QLatin1Char(';') + at.time;
+}
+
+Cursor positionFromText(const QString& text) {
+    Cursor at;
+    if (text.isEmpty())
+        return at;
+    const int semicolon = text.indexOf(QLatin1Char(';'));
+    const QChar kind = text.at(0);
+    if (semicolon < 2 || (kind != QLatin1Char('D') && kind != QLatin1Char('U')))
+        throw Error(QStringLiteral("The audit log position is not one this library handed out."));
+    at.started = true;
+    at.undated = kind == QLatin1Char('U');
+    at.tie = text.mid(1, semicolon - 1);
+    at.time = at.undated ? QString() : text.mid(semicolon + 1);
+    return at;
 }
 
 qint64 forEach(AdoConnection& cn, const Filter& filter, Order order,
@@ -336,7 +424,12 @@ QVector<Day> perDay(AdoConnection& cn, const Filter& filter) {
     };
     const QString failed = QString::fromUtf16(kFailedPrefix);
     const QString right = QString::fromUtf16(kRightUsedPrefix);
-    QStringList where = conditions(st, filter);
+    // A name filter that keeps many rows is read in one pass over the table on SQLite: through
+    // the name's index each row would be looked up on its own. (The count comes from the index.)
+    const bool unindexed = cn.dialect() == Dialect::SQLite &&
+                           (!filter.user.isEmpty() || !filter.computer.isEmpty()) && !hasTimeBounds(filter) &&
+                           count(cn, filter) > kWindowRows;
+    QStringList where = conditions(st, filter, AllParts, unindexed);
     where.prepend(QStringLiteral("theTime IS NOT NULL"));
     const QString day = head(QStringLiteral("theTime"), 10);
     const QString sql =
@@ -359,6 +452,76 @@ QVector<Day> perDay(AdoConnection& cn, const Filter& filter) {
     return days;
 }
 
+QString failedLoginText(int loginCode, bool locked) {
+    QString reason;
+    if (locked)
+        reason = QStringLiteral("账号锁定");
+    else if (loginCode == login::NoSuchUser)
+        reason = QStringLiteral("无此用户");
+    else if (loginCode == login::Disabled)
+        reason = QStringLiteral("账号禁用");
+    else if (loginCode == login::Expired)
+        reason = QStringLiteral("账号过期");
+    else if (loginCode == login::WrongPassword)
+        reason = QStringLiteral("密码错误");
+    else
+        return QString();
+    return QString::fromUtf16(kFailedPrefix) + reason + QLatin1Char(')');
+}
+
+QString cutToColumn(const QString& text, int width, Dialect dialect) {
+    QString out;
+    int used = 0;
+    for (int i = 0; i < text.size();) {
+        // A character is one code point: a surrogate pair stays whole.
+        const int n =
+            text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate() ? 2 : 1;
+        const QString c = text.mid(i, n);
+        const int cost = dialect == Dialect::SqlServer ? int(toCipherBytes(c).size()) : 1;
+        if (used + cost > width)
+            break;
+        out += c;
+        used += cost;
+        i += n;
+    }
+    return out;
+}
+
+QString shownText(const QString& storedText) {
+    const QString inner = storedText.mid(5, storedText.size() - 6); // between "xxxx(" and ")"
+    switch (eventOf(storedText)) {
+    case Event::Login:
+        return Ui::tr("用户登录");
+    case Event::Logout:
+        return Ui::tr("用户退出登录");
+    case Event::PasswordChanged:
+        return Ui::tr("用户更改密码成功");
+    case Event::Locked:
+        return Ui::tr("账号锁定");
+    case Event::Unlocked:
+        return Ui::tr("账号解锁");
+    case Event::RightUsed:
+        return Ui::tr("使用权限(%1)").arg(inner);
+    case Event::Failed: {
+        QString reason = inner;
+        if (inner == QStringLiteral("无此用户"))
+            reason = Ui::tr("无此用户", "why a login failed");
+        else if (inner == QStringLiteral("账号禁用"))
+            reason = Ui::tr("账号禁用", "why a login failed");
+        else if (inner == QStringLiteral("账号过期"))
+            reason = Ui::tr("账号过期", "why a login failed");
+        else if (inner == QStringLiteral("密码错误"))
+            reason = Ui::tr("密码错误", "why a login failed");
+        else if (inner == QStringLiteral("账号锁定"))
+            reason = Ui::tr("账号锁定", "why a login failed");
+        return Ui::tr("登录失败(%1)").arg(reason);
+    }
+    case Event::Other:
+        break;
+    }
+    return storedText;
+}
+
 Event eventOf(const QString& storedText) {
     if (storedText == QString::fromUtf16(kLoginText))
         return Event::Login;
@@ -368,6 +531,8 @@ Event eventOf(const QString& storedText) {
         return Event::PasswordChanged;
     if (storedText == QString::fromUtf16(kLockedText))
         return Event::Locked;
+    if (storedText == QString::fromUtf16(kUnlockedText))
+        return Event::Unlocked;
     if (storedText.startsWith(QString::fromUtf16(kRightUsedPrefix)) && storedText.endsWith(QLatin1Char(')')))
         return Event::RightUsed;
     if (storedText.startsWith(QString::fromUtf16(kFailedPrefix)) && storedText.endsWith(QLatin1Char(')')))

@@ -25,8 +25,20 @@ inline constexpr const char16_t* kLoginText = u"用户登录";
 inline constexpr const char16_t* kLogoutText = u"用户退出登录";
 inline constexpr const char16_t* kPasswordChangedText = u"用户更改密码成功";
 inline constexpr const char16_t* kLockedText = u"账号锁定";
+inline constexpr const char16_t* kUnlockedText = u"账号解锁";
 inline constexpr const char16_t* kRightUsedPrefix = u"使用权限("; // + item name + ")"
 inline constexpr const char16_t* kFailedPrefix = u"登录失败(";    // + reason + ")"
+
+// The row a refused login writes while the store's policy says audit.failures = on, naming
+// the reason: a login code (login::NoSuchUser, Disabled, Expired, WrongPassword), or a lock in
+// force (locked, whatever the code). Empty for a verified login.
+QString failedLoginText(int loginCode, bool locked);
+
+// Widths of qx_Logs' columns.
+inline constexpr int kComputerWidth = 100, kUserWidth = 20, kTextWidth = 100;
+// A text cut to fit a qx_Logs column of the given width, whole characters only: SQLite and
+// PostgreSQL count characters, SQL Server the bytes of its 8-bit code page.
+QString cutToColumn(const QString& text, int width, Dialect dialect);
 
 struct Filter {
     QString user;     // userName starts with this (as the database compares texts)
@@ -50,13 +62,20 @@ struct Cursor {
 
 struct Page {
     QVector<Row> rows;
-    Cursor next;       // where the next page starts
-    bool more = false; // another page may follow (false: the rows ran out)
+    QVector<Cursor> positions; // where each row stands: a reading from there goes on after it
+    Cursor next;               // where the next page starts
+    bool more = false;         // another page may follow (false: the rows ran out)
 };
+
+// A position as text, to hand to a caller and take back: "D" (a dated row) or "U", the
+// tie-breaker, ";", the time. positionFromText() raises Error for a text that is no position.
+QString positionText(const Cursor& at);
+Cursor positionFromText(const QString& text);
 
 enum class Order { NewestFirst, OldestFirst };
 
-// Up to limit rows (at least 1) after from, in the given order. Raises DbError.
+// Up to limit rows (at least 1) after from, in the given order. Raises DbError, and Error for a
+// position whose tie-breaker is not of this kind of database.
 Page read(AdoConnection& cn, const Filter& filter, const Cursor& from, int limit, Order order);
 inline Page newestFirst(AdoConnection& cn, const Filter& filter, const Cursor& from, int limit) {
     return read(cn, filter, from, limit, Order::NewestFirst);
@@ -76,7 +95,11 @@ struct Day {
 };
 QVector<Day> perDay(AdoConnection& cn, const Filter& filter);
 
-enum class Event { Login, Logout, RightUsed, PasswordChanged, Locked, Failed, Other };
+enum class Event { Login, Logout, RightUsed, PasswordChanged, Locked, Unlocked, Failed, Other };
 Event eventOf(const QString& storedText);
+// A stored text as the windows show it, in their language (gui::setLanguage): the library's
+// texts translated (an item's name and the failure's reason kept in their place), any other
+// text as it is.
+QString shownText(const QString& storedText);
 
 } // namespace vardex::audit

@@ -1,4 +1,5 @@
 #include "library/dmain.h"
+#include "library/auditlog.h"
 #include "library/cipher.h"
 #include "library/installer.h"
 #include "library/securestore.h"
@@ -158,11 +159,20 @@ void WriteLog(const QString& text) {
 }
 
 namespace {
-QString auditRowSql(const QString& text, const QString& userName) {
-    const SessionValues& s = session();
-    return QStringLiteral("INSERT INTO qx_Logs VALUES (") + schema::sqlLiteral(s.ComputerName) +
-           QLatin1Char(',') + schema::sqlLiteral(userName) + QStringLiteral(",'") + nowText() +
-           QStringLiteral("',") + schema::sqlLiteral(text) + QLatin1Char(')');
+QString auditRowSql(const QString& text, const QString& userName,
+                    const QString& computer = session().ComputerName) {
+    return QStringLiteral("INSERT INTO qx_Logs VALUES (") + schema::sqlLiteral(computer) + QLatin1Char(',') +
+           schema::sqlLiteral(userName) + QStringLiteral(",'") + nowText() + QStringLiteral("',") +
+           schema::sqlLiteral(text) + QLatin1Char(')');
+}
+
+// The row of a refused login, under the user ID as typed: the names are cut to the columns, so
+// that no typed ID can make the row fail.
+void writeFailedLogin(int code, bool locked, const QString& userId) {
+    AdoConnection& cn = dataModule().ADOcn;
+    cn.executeOutsideTransaction(auditRowSql(
+        audit::failedLoginText(code, locked), audit::cutToColumn(userId, audit::kUserWidth, cn.dialect()),
+        audit::cutToColumn(session().ComputerName, audit::kComputerWidth, cn.dialect())));
 }
 } // namespace
 
@@ -378,6 +388,8 @@ int verifyLogin(const QString& userId, const QString& password, const QString& w
         }
     }
     q.close();
+    if (policy.auditFailures)
+        writeFailedLogin(code, attempt == 0, userId);
     return reportLoginAnswer(code, message, failText, mode);
 }
 

@@ -80,6 +80,8 @@ QString valueProblem(const QString& name, const QString& value) {
         fits = inRange(value, 1, 100000);
     else if (name == QLatin1String("password.minlength"))
         fits = inRange(value, 0, 49);
+    else if (name == QLatin1String("audit.failures"))
+        fits = value == QLatin1String("off") || value == QLatin1String("on");
     else
         return QStringLiteral("unknown setting \"%1\"").arg(name);
     if (fits)
@@ -90,6 +92,7 @@ QString valueProblem(const QString& name, const QString& value) {
         {QStringLiteral("lockout.failures"), QStringLiteral("0 (off) or a whole number up to 1000")},
         {QStringLiteral("lockout.minutes"), QStringLiteral("a whole number from 1 to 100000")},
         {QStringLiteral("password.minlength"), QStringLiteral("0 (no rule) or a whole number up to 49")},
+        {QStringLiteral("audit.failures"), QStringLiteral("off or on")},
     };
     return QStringLiteral("the setting %1 is \"%2\", not %3").arg(name, value, ranges.value(name));
 }
@@ -132,6 +135,8 @@ PasswordPolicy readPolicy(AdoConnection& cn) {
             p.lockoutFailures = value.toInt();
         else if (name == QLatin1String("lockout.minutes"))
             p.lockoutMinutes = value.toInt();
+        else if (name == QLatin1String("audit.failures"))
+            p.auditFailures = value == QLatin1String("on");
         else
             p.minLength = value.toInt();
     }

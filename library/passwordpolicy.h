@@ -11,11 +11,12 @@
 namespace vardex {
 
 struct PasswordPolicy {
-    bool bcrypt = false;     // password.hash: new passwords are stored as bcrypt hashes
-    int cost = 10;           // password.cost: the bcrypt work factor
-    int lockoutFailures = 0; // lockout.failures: consecutive wrong passwords that lock; 0 off
-    int lockoutMinutes = 15; // lockout.minutes: how long a lock lasts after the last failure
-    int minLength = 0;       // password.minlength: least characters of a new password; 0 none
+    bool bcrypt = false;        // password.hash: new passwords are stored as bcrypt hashes
+    int cost = 10;              // password.cost: the bcrypt work factor
+    int lockoutFailures = 0;    // lockout.failures: consecutive wrong passwords that lock; 0 off
+    int lockoutMinutes = 15;    // lockout.minutes: how long a lock lasts after the last failure
+    int minLength = 0;          // password.minlength: least characters of a new password; 0 none
+    bool auditFailures = false; // audit.failures: every refused login writes an audit row
     bool lockoutOn() const { return lockoutFailures > 0; }
 };
 
@@ -43,7 +44,7 @@ struct Setting {
 };
 inline constexpr Setting kSettings[] = {
     {"password.hash", "cipher"}, {"password.cost", "10"},     {"lockout.failures", "0"},
-    {"lockout.minutes", "15"},   {"password.minlength", "0"},
+    {"lockout.minutes", "15"},   {"password.minlength", "0"}, {"audit.failures", "off"},
 };
 
 // What is wrong with value for the setting name (an unknown name, or a value out of its range),

@@ -10,4 +10,6 @@ export QT_QPA_PLATFORM=offscreen VARDEX_LIBRARY="$bin/libvardex.so.0" VARDEX_CLI
 fpc -v0 -Fu"$src/bindings/pascal" -FU"$work" -FE"$work" -Fl"$bin" -k-rpath="$bin" \
   "$src/bindings/pascal/test_vardex.pas" >/dev/null
 "$bin/vardex-cli" install "Provider=SQLite;Data Source=$work/pascal.db" >/dev/null
+# Refused logins on record, so that the test has audit rows to read back.
+"$bin/vardex-cli" policy set audit.failures=on --store "Provider=SQLite;Data Source=$work/pascal.db" >/dev/null
 "$work/test_vardex" "Provider=SQLite;Data Source=$work/pascal.db"

@@ -23,6 +23,7 @@ CJK = re.compile('[\u3000-\u303f\u4e00-\u9fff\uff00-\uffef\u201c\u201d]')
 # font families of the Chinese layout, the language's own name, and SQL statement text.
 KEEP_CHINESE = {
     '用户登录', '用户退出登录', '使用权限(', '用户更改密码成功', '账号锁定', '账号解锁',
+    '登录失败(', '无此用户', '账号禁用', '账号过期', '密码错误',
     '宋体', '中文',
     'SELECT qxID AS 权限ID, qxName AS 权限名称 FROM qx_Name Order By qxID',
 }

@@ -1,6 +1,8 @@
 // Reading the audit log on every database kind this run has: pages in either order give each
 // row exactly once (rows of the same second, identical rows and rows without a time included),
 // and filter texts match themselves literally, hostile ones included.
+#include "capi/vardex.h"
+#include "dialogs/language.h"
 #include "library/auditlog.h"
 #include "platform/sqldialect.h"
 #include "tests/support/testsupport.h"
@@ -123,6 +125,39 @@ TEST_P(AuditLog, PagesGiveEveryRowOnceInOrder) {
     EXPECT_EQ(days[1].failures, 0);
 }
 
+// A filter that keeps few of the newest rows (more than a first look at them covers) still finds
+// the old ones, in order, page after page.
+TEST_P(AuditLog, AFilterKeepingFewOfTheNewestRowsFindsTheOldOnesInOrder) {
+    add(QStringLiteral("pc"), QStringLiteral("needle"), QStringLiteral("2020-01-01 00:00:00"),
+        QStringLiteral("a"));
+    add(QStringLiteral("pc"), QStringLiteral("needle"), QStringLiteral("2020-01-01 00:00:00"),
+        QStringLiteral("b"));
+    const QString many =
+        GetParam() == Backend::SQLite
+            ? QStringLiteral("WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i "
+                             "< 30000) INSERT INTO qx_Logs SELECT 'pc', 'hay', '2021-01-01 00:00:00', "
+                             "'x' FROM c")
+            : QStringLiteral("INSERT INTO qx_Logs SELECT 'pc', 'hay', '2021-01-01 00:00:00', 'x' FROM "
+                             "generate_series(1, 30000)");
+    cn->execute(many);
+    add(QStringLiteral("pc"), QStringLiteral("needle"), QStringLiteral("2022-01-01 00:00:00"),
+        QStringLiteral("c"));
+    audit::Filter user;
+    user.user = QStringLiteral("need");
+    QStringList texts;
+    for (const audit::Row& r : readAll(user, audit::Order::NewestFirst, 2))
+        texts << r.text;
+    ASSERT_EQ(texts.size(), 3);
+    EXPECT_EQ(texts.first(), QStringLiteral("c"));
+    texts.sort();
+    EXPECT_EQ(texts, (QStringList{"a", "b", "c"}));
+    audit::Filter text;
+    text.text = QStringLiteral("b");
+    EXPECT_EQ(keys(readAll(text, audit::Order::NewestFirst, 1)),
+              keys(expected([](const audit::Row& r) { return r.text == QStringLiteral("b"); })));
+    EXPECT_EQ(audit::perDay(*cn, text).size(), 1);
+}
+
 TEST_P(AuditLog, FiltersMatchTheirTextLiterally) {
     const QStringList names = {QStringLiteral("a'b"), QStringLiteral("a\\b"),     QStringLiteral("a%b"),
                                QStringLiteral("a_b"), QStringLiteral("axb"),      QStringLiteral("a[b]*?"),
@@ -182,6 +217,66 @@ TEST_P(AuditLog, FiltersMatchTheirTextLiterally) {
     EXPECT_EQ(audit::count(*cn, odd), 0);
 }
 
+// VardexQueryLog: the rows through the callback, page by page from a position handed out,
+// hostile filter texts taken literally, and what is not a filter or a position refused.
+TEST_P(AuditLog, VardexQueryLogHandsOverTheRowsAndGoesOnFromAPosition) {
+    const QStringList names = {QStringLiteral("o'b\\%_x"), QStringLiteral("o'b"), QStringLiteral("ob"),
+                               QStringLiteral("张三")};
+    for (int i = 0; i < 7; ++i)
+        add(QStringLiteral("pc%1").arg(i % 2), names[i % names.size()],
+            i == 5 ? QString() : QStringLiteral("2026-05-0%1 10:00:00").arg(1 + i / 3),
+            QStringLiteral("用户登录"));
+    ASSERT_EQ(::ConnectDatabase(store->connectionString().toUtf8().constData(), "", "", "", ""), VARDEX_OK)
+        << ::VardexLastError();
+    struct Seen {
+        QStringList rows, positions;
+        int stopAfter = -1;
+    };
+    const VardexLogRowHandler collect = [](const char* computer, const char* user, const char* time,
+                                           const char* text, const char* position, void* context) -> int32_t {
+        auto* seen = static_cast<Seen*>(context);
+        seen->rows << QString::fromUtf8(computer) + '|' + QString::fromUtf8(user) + '|' +
+                          QString::fromUtf8(time) + '|' + QString::fromUtf8(text);
+        seen->positions << QString::fromUtf8(position);
+        return seen->rows.size() == seen->stopAfter ? 1 : 0;
+    };
+    const auto query = [&](const char* user, int order, const char* after, int limit, Seen* seen) {
+        return ::VardexQueryLog(user, "", "", "", "", order, after, limit, seen ? collect : nullptr, seen);
+    };
+    for (const int order : {VARDEX_LOG_NEWEST_FIRST, VARDEX_LOG_OLDEST_FIRST}) {
+        Seen all;
+        ASSERT_EQ(query("", order, nullptr, 0, &all), 7) << ::VardexLastError();
+        // Two at a time, each call going on from the last position it handed out.
+        Seen paged;
+        for (int guard = 0; guard < 10; ++guard) {
+            const QByteArray after =
+                paged.positions.isEmpty() ? QByteArray() : paged.positions.last().toUtf8();
+            if (query("", order, after.constData(), 2, &paged) < 2)
+                break;
+        }
+        EXPECT_EQ(paged.rows, all.rows);
+    }
+    Seen quoted;
+    EXPECT_EQ(query("o'b\\%_", VARDEX_LOG_NEWEST_FIRST, "", 0, &quoted), 2);
+    EXPECT_EQ(query("o'b", VARDEX_LOG_NEWEST_FIRST, "", 0, nullptr), 4); // counted
+    EXPECT_EQ(query("o_", VARDEX_LOG_NEWEST_FIRST, "", 0, nullptr), 0);
+    EXPECT_EQ(query(QByteArray(1 << 20, 'o').constData(), VARDEX_LOG_NEWEST_FIRST, "", 0, nullptr), 0);
+    Seen stopped;
+    stopped.stopAfter = 3;
+    EXPECT_EQ(query("", VARDEX_LOG_NEWEST_FIRST, "", 0, &stopped), 3);
+
+    // Refused, each naming why: bytes that are not text, an order, positions not handed out.
+    EXPECT_EQ(query("o\xff", VARDEX_LOG_NEWEST_FIRST, "", 0, nullptr), VARDEX_ERROR);
+    EXPECT_TRUE(QString::fromUtf8(::VardexLastError()).contains("user")) << ::VardexLastError();
+    EXPECT_EQ(query("", 2, "", 0, nullptr), VARDEX_ERROR);
+    const QByteArray foreign = GetParam() == Backend::SQLite ? "D(0,1);x" : "D12;x";
+    for (const QByteArray& after : {QByteArray("garbage"), foreign, QByteArray("D1' or '1'='1;x")})
+        EXPECT_EQ(query("", VARDEX_LOG_NEWEST_FIRST, after.constData(), 0, &stopped), VARDEX_ERROR)
+            << after.constData();
+    EXPECT_EQ(::DisconnectDatabase(), VARDEX_OK);
+    EXPECT_EQ(query("", VARDEX_LOG_NEWEST_FIRST, "", 0, nullptr), VARDEX_ERROR); // no session
+}
+
 INSTANTIATE_TEST_SUITE_P(Store, AuditLog, VARDEX_BACKEND_PARAMS);
 
 TEST(AuditEvents, StoredTextsAreToldApart) {
@@ -190,7 +285,20 @@ TEST(AuditEvents, StoredTextsAreToldApart) {
     EXPECT_EQ(audit::eventOf(QStringLiteral("使用权限(打印)")), audit::Event::RightUsed);
     EXPECT_EQ(audit::eventOf(QStringLiteral("用户更改密码成功")), audit::Event::PasswordChanged);
     EXPECT_EQ(audit::eventOf(QStringLiteral("账号锁定")), audit::Event::Locked);
+    EXPECT_EQ(audit::eventOf(QStringLiteral("账号解锁")), audit::Event::Unlocked);
+    EXPECT_EQ(audit::eventOf(QStringLiteral("登录失败(密码错误)")), audit::Event::Failed);
     EXPECT_EQ(audit::eventOf(QStringLiteral("用户登录 ")), audit::Event::Other);
+    // Shown in the windows' language; the stored text itself never changes.
+    ASSERT_TRUE(gui::setLanguage(QStringLiteral("en")));
+    EXPECT_EQ(audit::shownText(QStringLiteral("登录失败(密码错误)")),
+              QStringLiteral("Login failed (wrong password)"));
+    EXPECT_EQ(audit::shownText(QStringLiteral("使用权限(打印)")), QStringLiteral("Right used (打印)"));
+    EXPECT_EQ(audit::shownText(QStringLiteral("用户退出登录")), QStringLiteral("User logged out"));
+    EXPECT_EQ(audit::shownText(QStringLiteral("自定义")), QStringLiteral("自定义"));
+    ASSERT_TRUE(gui::setLanguage(QStringLiteral("zh")));
+    EXPECT_EQ(audit::shownText(QStringLiteral("登录失败(密码错误)")), QStringLiteral("登录失败(密码错误)"));
+    for (int code = 1; code <= 4; ++code)
+        EXPECT_EQ(audit::eventOf(audit::failedLoginText(code, false)), audit::Event::Failed) << code;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "host/mainExe.h"
 #include "library/dmain.h"
 #include "library/installer.h"
+#include "library/passwordpolicy.h"
 #include "platform/inifile.h"
 #include "tests/support/testsupport.h"
 
@@ -431,7 +432,7 @@ TEST_P(HostOnStore, AnOlderStoreOpensAndTheUpgradeIsOfferedWithTheVersionFound) 
     EXPECT_EQ(rec.boxes[1].text, QString("数据库已升级到版本 %1.").arg(newest));
     expectSessionOpen(w);
     EXPECT_EQ(scalarInt(*cn, "select value from vardex_meta where name = 'schema.version'"), newest);
-    EXPECT_EQ(scalarInt(*cn, "select count(*) from vardex_settings"), 5);
+    EXPECT_EQ(scalarInt(*cn, "select count(*) from vardex_settings"), int(std::size(policy::kSettings)));
     w.btndkClick();
 }
 

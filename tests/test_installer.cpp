@@ -29,8 +29,9 @@ class Installer : public ::testing::TestWithParam<Backend> {
         temp = tmp.path() + "/Morlan.tmp";
     }
     // The first release's script (seven tables, eleven procedures), then the steps: the policy's
-    // two tables, the lookup index (and on PostgreSQL three procedures), the version's table.
-    int allBatches() const { return 18 + 2 + (GetParam() == Backend::SQLite ? 1 : 4) + 1; }
+    // two tables, the lookup index (and on PostgreSQL three procedures), the version's table,
+    // the audit log's two indexes and its setting.
+    int allBatches() const { return 18 + 2 + (GetParam() == Backend::SQLite ? 1 : 4) + 1 + 3; }
     std::unique_ptr<TempDatabase> db;
     std::unique_ptr<AdoConnection> cn;
     QTemporaryDir tmp;

@@ -26,6 +26,13 @@
 using namespace vardex;
 using namespace vardex::test;
 
+void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+void PrintTo(const QStringList& l, std::ostream* os) {
+    *os << l.join(QStringLiteral("\n")).toStdString();
+}
+
 namespace {
 
 // Every row of the store's tables, as text, in a fixed order: what "nothing changed" compares.
@@ -390,6 +397,67 @@ class SecuredSameAnswers : public SecuredStore {
             EXPECT_EQ(byRole[i], byOwner[i]);
         EXPECT_EQ(roleAudit, ownerAudit);
     }
+    // Every login case and password change, with the lockout at 2 and a least length of 3.
+    std::vector<Step> loginCases() {
+        marker = QStringLiteral("select ");
+        setting("lockout.failures", QStringLiteral("2"));
+        setting("password.minlength", QStringLiteral("3"));
+        // A user whose row no update reaches: the change is verified but not made (6).
+        owner->execute(QStringLiteral("insert into keep_user select 'stuck', 'Stuck', userPwd, startTime, "
+                                      "endTime, Allow, AllowZekou, zuid from "
+                                      "keep_user where userID = 'a'; create function keep_stuck() returns "
+                                      "trigger language plpgsql as $$ begin "
+                                      "return case when old.userID = 'stuck' then null else new end; end $$; "
+                                      "create trigger keep_stuck before "
+                                      "update on qx_user for each row execute function keep_stuck()"));
+        std::vector<Step> calls;
+        const auto login = [&](const char* id, const char* pw, int mode) {
+            calls.push_back({QStringLiteral("CheckUserLogin %1 %2 %3").arg(id, pw).arg(mode),
+                             [=] {
+                                 return QString::number(::CheckUserLogin(id, pw, "", "fail", mode)) +
+                                        QLatin1Char(' ') + session().CurrentUserName;
+                             },
+                             kLoginStatements});
+        };
+        const auto change = [&](const char* id, const char* from, const char* to) {
+            calls.push_back({QStringLiteral("ChangeUserPassword %1 %2 %3").arg(id, from, to),
+                             [=] { return QString::number(::ChangeUserPassword(id, from, to, "")); },
+                             kLoginStatements});
+        };
+        login("a", "pa", 2);           // 0, the logout row of the session's user and the login row
+        login("a", "wrong", 2);        // 3, counted
+        login("nobody", "pa", 2);      // 4
+        login("dis", "pd", 2);         // 1
+        login("exp", "pe", 1);         // 2
+        login("two", "p2", 0);         // 0, the second row's name
+        login("x'y", "", 0);           // 0, the empty password
+        login("m1", "bad", 2);         // 3
+        login("m1", "bad", 2);         // 3, and the lock's audit row
+        login("m1", "pm", 2);          // 1 while the lock holds
+        change("nobody", "pa", "abc"); // 4
+        change("dis", "pd", "abc");    // 1
+        change("exp", "pe", "abc");    // 2
+        change("a", "pa", "pa");       // 5
+        change("a", "pa", "xy");       // 7
+        change("stuck", "pa", "abcd"); // 6
+        change("a", "pa", "newpass");  // 0
+        change("two", "p1", "p1x");    // 0, every row of the ID
+        change("a", "wrong", "abc");   // 3, counted
+        change("a", "wrong", "abc");   // 3, the lock
+        login("a", "newpass", 2);      // 1
+        calls.push_back(
+            {QStringLiteral("which passwords verify (read by the owner)"),
+             [this] {
+                 return scalar(
+                     *owner,
+                     QStringLiteral("select string_agg(userID || '/' || userName || '=' || p, ' ' order "
+                                    "by userID, userName, p) from qx_user, unnest(array['pa', 'newpass', "
+                                    "'p1', 'p1x', 'p2', 'pm']) p where userPwd ~ '^[$]2a[$]' and "
+                                    "crypt(p, userPwd) = userPwd"));
+             },
+             0});
+        return calls;
+    }
 };
 
 TEST_F(SecuredSameAnswers, EveryUserAndItemThroughCheckUserRightAndVardexQueryRights) {
@@ -427,6 +495,11 @@ TEST_F(SecuredSameAnswers, AdministrationIsRefusedBeforeAnythingIsSent) {
     using Refusal = std::function<int32_t()>;
     for (const auto& [name, call] : std::vector<std::pair<const char*, Refusal>>{
              {"ClearLogs", [] { return ::ClearLogs(""); }},
+             {"VardexQueryLog",
+              [] {
+                  return ::VardexQueryLog("", "", "", "", "", VARDEX_LOG_NEWEST_FIRST, "", 0, nullptr,
+                                          nullptr);
+              }},
              {"EditRightList", [] { return ::EditRightList(0); }},
              {"ShowRightManager", [] { return ::ShowRightManager(0, 1); }},
              {"VardexShowAuditLog", [] { return ::VardexShowAuditLog(); }}}) {
@@ -461,63 +534,27 @@ TEST_F(SecuredSameAnswers, AdministrationIsRefusedBeforeAnythingIsSent) {
 }
 
 TEST_F(SecuredSameAnswers, EveryLoginCaseAndPasswordChangeWithTheLockout) {
-    marker = QStringLiteral("select ");
-    setting("lockout.failures", QStringLiteral("2"));
-    setting("password.minlength", QStringLiteral("3"));
-    // A user whose row no update reaches: the change is verified but not made (6).
-    owner->execute(QStringLiteral("insert into keep_user select 'stuck', 'Stuck', userPwd, startTime, "
-                                  "endTime, Allow, AllowZekou, zuid from "
-                                  "keep_user where userID = 'a'; create function keep_stuck() returns "
-                                  "trigger language plpgsql as $$ begin "
-                                  "return case when old.userID = 'stuck' then null else new end; end $$; "
-                                  "create trigger keep_stuck before "
-                                  "update on qx_user for each row execute function keep_stuck()"));
-    std::vector<Step> calls;
-    const auto login = [&](const char* id, const char* pw, int mode) {
-        calls.push_back({QStringLiteral("CheckUserLogin %1 %2 %3").arg(id, pw).arg(mode),
-                         [=] {
-                             return QString::number(::CheckUserLogin(id, pw, "", "fail", mode)) +
-                                    QLatin1Char(' ') + session().CurrentUserName;
-                         },
-                         kLoginStatements});
-    };
-    const auto change = [&](const char* id, const char* from, const char* to) {
-        calls.push_back({QStringLiteral("ChangeUserPassword %1 %2 %3").arg(id, from, to),
-                         [=] { return QString::number(::ChangeUserPassword(id, from, to, "")); },
-                         kLoginStatements});
-    };
-    login("a", "pa", 2);           // 0, the logout row of the session's user and the login row
-    login("a", "wrong", 2);        // 3, counted
-    login("nobody", "pa", 2);      // 4
-    login("dis", "pd", 2);         // 1
-    login("exp", "pe", 1);         // 2
-    login("two", "p2", 0);         // 0, the second row's name
-    login("x'y", "", 0);           // 0, the empty password
-    login("m1", "bad", 2);         // 3
-    login("m1", "bad", 2);         // 3, and the lock's audit row
-    login("m1", "pm", 2);          // 1 while the lock holds
-    change("nobody", "pa", "abc"); // 4
-    change("dis", "pd", "abc");    // 1
-    change("exp", "pe", "abc");    // 2
-    change("a", "pa", "pa");       // 5
-    change("a", "pa", "xy");       // 7
-    change("stuck", "pa", "abcd"); // 6
-    change("a", "pa", "newpass");  // 0
-    change("two", "p1", "p1x");    // 0, every row of the ID
-    change("a", "wrong", "abc");   // 3, counted
-    change("a", "wrong", "abc");   // 3, the lock
-    login("a", "newpass", 2);      // 1
-    calls.push_back(
-        {QStringLiteral("which passwords verify (read by the owner)"),
-         [this] {
-             return scalar(
-                 *owner, QStringLiteral("select string_agg(userID || '/' || userName || '=' || p, ' ' order "
-                                        "by userID, userName, p) from qx_user, unnest(array['pa', 'newpass', "
-                                        "'p1', 'p1x', 'p2', 'pm']) p where userPwd ~ '^[$]2a[$]' and "
-                                        "crypt(p, userPwd) = userPwd"));
-         },
-         0});
-    expectSameAnswers(calls);
+    expectSameAnswers(loginCases());
+    // The store's policy writes no row for a refused login unless asked.
+    EXPECT_EQ(scalarInt(*owner, QStringLiteral("select count(*) from qx_Logs where theLog like '登录失败%'")),
+              0);
+}
+
+// With audit.failures on, every refused login and verification of an old password writes a row
+// naming its reason under the user ID typed, alike on both paths.
+TEST_F(SecuredSameAnswers, FailedLoginsOnRecordAlikeOnBothPaths) {
+    setting("audit.failures", QStringLiteral("on"));
+    expectSameAnswers(loginCases());
+    QStringList failed =
+        scalar(*owner, QStringLiteral("select string_agg(userName || '|' || theLog, ',') from qx_Logs "
+                                      "where theLog like '登录失败%'"))
+            .split(QLatin1Char(','));
+    failed.sort();
+    EXPECT_EQ(failed, (QStringList{"a|登录失败(密码错误)", "a|登录失败(密码错误)", "a|登录失败(密码错误)",
+                                   "a|登录失败(账号锁定)", "dis|登录失败(账号禁用)", "dis|登录失败(账号禁用)",
+                                   "exp|登录失败(账号过期)", "exp|登录失败(账号过期)",
+                                   "m1|登录失败(密码错误)", "m1|登录失败(密码错误)", "m1|登录失败(账号锁定)",
+                                   "nobody|登录失败(无此用户)", "nobody|登录失败(无此用户)"}));
 }
 
 TEST_F(SecuredSameAnswers, TheLoginAndChangePasswordWindowsAsTyped) {
@@ -700,6 +737,46 @@ TEST_F(SecuredAgainstDesktops, AGuessWhoseAnswerIsReadStaysCountedWhateverTheCal
         EXPECT_EQ(::DisconnectDatabase(), VARDEX_OK);
         stopPooler();
     }
+}
+
+// A refused login's row is decided with its count: inside the attempt's transaction a right and
+// a wrong password still write alike, an attempt rolled back leaves no row, and one whose answer
+// is never read is on record once its ticket is dropped, at the attempt's time.
+TEST_F(SecuredAgainstDesktops, AFailedLoginIsOnRecordWhateverTheCallerDoes) {
+    setting("audit.failures", QStringLiteral("on"));
+    const QByteArray writes =
+        "select string_agg(relname || ':' || n_tup_ins || ':' || n_tup_upd || ':' || "
+        "n_tup_del, ',' order by relname) from pg_stat_xact_user_tables where n_tup_ins "
+        "+ n_tup_upd + n_tup_del > 0;\n";
+    // Each in a session of its own: a session's counts of earlier transactions may not have
+    // been handed on yet.
+    const auto attemptWrites = [&](const QByteArray& password) {
+        const ProgramRun r =
+            psqlAs("begin;\nselect vardex_login_attempt('a', '" + password +
+                   "', '2024-05-06', 'pc', '', false) is not null;\n" + writes + "rollback;\n");
+        EXPECT_TRUE(r.out.startsWith(QLatin1String("t\n"))) << r.err.toStdString();
+        return r.out.section(QLatin1Char('\n'), 1, 1);
+    };
+    const QString right = attemptWrites("pa");
+    EXPECT_TRUE(right.contains(QLatin1String("vardex_tickets:1:0:0"))) << right.toStdString();
+    EXPECT_EQ(attemptWrites("bad"), right);
+    EXPECT_EQ(scalarInt(*owner, QStringLiteral("select count(*) from qx_Logs")), 0);
+
+    // Committed, its answer never read: nothing yet; dropped as too old by a later attempt's
+    // ticket: its row, at its own time, and the later attempt's row from its answer.
+    const ProgramRun left = psqlAs("select vardex_login_attempt('a', 'bad', '2024-05-06', 'pc9', '', false) "
+                                   "is not null;\n");
+    EXPECT_EQ(left.out, QStringLiteral("t\n")) << left.err.toStdString();
+    EXPECT_EQ(scalarInt(*owner, QStringLiteral("select count(*) from qx_Logs")), 0);
+    owner->execute(QStringLiteral("update vardex_tickets set made = made - interval '11 minutes'"));
+    const QString aged = scalar(*owner, QStringLiteral("select to_char(made, 'YYYY-MM-DD HH24:MI:SS') from "
+                                                       "vardex_tickets"));
+    EXPECT_EQ(psqlAs(attemptAndAnswer("nobody", "x")).out, QStringLiteral("4\n"));
+    EXPECT_EQ(
+        scalar(*owner, QStringLiteral("select string_agg(CompName || '|' || userName || '|' || theLog || "
+                                      "'|' || (theTime = %1)::text, ',' order by CompName) from qx_Logs")
+                           .arg(sqlLiteral(aged))),
+        QStringLiteral("pc|nobody|登录失败(无此用户)|false,pc9|a|登录失败(密码错误)|true"));
 }
 
 TEST_F(SecuredAgainstDesktops, NoOtherDesktopSeesATypedPassword) {

@@ -215,7 +215,7 @@ TEST_P(Upgrade, AVersionFourStoreGetsTheAuditLogIndexes) {
     const CliRun dry = cli({"upgrade", "--dry-run", store.connectionString()});
     EXPECT_EQ(dry.exitCode, 0) << dry.err.toStdString();
     const QString kind = GetParam() == Backend::SQLite ? "sqlite" : "pg";
-    EXPECT_TRUE(dry.out.contains("step 5: " + kind + "/0005-audit-filters.sql\n")) << dry.out.toStdString();
+    EXPECT_TRUE(dry.out.contains("step 5: " + kind + "/0005-audit-log.sql\n")) << dry.out.toStdString();
     EXPECT_TRUE(dry.out.contains("1 step(s) from version 4 to 5\n")) << dry.out.toStdString();
     expectSameCatalog(catalog(*cn), four);
 

@@ -4,6 +4,55 @@
 <context>
     <name>Ui</name>
     <message>
+        <source>用户退出登录</source>
+        <translation>User logged out</translation>
+    </message>
+    <message>
+        <source>用户更改密码成功</source>
+        <translation>Password changed</translation>
+    </message>
+    <message>
+        <source>账号锁定</source>
+        <translation>Account locked</translation>
+    </message>
+    <message>
+        <source>账号解锁</source>
+        <translation>Account unlocked</translation>
+    </message>
+    <message>
+        <source>使用权限(%1)</source>
+        <translation>Right used (%1)</translation>
+    </message>
+    <message>
+        <source>登录失败(%1)</source>
+        <translation>Login failed (%1)</translation>
+    </message>
+    <message>
+        <source>无此用户</source>
+        <comment>why a login failed</comment>
+        <translation>no such user</translation>
+    </message>
+    <message>
+        <source>账号禁用</source>
+        <comment>why a login failed</comment>
+        <translation>account disabled</translation>
+    </message>
+    <message>
+        <source>账号过期</source>
+        <comment>why a login failed</comment>
+        <translation>account expired</translation>
+    </message>
+    <message>
+        <source>密码错误</source>
+        <comment>why a login failed</comment>
+        <translation>wrong password</translation>
+    </message>
+    <message>
+        <source>账号锁定</source>
+        <comment>why a login failed</comment>
+        <translation>account locked</translation>
+    </message>
+    <message>
         <source>用户权限管理</source>
         <translation>User Permission Management</translation>
     </message>

@@ -25,6 +25,19 @@ begin
   end;
 end;
 
+var
+  logRows: Integer = 0;
+  lastPosition, lastLogUser: String;
+
+function OnLogRow(computer, user, time, text, position: PChar; context: Pointer): cint32; cdecl;
+begin
+  Inc(logRows);
+  lastLogUser := user;
+  lastPosition := position;
+  Check(context = @logRows, 'log context pointer comes back');
+  Result := 0;
+end;
+
 function OnBox(text, caption: PChar; boxType: cuint32; user: Pointer): cint32; cdecl;
 begin
   Inc(boxes);
@@ -73,6 +86,18 @@ begin
   Check((answers[0] = 1) and (answers[1] = 1) and (boxes = 1), 'rights of an unknown user: 1, no box');
   Check(VardexQueryRights('nobody', nil, 1, @answers[0]) = VARDEX_ERROR, 'NULL rightIds: VARDEX_ERROR');
   VardexSetMessageHandler(nil, nil);
+  // The store's policy has audit.failures on (bindings.sh): each refused login above wrote a row.
+  Check(CheckUserLogin('x''y', '', '', nil, VARDEX_SHOW_NOTHING) = 4, 'a quote in a user ID: 4');
+  rc := VardexQueryLog(nil, nil, nil, nil, nil, VARDEX_LOG_NEWEST_FIRST, nil, 0, nil, nil);
+  Check(rc = 3, 'three refused logins counted, got ' + IntToStr(rc) + ' ' + VardexLastError);
+  rc := VardexQueryLog('', '', '', '', '', VARDEX_LOG_OLDEST_FIRST, nil, 5, @OnLogRow, @logRows);
+  Check((rc = 3) and (logRows = 3), 'VardexQueryLog hands each row: ' + IntToStr(rc) + ' ' + VardexLastError);
+  Check(lastLogUser = 'x''y', 'the last row is the newest: ' + lastLogUser);
+  Check(VardexQueryLog('x''', nil, '(无此用户)', nil, nil, VARDEX_LOG_NEWEST_FIRST, nil, 0, nil, nil) = 1,
+    'filters with a quote and Chinese text');
+  Check(VardexQueryLog(nil, nil, nil, nil, nil, VARDEX_LOG_OLDEST_FIRST, PChar(lastPosition), 0, @OnLogRow,
+    @logRows) = 0, 'nothing after the newest row');
+  Check(VardexQueryLog('', '', '', '', '', 7, nil, 0, nil, nil) = VARDEX_ERROR, 'an unknown order: VARDEX_ERROR');
   Check(ClearLogs('') = 0, 'ClearLogs');
   Check(DisconnectDatabase = 0, 'disconnect');
   Check(DisconnectDatabase = VARDEX_ERROR, 'a second disconnect is an error');

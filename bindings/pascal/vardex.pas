@@ -43,6 +43,9 @@ const
   VARDEX_DIALOG_CANCELLED = 3;
   VARDEX_DIALOG_NOT_CHANGED = 1;
 
+  VARDEX_LOG_NEWEST_FIRST = 0;
+  VARDEX_LOG_OLDEST_FIRST = 1;
+
   VARDEX_SHOW_NOTHING = 0;
   VARDEX_SHOW_FAILTEXT = 1;
   VARDEX_SHOW_BUILTIN = 2;
@@ -64,6 +67,10 @@ const
 type
   PPChar = ^PChar;
   TVardexMessageHandler = function(text, caption: PChar; boxType: cuint32; user: Pointer): cint32; VARDEXCALL;
+  { One audit row for VardexQueryLog; the texts live during the call only. Return 0 for the next
+    row, anything else to stop. position, given back as after, goes on after this row. }
+  TVardexLogRowHandler = function(computer, user, time, text, position: PChar; context: Pointer): cint32;
+    VARDEXCALL;
 
 function ConnectDatabase(connectionString, userId, password, workDate, cipherKey: PChar): cint32;
   VARDEXCALL; external VardexLibrary;
@@ -77,6 +84,13 @@ function CheckUserRight(userId: PChar; rightId: cint32; failText: PChar; mode: c
   enabling menu entries. rightIds and answers point at count cint32 values. }
 function VardexQueryRights(userId: PChar; rightIds: pcint32; count: cint32; answers: pcint32): cint32;
   VARDEXCALL; external VardexLibrary;
+{ The audit log, filtered (user and computer: the name starts with; text: the event text
+  contains; since, untilTime: times or days, untilTime a day taking the whole day), newest or
+  oldest first, from the start (after nil or '') or after a position a handler was given, at
+  most limit rows (0: all). Each row goes to handler; handler nil: the rows are counted. Returns
+  the rows handed over (or counted), or VARDEX_ERROR. }
+function VardexQueryLog(user, computer, text, since, untilTime: PChar; order: cint32; after: PChar;
+  limit: cint32; handler: TVardexLogRowHandler; context: Pointer): cint32; VARDEXCALL; external VardexLibrary;
 function ChangeUserPassword(userId, oldPassword, newPassword, workDate: PChar): cint32;
   VARDEXCALL; external VardexLibrary;
 function ShowAbout: cint32; VARDEXCALL; external VardexLibrary;

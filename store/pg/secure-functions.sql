@@ -16,12 +16,19 @@
 -- written (the count is one update either way), the locks taken, the bcrypt work done; the audit
 -- rows and the new password are written by vardex_answer.
 --
+-- A refused login's audit row (when the policy's audit.failures is on) is decided in the attempt
+-- and kept in its ticket, committed with the count: writing it into qx_Logs there would make a
+-- wrong password write one more row than a right one, which the attempt's own transaction can
+-- see. vardex_answer writes it; an attempt whose answer nobody reads has it written when its
+-- ticket is dropped as too old, at the attempt's time.
+--
 -- secure runs this file as one statement; a function named vardex_sec_ is a helper, every other
 -- one a function the desktops may run: secure takes their signatures from here.
 -- Functions of an earlier version that answered in the caller's transaction.
 DROP FUNCTION IF EXISTS @S@.vardex_login(text, text, text, text, text, boolean);
 DROP FUNCTION IF EXISTS @S@.vardex_change_password(text, text, text, text, text, text);
 DROP FUNCTION IF EXISTS @S@.vardex_sec_verify(text, text, text, text);
+DROP FUNCTION IF EXISTS @S@.vardex_sec_ticket(text, integer, text, text, text, text, text, text, boolean, text);
 DO $do$
 BEGIN
     IF (SELECT p.prorettype FROM pg_catalog.pg_proc p
@@ -46,8 +53,10 @@ CREATE TABLE IF NOT EXISTS @S@.vardex_tickets (
     write_rows boolean NOT NULL,
     lock_name text,                   -- the name "账号锁定" is written under, when this failure locked
     stored text,                      -- P: the stored password verified, and the new one's hash
-    new_hash text
+    new_hash text,
+    failure text                      -- the refused login's audit text, when one is to be written
 );
+ALTER TABLE @S@.vardex_tickets ADD COLUMN IF NOT EXISTS failure text;
 CREATE INDEX IF NOT EXISTS vardex_tickets_made ON @S@.vardex_tickets (made);
 
 CREATE OR REPLACE FUNCTION @S@.vardex_sec_setting(p_name text, p_default integer, p_low integer,
@@ -64,6 +73,29 @@ BEGIN
         RAISE EXCEPTION 'the setting % holds %, which is out of range', p_name, v;
     END IF;
     RETURN v::integer;
+END
+$f$;
+
+-- The audit text of a refused login (code 1 to 4; locked: a lock in force refused it), or NULL
+-- when the policy writes none (audit.failures is not on) or the login was verified. The texts
+-- are those of the library's classic path.
+CREATE OR REPLACE FUNCTION @S@.vardex_sec_failure(p_code integer, p_locked boolean) RETURNS text
+LANGUAGE plpgsql STABLE AS $f$
+DECLARE
+    v text;
+BEGIN
+    SELECT s.value INTO v FROM @S@.vardex_settings s WHERE s.name = 'audit.failures';
+    IF v IS NOT NULL AND v NOT IN ('off', 'on') THEN
+        RAISE EXCEPTION 'the setting audit.failures holds %, which is out of range', v;
+    END IF;
+    IF v IS DISTINCT FROM 'on' OR p_code NOT BETWEEN 1 AND 4 THEN
+        RETURN NULL;
+    END IF;
+    RETURN '登录失败(' || CASE WHEN p_locked THEN '账号锁定'
+                              WHEN p_code = 4 THEN '无此用户'
+                              WHEN p_code = 1 THEN '账号禁用'
+                              WHEN p_code = 2 THEN '账号过期'
+                              ELSE '密码错误' END || ')';
 END
 $f$;
 
@@ -89,6 +121,20 @@ BEGIN
     INSERT INTO @S@.qx_Logs (CompName, userName, theTime, theLog)
     VALUES (left(p_computer, 100), left(p_user_name, 20), to_char(clock_timestamp(), 'YYYY-MM-DD HH24:MI:SS'),
             left(p_text, 100));
+END
+$f$;
+
+-- The audit rows a ticket holds, at the attempt's time: the lock's, then the refused login's (the
+-- order the classic path writes them in).
+CREATE OR REPLACE FUNCTION @S@.vardex_sec_log_ticket(p_computer text, p_user_id text, p_failure text,
+                                                     p_lock_name text, p_made timestamptz) RETURNS void
+LANGUAGE plpgsql AS $f$
+BEGIN
+    INSERT INTO @S@.qx_Logs (CompName, userName, theTime, theLog)
+    SELECT left(p_computer, 100), left(r.name, 20), to_char(p_made, 'YYYY-MM-DD HH24:MI:SS'), left(r.text, 100)
+    FROM (VALUES (1, p_lock_name, '账号锁定'), (2, p_user_id, p_failure)) r(n, name, text)
+    WHERE r.name IS NOT NULL AND r.text IS NOT NULL
+    ORDER BY r.n;
 END
 $f$;
 
@@ -224,20 +270,26 @@ END
 $f$;
 
 -- Keeps an attempt's answer under a new token, and drops the answers nobody came for.
+-- The audit rows of a dropped ticket are written then: its answer was never read, and what it
+-- recorded must stay on record.
 CREATE OR REPLACE FUNCTION @S@.vardex_sec_ticket(p_kind text, p_code integer, p_user_name text,
                                                  p_lock_name text, p_stored text, p_user_id text,
                                                  p_computer text, p_audit_user text, p_write_rows boolean,
-                                                 p_new_hash text)
+                                                 p_new_hash text, p_failure text)
 RETURNS text
 LANGUAGE plpgsql AS $f$
 DECLARE
     token text := encode(@C@.gen_random_bytes(16), 'hex');
+    old record;
 BEGIN
-    DELETE FROM @S@.vardex_tickets k WHERE k.made < clock_timestamp() - interval '10 minutes';
+    FOR old IN DELETE FROM @S@.vardex_tickets k WHERE k.made < clock_timestamp() - interval '10 minutes'
+               RETURNING k.computer, k.user_id, k.failure, k.lock_name, k.made LOOP
+        PERFORM @S@.vardex_sec_log_ticket(old.computer, old.user_id, old.failure, old.lock_name, old.made);
+    END LOOP;
     INSERT INTO @S@.vardex_tickets (token, xid, made, kind, code, user_id, user_name, computer, audit_user,
-                                    write_rows, lock_name, stored, new_hash)
+                                    write_rows, lock_name, stored, new_hash, failure)
     VALUES (token, pg_current_xact_id(), clock_timestamp(), p_kind, p_code, p_user_id, p_user_name,
-            p_computer, p_audit_user, p_write_rows, p_lock_name, p_stored, p_new_hash);
+            p_computer, p_audit_user, p_write_rows, p_lock_name, p_stored, p_new_hash, p_failure);
     RETURN token;
 END
 $f$;
@@ -258,8 +310,10 @@ BEGIN
                                                                       p_write_rows::text]);
     END IF;
     v := @S@.vardex_sec_verify(p_user_id, p_password, p_work_date);
+    -- A lock in force answers 1 before any password is tried.
     RETURN @S@.vardex_sec_ticket('L', v.code, v.user_name, v.lock_name, NULL, p_user_id, p_computer,
-                                 p_previous_user, p_write_rows, NULL);
+                                 p_previous_user, p_write_rows, NULL,
+                                 @S@.vardex_sec_failure(v.code, v.code = 1 AND NOT v.tried));
 END
 $f$;
 
@@ -279,12 +333,14 @@ DECLARE
     hash_cost integer := @S@.vardex_sec_setting('password.cost', 10, 10, 15);
     rule integer;
     new_hash text;
+    failure text;
 BEGIN
     IF num_nulls(p_user_id, p_old, p_new, p_work_date, p_computer, p_user_name) > 0 THEN
         PERFORM @S@.vardex_sec_required('vardex_change_password_attempt',
                                         ARRAY[p_user_id, p_old, p_new, p_work_date, p_computer, p_user_name]);
     END IF;
     v := @S@.vardex_sec_verify(p_user_id, p_old, p_work_date);
+    failure := @S@.vardex_sec_failure(v.code, v.code = 1 AND NOT v.tried);
     rule := CASE WHEN p_old = p_new THEN 5
                  WHEN (min_length > 0 AND char_length(p_new) < min_length) OR octet_length(p_new) > 72 THEN 7
                  ELSE 0 END;
@@ -295,7 +351,7 @@ BEGIN
         v.code := rule;
     END IF;
     RETURN @S@.vardex_sec_ticket('P', v.code, NULL, v.lock_name, v.stored, p_user_id, p_computer, p_user_name,
-                                 false, new_hash);
+                                 false, new_hash, failure);
 END
 $f$;
 
@@ -323,9 +379,7 @@ BEGIN
     -- right and a wrong password write alike).
     DELETE FROM @S@.vardex_lockout l WHERE l.userID = left(t.user_id, 20) AND l.failures = 0;
     code := t.code;
-    IF t.lock_name IS NOT NULL THEN
-        PERFORM @S@.vardex_sec_log(t.computer, t.lock_name, '账号锁定');
-    END IF;
+    PERFORM @S@.vardex_sec_log_ticket(t.computer, t.user_id, t.failure, t.lock_name, t.made);
     IF code <> 0 THEN
         RETURN;
     END IF;

@@ -209,3 +209,25 @@ def test_without_vardex_library_the_checkout_then_the_system_library_folder_is_s
     assert vardex._library_path() == str(tmp_path / "libvardex.so.0")
     monkeypatch.setenv("VARDEX_LIBRARY", "/elsewhere/libvardex.so.0")
     assert vardex._library_path() == "/elsewhere/libvardex.so.0"
+
+
+def test_the_audit_log_reads_lazily_page_by_page_with_its_filters_taken_literally(store):
+    import sqlite3
+    path = store.split("Data Source=", 1)[1]
+    db = sqlite3.connect(path)
+    db.executemany("INSERT INTO qx_Logs VALUES (?, ?, ?, ?)",
+                   [("pc1", "o'b%_", "2026-05-01 10:00:0%d" % i, "用户登录") for i in range(5)] +
+                   [("pc2", "ob", "2026-05-02 10:00:00", "使用权限(export)")])
+    db.commit()
+    db.close()
+    with vardex.Session(store):
+        rows = vardex.query_log(page=2)
+        first = next(rows)
+        assert first == vardex.LogRow("pc2", "ob", "2026-05-02 10:00:00", "使用权限(export)")
+        assert [r.time[-2:] for r in rows] == ["04", "03", "02", "01", "00"]
+        assert [r.time for r in vardex.query_log(user="o'b%_", oldest_first=True, page=3)][0] == \
+            "2026-05-01 10:00:00"
+        assert vardex.count_log(user="o'b%") == 5 and vardex.count_log(user="o_") == 0
+        assert vardex.count_log(text="(export)", until="2026-05-02") == 1
+        with pytest.raises(vardex.VardexError):
+            next(vardex.query_log(user=b"\xff"))

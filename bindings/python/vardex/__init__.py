@@ -23,13 +23,14 @@ import sys
 import sysconfig
 import threading
 import traceback
-from typing import Callable, List, Optional, Sequence, Tuple, Union
+from typing import Callable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union
 
 __all__ = [
     "VardexError", "Session", "connect", "disconnect", "clear_logs", "check_user_login",
     "check_user_right", "query_rights", "change_user_password", "show_about", "show_login_dialog",
     "show_change_password_dialog", "edit_right_list", "show_right_manager", "show_audit_log",
-    "set_message_handler", "set_language", "last_error", "version", "library",
+    "set_message_handler", "set_language", "last_error", "version", "library", "query_log", "count_log",
+    "LogRow",
     "ConnectResult", "LoginResult", "RightResult", "PasswordResult", "DialogResult", "PasswordDialogResult",
     "ShowMode", "Button",
 ]
@@ -125,6 +126,8 @@ class VardexError(Exception):
         self.message = message
 
 
+_LOG_ROW_TYPE = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p,
+                                 ctypes.c_char_p, ctypes.c_char_p, ctypes.c_void_p)
 _HANDLER_TYPE = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_uint32,
                                  ctypes.c_void_p)
 _lib: Optional[ctypes.CDLL] = None
@@ -143,6 +146,8 @@ _SIGNATURES = {
     "CheckUserRight": ([ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32], ctypes.c_int32),
     "VardexQueryRights": ([ctypes.c_char_p, ctypes.POINTER(ctypes.c_int32), ctypes.c_int32,
                            ctypes.POINTER(ctypes.c_int32)], ctypes.c_int32),
+    "VardexQueryLog": ([ctypes.c_char_p] * 5 + [ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32, _LOG_ROW_TYPE,
+                                                ctypes.c_void_p], ctypes.c_int32),
     "ChangeUserPassword": ([ctypes.c_char_p] * 4, ctypes.c_int32),
     "ShowAbout": ([], ctypes.c_int32),
     "ShowLoginDialog": ([ctypes.c_char_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_char_p),
@@ -349,6 +354,53 @@ def show_audit_log() -> int:
     """The audit log window (an administrator's account; on a secured store a desktop's session
     is refused with VardexError)."""
     return _checked("VardexShowAuditLog", library().VardexShowAuditLog())
+
+
+class LogRow(NamedTuple):
+    """One audit row: the computer, the user's name as the row carries it, the time
+    ("yyyy-MM-dd hh:mm:ss", "" when the row has none) and the event text as stored."""
+    computer: str
+    user: str
+    time: str
+    text: str
+
+
+def query_log(user: Text = None, computer: Text = None, text: Text = None, since: Text = None,
+              until: Text = None, oldest_first: bool = False, page: int = 500) -> Iterator[LogRow]:
+    """The audit log's rows, newest first (or oldest first), lazily: each page of `page` rows is
+    read when the iteration reaches it, going on from where the last one ended. user and computer
+    match the start of the name, text any part of the event text, each literally; since and
+    until are times or days (until a day: the whole day). Raises VardexError (no session, a
+    desktop's account on a secured store, a database error) when a page is read."""
+    args = [_text(user, "user"), _text(computer, "computer"), _text(text, "text"), _text(since, "since"),
+            _text(until, "until")]
+    order = 1 if oldest_first else 0
+    size = _int32(page, "page")
+    if size <= 0:
+        raise ValueError("page must be above 0")
+    after: Optional[bytes] = None
+    while True:
+        rows: List[Tuple[LogRow, bytes]] = []
+
+        def keep(c, u, t, x, position, _context):
+            rows.append((LogRow(_decode(c), _decode(u), _decode(t), _decode(x)), position or b""))
+            return 0
+
+        callback = _LOG_ROW_TYPE(keep)
+        _checked("VardexQueryLog", library().VardexQueryLog(*args, order, after, size, callback, None))
+        for row, _ in rows:
+            yield row
+        if len(rows) < size:
+            return
+        after = rows[-1][1]
+
+
+def count_log(user: Text = None, computer: Text = None, text: Text = None, since: Text = None,
+              until: Text = None) -> int:
+    """The number of audit rows the filters of query_log keep."""
+    return _checked("VardexQueryLog", library().VardexQueryLog(
+        _text(user, "user"), _text(computer, "computer"), _text(text, "text"), _text(since, "since"),
+        _text(until, "until"), 0, None, 0, _LOG_ROW_TYPE(), None))
 
 
 def _fallback_answer(box_type: int) -> int:
