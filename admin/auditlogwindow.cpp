@@ -71,35 +71,6 @@ struct AuditLogModel::Reader {
 
 namespace {
 
-// The event text of a row in the window's language. The library's own texts are translated;
-// what they name (a permission item, a reason) is shown as the row holds it.
-QString shownEvent(const QString& stored) {
-    // The text between the prefix and the closing parenthesis of "prefix(...)".
-    const auto inner = [&](const char16_t* prefix) {
-        const int from = static_cast<int>(QStringView(prefix).size());
-        return stored.mid(from, stored.size() - from - 1);
-    };
-    switch (audit::eventOf(stored)) {
-    case audit::Event::Login:
-        return Ui::tr("用户登录", "audit event");
-    case audit::Event::Logout:
-        return Ui::tr("用户退出登录", "audit event");
-    case audit::Event::RightUsed:
-        return Ui::tr("使用权限(%1)", "audit event").arg(inner(audit::kRightUsedPrefix));
-    case audit::Event::PasswordChanged:
-        return Ui::tr("用户更改密码成功", "audit event");
-    case audit::Event::Locked:
-        return Ui::tr("账号锁定", "audit event");
-    case audit::Event::Failed:
-        return Ui::tr("登录失败(%1)", "audit event").arg(inner(audit::kFailedPrefix));
-    case audit::Event::Other:
-        break;
-    }
-    if (stored == QStringLiteral("账号解锁"))
-        return Ui::tr("账号解锁", "audit event");
-    return stored;
-}
-
 QDate dayOf(const QString& text) {
     return QDate::fromString(text.left(10), admin::dateFormat());
 }
@@ -143,7 +114,7 @@ QVariant AuditLogModel::data(const QModelIndex& index, int role) const {
         case Computer:
             return r.computer;
         case Event:
-            return shownEvent(r.text);
+            return audit::shownText(r.text); // in the window's language
         default:
             return {};
         }

@@ -881,41 +881,6 @@ or SQL Server.</translation>
         <translation>Version %1</translation>
     </message>
     <message>
-        <source>用户登录</source>
-        <comment>audit event</comment>
-        <translation>Logged in</translation>
-    </message>
-    <message>
-        <source>用户退出登录</source>
-        <comment>audit event</comment>
-        <translation>Logged out</translation>
-    </message>
-    <message>
-        <source>使用权限(%1)</source>
-        <comment>audit event</comment>
-        <translation>Right used (%1)</translation>
-    </message>
-    <message>
-        <source>用户更改密码成功</source>
-        <comment>audit event</comment>
-        <translation>Password changed</translation>
-    </message>
-    <message>
-        <source>账号锁定</source>
-        <comment>audit event</comment>
-        <translation>Account locked</translation>
-    </message>
-    <message>
-        <source>登录失败(%1)</source>
-        <comment>audit event</comment>
-        <translation>Login failed (%1)</translation>
-    </message>
-    <message>
-        <source>账号解锁</source>
-        <comment>audit event</comment>
-        <translation>Account unlocked</translation>
-    </message>
-    <message>
         <source>时间</source>
         <translation>Time</translation>
     </message>
