@@ -195,111 +195,131 @@ struct Placed {
 enum class Plan { Plain, Window, Unordered };
 constexpr int kWindowRows = 20000;
 
+// What one reading of a part is: the statement being written, where it goes on from, and in
+// which order. The builders below write its SELECT for each kind of database.
+struct PartReading {
+    Statement& st;
+    const Filter& f;
+    bool undated;
+    const Cursor& from;
+    bool within; // goes on inside this part, after from
+    int want;
+    bool desc;
+    Plan plan;
+    QStringList where; // the part's and the filter's conditions
+    QString dir() const { return desc ? QStringLiteral(" DESC") : QString(); }
+    QString before() const { return desc ? QStringLiteral(" < ") : QStringLiteral(" > "); }
+    QString atOrBefore() const { return desc ? QStringLiteral(" <= ") : QStringLiteral(" >= "); }
+};
+
+QString columns() {
+    return QStringLiteral("SELECT CompName, userName, theTime, theLog");
+}
+
+QString sqliteSelect(PartReading& p) {
+    const QString time = p.plan == Plan::Unordered ? QStringLiteral("+theTime") : QStringLiteral("theTime");
+    if (p.within) {
+        // rowid is a number: as text it would sort after every number.
+        const QString rowid = QString::number(p.from.tie.toLongLong());
+        p.where << (p.undated ? QStringLiteral("rowid") + p.before() + rowid
+                              : QLatin1Char('(') + time + QStringLiteral(", rowid)") + p.before() +
+                                    QLatin1Char('(') + p.st.value(p.from.time) + QStringLiteral(", ") +
+                                    rowid + QLatin1Char(')'));
+    }
+    const QString orderBy =
+        p.undated ? QStringLiteral(" ORDER BY rowid") + p.dir()
+                  : QStringLiteral(" ORDER BY ") + time + p.dir() + QStringLiteral(", rowid") + p.dir();
+    QString sql = columns() + QStringLiteral(", rowid AS tie FROM qx_Logs") + whereClause(p.where) + orderBy;
+    if (p.plan == Plan::Window)
+        sql = QStringLiteral("SELECT * FROM (") + sql + QStringLiteral(" LIMIT ") +
+              QString::number(kWindowRows) + QStringLiteral(") w") +
+              whereClause(conditions(p.st, p.f, NameParts)) + QStringLiteral(" ORDER BY theTime") + p.dir() +
+              QStringLiteral(", tie") + p.dir();
+    return sql + QStringLiteral(" LIMIT ") + QString::number(p.want);
+}
+
+QString pgSelect(PartReading& p) {
+    if (p.within && p.undated) {
+        p.where << QStringLiteral("ctid") + p.before() + QStringLiteral("CAST(") + p.st.value(p.from.tie) +
+                       QStringLiteral(" AS tid)");
+    } else if (p.within) {
+        // Split so that the time's index takes the first term.
+        const QString t1 = p.st.value(p.from.time);
+        const QString t2 = p.st.value(p.from.time);
+        p.where << QStringLiteral("theTime") + p.atOrBefore() + t1;
+        p.where << QStringLiteral("(theTime") + p.before() + t2 + QStringLiteral(" OR ctid") + p.before() +
+                       QStringLiteral("CAST(") + p.st.value(p.from.tie) + QStringLiteral(" AS tid))");
+    }
+    QString sql;
+    if (p.plan == Plan::Window) {
+        sql = columns() + QStringLiteral(", ctid AS tie FROM qx_Logs") + whereClause(p.where) +
+              QStringLiteral(" ORDER BY theTime") + p.dir() + QStringLiteral(", ctid") + p.dir() +
+              QStringLiteral(" LIMIT ") + QString::number(kWindowRows);
+        sql = QStringLiteral("SELECT CompName, userName, theTime, theLog, CAST(tie AS text) FROM (") + sql +
+              QStringLiteral(") w") + whereClause(conditions(p.st, p.f, NameParts)) +
+              QStringLiteral(" ORDER BY theTime") + p.dir() + QStringLiteral(", tie") + p.dir();
+    } else {
+        // Appending '' leaves the text as it is and its order too, but no index has it.
+        const QString time =
+            p.plan == Plan::Unordered ? QStringLiteral("(theTime || '')") : QStringLiteral("theTime");
+        sql = columns() + QStringLiteral(", CAST(ctid AS text) FROM qx_Logs") + whereClause(p.where) +
+              QStringLiteral(" ORDER BY ") + (p.undated ? QString() : time + p.dir() + QStringLiteral(", ")) +
+              QStringLiteral("ctid") + p.dir();
+    }
+    return sql + QStringLiteral(" LIMIT ") + QString::number(p.want);
+}
+
+// No key and no row address to go on from: the rows of one time come in an order of their
+// values (identical rows cannot be told apart, so any of them may come first), and the tie is
+// how many rows of the last time were read already, skipped here.
+QString serverSelect(PartReading& p, int skip) {
+    if (p.within && !p.undated)
+        p.where << QStringLiteral("theTime") + p.atOrBefore() + p.st.value(p.from.time);
+    return columns() + QStringLiteral(" FROM qx_Logs") + whereClause(p.where) + QStringLiteral(" ORDER BY ") +
+           (p.undated ? QString() : QStringLiteral("theTime") + p.dir() + QStringLiteral(", ")) +
+           QStringLiteral("CompName, userName, theLog OFFSET ") + QString::number(skip) +
+           QStringLiteral(" ROWS FETCH NEXT ") + QString::number(p.want) + QStringLiteral(" ROWS ONLY");
+}
+
 // Up to want rows of one part of the table (the dated rows, or those without a time) after
 // from, in order.
 QVector<Placed> readPart(AdoConnection& cn, const Filter& f, bool undated, const Cursor& from, int want,
                          Order order, Plan plan = Plan::Plain) {
     Statement st(cn.dialect());
-    const bool desc = order == Order::NewestFirst;
-    const QString dir = desc ? QStringLiteral(" DESC") : QString();
-    const QString before = desc ? QStringLiteral(" < ") : QStringLiteral(" > ");
-    const QString atOrBefore = desc ? QStringLiteral(" <= ") : QStringLiteral(" >= ");
-    const bool within = from.started && from.undated == undated; // goes on inside this part
+    const bool within = from.started && from.undated == undated;
     static const QRegularExpression number(QStringLiteral("^-?[0-9]{1,19}$"));
     static const QRegularExpression tid(QStringLiteral("^\\([0-9]{1,10},[0-9]{1,5}\\)$"));
     if (within && !(cn.dialect() == Dialect::PostgreSQL ? tid : number).match(from.tie).hasMatch())
         throw Error(QStringLiteral("The audit log position is not one read from this kind of store."));
     // In a window the name filters apply to the window's rows, outside it.
-    QStringList where = conditions(st, f, plan == Plan::Window ? int(TimeParts) : int(AllParts));
-    where.prepend(undated ? QStringLiteral("theTime IS NULL") : QStringLiteral("theTime IS NOT NULL"));
-    QString sql = QStringLiteral("SELECT CompName, userName, theTime, theLog");
-    int skip = 0;
-    switch (cn.dialect()) {
-    case Dialect::SQLite: {
-        const QString time = plan == Plan::Unordered ? QStringLiteral("+theTime") : QStringLiteral("theTime");
-        if (within) {
-            // rowid is a number: as text it would sort after every number.
-            const QString rowid = QString::number(from.tie.toLongLong());
-            where << (undated
-                          ? QStringLiteral("rowid") + before + rowid
-                          : QLatin1Char('(') + time + QStringLiteral(", rowid)") + before + QLatin1Char('(') +
-                                st.value(from.time) + QStringLiteral(", ") + rowid + QLatin1Char(')'));
-        }
-        const QString orderBy =
-            undated ? QStringLiteral(" ORDER BY rowid") + dir
-                    : QStringLiteral(" ORDER BY ") + time + dir + QStringLiteral(", rowid") + dir;
-        sql += QStringLiteral(", rowid AS tie FROM qx_Logs") + whereClause(where) + orderBy;
-        if (plan == Plan::Window) {
-            sql = QStringLiteral("SELECT * FROM (") + sql + QStringLiteral(" LIMIT ") +
-                  QString::number(kWindowRows) + QStringLiteral(") w") +
-                  whereClause(conditions(st, f, NameParts)) + QStringLiteral(" ORDER BY theTime") + dir +
-                  QStringLiteral(", tie") + dir;
-        }
-        sql += QStringLiteral(" LIMIT ") + QString::number(want);
-        break;
-    }
-    case Dialect::PostgreSQL:
-        if (within) {
-            if (undated) {
-                where << QStringLiteral("ctid") + before + QStringLiteral("CAST(") + st.value(from.tie) +
-                             QStringLiteral(" AS tid)");
-            } else {
-                // Split so that the time's index takes the first term.
-                const QString t1 = st.value(from.time);
-                const QString t2 = st.value(from.time);
-                where << QStringLiteral("theTime") + atOrBefore + t1;
-                where << QStringLiteral("(theTime") + before + t2 + QStringLiteral(" OR ctid") + before +
-                             QStringLiteral("CAST(") + st.value(from.tie) + QStringLiteral(" AS tid))");
-            }
-        }
-        if (plan == Plan::Window) {
-            sql += QStringLiteral(", ctid AS tie FROM qx_Logs") + whereClause(where) +
-                   QStringLiteral(" ORDER BY theTime") + dir + QStringLiteral(", ctid") + dir +
-                   QStringLiteral(" LIMIT ") + QString::number(kWindowRows);
-            sql = QStringLiteral("SELECT CompName, userName, theTime, theLog, CAST(tie AS text) FROM (") +
-                  sql + QStringLiteral(") w") + whereClause(conditions(st, f, NameParts)) +
-                  QStringLiteral(" ORDER BY theTime") + dir + QStringLiteral(", tie") + dir;
-        } else {
-            // Appending '' leaves the text as it is and its order too, but no index has it.
-            const QString time =
-                plan == Plan::Unordered ? QStringLiteral("(theTime || '')") : QStringLiteral("theTime");
-            sql += QStringLiteral(", CAST(ctid AS text) FROM qx_Logs") + whereClause(where) +
-                   QStringLiteral(" ORDER BY ") + (undated ? QString() : time + dir + QStringLiteral(", ")) +
-                   QStringLiteral("ctid") + dir;
-        }
-        sql += QStringLiteral(" LIMIT ") + QString::number(want);
-        break;
-    case Dialect::SqlServer:
-        // No key and no row address to go on from: the rows of one time come in an order of
-        // their values (identical rows cannot be told apart, so any of them may come first),
-        // and the tie is how many rows of the last time were read already.
-        if (within) {
-            if (!undated)
-                where << QStringLiteral("theTime") + atOrBefore + st.value(from.time);
-            skip = from.tie.toInt();
-        }
-        sql += QStringLiteral(" FROM qx_Logs") + whereClause(where) + QStringLiteral(" ORDER BY ") +
-               (undated ? QString() : QStringLiteral("theTime") + dir + QStringLiteral(", ")) +
-               QStringLiteral("CompName, userName, theLog OFFSET ") + QString::number(skip) +
-               QStringLiteral(" ROWS FETCH NEXT ") + QString::number(want) + QStringLiteral(" ROWS ONLY");
-        break;
-    }
+    PartReading p{st,
+                  f,
+                  undated,
+                  from,
+                  within,
+                  want,
+                  order == Order::NewestFirst,
+                  plan,
+                  conditions(st, f, plan == Plan::Window ? int(TimeParts) : int(AllParts))};
+    p.where.prepend(undated ? QStringLiteral("theTime IS NULL") : QStringLiteral("theTime IS NOT NULL"));
+    const bool server = cn.dialect() == Dialect::SqlServer;
+    const int skip = server && within ? from.tie.toInt() : 0;
+    const QString sql = server                            ? serverSelect(p, skip)
+                        : cn.dialect() == Dialect::SQLite ? sqliteSelect(p)
+                                                          : pgSelect(p);
     const AdoConnection::Result r = st.run(cn, sql);
     QVector<Placed> out;
     out.reserve(r.rows.size());
     QString lastTime = within ? from.time : QString();
     int run = skip;
     for (const auto& v : r.rows) {
-        Placed p{{text(v.value(0)), text(v.value(1)), text(v.value(2)), text(v.value(3))}, undated, {}, {}};
-        p.time = p.row.time;
-        if (cn.dialect() == Dialect::SqlServer) {
-            run = (p.time == lastTime) ? run + 1 : 1;
-            lastTime = p.time;
-            p.tie = QString::number(run);
-        } else {
-            p.tie = text(v.value(4));
-        }
-        out.append(std::move(p));
+        Placed row{{text(v.value(0)), text(v.value(1)), text(v.value(2)), text(v.value(3))}, undated, {}, {}};
+        row.time = row.row.time;
+        // SQL Server's tie counts the rows of the same time so far.
+        run = server && row.time == lastTime ? run + 1 : 1;
+        lastTime = row.time;
+        row.tie = server ? QString::number(run) : text(v.value(4));
+        out.append(std::move(row));
     }
     return out;
 }
