@@ -1,6 +1,7 @@
 #include "admin/manager.h"
 
 #include "admin/adminshared.h"
+#include "admin/auditlogwindow.h"
 #include "admin/qxzu.h"
 #include "admin/user.h"
 #include "dialogs/dlgcommon.h"
@@ -215,6 +216,15 @@ Tfrmanager::Tfrmanager(QWidget* parent, LibrarySession& session)
     btnHelp = flatButton(this, "btnHelp", Ui::tr("保存(&S)"), QRect(428, 363, 72, 25));
     btnOK = flatButton(this, "btnOK", Ui::tr("确定(&O)"), QRect(512, 363, 72, 25));
     btnHelp->setEnabled(false);
+    btnLog = flatButton(this, "btnLog", Ui::tr("LOG记录(&L)"), QRect(256, 363, 80, 25));
+    // Reading only: no action around it, which would hold the other desktops' administration.
+    connect(btnLog, &QPushButton::clicked, this, [this] {
+        try {
+            ShowAuditLog(this);
+        } catch (const std::exception& e) {
+            admin::reportError(e, this);
+        }
+    });
 
     pupmUser = new QMenu(this);
     pupmUser->setObjectName(QStringLiteral("pupmUser"));

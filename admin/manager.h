@@ -58,6 +58,7 @@ class Tfrmanager : public QDialog {
     QPushButton* btnCancel;
     QPushButton* btnHelp; // "保存(&S)"
     QPushButton* btnOK;
+    QPushButton* btnLog; // the audit log window
     QMenu* pupmUser;
     QAction* mA1;
     QAction* mD1;

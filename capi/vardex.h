@@ -300,6 +300,16 @@ VARDEX_API int32_t VARDEX_CALL EditRightList(int32_t useTransaction);
  */
 VARDEX_API int32_t VARDEX_CALL ShowRightManager(int32_t useTransaction, int32_t showDiscount);
 
+/*
+ * VardexShowAuditLog opens the audit log window: a chart of logins, failed logins and rights
+ * used per day, the rows newest first, filtered by user, computer, dates and text as they are
+ * typed, the number of rows the filters leave, and export of those rows as CSV. It changes
+ * nothing in the store. It needs an administrator's account: on a secured store a desktop's
+ * session gets VARDEX_ERROR, the message saying so. Returns 0, or VARDEX_ERROR (no session, no
+ * display, a database error).
+ */
+VARDEX_API int32_t VARDEX_CALL VardexShowAuditLog(void);
+
 /* ---------------------------------------------------------------------------------------------
  * The audit log
  * ------------------------------------------------------------------------------------------- */

@@ -5,7 +5,10 @@
 #include "dialogs/language.h"
 #include "host/datalink.h"
 #include "host/formkit.h"
+#include "library/auditlog.h"
+#include "library/dmain.h"
 #include "library/installer.h"
+#include "library/securestore.h"
 #include "library/uitext.h"
 #include "platform/inifile.h"
 #include "platform/msgservice.h"
@@ -161,6 +164,9 @@ void TForm1::buildFirstPage() {
     SpeedButton8 = captioned(makeButton(p, "SpeedButton8", QString(), QRect(324, 218, 100, 28)),
                              QT_TRANSLATE_NOOP("Ui", "清除LOG记录"));
     SpeedButton8->setEnabled(false);
+    btnLog = captioned(makeButton(p, "btnLog", QString(), QRect(434, 218, 100, 28)),
+                       QT_TRANSLATE_NOOP("Ui", "查看LOG记录"));
+    btnLog->setEnabled(false);
     btnInport = captioned(makeButton(p, "btnInport", QString(), QRect(324, 218, 100, 28)),
                           QT_TRANSLATE_NOOP("Ui", "导入数据表"));
     setInstallEnabled(false);
@@ -175,6 +181,7 @@ void TForm1::buildFirstPage() {
     connect(btndk, &QPushButton::clicked, this, [this] { btndkClick(); });
     connect(btnInport, &QPushButton::clicked, this, [this] { btnInportClick(); });
     connect(SpeedButton8, &QPushButton::clicked, this, [this] { SpeedButton8Click(); });
+    connect(btnLog, &QPushButton::clicked, this, [this] { btnLogClick(); });
     connect(cbLanguage, qOverload<int>(&QComboBox::activated), this, [this] { cbLanguageChange(); });
     // Another connection string: the probe connection of the old one is of no use any more.
     connect(Memo1, &QPlainTextEdit::textChanged, this, [this] {
@@ -298,6 +305,7 @@ void TForm1::setInstallEnabled(bool enabled) {
     btnInport->setEnabled(enabled);
     btnInport->setVisible(enabled);
     SpeedButton8->setVisible(!enabled);
+    btnLog->setVisible(!enabled);
 }
 
 void TForm1::closeProbe() {
@@ -451,6 +459,7 @@ void TForm1::btnlinkClick() {
     btnlink->setEnabled(false);
     btndk->setEnabled(true);
     SpeedButton8->setEnabled(true);
+    btnLog->setEnabled(true);
     setStatus(kConnected);
 }
 
@@ -467,6 +476,7 @@ void TForm1::btndkClick() {
     btnlink->setEnabled(true);
     btndk->setEnabled(false);
     SpeedButton8->setEnabled(false);
+    btnLog->setEnabled(false);
 }
 
 void TForm1::offerUpgrade() {
@@ -527,7 +537,51 @@ void TForm1::btnInportClick() {
 }
 
 void TForm1::SpeedButton8Click() {
-    if (::ClearLogs("") == VARDEX_ERROR)
+    // The whole log goes: the operator hears how much first and may keep it.
+    qint64 before = 0;
+    try {
+        securestore::refuseOnDesktop("ClearLogs");
+        before = logRowCount();
+    } catch (const Error& e) {
+        showApplicationError(e.message());
+        return;
+    }
+    if (before == 0) {
+        showMessage(Ui::tr("LOG记录是空的, 没有可清除的记录."), Ui::tr("清除LOG记录"),
+                    mb::Ok | mb::IconInformation, this);
+        return;
+    }
+    const QString question = Ui::tr("将清除全部 %1 条LOG记录, 清除后不能恢复. 确定要清除吗?").arg(before);
+    if (showMessage(question, Ui::tr("询问"), mb::YesNo | mb::IconQuestion, this) != mb::IdYes)
+        return;
+    qint64 removed = 0;
+    try {
+        // Counted again at the moment of deleting: rows other desktops wrote while the question
+        // was open go too. What stays after the delete was written after it.
+        const qint64 atDelete = logRowCount();
+        if (::ClearLogs("") == VARDEX_ERROR) {
+            showApplicationError(QString::fromLocal8Bit(::VardexLastError()));
+            return;
+        }
+        removed = std::max<qint64>(atDelete - logRowCount(), 0);
+    } catch (const Error& e) {
+        showApplicationError(e.message());
+        return;
+    }
+    showMessage(Ui::tr("已清除 %1 条LOG记录.").arg(removed), Ui::tr("清除LOG记录"),
+                mb::Ok | mb::IconInformation, this);
+}
+
+qint64 TForm1::logRowCount() {
+    return audit::count(dataModule().ADOcn, audit::Filter());
+}
+
+void TForm1::btnLogClick() {
+    if (!IsConnected) {
+        warn(Ui::tr("尚未连接数据库,请先连接数据库."));
+        return;
+    }
+    if (::VardexShowAuditLog() == VARDEX_ERROR)
         showApplicationError(QString::fromLocal8Bit(::VardexLastError()));
 }
 

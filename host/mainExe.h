@@ -49,7 +49,8 @@ class TForm1 : public QMainWindow {
     void btnlinkClick();      // 连接数据库
     void btndkClick();        // 断开连接
     void btnInportClick();    // 导入数据表
-    void SpeedButton8Click(); // 清除LOG记录
+    void SpeedButton8Click(); // 清除LOG记录, after saying how many rows go
+    void btnLogClick();       // 查看LOG记录: the audit log window
     void cbLanguageChange();  // the language of the windows, kept in the settings
 
     // Handlers of the test and maintenance page
@@ -83,6 +84,7 @@ class TForm1 : public QMainWindow {
     QPushButton* btnlink = nullptr;
     QPushButton* btnInport = nullptr;
     QPushButton* SpeedButton8 = nullptr;
+    QPushButton* btnLog = nullptr;
     QComboBox* cbLanguage = nullptr;
 
     // Second page: maintenance windows and the change-password test
@@ -156,6 +158,8 @@ class TForm1 : public QMainWindow {
     // On a store older than this program: says which version it found and offers the upgrade.
     void offerUpgrade();
     void closeProbe();
+    // The rows of the audit log, counted by the library on the session's connection.
+    static qint64 logRowCount();
     void warn(const QString& text);
     void showApplicationError(const QString& text);
     // A library call that failed instead of answering: its message goes to the general error

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -80,5 +81,15 @@ class SessionStore : public ::testing::TestWithParam<Backend> {
     std::unique_ptr<TempStore> store;
     std::unique_ptr<AdoConnection> db; // a connection of the test's own
 };
+
+// A point of a line edit where a click puts the cursor at position (yyyy-MM-dd in a date box:
+// 2 is inside the year's digits, 6 the month's, 9 the day's).
+inline QPoint pointAtCursor(QLineEdit* line, int position) {
+    for (int x = 0; x < line->width(); ++x)
+        if (line->cursorPositionAt(QPoint(x, line->height() / 2)) == position)
+            return QPoint(x, line->height() / 2);
+    ADD_FAILURE() << "no point of the box puts the cursor at " << position;
+    return QPoint();
+}
 
 } // namespace vardex::test

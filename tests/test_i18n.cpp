@@ -1,6 +1,7 @@
 // The English interface: the language call and its refusals, the windows and boxes in English
 // driven with real clicks, the audit rows that stay Chinese, the host's setting and its choice
 // on the main page. With VARDEX_SCREENSHOT_DIR set it also writes a picture of every window.
+#include "admin/auditlogwindow.h"
 #include "admin/manager.h"
 #include "admin/qxzu.h"
 #include "admin/user.h"
@@ -626,6 +627,13 @@ TEST_P(Screenshots, EveryWindow) {
     };
     manager("manager.png", "wangf", false);
     manager("manager-group.png", "Finance", true);
+    shootModal(
+        "auditlog.png", [] { ::VardexShowAuditLog(); },
+        [](QWidget* w) {
+            auto* log = qobject_cast<TfrAuditLog*>(w);
+            ASSERT_NE(log, nullptr);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !log->tallying(); }, 10000));
+        });
     {
         TfrUser u;
         u.Edit1->setText("liuy");

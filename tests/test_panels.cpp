@@ -3,13 +3,13 @@
 // every database kind: items, user group, permission group, member and grant made in the
 // library's own windows, then the login, right, change-password and clear-log tests.
 #include "admin/manager.h"
+#include "capi/vardex.h"
 #include "dialogs/join.h"
 #include "dialogs/qxList.h"
 #include "dialogs/repass.h"
 #include "dialogs/widgets.h"
 #include "host/mainExe.h"
 #include "library/dmain.h"
-#include "capi/vardex.h"
 #include "tests/support/testsupport.h"
 
 #include <QApplication>
@@ -559,11 +559,27 @@ TEST_P(PanelsOnStore, AWholeSessionThroughTheWindow) {
     EXPECT_EQ(loginTest(w, "m1", "pw3"), QStringLiteral("返回值: 0"));
     rec.boxes.clear();
 
-    // Clearing the log empties it, without a question or a message.
-    ASSERT_GT(count(*cn, "select count(*) from qx_Logs"), 0);
+    // Clearing the log asks first, naming how many rows go: No keeps them all, Yes empties the
+    // log and says how many went; an empty log has nothing to ask about.
+    const int rows = count(*cn, "select count(*) from qx_Logs");
+    ASSERT_GT(rows, 0);
+    rec.answers = {mb::IdNo};
+    w.SpeedButton8->click();
+    EXPECT_EQ(count(*cn, "select count(*) from qx_Logs"), rows);
+    rec.answers = {mb::IdYes};
     w.SpeedButton8->click();
     EXPECT_EQ(count(*cn, "select count(*) from qx_Logs"), 0);
-    EXPECT_TRUE(rec.boxes.empty());
+    w.SpeedButton8->click();
+    const QString question =
+        QStringLiteral("将清除全部 %1 条LOG记录, 清除后不能恢复. 确定要清除吗?").arg(rows);
+    ASSERT_EQ(rec.boxes.size(), 4u);
+    expectBox(rec.boxes[0], question, QStringLiteral("询问"), mb::YesNo | mb::IconQuestion);
+    expectBox(rec.boxes[1], question, QStringLiteral("询问"), mb::YesNo | mb::IconQuestion);
+    expectBox(rec.boxes[2], QStringLiteral("已清除 %1 条LOG记录.").arg(rows), QStringLiteral("清除LOG记录"),
+              mb::Ok | mb::IconInformation);
+    expectBox(rec.boxes[3], QStringLiteral("LOG记录是空的, 没有可清除的记录."), QStringLiteral("清除LOG记录"),
+              mb::Ok | mb::IconInformation);
+    rec.boxes.clear();
 
     w.close();
     EXPECT_FALSE(hasDataModule());

@@ -501,7 +501,8 @@ TEST_F(SecuredSameAnswers, AdministrationIsRefusedBeforeAnythingIsSent) {
                                           nullptr);
               }},
              {"EditRightList", [] { return ::EditRightList(0); }},
-             {"ShowRightManager", [] { return ::ShowRightManager(0, 1); }}}) {
+             {"ShowRightManager", [] { return ::ShowRightManager(0, 1); }},
+             {"VardexShowAuditLog", [] { return ::VardexShowAuditLog(); }}}) {
         const int before = loggedStatements();
         EXPECT_EQ(call(), VARDEX_ERROR) << name;
         EXPECT_TRUE(

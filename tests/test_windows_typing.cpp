@@ -362,14 +362,7 @@ TEST(DateBox, AClickedSectionIsReplacedByWhatIsTyped) {
     box->setDate(QDate(2026, 6, 15));
     auto* line = box->findChild<QLineEdit*>();
     ASSERT_NE(line, nullptr);
-    // yyyy-MM-dd: a point where the cursor would land inside the year's digits, then the day's.
-    const auto at = [&](int position) {
-        for (int x = 0; x < line->width(); ++x)
-            if (line->cursorPositionAt(QPoint(x, line->height() / 2)) == position)
-                return QPoint(x, line->height() / 2);
-        ADD_FAILURE() << "no point of the box puts the cursor at " << position;
-        return QPoint();
-    };
+    const auto at = [&](int position) { return pointAtCursor(line, position); };
     QTest::mouseClick(line, Qt::LeftButton, Qt::NoModifier, at(2));
     // With VARDEX_SCREENSHOT_DIR set (under Xvfb): the dialog with the clicked year selected.
     if (const QString shots = qEnvironmentVariable("VARDEX_SCREENSHOT_DIR"); !shots.isEmpty()) {

@@ -11,6 +11,8 @@ packages=(
   qt6-base-dev qt6-qpa-plugins qt6-wayland libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc libsqlite3-dev
   unixodbc-dev libcrypt-dev
   qt6-l10n-tools qt6-tools-dev
+  # the audit log window's chart; Qt Charts' CMake files need the OpenGL ones, not pulled in
+  qt6-charts-dev libqt6opengl6-dev
   fonts-wqy-microhei
 )
 if [ "${1:-}" = "--test" ]; then

@@ -880,5 +880,113 @@ or SQL Server.</translation>
         <source>版本 %1</source>
         <translation>Version %1</translation>
     </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>用户</source>
+        <translation>User</translation>
+    </message>
+    <message>
+        <source>计算机</source>
+        <translation>Computer</translation>
+    </message>
+    <message>
+        <source>事件</source>
+        <translation>Event</translation>
+    </message>
+    <message>
+        <source>审计日志</source>
+        <translation>Audit Log</translation>
+    </message>
+    <message>
+        <source>用户(&amp;U):</source>
+        <translation>&amp;User:</translation>
+    </message>
+    <message>
+        <source>计算机(&amp;M):</source>
+        <translation>Co&amp;mputer:</translation>
+    </message>
+    <message>
+        <source>内容(&amp;T):</source>
+        <translation>&amp;Text:</translation>
+    </message>
+    <message>
+        <source>日期从(&amp;D):</source>
+        <translation>&amp;Dates from:</translation>
+    </message>
+    <message>
+        <source>到:</source>
+        <translation>to:</translation>
+    </message>
+    <message>
+        <source>导出CSV(&amp;E)...</source>
+        <translation>&amp;Export CSV...</translation>
+    </message>
+    <message>
+        <source>1 条记录</source>
+        <translation>1 row</translation>
+    </message>
+    <message>
+        <source>%1 条记录</source>
+        <translation>%1 rows</translation>
+    </message>
+    <message>
+        <source>登录</source>
+        <translation>Logins</translation>
+    </message>
+    <message>
+        <source>登录失败</source>
+        <translation>Failed logins</translation>
+    </message>
+    <message>
+        <source>使用权限</source>
+        <translation>Rights used</translation>
+    </message>
+    <message>
+        <source>导出LOG记录</source>
+        <translation>Export Log Rows</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>无法写入文件 %1: %2</source>
+        <translation>Cannot write the file %1: %2</translation>
+    </message>
+    <message>
+        <source>已导出 %1 条记录到 %2.</source>
+        <translation>%1 rows exported to %2.</translation>
+    </message>
+    <message>
+        <source>LOG记录(&amp;L)</source>
+        <translation>&amp;Log...</translation>
+    </message>
+    <message>
+        <source>查看LOG记录</source>
+        <translation>View Log</translation>
+    </message>
+    <message>
+        <source>LOG记录是空的, 没有可清除的记录.</source>
+        <translation>The log is empty; there is nothing to clear.</translation>
+    </message>
+    <message>
+        <source>将清除全部 %1 条LOG记录, 清除后不能恢复. 确定要清除吗?</source>
+        <translation>All %1 log rows will be cleared, and they cannot be brought back. Clear them?</translation>
+    </message>
+    <message>
+        <source>已清除 %1 条LOG记录.</source>
+        <translation>%1 log rows cleared.</translation>
+    </message>
+    <message>
+        <source>正在统计...</source>
+        <translation>Counting...</translation>
+    </message>
+    <message>
+        <source>正在统计... %1 条记录</source>
+        <translation>Counting... %1 rows</translation>
+    </message>
 </context>
 </TS>

@@ -99,6 +99,8 @@ function ShowLoginDialog(caption, workDate: PChar; userIdRef: PPChar; countRef, 
 function ShowChangePasswordDialog(userId, workDate: PChar): cint32; VARDEXCALL; external VardexLibrary;
 function EditRightList(useTransaction: cint32): cint32; VARDEXCALL; external VardexLibrary;
 function ShowRightManager(useTransaction, showDiscount: cint32): cint32; VARDEXCALL; external VardexLibrary;
+{ The audit log window: chart, filters, rows newest first, CSV export. Administrators only. }
+function VardexShowAuditLog: cint32; VARDEXCALL; external VardexLibrary;
 procedure VardexSetMessageHandler(handler: TVardexMessageHandler; user: Pointer); VARDEXCALL;
   external VardexLibrary;
 function VardexLastError: PChar; VARDEXCALL; external VardexLibrary;

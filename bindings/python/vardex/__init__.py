@@ -28,7 +28,7 @@ from typing import Callable, Iterator, List, NamedTuple, Optional, Sequence, Tup
 __all__ = [
     "VardexError", "Session", "connect", "disconnect", "clear_logs", "check_user_login",
     "check_user_right", "query_rights", "change_user_password", "show_about", "show_login_dialog",
-    "show_change_password_dialog", "edit_right_list", "show_right_manager",
+    "show_change_password_dialog", "edit_right_list", "show_right_manager", "show_audit_log",
     "set_message_handler", "set_language", "last_error", "version", "library", "query_log", "count_log",
     "LogRow",
     "ConnectResult", "LoginResult", "RightResult", "PasswordResult", "DialogResult", "PasswordDialogResult",
@@ -156,6 +156,7 @@ _SIGNATURES = {
     "ShowChangePasswordDialog": ([ctypes.c_char_p, ctypes.c_char_p], ctypes.c_int32),
     "EditRightList": ([ctypes.c_int32], ctypes.c_int32),
     "ShowRightManager": ([ctypes.c_int32, ctypes.c_int32], ctypes.c_int32),
+    "VardexShowAuditLog": ([], ctypes.c_int32),
     "VardexSetMessageHandler": ([_HANDLER_TYPE, ctypes.c_void_p], None),
     "VardexLastError": ([], ctypes.c_char_p),
     "VardexVersion": ([], ctypes.c_char_p),
@@ -347,6 +348,12 @@ def edit_right_list(use_transaction: bool = False) -> int:
 def show_right_manager(use_transaction: bool = False, show_discount: bool = False) -> int:
     return _checked("ShowRightManager", library().ShowRightManager(1 if use_transaction else 0,
                                                                     1 if show_discount else 0))
+
+
+def show_audit_log() -> int:
+    """The audit log window (an administrator's account; on a secured store a desktop's session
+    is refused with VardexError)."""
+    return _checked("VardexShowAuditLog", library().VardexShowAuditLog())
 
 
 class LogRow(NamedTuple):
