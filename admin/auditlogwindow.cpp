@@ -56,14 +56,15 @@ QString csvField(const QString& s) {
 // Reading the store
 
 struct AuditLogModel::Reader {
-    explicit Reader(const audit::Filter& f) : filter(f) {}
+    Reader(AdoConnection& connection, const audit::Filter& f) : cn(connection), filter(f) {}
     // The next page, newest first; after the last one atEnd is set.
     QVector<audit::Row> next(int rows) {
-        audit::Page page = audit::newestFirst(dataModule().ADOcn, filter, cursor, rows);
+        audit::Page page = audit::newestFirst(cn, filter, cursor, rows);
         cursor = page.next;
         atEnd = !page.more;
         return std::move(page.rows);
     }
+    AdoConnection& cn;
     audit::Filter filter;
     audit::Cursor cursor;
     bool atEnd = false;
@@ -80,7 +81,8 @@ QDate dayOf(const QString& text) {
 // ---------------------------------------------------------------------------------------------
 // The model
 
-AuditLogModel::AuditLogModel(QObject* parent) : QAbstractTableModel(parent) {}
+AuditLogModel::AuditLogModel(LibrarySession& session, QObject* parent)
+    : QAbstractTableModel(parent), m_session(session) {}
 
 AuditLogModel::~AuditLogModel() = default;
 
@@ -88,7 +90,7 @@ void AuditLogModel::setFilter(const audit::Filter& filter) {
     beginResetModel();
     m_filter = filter;
     m_rows.clear();
-    m_reader = std::make_unique<Reader>(filter);
+    m_reader = std::make_unique<Reader>(m_session.data().ADOcn, filter);
     m_rows = m_reader->next(kPageRows);
     endResetModel();
 }
@@ -161,9 +163,10 @@ void AuditLogModel::fetchMore(const QModelIndex& parent) {
 // ---------------------------------------------------------------------------------------------
 // The window
 
-TfrAuditLog::TfrAuditLog(QWidget* parent)
+TfrAuditLog::TfrAuditLog(QWidget* parent, LibrarySession& session)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint) {
+                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+      m_session(session) {
     setObjectName(QStringLiteral("frAuditLog"));
     setWindowTitle(Ui::tr("审计日志"));
     setFont(admin::windowFont());
@@ -219,7 +222,7 @@ TfrAuditLog::TfrAuditLog(QWidget* parent)
     filters->setColumnStretch(3, 1);
     filters->setColumnStretch(5, 2);
 
-    model = new AuditLogModel(this);
+    model = new AuditLogModel(m_session, this);
     grid = new QTableView(this);
     grid->setObjectName(QStringLiteral("grid"));
     grid->setModel(model);
@@ -347,7 +350,7 @@ void TfrAuditLog::applyFilter() {
             audit::Filter dated;
             dated.since = QStringLiteral("0"); // every row with a time, the oldest first
             const audit::Page first =
-                audit::read(dataModule().ADOcn, dated, audit::Cursor(), 1, audit::Order::OldestFirst);
+                audit::read(m_session.data().ADOcn, dated, audit::Cursor(), 1, audit::Order::OldestFirst);
             t->oldest = first.rows.isEmpty() ? t->newest : dayOf(first.rows.first().time);
             if (from.isValid() && from > t->oldest)
                 t->oldest = from;
@@ -382,8 +385,8 @@ void TfrAuditLog::tallyStep() {
     slice.since = from.toString(admin::dateFormat());
     slice.until = t.next.toString(admin::dateFormat()); // a bare day: the whole of it
     try {
-        t.rows += audit::count(dataModule().ADOcn, slice);
-        for (const audit::Day& d : audit::perDay(dataModule().ADOcn, slice))
+        t.rows += audit::count(m_session.data().ADOcn, slice);
+        for (const audit::Day& d : audit::perDay(m_session.data().ADOcn, slice))
             t.days.insert(d.day, d);
     } catch (const std::exception& e) {
         m_tally.reset();
@@ -528,7 +531,7 @@ bool TfrAuditLog::exportTo(const QString& path) {
         // Streamed page by page: the whole filtered log never sits in memory at once.
         QByteArray chunk;
         rows = audit::forEach(
-            dataModule().ADOcn, model->filter(), audit::Order::NewestFirst, [&](const audit::Row& r) {
+            m_session.data().ADOcn, model->filter(), audit::Order::NewestFirst, [&](const audit::Row& r) {
                 chunk += "\r\n";
                 chunk +=
                     QStringList{csvField(r.computer), csvField(r.user), csvField(r.time), csvField(r.text)}
@@ -555,10 +558,10 @@ bool TfrAuditLog::exportTo(const QString& path) {
     return true;
 }
 
-int ShowAuditLog(QWidget* owner) {
-    securestore::refuseOnDesktop("VardexShowAuditLog");
-    dataModule(); // a session must be open
-    TfrAuditLog window(owner);
+int ShowAuditLog(QWidget* owner, LibrarySession& session) {
+    securestore::refuseOnDesktop(session, "VardexShowAuditLog");
+    session.data(); // a session must be open
+    TfrAuditLog window(owner, session);
     window.exec();
     return 0;
 }

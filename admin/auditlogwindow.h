@@ -5,6 +5,7 @@
 // filters leave, and those rows exported as CSV. The rows' texts are shown in the window's
 // language; the store keeps them as they were written.
 #include "library/auditlog.h"
+#include "library/dmain.h"
 
 #include <QAbstractTableModel>
 #include <QDialog>
@@ -32,7 +33,7 @@ class AuditLogModel : public QAbstractTableModel {
     enum Column { Time, User, Computer, Event, ColumnCount };
     static constexpr int kPageRows = 100;
 
-    explicit AuditLogModel(QObject* parent = nullptr);
+    explicit AuditLogModel(LibrarySession& session, QObject* parent = nullptr);
     ~AuditLogModel() override;
 
     // Starts again from the newest row of the filter with its first page.
@@ -49,6 +50,7 @@ class AuditLogModel : public QAbstractTableModel {
 
   private:
     struct Reader; // the filter's cursor in the store
+    LibrarySession& m_session;
     audit::Filter m_filter;
     QVector<audit::Row> m_rows;
     std::unique_ptr<Reader> m_reader;
@@ -57,7 +59,8 @@ class AuditLogModel : public QAbstractTableModel {
 class TfrAuditLog : public QDialog {
     Q_OBJECT
   public:
-    explicit TfrAuditLog(QWidget* parent = nullptr); // shows the newest rows of the whole log
+    // Shows the newest rows of the whole log of session's store.
+    explicit TfrAuditLog(QWidget* parent = nullptr, LibrarySession& session = processSession());
     ~TfrAuditLog() override;
 
     // Controls -------------------------------------------------------------------------------
@@ -97,6 +100,7 @@ class TfrAuditLog : public QDialog {
     void tallyStep();
     void finishTally();
     void drawChart(const QVector<audit::Day>& days, QDate first, QDate last);
+    LibrarySession& m_session;
     QTimer* m_filterTimer;
     QTimer* m_tallyTimer;
     struct Tally;
@@ -106,6 +110,6 @@ class TfrAuditLog : public QDialog {
 
 // Opens the window modally over owner (see capi/vardex.h, VardexShowAuditLog). A session must be
 // open, with an administrator's account.
-int ShowAuditLog(QWidget* owner = nullptr);
+int ShowAuditLog(QWidget* owner = nullptr, LibrarySession& session = processSession());
 
 } // namespace vardex

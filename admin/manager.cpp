@@ -220,7 +220,7 @@ Tfrmanager::Tfrmanager(QWidget* parent, LibrarySession& session)
     // Reading only: no action around it, which would hold the other desktops' administration.
     connect(btnLog, &QPushButton::clicked, this, [this] {
         try {
-            ShowAuditLog(this);
+            ShowAuditLog(this, m_session);
         } catch (const std::exception& e) {
             admin::reportError(e, this);
         }

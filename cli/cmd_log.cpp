@@ -89,11 +89,10 @@ void clear(StoreSession& s, const QCommandLineParser& p, const QStringList&) {
         throw Usage(Cli::tr("log clear needs --before T"));
     const QString before = p.value(QStringLiteral("before"));
     s.transaction([&] {
-        const auto n = selectRows(s.cn(), QStringLiteral("select count(*) from qx_Logs where theTime <= ") +
-                                              schema::sqlLiteral(before));
-        notice(
-            Cli::tr("%1 audit row(s) at or before %2 go").arg(n.value(0).value(0).toLongLong()).arg(before));
-        vardex::ClearLogs(before);
+        notice(Cli::tr("%1 audit row(s) at or before %2 go")
+                   .arg(storeops::logRowsAtOrBefore(s.cn(), before))
+                   .arg(before));
+        vardex::ClearLogs(s.session(), before);
     });
 }
 

@@ -142,7 +142,7 @@ void upgradePasswords(StoreSession& s, const QCommandLineParser& p, const QStrin
     const PasswordPolicy& policy = s.data().Policy;
     if (!policy.bcrypt)
         throw Refused(Cli::tr("the store's password.hash is cipher: set password.hash=bcrypt first"));
-    const QByteArray key = toCipherBytes(session().CipherKey);
+    const QByteArray key = toCipherBytes(s.session().values().CipherKey);
     const QString known = p.value(QStringLiteral("known-user"));
     const QString knownTyped = known.isEmpty() ? QString() : knownPassword(p, known);
     s.transaction([&] {
@@ -183,7 +183,7 @@ void unlock(StoreSession& s, const QCommandLineParser&, const QStringList& a) {
     s.transaction([&] {
         const QVector<UserRow> users = loadUsers(s.cn());
         const UserRow& u = existingUser(users, a[0]);
-        if (!UnlockUser(u.userId, u.userName))
+        if (!UnlockUser(s.session(), u.userId, u.userName))
             notice(Cli::tr("%1 is not locked; nothing to change").arg(u.userId));
     });
 }

@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 
 #include "capi/vardex.h"
+#include "library/dmain.h"
 #include "library/keyhint.h"
 
 #include <cstdint>
@@ -80,8 +81,8 @@ int32_t n(const std::vector<Arg>& a, size_t i) {
 // A password made under the other default cipher key ("KMPQ", the host's key box, against the
 // library's "kmpq") answers 3 with nothing to say why: the session says it.
 void keyHint(const std::string& userId, const std::string& password) {
-    const QString other =
-        vardex::otherDefaultKeyFor(QString::fromStdString(userId), QString::fromStdString(password));
+    const QString other = vardex::otherDefaultKeyFor(vardex::processSession(), QString::fromStdString(userId),
+                                                     QString::fromStdString(password));
     if (!other.isEmpty())
         std::fprintf(stderr,
                      "vardex-cli: 3 under this key; the password was made under key %s? pass --key %s\n",
@@ -203,7 +204,7 @@ LineDone runLine(const std::map<std::string, CallEntry>& table, const std::strin
     return result == VARDEX_ERROR ? LineDone::Failed : LineDone::Ran;
 }
 
-int session(const Invocation& o) {
+int runSession(const Invocation& o) {
     const QByteArray cs = o.connectionString.toLocal8Bit();
     const QByteArray u = o.user.toLocal8Bit(), p = o.password.toLocal8Bit(),
                      d = o.options.value(QStringLiteral("work-date")).toLocal8Bit(),
@@ -257,7 +258,7 @@ CommandGroup sessionCommands() {
                      "pointer); prints each result."),
                  Takes::Account,
                  options,
-                 session},
+                 runSession},
             }};
 }
 

@@ -61,13 +61,13 @@ QString newPassword(const QCommandLineParser& p) {
 
 // The stored form of a typed password, as the user dialog makes it: under the store's policy,
 // cipher text or a hash.
-QString stored(const QString& typed) {
-    return storedPassword(dataModule().Policy, trimBlanks(typed), session().CipherKey);
+QString stored(StoreSession& s, const QString& typed) {
+    return storedPassword(s.data().Policy, trimBlanks(typed), s.session().values().CipherKey);
 }
 
 // The stored form of a new password, refused when it is shorter than the store's policy allows.
-QString storedNew(const QString& typed) {
-    const PasswordPolicy& policy = dataModule().Policy;
+QString storedNew(StoreSession& s, const QString& typed) {
+    const PasswordPolicy& policy = s.data().Policy;
     if (tooLongToHash(policy, trimBlanks(typed)))
         throw Refused(Cli::tr("the password is longer than %1 bytes, of which bcrypt (the store's "
                               "password.hash) would use only the first %1")
@@ -75,7 +75,7 @@ QString storedNew(const QString& typed) {
     if (!meetsPolicy(policy, trimBlanks(typed)))
         throw Refused(Cli::tr("the password has fewer than %1 characters (the store's password.minlength)")
                           .arg(policy.minLength));
-    return stored(typed);
+    return stored(s, typed);
 }
 
 void addPasswordOptions(Options& p) {
@@ -123,7 +123,7 @@ int checkedDiscount(const QString& text) {
 
 // A user as the edit dialog fills it from the list: the stored password deciphered and
 // enciphered anew, the dates read back, and the user group only when it is listed.
-UserRow editRow(const QVector<UserRow>& users, const UserRow& u, int& oldGroup) {
+UserRow editRow(StoreSession& s, const QVector<UserRow>& users, const UserRow& u, int& oldGroup) {
     if (u.isGroup() || !schema::isUserRow(u.zuid))
         throw Refused(Cli::tr("%1 is a user group, not a user").arg(u.userId));
     adminops::UserRow r;
@@ -131,10 +131,11 @@ UserRow editRow(const QVector<UserRow>& users, const UserRow& u, int& oldGroup) 
     r.userName = u.userName;
     try {
         // A hash never deciphers: it is kept as it is.
-        r.password =
-            isPasswordHash(u.password)
-                ? u.password
-                : stored(u.password.isEmpty() ? QString() : DecryptPassword(u.password, session().CipherKey));
+        r.password = isPasswordHash(u.password)
+                         ? u.password
+                         : stored(s, u.password.isEmpty()
+                                         ? QString()
+                                         : DecryptPassword(u.password, s.session().values().CipherKey));
     } catch (const Error& e) {
         throw Refused(Cli::tr("the stored password of %1 cannot be read: %2").arg(u.userId, e.message()));
     }
@@ -208,7 +209,7 @@ void add(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
             r.setGroup(groupNumber(users, p.value(QStringLiteral("group"))));
         if (adminops::userIdTaken(s.data(), r.userId))
             throw Refused(Cli::tr("user %1 exists").arg(r.userId));
-        r.password = storedNew(typed);
+        r.password = storedNew(s, typed);
         adminops::addUser(s.data(), r);
     });
 }
@@ -219,7 +220,7 @@ void editUser(StoreSession& s, const QString& id,
     s.transaction([&] {
         const QVector<UserRow> users = loadUsers(s.cn());
         int oldGroup = 0;
-        adminops::UserRow r = editRow(users, existingUser(users, id), oldGroup);
+        adminops::UserRow r = editRow(s, users, existingUser(users, id), oldGroup);
         change(r, users);
         adminops::editUser(s.data(), r, oldGroup);
     });
@@ -264,7 +265,7 @@ void edit(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
         if (p.isSet(QStringLiteral("disable")))
             r.allow = kF;
         if (newPwd)
-            r.password = storedNew(typed);
+            r.password = storedNew(s, typed);
         if (p.isSet(QStringLiteral("group")))
             r.setGroup(groupNumber(users, p.value(QStringLiteral("group"))));
         if (p.isSet(QStringLiteral("no-group")))
@@ -274,7 +275,8 @@ void edit(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
 
 void passwd(StoreSession& s, const QCommandLineParser& p, const QStringList& a) {
     const QString typed = newPassword(p);
-    editUser(s, a[0], [&](adminops::UserRow& r, const QVector<UserRow>&) { r.password = storedNew(typed); });
+    editUser(s, a[0],
+             [&](adminops::UserRow& r, const QVector<UserRow>&) { r.password = storedNew(s, typed); });
 }
 
 void moveOptions(Options& p) {

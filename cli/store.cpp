@@ -11,7 +11,7 @@ StoreSession::StoreSession(const QCommandLineParser& p, const QString& positiona
     const QString user = p.value(QStringLiteral("db-user"));
     const QString password = databasePassword(p);
     const QString key = p.value(QStringLiteral("key"));
-    if (vardex::ConnectDatabase(cs, user, password, QString(), key) != vardex::Ok) {
+    if (vardex::ConnectDatabase(m_session, cs, user, password, QString(), key) != vardex::Ok) {
         // The session call answers 1 without a reason: a connection of our own finds it.
         QString reason;
         try {
@@ -21,34 +21,30 @@ StoreSession::StoreSession(const QCommandLineParser& p, const QString& positiona
         } catch (const Error& e) {
             reason = e.message();
         }
-        if (hasDataModule())
-            vardex::DisconnectDatabase();
+        if (m_session.hasData())
+            vardex::DisconnectDatabase(m_session);
         throw Usage(Cli::tr("cannot open the store%1%2")
                         .arg(reason.isEmpty() ? QString() : QStringLiteral(": "), reason));
     }
-    if (dataModule().Secured) {
+    if (m_session.data().Secured) {
         // A desktop's account may run the store's functions only: no administration is tried.
-        vardex::DisconnectDatabase();
+        vardex::DisconnectDatabase(m_session);
         throw Refused(securestore::adminNeededText(QStringLiteral("this verb")));
     }
     // The statements are kept for the trace, -v and a write verb's count of them.
-    dataModule().ADOcn.setLogging(true);
+    m_session.data().ADOcn.setLogging(true);
 }
 
 StoreSession::~StoreSession() {
-    if (hasDataModule())
-        noteStatements(dataModule().ADOcn.statementLog());
-    if (m_trace.active() && hasDataModule())
-        m_trace.write(dataModule().ADOcn.statementLog());
+    if (m_session.hasData())
+        noteStatements(m_session.data().ADOcn.statementLog());
+    if (m_trace.active() && m_session.hasData())
+        m_trace.write(m_session.data().ADOcn.statementLog());
     try {
-        if (hasDataModule())
-            vardex::DisconnectDatabase();
+        if (m_session.hasData())
+            vardex::DisconnectDatabase(m_session);
     } catch (...) {
     }
-}
-
-TdData& StoreSession::data() {
-    return dataModule();
 }
 
 void StoreSession::transaction(const std::function<void()>& body) {

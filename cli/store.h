@@ -3,6 +3,7 @@
 // per verb, and what the administration window would show, read back from the tables.
 #include "cli/cli.h"
 #include "library/adminops.h"
+#include "library/dmain.h"
 #include "library/storeops.h"
 #include "library/storeschema.h"
 #include "library/udata.h"
@@ -18,12 +19,16 @@ class StoreSession {
     ~StoreSession();
     StoreSession(const StoreSession&) = delete;
     StoreSession& operator=(const StoreSession&) = delete;
-    TdData& data();
+    TdData& data() { return m_session.data(); }
     AdoConnection& cn() { return data().ADOcn; }
+    // The library session the verb works on: its own, so that verbs run one after another in
+    // one process start from nothing, as separate processes would.
+    LibrarySession& session() { return m_session; }
     // Runs body in one transaction: committed when it returns, rolled back when it throws.
     void transaction(const std::function<void()>& body);
 
   private:
+    LibrarySession m_session;
     TraceFile m_trace; // where the statement log goes when the session ends
 };
 

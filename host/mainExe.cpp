@@ -540,7 +540,7 @@ void TForm1::SpeedButton8Click() {
     // The whole log goes: the operator hears how much first and may keep it.
     qint64 before = 0;
     try {
-        securestore::refuseOnDesktop("ClearLogs");
+        securestore::refuseOnDesktop(processSession(), "ClearLogs");
         before = logRowCount();
     } catch (const Error& e) {
         showApplicationError(e.message());
@@ -573,7 +573,7 @@ void TForm1::SpeedButton8Click() {
 }
 
 qint64 TForm1::logRowCount() {
-    return audit::count(dataModule().ADOcn, audit::Filter());
+    return audit::count(processSession().data().ADOcn, audit::Filter());
 }
 
 void TForm1::btnLogClick() {

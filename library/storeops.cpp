@@ -103,6 +103,11 @@ qint64 rowCount(AdoConnection& cn, const QString& table) {
     return count(cn, QStringLiteral("select count(*) from %1").arg(table));
 }
 
+qint64 logRowsAtOrBefore(AdoConnection& cn, const QString& before) {
+    return count(cn, QStringLiteral("select count(*) from qx_Logs where theTime <= ") +
+                         schema::sqlLiteral(before));
+}
+
 Rows lockouts(AdoConnection& cn) {
     return selectRows(
         cn, QStringLiteral("select userID, failures, lastFailure from vardex_lockout order by userID"));

@@ -64,6 +64,9 @@ void insertRawRows(AdoConnection& cn, const QString& table, const QStringList& c
 // Deletes every row of a table.
 void clearTable(AdoConnection& cn, const QString& table);
 
+// How many audit rows ClearLogs(before) deletes: those whose time is at or before it.
+qint64 logRowsAtOrBefore(AdoConnection& cn, const QString& before);
+
 // Every user row's ID and stored password.
 Rows storedPasswords(AdoConnection& cn);
 // Re-writes a user's stored password, unless another desktop changed it meanwhile (the row is
