@@ -34,8 +34,9 @@ TEST_P(InstallCrash, AKilledInstallLeavesNothingAndTheNextOneInstalls) {
     const int objectsBefore = objectCount(*cn);
 
     // The first release's script (18 batches), then the steps: the policy's two tables, the
-    // lookup index (on PostgreSQL also three procedures), the version's table.
-    const int batches = 18 + 2 + (GetParam() == Backend::SQLite ? 1 : 4) + 1;
+    // lookup index (on PostgreSQL also three procedures), the version's table, the audit log's
+    // two indexes and its setting.
+    const int batches = 18 + 2 + (GetParam() == Backend::SQLite ? 1 : 4) + 1 + 3;
     // Killed before the second table, among the procedures, and at the very last batch.
     for (int batch : {2, 12, batches}) {
         SCOPED_TRACE(batch);

@@ -12,7 +12,7 @@ else
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARDEX_BUILD_TESTS=OFF -DVARDEX_BUILD_BENCH=OFF
 fi
 # Everything `cmake --install build` installs: the host, the CLI and its bash completion, the library.
-cmake --build build -j"$(nproc)" --target vardex vardex-cli vardex-cli-completion libvardex
+cmake --build build -j"$(nproc)" --target vardex vardex-cli vardex-cli-completion vardex-cli-manpage libvardex
 data="${XDG_DATA_HOME:-$HOME/.local/share}/vardex"
 store="$data/store.db"
 conn="Provider=SQLite;Data Source=$store"
