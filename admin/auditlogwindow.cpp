@@ -2,6 +2,7 @@
 
 #include "admin/adminshared.h"
 #include "dialogs/dlgcommon.h"
+#include "library/csv.h"
 #include "library/dmain.h"
 #include "library/securestore.h"
 #include "library/uitext.h"
@@ -39,16 +40,6 @@ namespace {
 // The time the filters wait after the last key before they read the store again: long enough
 // that a word typed at speed is read once, short enough to feel immediate.
 constexpr int kTypingPauseMs = 80;
-
-// A CSV field as the command-line program writes one: quoted when it holds a comma, a quote or a
-// line break, its quotes doubled.
-QString csvField(const QString& s) {
-    if (s.contains(QLatin1Char(',')) || s.contains(QLatin1Char('"')) || s.contains(QLatin1Char('\n')) ||
-        s.contains(QLatin1Char('\r')))
-        return QLatin1Char('"') + QString(s).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
-               QLatin1Char('"');
-    return s;
-}
 
 } // namespace
 
@@ -530,19 +521,19 @@ bool TfrAuditLog::exportTo(const QString& path) {
         file.write("computer,user,time,text");
         // Streamed page by page: the whole filtered log never sits in memory at once.
         QByteArray chunk;
-        rows = audit::forEach(
-            m_session.data().ADOcn, model->filter(), audit::Order::NewestFirst, [&](const audit::Row& r) {
-                chunk += "\r\n";
-                chunk +=
-                    QStringList{csvField(r.computer), csvField(r.user), csvField(r.time), csvField(r.text)}
-                        .join(QLatin1Char(','))
-                        .toUtf8();
-                if (chunk.size() > (1 << 16)) {
-                    file.write(chunk);
-                    chunk.clear();
-                }
-                return true;
-            });
+        rows = audit::forEach(m_session.data().ADOcn, model->filter(), audit::Order::NewestFirst,
+                              [&](const audit::Row& r) {
+                                  chunk += "\r\n";
+                                  chunk += QStringList{csvQuoted(r.computer), csvQuoted(r.user),
+                                                       csvQuoted(r.time), csvQuoted(r.text)}
+                                               .join(QLatin1Char(','))
+                                               .toUtf8();
+                                  if (chunk.size() > (1 << 16)) {
+                                      file.write(chunk);
+                                      chunk.clear();
+                                  }
+                                  return true;
+                              });
         file.write(chunk);
     } catch (const std::exception& e) {
         file.cancelWriting();

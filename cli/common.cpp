@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include "library/csv.h"
 #include "platform/privatefile.h"
 
 #include <QDateTime>
@@ -425,12 +426,7 @@ QString cellText(const QVariant& v) {
 QString csvField(const QVariant& v) {
     if (v.isNull() || !v.isValid())
         return QString();
-    const QString s = v.typeId() == QMetaType::Bool ? cellText(v) : v.toString();
-    if (s.contains(QLatin1Char(',')) || s.contains(QLatin1Char('"')) || s.contains(QLatin1Char('\n')) ||
-        s.contains(QLatin1Char('\r')))
-        return QLatin1Char('"') + QString(s).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
-               QLatin1Char('"');
-    return s;
+    return csvQuoted(v.typeId() == QMetaType::Bool ? cellText(v) : v.toString());
 }
 
 } // namespace
