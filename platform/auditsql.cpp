@@ -186,18 +186,13 @@ class SqlServerAudit final : public AuditSql {
 } // namespace
 
 const AuditSql& auditSql(const DialectSql& sql) {
+    static const SqlServerAudit sqlServer;
     static const SqliteAudit sqlite;
     static const PostgresAudit postgres;
-    static const SqlServerAudit sqlServer;
-    switch (sql.dialect()) {
-    case Dialect::SQLite:
-        return sqlite;
-    case Dialect::PostgreSQL:
-        return postgres;
-    case Dialect::SqlServer:
-        break;
-    }
-    return sqlServer;
+    // In the order of Dialect's values.
+    static_assert(int(Dialect::SqlServer) == 0 && int(Dialect::SQLite) == 1 && int(Dialect::PostgreSQL) == 2);
+    static const AuditSql* const byKind[] = {&sqlServer, &sqlite, &postgres};
+    return *byKind[int(sql.dialect())];
 }
 
 } // namespace vardex
