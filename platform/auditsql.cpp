@@ -158,6 +158,11 @@ class SqlServerAudit final : public AuditSql {
                QStringLiteral(" ROWS FETCH NEXT ") + QString::number(p.want) + QStringLiteral(" ROWS ONLY");
     }
     bool rowAddress() const override { return false; }
+    // A count of rows to skip: never negative, and within an int.
+    bool validTie(const QString& tie) const override {
+        static const QRegularExpression count(QStringLiteral("^[0-9]{1,9}$"));
+        return count.match(tie).hasMatch();
+    }
 
     QString startsWith(const QString& column, const QString& prefix, const SqlValue& value) const override {
         QString pattern;
