@@ -3,6 +3,7 @@
 #include "library/answers.h"
 #include "library/cipher.h"
 #include "library/uitext.h"
+#include "platform/auditsql.h"
 #include "platform/errors.h"
 #include "platform/sqldialect.h"
 
@@ -12,25 +13,28 @@ namespace vardex::audit {
 
 namespace {
 
-// One statement being written, with its values: bound parameters on PostgreSQL ($1, $2, ...,
-// each used once and in order, as the ODBC route needs), quoted literals elsewhere.
+// One statement being written, with its values: bound parameters where the database takes them
+// ($1, $2, ..., each used once and in order, as the ODBC route needs), quoted literals elsewhere.
 class Statement {
   public:
-    explicit Statement(Dialect d) : m_dialect(d) {}
-    Dialect dialect() const { return m_dialect; }
+    explicit Statement(const AuditSql& sql) : m_sql(sql) {}
+    const AuditSql& sql() const { return m_sql; }
 
     QString value(const QString& v) {
-        if (m_dialect != Dialect::PostgreSQL)
+        if (!m_sql.bindsValues())
             return sqlLiteral(v);
         m_parameters << (v.isNull() ? QString(QLatin1String("")) : v);
         return QLatin1Char('$') + QString::number(m_parameters.size());
+    }
+    SqlValue writer() {
+        return [this](const QString& v) { return value(v); };
     }
 
     // Runs the statement. Its parts may have been written in any order, so the parameters are
     // numbered again in the order the text holds them: through ODBC they become "?" markers,
     // which go by position.
     AdoConnection::Result run(AdoConnection& cn, const QString& sql) const {
-        if (m_dialect != Dialect::PostgreSQL)
+        if (!m_sql.bindsValues())
             return cn.run(sql, true);
         static const QRegularExpression marker(QStringLiteral("\\$([0-9]+)"));
         QString text;
@@ -48,68 +52,12 @@ class Statement {
     }
 
   private:
-    Dialect m_dialect;
+    const AuditSql& m_sql;
     QStringList m_parameters;
 };
 
 bool isDay(const QString& s) {
     return s.size() == 10 && QDate::fromString(s, QStringLiteral("yyyy-MM-dd")).isValid();
-}
-
-// A "starts with" condition that the database can answer from an index on the column.
-QString startsWith(Statement& st, const QString& column, const QString& prefix) {
-    QString pattern;
-    pattern.reserve(prefix.size() + 8);
-    switch (st.dialect()) {
-    case Dialect::SQLite:
-        // SQLite refuses GLOB patterns of more than 50000 bytes; a prefix that long is compared
-        // as it is (no index would narrow it further anyway).
-        if (prefix.size() > 1000)
-            return QStringLiteral("substr(") + column + QStringLiteral(", 1, length(") + st.value(prefix) +
-                   QStringLiteral(")) = ") + st.value(prefix);
-        // GLOB compares as the column's (binary) index does; its special characters are
-        // taken literally inside brackets.
-        for (const QChar c : prefix) {
-            if (c == QLatin1Char('*') || c == QLatin1Char('?') || c == QLatin1Char('['))
-                pattern += QLatin1Char('[') + c + QLatin1Char(']');
-            else
-                pattern += c;
-        }
-        return column + QStringLiteral(" GLOB ") + st.value(pattern + QLatin1Char('*'));
-    case Dialect::PostgreSQL:
-        // The backslash is LIKE's escape character unless another is named.
-        for (const QChar c : prefix) {
-            if (c == QLatin1Char('\\') || c == QLatin1Char('%') || c == QLatin1Char('_'))
-                pattern += QLatin1Char('\\');
-            pattern += c;
-        }
-        return column + QStringLiteral(" LIKE ") + st.value(pattern + QLatin1Char('%'));
-    case Dialect::SqlServer:
-        for (const QChar c : prefix) {
-            if (c == QLatin1Char('\\') || c == QLatin1Char('%') || c == QLatin1Char('_') ||
-                c == QLatin1Char('['))
-                pattern += QLatin1Char('\\');
-            pattern += c;
-        }
-        return column + QStringLiteral(" LIKE ") + st.value(pattern + QLatin1Char('%')) +
-               QStringLiteral(" ESCAPE '\\'");
-    }
-    return QString();
-}
-
-QString contains(Statement& st, const QString& column, const QString& text) {
-    switch (st.dialect()) {
-    case Dialect::SQLite:
-        return QStringLiteral("instr(") + column + QLatin1Char(',') + st.value(text) +
-               QStringLiteral(") > 0");
-    case Dialect::PostgreSQL:
-        return QStringLiteral("strpos(") + column + QLatin1Char(',') + st.value(text) +
-               QStringLiteral(") > 0");
-    case Dialect::SqlServer:
-        return QStringLiteral("CHARINDEX(") + st.value(text) + QLatin1Char(',') + column +
-               QStringLiteral(") > 0");
-    }
-    return QString();
 }
 
 bool hasTimeBounds(const Filter& f) {
@@ -137,22 +85,24 @@ bool narrowsByName(const Filter& f) {
 // Which of the filter's conditions a statement takes.
 enum Parts { NameParts = 1, TimeParts = 2, AllParts = 3 };
 
-// The filter's conditions (possibly none), each a term of an AND. With unindexed, SQLite is
-// kept from answering the name filters from their indexes (a unary + makes a column an
-// expression): a filter that keeps many rows is read faster in one pass over the table.
+// The filter's conditions (possibly none), each a term of an AND. With unindexed, the name
+// filters are kept from their indexes where the database allows it: a filter that keeps many
+// rows is read faster in one pass over the table.
 QStringList conditions(Statement& st, const Filter& given, int parts = AllParts, bool unindexed = false) {
     Filter f = given;
     for (QString* s : {&f.user, &f.computer, &f.text, &f.since, &f.until})
         *s = sendable(*s);
     QStringList where;
-    const QString plus = unindexed && st.dialect() == Dialect::SQLite ? QStringLiteral("+") : QString();
+    const AuditSql& sql = st.sql();
+    const SqlValue value = st.writer();
+    const auto column = [&](const QString& name) { return unindexed ? sql.unindexed(name) : name; };
     if (parts & NameParts) {
         if (!f.user.isEmpty())
-            where << startsWith(st, plus + QStringLiteral("userName"), f.user);
+            where << sql.startsWith(column(QStringLiteral("userName")), f.user, value);
         if (!f.computer.isEmpty())
-            where << startsWith(st, plus + QStringLiteral("CompName"), f.computer);
+            where << sql.startsWith(column(QStringLiteral("CompName")), f.computer, value);
         if (!f.text.isEmpty())
-            where << contains(st, QStringLiteral("theLog"), f.text);
+            where << sql.contains(QStringLiteral("theLog"), f.text, value);
     }
     if (!(parts & TimeParts))
         return where;
@@ -170,10 +120,6 @@ QStringList conditions(Statement& st, const Filter& given, int parts = AllParts,
     return where;
 }
 
-QString whereClause(const QStringList& terms) {
-    return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
-}
-
 QString text(const QVariant& v) {
     return v.isValid() && !v.isNull() ? v.toString() : QString();
 }
@@ -186,139 +132,41 @@ struct Placed {
     QString tie;
 };
 
-// How the dated rows are read on SQLite and PostgreSQL when a name or text filter narrows them.
-// The time's index gives the rows in order, each to be tested: fast while the filter keeps many
-// of the newest rows, a walk through the whole log when it keeps few. So a window of the newest
-// rows is tried first; only when it holds too few matches are the filter's rows found otherwise:
-// by a name's index, or in one pass over the table, then put in order (the order is written so
-// that the time's index cannot serve it).
-enum class Plan { Plain, Window, Unordered };
-constexpr int kWindowRows = 20000;
-
-// What one reading of a part is: the statement being written, where it goes on from, and in
-// which order. The builders below write its SELECT for each kind of database.
-struct PartReading {
-    Statement& st;
-    const Filter& f;
-    bool undated;
-    const Cursor& from;
-    bool within; // goes on inside this part, after from
-    int want;
-    bool desc;
-    Plan plan;
-    QStringList where; // the part's and the filter's conditions
-    QString dir() const { return desc ? QStringLiteral(" DESC") : QString(); }
-    QString before() const { return desc ? QStringLiteral(" < ") : QStringLiteral(" > "); }
-    QString atOrBefore() const { return desc ? QStringLiteral(" <= ") : QStringLiteral(" >= "); }
-};
-
-QString columns() {
-    return QStringLiteral("SELECT CompName, userName, theTime, theLog");
-}
-
-QString sqliteSelect(PartReading& p) {
-    const QString time = p.plan == Plan::Unordered ? QStringLiteral("+theTime") : QStringLiteral("theTime");
-    if (p.within) {
-        // rowid is a number: as text it would sort after every number.
-        const QString rowid = QString::number(p.from.tie.toLongLong());
-        p.where << (p.undated ? QStringLiteral("rowid") + p.before() + rowid
-                              : QLatin1Char('(') + time + QStringLiteral(", rowid)") + p.before() +
-                                    QLatin1Char('(') + p.st.value(p.from.time) + QStringLiteral(", ") +
-                                    rowid + QLatin1Char(')'));
-    }
-    const QString orderBy =
-        p.undated ? QStringLiteral(" ORDER BY rowid") + p.dir()
-                  : QStringLiteral(" ORDER BY ") + time + p.dir() + QStringLiteral(", rowid") + p.dir();
-    QString sql = columns() + QStringLiteral(", rowid AS tie FROM qx_Logs") + whereClause(p.where) + orderBy;
-    if (p.plan == Plan::Window)
-        sql = QStringLiteral("SELECT * FROM (") + sql + QStringLiteral(" LIMIT ") +
-              QString::number(kWindowRows) + QStringLiteral(") w") +
-              whereClause(conditions(p.st, p.f, NameParts)) + QStringLiteral(" ORDER BY theTime") + p.dir() +
-              QStringLiteral(", tie") + p.dir();
-    return sql + QStringLiteral(" LIMIT ") + QString::number(p.want);
-}
-
-QString pgSelect(PartReading& p) {
-    if (p.within && p.undated) {
-        p.where << QStringLiteral("ctid") + p.before() + QStringLiteral("CAST(") + p.st.value(p.from.tie) +
-                       QStringLiteral(" AS tid)");
-    } else if (p.within) {
-        // Split so that the time's index takes the first term.
-        const QString t1 = p.st.value(p.from.time);
-        const QString t2 = p.st.value(p.from.time);
-        p.where << QStringLiteral("theTime") + p.atOrBefore() + t1;
-        p.where << QStringLiteral("(theTime") + p.before() + t2 + QStringLiteral(" OR ctid") + p.before() +
-                       QStringLiteral("CAST(") + p.st.value(p.from.tie) + QStringLiteral(" AS tid))");
-    }
-    QString sql;
-    if (p.plan == Plan::Window) {
-        sql = columns() + QStringLiteral(", ctid AS tie FROM qx_Logs") + whereClause(p.where) +
-              QStringLiteral(" ORDER BY theTime") + p.dir() + QStringLiteral(", ctid") + p.dir() +
-              QStringLiteral(" LIMIT ") + QString::number(kWindowRows);
-        sql = QStringLiteral("SELECT CompName, userName, theTime, theLog, CAST(tie AS text) FROM (") + sql +
-              QStringLiteral(") w") + whereClause(conditions(p.st, p.f, NameParts)) +
-              QStringLiteral(" ORDER BY theTime") + p.dir() + QStringLiteral(", tie") + p.dir();
-    } else {
-        // Appending '' leaves the text as it is and its order too, but no index has it.
-        const QString time =
-            p.plan == Plan::Unordered ? QStringLiteral("(theTime || '')") : QStringLiteral("theTime");
-        sql = columns() + QStringLiteral(", CAST(ctid AS text) FROM qx_Logs") + whereClause(p.where) +
-              QStringLiteral(" ORDER BY ") + (p.undated ? QString() : time + p.dir() + QStringLiteral(", ")) +
-              QStringLiteral("ctid") + p.dir();
-    }
-    return sql + QStringLiteral(" LIMIT ") + QString::number(p.want);
-}
-
-// No key and no row address to go on from: the rows of one time come in an order of their
-// values (identical rows cannot be told apart, so any of them may come first), and the tie is
-// how many rows of the last time were read already, skipped here.
-QString serverSelect(PartReading& p, int skip) {
-    if (p.within && !p.undated)
-        p.where << QStringLiteral("theTime") + p.atOrBefore() + p.st.value(p.from.time);
-    return columns() + QStringLiteral(" FROM qx_Logs") + whereClause(p.where) + QStringLiteral(" ORDER BY ") +
-           (p.undated ? QString() : QStringLiteral("theTime") + p.dir() + QStringLiteral(", ")) +
-           QStringLiteral("CompName, userName, theLog OFFSET ") + QString::number(skip) +
-           QStringLiteral(" ROWS FETCH NEXT ") + QString::number(p.want) + QStringLiteral(" ROWS ONLY");
-}
+using Plan = AuditPart::Plan;
 
 // Up to want rows of one part of the table (the dated rows, or those without a time) after
 // from, in order.
 QVector<Placed> readPart(AdoConnection& cn, const Filter& f, bool undated, const Cursor& from, int want,
                          Order order, Plan plan = Plan::Plain) {
-    Statement st(cn.dialect());
-    const bool within = from.started && from.undated == undated;
-    static const QRegularExpression number(QStringLiteral("^-?[0-9]{1,19}$"));
-    static const QRegularExpression tid(QStringLiteral("^\\([0-9]{1,10},[0-9]{1,5}\\)$"));
-    if (within && !(cn.dialect() == Dialect::PostgreSQL ? tid : number).match(from.tie).hasMatch())
+    const AuditSql& sql = auditSql(cn.sql());
+    Statement st(sql);
+    AuditPart p;
+    p.undated = undated;
+    p.within = from.started && from.undated == undated;
+    if (p.within && !sql.validTie(from.tie))
         throw Error(QStringLiteral("The audit log position is not one read from this kind of store."));
+    p.fromTime = from.time;
+    p.fromTie = from.tie;
+    p.want = want;
+    p.desc = order == Order::NewestFirst;
+    p.plan = plan;
     // In a window the name filters apply to the window's rows, outside it.
-    PartReading p{st,
-                  f,
-                  undated,
-                  from,
-                  within,
-                  want,
-                  order == Order::NewestFirst,
-                  plan,
-                  conditions(st, f, plan == Plan::Window ? int(TimeParts) : int(AllParts))};
+    p.where = conditions(st, f, plan == Plan::Window ? int(TimeParts) : int(AllParts));
+    if (plan == Plan::Window)
+        p.windowWhere = conditions(st, f, NameParts);
     p.where.prepend(undated ? QStringLiteral("theTime IS NULL") : QStringLiteral("theTime IS NOT NULL"));
-    const bool server = cn.dialect() == Dialect::SqlServer;
-    const int skip = server && within ? from.tie.toInt() : 0;
-    const QString sql = server                            ? serverSelect(p, skip)
-                        : cn.dialect() == Dialect::SQLite ? sqliteSelect(p)
-                                                          : pgSelect(p);
-    const AdoConnection::Result r = st.run(cn, sql);
+    const AdoConnection::Result r = st.run(cn, sql.pageSelect(p, st.writer()));
     QVector<Placed> out;
     out.reserve(r.rows.size());
-    QString lastTime = within ? from.time : QString();
-    int run = skip;
+    QString lastTime = p.within ? from.time : QString();
+    int run = sql.rowAddress() || !p.within ? 0 : from.tie.toInt();
     for (const auto& v : r.rows) {
         Placed row{{text(v.value(0)), text(v.value(1)), text(v.value(2)), text(v.value(3))}, undated, {}, {}};
         row.time = row.row.time;
-        // SQL Server's tie counts the rows of the same time so far.
-        run = server && row.time == lastTime ? run + 1 : 1;
+        // Without a row address the tie counts the rows of the same time so far.
+        run = row.time == lastTime ? run + 1 : 1;
         lastTime = row.time;
-        row.tie = server ? QString::number(run) : text(v.value(4));
+        row.tie = sql.rowAddress() ? text(v.value(4)) : QString::number(run);
         out.append(std::move(row));
     }
     return out;
@@ -346,11 +194,11 @@ Page read(AdoConnection& cn, const Filter& filter, const Cursor& from, int limit
     // One row more than asked tells whether another page follows.
     QVector<Placed> got;
     Cursor at = from;
-    const bool server = cn.dialect() == Dialect::SqlServer;
+    const bool windowed = auditSql(cn.sql()).rowAddress();
     for (const bool undated : parts) {
         const int want = limit + 1 - int(got.size());
         QVector<Placed> part;
-        if (!undated && !server && narrowsByName(filter)) {
+        if (!undated && windowed && narrowsByName(filter)) {
             part = readPart(cn, filter, undated, at, want, order, Plan::Window);
             if (part.size() < want)
                 part = readPart(cn, filter, undated, at, want, order,
@@ -421,8 +269,9 @@ qint64 count(AdoConnection& cn, const Filter& filter) {
     if (keepsNothing(filter))
         return 0;
     cn.ensureOpen();
-    Statement st(cn.dialect());
-    const QString sql = QStringLiteral("SELECT count(*) FROM qx_Logs") + whereClause(conditions(st, filter));
+    Statement st(auditSql(cn.sql()));
+    const QString sql =
+        QStringLiteral("SELECT count(*) FROM qx_Logs") + sqlWhereClause(conditions(st, filter));
     const AdoConnection::Result r = st.run(cn, sql);
     return r.rows.isEmpty() ? 0 : r.rows.first().value(0).toLongLong();
 }
@@ -432,36 +281,31 @@ QVector<Day> perDay(AdoConnection& cn, const Filter& filter) {
     if (keepsNothing(filter))
         return days;
     cn.ensureOpen();
-    Statement st(cn.dialect());
-    const bool server = cn.dialect() == Dialect::SqlServer;
-    const auto head = [&](const QString& column, int n) {
-        return (server ? QStringLiteral("LEFT(") : QStringLiteral("substr(")) + column +
-               (server ? QStringLiteral(", ") : QStringLiteral(", 1, ")) + QString::number(n) +
-               QLatin1Char(')');
-    };
+    const AuditSql& audit = auditSql(cn.sql());
+    Statement st(audit);
     const auto countOf = [&](const QString& condition) {
         return QStringLiteral("sum(CASE WHEN ") + condition + QStringLiteral(" THEN 1 ELSE 0 END)");
     };
     const QString failed = QString::fromUtf16(kFailedPrefix);
     const QString right = QString::fromUtf16(kRightUsedPrefix);
-    // A name filter that keeps many rows is read in one pass over the table on SQLite: through
-    // the name's index each row would be looked up on its own. (The count comes from the index.)
-    const bool unindexed = cn.dialect() == Dialect::SQLite &&
-                           (!filter.user.isEmpty() || !filter.computer.isEmpty()) && !hasTimeBounds(filter) &&
-                           count(cn, filter) > kWindowRows;
+    // A name filter that keeps many rows is read in one pass over the table where the database
+    // lets the name's index be passed over: through the index each row would be looked up on its
+    // own. (The count comes from the index.)
+    const bool unindexed = audit.indexAvoidable() && (!filter.user.isEmpty() || !filter.computer.isEmpty()) &&
+                           !hasTimeBounds(filter) && count(cn, filter) > kAuditWindowRows;
     QStringList where = conditions(st, filter, AllParts, unindexed);
     where.prepend(QStringLiteral("theTime IS NOT NULL"));
-    const QString day = head(QStringLiteral("theTime"), 10);
-    const QString sql =
-        QStringLiteral("SELECT ") + day + QStringLiteral(", ") +
-        countOf(QStringLiteral("theLog = ") + st.value(QString::fromUtf16(kLoginText))) +
-        QStringLiteral(", ") +
-        countOf(head(QStringLiteral("theLog"), int(failed.size())) + QStringLiteral(" = ") +
-                st.value(failed)) +
-        QStringLiteral(", ") +
-        countOf(head(QStringLiteral("theLog"), int(right.size())) + QStringLiteral(" = ") + st.value(right)) +
-        QStringLiteral(" FROM qx_Logs") + whereClause(where) + QStringLiteral(" GROUP BY ") + day +
-        QStringLiteral(" ORDER BY 1");
+    const QString day = audit.head(QStringLiteral("theTime"), 10);
+    const QString sql = QStringLiteral("SELECT ") + day + QStringLiteral(", ") +
+                        countOf(QStringLiteral("theLog = ") + st.value(QString::fromUtf16(kLoginText))) +
+                        QStringLiteral(", ") +
+                        countOf(audit.head(QStringLiteral("theLog"), int(failed.size())) +
+                                QStringLiteral(" = ") + st.value(failed)) +
+                        QStringLiteral(", ") +
+                        countOf(audit.head(QStringLiteral("theLog"), int(right.size())) +
+                                QStringLiteral(" = ") + st.value(right)) +
+                        QStringLiteral(" FROM qx_Logs") + sqlWhereClause(where) +
+                        QStringLiteral(" GROUP BY ") + day + QStringLiteral(" ORDER BY 1");
     const AdoConnection::Result r = st.run(cn, sql);
     for (const auto& v : r.rows) {
         const QDate d = QDate::fromString(text(v.value(0)), QStringLiteral("yyyy-MM-dd"));
@@ -497,7 +341,7 @@ QString cutToColumn(const QString& text, int width, Dialect dialect) {
         const int n =
             text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate() ? 2 : 1;
         const QString c = text.mid(i, n);
-        const int cost = dialect == Dialect::SqlServer ? int(toCipherBytes(c).size()) : 1;
+        const int cost = auditSql(dialectSql(dialect)).widthInBytes() ? int(toCipherBytes(c).size()) : 1;
         if (used + cost > width)
             break;
         out += c;

@@ -4,6 +4,7 @@
 #include "capi/vardex.h"
 #include "dialogs/language.h"
 #include "library/auditlog.h"
+#include "platform/auditsql.h"
 #include "platform/sqldialect.h"
 #include "tests/support/testsupport.h"
 
@@ -299,6 +300,27 @@ TEST(AuditEvents, StoredTextsAreToldApart) {
     EXPECT_EQ(audit::shownText(QStringLiteral("登录失败(密码错误)")), QStringLiteral("登录失败(密码错误)"));
     for (int code = 1; code <= 4; ++code)
         EXPECT_EQ(audit::eventOf(audit::failedLoginText(code, false)), audit::Event::Failed) << code;
+}
+
+// SQL Server's rows have no address: a position counts the rows of its time read already,
+// which the next page skips; a count that cannot be one is refused before it reaches OFFSET.
+TEST(AuditSqlServer, APositionIsACountOfRowsToSkip) {
+    const AuditSql& sql = auditSql(dialectSql(Dialect::SqlServer));
+    EXPECT_TRUE(sql.validTie(QStringLiteral("3")));
+    for (const char* bad : {"-1", "4294967296", "(0,1)", ""})
+        EXPECT_FALSE(sql.validTie(QString::fromLatin1(bad))) << bad;
+    AuditPart p;
+    p.within = true;
+    p.fromTime = QStringLiteral("2026-01-01 00:00:00");
+    p.fromTie = QStringLiteral("3");
+    p.want = 5;
+    p.desc = true;
+    p.where << QStringLiteral("theTime IS NOT NULL");
+    EXPECT_EQ(
+        sql.pageSelect(p, [](const QString& v) { return sqlLiteral(v); }),
+        QStringLiteral("SELECT CompName, userName, theTime, theLog FROM qx_Logs WHERE theTime IS NOT NULL "
+                       "AND theTime <= '2026-01-01 00:00:00' ORDER BY theTime DESC, CompName, userName, "
+                       "theLog OFFSET 3 ROWS FETCH NEXT 5 ROWS ONLY"));
 }
 
 } // namespace
