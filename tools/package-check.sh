@@ -101,6 +101,8 @@ assert os.path.isfile("/usr/lib/python3/dist-packages/vardex/py.typed")')
 step "Free Pascal binding"
 fpc -v0 -Fu"$src/bindings/pascal" -FU"$work" -FE"$work" "$src/bindings/pascal/test_vardex.pas" >/dev/null
 vardex-cli install "Provider=SQLite;Data Source=$work/pascal.db" >/dev/null
+# Refused logins on record, so that the test has audit rows to read back (as tests/bindings.sh).
+vardex-cli policy set audit.failures=on --store "Provider=SQLite;Data Source=$work/pascal.db" >/dev/null
 QT_QPA_PLATFORM=offscreen "$work/test_vardex" "Provider=SQLite;Data Source=$work/pascal.db"
 
 step "installed host, as a user who cannot write /usr/bin"
