@@ -355,7 +355,7 @@ QString shownText(const QString& storedText) {
     const QString inner = storedText.mid(5, storedText.size() - 6); // between "xxxx(" and ")"
     switch (eventOf(storedText)) {
     case Event::Login:
-        return Ui::tr("用户登录");
+        return Ui::tr("用户登录", "an audit event");
     case Event::Logout:
         return Ui::tr("用户退出登录");
     case Event::PasswordChanged:

@@ -295,6 +295,8 @@ TEST(AuditEvents, StoredTextsAreToldApart) {
               QStringLiteral("Login failed (wrong password)"));
     EXPECT_EQ(audit::shownText(QStringLiteral("使用权限(打印)")), QStringLiteral("Right used (打印)"));
     EXPECT_EQ(audit::shownText(QStringLiteral("用户退出登录")), QStringLiteral("User logged out"));
+    // Not the login window's caption, which shares the Chinese text.
+    EXPECT_EQ(audit::shownText(QStringLiteral("用户登录")), QStringLiteral("User logged in"));
     EXPECT_EQ(audit::shownText(QStringLiteral("自定义")), QStringLiteral("自定义"));
     ASSERT_TRUE(gui::setLanguage(QStringLiteral("zh")));
     EXPECT_EQ(audit::shownText(QStringLiteral("登录失败(密码错误)")), QStringLiteral("登录失败(密码错误)"));

@@ -28,6 +28,11 @@
         <translation>Login failed (%1)</translation>
     </message>
     <message>
+        <source>用户登录</source>
+        <comment>an audit event</comment>
+        <translation>User logged in</translation>
+    </message>
+    <message>
         <source>无此用户</source>
         <comment>why a login failed</comment>
         <translation>no such user</translation>
