@@ -304,14 +304,14 @@ QVector<Day> perDay(AdoConnection& cn, const Filter& filter) {
                         QStringLiteral(", ") +
                         countOf(audit.head(QStringLiteral("theLog"), int(right.size())) +
                                 QStringLiteral(" = ") + st.value(right)) +
-                        QStringLiteral(" FROM qx_Logs") + sqlWhereClause(where) +
+                        QStringLiteral(", count(*) FROM qx_Logs") + sqlWhereClause(where) +
                         QStringLiteral(" GROUP BY ") + day + QStringLiteral(" ORDER BY 1");
     const AdoConnection::Result r = st.run(cn, sql);
     for (const auto& v : r.rows) {
         const QDate d = QDate::fromString(text(v.value(0)), QStringLiteral("yyyy-MM-dd"));
         if (!d.isValid())
             continue; // a time not in the library's form
-        days.append({d, v.value(1).toInt(), v.value(2).toInt(), v.value(3).toInt()});
+        days.append({d, v.value(1).toInt(), v.value(2).toInt(), v.value(3).toInt(), v.value(4).toInt()});
     }
     return days;
 }

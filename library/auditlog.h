@@ -92,6 +92,7 @@ qint64 count(AdoConnection& cn, const Filter& filter);
 struct Day {
     QDate day;
     int logins = 0, failures = 0, rightsUsed = 0;
+    int rows = 0; // every row of the day the filter keeps, of whatever event
 };
 QVector<Day> perDay(AdoConnection& cn, const Filter& filter);
 
